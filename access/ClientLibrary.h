@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "access/DataDescriptor.h"
+
+namespace dsc {
+
+inline constexpr int kContextSlots = 201;    // NAME16 slots of T_GETCONTEXTS
+inline constexpr int kContextCapacity = 200; // count announced to the library
+inline constexpr int kName16 = 16;
+
+// The control system's client library. Every call is synchronous and blocks
+// the caller up to its time-out; nothing is thrown across this boundary, a
+// failure is a non-zero 16-bit completion code. Text is 8-bit Latin-1.
+//
+// Buffers are spans: an implementation writes at most out.size() bytes, never
+// past the buffer, whatever count the descriptor announces.
+class ClientLibrary {
+ public:
+  virtual ~ClientLibrary() = default;
+
+  // Namespace reads (NTAGS/TAGS, NDEVICES/DEVICES, NPROPS/PROPS).
+  virtual int16_t T_EXECLINK(const std::string& device, const std::string& property,
+                             DataDescriptor& out, std::span<uint8_t> outData,
+                             const DataDescriptor& in, std::span<const uint8_t> inData,
+                             int16_t access, int32_t timeoutMs) = 0;
+  // Reads of a server's own properties (SRVSELFTEST, SRVVERSION, ...).
+  virtual int16_t EXECLINKEx(const std::string& device, const std::string& property,
+                             DataDescriptor& out, std::span<uint8_t> outData,
+                             const DataDescriptor& in, std::span<const uint8_t> inData,
+                             int16_t access, int32_t timeoutMs) = 0;
+  // names: kContextSlots NAME16 slots; count: in the capacity, out the names written.
+  virtual int16_t T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) = 0;
+  // Writes a NUL-terminated message into text and returns 0, or returns
+  // non-zero when it has none for the code.
+  virtual int16_t RPCERR(int16_t code, std::span<char> text) = 0;
+};
+
+}  // namespace dsc

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace dsc {
+
+// The data-acquisition control (Zorbel1 on the main window): one property of
+// one device per access. A synchronous access completes inside ExecuteAccess;
+// an asynchronous one (StartAccess) reports through the completion event.
+//
+// Completion events are never delivered behind the caller's back: they queue
+// inside the control and reach the handler only from ProcessEvents(), which
+// the front end's event pump calls on the GUI thread.
+class DataAcquisitionControl {
+ public:
+  using CompletionHandler = std::function<void(int32_t ignored, int32_t code)>;
+
+  virtual ~DataAcquisitionControl() = default;
+
+  virtual void setContextName(const std::string& name) = 0;
+  virtual std::string ContextName() const = 0;
+  virtual void setServerName(const std::string& name) = 0;
+  virtual std::string ServerName() const = 0;
+  virtual void setDeviceName(const std::string& name) = 0;
+  virtual std::string DeviceName() const = 0;
+  virtual void setPropertyName(const std::string& name) = 0;
+  virtual std::string PropertyName() const = 0;
+  virtual void setAccessMode(const std::string& mode) = 0;
+  virtual std::string AccessMode() const = 0;
+  virtual void setLinkTimeout(int32_t ms) = 0;
+  virtual int32_t LinkTimeout() const = 0;
+  // A text for the last completion, whatever its code.
+  virtual std::string StatusText() const = 0;
+
+  // Output area, count, format; input area, count, format. Counts are element
+  // counts, formats full-form codes. An omitted direction passes an empty
+  // span, count 0 and format 767. Input and output may be the same bytes: the
+  // input is consumed before the answer is written. Returns the completion code.
+  virtual int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                                std::span<const uint8_t> in, int32_t inCount,
+                                int16_t inFormat) = 0;
+  // Same arguments; negative means refused, otherwise the access goes on and
+  // delivers into `out` (which must stay valid until StopAccess).
+  virtual int32_t StartAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                              std::span<const uint8_t> in, int32_t inCount,
+                              int16_t inFormat) = 0;
+  virtual void StopAccess() = 0;
+
+  virtual void setCompletionHandler(CompletionHandler handler) = 0;
+  // Delivers every queued completion event that is due to the handler.
+  virtual void ProcessEvents() = 0;
+};
+
+}  // namespace dsc

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "access/DataAcquisitionControl.h"
+#include "engine/CheckerSession.h"
+#include "engine/Clock.h"
+#include "engine/FrontEnd.h"
+
+namespace dsc {
+
+// What the runner recorded for one command; handed to an optional observer
+// after the row and the report line are written (terminal output, JSON, JUnit).
+struct CommandOutcome {
+  int32_t index = 0;
+  const TestCommand* command = nullptr;
+  std::string context, server;
+  int32_t status = 0;
+  std::string resultText;
+};
+
+// Executes the session's test plan against one device server through the
+// data-acquisition control, writing one grid row and one report line per
+// command. The control's completion events reach Zorbel1_event9 while the
+// asynchronous wait pumps events.
+class CheckRunner {
+ public:
+  CheckRunner(CheckerSession& session, DataAcquisitionControl& Zorbel1, ResultsGrid& grid,
+              LinkErrorPrompt& prompt, EventPump& pump, Clock& clock);
+  ~CheckRunner();
+  CheckRunner(const CheckRunner&) = delete;
+  CheckRunner& operator=(const CheckRunner&) = delete;
+
+  // Runs commands 0..TestPlanCount-1. Returns false, doing nothing, when a run
+  // is already under way (the session's runInProgress).
+  bool RunVesk(const std::string& context, const std::string& server);
+
+  void WaitForAsyncCompletion(int32_t timeout);
+  void Zorbel1_event9(int32_t ignored, int32_t code);
+
+  void setOutcomeObserver(std::function<void(const CommandOutcome&)> observer) {
+    observer_ = std::move(observer);
+  }
+
+ private:
+  CheckerSession& session_;
+  DataAcquisitionControl& control_;
+  ResultsGrid& grid_;
+  LinkErrorPrompt& prompt_;
+  EventPump& pump_;
+  Clock& clock_;
+  std::function<void(const CommandOutcome&)> observer_;
+};
+
+}  // namespace dsc

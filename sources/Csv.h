@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dsc {
+
+// The CSV dialect of the database files and of a server's self-test text:
+// CR LF or lone CR line ends, ";" "%" "#" ":" comment lines, a header looked
+// up by name in any order and case, quoted fields keep their quotes, the first
+// field of a line is never quoted, and every field is trimmed with TrimWhite.
+
+std::string TrimWhite(const std::string& text);
+// Position of the column counted from 0, or -1.
+int16_t CsvColumnIndex(const std::string& line, const std::string& name);
+// The trimmed field at position, or "".
+std::string CsvField(const std::string& line, int16_t position);
+
+// Record lines of a file (an upper bound used for allocation): lines that are
+// neither empty nor start with ";" "%" "#", minus the header. 0 when the file
+// does not exist, -1 for a file without any line; beyond 32767 lines it
+// saturates at 32767 + 1 so callers can tell "too many".
+int32_t CountDataLines(const std::string& path);
+
+// Reads a file's lines by the dialect's line rule (CR LF, lone CR, LF).
+// Returns false when the file cannot be opened or read.
+bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines);
+
+}  // namespace dsc

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "access/ClientLibrary.h"
+#include "engine/CheckerSession.h"
+
+namespace dsc {
+
+// The database directory of a program started as argv0: "../database/" when
+// the program's own file is in the working directory, else the program's own
+// directory + "/../database/". Always ends with "/".
+std::string getDatabasePath(const std::string& argv0);
+
+// The producers of test plans and of the server information. They replace the
+// session's plan, set its caption (CheckerLabel) and write the report's head.
+// While a run is in progress they refuse and change nothing.
+class TestSources {
+ public:
+  TestSources(CheckerSession& session, ClientLibrary& lib) : s_(session), lib_(lib) {}
+
+  // Four lines " srv vers: ...\r\n" ... of the server's information.
+  std::string GetServerInfo(const std::string& devcontxt, const std::string& devsrv);
+
+  // Standard test: one READ per property that delivers data.
+  void initStdTest(const std::string& devcon, const std::string& devsrv,
+                   const std::string& devnam);
+
+  // The server's own SRVSELFTEST list: 0, 42 or 21.
+  int16_t fillInTestParamsFromServer(const std::string& context, const std::string& server,
+                                     const std::string& device);
+  // Self-test list first, stored test file second; 0 when a plan is ready.
+  int16_t initSelfText(const std::string& devcon, const std::string& devsrv,
+                       const std::string& devnam);
+
+  // procedures.csv and the server lists of its configurations; 42 or 0.
+  int16_t fillInProcNames();
+  // DatabasePath + context + "-" + server + ".csv" into the plan: 0, 42 or 21.
+  int16_t fillInTestParams(const std::string& context, const std::string& server,
+                           const std::string& device);
+
+  // The stored test file of a server, as fillInTestParams and the editor name it.
+  std::string TestFilePath(const std::string& context, const std::string& server) const;
+
+ private:
+  CheckerSession& s_;
+  ClientLibrary& lib_;
+};
+
+}  // namespace dsc

@@ -1,0 +1,85 @@
+#include "tests/support/Fakes.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace dsc::testing {
+
+std::string FakeClock::LocalDateTime() {
+  std::time_t t = static_cast<std::time_t>(now_ / 1000);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  return buf;
+}
+
+void MemoryGrid::Clear() {
+  cells_.clear();
+  row_ = col_ = 0;
+  ++clears;
+}
+
+void MemoryGrid::SetRows(int32_t rows) { cells_.resize(rows < 0 ? 0 : rows); }
+
+MemoryGrid::Cell& MemoryGrid::cell() {
+  if (row_ < 0 || col_ < 0 || col_ > 1 || row_ >= rows())
+    throw std::out_of_range("grid cell " + std::to_string(row_) + "," + std::to_string(col_));
+  return cells_[row_][col_];
+}
+
+std::string MemoryGrid::Text() const { return at(row_, col_).text; }
+
+void MemoryGrid::SetTextColor(Rgb color) {
+  cell().color = color;
+  cell().colorSet = true;
+}
+
+const MemoryGrid::Cell& MemoryGrid::at(int32_t row, int32_t col) const {
+  if (row < 0 || col < 0 || col > 1 || row >= rows())
+    throw std::out_of_range("grid cell " + std::to_string(row) + "," + std::to_string(col));
+  return cells_[row][col];
+}
+
+LinkErrorPrompt::Answer ScriptedPrompt::Ask(const std::string& title, const std::string& text) {
+  asked.emplace_back(title, text);
+  if (answers.empty()) return Answer::Cancel;
+  Answer a = answers.front();
+  answers.pop_front();
+  return a;
+}
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "ovra-test-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+void TempDir::write(const std::string& name, const std::string& bytes) const {
+  std::ofstream f(file(name), std::ios::binary | std::ios::trunc);
+  f << bytes;
+}
+
+std::string TempDir::read(const std::string& name) const { return ReadFileBytes(file(name)); }
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+}  // namespace dsc::testing

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <array>
+#include <deque>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/Clock.h"
+#include "engine/FrontEnd.h"
+
+namespace dsc::testing {
+
+// A clock that only moves when told to. Local time is rendered in UTC so that
+// expectations do not depend on the machine's zone.
+class FakeClock final : public Clock {
+ public:
+  explicit FakeClock(int64_t nowMs = 1'700'000'000'000) : now_(nowMs) {}
+  int64_t NowMs() override { return now_; }
+  std::string LocalDateTime() override;
+  void Advance(int64_t ms) { now_ += ms; }
+  void Set(int64_t ms) { now_ = ms; }
+
+ private:
+  int64_t now_;
+};
+
+// A results grid that keeps texts and colours in memory.
+class MemoryGrid final : public ResultsGrid {
+ public:
+  struct Cell {
+    std::string text;
+    Rgb color{};
+    bool colorSet = false;
+  };
+  void Clear() override;
+  void SetRows(int32_t rows) override;
+  void SelectRow(int32_t row) override { row_ = row; }
+  void SelectCol(int32_t col) override { col_ = col; }
+  void SetText(const std::string& text) override { cell().text = text; }
+  std::string Text() const override;
+  void SetTextColor(Rgb color) override;
+  void SetColumnWidthTwips(int32_t col, int32_t twips) override { widths[col] = twips; }
+
+  const Cell& at(int32_t row, int32_t col) const;
+  int32_t rows() const { return static_cast<int32_t>(cells_.size()); }
+  int32_t row() const { return row_; }
+  int32_t col() const { return col_; }
+  std::map<int32_t, int32_t> widths;
+  int clears = 0;
+  // Every text that column 1 of any row has shown, in order (to see "Waiting ." and its dots).
+  std::vector<std::string> resultHistory;
+
+ private:
+  Cell& cell();
+  std::vector<std::array<Cell, 2>> cells_;
+  int32_t row_ = 0, col_ = 0;
+};
+
+// Answers the Link Error box from a script; Cancel once the script is used up.
+class ScriptedPrompt final : public LinkErrorPrompt {
+ public:
+  Answer Ask(const std::string& title, const std::string& text) override;
+  std::deque<Answer> answers;
+  std::vector<std::pair<std::string, std::string>> asked;  // title, text
+};
+
+// Creates a fresh temporary directory and removes it with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }  // without trailing "/"
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  void write(const std::string& name, const std::string& bytes) const;
+  std::string read(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFileBytes(const std::string& path);
+
+}  // namespace dsc::testing
