@@ -1,0 +1,118 @@
+#include "engine/NumberText.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace dsc {
+namespace {
+
+TEST(NumberText, LeadingNumber) {
+  struct Case {
+    const char* text;
+    double value;
+  };
+  const Case cases[] = {
+      {"", 0},
+      {"abc", 0},
+      {"42", 42},
+      {"  42", 42},
+      {"-7", -7},
+      {"+7", 7},
+      {"- 7", -7},
+      {"2 5", 25},
+      {"\t1\n2", 12},
+      {"1\r2", 1},
+      {"3.25", 3.25},
+      {".5", 0.5},
+      {"5.", 5},
+      {"1,5", 1},
+      {"1e3", 1000},
+      {"1E3", 1000},
+      {"1d3", 1000},
+      {"1D-2", 0.01},
+      {"1e", 1},
+      {"1e+2x", 100},
+      {"12abc", 12},
+      {"1.2.3", 1.2},
+      {"--1", 0},
+      {"&H10", 16},
+      {"&hff", 255},
+      {"&O17", 15},
+      {"&o8", 0},
+      {"-&H10", -16},
+      {"&H", 0},
+      {"&X1", 0},
+      {"&HFFFFFFFF", 4294967295.0},
+      {"0.1", 0.1},
+      {"123456789012345678901234567890", 123456789012345678901234567890.0},
+      {"0.000000000000000000001", 1e-21},
+      {"1e-400", 0},
+      {"-0", 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LeadingNumber(c.text), c.value) << '"' << c.text << '"';
+  }
+  EXPECT_FALSE(std::signbit(LeadingNumber("-0")));
+}
+
+TEST(NumberText, HugeTextsNeitherOverflowNorHang) {
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(LeadingNumber("1e999999"), inf);
+  EXPECT_EQ(LeadingNumber("-1e99999999999999999999"), -inf);
+  EXPECT_EQ(LeadingNumber("1e-99999999999999999999"), 0);
+  EXPECT_EQ(LeadingNumber("&HFFFFFFFFFFFFFFFFFFFF"), 0xFFFFFFFFFFFFFFFFFFFFp0);
+  EXPECT_EQ(LeadingNumber(std::string(300, 'F').insert(0, "&H")), inf);
+
+  std::string digits(10'000'000, '9');
+  EXPECT_EQ(LeadingNumber(digits), inf);
+  EXPECT_EQ(LeadingNumber("0." + digits), 1.0);  // 0.999... rounds to one
+  EXPECT_EQ(LeadingNumber(std::string(10'000'000, '0') + "1e-3"), 0.001);
+  EXPECT_EQ(LeadingNumber("1" + std::string(400, '0') + "e-400"), 1.0);
+  // A digit far beyond the kept ones still decides a halfway case.
+  std::string halfway = "9007199254740993";  // 2^53 + 1: halfway between two doubles
+  EXPECT_EQ(LeadingNumber(halfway), 9007199254740992.0);
+  EXPECT_EQ(LeadingNumber(halfway + std::string(900, '0') + "1e-901"), 9007199254740994.0);
+}
+
+TEST(NumberText, RoundToInt32) {
+  struct Case {
+    double value;
+    int32_t expected;
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  const Case cases[] = {
+      {2.5, 2},
+      {3.5, 4},
+      {-2.5, -2},
+      {-3.5, -4},
+      {0.5, 0},
+      {1.5, 2},
+      {2.4999, 2},
+      {2.5001, 3},
+      {-0.4, 0},
+      {2147483647.0, INT32_MAX},
+      {2147483647.5, INT32_MAX},
+      {3e9, INT32_MAX},
+      {inf, INT32_MAX},
+      {-2147483648.0, INT32_MIN},
+      {-2147483648.5, INT32_MIN},
+      {-inf, INT32_MIN},
+      {std::nan(""), 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RoundToInt32(c.value), c.expected) << c.value;
+  EXPECT_EQ(LeadingInt32("1e999999"), INT32_MAX);
+  EXPECT_EQ(LeadingInt32("2.5"), 2);
+}
+
+TEST(NumberText, NumberText) {
+  EXPECT_EQ(NumberText(32), " 32");
+  EXPECT_EQ(NumberText(0), " 0");
+  EXPECT_EQ(NumberText(-7), "-7");
+  EXPECT_EQ(NumberText(INT64_MIN), "-9223372036854775808");
+}
+
+}  // namespace
+}  // namespace dsc
