@@ -4,12 +4,18 @@
 #include <functional>
 #include <string>
 
+#include "access/CompletionCodes.h"
 #include "access/DataAcquisitionControl.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
 #include "engine/FrontEnd.h"
 
 namespace dsc {
+
+// Status of a command whose control call raised an error instead of returning
+// a completion code; negative like a refused start, and the error's message is
+// the command's result text.
+inline constexpr int32_t kCodeControlFault = -1;
 
 // What the runner recorded for one command; handed to an optional observer
 // after the row and the report line are written (terminal output, JSON, JUnit).

@@ -1,0 +1,315 @@
+#include "engine/CheckRunner.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "access/UtilityLibrary.h"
+#include "engine/Formats.h"
+#include "engine/InputParser.h"
+#include "engine/NumberText.h"
+#include "engine/RunState.h"
+#include "engine/TestPlan.h"
+
+namespace dsc {
+
+namespace {
+
+constexpr const char* kLinkErrorTitle = "Link Error";
+constexpr const char* kSuccess = "Success";
+constexpr const char* kTargetMet = " (Target met)";
+constexpr const char* kTargetNotMet = "Target not met !";
+constexpr const char* kParseError = "Input data : parse error";
+constexpr const char* kTimedOutText = "timed out waiting for reference";
+constexpr const char* kWaiting = "Waiting .";
+constexpr const char* kFaultWithoutMessage =
+    "the data-acquisition control failed without a message";
+
+constexpr int32_t kPending = -1;
+constexpr int32_t kCycleMs = 100;
+
+// Sets the flag for the lifetime of a run and clears it however the run ends.
+class RunInProgress {
+ public:
+  explicit RunInProgress(bool& flag) : flag_(flag) { flag_ = true; }
+  ~RunInProgress() { flag_ = false; }
+  RunInProgress(const RunInProgress&) = delete;
+  RunInProgress& operator=(const RunInProgress&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+// Runs a call into the control. A control that raises instead of returning a
+// code must not end the run: the error's message becomes the command's result.
+template <class F>
+bool CallControl(F&& call, std::string& fault) {
+  try {
+    call();
+    return true;
+  } catch (const std::exception& e) {
+    fault = e.what();
+  } catch (...) {
+    fault.clear();
+  }
+  if (fault.empty()) fault = kFaultWithoutMessage;
+  return false;
+}
+
+// Whether the answer in dataBuffer equals the reference. Only the bytes that
+// the last reference text actually set take part: a reference with fewer
+// values than the output would otherwise be completed by whatever an earlier
+// command left in referenceBuffer. With no output bytes there is nothing to
+// compare and the answer counts as equal; a reference that set no bytes at
+// all (a format the parser cannot convert) can never be confirmed.
+bool ReferenceMatches(const RunState& run, int32_t outputBytes) {
+  if (outputBytes <= 0) return true;
+  const int32_t n = std::min(outputBytes, run.referenceBytes);
+  if (n <= 0) return false;
+  // Only the low 16 bits of MEMCMP's result count.
+  return static_cast<int16_t>(MEMCMP(run.dataBuffer.data(), run.referenceBuffer.data(),
+                                     static_cast<size_t>(n))) == 0;
+}
+
+}  // namespace
+
+CheckRunner::CheckRunner(CheckerSession& session, DataAcquisitionControl& Zorbel1,
+                         ResultsGrid& grid, LinkErrorPrompt& prompt, EventPump& pump, Clock& clock)
+    : session_(session),
+      control_(Zorbel1),
+      grid_(grid),
+      prompt_(prompt),
+      pump_(pump),
+      clock_(clock) {
+  control_.setCompletionHandler(
+      [this](int32_t ignored, int32_t code) { Zorbel1_event9(ignored, code); });
+}
+
+CheckRunner::~CheckRunner() {
+  try {
+    control_.setCompletionHandler({});
+  } catch (...) {
+    // The control outlives nothing it could still call back into.
+  }
+}
+
+bool CheckRunner::RunVesk(const std::string& context, const std::string& server) {
+  // The asynchronous wait pumps events, so a click could ask for a run inside
+  // a run; the inner one would overwrite the areas the outer one compares.
+  if (session_.runInProgress) return false;
+  RunInProgress busy(session_.runInProgress);
+
+  RunState& run = session_.run;
+  // The count at entry decides, whatever happens to the plan meanwhile.
+  const int32_t count = std::max<int32_t>(0, session_.plan.TestPlanCount);
+
+  std::string fault;
+  // When the control refuses the names, every attempt hands them over again
+  // first, so a Retry can recover.
+  bool namesHanded = CallControl(
+      [&] {
+        control_.setContextName(context);
+        control_.setServerName(server);
+      },
+      fault);
+
+  grid_.Clear();
+  grid_.SetRows(count + 1);
+  grid_.SelectRow(0);
+  grid_.SelectCol(0);
+  grid_.SetColumnWidthTwips(0, 2000);
+  grid_.SetText(" Action ");
+  grid_.SelectCol(1);
+  grid_.SetColumnWidthTwips(1, 4000);
+  grid_.SetText(" Results ");
+
+  for (int32_t k = 0; k < count; ++k) {
+    // A copy: the wait pumps events, and nothing there may pull the command
+    // from under the runner.
+    const auto& plan = session_.plan.TestPlan;
+    const TestCommand C = k < static_cast<int32_t>(plan.size()) ? plan[k] : TestCommand{};
+
+    int32_t status = 0;
+    std::string result;
+    grid_.SelectCol(0);
+    grid_.SelectRow(k + 1);
+    grid_.SetText(C.Description);
+
+    const std::string mode = getAccessMode(C.Access);
+    run.accessTimeout = getAccessTimeout(C.Access);
+    bool synchronous = false;
+    auto prepareControl = [&] {
+      control_.setPropertyName(C.Property);
+      control_.setDeviceName(C.Device);
+      control_.setAccessMode(mode);
+    };
+    // The control decides what the mode means: only a mode that reads back as
+    // exactly READ or WRITE is waited for inside the call.
+    auto readBackMode = [&] {
+      const std::string modeRead = control_.AccessMode();
+      synchronous = modeRead == "READ" || modeRead == "WRITE";
+      if (synchronous) control_.setLinkTimeout(run.accessTimeout);
+    };
+    fault.clear();
+    bool controlReady = CallControl(prepareControl, fault);
+
+    const int32_t out = EffectiveSize(C.OutputSize, C.OutputFormat);
+    const int32_t e = FormatElementSize(C.OutputFormat);
+    const int32_t in = EffectiveSize(C.InputSize, C.InputFormat);
+
+    if (in > 0 && parseStringToData(run.dataBuffer, C.InputFormat, C.Data) != in) {
+      result = kParseError;
+      status = kCodeParseError;
+    }
+    if (controlReady) controlReady = CallControl(readBackMode, fault);
+
+    if (status == 0) {
+      grid_.SelectCol(1);
+      std::span<uint8_t> area(run.dataBuffer);
+      for (;;) {
+        run.completionStatus = kPending;
+        run.currentCommand = static_cast<int16_t>(k);
+        // Parsed before every attempt, so a Retry sees the reference afresh.
+        if (!C.Reference.empty()) {
+          const int32_t n = parseStringToData(run.referenceBuffer, C.OutputFormat, C.Reference);
+          run.referenceBytes = ParsedByteCount(C.OutputFormat, C.Reference, n);
+        }
+        // On Retry the input is not parsed again: with input and output the
+        // area already holds the failed attempt's bytes, and they are what is
+        // sent again.
+        const bool called = CallControl(
+            [&] {
+              if (!namesHanded) {
+                control_.setContextName(context);
+                control_.setServerName(server);
+                namesHanded = true;
+              }
+              if (!controlReady) {
+                prepareControl();
+                readBackMode();
+                controlReady = true;
+              }
+              if (in > 0 && out == 0) {
+                // Sending only: synchronous whatever the mode.
+                status = control_.ExecuteAccess({}, 0, kFormatNull, area, in, C.InputFormat);
+                return;
+              }
+              const std::span<const uint8_t> input =
+                  in > 0 ? std::span<const uint8_t>(area) : std::span<const uint8_t>();
+              const int32_t inCount = in > 0 ? in : 0;
+              const int16_t inFormat = in > 0 ? C.InputFormat : kFormatNull;
+              if (synchronous) {
+                status =
+                    control_.ExecuteAccess(area, out, C.OutputFormat, input, inCount, inFormat);
+                return;
+              }
+              const int32_t started =
+                  control_.StartAccess(area, out, C.OutputFormat, input, inCount, inFormat);
+              if (started < 0) {
+                status = started;
+                return;
+              }
+              WaitForAsyncCompletion(run.accessTimeout);
+              status = run.completionStatus;
+            },
+            fault);
+
+        if (!called) {
+          status = kCodeControlFault;
+          result = fault;
+        } else if (status == kCodeTimedOut) {
+          result = kTimedOutText;
+        } else if (!CallControl([&] { result = control_.StatusText(); }, fault)) {
+          result = fault;
+        }
+
+        if (status != 0) {
+          // The names as the control reports them; those handed over stand in
+          // for any it cannot report.
+          auto reported = [&](std::string (DataAcquisitionControl::*getter)() const,
+                              const std::string& handed) {
+            std::string name = handed;
+            std::string ignored;
+            CallControl([&] { name = (control_.*getter)(); }, ignored);
+            return name;
+          };
+          const std::string text =
+              "/" + reported(&DataAcquisitionControl::ContextName, context) + "/" +
+              reported(&DataAcquisitionControl::ServerName, server) + "/" +
+              reported(&DataAcquisitionControl::DeviceName, C.Device) + "[" +
+              reported(&DataAcquisitionControl::PropertyName, C.Property) + "]" + "  ->  " + result;
+          if (prompt_.Ask(kLinkErrorTitle, text) == LinkErrorPrompt::Answer::Retry) continue;
+          break;
+        }
+
+        result = kSuccess;
+        if (!C.Reference.empty() && out > 0) {
+          if (ReferenceMatches(run, out * e)) {
+            result += kTargetMet;
+          } else {
+            result = kTargetNotMet;
+            status = kCodeTargetNotMet;
+          }
+        }
+        break;
+      }
+    }
+
+    grid_.SelectCol(1);
+    grid_.SetTextColor(status == 0 ? kBlack : kRed);
+    grid_.SetText(result);
+    session_.report.AddToReport(C.Description + " : " + result, true);
+
+    if (observer_) observer_(CommandOutcome{k, &C, context, server, status, result});
+  }
+  return true;
+}
+
+void CheckRunner::WaitForAsyncCompletion(int32_t timeout) {
+  RunState& run = session_.run;
+  const int64_t start = clock_.UnixTime();
+  // Whole seconds, halves to even: 500 ms gives 0, 1500 and 2500 give 2.
+  const int64_t limit = RoundToInt32(static_cast<double>(timeout) / 1000.0);
+
+  grid_.SetTextColor(kBlue);
+  grid_.SetText(kWaiting);
+  for (int64_t cycle = 1;; ++cycle) {
+    pump_.Sleep(kCycleMs);
+    pump_.ProcessPendingEvents();  // the completion event arrives here
+    // A completion in the same cycle as the deadline wins over the time-out.
+    if (run.completionStatus == kPending && clock_.UnixTime() > start + limit)
+      run.completionStatus = kCodeTimedOut;
+    if (cycle % 10 == 0) grid_.SetText(grid_.Text() + ".");
+    if (run.completionStatus != kPending) break;
+  }
+  control_.StopAccess();
+}
+
+void CheckRunner::Zorbel1_event9(int32_t /*ignored*/, int32_t code) {
+  RunState& run = session_.run;
+  if (code == kCodeAsyncEnded35 || code == kCodeAsyncEnded36) {
+    run.completionStatus = code;
+    return;
+  }
+  // Other codes say nothing about the delivery; the wait goes on.
+  if (code != 0) return;
+
+  // Events also arrive when no wait is under way; the reset to pending before
+  // every attempt makes them harmless, but an index into a plan replaced since
+  // must not be followed.
+  const auto& plan = session_.plan.TestPlan;
+  const int32_t k = run.currentCommand;
+  if (k < 0 || k >= static_cast<int32_t>(plan.size())) return;
+  const TestCommand& C = plan[k];
+  if (C.Reference.empty()) {
+    run.completionStatus = 0;
+    return;
+  }
+  // A polled value that has not reached the reference yet: wait for the next
+  // delivery.
+  const int32_t bytes =
+      FormatElementSize(C.OutputFormat) * EffectiveSize(C.OutputSize, C.OutputFormat);
+  if (ReferenceMatches(run, bytes)) run.completionStatus = 0;
+}
+
+}  // namespace dsc
