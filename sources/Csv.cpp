@@ -1,0 +1,152 @@
+#include "sources/Csv.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+#include <system_error>
+
+#include "engine/TestPlan.h"
+
+namespace dsc {
+
+namespace {
+
+bool IsBlankTabNul(char c) { return c == ' ' || c == '\t' || c == '\0'; }
+
+// Upper case for ASCII and the Latin-1 letters, as the 8-bit text of the
+// database files is compared.
+std::string UpperLatin1(std::string_view text) {
+  std::string out(text);
+  for (char& ch : out) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
+      ch = static_cast<char>(c - 0x20);
+    }
+  }
+  return out;
+}
+
+std::string_view TrimView(std::string_view t) {
+  if (t.empty()) return t;
+  for (;;) {
+    if (!t.empty() && IsBlankTabNul(t.front())) {
+      t.remove_prefix(1);
+    } else if (t.size() >= 2 && t[0] == '\r' && t[1] == '\n') {
+      t.remove_prefix(2);
+    } else {
+      break;
+    }
+  }
+  // One lone CR and then one LF are removed once: "\n a" keeps its blank.
+  if (!t.empty() && t.front() == '\r') t.remove_prefix(1);
+  if (!t.empty() && t.front() == '\n') t.remove_prefix(1);
+  for (;;) {
+    if (!t.empty() && IsBlankTabNul(t.back())) {
+      t.remove_suffix(1);
+    } else if (t.size() >= 2 && t[t.size() - 2] == '\r' && t.back() == '\n') {
+      t.remove_suffix(2);
+    } else {
+      break;
+    }
+  }
+  if (!t.empty() && t.back() == '\r') t.remove_suffix(1);
+  if (!t.empty() && t.back() == '\n') t.remove_suffix(1);
+  return t;
+}
+
+constexpr size_t kNone = std::string_view::npos;
+// Positions are 16-bit: a line with more fields finds nothing past them.
+constexpr int32_t kMaxColumn = 32767;
+
+// Length of the field at the start of rest, the separator being the character
+// after it. A quoted field runs to its closing quote (counted from 1, so both
+// quotes belong to it); without a closing quote it is the quote alone.
+// wholeWhenNoComma: whether an unquoted field without a following comma is the
+// whole rest or kNone.
+size_t NextFieldLength(std::string_view rest, bool wholeWhenNoComma) {
+  if (!rest.empty() && rest.front() == '"') {
+    const size_t q = rest.find('"', 1);
+    return q == kNone ? 1 : q + 1;
+  }
+  const size_t comma = rest.find(',');
+  if (comma != kNone) return comma;
+  return wholeWhenNoComma ? rest.size() : kNone;
+}
+
+}  // namespace
+
+std::string TrimWhite(const std::string& text) { return std::string(TrimView(text)); }
+
+int16_t CsvColumnIndex(const std::string& line, const std::string& name) {
+  const std::string upperLine = UpperLatin1(line);
+  const std::string upperName = UpperLatin1(name);
+  std::string_view rest(upperLine);
+  int32_t k = 0;
+  size_t p = rest.find(',');
+  if (p == kNone) p = rest.size();
+  for (;;) {
+    // An empty field matches any name: a header with a trailing comma answers
+    // the position of that empty field for every name not found before it.
+    if (p == 0 || TrimView(rest.substr(0, p)) == upperName) return static_cast<int16_t>(k);
+    if (p >= rest.size()) return -1;
+    if (++k > kMaxColumn) return -1;
+    rest.remove_prefix(p + 1);
+    p = NextFieldLength(rest, true);
+  }
+}
+
+std::string CsvField(const std::string& line, int16_t position) {
+  if (position < 0) return "";
+  std::string_view rest(line);
+  int32_t k = 0;
+  // The first field of a line is never quoted.
+  size_t p = rest.find(',');
+  if (p == kNone) p = position == 0 ? rest.size() : kNone;
+  while (k != position) {
+    if (p == kNone || p >= rest.size()) return "";
+    ++k;
+    rest.remove_prefix(p + 1);
+    p = NextFieldLength(rest, k == position);
+  }
+  if (p == kNone) return "";
+  return std::string(TrimView(rest.substr(0, p)));
+}
+
+bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines) {
+  lines.clear();
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return false;
+  size_t start = 0;
+  const size_t n = bytes.size();
+  for (size_t i = 0; i < n; ++i) {
+    const char c = bytes[i];
+    if (c != '\r' && c != '\n') continue;
+    lines.emplace_back(bytes, start, i - start);
+    if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < n) lines.emplace_back(bytes, start, n - start);
+  return true;
+}
+
+int32_t CountDataLines(const std::string& path) {
+  std::vector<std::string> lines;
+  if (!ReadDialectLines(path, lines)) return 0;
+  int32_t count = 0;
+  for (const std::string& line : lines) {
+    if (line.empty()) continue;
+    const char c = line.front();
+    // ":" lines are counted although the readers skip them: the count is only
+    // an upper bound for the allocation.
+    if (c == ';' || c == '%' || c == '#') continue;
+    if (++count > kMaxListEntries + 1) break;
+  }
+  return count - 1;
+}
+
+}  // namespace dsc

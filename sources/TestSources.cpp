@@ -1,0 +1,336 @@
+#include "sources/TestSources.h"
+
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <span>
+#include <system_error>
+#include <vector>
+
+#include "access/CompletionCodes.h"
+#include "access/NamespaceQueries.h"
+#include "engine/Formats.h"
+#include "engine/NumberText.h"
+#include "engine/ReportLog.h"
+#include "sources/Csv.h"
+
+namespace dsc {
+
+namespace {
+
+constexpr int16_t kReadAccess = 1;
+constexpr const char* kHyphens62 = "--------------------------------------------------------------";
+
+bool IsCommentChar(char c) { return c == ';' || c == '%' || c == '#' || c == ':'; }
+
+// The columns of a test description, looked up once per header.
+struct TestColumns {
+  int16_t description, property, device, inputSize, inputFormat, data, outputSize, outputFormat,
+      reference, access;
+
+  explicit TestColumns(const std::string& header)
+      : description(CsvColumnIndex(header, "Description")),
+        property(CsvColumnIndex(header, "Property")),
+        device(CsvColumnIndex(header, "Device")),
+        inputSize(CsvColumnIndex(header, "InputSize")),
+        inputFormat(CsvColumnIndex(header, "InputFormat")),
+        data(CsvColumnIndex(header, "Data")),
+        outputSize(CsvColumnIndex(header, "OutputSize")),
+        outputFormat(CsvColumnIndex(header, "OutputFormat")),
+        reference(CsvColumnIndex(header, "Reference")),
+        access(CsvColumnIndex(header, "Access")) {}
+};
+
+// A size field by the leading-number rule; false when it does not fit a
+// 32-bit whole number, which ends the load like any other reading failure.
+bool ReadSize(const std::string& field, int32_t& size) {
+  const double v = LeadingNumber(field);
+  if (!(v >= -2147483648.5 && v < 2147483647.5)) return false;
+  size = RoundToInt32(v);
+  return true;
+}
+
+// Fills one command from a record. The defaults apply only when the header
+// lacks the column: an empty field of an existing column stays empty (an
+// empty Device is "", not "#0"; an empty format is 767, not 0).
+bool FillCommand(const std::string& line, const TestColumns& col, TestCommand& c) {
+  c.Property = CsvField(line, col.property);
+  c.Description = col.description >= 0 ? CsvField(line, col.description) : c.Property;
+  c.Device = col.device >= 0 ? CsvField(line, col.device) : "#0";
+  c.InputSize = 0;
+  if (col.inputSize >= 0 && !ReadSize(CsvField(line, col.inputSize), c.InputSize)) return false;
+  c.InputFormat = col.inputFormat >= 0 ? FullFormatFromName(CsvField(line, col.inputFormat)) : 0;
+  c.OutputSize = 0;
+  if (col.outputSize >= 0 && !ReadSize(CsvField(line, col.outputSize), c.OutputSize)) {
+    return false;
+  }
+  c.OutputFormat = col.outputFormat >= 0 ? FullFormatFromName(CsvField(line, col.outputFormat)) : 0;
+  c.Data = col.data >= 0 ? CsvField(line, col.data) : "";
+  c.Reference = col.reference >= 0 ? CsvField(line, col.reference) : "";
+  c.Access = col.access >= 0 ? CsvField(line, col.access) : "READ";
+  return true;
+}
+
+bool IsFileLineSkipped(const std::string& line) {
+  return line.empty() || IsCommentChar(line.front());
+}
+
+// The program's own directory for argv0 ("" and bare names included).
+std::string ProgramDirectory(const std::string& argv0) {
+  const size_t slash = argv0.rfind('/');
+  if (slash != std::string::npos) return slash == 0 ? "" : argv0.substr(0, slash);
+  // Started through PATH: the name says nothing about where the file is.
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec && self.has_parent_path()) return self.parent_path().string();
+  return ".";
+}
+
+}  // namespace
+
+std::string getDatabasePath(const std::string& argv0) {
+  std::string program = argv0;
+  for (char& c : program) {
+    if (c == '\\') c = '/';
+  }
+  const std::string base = program.substr(program.rfind('/') + 1);
+  std::error_code ec;
+  if (!base.empty() && std::filesystem::is_regular_file(base, ec)) return "../database/";
+  return ProgramDirectory(program) + "/../database/";
+}
+
+std::string TestSources::TestFilePath(const std::string& context, const std::string& server) const {
+  return s_.DatabasePath + context + "-" + server + ".csv";
+}
+
+std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::string& devsrv) {
+  const std::string device = "/" + devcontxt + "/" + devsrv + "/#0";
+  std::array<uint8_t, 32> version{}, start{}, appVersion{}, appDate{};
+  DataDescriptor out;
+  out.count = 32;
+  out.format = kFormatText;
+  const DataDescriptor in;  // 0 elements of 767: no input
+  int16_t code = lib_.EXECLINKEx(device, "SRVVERSION", out, version, in, {}, kReadAccess, 500);
+  if (code == kCodeServerUnavailable45 || code == kCodeServerUnavailable98) {
+    const std::string e = GetErrorString(lib_, code);
+    // The first and third prefixes have no leading blank, unlike the lines of
+    // a server that answered.
+    return "srv vers: unavailable -> " + e + "\r\n" + " srv start: unavailable -> " + e + "\r\n" +
+           "app vers: unavailable -> " + e + "\r\n" + " app date: unavailable -> " + e + "\r\n";
+  }
+  if (code != 0) StringListToBytes("pre 3.12", version);
+  const std::pair<const char*, std::array<uint8_t, 32>*> rest[] = {
+      {"APPVERSION", &appVersion}, {"SRVSTARTTIME", &start}, {"APPDATE", &appDate}};
+  for (const auto& [property, buffer] : rest) {
+    out.count = 32;
+    code = lib_.EXECLINKEx(device, property, out, *buffer, in, {}, kReadAccess, 500);
+    if (code != 0) StringListToBytes("unavailable", *buffer);
+  }
+  return " srv vers: " + BytesToStringList(version) + "\r\n" +
+         " srv start: " + BytesToStringList(start) + "\r\n" +
+         " app vers: " + BytesToStringList(appVersion) + "\r\n" +
+         " app date: " + BytesToStringList(appDate) + "\r\n";
+}
+
+void TestSources::initStdTest(const std::string& devcon, const std::string& devsrv,
+                              const std::string& devnam) {
+  if (s_.runInProgress) return;
+  if (s_.serverInfoText.empty()) s_.serverInfoText = GetServerInfo(devcon, devsrv);
+  int16_t n = 0;
+  const int16_t code = GetPropertyList(lib_, "/" + devcon + "/" + devsrv + "/" + devnam,
+                                       s_.propertyNames, s_.propertySizes, s_.propertyFormats, n);
+  if (code != 0) return;
+  if (n < 0) n = 0;
+  std::vector<TestCommand> plan(static_cast<size_t>(n) + 1);
+  int16_t k = 0;
+  for (int16_t i = 0; i < n; ++i) {
+    const std::string& name = s_.propertyNames[i];
+    if (name.find('*') != std::string::npos || s_.propertySizes[i] <= 0) continue;
+    TestCommand& c = plan[k];
+    c.Description = name;
+    c.Property = name;
+    c.Device = devnam;
+    c.Access = "READ";
+    c.OutputSize = s_.propertySizes[i];
+    c.OutputFormat = s_.propertyFormats[i];
+    ++k;
+  }
+  s_.plan.TestPlan = std::move(plan);
+  s_.plan.TestPlanCount = k;
+  s_.checkerCaption = s_.serverInfoText + "Standard test for " + NumberText(k) + " READ properties";
+  s_.report.AddToReport("Standard test for read properties of /" + devcon + "/" + devsrv, false);
+  s_.report.AddToReport(s_.checkerCaption, false);
+  s_.report.AddToReport(kReportColumnHeader, false);
+}
+
+int16_t TestSources::fillInTestParamsFromServer(const std::string& context,
+                                                const std::string& server,
+                                                const std::string& /*device*/) {
+  if (s_.runInProgress) return kCodeRunInProgress;
+  TransferArea& buffer = s_.run.dataBuffer;
+  // Cleared first so that a short answer cannot be read together with what a
+  // previous command left behind; the last byte stays 0 as the terminator.
+  buffer.fill(0);
+  DataDescriptor out;
+  out.count = kTransferLimit;
+  out.format = kFormatText;
+  const DataDescriptor in;
+  const int16_t code =
+      lib_.EXECLINKEx("/" + context + "/" + server + "/#0", "SRVSELFTEST", out,
+                      std::span<uint8_t>(buffer.data(), kTransferLimit), in, {}, kReadAccess, 800);
+  if (code != 0) return kCodeNothingToLoad;
+
+  // Every piece comes back ending in CR LF, so the piece after the last LF is
+  // always empty and a text without a final LF still has all its lines read.
+  const std::string text = BytesToStringList(buffer);
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', start)) {
+    pieces.emplace_back(text, start, lf - start);
+    start = lf + 1;
+  }
+  const size_t n = pieces.size();
+  if (n == 0 || n > static_cast<size_t>(kMaxListEntries)) return kCodeNothingToLoad;
+
+  s_.plan.TestPlan.assign(n + 1, TestCommand{});
+  s_.plan.TestPlanCount = static_cast<int16_t>(n);
+  bool haveHeader = false;
+  TestColumns columns{""};
+  int16_t i = 0;
+  for (std::string& piece : pieces) {
+    // A server that ends its lines with CR LF would otherwise leave a CR on
+    // the last column of every line (TrimWhite takes only one of the two).
+    while (!piece.empty() && piece.back() == '\r') piece.pop_back();
+    // Unlike a file, the first character is trimmed first: a line starting
+    // with a blank, a tab or a control character counts as empty here.
+    const std::string first = TrimWhite(piece.substr(0, 1));
+    if (first.empty() || IsCommentChar(first.front())) continue;
+    if (!haveHeader) {
+      columns = TestColumns(piece);
+      haveHeader = true;
+      continue;
+    }
+    if (columns.property < 0) return kCodeNoPropertyColumn;
+    if (!FillCommand(piece, columns, s_.plan.TestPlan[i])) return kCodeNothingToLoad;
+    ++i;
+  }
+  s_.plan.TestPlanCount = i;
+  return kCodeSuccess;
+}
+
+int16_t TestSources::fillInTestParams(const std::string& context, const std::string& server,
+                                      const std::string& /*device*/) {
+  if (s_.runInProgress) return kCodeRunInProgress;
+  const std::string path = TestFilePath(context, server);
+  const int32_t n = CountDataLines(path);
+  if (n < 1 || n > kMaxListEntries) return kCodeNothingToLoad;
+  std::vector<std::string> lines;
+  if (!ReadDialectLines(path, lines)) return kCodeNothingToLoad;
+
+  s_.plan.TestPlan.assign(static_cast<size_t>(n) + 1, TestCommand{});
+  s_.plan.TestPlanCount = static_cast<int16_t>(n);
+  bool haveHeader = false;
+  TestColumns columns{""};
+  int32_t i = 0;
+  for (const std::string& line : lines) {
+    if (IsFileLineSkipped(line)) continue;
+    if (!haveHeader) {
+      columns = TestColumns(line);
+      haveHeader = true;
+      continue;
+    }
+    if (columns.property < 0) return kCodeNoPropertyColumn;
+    // The count read earlier bounds the records; a file that grew meanwhile
+    // is a reading failure, not a write past the plan.
+    if (i >= n) return kCodeNothingToLoad;
+    if (!FillCommand(line, columns, s_.plan.TestPlan[i])) return kCodeNothingToLoad;
+    ++i;
+  }
+  s_.plan.TestPlanCount = static_cast<int16_t>(i);
+  return kCodeSuccess;
+}
+
+int16_t TestSources::fillInProcNames() {
+  if (s_.runInProgress) return kCodeRunInProgress;
+  const std::string path = s_.DatabasePath + "procedures.csv";
+  const int32_t n = CountDataLines(path);
+  if (n < 1 || n > kMaxListEntries) return kCodeNothingToLoad;
+  std::vector<std::string> lines;
+  if (!ReadDialectLines(path, lines)) return kCodeNothingToLoad;
+
+  std::vector<StoredConfig> configs(static_cast<size_t>(n) + 1);
+  int32_t i = 0;
+  bool haveHeader = false;
+  int16_t description = -1, fileName = -1, context = -1;
+  for (const std::string& line : lines) {
+    if (IsFileLineSkipped(line)) continue;
+    if (!haveHeader) {
+      description = CsvColumnIndex(line, "Description");
+      fileName = CsvColumnIndex(line, "FileName");
+      context = CsvColumnIndex(line, "Context");
+      haveHeader = true;
+      continue;
+    }
+    if (i >= n) break;
+    StoredConfig& c = configs[i++];
+    if (description >= 0) c.Description = CsvField(line, description);
+    if (fileName >= 0) c.FileName = CsvField(line, fileName);
+    if (context >= 0) c.Context = CsvField(line, context);
+  }
+
+  int16_t result = kCodeSuccess;
+  for (int32_t k = 0; k < i; ++k) {
+    StoredConfig& c = configs[k];
+    const std::string listPath = s_.DatabasePath + c.FileName;
+    const int32_t m = CountDataLines(listPath);
+    std::vector<std::string> serverLines;
+    if (m < 1) continue;
+    // A server list that cannot be read gives its configuration no servers;
+    // the other configurations stay usable.
+    if (m > kMaxListEntries || !ReadDialectLines(listPath, serverLines)) {
+      result = kCodeNothingToLoad;
+      continue;
+    }
+    c.Servers.assign(static_cast<size_t>(m) + 1, std::string());
+    int16_t server = -1;
+    bool serverHeader = false;
+    int32_t count = 0;
+    for (const std::string& line : serverLines) {
+      if (IsFileLineSkipped(line)) continue;
+      if (!serverHeader) {
+        server = CsvColumnIndex(line, "Server");
+        serverHeader = true;
+        continue;
+      }
+      if (count >= m) break;
+      // Without a Server column the records still count, with empty names.
+      if (server >= 0) c.Servers[count] = CsvField(line, server);
+      ++count;
+    }
+    c.ServerCount = static_cast<int16_t>(count);
+  }
+  s_.configs.StoredConfigs = std::move(configs);
+  s_.configs.StoredConfigCount = static_cast<int16_t>(i);
+  return result;
+}
+
+int16_t TestSources::initSelfText(const std::string& devcon, const std::string& devsrv,
+                                  const std::string& devnam) {
+  if (s_.runInProgress) return kCodeRunInProgress;
+  if (s_.serverInfoText.empty()) s_.serverInfoText = GetServerInfo(devcon, devsrv);
+  int16_t r = fillInTestParamsFromServer(devcon, devsrv, devnam);
+  s_.checkerCaption = s_.serverInfoText + "Specific test commands from SRVSELFTEST";
+  if (r != 0) {
+    const std::string path = TestFilePath(devcon, devsrv);
+    r = fillInTestParams(devcon, devsrv, devnam);
+    s_.checkerCaption = s_.serverInfoText + "Specific test commands from " + path;
+    if (r != 0) s_.checkerCaption = s_.serverInfoText + path + " : " + GetErrorString(lib_, r);
+  }
+  s_.report.AddToReport(kHyphens62, false);
+  s_.report.AddToReport("Self-test for /" + devcon + "/" + devsrv, false);
+  s_.report.AddToReport(s_.checkerCaption, false);
+  s_.report.AddToReport(kReportColumnHeader, false);
+  return r;
+}
+
+}  // namespace dsc
