@@ -1,0 +1,172 @@
+// The checker's window program. Starts on the bundled demo facility unless
+// --facility names another one.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QMessageBox>
+#include <QProcess>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "engine/Clock.h"
+#include "sim/SimControlSystem.h"
+#include "sources/TestSources.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// getDatabasePath first; when that directory is missing (a build tree), the
+// nearest "database" directory with a procedures.csv above the program.
+std::string FindDatabasePath(const std::string& argv0) {
+  const std::string standard = dsc::getDatabasePath(argv0);
+  std::error_code ec;
+  if (fs::is_directory(standard, ec)) return standard;
+  fs::path dir = QCoreApplication::applicationDirPath().toStdString();
+  for (int depth = 0; depth < 8 && !dir.empty(); ++depth) {
+    const fs::path candidate = dir / "database";
+    if (fs::is_regular_file(candidate / "procedures.csv", ec)) return candidate.string() + "/";
+    if (dir == dir.parent_path()) break;
+    dir = dir.parent_path();
+  }
+  return standard;
+}
+
+// Clicks through the window for docs/screenshots.sh. Steps are separated by
+// ";" and run one after another, each a moment after the previous one started,
+// so that steps keep coming while a modal box is open:
+//   click:NAME  check:NAME  pick:COMBO=TEXT  button:TEXT (of the open box)
+//   shot:FILE   wait:MS     idle (until no test runs)   quit
+class DemoSteps : public QObject {
+ public:
+  DemoSteps(dsc::ui::Vesker& window, QStringList steps)
+      : window_(window), steps_(std::move(steps)) {}
+  void start() {
+    QTimer::singleShot(600, this, [this] { next(); });
+  }
+
+ private:
+  template <class T>
+  T* find(const QString& name) {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() == name)
+        if (auto* w = qobject_cast<T*>(top)) return w;
+      if (auto* w = top->findChild<T*>(name)) return w;
+    }
+    return nullptr;
+  }
+
+  void next() {
+    if (index_ >= steps_.size()) return;
+    const QString step = steps_[index_++];
+    const QString verb = step.section(':', 0, 0), arg = step.section(':', 1);
+    int delay = 500;
+    if (verb == "wait") delay = arg.toInt();
+    if (verb == "idle" && window_.session().runInProgress) {
+      --index_;
+      delay = 200;
+    }
+    // Scheduled before the step runs: a click may open a modal box, whose own
+    // event loop then carries the following steps.
+    QTimer::singleShot(delay, this, [this] { next(); });
+    if (verb == "click") {
+      if (auto* b = find<QAbstractButton>(arg)) b->click();
+    } else if (verb == "check") {
+      if (auto* b = find<QAbstractButton>(arg)) b->setChecked(true);
+    } else if (verb == "pick") {
+      if (auto* combo = find<QComboBox>(arg.section('=', 0, 0))) {
+        const int i = combo->findText(arg.section('=', 1));
+        if (i >= 0) {
+          combo->setCurrentIndex(i);
+          emit combo->activated(i);
+        }
+      }
+    } else if (verb == "button") {
+      if (QWidget* modal = QApplication::activeModalWidget())
+        for (auto* b : modal->findChildren<QAbstractButton*>())
+          if (b->text().remove('&') == arg) {
+            b->click();
+            break;
+          }
+    } else if (verb == "shot") {
+      QApplication::processEvents();
+      QProcess::execute("import", {"-window", "root", arg});
+    } else if (verb == "quit") {
+      QApplication::exit(0);
+    }
+  }
+
+  dsc::ui::Vesker& window_;
+  QStringList steps_;
+  qsizetype index_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("ovra-checker");
+  QApplication::setApplicationVersion(OVRA_VERSION);
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription("Device Server Checker");
+  parser.addHelpOption();
+  parser.addVersionOption();
+  QCommandLineOption facilityOption(
+      "facility", "Facility description of the simulated control system (default: the demo).",
+      "FILE");
+  QCommandLineOption databaseOption(
+      "database", "Database directory with procedures.csv and the test files.", "DIR");
+  QCommandLineOption stepsOption("demo-steps", "Steps to click through.", "STEPS");
+  stepsOption.setFlags(QCommandLineOption::HiddenFromHelp);
+  parser.addOptions({facilityOption, databaseOption, stepsOption});
+  parser.process(app);
+
+  dsc::SystemClock clock;
+  std::unique_ptr<dsc::sim::SimControlSystem> control;
+  std::string error;
+  if (parser.isSet(facilityOption)) {
+    const QString file = parser.value(facilityOption);
+    control = dsc::sim::SimControlSystem::FromFile(file.toStdString(), clock, error);
+    if (!control) {
+      QMessageBox::critical(
+          nullptr, "Device Server Checker",
+          "The facility " + file + " could not be loaded:\n" + QString::fromStdString(error));
+      return 2;
+    }
+  } else {
+    control = dsc::sim::SimControlSystem::Demo(clock);
+    if (!control) {
+      QMessageBox::critical(nullptr, "Device Server Checker",
+                            "The bundled demo facility could not be loaded.");
+      return 2;
+    }
+  }
+
+  dsc::ui::VeskerOptions options;
+  options.clock = &clock;
+  options.databasePath = parser.isSet(databaseOption)
+                             ? QDir(parser.value(databaseOption)).absolutePath().toStdString()
+                             : FindDatabasePath(argv[0]);
+
+  auto Zorbel1 = dsc::sim::MakeSimControl(*control);
+  dsc::ui::Vesker window(std::move(control), std::move(Zorbel1), options);
+  window.show();
+
+  std::unique_ptr<DemoSteps> steps;
+  if (parser.isSet(stepsOption)) {
+    window.move(0, 0);
+    steps = std::make_unique<DemoSteps>(window, parser.value(stepsOption).split(';'));
+    steps->start();
+  }
+  return app.exec();
+}

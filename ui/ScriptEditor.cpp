@@ -1,0 +1,337 @@
+#include "ui/ScriptEditor.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "engine/Formats.h"
+#include "engine/NumberText.h"
+#include "ui/QtFrontEnd.h"
+
+namespace dsc::ui {
+
+namespace {
+
+QLineEdit* MakeEdit(const char* name, QWidget* parent) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  return edit;
+}
+
+QComboBox* MakePickList(const char* name, QWidget* parent) {
+  auto* combo = new QComboBox(parent);
+  combo->setObjectName(name);
+  combo->setEditable(false);
+  combo->setMaxVisibleItems(20);
+  return combo;
+}
+
+QLabel* MakeLabel(const char* name, const char* text, QWidget* buddy, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  label->setBuddy(buddy);
+  return label;
+}
+
+}  // namespace
+
+CheckScripter::CheckScripter(CheckerSession& session, Selection selection, QWidget* parent)
+    : QDialog(parent), session_(session), selection_(std::move(selection)) {
+  setObjectName("CheckScripter");
+  setWindowTitle("Checker Script Editor");
+  setModal(true);
+  reportError = [this](const QString& message) {
+    QMessageBox::warning(this, windowTitle(), message);
+  };
+  buildWidgets();
+}
+
+void CheckScripter::buildWidgets() {
+  Frame1 = new QGroupBox("Edit Selected Parameters", this);
+  Frame1->setObjectName("Frame1");
+
+  dscText = MakeEdit("dscText", Frame1);
+  prpText = MakeEdit("prpText", Frame1);
+  DevText = MakeEdit("DevText", Frame1);
+  SizOutText = MakeEdit("SizOutText", Frame1);
+  dataOutCombo = MakePickList("dataOutCombo", Frame1);
+  dataRefText = MakeEdit("dataRefText", Frame1);
+  sizInText = MakeEdit("sizInText", Frame1);
+  dataInCombo = MakePickList("dataInCombo", Frame1);
+  dataText = MakeEdit("dataText", Frame1);
+
+  struct Field {
+    const char* label;
+    const char* text;
+    QWidget* widget;
+  };
+  const Field fields[] = {
+      {"Label1", "Action Tag:", dscText},
+      {"Label2", "Property", prpText},
+      {"Label3", "Device", DevText},
+      {"Label4", "Output Datasize", SizOutText},
+      {"Label5", "Output Format", dataOutCombo},
+      {"Label6", "Reference Data", dataRefText},
+      {"Label7", "Input Datasize", sizInText},
+      {"Label8", "Input Format", dataInCombo},
+      {"Label9", "Input Data", dataText},
+  };
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(12);
+  grid->setVerticalSpacing(2);
+  for (int i = 0; i < 9; ++i) {
+    const int row = (i / 3) * 2, col = i % 3;
+    grid->addWidget(MakeLabel(fields[i].label, fields[i].text, fields[i].widget, Frame1), row, col);
+    grid->addWidget(fields[i].widget, row + 1, col);
+    if (i % 3 == 2) grid->setRowMinimumHeight(row + 2, 6);
+  }
+  for (int c = 0; c < 3; ++c) grid->setColumnStretch(c, 1);
+
+  PollCheckBox = new QCheckBox("POLL", Frame1);
+  PollCheckBox->setObjectName("PollCheckBox");
+  TimeOutText = MakeEdit("TimeOutText", Frame1);
+  TimeOutText->setText("1000");
+  TimeOutText->setMaximumWidth(90);
+  auto* Label10 = new QLabel("ms", Frame1);
+  Label10->setObjectName("Label10");
+  AccessCheck = new QCheckBox("WRITE access", Frame1);
+  AccessCheck->setObjectName("AccessCheck");
+  auto* accessRow = new QHBoxLayout;
+  accessRow->addWidget(PollCheckBox);
+  accessRow->addSpacing(8);
+  accessRow->addWidget(TimeOutText);
+  accessRow->addWidget(Label10);
+  accessRow->addSpacing(24);
+  accessRow->addWidget(AccessCheck);
+  accessRow->addStretch(1);
+
+  auto* frameLayout = new QVBoxLayout(Frame1);
+  frameLayout->addLayout(grid);
+  frameLayout->addSpacing(6);
+  frameLayout->addLayout(accessRow);
+
+  ScriptList = new QListWidget(this);
+  ScriptList->setObjectName("ScriptList");
+  ScriptList->setSelectionMode(QAbstractItemView::SingleSelection);
+  ScriptList->setUniformItemSizes(true);
+
+  InsertCmd = new QPushButton("Insert", this);
+  InsertCmd->setObjectName("InsertCmd");
+  ReplaceCmd = new QPushButton("Replace", this);
+  ReplaceCmd->setObjectName("ReplaceCmd");
+  AppendCmd = new QPushButton("Append", this);
+  AppendCmd->setObjectName("AppendCmd");
+  DeleteCmd = new QPushButton("Delete", this);
+  DeleteCmd->setObjectName("DeleteCmd");
+  Command1 = new QPushButton("Save", this);
+  Command1->setObjectName("Command1");
+  auto* buttons = new QHBoxLayout;
+  for (QPushButton* b : {InsertCmd, ReplaceCmd, AppendCmd, DeleteCmd, Command1}) {
+    b->setAutoDefault(false);
+    buttons->addWidget(b);
+  }
+
+  statusLine = new QLabel(this);
+  statusLine->setObjectName("statusLine");
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(Frame1);
+  layout->addWidget(ScriptList, 1);
+  layout->addLayout(buttons);
+  layout->addWidget(statusLine);
+  resize(820, 640);
+
+  QWidget* order[] = {dscText,    prpText,     DevText,   SizOutText,  dataOutCombo, dataRefText,
+                      sizInText,  dataInCombo, dataText,  ScriptList,  Command1,     InsertCmd,
+                      ReplaceCmd, DeleteCmd,   AppendCmd, AccessCheck, PollCheckBox, TimeOutText};
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
+  connect(ScriptList, &QListWidget::itemSelectionChanged, this, [this] {
+    const int i = selectedIndex();
+    if (i >= 0) ScriptList_Click(i);
+  });
+  connect(AppendCmd, &QPushButton::clicked, this, [this] { AppendCmd_Click(); });
+  connect(InsertCmd, &QPushButton::clicked, this, [this] { InsertCmd_Click(); });
+  connect(ReplaceCmd, &QPushButton::clicked, this, [this] { ReplaceCmd_Click(); });
+  connect(DeleteCmd, &QPushButton::clicked, this, [this] { DeleteCmd_Click(); });
+  connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+}
+
+void CheckScripter::say(const QString& text) { statusLine->setText(text); }
+
+int CheckScripter::selectedIndex() const {
+  const auto selected = ScriptList->selectedItems();
+  if (selected.isEmpty()) return -1;
+  const int row = ScriptList->row(selected.front());
+  return row < scriptCount ? row : -1;
+}
+
+void CheckScripter::Form_Load() {
+  say(QString());
+  for (QComboBox* combo : {dataOutCombo, dataInCombo}) {
+    if (combo->count() > 0) continue;
+    for (int code = 0; code < kFormatCount; ++code)
+      combo->addItem(FromLatin1(FormatNameFromCode(static_cast<int16_t>(code))));
+    combo->setCurrentIndex(-1);
+  }
+  // The editor shows at most 1000 commands, and the cut is made in the
+  // session's plan itself, not only in the copy.
+  auto& plan = session_.plan;
+  if (plan.TestPlanCount > kLoadLimit) plan.TestPlanCount = kLoadLimit;
+  scriptCount = std::max<int16_t>(
+      0, std::min<int16_t>(plan.TestPlanCount, static_cast<int16_t>(plan.TestPlan.size())));
+  for (int i = 0; i < scriptCount; ++i) scriptCommands[i] = plan.TestPlan[i];
+  populateList();
+  if (scriptCount >= 1) ScriptList->setCurrentRow(0);
+}
+
+std::string CheckScripter::EntryText(const TestCommand& c) {
+  std::string text = c.Description + " (" + c.Property + "," + c.Device + ",";
+  if (c.OutputSize > 0)
+    text += " get " + NumberText(c.OutputSize) + " " + FormatNameFromCode(c.OutputFormat);
+  if (c.InputSize > 0)
+    text += " put " + NumberText(c.InputSize) + " " + FormatNameFromCode(c.InputFormat);
+  return text + ") " + c.Access + " access";
+}
+
+void CheckScripter::populateList() {
+  ScriptList->clear();
+  QStringList entries;
+  entries.reserve(scriptCount);
+  for (int i = 0; i < scriptCount; ++i) entries << FromLatin1(EntryText(scriptCommands[i]));
+  ScriptList->addItems(entries);
+  ScriptList->setCurrentRow(-1);
+  ScriptList->clearSelection();
+}
+
+void CheckScripter::ScriptList_Click(int index) {
+  if (index < 0 || index >= scriptCount) return;
+  const TestCommand& c = scriptCommands[index];
+  dscText->setText(FromLatin1(c.Description));
+  prpText->setText(FromLatin1(c.Property));
+  DevText->setText(FromLatin1(c.Device));
+  dataRefText->setText(FromLatin1(c.Reference));
+  dataText->setText(FromLatin1(c.Data));
+  SizOutText->setText(FromLatin1(NumberText(c.OutputSize)));
+  sizInText->setText(FromLatin1(NumberText(c.InputSize)));
+  // findText picks the first of equal names, so every NULL shows as code 6.
+  dataOutCombo->setCurrentIndex(
+      dataOutCombo->findText(FromLatin1(FormatNameFromCode(c.OutputFormat))));
+  dataInCombo->setCurrentIndex(
+      dataInCombo->findText(FromLatin1(FormatNameFromCode(c.InputFormat))));
+  const QString access = FromLatin1(c.Access).toUpper();
+  AccessCheck->setChecked(access == "WRITE");
+  PollCheckBox->setChecked(access.left(4) == "POLL");
+  TimeOutText->setText(QString::number(getAccessTimeout(c.Access)));
+}
+
+void CheckScripter::Take(int k) {
+  TestCommand& c = scriptCommands[k];
+  c.Description = ToLatin1(dscText->text());
+  c.Data = ToLatin1(dataText->text());
+  c.Reference = ToLatin1(dataRefText->text());
+  c.Device = ToLatin1(DevText->text());
+  c.Property = ToLatin1(prpText->text());
+  // Nothing picked is the empty name, which is unknown and so 767.
+  c.InputFormat = FullFormatFromName(ToLatin1(dataInCombo->currentText()));
+  c.OutputFormat = FullFormatFromName(ToLatin1(dataOutCombo->currentText()));
+  // Sizes outside the 32-bit range saturate.
+  c.InputSize = LeadingInt32(ToLatin1(sizInText->text()));
+  c.OutputSize = LeadingInt32(ToLatin1(SizOutText->text()));
+  c.Access = AccessCheck->isChecked() ? "WRITE" : "READ";
+  if (c.Access == "READ" && PollCheckBox->isChecked())
+    c.Access = "POLL[timeout=" + ToLatin1(TimeOutText->text()) + "]";
+}
+
+void CheckScripter::AppendCmd_Click() {
+  say(QString());
+  if (scriptCount >= kCapacity) {
+    say("The script is full: it holds at most 1001 commands.");
+    QApplication::beep();
+    return;
+  }
+  Take(scriptCount);
+  ++scriptCount;
+  populateList();
+}
+
+void CheckScripter::InsertCmd_Click() {
+  say(QString());
+  const int s = selectedIndex();
+  if (s < 0) return;
+  if (scriptCount >= kCapacity) {
+    say("The script is full: it holds at most 1001 commands.");
+    QApplication::beep();
+    return;
+  }
+  for (int i = scriptCount - 1; i >= s; --i) scriptCommands[i + 1] = scriptCommands[i];
+  Take(s);
+  ++scriptCount;
+  populateList();
+}
+
+void CheckScripter::ReplaceCmd_Click() {
+  say(QString());
+  const int s = selectedIndex();
+  if (s < 0) return;
+  Take(s);
+  populateList();
+}
+
+void CheckScripter::DeleteCmd_Click() {
+  say(QString());
+  const int s = selectedIndex();
+  if (s < 0 || scriptCount == 0) return;
+  for (int i = s + 1; i < scriptCount; ++i) scriptCommands[i - 1] = scriptCommands[i];
+  --scriptCount;
+  populateList();
+}
+
+std::string CheckScripter::TestFilePath() const {
+  auto [context, server] = selection_ ? selection_() : std::pair<std::string, std::string>{};
+  return session_.DatabasePath + context + "-" + server + ".csv";
+}
+
+bool CheckScripter::Command1_Click() {
+  say(QString());
+  const std::string path = TestFilePath();
+  // Fields go out as they stand, unquoted: the reader splits on every comma,
+  // and a text with a comma is the author's business.
+  std::string bytes =
+      "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,OutputFormat,"
+      "Reference,Access\r\n";
+  for (int i = 0; i < scriptCount; ++i) {
+    const TestCommand& c = scriptCommands[i];
+    bytes += c.Description + "," + c.Property + "," + c.Device + "," + NumberText(c.InputSize) +
+             "," + FormatNameFromCode(c.InputFormat) + "," + c.Data + "," +
+             NumberText(c.OutputSize) + "," + FormatNameFromCode(c.OutputFormat) + "," +
+             c.Reference + "," + c.Access + "\r\n";
+  }
+  errno = 0;
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  int error = f ? 0 : errno;
+  if (f) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) error = errno ? errno : EIO;
+    if (std::fclose(f) != 0 && error == 0) error = errno ? errno : EIO;
+  }
+  if (error == 0) return true;
+  reportError("The test file " + QString::fromLocal8Bit(path) +
+              " could not be written: " + QString::fromLocal8Bit(std::strerror(error)));
+  return false;
+}
+
+}  // namespace dsc::ui
