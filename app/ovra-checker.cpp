@@ -45,7 +45,8 @@ std::string FindDatabasePath(const std::string& argv0) {
 // ";" and run one after another, each a moment after the previous one started,
 // so that steps keep coming while a modal box is open:
 //   click:NAME  check:NAME  pick:COMBO=TEXT  button:TEXT (of the open box)
-//   shot:FILE   wait:MS     idle (until no test runs)   quit
+//   close (the open modal window)   shot:FILE   wait:MS
+//   idle (until no test runs)   quit
 class DemoSteps : public QObject {
  public:
   DemoSteps(dsc::ui::Vesker& window, QStringList steps)
@@ -97,6 +98,8 @@ class DemoSteps : public QObject {
             b->click();
             break;
           }
+    } else if (verb == "close") {
+      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
     } else if (verb == "shot") {
       QApplication::processEvents();
       QProcess::execute("import", {"-window", "root", arg});

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Takes the pictures in docs/images/ of the checker's windows on the demo
+# facility, under a virtual X display: after a standard test, during a
+# specific test with a Link Error box open, and of the script editor.
+#
+# The specific test runs on a copy of the demo database whose vacuum test file
+# has one more line, addressing a pump that does not exist (PUMP-04), so that
+# the Link Error box appears. The repository's database is not touched.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+exe=${OVRA_CHECKER:-build/app/ovra-checker}
+if [ ! -x "$exe" ]; then
+  echo "No $exe: build first (bash scripts/build.sh), or set OVRA_CHECKER." >&2
+  exit 1
+fi
+for tool in xvfb-run import; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing (bash scripts/deps.sh)" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -r database "$work/database"
+printf 'Pump 4 pressure,PRESSURE,PUMP-04,0,,,1,DOUBLE,,READ\r\n' >>"$work/database/LINAC-VACUUM-1.csv"
+mkdir -p docs/images "$work/tmp"
+out=$(pwd)/docs/images
+
+steps=(
+  "click:Command1" "idle" "wait:400" "shot:$out/standard-test.png"
+  "check:SelfTestOption1" "click:Command2" "wait:900" "shot:$out/link-error.png"
+  "button:Cancel" "idle"
+  "click:Command4" "wait:900" "shot:$out/script-editor.png" "close"
+  "wait:300" "quit"
+)
+IFS=';'
+TEMP="$work/tmp" xvfb-run -a -s "-screen 0 1040x740x24" \
+  "$exe" --database "$work/database" --demo-steps "${steps[*]}"
+unset IFS
+ls -l "$out"

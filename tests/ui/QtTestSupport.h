@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QApplication>
+#include <QObject>
+#include <QString>
+
+namespace dsc::testing {
+
+// One QApplication for the whole test program (the tests link gtest_main).
+// Deliberately never destroyed: widgets of failed tests may outlive main.
+inline QApplication& QtApp() {
+  static int argc = 1;
+  static char name[] = "ui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+template <class T>
+T* Child(QObject& parent, const char* name) {
+  return parent.findChild<T*>(QString::fromLatin1(name));
+}
+
+}  // namespace dsc::testing
