@@ -102,12 +102,15 @@ double ReadDecimal(Reader& r) {
   // Zero in any spelling, "-0" included, is a plain +0 so that its bytes
   // compare equal to a zero answer.
   if (count == 0) return 0.0;
-  if (sticky) digits[count++] = '1', --exp10;
+  if (sticky) {
+    digits[count++] = '1';
+    --exp10;
+  }
   if (exp10 > kExponentCap) exp10 = kExponentCap;
   if (exp10 < -kExponentCap) exp10 = -kExponentCap;
 
   digits[count++] = 'e';
-  auto [end, ec] = std::to_chars(digits + count, digits + sizeof digits, exp10);
+  char* end = std::to_chars(digits + count, digits + sizeof digits, exp10).ptr;
   double value = 0.0;
   auto result = std::from_chars(digits, end, value);
   if (result.ec == std::errc::result_out_of_range) {
@@ -115,7 +118,6 @@ double ReadDecimal(Reader& r) {
     int64_t magnitude = static_cast<int64_t>(count) + exp10;
     value = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
   }
-  (void)ec;
   return value;
 }
 
