@@ -1,0 +1,603 @@
+// ovra-check: the device server checker without a window. It prepares the same
+// tests as the window (standard, specific, stored configuration, information),
+// runs them through the check runner against a simulated facility and prints
+// one line per command; --json and --junit give machine-readable results.
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "access/NamespaceQueries.h"
+#include "engine/CheckRunner.h"
+#include "engine/CheckerSession.h"
+#include "engine/Clock.h"
+#include "engine/ControlEventPump.h"
+#include "engine/Formats.h"
+#include "engine/FrontEnd.h"
+#include "engine/ReportLog.h"
+#include "sim/SimControlSystem.h"
+#include "sources/TestSources.h"
+
+#ifndef OVRA_VERSION
+#define OVRA_VERSION "unknown"
+#endif
+
+namespace {
+
+using namespace dsc;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// Text from the control system and the database is Latin-1; terminals, JSON
+// and XML want UTF-8.
+std::string Latin1ToUtf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Captions and information blocks end their lines with CR LF.
+std::string TerminalText(const std::string& latin1) {
+  std::string out;
+  for (const char c : Latin1ToUtf8(latin1)) {
+    if (c != '\r') out += c;
+  }
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+std::string JsonString(const std::string& latin1) {
+  std::string out = "\"";
+  for (const char ch : Latin1ToUtf8(latin1)) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (ch) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += ch;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+// For attribute values and text alike. XML 1.0 has no way to carry most
+// control characters, not even as references: they become "?".
+std::string XmlEscape(const std::string& latin1) {
+  std::string out;
+  for (const char ch : Latin1ToUtf8(latin1)) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (ch) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      case '\n':
+        out += "&#10;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      case '\t':
+        out += "&#9;";
+        break;
+      default:
+        out += c < 0x20 ? '?' : ch;
+    }
+  }
+  return out;
+}
+
+// The terminal has no grid: only the current cell's text is kept, because the
+// asynchronous wait reads it back to add its dots.
+class TerminalGrid final : public ResultsGrid {
+ public:
+  void Clear() override { text_.clear(); }
+  void SetRows(int32_t) override {}
+  void SelectRow(int32_t) override {}
+  void SelectCol(int32_t) override {}
+  void SetText(const std::string& text) override { text_ = text; }
+  std::string Text() const override { return text_; }
+  void SetTextColor(Rgb) override {}
+  void SetColumnWidthTwips(int32_t, int32_t) override {}
+
+ private:
+  std::string text_;
+};
+
+// The "Link Error" box: Retry a given number of times per command, then Cancel.
+class RetryPrompt final : public LinkErrorPrompt {
+ public:
+  RetryPrompt(int retries, std::ostream& out) : retries_(retries), out_(out) {}
+  Answer Ask(const std::string& title, const std::string& text) override {
+    if (used_ >= retries_) return Answer::Cancel;
+    ++used_;
+    out_ << "  " << title << ": " << TerminalText(text) << " (retry " << used_ << " of " << retries_
+         << ")\n";
+    return Answer::Retry;
+  }
+  void NextCommand() { used_ = 0; }
+
+ private:
+  int retries_;
+  int used_ = 0;
+  std::ostream& out_;
+};
+
+struct JunitCase {
+  std::string name, classname, failure;
+  bool failed = false;
+  double seconds = 0;
+};
+struct JunitSuite {
+  std::string name;
+  std::vector<JunitCase> cases;
+  int failures() const {
+    int n = 0;
+    for (const auto& c : cases) n += c.failed ? 1 : 0;
+    return n;
+  }
+};
+
+struct Options {
+  std::string facility;
+  std::string database;
+  std::string reportDir;
+  int retries = 0;
+  bool json = false;
+  std::string junit;
+};
+
+// Everything one invocation needs: the simulated facility, the session, the
+// runner and the terminal's side of the runner's interfaces.
+class Checker {
+ public:
+  Checker(const Options& opt, Clock& clock, std::unique_ptr<sim::SimControlSystem> system,
+          std::string databasePath)
+      : opt_(opt),
+        human_(opt.json ? std::cerr : std::cout),
+        colour_(isatty(opt.json ? STDERR_FILENO : STDOUT_FILENO) != 0),
+        clock_(clock),
+        system_(std::move(system)),
+        control_(sim::MakeSimControl(*system_)),
+        session_(std::make_unique<CheckerSession>(
+            clock_, opt.reportDir.empty() ? DefaultReportDirectory() : opt.reportDir)),
+        sources_(*session_, *system_),
+        prompt_(opt.retries, human_),
+        pump_(*control_,
+              [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
+        runner_(*session_, *control_, grid_, prompt_, pump_, clock_) {
+    session_->DatabasePath = std::move(databasePath);
+    runner_.setOutcomeObserver([this](const CommandOutcome& o) { OnOutcome(o); });
+  }
+
+  ClientLibrary& lib() { return *system_; }
+  TestSources& sources() { return sources_; }
+  CheckerSession& session() { return *session_; }
+  std::ostream& human() { return human_; }
+
+  void Caption() { human_ << TerminalText(session_->checkerCaption) << "\n"; }
+
+  // A test that could not be prepared counts as a failure of its server.
+  void PreparationFailed(const std::string& context, const std::string& server,
+                         const std::string& why) {
+    ++failed_;
+    preparationFailed_ = true;
+    human_ << Paint("preparation failed: " + TerminalText(why), false) << "\n";
+    Suite(context, server).cases.push_back({"preparation", context + "." + server, why, true, 0});
+  }
+
+  void Run(const std::string& context, const std::string& server) {
+    total_ = session_->plan.TestPlanCount;
+    Suite(context, server);
+    lastTime_ = std::chrono::steady_clock::now();
+    prompt_.NextCommand();
+    runner_.RunVesk(context, server);
+  }
+
+  int Finish() {
+    if (!session_->report.reportFileName.empty()) {
+      human_ << "Report: " << Latin1ToUtf8(session_->report.reportFileName) << "\n";
+    }
+    const std::string reportError = session_->report.TakeError();
+    if (!reportError.empty()) human_ << "Report not written: " << TerminalText(reportError) << "\n";
+    human_ << succeeded_ << " succeeded, " << failed_ << " failed\n";
+    int rc = (failed_ > 0 || preparationFailed_) ? kExitFailed : kExitOk;
+    if (!opt_.junit.empty() && !WriteJunit()) rc = kExitUsage;
+    return rc;
+  }
+
+ private:
+  std::string Paint(const std::string& text, bool ok) const {
+    if (!colour_) return text;
+    return (ok ? "\x1b[32m" : "\x1b[31m") + text + "\x1b[0m";
+  }
+
+  JunitSuite& Suite(const std::string& context, const std::string& server) {
+    const std::string name = "/" + context + "/" + server;
+    if (suites_.empty() || suites_.back().name != name) suites_.push_back({name, {}});
+    return suites_.back();
+  }
+
+  void OnOutcome(const CommandOutcome& o) {
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - lastTime_).count();
+    lastTime_ = now;
+    prompt_.NextCommand();
+    const TestCommand empty;
+    const TestCommand& c = o.command ? *o.command : empty;
+    const bool ok = o.status == 0;
+    (ok ? succeeded_ : failed_)++;
+
+    std::string progress;
+    if (total_ > 1) {
+      progress = "[" + std::to_string(o.index + 1) + "/" + std::to_string(total_) + "] ";
+    }
+    human_ << progress << TerminalText(c.Description) << " : "
+           << Paint(TerminalText(o.resultText), ok) << "\n";
+    human_.flush();
+
+    if (opt_.json) {
+      std::cout << "{\"context\":" << JsonString(o.context)
+                << ",\"server\":" << JsonString(o.server) << ",\"index\":" << o.index
+                << ",\"description\":" << JsonString(c.Description)
+                << ",\"property\":" << JsonString(c.Property)
+                << ",\"device\":" << JsonString(c.Device) << ",\"access\":" << JsonString(c.Access)
+                << ",\"status\":" << o.status << ",\"result\":" << JsonString(o.resultText)
+                << "}\n";
+      std::cout.flush();
+    }
+    Suite(o.context, o.server)
+        .cases.push_back({c.Description, o.context + "." + o.server, o.resultText, !ok, seconds});
+  }
+
+  bool WriteJunit() {
+    std::ofstream out(opt_.junit, std::ios::binary | std::ios::trunc);
+    if (out) {
+      int tests = 0, failures = 0;
+      for (const auto& s : suites_) {
+        tests += static_cast<int>(s.cases.size());
+        failures += s.failures();
+      }
+      out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+          << "<testsuites name=\"ovra-check\" tests=\"" << tests << "\" failures=\"" << failures
+          << "\">\n";
+      for (const auto& s : suites_) {
+        out << "  <testsuite name=\"" << XmlEscape(s.name) << "\" tests=\"" << s.cases.size()
+            << "\" failures=\"" << s.failures() << "\" errors=\"0\">\n";
+        for (const auto& c : s.cases) {
+          out << "    <testcase name=\"" << XmlEscape(c.name) << "\" classname=\""
+              << XmlEscape(c.classname) << "\" time=\"" << c.seconds << "\"";
+          if (c.failed) {
+            out << ">\n      <failure message=\"" << XmlEscape(c.failure) << "\"/>\n"
+                << "    </testcase>\n";
+          } else {
+            out << "/>\n";
+          }
+        }
+        out << "  </testsuite>\n";
+      }
+      out << "</testsuites>\n";
+      out.flush();
+    }
+    if (!out) {
+      std::cerr << "ovra-check: cannot write " << opt_.junit << "\n";
+      return false;
+    }
+    return true;
+  }
+
+  const Options& opt_;
+  std::ostream& human_;
+  bool colour_;
+  Clock& clock_;
+  std::unique_ptr<sim::SimControlSystem> system_;
+  std::unique_ptr<DataAcquisitionControl> control_;
+  std::unique_ptr<CheckerSession> session_;
+  TestSources sources_;
+  TerminalGrid grid_;
+  RetryPrompt prompt_;
+  ControlEventPump pump_;
+  CheckRunner runner_;
+  std::vector<JunitSuite> suites_;
+  std::chrono::steady_clock::time_point lastTime_{};
+  int total_ = 0;
+  int succeeded_ = 0, failed_ = 0;
+  bool preparationFailed_ = false;
+};
+
+std::string WithSlash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+// The database directory, in this order: --database; the directory the window
+// would use (getDatabasePath); the first "database" directory holding
+// procedures.csv in the executable's directory or one of its parents (so a
+// binary in the build tree finds the source tree's database).
+std::string FindDatabase(const std::string& argv0, const std::string& given,
+                         std::vector<std::string>& looked) {
+  if (!given.empty()) {
+    looked.push_back(WithSlash(given));
+    return looked.back();
+  }
+  const std::string standard = getDatabasePath(argv0);
+  looked.push_back(standard);
+  std::error_code ec;
+  if (std::filesystem::is_directory(standard, ec)) return standard;
+  auto dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+  if (ec || dir.empty()) dir = std::filesystem::absolute(argv0, ec).parent_path();
+  while (!dir.empty()) {
+    const auto candidate = dir / "database";
+    looked.push_back(WithSlash(candidate.string()));
+    if (std::filesystem::is_regular_file(candidate / "procedures.csv", ec)) {
+      return looked.back();
+    }
+    if (dir == dir.root_path() || dir == dir.parent_path()) break;
+    dir = dir.parent_path();
+  }
+  return standard;
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const auto& s : items) out += (out.empty() ? "" : ", ") + s;
+  return out;
+}
+
+int List(Checker& checker, const std::vector<std::string>& names) {
+  ClientLibrary& lib = checker.lib();
+  std::vector<std::string> list;
+  int16_t count = 0;
+  int16_t code = 0;
+  std::string what;
+  if (names.size() == 3) {
+    std::vector<int16_t> sizes, formats;
+    what = "/" + names[0] + "/" + names[1] + "/" + names[2];
+    code = GetPropertyList(lib, what, list, sizes, formats, count);
+    if (code == 0) {
+      for (int16_t i = 0; i < count; ++i) {
+        std::cout << TerminalText(list[i]) << " " << sizes[i] << " "
+                  << FormatNameFromCode(formats[i]) << "\n";
+      }
+    }
+  } else {
+    if (names.empty()) {
+      what = "contexts";
+      code = GetContextList(lib, list, count);
+    } else if (names.size() == 1) {
+      what = "servers of " + names[0];
+      code = GetServerList(lib, names[0], list, count);
+    } else {
+      what = "devices of " + names[1];
+      code = GetDeviceNameList(lib, names[1], list, count);
+    }
+    if (code == 0) {
+      for (int16_t i = 0; i < count; ++i) std::cout << TerminalText(list[i]) << "\n";
+    }
+  }
+  if (code != 0) {
+    std::cerr << "ovra-check: " << what << ": " << TerminalText(GetErrorString(lib, code))
+              << " (code " << code << ")\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+// A configuration by its description, or by its index from 0.
+int FindConfig(const StoredConfigState& configs, const std::string& key) {
+  for (int i = 0; i < configs.StoredConfigCount; ++i) {
+    if (configs.StoredConfigs[i].Description == key) return i;
+  }
+  if (!key.empty() && key.size() < 6 && key.find_first_not_of("0123456789") == std::string::npos) {
+    const int index = std::stoi(key);
+    if (index < configs.StoredConfigCount) return index;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Checks the device servers of the Ovra control system from the terminal."};
+  app.set_version_flag("--version", std::string("ovra-check ") + OVRA_VERSION);
+  app.require_subcommand(1);
+  app.fallthrough();
+
+  Options opt;
+  app.add_option("--facility", opt.facility,
+                 "Facility description (JSON) to simulate; default: the built-in demo");
+  app.add_option("--database", opt.database,
+                 "Database directory (procedures.csv, server lists, test files)");
+  app.add_option("--report-dir", opt.reportDir,
+                 "Directory of the report files; default: $TEMP, else $TMPDIR, else /tmp");
+  app.add_option("--retries", opt.retries, "Retry a failed access N times before cancelling")
+      ->check(CLI::NonNegativeNumber);
+  app.add_flag("--json", opt.json, "One JSON object per executed command on stdout");
+  app.add_option("--junit", opt.junit, "Write JUnit XML results to FILE");
+  app.footer(
+      "The database directory is --database DIR when given; otherwise \"../database/\" when\n"
+      "the program's file is in the working directory, else <program dir>/../database/; when\n"
+      "that directory does not exist, the nearest \"database\" directory holding procedures.csv\n"
+      "in the program's directory or one of its parents.\n\n"
+      "Exit status: 0 every command succeeded, 1 a command failed or a test could not be\n"
+      "prepared, 2 usage error, unreadable facility or database.");
+
+  std::vector<std::string> listNames;
+  auto* list = app.add_subcommand("list", "List contexts, servers, devices or properties");
+  list->add_option("names", listNames, "[CONTEXT [SERVER [DEVICE]]]")->expected(0, 3);
+
+  std::string context, server, device = "#0", configKey;
+  auto* info = app.add_subcommand("info", "Show a server's information");
+  info->add_option("context", context)->required();
+  info->add_option("server", server)->required();
+
+  auto* standard = app.add_subcommand("standard", "Read every property of a device once");
+  standard->add_option("context", context)->required();
+  standard->add_option("server", server)->required();
+  standard->add_option("device", device)->required();
+
+  auto* specific =
+      app.add_subcommand("specific", "Run a server's self-test list or its stored test file");
+  specific->add_option("context", context)->required();
+  specific->add_option("server", server)->required();
+  specific->add_option("device", device, "Device (default \"#0\")");
+
+  auto* config = app.add_subcommand("config", "Run a stored configuration's specific tests");
+  config->add_option("configuration", configKey, "Description or index from 0")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int rc = app.exit(e);
+    return rc == 0 ? kExitOk : kExitUsage;
+  }
+
+  // One clock for the simulation and the checker: the simulated values move
+  // in real time, as the asynchronous waits do.
+  SystemClock clock;
+  std::string error;
+  std::unique_ptr<sim::SimControlSystem> system;
+  if (opt.facility.empty()) {
+    system = sim::SimControlSystem::Demo(clock);
+    if (!system) error = "the built-in demo facility does not load";
+  } else {
+    system = sim::SimControlSystem::FromFile(opt.facility, clock, error);
+  }
+  if (!system) {
+    std::cerr << "ovra-check: " << error << "\n";
+    return kExitUsage;
+  }
+
+  std::vector<std::string> looked;
+  const std::string database = FindDatabase(argc > 0 ? argv[0] : "", opt.database, looked);
+  Checker checker(opt, clock, std::move(system), database);
+  TestSources& sources = checker.sources();
+  CheckerSession& session = checker.session();
+
+  try {
+    if (*list) return List(checker, listNames);
+    if (*info) {
+      std::cout << TerminalText(sources.GetServerInfo(context, server)) << "\n";
+      return kExitOk;
+    }
+    if (*standard) {
+      session.report.reportFileName.clear();
+      session.checkerCaption.clear();
+      sources.initStdTest(context, server, device);
+      // initStdTest sets the caption only once the property list was read.
+      if (session.checkerCaption.empty()) {
+        checker.PreparationFailed(context, server,
+                                  "no property list for /" + context + "/" + server + "/" + device);
+        return checker.Finish();
+      }
+      checker.Caption();
+      checker.Run(context, server);
+      return checker.Finish();
+    }
+    if (*specific) {
+      session.report.reportFileName.clear();
+      const int16_t r = sources.initSelfText(context, server, device);
+      checker.Caption();
+      if (r == 0) {
+        checker.Run(context, server);
+      } else {
+        checker.PreparationFailed(context, server, session.checkerCaption);
+      }
+      return checker.Finish();
+    }
+    if (*config) {
+      sources.fillInProcNames();
+      const StoredConfigState& configs = session.configs;
+      if (configs.StoredConfigCount < 1) {
+        std::cerr << "ovra-check: no configurations (looked for procedures.csv in "
+                  << Joined(looked) << ")\n";
+        return kExitUsage;
+      }
+      const int index = FindConfig(configs, configKey);
+      if (index < 0) {
+        std::cerr << "ovra-check: no configuration \"" << configKey << "\"; there are:\n";
+        for (int i = 0; i < configs.StoredConfigCount; ++i) {
+          std::cerr << "  " << i << "  " << Latin1ToUtf8(configs.StoredConfigs[i].Description)
+                    << "\n";
+        }
+        return kExitUsage;
+      }
+      const StoredConfig c = configs.StoredConfigs[index];
+      checker.human() << "Configuration: " << TerminalText(c.Description) << "\n";
+      session.report.reportFileName.clear();
+      if (c.ServerCount < 1) {
+        checker.PreparationFailed(
+            c.Context, "",
+            "the configuration lists no server (" + session.DatabasePath + c.FileName + ")");
+      }
+      for (int16_t i = 0; i < c.ServerCount; ++i) {
+        const std::string& srv = c.Servers[i];
+        checker.human() << "\n";
+        session.serverInfoText.clear();
+        const int16_t r = sources.initSelfText(c.Context, srv, "#0");
+        checker.Caption();
+        if (r == 0) {
+          checker.Run(c.Context, srv);
+        } else {
+          checker.PreparationFailed(c.Context, srv, session.checkerCaption);
+        }
+      }
+      return checker.Finish();
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "ovra-check: " << e.what() << "\n";
+    return kExitFailed;
+  }
+  return kExitUsage;
+}

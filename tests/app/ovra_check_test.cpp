@@ -1,0 +1,128 @@
+// End to end: the built ovra-check against the demo facility and the
+// repository's database directory.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/Fakes.h"
+
+namespace {
+
+using std::string;
+
+struct Result {
+  int exit = -1;
+  string out;
+};
+
+string SourceDir() {
+  const char* dir = std::getenv("OVRA_SOURCE_DIR");
+  return dir ? dir : "";
+}
+
+Result RunCheck(const string& args, const string& reportDir) {
+  const string command =
+      string(OVRA_CHECK_EXE) + " --report-dir '" + reportDir + "' " + args + " 2>/dev/null";
+  Result r;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+  const int status = pclose(pipe);
+  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::vector<string> Lines(const string& text) {
+  std::vector<string> lines;
+  std::istringstream in(text);
+  for (string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class OvraCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (SourceDir().empty()) GTEST_SKIP() << "OVRA_SOURCE_DIR is not set (run through ctest)";
+    db = " --database '" + SourceDir() + "/database' ";
+  }
+  dsc::testing::TempDir reports;
+  string db;
+};
+
+TEST_F(OvraCheck, ExitStatus) {
+  const struct {
+    string args;
+    int exit;
+  } cases[] = {
+      {"standard LINAC VACUUM-1 PUMP-01", 0},
+      {"standard LINAC VACUUM-1 NO-SUCH", 1},  // property query fails
+      {"specific LINAC BPM-1", 1},             // one reference is not met on purpose
+      {"specific RING VACUUM-R", 0},
+      {"specific LINAC KLYSTRON-3", 1},  // cannot be prepared
+      {"config \"Ring vacuum and magnets\"", 0},
+      {"info LINAC VACUUM-1", 0},
+      {"list LINAC", 0},
+      {"list NOWHERE VACUUM-1 PUMP-01", 1},
+      {"", 2},
+      {"standard LINAC", 2},
+      {"bogus", 2},
+      {"config 99", 2},
+      {"--facility /nonexistent.json list", 2},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RunCheck(db + c.args, reports.path()).exit, c.exit) << c.args;
+  }
+  EXPECT_EQ(RunCheck("--database /nonexistent config 0", reports.path()).exit, 2);
+  EXPECT_EQ(RunCheck("--version", reports.path()).exit, 0);
+}
+
+TEST_F(OvraCheck, PrintsCaptionResultsAndReportPath) {
+  const Result r = RunCheck(db + "standard LINAC VACUUM-1 PUMP-01", reports.path());
+  EXPECT_NE(r.out.find(" srv vers: 4.2.1\n"), string::npos) << r.out;
+  EXPECT_NE(r.out.find("Standard test for  7 READ properties\n"), string::npos);
+  EXPECT_NE(r.out.find("[1/7] STATUS : Success\n"), string::npos);
+  EXPECT_NE(r.out.find("Report: " + reports.path() + "/"), string::npos);
+  EXPECT_NE(r.out.find("7 succeeded, 0 failed"), string::npos);
+  EXPECT_EQ(r.out.find("\x1b["), string::npos);  // no colours into a pipe
+}
+
+TEST_F(OvraCheck, JsonLinesAndJunitXml) {
+  const string junit = reports.file("results.xml");
+  const Result r = RunCheck(db + "--json --junit '" + junit + "' config 0", reports.path());
+  EXPECT_EQ(r.exit, 1);  // KLYSTRON-3 cannot be prepared
+  const auto lines = Lines(r.out);
+  ASSERT_FALSE(lines.empty());
+  int ok = 0;
+  for (const string& line : lines) {
+    EXPECT_EQ(line.front(), '{') << line;
+    EXPECT_EQ(line.back(), '}') << line;
+    for (const char* key : {"\"index\":", "\"description\":", "\"property\":", "\"device\":",
+                            "\"access\":", "\"status\":", "\"result\":"}) {
+      EXPECT_NE(line.find(key), string::npos) << key << " in " << line;
+    }
+    if (line.find("\"status\":0,") != string::npos) ++ok;
+  }
+  EXPECT_GT(ok, 0);
+  EXPECT_NE(r.out.find("\"result\":\"Success (Target met)\""), string::npos);
+
+  const string xml = dsc::testing::ReadFileBytes(junit);
+  EXPECT_NE(xml.find("<testsuite name=\"/LINAC/VACUUM-1\""), string::npos);
+  EXPECT_NE(xml.find("<testsuite name=\"/LINAC/KLYSTRON-3\""), string::npos);
+  EXPECT_NE(xml.find("<failure message="), string::npos);
+  if (std::system("python3 -c 'pass' >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "python3 not available: XML not validated";
+  }
+  const string check =
+      "python3 -c 'import sys, xml.etree.ElementTree as E; E.parse(sys.argv[1])' '" + junit + "'";
+  EXPECT_EQ(std::system(check.c_str()), 0) << xml;
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include "sources/Csv.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/Fakes.h"
+
+namespace dsc {
+namespace {
+
+using std::string;
+
+TEST(TrimWhite, RemovesBlanksAndOneLoneLineBreakAtEachEnd) {
+  const struct {
+    string in, out;
+  } cases[] = {
+      {"", ""},
+      {"\r\n\t x \r\n", "x"},
+      {"\n a", " a"},  // one lone LF goes, the blank after it stays
+      {"\r\n\r\n x", "x"},
+      {"\r\r x", "\r x"},
+      {string("\0\0ab\0 ", 6), "ab"},
+      {"a\r\r", "a\r"},  // only one trailing CR: why self-test lines are stripped first
+      {"a b", "a b"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TrimWhite(c.in), c.out) << "[" << c.in << "]";
+}
+
+TEST(CsvColumnIndex, FindsNamesInAnyOrderAndCase) {
+  const string header = "access,PROPERTY, description ,\"Data,x\",Device";
+  const struct {
+    string name;
+    int16_t index;
+  } cases[] = {
+      {"Access", 0}, {"Property", 1}, {"DESCRIPTION", 2}, {"Device", 4}, {"Reference", -1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CsvColumnIndex(header, c.name), c.index) << c.name;
+  EXPECT_EQ(CsvColumnIndex("A,B,A", "a"), 0);               // first occurrence counts
+  EXPECT_EQ(CsvColumnIndex("A,,Property", "Property"), 1);  // an empty field stops the search
+  EXPECT_EQ(CsvColumnIndex("", "X"), 0);
+  EXPECT_EQ(CsvColumnIndex("caf\xe9", "CAF\xc9"), 0);  // Latin-1 letters compare in any case
+}
+
+TEST(CsvField, SplitsAtCommasAndKeepsQuotedFieldsWhole) {
+  const struct {
+    string line;
+    int16_t position;
+    string field;
+  } cases[] = {
+      {"x,P,\"1,2,3\"", 2, "\"1,2,3\""},
+      {"x,P,\"1,2,3\"", 3, ""},  // short record after a quoted last field
+      {"x,\"a,b\",c", 2, "c"},
+      {"\"a,b\",c", 0, "\"a"},  // the first field is never quoted
+      {"\"a,b\",c", 1, "b\""},
+      {"a, b ,c", 1, "b"},
+      {"a", 0, "a"},
+      {"a", 1, ""},
+      {"a,", 1, ""},
+      {"a,\"open", 1, "\""},  // no closing quote: the quote alone
+      {"", 0, ""},
+      {"a,b", -1, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CsvField(c.line, c.position), c.field) << c.line << " @" << c.position;
+  }
+}
+
+TEST(CountDataLines, CountsRecordLinesOfEveryLineEnding) {
+  testing::TempDir dir;
+  const struct {
+    string bytes;
+    int32_t count;
+  } cases[] = {
+      {"", -1},
+      {"H\r\n", 0},
+      {"H\r\na\r\nb\r\n", 2},
+      {"H\ra\rb", 2},                       // lone CR ends a line
+      {"H\na\n\n\nb\n", 2},                 // empty lines skipped
+      {";c\r\n%c\r\n#c\r\nH\r\na\r\n", 1},  // comments
+      {"H\r\n:a\r\nb\r\n", 2},              // ":" lines are counted, though the readers skip them
+      {" \r\nH\r\n", 1},                    // a line of blanks is a line
+  };
+  for (const auto& c : cases) {
+    dir.write("f.csv", c.bytes);
+    EXPECT_EQ(CountDataLines(dir.file("f.csv")), c.count) << c.bytes;
+  }
+  EXPECT_EQ(CountDataLines(dir.file("missing.csv")), 0);
+  EXPECT_EQ(CountDataLines(dir.path()), 0);  // a directory is no file
+}
+
+TEST(CountDataLines, SaturatesSoCallersSeeTooMany) {
+  testing::TempDir dir;
+  string bytes = "H\n";
+  for (int i = 0; i < 40000; ++i) bytes += "r\n";
+  dir.write("big.csv", bytes);
+  EXPECT_EQ(CountDataLines(dir.file("big.csv")), 32768);
+}
+
+TEST(ReadDialectLines, SplitsAtCrLfLoneCrAndLf) {
+  testing::TempDir dir;
+  dir.write("f.csv", string("a\r\nb\rc\nd\r\n\r\ne\0f", 15));
+  std::vector<string> lines;
+  ASSERT_TRUE(ReadDialectLines(dir.file("f.csv"), lines));
+  EXPECT_EQ(lines, (std::vector<string>{"a", "b", "c", "d", "", string("e\0f", 3)}));
+  EXPECT_FALSE(ReadDialectLines(dir.file("none.csv"), lines));
+}
+
+}  // namespace
+}  // namespace dsc
