@@ -66,13 +66,13 @@ Vesker::Vesker(std::unique_ptr<ClientLibrary> lib, std::unique_ptr<DataAcquisiti
                                         [this] { grid_->SyncCurrentCell(); });
   runner_ =
       std::make_unique<CheckRunner>(*session_, *Zorbel1_, *grid_, *prompt, *pump_, *options_.clock);
-  Zorbel1_->setCompletionHandler(
-      [this](int32_t ignored, int32_t code) { runner_->Zorbel1_event9(ignored, code); });
 
   Form_Load();
 }
 
-Vesker::~Vesker() { Zorbel1_->setCompletionHandler(nullptr); }
+// The runner hands the control's completion handler back on destruction,
+// before the control itself goes.
+Vesker::~Vesker() = default;
 
 void Vesker::buildWidgets() {
   SelfTestOption0 = new QRadioButton("Configured", this);
