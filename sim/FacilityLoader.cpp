@@ -1,0 +1,750 @@
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <initializer_list>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "engine/Formats.h"
+#include "sim/Facility.h"
+
+namespace dsc::sim {
+
+const std::map<int32_t, std::string>& DefaultErrorTexts() {
+  static const std::map<int32_t, std::string> texts = {
+      {0, "success"},
+      {1, "access warning: value not yet settled"},
+      {20, "input data do not give the announced number of values"},
+      {21, "test description has no Property column"},
+      {35, "asynchronous access ended"},
+      {36, "asynchronous access ended by the server"},
+      {42, "nothing to load or reading failed"},
+      {45, "server not answering"},
+      {56, "link timeout"},
+      {kSimUnknownContext, "unknown context"},
+      {kSimUnknownServer, "unknown device server"},
+      {kSimUnknownDevice, "unknown device"},
+      {kSimUnknownProperty, "unknown property"},
+      {kSimReadOnly, "property is read-only"},
+      {kSimIllegalFormat, "illegal data format"},
+      {73, "server knows only the short property record"},
+      {86, "not implemented"},
+      {93, "timed out waiting for completion"},
+      {98, "server unavailable"},
+      {103, "answer differs from the reference"},
+      {104, "a test run is in progress"},
+  };
+  return texts;
+}
+
+namespace {
+
+using json = nlohmann::json;
+
+// Loading stops at the first fault; it never leaves this file as an exception.
+struct LoadError {
+  std::string place;
+  std::string what;
+};
+
+[[noreturn]] void Fail(const std::string& path, const std::string& what) {
+  throw LoadError{path.empty() ? "/" : path, what};
+}
+
+std::string PointerToken(std::string_view key) {
+  std::string out;
+  for (char c : key) {
+    if (c == '~')
+      out += "~0";
+    else if (c == '/')
+      out += "~1";
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string At(const std::string& path, std::string_view key) {
+  return path + "/" + PointerToken(key);
+}
+std::string At(const std::string& path, size_t i) { return path + "/" + std::to_string(i); }
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+// The file is UTF-8; the control system speaks Latin-1.
+std::string ToLatin1(const std::string& utf8, const std::string& path) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+    uint32_t cp = c & (0x3F >> extra);
+    for (int k = 1; k <= extra && i + k < utf8.size(); ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    if (cp > 0xFF) {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
+      Fail(path, std::string("character ") + buf + " is not a Latin-1 character");
+    }
+    out += static_cast<char>(cp);
+    i += extra + 1;
+  }
+  return out;
+}
+
+// An object whose every field is known: a misspelt field is refused rather
+// than silently ignored.
+class Obj {
+ public:
+  Obj(const json& j, std::string path, std::initializer_list<std::string_view> known)
+      : j_(j), path_(std::move(path)) {
+    if (!j.is_object()) Fail(path_, std::string("expected an object, found ") + j.type_name());
+    for (const auto& [key, value] : j.items()) {
+      if (std::find(known.begin(), known.end(), key) == known.end())
+        Fail(At(path_, key), "unknown field " + Quoted(key));
+    }
+  }
+  const json* get(std::string_view key) const {
+    auto it = j_.find(key);
+    return it == j_.end() ? nullptr : &*it;
+  }
+  const json& need(std::string_view key) const {
+    const json* v = get(key);
+    if (!v) Fail(path_, "missing field " + Quoted(std::string(key)));
+    return *v;
+  }
+  std::string path(std::string_view key) const { return At(path_, key); }
+  const std::string& path() const { return path_; }
+
+ private:
+  const json& j_;
+  std::string path_;
+};
+
+std::string String(const json& j, const std::string& path) {
+  if (!j.is_string()) Fail(path, std::string("expected a string, found ") + j.type_name());
+  return ToLatin1(j.get<std::string>(), path);
+}
+
+int64_t Int(const json& j, const std::string& path, int64_t lo, int64_t hi) {
+  if (!j.is_number_integer()) {
+    if (j.is_number_float()) Fail(path, "expected a whole number, found " + j.dump());
+    Fail(path, std::string("expected a whole number, found ") + j.type_name());
+  }
+  if (j.is_number_unsigned() && j.get<uint64_t>() > static_cast<uint64_t>(hi))
+    Fail(path, j.dump() + " is outside " + std::to_string(lo) + ".." + std::to_string(hi));
+  int64_t v = j.get<int64_t>();
+  if (v < lo || v > hi)
+    Fail(path, j.dump() + " is outside " + std::to_string(lo) + ".." + std::to_string(hi));
+  return v;
+}
+
+double Number(const json& j, const std::string& path) {
+  if (!j.is_number()) Fail(path, std::string("expected a number, found ") + j.type_name());
+  return j.get<double>();
+}
+
+bool Bool(const json& j, const std::string& path) {
+  if (!j.is_boolean()) Fail(path, std::string("expected true or false, found ") + j.type_name());
+  return j.get<bool>();
+}
+
+const json& Array(const json& j, const std::string& path) {
+  if (!j.is_array()) Fail(path, std::string("expected an array, found ") + j.type_name());
+  return j;
+}
+
+int16_t Code(const json& j, const std::string& path) {
+  return static_cast<int16_t>(Int(j, path, -32768, 32767));
+}
+
+enum class NameKind { kContext, kServer, kDevice, kProperty };
+
+std::string Name(const json& j, const std::string& path, NameKind kind) {
+  std::string name = String(j, path);
+  size_t max = kind == NameKind::kDevice ? 31 : kind == NameKind::kProperty ? 32 : 16;
+  if (name.empty()) Fail(path, "empty name");
+  if (name.size() > max)
+    Fail(path, Quoted(name) + " is longer than " + std::to_string(max) + " characters");
+  if (name.front() == ' ' || name.back() == ' ')
+    Fail(path, Quoted(name) + " has leading or trailing blanks (pad the listing slots instead)");
+  if (kind != NameKind::kProperty && name.find('/') != std::string::npos)
+    Fail(path, Quoted(name) + " contains \"/\"");
+  if (kind == NameKind::kDevice && name == "#0")
+    Fail(path, "\"#0\" is the server's own device; describe it with info and selftest");
+  return name;
+}
+
+std::vector<std::string> Slots(const json& j, const std::string& path) {
+  std::vector<std::string> slots;
+  const json& arr = Array(j, path);
+  for (size_t i = 0; i < arr.size(); ++i) {
+    std::string s = String(arr[i], At(path, i));
+    if (s.size() > 16) Fail(At(path, i), Quoted(s) + " does not fit a 16-character slot");
+    slots.push_back(std::move(s));
+  }
+  return slots;
+}
+
+NameMap<int16_t> Codes(const json& j, const std::string& path) {
+  if (!j.is_object()) Fail(path, std::string("expected an object, found ") + j.type_name());
+  NameMap<int16_t> codes;
+  for (const auto& [key, value] : j.items())
+    codes[ToLatin1(key, At(path, key))] = Code(value, At(path, key));
+  return codes;
+}
+
+bool IsNumeric(uint8_t f) { return f == 0 || f == 1 || f == 2 || f == 3 || f == 5; }
+bool IsName(uint8_t f) { return f == 8 || f == 9 || f == 13 || f == 19 || f == 36; }
+constexpr uint8_t kText = 4;
+
+void PutNumber(Property& p, size_t i, double v, const std::string& path) {
+  uint8_t* at = p.data.data() + i * FormatElementSize(p.format);
+  auto whole = [&](double lo, double hi) {
+    if (v != std::floor(v) || v < lo || v > hi)
+      Fail(path, "value " + json(v).dump() + " is not a " + FormatNameFromCode(p.format) +
+                     " (whole number in " + json(lo).dump() + ".." + json(hi).dump() + ")");
+  };
+  switch (p.format) {
+    case 0:
+      std::memcpy(at, &v, 8);
+      break;
+    case 5: {
+      float f = static_cast<float>(v);
+      std::memcpy(at, &f, 4);
+      break;
+    }
+    case 1: {
+      whole(-32768, 32767);
+      int16_t s = static_cast<int16_t>(v);
+      std::memcpy(at, &s, 2);
+      break;
+    }
+    case 2:
+      whole(0, 255);
+      *at = static_cast<uint8_t>(v);
+      break;
+    case 3: {
+      whole(-2147483648.0, 2147483647.0);
+      int32_t l = static_cast<int32_t>(v);
+      std::memcpy(at, &l, 4);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void PutName(Property& p, size_t i, const std::string& s, const std::string& path) {
+  size_t size = FormatElementSize(p.format);
+  if (s.size() > size) Fail(path, Quoted(s) + " does not fit " + FormatNameFromCode(p.format));
+  std::memcpy(p.data.data() + i * size, s.data(), s.size());
+}
+
+void NeedRoom(const Property& p, size_t n, const std::string& path) {
+  if (n > static_cast<size_t>(p.count))
+    Fail(path, std::to_string(n) + " values for a count of " + std::to_string(p.count));
+}
+
+// A scalar or a string: element 0 (a TEXT property takes the whole string).
+void SetValue(Property& p, const json& v, const std::string& path) {
+  std::fill(p.data.begin(), p.data.end(), 0);
+  if (p.format == kText) {
+    std::string s = String(v, path);
+    NeedRoom(p, s.size(), path);
+    std::memcpy(p.data.data(), s.data(), s.size());
+  } else if (IsNumeric(p.format)) {
+    NeedRoom(p, 1, path);
+    PutNumber(p, 0, Number(v, path), path);
+  } else if (IsName(p.format)) {
+    NeedRoom(p, 1, path);
+    PutName(p, 0, String(v, path), path);
+  } else {
+    Fail(path, "a value of format " + FormatNameFromCode(p.format) + " is given as \"hex\"");
+  }
+}
+
+void SetValues(Property& p, const json& v, const std::string& path) {
+  std::fill(p.data.begin(), p.data.end(), 0);
+  const json& arr = Array(v, path);
+  NeedRoom(p, arr.size(), path);
+  for (size_t i = 0; i < arr.size(); ++i) {
+    if (IsNumeric(p.format))
+      PutNumber(p, i, Number(arr[i], At(path, i)), At(path, i));
+    else if (IsName(p.format))
+      PutName(p, i, String(arr[i], At(path, i)), At(path, i));
+    else
+      Fail(path,
+           "values of format " + FormatNameFromCode(p.format) +
+               (p.format == kText ? " are one string: use \"value\"" : " are given as \"hex\""));
+  }
+}
+
+std::vector<uint8_t> HexBytes(const json& v, const std::string& path) {
+  std::string s = String(v, path);
+  if (s.size() % 2) Fail(path, "hex text has an odd number of digits");
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < s.size(); i += 2) {
+    auto digit = [&](char c) -> int {
+      if (c >= '0' && c <= '9') return c - '0';
+      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+      Fail(path, std::string("\"") + c + "\" is not a hex digit");
+    };
+    bytes.push_back(static_cast<uint8_t>(digit(s[i]) * 16 + digit(s[i + 1])));
+  }
+  return bytes;
+}
+
+// A property as written, before its ramp is tied to another property.
+struct PropSpec {
+  Property p;
+  std::string rampTowards;
+  std::string path;
+};
+
+constexpr int64_t kMaxValueBytes = 16 << 20;
+
+PropSpec ParseProperty(const json& j, const std::string& path) {
+  Obj o(j, path,
+        {"name", "format", "count", "value", "values", "hex", "wave", "writable", "echo", "code",
+         "delayMs", "pollMs", "ramp", "events"});
+  PropSpec spec;
+  spec.path = path;
+  Property& p = spec.p;
+  p.name = Name(o.need("name"), o.path("name"), NameKind::kProperty);
+  std::string format = String(o.need("format"), o.path("format"));
+  p.format = FormatCodeFromName(format);
+  if (p.format == kShortFormatUnknown)
+    Fail(o.path("format"), "unknown format name " + Quoted(format));
+  int64_t size = FormatElementSize(p.format);
+
+  const char* kinds[] = {"value", "values", "hex", "wave"};
+  const char* given = nullptr;
+  for (const char* k : kinds) {
+    if (!o.get(k)) continue;
+    if (given)
+      Fail(o.path(k),
+           std::string("give only one of value, values, hex, wave (") + given + " is given too)");
+    given = k;
+  }
+  std::vector<uint8_t> hex;
+  if (o.get("hex")) hex = HexBytes(*o.get("hex"), o.path("hex"));
+
+  int64_t count = 1;
+  if (const json* c = o.get("count")) {
+    count = Int(*c, o.path("count"), 0, std::numeric_limits<int32_t>::max());
+  } else if (o.get("values") && o.get("values")->is_array()) {
+    count = static_cast<int64_t>(o.get("values")->size());
+  } else if (p.format == kText && o.get("value") && o.get("value")->is_string()) {
+    count = std::max<int64_t>(1, static_cast<int64_t>(o.get("value")->get<std::string>().size()));
+  } else if (o.get("hex") && size > 0) {
+    count = std::max<int64_t>(1, (static_cast<int64_t>(hex.size()) + size - 1) / size);
+  }
+  if (count * size > kMaxValueBytes)
+    Fail(o.path("count"), "a count of " + std::to_string(count) + " " +
+                              FormatNameFromCode(p.format) + " needs more than 16 MiB");
+  p.count = static_cast<int32_t>(count);
+  p.data.assign(static_cast<size_t>(count * size), 0);
+
+  if (const json* v = o.get("value")) SetValue(p, *v, o.path("value"));
+  if (const json* v = o.get("values")) SetValues(p, *v, o.path("values"));
+  if (o.get("hex")) {
+    if (hex.size() > p.data.size())
+      Fail(o.path("hex"), std::to_string(hex.size()) + " bytes for a value of " +
+                              std::to_string(p.data.size()) + " bytes");
+    std::copy(hex.begin(), hex.end(), p.data.begin());
+  }
+  if (const json* w = o.get("wave")) {
+    Obj wave(*w, o.path("wave"), {"offset", "amplitude", "period"});
+    if (!IsNumeric(p.format)) Fail(wave.path(), "a wave needs a numeric format");
+    double offset = wave.get("offset") ? Number(*wave.get("offset"), wave.path("offset")) : 0;
+    double amplitude = Number(wave.need("amplitude"), wave.path("amplitude"));
+    double period = Number(wave.need("period"), wave.path("period"));
+    if (!(period > 0)) Fail(wave.path("period"), "the period must be greater than 0");
+    for (int32_t i = 0; i < p.count; ++i) {
+      double v = offset + amplitude * std::sin(2 * M_PI * i / period);
+      if (p.format != 0 && p.format != 5) v = std::round(v);
+      PutNumber(p, i, v, wave.path());
+    }
+  }
+
+  if (const json* v = o.get("writable")) p.writable = Bool(*v, o.path("writable"));
+  if (const json* v = o.get("echo")) p.echo = Bool(*v, o.path("echo"));
+  if (const json* v = o.get("code")) p.code = Code(*v, o.path("code"));
+  if (const json* v = o.get("delayMs"))
+    p.delayMs = static_cast<int32_t>(Int(*v, o.path("delayMs"), 0, 1 << 30));
+  if (const json* v = o.get("pollMs"))
+    p.pollMs = static_cast<int32_t>(Int(*v, o.path("pollMs"), 1, 1 << 30));
+  if (const json* v = o.get("ramp")) {
+    Obj ramp(*v, o.path("ramp"), {"towards", "rate"});
+    if (!IsNumeric(p.format)) Fail(ramp.path(), "only a numeric property can ramp");
+    spec.rampTowards = String(ramp.need("towards"), ramp.path("towards"));
+    p.rampRate = Number(ramp.need("rate"), ramp.path("rate"));
+    if (!(p.rampRate > 0)) Fail(ramp.path("rate"), "the rate must be greater than 0");
+    p.ramps = true;
+  }
+  if (const json* v = o.get("events")) {
+    const json& arr = Array(*v, o.path("events"));
+    for (size_t i = 0; i < arr.size(); ++i) {
+      Obj ev(arr[i], At(o.path("events"), i), {"after", "code"});
+      p.events.push_back({static_cast<int32_t>(Int(ev.need("after"), ev.path("after"), 0, 1 << 30)),
+                          Code(ev.need("code"), ev.path("code"))});
+    }
+    std::stable_sort(
+        p.events.begin(), p.events.end(),
+        [](const ScriptedEvent& a, const ScriptedEvent& b) { return a.after < b.after; });
+  }
+  return spec;
+}
+
+std::vector<PropSpec> ParseProperties(const json& j, const std::string& path) {
+  std::vector<PropSpec> specs;
+  NameMap<std::string> seen;
+  const json& arr = Array(j, path);
+  for (size_t i = 0; i < arr.size(); ++i) {
+    PropSpec spec = ParseProperty(arr[i], At(path, i));
+    auto [it, fresh] = seen.emplace(spec.p.name, spec.path);
+    if (!fresh)
+      Fail(At(spec.path, "name"),
+           "duplicate property name " + Quoted(spec.p.name) + " (also at " + it->second + ")");
+    specs.push_back(std::move(spec));
+  }
+  return specs;
+}
+
+using Templates = NameMap<std::vector<PropSpec>>;
+
+void Index(Device& d) {
+  d.index.clear();
+  for (size_t i = 0; i < d.properties.size(); ++i) d.index.emplace(d.properties[i].name, i);
+}
+
+// Ties every ramp to the property it moves towards, on the same device.
+void LinkRamps(Device& d, const std::vector<PropSpec>& specs) {
+  for (size_t i = 0; i < specs.size(); ++i) {
+    if (!d.properties[i].ramps) continue;
+    auto it = d.index.find(specs[i].rampTowards);
+    std::string place = specs[i].path + "/ramp/towards";
+    if (it == d.index.end())
+      Fail(place, "no property " + Quoted(specs[i].rampTowards) + " on device " + Quoted(d.name));
+    if (it->second == i) Fail(place, "a property cannot ramp towards itself");
+    if (!IsNumeric(d.properties[it->second].format))
+      Fail(place, Quoted(specs[i].rampTowards) + " is not numeric");
+    d.properties[i].rampSource = it->second;
+    d.properties[it->second].dependents.push_back(i);
+  }
+}
+
+Device ParseDevice(const json& j, const std::string& path, const Templates& templates) {
+  Obj o(j, path,
+        {"name", "template", "properties", "values", "code", "codes", "delayMs", "nprops"});
+  Device d;
+  d.name = Name(o.need("name"), o.path("name"), NameKind::kDevice);
+  std::vector<PropSpec> specs;
+  if (const json* t = o.get("template")) {
+    std::string name = String(*t, o.path("template"));
+    auto it = templates.find(name);
+    if (it == templates.end()) Fail(o.path("template"), "unknown template " + Quoted(name));
+    specs = it->second;
+  }
+  if (const json* props = o.get("properties")) {
+    // A device's own property of a template's name replaces the template's.
+    size_t fromTemplate = specs.size();
+    for (PropSpec& own : ParseProperties(*props, o.path("properties"))) {
+      auto same = std::find_if(specs.begin(), specs.begin() + fromTemplate,
+                               [&](const PropSpec& s) { return s.p.name == own.p.name; });
+      if (same != specs.begin() + fromTemplate)
+        *same = std::move(own);
+      else
+        specs.push_back(std::move(own));
+    }
+  }
+  for (const PropSpec& s : specs) d.properties.push_back(s.p);
+  Index(d);
+  LinkRamps(d, specs);
+  if (const json* v = o.get("values")) {
+    if (!v->is_object())
+      Fail(o.path("values"), std::string("expected an object, found ") + v->type_name());
+    for (const auto& [key, value] : v->items()) {
+      std::string place = At(o.path("values"), key);
+      auto it = d.index.find(ToLatin1(key, place));
+      if (it == d.index.end())
+        Fail(place, "no property " + Quoted(key) + " on device " + Quoted(d.name));
+      if (value.is_array())
+        SetValues(d.properties[it->second], value, place);
+      else
+        SetValue(d.properties[it->second], value, place);
+    }
+  }
+  if (const json* v = o.get("code")) d.code = Code(*v, o.path("code"));
+  if (const json* v = o.get("codes")) d.codes = Codes(*v, o.path("codes"));
+  if (const json* v = o.get("delayMs"))
+    d.delayMs = static_cast<int32_t>(Int(*v, o.path("delayMs"), 0, 1 << 30));
+  if (const json* v = o.get("nprops")) d.nprops = Code(*v, o.path("nprops"));
+  return d;
+}
+
+Property TextProperty(const std::string& name, const std::string& text, int32_t minCount) {
+  Property p;
+  p.name = name;
+  p.format = kText;
+  p.count = std::max<int32_t>(minCount, static_cast<int32_t>(text.size()));
+  p.data.assign(p.count, 0);
+  std::memcpy(p.data.data(), text.data(), text.size());
+  return p;
+}
+
+// The listing of a device name: a name that does not fit one slot, or fills
+// it and ends in "&", goes on in the next slot after 15 characters and "&".
+void ListDevice(const std::string& name, std::vector<std::string>& slots) {
+  if (name.size() > 16 || (name.size() == 16 && name.back() == '&')) {
+    slots.push_back(name.substr(0, 15) + "&");
+    slots.push_back(name.substr(15));
+  } else {
+    slots.push_back(name);
+  }
+}
+
+Server ParseServer(const json& j, const std::string& path, const Templates& templates) {
+  Obj o(j, path,
+        {"name", "code", "codes", "delayMs", "pollMs", "propsRecord", "ndevices", "deviceSlots",
+         "info", "selftest", "devices"});
+  Server s;
+  s.name = Name(o.need("name"), o.path("name"), NameKind::kServer);
+  s.self.name = "#0";
+  if (const json* v = o.get("code")) s.code = Code(*v, o.path("code"));
+  if (const json* v = o.get("codes")) s.codes = Codes(*v, o.path("codes"));
+  if (const json* v = o.get("delayMs"))
+    s.delayMs = static_cast<int32_t>(Int(*v, o.path("delayMs"), 0, 1 << 30));
+  if (const json* v = o.get("pollMs"))
+    s.pollMs = static_cast<int32_t>(Int(*v, o.path("pollMs"), 1, 1 << 30));
+  if (const json* v = o.get("propsRecord")) {
+    std::string record = String(*v, o.path("propsRecord"));
+    if (record != "long" && record != "short")
+      Fail(o.path("propsRecord"), "expected \"long\" or \"short\", found " + Quoted(record));
+    s.shortPropsOnly = record == "short";
+  }
+  if (const json* v = o.get("ndevices")) s.ndevices = Code(*v, o.path("ndevices"));
+  if (const json* v = o.get("info")) {
+    Obj info(*v, o.path("info"), {"SRVVERSION", "SRVSTARTTIME", "APPVERSION", "APPDATE"});
+    for (const char* key : {"SRVVERSION", "SRVSTARTTIME", "APPVERSION", "APPDATE"}) {
+      if (const json* t = info.get(key))
+        s.self.properties.push_back(TextProperty(key, String(*t, info.path(key)), 32));
+    }
+  }
+  if (const json* v = o.get("selftest")) {
+    std::string text;
+    if (v->is_array()) {
+      for (size_t i = 0; i < v->size(); ++i)
+        text += String((*v)[i], At(o.path("selftest"), i)) + "\n";
+    } else {
+      text = String(*v, o.path("selftest"));
+    }
+    if (text.size() > 16384)
+      Fail(o.path("selftest"), "the self-test text has " + std::to_string(text.size()) +
+                                   " characters; at most 16384 can be read");
+    s.self.properties.push_back(TextProperty("SRVSELFTEST", text, 1));
+  }
+  Index(s.self);
+  NameMap<std::string> seen;
+  if (const json* v = o.get("devices")) {
+    const json& arr = Array(*v, o.path("devices"));
+    for (size_t i = 0; i < arr.size(); ++i) {
+      std::string place = At(o.path("devices"), i);
+      Device d = ParseDevice(arr[i], place, templates);
+      auto [it, fresh] = seen.emplace(d.name, place);
+      if (!fresh)
+        Fail(At(place, "name"),
+             "duplicate device name " + Quoted(d.name) + " (also at " + it->second + ")");
+      s.index.emplace(d.name, s.devices.size());
+      s.devices.push_back(std::move(d));
+    }
+  }
+  if (const json* v = o.get("deviceSlots")) {
+    s.deviceSlots = Slots(*v, o.path("deviceSlots"));
+  } else {
+    for (const Device& d : s.devices) ListDevice(d.name, s.deviceSlots);
+  }
+  return s;
+}
+
+Context ParseContext(const json& j, const std::string& path, const Templates& templates) {
+  Obj o(j, path, {"name", "servers", "serverSlots", "ntags", "codes"});
+  Context c;
+  c.name = Name(o.need("name"), o.path("name"), NameKind::kContext);
+  NameMap<std::string> seen;
+  if (const json* v = o.get("servers")) {
+    const json& arr = Array(*v, o.path("servers"));
+    for (size_t i = 0; i < arr.size(); ++i) {
+      std::string place = At(o.path("servers"), i);
+      Server s = ParseServer(arr[i], place, templates);
+      auto [it, fresh] = seen.emplace(s.name, place);
+      if (!fresh)
+        Fail(At(place, "name"),
+             "duplicate server name " + Quoted(s.name) + " (also at " + it->second + ")");
+      c.index.emplace(s.name, c.servers.size());
+      c.servers.push_back(std::move(s));
+    }
+  }
+  if (const json* v = o.get("serverSlots")) {
+    c.serverSlots = Slots(*v, o.path("serverSlots"));
+  } else {
+    for (const Server& s : c.servers) c.serverSlots.push_back(s.name);
+  }
+  if (const json* v = o.get("ntags")) c.ntags = Code(*v, o.path("ntags"));
+  if (const json* v = o.get("codes")) c.codes = Codes(*v, o.path("codes"));
+  return c;
+}
+
+void Build(const json& root, Facility& f) {
+  Obj o(root, "", {"facility", "errors", "templates", "contexts", "contextSlots", "contextsCode"});
+  if (const json* v = o.get("facility")) f.title = String(*v, o.path("facility"));
+  f.errors = DefaultErrorTexts();
+  if (const json* v = o.get("errors")) {
+    if (!v->is_object())
+      Fail(o.path("errors"), std::string("expected an object, found ") + v->type_name());
+    for (const auto& [key, value] : v->items()) {
+      std::string place = At(o.path("errors"), key);
+      int code = 0;
+      size_t used = 0;
+      try {
+        code = std::stoi(key, &used);
+      } catch (const std::exception&) {
+        used = 0;
+      }
+      if (used == 0 || used != key.size() || code < -32768 || code > 32767)
+        Fail(place, Quoted(key) + " is not a completion code (a whole number in -32768..32767)");
+      f.errors[code] = String(value, place);
+    }
+  }
+  Templates templates;
+  if (const json* v = o.get("templates")) {
+    if (!v->is_object())
+      Fail(o.path("templates"), std::string("expected an object, found ") + v->type_name());
+    for (const auto& [key, value] : v->items())
+      templates[key] = ParseProperties(value, At(o.path("templates"), key));
+  }
+  NameMap<std::string> seen;
+  const json& arr = Array(o.need("contexts"), o.path("contexts"));
+  for (size_t i = 0; i < arr.size(); ++i) {
+    std::string place = At(o.path("contexts"), i);
+    Context c = ParseContext(arr[i], place, templates);
+    auto [it, fresh] = seen.emplace(c.name, place);
+    if (!fresh)
+      Fail(At(place, "name"),
+           "duplicate context name " + Quoted(c.name) + " (also at " + it->second + ")");
+    f.index.emplace(c.name, f.contexts.size());
+    for (size_t k = 0; k < c.servers.size(); ++k)
+      f.serverByName.emplace(c.servers[k].name, std::make_pair(f.contexts.size(), k));
+    f.contexts.push_back(std::move(c));
+  }
+  if (const json* v = o.get("contextSlots")) {
+    f.contextSlots = Slots(*v, o.path("contextSlots"));
+  } else {
+    for (const Context& c : f.contexts) f.contextSlots.push_back(c.name);
+  }
+  if (const json* v = o.get("contextsCode")) f.contextsCode = Code(*v, o.path("contextsCode"));
+}
+
+// nlohmann keeps the last of two equal keys; a facility file that says the
+// same thing twice is refused instead, so that nothing written is lost.
+class DuplicateKeys {
+ public:
+  bool operator()(int, json::parse_event_t event, json& parsed) {
+    using E = json::parse_event_t;
+    switch (event) {
+      case E::object_start:
+      case E::array_start:
+        element();
+        stack_.push_back({event == E::array_start, -1, {}, {}});
+        break;
+      case E::object_end:
+      case E::array_end:
+        if (!stack_.empty()) stack_.pop_back();
+        break;
+      case E::key: {
+        Frame& f = stack_.back();
+        f.key = parsed.get<std::string>();
+        if (!f.keys.insert(f.key).second && error.empty()) {
+          error = path();
+        }
+        break;
+      }
+      case E::value:
+        element();
+        break;
+    }
+    return true;
+  }
+  std::string error;  // JSON path of the first repeated key
+
+ private:
+  struct Frame {
+    bool array;
+    long index;
+    std::string key;
+    std::set<std::string> keys;
+  };
+  void element() {
+    if (!stack_.empty() && stack_.back().array) ++stack_.back().index;
+  }
+  std::string path() const {
+    std::string p;
+    for (const Frame& f : stack_)
+      p += f.array ? "/" + std::to_string(f.index) : "/" + PointerToken(f.key);
+    return p;
+  }
+  std::vector<Frame> stack_;
+};
+
+}  // namespace
+
+bool LoadFacility(std::string_view text, const std::string& sourceName, Facility& facility,
+                  std::string& error) {
+  try {
+    DuplicateKeys duplicates;
+    json root = json::parse(text.begin(), text.end(),
+                            [&](int depth, json::parse_event_t event, json& parsed) {
+                              return duplicates(depth, event, parsed);
+                            });
+    if (!duplicates.error.empty()) {
+      error = sourceName + ": " + duplicates.error + ": the key is given twice in its object";
+      return false;
+    }
+    Facility loaded;
+    Build(root, loaded);
+    facility = std::move(loaded);
+    return true;
+  } catch (const json::parse_error& e) {
+    size_t line = 1, column = 1;
+    size_t end = std::min(e.byte > 0 ? e.byte - 1 : 0, text.size());
+    for (size_t i = 0; i < end; ++i) {
+      if (text[i] == '\n') {
+        ++line;
+        column = 1;
+      } else {
+        ++column;
+      }
+    }
+    std::string what = e.what();
+    // Drop nlohmann's own prefix "[json.exception...] parse error at line L, column C: ".
+    if (size_t at = what.find(": "); at != std::string::npos && what.rfind("[json.", 0) == 0)
+      what = what.substr(at + 2);
+    error = sourceName + ": line " + std::to_string(line) + ", column " + std::to_string(column) +
+            ": " + what;
+  } catch (const LoadError& e) {
+    error = sourceName + ": " + e.place + ": " + e.what;
+  } catch (const std::exception& e) {
+    error = sourceName + ": " + e.what();
+  }
+  return false;
+}
+
+}  // namespace dsc::sim

@@ -1,0 +1,191 @@
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "access/CompletionCodes.h"
+#include "engine/Formats.h"
+#include "sim/Facility.h"
+#include "sim/SimControlSystem.h"
+#include "sim/SimCore.h"
+
+namespace dsc::sim {
+
+namespace {
+
+// Zorbel1 over the simulation. Synchronous accesses complete inside the call;
+// an asynchronous access is a schedule that ProcessEvents() works off against
+// the simulated clock, so nothing reaches the handler behind the caller's back.
+class SimControl final : public DataAcquisitionControl {
+ public:
+  explicit SimControl(SimControlSystem& system) : core_(system.core()) {}
+
+  void setContextName(const std::string& name) override { context_ = name; }
+  std::string ContextName() const override { return context_; }
+  void setServerName(const std::string& name) override { server_ = name; }
+  std::string ServerName() const override { return server_; }
+  void setDeviceName(const std::string& name) override { device_ = name; }
+  std::string DeviceName() const override { return device_; }
+  void setPropertyName(const std::string& name) override { property_ = name; }
+  std::string PropertyName() const override { return property_; }
+  void setAccessMode(const std::string& mode) override { mode_ = mode; }
+  std::string AccessMode() const override { return mode_; }
+  void setLinkTimeout(int32_t ms) override { linkTimeout_ = ms; }
+  int32_t LinkTimeout() const override { return linkTimeout_; }
+
+  std::string StatusText() const override {
+    if (code_ != 0 && !detail_.empty()) return detail_;
+    if (const std::string* text = core_.ErrorText(code_)) return *text;
+    return "completion code " + std::to_string(code_);
+  }
+
+  int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                        std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override {
+    BuildAddress();
+    SimRequest r{address_, property_, out,      outCount,    outFormat,
+                 in,       inCount,   inFormat, linkTimeout_};
+    int32_t delivered = 0;
+    code_ = core_.Access(r, delivered, &detail_);
+    return code_;
+  }
+
+  int32_t StartAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                      std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override {
+    StopAccess();
+    BuildAddress();
+    SimTarget target;
+    if (int16_t code = core_.Resolve(address_, property_, target, &detail_)) {
+      code_ = code;
+      return -std::abs(static_cast<int32_t>(code));
+    }
+    Pending& a = async_;
+    a.device = address_;
+    a.property = property_;
+    a.out = out;
+    a.outCount = outCount;
+    a.outFormat = outFormat;
+    a.mode = mode_ == "POLL" ? Mode::kPoll : mode_ == "REFRESH" ? Mode::kRefresh : Mode::kOnce;
+    a.periodMs = target.pollMs;
+    a.events = target.property ? target.property->events : std::vector<ScriptedEvent>{};
+    a.nextEvent = 0;
+    a.deliveries = 0;
+    a.last.clear();
+    a.firstAnswer.clear();
+    a.haveFirstAnswer = false;
+    if (inCount > 0 && FormatElementSize(inFormat) > 0) {
+      // The input goes out at the start; its answer is the first delivery.
+      a.firstAnswer.assign(OutputBytes(out, outCount, outFormat), 0);
+      SimRequest r{address_, property_, a.firstAnswer,
+                   outCount, outFormat, in,
+                   inCount,  inFormat,  std::numeric_limits<int32_t>::max()};
+      int32_t delivered = 0;
+      if (int16_t code = core_.Access(r, delivered, &detail_)) {
+        code_ = code;
+        return -std::abs(static_cast<int32_t>(code));
+      }
+      a.haveFirstAnswer = true;
+    }
+    a.dueMs = core_.clock().NowMs() + target.delayMs;
+    a.active = true;
+    code_ = kCodeSuccess;
+    return 0;
+  }
+
+  void StopAccess() override {
+    async_.active = false;
+    async_.out = {};
+  }
+
+  void setCompletionHandler(CompletionHandler handler) override { handler_ = std::move(handler); }
+
+  void ProcessEvents() override {
+    Pending& a = async_;
+    if (!a.active) return;
+    int64_t now = core_.clock().NowMs();
+    if (now < a.dueMs) return;
+    a.dueMs = now + a.periodMs;
+
+    int32_t code = kCodeSuccess;
+    if (a.nextEvent < a.events.size() && a.events[a.nextEvent].after <= a.deliveries) {
+      code = a.events[a.nextEvent++].code;
+    } else {
+      size_t bytes = OutputBytes(a.out, a.outCount, a.outFormat);
+      scratch_.assign(bytes, 0);
+      int32_t delivered = 0;
+      if (a.haveFirstAnswer) {
+        scratch_ = a.firstAnswer;
+        a.haveFirstAnswer = false;
+      } else {
+        SimRequest r{a.device,   a.property,  scratch_,
+                     a.outCount, a.outFormat, {},
+                     0,          kFormatNull, std::numeric_limits<int32_t>::max()};
+        code = core_.Access(r, delivered, &detail_);
+      }
+      if (code == kCodeSuccess) {
+        // REFRESH stays quiet while the value stands still.
+        if (a.mode == Mode::kRefresh && a.deliveries > 0 && scratch_ == a.last) return;
+        std::copy(scratch_.begin(), scratch_.end(), a.out.begin());
+        if (a.mode == Mode::kRefresh) a.last = scratch_;
+        ++a.deliveries;
+      }
+      if (a.mode == Mode::kOnce) a.active = false;
+    }
+    code_ = static_cast<int16_t>(code);
+    if (handler_) handler_(0, code);
+  }
+
+ private:
+  enum class Mode { kOnce, kPoll, kRefresh };
+  struct Pending {
+    bool active = false;
+    std::string device, property;
+    std::span<uint8_t> out;
+    int32_t outCount = 0;
+    int16_t outFormat = kFormatNull;
+    Mode mode = Mode::kOnce;
+    int32_t periodMs = 250;
+    int64_t dueMs = 0;
+    int32_t deliveries = 0;
+    std::vector<ScriptedEvent> events;
+    size_t nextEvent = 0;
+    std::vector<uint8_t> last;         // REFRESH: the value delivered last
+    std::vector<uint8_t> firstAnswer;  // answer to the input sent at the start
+    bool haveFirstAnswer = false;
+  };
+
+  static size_t OutputBytes(std::span<uint8_t> out, int32_t count, int16_t format) {
+    int16_t size = FormatElementSize(format);
+    if (count <= 0 || size <= 0) return 0;
+    return std::min(static_cast<size_t>(count) * static_cast<size_t>(size), out.size());
+  }
+
+  // Reuses the address's storage, so that a run of reads allocates nothing.
+  void BuildAddress() {
+    address_.clear();
+    address_ += '/';
+    address_ += context_;
+    address_ += '/';
+    address_ += server_;
+    address_ += '/';
+    address_ += device_;
+    detail_.clear();
+  }
+
+  SimCore& core_;
+  std::string context_, server_, device_, property_;
+  std::string mode_ = "READ";
+  int32_t linkTimeout_ = 1000;
+  int16_t code_ = kCodeSuccess;
+  std::string detail_;
+  std::string address_;
+  std::vector<uint8_t> scratch_;
+  Pending async_;
+  CompletionHandler handler_;
+};
+
+}  // namespace
+
+std::unique_ptr<DataAcquisitionControl> MakeSimControl(SimControlSystem& system) {
+  return std::make_unique<SimControl>(system);
+}
+
+}  // namespace dsc::sim
