@@ -60,6 +60,7 @@ class TapControl final : public DataAcquisitionControl {
   int deliveries = 0;   // events that reached the handler
   std::string throwIn;  // name of the member that raises
   int throws = 0;       // how many more times it does
+  std::function<void()> onThrow;
 
   void setContextName(const std::string& n) override {
     Raise("setContextName");
@@ -106,6 +107,7 @@ class TapControl final : public DataAcquisitionControl {
   void Raise(const std::string& member) {
     if (member == throwIn && throws > 0) {
       --throws;
+      if (onThrow) onThrow();
       throw std::runtime_error("bus fault in " + member);
     }
   }
@@ -134,13 +136,6 @@ class ShownGrid final : public ResultsGrid {
 
  private:
   MemoryGrid& grid_;
-};
-
-// The Link Error box with a hook that runs before it answers.
-class HookPrompt final : public LinkErrorPrompt {
- public:
-  std::function<Answer(const std::string&)> onAsk;
-  Answer Ask(const std::string&, const std::string& text) override { return onAsk(text); }
 };
 
 TestCommand Cmd(std::string property, std::string access, int32_t outSize, int16_t outFormat,
@@ -221,8 +216,8 @@ struct SyncCase {
   TestCommand command;
   int32_t status;
   const char* result;  // nullptr: the control's status text
-  bool prompted;
-  bool accessed;
+  int32_t outCount;    // of the one ExecuteAccess; -1: no access at all
+  int32_t inCount;
 };
 
 class SyncCommand : public CheckRunnerTest, public ::testing::WithParamInterface<SyncCase> {};
@@ -233,64 +228,56 @@ TEST_P(SyncCommand, RecordsOutcomeInGridReportAndObserver) {
   Run();
 
   const std::string expected = c.result ? c.result : tap->StatusText();
+  EXPECT_EQ(grid.at(1, 0).text, c.command.Description);
   EXPECT_EQ(Result(0).text, expected);
   EXPECT_EQ(Result(0).color, c.status == 0 ? kBlack : kRed);
+  EXPECT_EQ(shown.shown, std::vector<std::string>{expected});  // never waited
   ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].resultText, expected);
   if (c.status == kControlsCode) {
     EXPECT_NE(outcomes[0].status, 0);
   } else {
     EXPECT_EQ(outcomes[0].status, c.status);
   }
-  EXPECT_EQ(grid.at(1, 0).text, c.command.Description);
-  EXPECT_EQ(prompt.asked.size(), c.prompted ? 1u : 0u);
-  EXPECT_EQ(tap->accesses.size(), c.accessed ? 1u : 0u);
-  for (const auto& a : tap->accesses) EXPECT_FALSE(a.started);
-  EXPECT_EQ(outcomes[0].resultText, expected);
+  // Only an access that failed asks; a parse error or a missed target does not.
+  EXPECT_EQ(prompt.asked.size(), c.result ? 0u : 1u);
+  ASSERT_EQ(tap->accesses.size(), c.outCount < 0 ? 0u : 1u);
+  for (const auto& a : tap->accesses) {
+    EXPECT_FALSE(a.started);
+    EXPECT_EQ(a.outCount, c.outCount);
+    EXPECT_EQ(a.inCount, c.inCount);
+  }
   EXPECT_EQ(ReportLines(), std::vector<std::string>{clock.LocalDateTime() + " : " +
                                                     c.command.Description + " : " + expected});
 }
 
+const TestCommand kSend = WithInput(Cmd("SET", "WRITE", 0, kFormatDouble), 1, kFormatDouble, "4");
+
+TestCommand Mode(TestCommand c, std::string access) {
+  c.Access = std::move(access);
+  return c;
+}
+
 const SyncCase kSyncCases[] = {
-    {"ReadWithoutReference", Cmd("NUM", "READ", 1, kFormatDouble), 0, "Success", false, true},
-    {"ReadTargetMet", Cmd("NUM", "READ", 1, kFormatDouble, "1.5"), 0, "Success (Target met)", false,
-     true},
+    {"ReadWithoutReference", Cmd("NUM", "READ", 1, kFormatDouble), 0, "Success", 1, 0},
+    {"ReadTargetMet", Cmd("NUM", "READ", 1, kFormatDouble, "1.5"), 0, "Success (Target met)", 1, 0},
     {"ReadTargetNotMet", Cmd("NUM", "READ", 1, kFormatDouble, "1.25"), kCodeTargetNotMet,
-     "Target not met !", false, true},
-    {"ReferenceWithoutOutput", Cmd("NUM", "READ", 0, kFormatDouble, "7"), 0, "Success", false,
-     true},
-    {"Write", WithInput(Cmd("SET", "WRITE", 0, kFormatDouble), 1, kFormatDouble, "4"), 0, "Success",
-     false, true},
-    {"ParseError", WithInput(Cmd("SET", "WRITE", 0, kFormatDouble), 3, kFormatDouble, "1 2"),
-     kCodeParseError, "Input data : parse error", false, false},
-    {"UnknownPropertyCancelled", Cmd("NOSUCH", "READ", 1, kFormatDouble), kControlsCode, nullptr,
-     true, true},
+     "Target not met !", 1, 0},
+    {"ReferenceWithoutOutput", Cmd("NUM", "READ", 0, kFormatDouble, "7"), 0, "Success", 0, 0},
+    {"Write", kSend, 0, "Success", 0, 1},
+    // Sending only never waits, whatever the mode.
+    {"SendWithPoll", Mode(kSend, "POLL[timeout=5000]"), 0, "Success", 0, 1},
+    {"SendWithRefresh", Mode(kSend, "REFRESH"), 0, "Success", 0, 1},
+    {"ParseError", WithInput(kSend, 3, kFormatDouble, "1 2"), kCodeParseError,
+     "Input data : parse error", -1, 0},
+    // A format without element size switches its direction off.
+    {"NoElementSize", Cmd("NUM", "READ", 10, kFormatNull), 0, "Success", 0, 0},
+    {"UnknownPropertyCancelled", Cmd("NOSUCH", "READ", 1, kFormatDouble), kControlsCode, nullptr, 1,
+     0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Runner, SyncCommand, ::testing::ValuesIn(kSyncCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(CheckRunnerTest, SendingOnlyIsSynchronousWhateverTheMode) {
-  Plan({WithInput(Cmd("SET", "POLL[timeout=5000]", 0, kFormatDouble), 1, kFormatDouble, "3"),
-        WithInput(Cmd("SET", "REFRESH", 0, kFormatDouble), 1, kFormatDouble, "4")});
-  Run();
-  ASSERT_EQ(tap->accesses.size(), 2u);
-  for (const auto& a : tap->accesses) {
-    EXPECT_FALSE(a.started);
-    EXPECT_EQ(a.outCount, 0);
-    EXPECT_EQ(a.inCount, 1);
-  }
-  EXPECT_EQ(Result(1).text, "Success");
-  EXPECT_EQ(shown.shown, (std::vector<std::string>{"Success", "Success"}));
-}
-
-TEST_F(CheckRunnerTest, FormatWithoutElementSizeSwitchesDirectionOff) {
-  Plan({Cmd("NUM", "READ", 10, kFormatNull)});
-  Run();
-  ASSERT_EQ(tap->accesses.size(), 1u);
-  EXPECT_EQ(tap->accesses[0].outCount, 0);
-  EXPECT_EQ(tap->accesses[0].outFormat, kFormatNull);
-  EXPECT_EQ(tap->accesses[0].inCount, 0);
-}
 
 TEST_F(CheckRunnerTest, EmptyPlanShowsHeaderOnlyAndStillNamesTheServer) {
   session->plan.TestPlan = {Cmd("NUM", "READ", 1, kFormatDouble)};  // beyond the count
@@ -321,20 +308,13 @@ TEST_F(CheckRunnerTest, ShortReferenceComparesOnlyTheBytesItSet) {
 // --- failed accesses, Retry and Cancel ----------------------------------------
 
 TEST_F(CheckRunnerTest, RetryParsesTheReferenceAgain) {
-  HookPrompt hook;
-  int asked = 0;
-  hook.onAsk = [&](const std::string& text) {
-    ++asked;
-    EXPECT_EQ(text, "/CTX/SRV/DEV[NUM]  ->  bus fault in ExecuteAccess");
-    session->run.referenceBuffer.fill(0xEE);
-    return Answer::Retry;
-  };
-  CheckRunner retrying(*session, *tap, shown, hook, *pump, clock);
   tap->throwIn = "ExecuteAccess";
   tap->throws = 1;
+  tap->onThrow = [&] { session->run.referenceBuffer.fill(0xEE); };
+  prompt.answers = {Answer::Retry};
   Plan({Cmd("NUM", "READ", 1, kFormatDouble, "1.5")});
-  ASSERT_TRUE(retrying.RunVesk("CTX", "SRV"));
-  EXPECT_EQ(asked, 1);
+  Run();
+  EXPECT_EQ(prompt.asked.size(), 1u);
   EXPECT_EQ(Result(0).text, "Success (Target met)");
 }
 
@@ -376,7 +356,8 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"StartAccess", "POLL", 1, {}, "/CTX/SRV/DEV[NUM]", "bus fault in StartAccess"},
         // A setter that raised is tried again by the next attempt.
         FaultCase{"setPropertyName", "READ", 2, {Answer::Retry}, "/CTX/SRV/[]", "Success"},
-        FaultCase{"setContextName", "READ", 2, {Answer::Retry}, "///DEV[NUM]", "Success"}));
+        FaultCase{"setContextName", "READ", 2, {Answer::Retry}, "///DEV[NUM]", "Success"}),
+    [](const auto& info) { return std::string(info.param.member); });
 
 // --- asynchronous commands ---------------------------------------------------
 
@@ -429,12 +410,14 @@ TEST_P(AsyncEvents, OnlyDataAnd35Or36EndTheWait) {
 }
 
 // Deliveries every 250 ms; codes 1 and -1 come before the data.
-INSTANTIATE_TEST_SUITE_P(Runner, AsyncEvents,
-                         ::testing::Values(EventCase{"ODD", "", 0, 3},
-                                           EventCase{"ODD", "99", kCodeTimedOut, 7},
-                                           EventCase{"END35", "99", 35, 3},
-                                           EventCase{"END36", "99", 36, 2},
-                                           EventCase{"NUM", "", 0, 1}));
+INSTANTIATE_TEST_SUITE_P(
+    Runner, AsyncEvents,
+    ::testing::Values(EventCase{"ODD", "", 0, 3}, EventCase{"ODD", "99", kCodeTimedOut, 7},
+                      EventCase{"END35", "99", 35, 3}, EventCase{"END36", "99", 36, 2},
+                      EventCase{"NUM", "", 0, 1}),
+    [](const auto& info) {
+      return std::string(info.param.property) + (*info.param.reference ? "WithReference" : "");
+    });
 
 TEST_F(CheckRunnerTest, SecondRunDuringAWaitIsRefused) {
   std::vector<bool> nested;
