@@ -34,6 +34,11 @@ MemoryGrid::Cell& MemoryGrid::cell() {
   return cells_[row_][col_];
 }
 
+void MemoryGrid::SetText(const std::string& text) {
+  cell().text = text;
+  if (col_ == 1) resultHistory.push_back(text);
+}
+
 std::string MemoryGrid::Text() const { return at(row_, col_).text; }
 
 void MemoryGrid::SetTextColor(Rgb color) {

@@ -39,7 +39,7 @@ class MemoryGrid final : public ResultsGrid {
   void SetRows(int32_t rows) override;
   void SelectRow(int32_t row) override { row_ = row; }
   void SelectCol(int32_t col) override { col_ = col; }
-  void SetText(const std::string& text) override { cell().text = text; }
+  void SetText(const std::string& text) override;
   std::string Text() const override;
   void SetTextColor(Rgb color) override;
   void SetColumnWidthTwips(int32_t col, int32_t twips) override { widths[col] = twips; }
