@@ -67,6 +67,13 @@ std::string TerminalText(const std::string& latin1) {
   return out;
 }
 
+// JUnit readers expect a plain decimal, never an exponent.
+std::string Seconds(double s) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3f", s);
+  return buf;
+}
+
 std::string JsonString(const std::string& latin1) {
   std::string out = "\"";
   for (const char ch : Latin1ToUtf8(latin1)) {
@@ -230,11 +237,18 @@ class Checker {
 
   // A test that could not be prepared counts as a failure of its server.
   void PreparationFailed(const std::string& context, const std::string& server,
-                         const std::string& why) {
+                         const std::string& why, bool captionShown) {
     ++failed_;
     preparationFailed_ = true;
-    human_ << Paint("preparation failed: " + TerminalText(why), false) << "\n";
-    Suite(context, server).cases.push_back({"preparation", context + "." + server, why, true, 0});
+    // A shown caption already ends with the reason.
+    const size_t lf = why.rfind('\n');
+    const std::string reason = lf == std::string::npos ? why : why.substr(lf + 1);
+    human_ << Paint(
+                  captionShown ? "not prepared: skipped" : "not prepared: " + TerminalText(reason),
+                  false)
+           << "\n";
+    Suite(context, server)
+        .cases.push_back({"preparation", context + "." + server, reason, true, 0});
   }
 
   void Run(const std::string& context, const std::string& server) {
@@ -317,7 +331,7 @@ class Checker {
             << "\" failures=\"" << s.failures() << "\" errors=\"0\">\n";
         for (const auto& c : s.cases) {
           out << "    <testcase name=\"" << XmlEscape(c.name) << "\" classname=\""
-              << XmlEscape(c.classname) << "\" time=\"" << c.seconds << "\"";
+              << XmlEscape(c.classname) << "\" time=\"" << Seconds(c.seconds) << "\"";
           if (c.failed) {
             out << ">\n      <failure message=\"" << XmlEscape(c.failure) << "\"/>\n"
                 << "    </testcase>\n";
@@ -456,15 +470,19 @@ int main(int argc, char** argv) {
 
   Options opt;
   app.add_option("--facility", opt.facility,
-                 "Facility description (JSON) to simulate; default: the built-in demo");
+                 "Facility description (JSON) to simulate; default: the built-in demo")
+      ->type_name("FILE");
   app.add_option("--database", opt.database,
-                 "Database directory (procedures.csv, server lists, test files)");
+                 "Database directory (procedures.csv, server lists, test files)")
+      ->type_name("DIR");
   app.add_option("--report-dir", opt.reportDir,
-                 "Directory of the report files; default: $TEMP, else $TMPDIR, else /tmp");
+                 "Directory of the report files; default: $TEMP, else $TMPDIR, else /tmp")
+      ->type_name("DIR");
   app.add_option("--retries", opt.retries, "Retry a failed access N times before cancelling")
-      ->check(CLI::NonNegativeNumber);
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("N");
   app.add_flag("--json", opt.json, "One JSON object per executed command on stdout");
-  app.add_option("--junit", opt.junit, "Write JUnit XML results to FILE");
+  app.add_option("--junit", opt.junit, "Write JUnit XML results to FILE")->type_name("FILE");
   app.footer(
       "The database directory is --database DIR when given; otherwise \"../database/\" when\n"
       "the program's file is in the working directory, else <program dir>/../database/; when\n"
@@ -538,7 +556,8 @@ int main(int argc, char** argv) {
       // initStdTest sets the caption only once the property list was read.
       if (session.checkerCaption.empty()) {
         checker.PreparationFailed(context, server,
-                                  "no property list for /" + context + "/" + server + "/" + device);
+                                  "no property list for /" + context + "/" + server + "/" + device,
+                                  false);
         return checker.Finish();
       }
       checker.Caption();
@@ -552,7 +571,7 @@ int main(int argc, char** argv) {
       if (r == 0) {
         checker.Run(context, server);
       } else {
-        checker.PreparationFailed(context, server, session.checkerCaption);
+        checker.PreparationFailed(context, server, session.checkerCaption, true);
       }
       return checker.Finish();
     }
@@ -579,7 +598,7 @@ int main(int argc, char** argv) {
       if (c.ServerCount < 1) {
         checker.PreparationFailed(
             c.Context, "",
-            "the configuration lists no server (" + session.DatabasePath + c.FileName + ")");
+            "the configuration lists no server (" + session.DatabasePath + c.FileName + ")", false);
       }
       for (int16_t i = 0; i < c.ServerCount; ++i) {
         const std::string& srv = c.Servers[i];
@@ -590,7 +609,7 @@ int main(int argc, char** argv) {
         if (r == 0) {
           checker.Run(c.Context, srv);
         } else {
-          checker.PreparationFailed(c.Context, srv, session.checkerCaption);
+          checker.PreparationFailed(c.Context, srv, session.checkerCaption, true);
         }
       }
       return checker.Finish();

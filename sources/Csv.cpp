@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string_view>
 #include <system_error>
 
@@ -119,7 +118,9 @@ bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines) 
   if (std::filesystem::is_directory(path, ec)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  char chunk[1 << 16];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) bytes.append(chunk, in.gcount());
   if (in.bad()) return false;
   size_t start = 0;
   const size_t n = bytes.size();

@@ -16,7 +16,7 @@ namespace {
 
 using std::string;
 
-struct Result {
+struct RunResult {
   int exit = -1;
   string out;
 };
@@ -26,10 +26,10 @@ string SourceDir() {
   return dir ? dir : "";
 }
 
-Result RunCheck(const string& args, const string& reportDir) {
+RunResult RunCheck(const string& args, const string& reportDir) {
   const string command =
       string(OVRA_CHECK_EXE) + " --report-dir '" + reportDir + "' " + args + " 2>/dev/null";
-  Result r;
+  RunResult r;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return r;
   char buf[4096];
@@ -84,8 +84,17 @@ TEST_F(OvraCheck, ExitStatus) {
   EXPECT_EQ(RunCheck("--version", reports.path()).exit, 0);
 }
 
+TEST_F(OvraCheck, FindsTheSourceTreesDatabaseFromTheBuildTree) {
+  if (!string(OVRA_CHECK_EXE).starts_with(SourceDir() + "/")) {
+    GTEST_SKIP() << "the build tree is outside the source tree";
+  }
+  const RunResult r = RunCheck("config \"Ring vacuum and magnets\"", reports.path());
+  EXPECT_EQ(r.exit, 0) << r.out;
+  EXPECT_NE(r.out.find("/database/RING-VACUUM-R.csv"), string::npos) << r.out;
+}
+
 TEST_F(OvraCheck, PrintsCaptionResultsAndReportPath) {
-  const Result r = RunCheck(db + "standard LINAC VACUUM-1 PUMP-01", reports.path());
+  const RunResult r = RunCheck(db + "standard LINAC VACUUM-1 PUMP-01", reports.path());
   EXPECT_NE(r.out.find(" srv vers: 4.2.1\n"), string::npos) << r.out;
   EXPECT_NE(r.out.find("Standard test for  7 READ properties\n"), string::npos);
   EXPECT_NE(r.out.find("[1/7] STATUS : Success\n"), string::npos);
@@ -96,7 +105,7 @@ TEST_F(OvraCheck, PrintsCaptionResultsAndReportPath) {
 
 TEST_F(OvraCheck, JsonLinesAndJunitXml) {
   const string junit = reports.file("results.xml");
-  const Result r = RunCheck(db + "--json --junit '" + junit + "' config 0", reports.path());
+  const RunResult r = RunCheck(db + "--json --junit '" + junit + "' config 0", reports.path());
   EXPECT_EQ(r.exit, 1);  // KLYSTRON-3 cannot be prepared
   const auto lines = Lines(r.out);
   ASSERT_FALSE(lines.empty());
