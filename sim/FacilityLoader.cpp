@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -206,10 +207,13 @@ constexpr uint8_t kText = 4;
 
 void PutNumber(Property& p, size_t i, double v, const std::string& path) {
   uint8_t* at = p.data.data() + i * FormatElementSize(p.format);
-  auto whole = [&](double lo, double hi) {
-    if (v != std::floor(v) || v < lo || v > hi)
-      Fail(path, "value " + json(v).dump() + " is not a " + FormatNameFromCode(p.format) +
-                     " (whole number in " + json(lo).dump() + ".." + json(hi).dump() + ")");
+  auto whole = [&](int64_t lo, int64_t hi) {
+    if (v != std::floor(v) || v < static_cast<double>(lo) || v > static_cast<double>(hi)) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.17g", v);
+      Fail(path, std::string("value ") + text + " is not a " + FormatNameFromCode(p.format) +
+                     " (whole number in " + std::to_string(lo) + ".." + std::to_string(hi) + ")");
+    }
   };
   switch (p.format) {
     case 0:
@@ -231,7 +235,7 @@ void PutNumber(Property& p, size_t i, double v, const std::string& path) {
       *at = static_cast<uint8_t>(v);
       break;
     case 3: {
-      whole(-2147483648.0, 2147483647.0);
+      whole(-2147483648LL, 2147483647LL);
       int32_t l = static_cast<int32_t>(v);
       std::memcpy(at, &l, 4);
       break;
@@ -742,7 +746,10 @@ bool LoadFacility(std::string_view text, const std::string& sourceName, Facility
   } catch (const LoadError& e) {
     error = sourceName + ": " + e.place + ": " + e.what;
   } catch (const std::exception& e) {
-    error = sourceName + ": " + e.what();
+    std::string what = e.what();
+    if (what.rfind("[json.", 0) == 0 && what.find("] ") != std::string::npos)
+      what = what.substr(what.find("] ") + 2);
+    error = sourceName + ": " + what;
   }
   return false;
 }
