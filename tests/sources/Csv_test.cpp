@@ -98,14 +98,5 @@ TEST(CountDataLines, SaturatesSoCallersSeeTooMany) {
   EXPECT_EQ(CountDataLines(dir.file("big.csv")), 32768);
 }
 
-TEST(ReadDialectLines, SplitsAtCrLfLoneCrAndLf) {
-  testing::TempDir dir;
-  dir.write("f.csv", string("a\r\nb\rc\nd\r\n\r\ne\0f", 15));
-  std::vector<string> lines;
-  ASSERT_TRUE(ReadDialectLines(dir.file("f.csv"), lines));
-  EXPECT_EQ(lines, (std::vector<string>{"a", "b", "c", "d", "", string("e\0f", 3)}));
-  EXPECT_FALSE(ReadDialectLines(dir.file("none.csv"), lines));
-}
-
 }  // namespace
 }  // namespace dsc
