@@ -24,33 +24,10 @@ TEST(Formats, NameLookup) {
     int code;
   };
   const Case cases[] = {
-      {"DOUBLE", 0},
-      {"double", 0},
-      {"DoUbLe", 0},
-      {" DOUBLE", 255},
-      {"DOUBLE ", 255},
-      {"", 255},
-      {"INTEGER", 1},
-      {"SHORT", 1},
-      {"FLOAT", 5},
-      {"SINGLE", 5},
-      {"TDS", 18},
-      {"ADDRESS", 29},
-      {"FWINDOW", 34},
-      {"INTFLTSHTSHT", 32},
-      {"LNGDBL", 255},
-      {"NULL", 255},
-      {"char16", 9},
-      {"CHAR8", 8},
-      {"CHAR32", 13},
-      {"DBLDBL", 40},
-      {"NAME64I", 37},
-      {"HITTS", 12},
-      {"NAME16|CHAR16", 255},
-      {"NAME", 255},
-      {"DOUBLE\xC9", 255},
-      {"\xE9", 255},
-  };
+      {"DOUBLE", 0},   {"DoUbLe", 0},          {" DOUBLE", 255},   {"DOUBLE ", 255},
+      {"", 255},       {"INTEGER", 1},         {"FLOAT", 5},       {"TDS", 18},
+      {"ADDRESS", 29}, {"FWINDOW", 34},        {"char16", 9},      {"LNGDBL", 255},
+      {"NULL", 255},   {"NAME16|CHAR16", 255}, {"DOUBLE\xC9", 255}};
   for (const Case& c : cases) {
     EXPECT_EQ(FormatCodeFromName(c.name), c.code) << '"' << c.name << '"';
     EXPECT_EQ(FullFormatFromName(c.name), c.code + 512) << '"' << c.name << '"';
@@ -63,15 +40,13 @@ TEST(Formats, CodeLookup) {
     const char* name;
     int16_t size;
   };
+  // Both forms, the holes, the edges of the range and the sizes that look wrong but are right.
   const Case cases[] = {
-      {0, "DOUBLE", 8},      {512, "DOUBLE", 8},   {40, "DBLDBL", 32},   {552, "DBLDBL", 32},
-      {41, "NULL", 0},       {255, "NULL", 0},     {767, "NULL", 0},     {553, "NULL", 0},
-      {-1, "NULL", 0},       {-32768, "NULL", 0},  {32767, "NULL", 0},   {511, "NULL", 0},
-      {9, "NAME16", 16},     {521, "NAME16", 16},  {524, "HITTS", 0},    {518, "NULL", 0},
-      {529, "NULL", 0},      {551, "NULL", 0},     {550, "LNGDBL", 12},  {540, "SPECTRUM", 4},
-      {545, "BOOLEAN", 4},   {516, "TEXT", 1},     {519, "STRUCT", 1},   {523, "BIT", 1},
-      {522, "NAME16FI", 24}, {536, "USTRING", 96}, {549, "NAME64I", 68}, {530, "INTFLTINT", 12},
-  };
+      {0, "DOUBLE", 8},    {512, "DOUBLE", 8},   {552, "DBLDBL", 32}, {40, "DBLDBL", 32},
+      {41, "NULL", 0},     {255, "NULL", 0},     {767, "NULL", 0},    {553, "NULL", 0},
+      {-1, "NULL", 0},     {-32768, "NULL", 0},  {511, "NULL", 0},    {521, "NAME16", 16},
+      {524, "HITTS", 0},   {518, "NULL", 0},     {529, "NULL", 0},    {551, "NULL", 0},
+      {550, "LNGDBL", 12}, {540, "SPECTRUM", 4}, {545, "BOOLEAN", 4}, {516, "TEXT", 1}};
   for (const Case& c : cases) {
     EXPECT_EQ(FormatNameFromCode(c.code), c.name) << c.code;
     EXPECT_EQ(FormatElementSize(c.code), c.size) << c.code;

@@ -17,9 +17,10 @@ using testing::TempDir;
 
 constexpr int64_t kStartMs = 1'700'000'000'250;  // 2023-11-14 22:13:20 UTC
 
-TEST(ReportLog, NewFileIsNamedAfterTheTimeAndThenAppended) {
+TEST(ReportLog, FileIsNamedAfterTheTimeAndAppendedTo) {
   TempDir dir;
   FakeClock clock(kStartMs);
+  dir.write("1700000000.txt", "earlier\r\n");  // an existing file is appended to
   ReportLog log(clock, dir.path());
   EXPECT_EQ(log.AddToReport("header", false), 0);
   EXPECT_EQ(log.reportFileName, dir.file("1700000000.txt"));
@@ -28,22 +29,13 @@ TEST(ReportLog, NewFileIsNamedAfterTheTimeAndThenAppended) {
   log.AddToReport("Read X : Success", true);
   log.AddToReport("two\nlines", false);
   EXPECT_EQ(dir.read("1700000000.txt"),
-            "header\r\n\r\n2023-11-14 22:14:21 : Read X : Success\r\ntwo\nlines\r\n");
+            "earlier\r\nheader\r\n\r\n2023-11-14 22:14:21 : Read X : Success\r\ntwo\nlines\r\n");
 
   log.reportFileName.clear();
   log.AddToReport("next", false);
   EXPECT_EQ(log.reportFileName, dir.file("1700000061.txt"));
   EXPECT_EQ(dir.read("1700000061.txt"), "next\r\n");
   EXPECT_EQ(log.TakeError(), "");
-}
-
-TEST(ReportLog, AppendsToAnExistingFile) {
-  TempDir dir;
-  FakeClock clock(kStartMs);
-  dir.write("1700000000.txt", "earlier\r\n");
-  ReportLog log(clock, dir.path());
-  log.AddToReport("later", false);
-  EXPECT_EQ(dir.read("1700000000.txt"), "earlier\r\nlater\r\n");
 }
 
 TEST(ReportLog, DatedLineWithTheSystemClock) {
