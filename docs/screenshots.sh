@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the pictures in docs/images/ of the checker's windows on the demo
 # facility, under a virtual X display: after a standard test, during a
-# specific test with a Link Error box open, and of the script editor.
+# specific test with a Link Error box open and after it, and of the script
+# editor. Without a window manager the windows have no title bars.
 #
 # The specific test runs on a copy of the demo database whose vacuum test file
 # has one more line, addressing a pump that does not exist (PUMP-04), so that
@@ -27,12 +28,12 @@ out=$(pwd)/docs/images
 steps=(
   "click:Command1" "idle" "wait:400" "shot:$out/standard-test.png"
   "check:SelfTestOption1" "click:Command2" "wait:900" "shot:$out/link-error.png"
-  "button:Cancel" "idle"
+  "button:Cancel" "idle" "wait:400" "shot:$out/specific-test.png"
   "click:Command4" "wait:900" "shot:$out/script-editor.png" "close"
   "wait:300" "quit"
 )
 IFS=';'
-TEMP="$work/tmp" xvfb-run -a -s "-screen 0 1040x740x24" \
+TEMP="$work/tmp" xvfb-run -a -s "-screen 0 1000x700x24" \
   "$exe" --database "$work/database" --demo-steps "${steps[*]}"
 unset IFS
 ls -l "$out"

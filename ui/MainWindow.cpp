@@ -59,7 +59,8 @@ Vesker::Vesker(std::unique_ptr<ClientLibrary> lib, std::unique_ptr<DataAcquisiti
   grid_ = std::make_unique<QtResultsGrid>(*resultsGrid);
   LinkErrorPrompt* prompt = options_.prompt;
   if (!prompt) {
-    ownPrompt_ = std::make_unique<QtLinkErrorPrompt>(this);
+    // The grid is brought up to date before the box covers the run.
+    ownPrompt_ = std::make_unique<QtLinkErrorPrompt>(this, [this] { grid_->SyncCurrentCell(); });
     prompt = ownPrompt_.get();
   }
   pump_ = std::make_unique<QtEventPump>(*Zorbel1_, options_.sleep,
@@ -90,6 +91,9 @@ void Vesker::buildWidgets() {
   DeviceServerList = MakeSelector("DeviceServerList", this);
   DeviceServerList->setEditText("DeviceServerList");
   DeviceNameList = MakeSelector("DeviceNameList", this);
+  DeviceContextList->setToolTip("Context");
+  DeviceServerList->setToolTip("Device server");
+  DeviceNameList->setToolTip("Device");
 
   CheckerLabel = new QLabel(this);
   CheckerLabel->setObjectName("CheckerLabel");
@@ -106,10 +110,13 @@ void Vesker::buildWidgets() {
   resultsGrid = new QTableWidget(0, 2, this);
   resultsGrid->setObjectName("resultsGrid");
   resultsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  resultsGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+  // The current cell is shown by its focus frame only: a selection's
+  // highlight would hide the red of a failed result in the last row.
+  resultsGrid->setSelectionMode(QAbstractItemView::NoSelection);
   resultsGrid->setWordWrap(false);
   resultsGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   resultsGrid->horizontalHeader()->setStretchLastSection(true);
+  resultsGrid->horizontalHeader()->setHighlightSections(false);
   resultsGrid->verticalHeader()->setDefaultSectionSize(resultsGrid->fontMetrics().height() + 6);
   resultsGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
 

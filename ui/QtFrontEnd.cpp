@@ -1,5 +1,7 @@
 #include "ui/QtFrontEnd.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -91,6 +93,9 @@ void QtResultsGrid::SetColumnWidthTwips(int32_t col, int32_t twips) {
 void QtResultsGrid::SyncCurrentCell() {
   if (!dirty_) return;
   dirty_ = false;
+  const int width = table_.columnWidth(0);
+  table_.resizeColumnToContents(0);
+  table_.setColumnWidth(0, std::max(width, table_.columnWidth(0) + 12));
   if (row_ >= 1 && row_ <= table_.rowCount() && col_ >= 0 && col_ < 2) {
     table_.setCurrentCell(row_ - 1, col_);
     table_.scrollToItem(table_.currentItem());
@@ -100,6 +105,7 @@ void QtResultsGrid::SyncCurrentCell() {
 }
 
 LinkErrorPrompt::Answer QtLinkErrorPrompt::Ask(const std::string& title, const std::string& text) {
+  if (beforeAsk_) beforeAsk_();
   QMessageBox box(QMessageBox::Warning, FromLatin1(title), FromLatin1(text),
                   QMessageBox::Retry | QMessageBox::Cancel, parent_);
   box.setObjectName("LinkErrorBox");

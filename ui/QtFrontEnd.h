@@ -39,7 +39,9 @@ class QtResultsGrid final : public ResultsGrid {
   void SetTextColor(Rgb color) override;
   void SetColumnWidthTwips(int32_t col, int32_t twips) override;
 
-  // Shows the current cell in the widget (selection and scroll position).
+  // Shows the current cell in the widget (focus and scroll position) and
+  // widens the Action column to its longest text: the runner sets it to
+  // 2000 twips, which cuts most descriptions.
   void SyncCurrentCell();
   int32_t row() const { return row_; }
   int32_t col() const { return col_; }
@@ -54,11 +56,13 @@ class QtResultsGrid final : public ResultsGrid {
 // The modal "Link Error" box with Retry and Cancel.
 class QtLinkErrorPrompt final : public LinkErrorPrompt {
  public:
-  explicit QtLinkErrorPrompt(QWidget* parent) : parent_(parent) {}
+  explicit QtLinkErrorPrompt(QWidget* parent, std::function<void()> beforeAsk = {})
+      : parent_(parent), beforeAsk_(std::move(beforeAsk)) {}
   Answer Ask(const std::string& title, const std::string& text) override;
 
  private:
   QWidget* parent_;
+  std::function<void()> beforeAsk_;
 };
 
 // Sleeping and event processing on the GUI thread: the window's own events
