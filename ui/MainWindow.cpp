@@ -310,6 +310,9 @@ void Vesker::Command2_Click() {
     setCaption(session_->checkerCaption);
     if (r == 0) RunVesk(config.Context, config.Servers[i]);
   }
+  // The cache now holds the last configured server's information, which need
+  // not be the selected server: the next use fetches it anew.
+  session_->serverInfoText.clear();
   showReportError();
 }
 

@@ -237,6 +237,7 @@ TEST_F(WindowTest, ConfiguredSpecificTestSkipsTheServerThatFailsIntoOneReport) {
   EXPECT_EQ(table().item(1, 0)->text(), "Magnet mode");
   // The selectors are not changed by a configuration.
   EXPECT_EQ(combo("DeviceServerList").currentText(), "VACUUM-1");
+  EXPECT_EQ(window->session().serverInfoText, "");
 }
 
 TEST_F(WindowTest, SelectedSpecificTestUsesTheServersOwnList) {
@@ -273,14 +274,6 @@ TEST_F(WindowTest, ShowReportOpensTheLatestReport) {
   click("Command5");
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0].toStdString(), window->session().report.reportFileName);
-}
-
-TEST_F(WindowTest, ConfiguredWithoutConfigurationsSaysSo) {
-  db.write("procedures.csv", "Description,FileName,Context\r\n");
-  Open();
-  click("Command2");
-  EXPECT_TRUE(label().startsWith("No stored configuration")) << label().toStdString();
-  EXPECT_TRUE(reportFiles().empty());
 }
 
 TEST(LinkErrorBox, AnswersWithTheButtonPressed) {

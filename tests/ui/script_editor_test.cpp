@@ -177,15 +177,6 @@ TEST_F(EditorTest, NullPicksAndUnknownFormatsGive767) {
     EXPECT_EQ(editor->scriptCommands[editor->scriptCount - 1].OutputFormat, 767);
     EXPECT_EQ(editor->scriptCommands[editor->scriptCount - 1].InputFormat, 767);
   }
-  // LNGDBL shows but is not a name the table reads back.
-  TestCommand c = Cmd("l");
-  c.OutputFormat = 550;
-  Plan({c});
-  editor->Form_Load();
-  EXPECT_EQ(pick("dataOutCombo").currentText(), "LNGDBL");
-  list().setCurrentRow(0);
-  press("ReplaceCmd");
-  EXPECT_EQ(editor->scriptCommands[0].OutputFormat, 767);
 }
 
 TEST_F(EditorTest, AppendAndInsertStopAt1001Commands) {
