@@ -537,6 +537,11 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  std::error_code ec;
+  if (!opt.database.empty() && !std::filesystem::is_directory(opt.database, ec)) {
+    std::cerr << "ovra-check: no database directory " << opt.database << "\n";
+    return kExitUsage;
+  }
   std::vector<std::string> looked;
   const std::string database = FindDatabase(argc > 0 ? argv[0] : "", opt.database, looked);
   Checker checker(opt, clock, std::move(system), database);

@@ -61,16 +61,14 @@ constexpr int32_t kMaxColumn = 32767;
 // Length of the field at the start of rest, the separator being the character
 // after it. A quoted field runs to its closing quote (counted from 1, so both
 // quotes belong to it); without a closing quote it is the quote alone.
-// wholeWhenNoComma: whether an unquoted field without a following comma is the
-// whole rest or kNone.
-size_t NextFieldLength(std::string_view rest, bool wholeWhenNoComma) {
+// An unquoted field runs to the next comma or to the end.
+size_t NextFieldLength(std::string_view rest) {
   if (!rest.empty() && rest.front() == '"') {
     const size_t q = rest.find('"', 1);
     return q == kNone ? 1 : q + 1;
   }
   const size_t comma = rest.find(',');
-  if (comma != kNone) return comma;
-  return wholeWhenNoComma ? rest.size() : kNone;
+  return comma != kNone ? comma : rest.size();
 }
 
 }  // namespace
@@ -91,25 +89,31 @@ int16_t CsvColumnIndex(const std::string& line, const std::string& name) {
     if (p >= rest.size()) return -1;
     if (++k > kMaxColumn) return -1;
     rest.remove_prefix(p + 1);
-    p = NextFieldLength(rest, true);
+    p = NextFieldLength(rest);
+  }
+}
+
+void CsvSplit(std::string_view rest, std::vector<std::string_view>& fields, int32_t maxFields) {
+  fields.clear();
+  if (maxFields > kMaxColumn + 1) maxFields = kMaxColumn + 1;
+  // The first field of a line is never quoted.
+  size_t p = rest.find(',');
+  if (p == kNone) p = rest.size();
+  while (static_cast<int32_t>(fields.size()) < maxFields) {
+    fields.push_back(rest.substr(0, p));
+    // A field that reaches the end of the line is its last one.
+    if (p >= rest.size()) return;
+    rest.remove_prefix(p + 1);
+    p = NextFieldLength(rest);
   }
 }
 
 std::string CsvField(const std::string& line, int16_t position) {
   if (position < 0) return "";
-  std::string_view rest(line);
-  int32_t k = 0;
-  // The first field of a line is never quoted.
-  size_t p = rest.find(',');
-  if (p == kNone) p = position == 0 ? rest.size() : kNone;
-  while (k != position) {
-    if (p == kNone || p >= rest.size()) return "";
-    ++k;
-    rest.remove_prefix(p + 1);
-    p = NextFieldLength(rest, k == position);
-  }
-  if (p == kNone) return "";
-  return std::string(TrimView(rest.substr(0, p)));
+  std::vector<std::string_view> fields;
+  CsvSplit(line, fields, position + 1);
+  if (position >= static_cast<int32_t>(fields.size())) return "";
+  return std::string(TrimView(fields[position]));
 }
 
 bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines) {

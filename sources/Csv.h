@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dsc {
@@ -16,6 +17,9 @@ std::string TrimWhite(const std::string& text);
 int16_t CsvColumnIndex(const std::string& line, const std::string& name);
 // The trimmed field at position, or "".
 std::string CsvField(const std::string& line, int16_t position);
+// The first maxFields fields of a line as CsvField finds them, untrimmed, as
+// views into line: for readers that take several fields of one record.
+void CsvSplit(std::string_view line, std::vector<std::string_view>& fields, int32_t maxFields);
 
 // Record lines of a file (an upper bound used for allocation): lines that are
 // neither empty nor start with ";" "%" "#", minus the header. 0 when the file

@@ -1,9 +1,12 @@
 #include "sources/TestSources.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <span>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -53,26 +56,64 @@ bool ReadSize(const std::string& field, int32_t& size) {
 // Fills one command from a record. The defaults apply only when the header
 // lacks the column: an empty field of an existing column stays empty (an
 // empty Device is "", not "#0"; an empty format is 767, not 0).
-bool FillCommand(const std::string& line, const TestColumns& col, TestCommand& c) {
-  c.Property = CsvField(line, col.property);
-  c.Description = col.description >= 0 ? CsvField(line, col.description) : c.Property;
-  c.Device = col.device >= 0 ? CsvField(line, col.device) : "#0";
-  c.InputSize = 0;
-  if (col.inputSize >= 0 && !ReadSize(CsvField(line, col.inputSize), c.InputSize)) return false;
-  c.InputFormat = col.inputFormat >= 0 ? FullFormatFromName(CsvField(line, col.inputFormat)) : 0;
-  c.OutputSize = 0;
-  if (col.outputSize >= 0 && !ReadSize(CsvField(line, col.outputSize), c.OutputSize)) {
-    return false;
+class RecordReader {
+ public:
+  explicit RecordReader(const std::string& header) : col_(header) {
+    for (const int16_t c :
+         {col_.description, col_.property, col_.device, col_.inputSize, col_.inputFormat, col_.data,
+          col_.outputSize, col_.outputFormat, col_.reference, col_.access}) {
+      maxFields_ = std::max<int32_t>(maxFields_, c + 1);
+    }
   }
-  c.OutputFormat = col.outputFormat >= 0 ? FullFormatFromName(CsvField(line, col.outputFormat)) : 0;
-  c.Data = col.data >= 0 ? CsvField(line, col.data) : "";
-  c.Reference = col.reference >= 0 ? CsvField(line, col.reference) : "";
-  c.Access = col.access >= 0 ? CsvField(line, col.access) : "READ";
-  return true;
-}
+  bool HasProperty() const { return col_.property >= 0; }
+
+  bool Fill(const std::string& line, TestCommand& c) {
+    // One split per record instead of a walk from the line's start per column.
+    CsvSplit(line, fields_, maxFields_);
+    c.Property = Field(col_.property);
+    c.Description = col_.description >= 0 ? Field(col_.description) : c.Property;
+    c.Device = col_.device >= 0 ? Field(col_.device) : "#0";
+    c.InputSize = 0;
+    if (col_.inputSize >= 0 && !ReadSize(Field(col_.inputSize), c.InputSize)) return false;
+    c.InputFormat = col_.inputFormat >= 0 ? FullFormatFromName(Field(col_.inputFormat)) : 0;
+    c.OutputSize = 0;
+    if (col_.outputSize >= 0 && !ReadSize(Field(col_.outputSize), c.OutputSize)) return false;
+    c.OutputFormat = col_.outputFormat >= 0 ? FullFormatFromName(Field(col_.outputFormat)) : 0;
+    c.Data = col_.data >= 0 ? Field(col_.data) : "";
+    c.Reference = col_.reference >= 0 ? Field(col_.reference) : "";
+    c.Access = col_.access >= 0 ? Field(col_.access) : "READ";
+    return true;
+  }
+
+ private:
+  // CsvField of the record: the trimmed field, "" past the record's end.
+  std::string Field(int16_t position) const {
+    if (position < 0 || position >= static_cast<int32_t>(fields_.size())) return "";
+    return TrimWhite(std::string(fields_[position]));
+  }
+
+  TestColumns col_;
+  int32_t maxFields_ = 0;
+  std::vector<std::string_view> fields_;
+};
 
 bool IsFileLineSkipped(const std::string& line) {
   return line.empty() || IsCommentChar(line.front());
+}
+
+// CountDataLines and the reading in one pass: the file is read once. Returns
+// the count as CountDataLines gives it (0 for a file that cannot be read).
+int32_t ReadCountedLines(const std::string& path, std::vector<std::string>& lines) {
+  if (!ReadDialectLines(path, lines)) return 0;
+  int32_t count = 0;
+  for (const std::string& line : lines) {
+    // ":" lines count here although the readers skip them.
+    if (line.empty() || line.front() == ';' || line.front() == '%' || line.front() == '#') {
+      continue;
+    }
+    if (++count > kMaxListEntries + 1) break;
+  }
+  return count - 1;
 }
 
 // The program's own directory for argv0 ("" and bare names included).
@@ -194,8 +235,7 @@ int16_t TestSources::fillInTestParamsFromServer(const std::string& context,
 
   s_.plan.TestPlan.assign(n + 1, TestCommand{});
   s_.plan.TestPlanCount = static_cast<int16_t>(n);
-  bool haveHeader = false;
-  TestColumns columns{""};
+  std::optional<RecordReader> reader;  // from the header on
   int16_t i = 0;
   for (std::string& piece : pieces) {
     // A server that ends its lines with CR LF would otherwise leave a CR on
@@ -205,13 +245,12 @@ int16_t TestSources::fillInTestParamsFromServer(const std::string& context,
     // with a blank, a tab or a control character counts as empty here.
     const std::string first = TrimWhite(piece.substr(0, 1));
     if (first.empty() || IsCommentChar(first.front())) continue;
-    if (!haveHeader) {
-      columns = TestColumns(piece);
-      haveHeader = true;
+    if (!reader) {
+      reader.emplace(piece);
       continue;
     }
-    if (columns.property < 0) return kCodeNoPropertyColumn;
-    if (!FillCommand(piece, columns, s_.plan.TestPlan[i])) return kCodeNothingToLoad;
+    if (!reader->HasProperty()) return kCodeNoPropertyColumn;
+    if (!reader->Fill(piece, s_.plan.TestPlan[i])) return kCodeNothingToLoad;
     ++i;
   }
   s_.plan.TestPlanCount = i;
@@ -222,28 +261,22 @@ int16_t TestSources::fillInTestParams(const std::string& context, const std::str
                                       const std::string& /*device*/) {
   if (s_.runInProgress) return kCodeRunInProgress;
   const std::string path = TestFilePath(context, server);
-  const int32_t n = CountDataLines(path);
-  if (n < 1 || n > kMaxListEntries) return kCodeNothingToLoad;
   std::vector<std::string> lines;
-  if (!ReadDialectLines(path, lines)) return kCodeNothingToLoad;
+  const int32_t n = ReadCountedLines(path, lines);
+  if (n < 1 || n > kMaxListEntries) return kCodeNothingToLoad;
 
   s_.plan.TestPlan.assign(static_cast<size_t>(n) + 1, TestCommand{});
   s_.plan.TestPlanCount = static_cast<int16_t>(n);
-  bool haveHeader = false;
-  TestColumns columns{""};
+  std::optional<RecordReader> reader;  // from the header on
   int32_t i = 0;
   for (const std::string& line : lines) {
     if (IsFileLineSkipped(line)) continue;
-    if (!haveHeader) {
-      columns = TestColumns(line);
-      haveHeader = true;
+    if (!reader) {
+      reader.emplace(line);
       continue;
     }
-    if (columns.property < 0) return kCodeNoPropertyColumn;
-    // The count read earlier bounds the records; a file that grew meanwhile
-    // is a reading failure, not a write past the plan.
-    if (i >= n) return kCodeNothingToLoad;
-    if (!FillCommand(line, columns, s_.plan.TestPlan[i])) return kCodeNothingToLoad;
+    if (!reader->HasProperty()) return kCodeNoPropertyColumn;
+    if (!reader->Fill(line, s_.plan.TestPlan[i])) return kCodeNothingToLoad;
     ++i;
   }
   s_.plan.TestPlanCount = static_cast<int16_t>(i);
@@ -253,10 +286,9 @@ int16_t TestSources::fillInTestParams(const std::string& context, const std::str
 int16_t TestSources::fillInProcNames() {
   if (s_.runInProgress) return kCodeRunInProgress;
   const std::string path = s_.DatabasePath + "procedures.csv";
-  const int32_t n = CountDataLines(path);
-  if (n < 1 || n > kMaxListEntries) return kCodeNothingToLoad;
   std::vector<std::string> lines;
-  if (!ReadDialectLines(path, lines)) return kCodeNothingToLoad;
+  const int32_t n = ReadCountedLines(path, lines);
+  if (n < 1 || n > kMaxListEntries) return kCodeNothingToLoad;
 
   std::vector<StoredConfig> configs(static_cast<size_t>(n) + 1);
   int32_t i = 0;
@@ -282,12 +314,12 @@ int16_t TestSources::fillInProcNames() {
   for (int32_t k = 0; k < i; ++k) {
     StoredConfig& c = configs[k];
     const std::string listPath = s_.DatabasePath + c.FileName;
-    const int32_t m = CountDataLines(listPath);
     std::vector<std::string> serverLines;
+    const int32_t m = ReadCountedLines(listPath, serverLines);
     if (m < 1) continue;
-    // A server list that cannot be read gives its configuration no servers;
-    // the other configurations stay usable.
-    if (m > kMaxListEntries || !ReadDialectLines(listPath, serverLines)) {
+    // A server list too long to hold gives its configuration no servers; the
+    // other configurations stay usable.
+    if (m > kMaxListEntries) {
       result = kCodeNothingToLoad;
       continue;
     }
