@@ -1,6 +1,7 @@
 // The checker's window program. Starts on the bundled demo facility unless
 // --facility names another one.
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -141,6 +142,8 @@ int main(int argc, char** argv) {
     const QString file = parser.value(facilityOption);
     control = dsc::sim::SimControlSystem::FromFile(file.toStdString(), clock, error);
     if (!control) {
+      std::fprintf(stderr, "ovra-checker: the facility %s could not be loaded: %s\n",
+                   file.toLocal8Bit().constData(), error.c_str());
       QMessageBox::critical(
           nullptr, "Device Server Checker",
           "The facility " + file + " could not be loaded:\n" + QString::fromStdString(error));
