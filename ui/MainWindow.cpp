@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QGridLayout>
@@ -242,6 +243,16 @@ bool Vesker::refuseWhileRunning() {
   if (!session_->runInProgress) return false;
   setStatus("A test is running. Wait for it to finish, then try again.");
   return true;
+}
+
+void Vesker::closeEvent(QCloseEvent* event) {
+  // Closing inside an asynchronous wait would leave the run going on behind
+  // a hidden window.
+  if (refuseWhileRunning()) {
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
 }
 
 void Vesker::showReportError() {

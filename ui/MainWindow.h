@@ -76,6 +76,9 @@ class Vesker final : public QWidget {
   std::vector<std::string> contextNames, serverNames, deviceNames;
   int16_t contextCount = 0, serverCount = 0;
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   void buildWidgets();
   void setCaption(const std::string& text);

@@ -12,7 +12,11 @@ inline QApplication& QtApp() {
   static int argc = 1;
   static char name[] = "ui_tests";
   static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
+  static QApplication* app = [] {
+    auto* created = new QApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    return created;
+  }();
   return *app;
 }
 

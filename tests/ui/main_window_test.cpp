@@ -262,7 +262,10 @@ TEST_F(WindowTest, ClicksDuringARunAreRefused) {
     EXPECT_TRUE(label().startsWith("A test is running"));
   }
   EXPECT_EQ(sim->callCount(), calls);
+  window->show();
+  EXPECT_FALSE(window->close());
   window->session().runInProgress = false;
+  EXPECT_TRUE(window->close());
 }
 
 TEST_F(WindowTest, ShowReportOpensTheLatestReport) {
