@@ -307,7 +307,7 @@ std::vector<uint8_t> HexBytes(const json& v, const std::string& path) {
 }
 
 // A property as written, before its ramp is tied to another property.
-struct PropSpec {
+struct PropertyDraft {
   Property p;
   std::string rampTowards;
   std::string path;
@@ -315,13 +315,13 @@ struct PropSpec {
 
 constexpr int64_t kMaxValueBytes = 16 << 20;
 
-PropSpec ParseProperty(const json& j, const std::string& path) {
+PropertyDraft ParseProperty(const json& j, const std::string& path) {
   Obj o(j, path,
         {"name", "format", "count", "value", "values", "hex", "wave", "writable", "echo", "code",
          "delayMs", "pollMs", "ramp", "events"});
-  PropSpec spec;
-  spec.path = path;
-  Property& p = spec.p;
+  PropertyDraft draft;
+  draft.path = path;
+  Property& p = draft.p;
   p.name = Name(o.need("name"), o.path("name"), NameKind::kProperty);
   std::string format = String(o.need("format"), o.path("format"));
   p.format = FormatCodeFromName(format);
@@ -389,7 +389,7 @@ PropSpec ParseProperty(const json& j, const std::string& path) {
   if (const json* v = o.get("ramp")) {
     Obj ramp(*v, o.path("ramp"), {"towards", "rate"});
     if (!IsNumeric(p.format)) Fail(ramp.path(), "only a numeric property can ramp");
-    spec.rampTowards = String(ramp.need("towards"), ramp.path("towards"));
+    draft.rampTowards = String(ramp.need("towards"), ramp.path("towards"));
     p.rampRate = Number(ramp.need("rate"), ramp.path("rate"));
     if (!(p.rampRate > 0)) Fail(ramp.path("rate"), "the rate must be greater than 0");
     p.ramps = true;
@@ -405,25 +405,25 @@ PropSpec ParseProperty(const json& j, const std::string& path) {
         p.events.begin(), p.events.end(),
         [](const ScriptedEvent& a, const ScriptedEvent& b) { return a.after < b.after; });
   }
-  return spec;
+  return draft;
 }
 
-std::vector<PropSpec> ParseProperties(const json& j, const std::string& path) {
-  std::vector<PropSpec> specs;
+std::vector<PropertyDraft> ParseProperties(const json& j, const std::string& path) {
+  std::vector<PropertyDraft> drafts;
   NameMap<std::string> seen;
   const json& arr = Array(j, path);
   for (size_t i = 0; i < arr.size(); ++i) {
-    PropSpec spec = ParseProperty(arr[i], At(path, i));
-    auto [it, fresh] = seen.emplace(spec.p.name, spec.path);
+    PropertyDraft draft = ParseProperty(arr[i], At(path, i));
+    auto [it, fresh] = seen.emplace(draft.p.name, draft.path);
     if (!fresh)
-      Fail(At(spec.path, "name"),
-           "duplicate property name " + Quoted(spec.p.name) + " (also at " + it->second + ")");
-    specs.push_back(std::move(spec));
+      Fail(At(draft.path, "name"),
+           "duplicate property name " + Quoted(draft.p.name) + " (also at " + it->second + ")");
+    drafts.push_back(std::move(draft));
   }
-  return specs;
+  return drafts;
 }
 
-using Templates = NameMap<std::vector<PropSpec>>;
+using Templates = NameMap<std::vector<PropertyDraft>>;
 
 void Index(Device& d) {
   d.index.clear();
@@ -431,16 +431,16 @@ void Index(Device& d) {
 }
 
 // Ties every ramp to the property it moves towards, on the same device.
-void LinkRamps(Device& d, const std::vector<PropSpec>& specs) {
-  for (size_t i = 0; i < specs.size(); ++i) {
+void LinkRamps(Device& d, const std::vector<PropertyDraft>& drafts) {
+  for (size_t i = 0; i < drafts.size(); ++i) {
     if (!d.properties[i].ramps) continue;
-    auto it = d.index.find(specs[i].rampTowards);
-    std::string place = specs[i].path + "/ramp/towards";
+    auto it = d.index.find(drafts[i].rampTowards);
+    std::string place = drafts[i].path + "/ramp/towards";
     if (it == d.index.end())
-      Fail(place, "no property " + Quoted(specs[i].rampTowards) + " on device " + Quoted(d.name));
+      Fail(place, "no property " + Quoted(drafts[i].rampTowards) + " on device " + Quoted(d.name));
     if (it->second == i) Fail(place, "a property cannot ramp towards itself");
     if (!IsNumeric(d.properties[it->second].format))
-      Fail(place, Quoted(specs[i].rampTowards) + " is not numeric");
+      Fail(place, Quoted(drafts[i].rampTowards) + " is not numeric");
     d.properties[i].rampSource = it->second;
     d.properties[it->second].dependents.push_back(i);
   }
@@ -451,28 +451,28 @@ Device ParseDevice(const json& j, const std::string& path, const Templates& temp
         {"name", "template", "properties", "values", "code", "codes", "delayMs", "nprops"});
   Device d;
   d.name = Name(o.need("name"), o.path("name"), NameKind::kDevice);
-  std::vector<PropSpec> specs;
+  std::vector<PropertyDraft> drafts;
   if (const json* t = o.get("template")) {
     std::string name = String(*t, o.path("template"));
     auto it = templates.find(name);
     if (it == templates.end()) Fail(o.path("template"), "unknown template " + Quoted(name));
-    specs = it->second;
+    drafts = it->second;
   }
   if (const json* props = o.get("properties")) {
     // A device's own property of a template's name replaces the template's.
-    size_t fromTemplate = specs.size();
-    for (PropSpec& own : ParseProperties(*props, o.path("properties"))) {
-      auto same = std::find_if(specs.begin(), specs.begin() + fromTemplate,
-                               [&](const PropSpec& s) { return s.p.name == own.p.name; });
-      if (same != specs.begin() + fromTemplate)
+    size_t fromTemplate = drafts.size();
+    for (PropertyDraft& own : ParseProperties(*props, o.path("properties"))) {
+      auto same = std::find_if(drafts.begin(), drafts.begin() + fromTemplate,
+                               [&](const PropertyDraft& s) { return s.p.name == own.p.name; });
+      if (same != drafts.begin() + fromTemplate)
         *same = std::move(own);
       else
-        specs.push_back(std::move(own));
+        drafts.push_back(std::move(own));
     }
   }
-  for (const PropSpec& s : specs) d.properties.push_back(s.p);
+  for (const PropertyDraft& s : drafts) d.properties.push_back(s.p);
   Index(d);
-  LinkRamps(d, specs);
+  LinkRamps(d, drafts);
   if (const json* v = o.get("values")) {
     if (!v->is_object())
       Fail(o.path("values"), std::string("expected an object, found ") + v->type_name());
