@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <sstream>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,23 +42,22 @@ constexpr const char* kFacility = R"({
     ]}]}]}]
 })";
 
-// Zorbel1 over the simulation, with a record of the accesses and members that
-// raise on demand.
+std::unique_ptr<sim::SimControlSystem> LoadFacility(Clock& clock) {
+  std::string error;
+  auto sim = sim::SimControlSystem::FromText(kFacility, "runner test", clock, error);
+  if (!sim) throw std::runtime_error(error);
+  return sim;
+}
+
+// Zorbel1 over the simulation, noting each access ("Execute out/in;") and
+// raising in the member named by throwIn, throws more times.
 class TapControl final : public DataAcquisitionControl {
  public:
-  struct Access {
-    bool started;  // StartAccess rather than ExecuteAccess
-    int32_t outCount;
-    int16_t outFormat;
-    int32_t inCount;
-    int16_t inFormat;
-  };
   explicit TapControl(DataAcquisitionControl& inner) : inner_(inner) {}
 
-  std::vector<Access> accesses;
-  int deliveries = 0;   // events that reached the handler
-  std::string throwIn;  // name of the member that raises
-  int throws = 0;       // how many more times it does
+  std::string accesses;
+  std::string throwIn;
+  int throws = 0;
   std::function<void()> onThrow;
 
   void setContextName(const std::string& n) override {
@@ -83,357 +81,216 @@ class TapControl final : public DataAcquisitionControl {
   std::string StatusText() const override { return inner_.StatusText(); }
   int32_t ExecuteAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
                         int32_t ic, int16_t inf) override {
-    Raise("ExecuteAccess");
-    accesses.push_back({false, oc, of, ic, inf});
+    Note("ExecuteAccess", oc, ic);
     return inner_.ExecuteAccess(out, oc, of, in, ic, inf);
   }
   int32_t StartAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
                       int32_t ic, int16_t inf) override {
-    Raise("StartAccess");
-    accesses.push_back({true, oc, of, ic, inf});
+    Note("StartAccess", oc, ic);
     return inner_.StartAccess(out, oc, of, in, ic, inf);
   }
   void StopAccess() override { inner_.StopAccess(); }
   void setCompletionHandler(CompletionHandler h) override {
-    handler_ = std::move(h);
-    inner_.setCompletionHandler([this](int32_t a, int32_t c) {
-      ++deliveries;
-      if (handler_) handler_(a, c);
-    });
+    inner_.setCompletionHandler(std::move(h));
   }
   void ProcessEvents() override { inner_.ProcessEvents(); }
 
  private:
   void Raise(const std::string& member) {
-    if (member == throwIn && throws > 0) {
-      --throws;
-      if (onThrow) onThrow();
-      throw std::runtime_error("bus fault in " + member);
-    }
+    if (member != throwIn || throws == 0) return;
+    --throws;
+    if (onThrow) onThrow();
+    throw std::runtime_error("bus fault in " + member);
+  }
+  void Note(const std::string& member, int32_t out, int32_t in) {
+    Raise(member);
+    accesses += member.substr(0, member.size() - 6) + " " + std::to_string(out) + "/" +
+                std::to_string(in) + ";";
   }
   DataAcquisitionControl& inner_;
-  CompletionHandler handler_;
 };
 
-// Keeps every text a Results cell has shown, to see the wait's progress.
-class ShownGrid final : public ResultsGrid {
- public:
-  explicit ShownGrid(MemoryGrid& grid) : grid_(grid) {}
-  std::vector<std::string> shown;
-  void Clear() override { grid_.Clear(); }
-  void SetRows(int32_t rows) override { grid_.SetRows(rows); }
-  void SelectRow(int32_t row) override { grid_.SelectRow(row); }
-  void SelectCol(int32_t col) override { grid_.SelectCol(col); }
-  void SetText(const std::string& text) override {
-    if (grid_.row() > 0 && grid_.col() == 1) shown.push_back(text);
-    grid_.SetText(text);
-  }
-  std::string Text() const override { return grid_.Text(); }
-  void SetTextColor(Rgb color) override { grid_.SetTextColor(color); }
-  void SetColumnWidthTwips(int32_t col, int32_t twips) override {
-    grid_.SetColumnWidthTwips(col, twips);
-  }
-
- private:
-  MemoryGrid& grid_;
-};
-
-TestCommand Cmd(std::string property, std::string access, int32_t outSize, int16_t outFormat,
-                std::string reference = "") {
-  TestCommand c;
-  c.Description = property + " check";
-  c.Property = std::move(property);
-  c.Device = "DEV";
-  c.Access = std::move(access);
-  c.OutputSize = outSize;
-  c.OutputFormat = outFormat;
-  c.InputFormat = kFormatNull;
-  c.Reference = std::move(reference);
-  return c;
-}
-
-TestCommand WithInput(TestCommand c, int32_t inSize, int16_t inFormat, std::string data) {
-  c.InputSize = inSize;
-  c.InputFormat = inFormat;
-  c.Data = std::move(data);
-  return c;
+// Reads outSize values of property, or with inSize sends data as doubles.
+TestCommand Cmd(std::string property, std::string access, int32_t outSize,
+                std::string reference = "", int16_t outFormat = kFormatDouble, int32_t inSize = 0,
+                std::string data = "") {
+  const int16_t inFormat = inSize ? kFormatDouble : kFormatNull;
+  return TestCommand(property + " check", property, "DEV", std::move(access), inSize, outSize,
+                     inFormat, outFormat, std::move(data), std::move(reference));
 }
 
 class CheckRunnerTest : public ::testing::Test {
  protected:
   CheckRunnerTest() {
-    std::string error;
-    sim_ = sim::SimControlSystem::FromText(kFacility, "runner test", clock, error);
-    if (!sim_) throw std::runtime_error(error);
-    simControl_ = sim::MakeSimControl(*sim_);
-    tap = std::make_unique<TapControl>(*simControl_);
-    pump = std::make_unique<ControlEventPump>(*tap, [this](int32_t ms) {
-      clock.Advance(ms);
-      if (onSleep) onSleep();
-    });
-    session = std::make_unique<CheckerSession>(clock, dir.path());
-    runner = std::make_unique<CheckRunner>(*session, *tap, shown, prompt, *pump, clock);
-    runner->setOutcomeObserver([this](const CommandOutcome& o) { outcomes.push_back(o); });
+    runner.setOutcomeObserver([this](const CommandOutcome& o) { outcomes.push_back(o); });
   }
-
-  void Plan(std::vector<TestCommand> commands) {
-    session->plan.TestPlanCount = static_cast<int16_t>(commands.size());
-    session->plan.TestPlan = std::move(commands);
-  }
-  void Run() { ASSERT_TRUE(runner->RunVesk("CTX", "SRV")); }
-
-  std::vector<std::string> ReportLines() {
-    std::vector<std::string> lines;
-    if (session->report.reportFileName.empty()) return lines;
-    std::string all = testing::ReadFileBytes(session->report.reportFileName);
-    for (size_t at = 0, end; (end = all.find("\r\n", at)) != std::string::npos; at = end + 2)
-      lines.push_back(all.substr(at, end - at));
-    return lines;
+  void Run(std::vector<TestCommand> commands) {
+    session.plan.TestPlanCount = static_cast<int16_t>(commands.size());
+    session.plan.TestPlan = std::move(commands);
+    ASSERT_TRUE(runner.RunVesk("CTX", "SRV"));
   }
   const MemoryGrid::Cell& Result(int32_t k) { return grid.at(k + 1, 1); }
 
   FakeClock clock;
   TempDir dir;
-  std::unique_ptr<sim::SimControlSystem> sim_;
-  std::unique_ptr<DataAcquisitionControl> simControl_;
-  std::unique_ptr<TapControl> tap;
+  std::unique_ptr<sim::SimControlSystem> sim = LoadFacility(clock);
+  std::unique_ptr<DataAcquisitionControl> simControl = sim::MakeSimControl(*sim);
+  TapControl tap{*simControl};
   std::function<void()> onSleep;
-  std::unique_ptr<ControlEventPump> pump;
-  std::unique_ptr<CheckerSession> session;
+  ControlEventPump pump{tap, [this](int32_t ms) {
+                          clock.Advance(ms);
+                          if (onSleep) onSleep();
+                        }};
+  CheckerSession session{clock, dir.path()};
   MemoryGrid grid;
-  ShownGrid shown{grid};
   ScriptedPrompt prompt;
-  std::unique_ptr<CheckRunner> runner;
+  CheckRunner runner{session, tap, grid, prompt, pump, clock};
   std::vector<CommandOutcome> outcomes;
 };
 
-// --- synchronous commands ---------------------------------------------------
+// --- one command each ---------------------------------------------------------
 
-constexpr int32_t kControlsCode = INT32_MIN;  // whatever non-zero code the control gives
-
-struct SyncCase {
+struct CommandCase {
   const char* name;
   TestCommand command;
-  int32_t status;
+  int32_t status;      // -1: whatever non-zero code the control gives
   const char* result;  // nullptr: the control's status text
-  int32_t outCount;    // of the one ExecuteAccess; -1: no access at all
-  int32_t inCount;
+  const char* accesses;
+  int64_t waitedMs;  // the Results cell shows "Waiting ." and a dot more each second
 };
 
-class SyncCommand : public CheckRunnerTest, public ::testing::WithParamInterface<SyncCase> {};
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
 
-TEST_P(SyncCommand, RecordsOutcomeInGridReportAndObserver) {
-  const SyncCase& c = GetParam();
-  Plan({c.command});
-  Run();
+class OneCommand : public CheckRunnerTest, public ::testing::WithParamInterface<CommandCase> {};
 
-  const std::string expected = c.result ? c.result : tap->StatusText();
+TEST_P(OneCommand, RecordsOutcomeInGridReportAndObserver) {
+  const CommandCase& c = GetParam();
+  const int64_t start = clock.NowMs();
+  Run({c.command});
+  EXPECT_EQ(clock.NowMs() - start, c.waitedMs);
+  const std::string expected = c.result ? c.result : tap.StatusText();
   EXPECT_EQ(grid.at(1, 0).text, c.command.Description);
-  EXPECT_EQ(Result(0).text, expected);
   EXPECT_EQ(Result(0).color, c.status == 0 ? kBlack : kRed);
-  EXPECT_EQ(shown.shown, std::vector<std::string>{expected});  // never waited
+  std::vector<std::string> shown{" Results "};
+  for (int64_t n = 1; c.waitedMs > 0 && n <= 1 + c.waitedMs / 1000; ++n)
+    shown.push_back("Waiting " + std::string(n, '.'));
+  shown.push_back(expected);
+  EXPECT_EQ(grid.resultHistory, shown);
   ASSERT_EQ(outcomes.size(), 1u);
   EXPECT_EQ(outcomes[0].resultText, expected);
-  if (c.status == kControlsCode) {
-    EXPECT_NE(outcomes[0].status, 0);
-  } else {
-    EXPECT_EQ(outcomes[0].status, c.status);
-  }
+  EXPECT_TRUE(c.status < 0 ? outcomes[0].status != 0 : outcomes[0].status == c.status);
   // Only an access that failed asks; a parse error or a missed target does not.
-  EXPECT_EQ(prompt.asked.size(), c.result ? 0u : 1u);
-  ASSERT_EQ(tap->accesses.size(), c.outCount < 0 ? 0u : 1u);
-  for (const auto& a : tap->accesses) {
-    EXPECT_FALSE(a.started);
-    EXPECT_EQ(a.outCount, c.outCount);
-    EXPECT_EQ(a.inCount, c.inCount);
-  }
-  EXPECT_EQ(ReportLines(), std::vector<std::string>{clock.LocalDateTime() + " : " +
-                                                    c.command.Description + " : " + expected});
+  const bool asks = c.status != 0 && c.status != kCodeParseError && c.status != kCodeTargetNotMet;
+  const std::string asked = "/CTX/SRV/DEV[" + c.command.Property + "]  ->  " + expected;
+  EXPECT_EQ(prompt.asked, decltype(prompt.asked)(asks ? 1 : 0, {"Link Error", asked}));
+  EXPECT_EQ(tap.accesses, c.accesses);
+  EXPECT_EQ(testing::ReadFileBytes(session.report.reportFileName),
+            clock.LocalDateTime() + " : " + c.command.Description + " : " + expected + "\r\n");
 }
 
-const TestCommand kSend = WithInput(Cmd("SET", "WRITE", 0, kFormatDouble), 1, kFormatDouble, "4");
-
-TestCommand Mode(TestCommand c, std::string access) {
-  c.Access = std::move(access);
-  return c;
-}
-
-const SyncCase kSyncCases[] = {
-    {"ReadWithoutReference", Cmd("NUM", "READ", 1, kFormatDouble), 0, "Success", 1, 0},
-    {"ReadTargetMet", Cmd("NUM", "READ", 1, kFormatDouble, "1.5"), 0, "Success (Target met)", 1, 0},
-    {"ReadTargetNotMet", Cmd("NUM", "READ", 1, kFormatDouble, "1.25"), kCodeTargetNotMet,
-     "Target not met !", 1, 0},
-    {"ReferenceWithoutOutput", Cmd("NUM", "READ", 0, kFormatDouble, "7"), 0, "Success", 0, 0},
-    {"Write", kSend, 0, "Success", 0, 1},
+const CommandCase kCommandCases[] = {
+    {"ReadWithoutReference", Cmd("NUM", "READ", 1), 0, "Success", "Execute 1/0;", 0},
+    {"ReadTargetMet", Cmd("NUM", "READ", 1, "1.5"), 0, "Success (Target met)", "Execute 1/0;", 0},
+    {"ReadTargetNotMet", Cmd("NUM", "READ", 1, "1.25"), kCodeTargetNotMet, "Target not met !",
+     "Execute 1/0;", 0},
+    {"ReferenceWithoutOutput", Cmd("NUM", "READ", 0, "7"), 0, "Success", "Execute 0/0;", 0},
+    {"Write", Cmd("SET", "WRITE", 0, "", kFormatDouble, 1, "4"), 0, "Success", "Execute 0/1;", 0},
     // Sending only never waits, whatever the mode.
-    {"SendWithPoll", Mode(kSend, "POLL[timeout=5000]"), 0, "Success", 0, 1},
-    {"SendWithRefresh", Mode(kSend, "REFRESH"), 0, "Success", 0, 1},
-    {"ParseError", WithInput(kSend, 3, kFormatDouble, "1 2"), kCodeParseError,
-     "Input data : parse error", -1, 0},
+    {"SendWithPoll", Cmd("SET", "POLL[timeout=5000]", 0, "", kFormatDouble, 1, "4"), 0, "Success",
+     "Execute 0/1;", 0},
+    {"ParseError", Cmd("SET", "WRITE", 0, "", kFormatDouble, 3, "1 2"), kCodeParseError,
+     "Input data : parse error", "", 0},
     // A format without element size switches its direction off.
-    {"NoElementSize", Cmd("NUM", "READ", 10, kFormatNull), 0, "Success", 0, 0},
-    {"UnknownPropertyCancelled", Cmd("NOSUCH", "READ", 1, kFormatDouble), kControlsCode, nullptr, 1,
-     0},
+    {"NoElementSize", Cmd("NUM", "READ", 10, "", kFormatNull), 0, "Success", "Execute 0/0;", 0},
+    {"UnknownProperty", Cmd("NOSUCH", "READ", 1), -1, nullptr, "Execute 1/0;", 0},
+    {"PollWaitsForTheRamp", Cmd("RAMP", "POLL[timeout=10000]", 1, "10"), 0, "Success (Target met)",
+     "Start 1/0;", 5200},
+    // One-second clock: a limit of 1 s gives up once the clock passes start + 1.
+    {"PollTimesOut", Cmd("NUM", "POLL[timeout=1000]", 1, "99"), kCodeTimedOut,
+     "timed out waiting for reference", "Start 1/0;", 2000},
+    // Events come every 250 ms, seen at 100 ms steps; only data and codes 35 and 36 end the wait.
+    {"PollSkipsOtherCodes", Cmd("ODD", "POLL", 1), 0, "Success", "Start 1/0;", 700},
+    {"PollEndsOn35", Cmd("END35", "POLL", 1, "99"), 35, nullptr, "Start 1/0;", 700},
+    {"PollEndsOn36", Cmd("END36", "POLL", 1, "99"), 36, nullptr, "Start 1/0;", 400},
 };
 
-INSTANTIATE_TEST_SUITE_P(Runner, SyncCommand, ::testing::ValuesIn(kSyncCases),
+INSTANTIATE_TEST_SUITE_P(Runner, OneCommand, ::testing::ValuesIn(kCommandCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CheckRunnerTest, EmptyPlanShowsHeaderOnlyAndStillNamesTheServer) {
-  session->plan.TestPlan = {Cmd("NUM", "READ", 1, kFormatDouble)};  // beyond the count
-  session->plan.TestPlanCount = 0;
-  Run();
+  session.plan.TestPlan = {Cmd("NUM", "READ", 1)};  // beyond the count
+  ASSERT_TRUE(runner.RunVesk("CTX", "SRV"));
   EXPECT_EQ(grid.rows(), 1);
   EXPECT_EQ(grid.at(0, 0).text, " Action ");
   EXPECT_EQ(grid.at(0, 1).text, " Results ");
   EXPECT_EQ(grid.widths, (std::map<int32_t, int32_t>{{0, 2000}, {1, 4000}}));
-  EXPECT_TRUE(tap->accesses.empty());
-  EXPECT_TRUE(session->report.reportFileName.empty());
-  EXPECT_EQ(tap->ContextName(), "CTX");
-  EXPECT_EQ(tap->ServerName(), "SRV");
+  EXPECT_EQ(tap.accesses, "");
+  EXPECT_TRUE(session.report.reportFileName.empty());
+  EXPECT_EQ(tap.ContextName() + "/" + tap.ServerName(), "CTX/SRV");
 }
 
 TEST_F(CheckRunnerTest, ShortReferenceComparesOnlyTheBytesItSet) {
   // Left over from an earlier command: must not decide the outcome.
-  session->run.referenceBuffer.fill(0x55);
-  Plan({Cmd("TXT", "READ", 16, kFormatText, "HELLO"),
-        Cmd("TXT", "POLL[timeout=1000]", 16, kFormatText, "HELLO"),
-        Cmd("TXT", "READ", 16, kFormatText, "HELP"), Cmd("VEC", "READ", 3, kFormatDouble, "1"),
-        Cmd("VEC", "POLL", 3, kFormatDouble, "1 2"), Cmd("VEC", "READ", 3, kFormatDouble, "1 3")});
-  Run();
+  session.run.referenceBuffer.fill(0x55);
+  Run({Cmd("TXT", "READ", 16, "HELLO", kFormatText),
+       Cmd("TXT", "POLL[timeout=1000]", 16, "HELLO", kFormatText),
+       Cmd("TXT", "READ", 16, "HELP", kFormatText), Cmd("VEC", "READ", 3, "1"),
+       Cmd("VEC", "POLL", 3, "1 2"), Cmd("VEC", "READ", 3, "1 3")});
   for (int k : {0, 1, 3, 4}) EXPECT_EQ(Result(k).text, "Success (Target met)") << k;
   for (int k : {2, 5}) EXPECT_EQ(Result(k).text, "Target not met !") << k;
 }
 
-// --- failed accesses, Retry and Cancel ----------------------------------------
-
-TEST_F(CheckRunnerTest, RetryParsesTheReferenceAgain) {
-  tap->throwIn = "ExecuteAccess";
-  tap->throws = 1;
-  tap->onThrow = [&] { session->run.referenceBuffer.fill(0xEE); };
-  prompt.answers = {Answer::Retry};
-  Plan({Cmd("NUM", "READ", 1, kFormatDouble, "1.5")});
-  Run();
-  EXPECT_EQ(prompt.asked.size(), 1u);
-  EXPECT_EQ(Result(0).text, "Success (Target met)");
-}
+// --- a control that raises, Retry and Cancel ---------------------------------
 
 struct FaultCase {
-  const char* member;
+  const char* member;  // raises once, or twice before a Retry
   const char* access;
-  int throws;
-  std::deque<Answer> answers;
+  bool retry;
   const char* prompted;  // the names as the control reports them after the fault
-  const char* result;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.member; }
 
 class ThrowingControl : public CheckRunnerTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(ThrowingControl, IsRecordedAsFailedAccessAndTheRunGoesOn) {
   const FaultCase& c = GetParam();
-  tap->throwIn = c.member;
-  tap->throws = c.throws;
-  prompt.answers = c.answers;
-  Plan({Cmd("NUM", c.access, 1, kFormatDouble), Cmd("NUM", "READ", 1, kFormatDouble)});
-  Run();
+  const std::string fault = std::string("bus fault in ") + c.member;
+  tap.throwIn = c.member;
+  tap.throws = c.retry ? 2 : 1;
+  // A Retry must parse the reference again rather than trust the buffer.
+  tap.onThrow = [&] { session.run.referenceBuffer.fill(0xEE); };
+  if (c.retry) prompt.answers = {Answer::Retry};
+  Run({Cmd("NUM", c.access, 1, "1.5"), Cmd("NUM", "READ", 1)});
   ASSERT_EQ(prompt.asked.size(), 1u);
-  EXPECT_EQ(prompt.asked[0].first, "Link Error");
-  EXPECT_EQ(prompt.asked[0].second, c.prompted + std::string("  ->  bus fault in ") + c.member);
-  EXPECT_EQ(Result(0).text, c.result);
-  EXPECT_EQ(Result(0).color, c.answers.empty() ? kRed : kBlack);
+  EXPECT_EQ(prompt.asked[0].second, c.prompted + ("  ->  " + fault));
+  EXPECT_EQ(Result(0).text, c.retry ? "Success (Target met)" : fault);
+  EXPECT_EQ(Result(0).color, c.retry ? kBlack : kRed);
   EXPECT_EQ(Result(1).text, "Success");
   ASSERT_EQ(outcomes.size(), 2u);
-  EXPECT_EQ(outcomes[0].status, c.answers.empty() ? kCodeControlFault : 0);
-  EXPECT_EQ(ReportLines().size(), 2u);
-  EXPECT_FALSE(session->runInProgress);
+  EXPECT_EQ(outcomes[0].status, c.retry ? 0 : kCodeControlFault);
+  EXPECT_FALSE(session.runInProgress);
 }
 
+// A setter that raised is tried again by the next attempt.
 INSTANTIATE_TEST_SUITE_P(
     Runner, ThrowingControl,
-    ::testing::Values(
-        FaultCase{
-            "ExecuteAccess", "READ", 1, {}, "/CTX/SRV/DEV[NUM]", "bus fault in ExecuteAccess"},
-        FaultCase{"StartAccess", "POLL", 1, {}, "/CTX/SRV/DEV[NUM]", "bus fault in StartAccess"},
-        // A setter that raised is tried again by the next attempt.
-        FaultCase{"setPropertyName", "READ", 2, {Answer::Retry}, "/CTX/SRV/[]", "Success"},
-        FaultCase{"setContextName", "READ", 2, {Answer::Retry}, "///DEV[NUM]", "Success"}),
+    ::testing::Values(FaultCase{"ExecuteAccess", "READ", false, "/CTX/SRV/DEV[NUM]"},
+                      FaultCase{"StartAccess", "POLL", false, "/CTX/SRV/DEV[NUM]"},
+                      FaultCase{"setPropertyName", "READ", true, "/CTX/SRV/[]"},
+                      FaultCase{"setContextName", "READ", true, "///DEV[NUM]"}),
     [](const auto& info) { return std::string(info.param.member); });
-
-// --- asynchronous commands ---------------------------------------------------
-
-TEST_F(CheckRunnerTest, PollWaitsForARampingValueToMeetTheTarget) {
-  Plan({Cmd("RAMP", "POLL[timeout=10000]", 1, kFormatDouble, "10")});
-  Run();
-  EXPECT_EQ(Result(0).text, "Success (Target met)");
-  EXPECT_EQ(Result(0).color, kBlack);
-  ASSERT_EQ(tap->accesses.size(), 1u);
-  EXPECT_TRUE(tap->accesses[0].started);
-  EXPECT_GT(tap->deliveries, 2);
-  EXPECT_EQ(shown.shown.at(0), "Waiting .");
-  EXPECT_TRUE(prompt.asked.empty());
-}
-
-TEST_F(CheckRunnerTest, TimeOutAsksWithTheCommandsNamesAndRecords93) {
-  const int64_t start = clock.NowMs();
-  Plan({Cmd("NUM", "POLL[timeout=1000]", 1, kFormatDouble, "99")});
-  Run();
-  // One-second clock: a limit of 1 s gives up once the clock passes start + 1.
-  EXPECT_EQ(clock.NowMs() - start, 2000);
-  ASSERT_EQ(prompt.asked.size(), 1u);
-  EXPECT_EQ(prompt.asked[0].second, "/CTX/SRV/DEV[NUM]  ->  timed out waiting for reference");
-  EXPECT_EQ(Result(0).text, "timed out waiting for reference");
-  EXPECT_EQ(Result(0).color, kRed);
-  EXPECT_EQ(outcomes.at(0).status, kCodeTimedOut);
-  EXPECT_EQ(shown.shown, (std::vector<std::string>{"Waiting .", "Waiting ..", "Waiting ...",
-                                                   "timed out waiting for reference"}));
-}
-
-struct EventCase {
-  const char* property;
-  const char* reference;
-  int32_t status;
-  int deliveries;  // events the handler saw
-};
-
-class AsyncEvents : public CheckRunnerTest, public ::testing::WithParamInterface<EventCase> {};
-
-TEST_P(AsyncEvents, OnlyDataAnd35Or36EndTheWait) {
-  const EventCase& c = GetParam();
-  Plan({Cmd(c.property, "POLL[timeout=1000]", 1, kFormatDouble, c.reference)});
-  Run();
-  EXPECT_EQ(outcomes.at(0).status, c.status);
-  EXPECT_EQ(tap->deliveries, c.deliveries);
-  EXPECT_EQ(prompt.asked.size(), c.status == 0 ? 0u : 1u);
-  if (c.status != 0 && c.status != kCodeTimedOut) {
-    EXPECT_EQ(Result(0).text, tap->StatusText());
-  }
-}
-
-// Deliveries every 250 ms; codes 1 and -1 come before the data.
-INSTANTIATE_TEST_SUITE_P(
-    Runner, AsyncEvents,
-    ::testing::Values(EventCase{"ODD", "", 0, 3}, EventCase{"ODD", "99", kCodeTimedOut, 7},
-                      EventCase{"END35", "99", 35, 3}, EventCase{"END36", "99", 36, 2},
-                      EventCase{"NUM", "", 0, 1}),
-    [](const auto& info) {
-      return std::string(info.param.property) + (*info.param.reference ? "WithReference" : "");
-    });
 
 TEST_F(CheckRunnerTest, SecondRunDuringAWaitIsRefused) {
   std::vector<bool> nested;
   onSleep = [&] {
-    if (nested.empty()) nested.push_back(runner->RunVesk("OTHER", "SERVER"));
+    if (nested.empty()) nested.push_back(runner.RunVesk("OTHER", "SERVER"));
   };
-  Plan({Cmd("RAMP", "POLL[timeout=10000]", 1, kFormatDouble, "10"),
-        Cmd("NUM", "READ", 1, kFormatDouble)});
-  Run();
+  Run({Cmd("RAMP", "POLL[timeout=10000]", 1, "10"), Cmd("NUM", "READ", 1)});
   EXPECT_EQ(nested, std::vector<bool>{false});
-  EXPECT_EQ(tap->ContextName(), "CTX");
-  EXPECT_EQ(grid.rows(), 3);
+  EXPECT_EQ(tap.ContextName(), "CTX");
   EXPECT_EQ(Result(1).text, "Success");
-  EXPECT_FALSE(session->runInProgress);
-  onSleep = nullptr;
-  EXPECT_TRUE(runner->RunVesk("CTX", "SRV"));
+  EXPECT_FALSE(session.runInProgress);
 }
 
 }  // namespace
