@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "tests/support/Fakes.h"
 
@@ -21,38 +19,23 @@ struct RunResult {
   string out;
 };
 
-string SourceDir() {
-  const char* dir = std::getenv("OVRA_SOURCE_DIR");
-  return dir ? dir : "";
-}
-
-RunResult RunCheck(const string& args, const string& reportDir) {
-  const string command =
-      string(OVRA_CHECK_EXE) + " --report-dir '" + reportDir + "' " + args + " 2>/dev/null";
-  RunResult r;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-  const int status = pclose(pipe);
-  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-std::vector<string> Lines(const string& text) {
-  std::vector<string> lines;
-  std::istringstream in(text);
-  for (string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+// Standard output goes to a file beside the reports: not a terminal, like a pipe.
+RunResult RunCheck(const string& args, const dsc::testing::TempDir& reports) {
+  const string out = reports.file("stdout.txt");
+  const string command = string(OVRA_CHECK_EXE) + " --report-dir '" + reports.path() + "' " + args +
+                         " >'" + out + "' 2>/dev/null";
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, dsc::testing::ReadFileBytes(out)};
 }
 
 class OvraCheck : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (SourceDir().empty()) GTEST_SKIP() << "OVRA_SOURCE_DIR is not set (run through ctest)";
-    db = " --database '" + SourceDir() + "/database' ";
+    if (src.empty()) GTEST_SKIP() << "OVRA_SOURCE_DIR is not set (run through ctest)";
+    db = " --database '" + src + "/database' ";
   }
+  const char* srcEnv = std::getenv("OVRA_SOURCE_DIR");
+  const string src = srcEnv ? srcEnv : "";
   dsc::testing::TempDir reports;
   string db;
 };
@@ -72,54 +55,46 @@ TEST_F(OvraCheck, ExitStatus) {
       {"list LINAC", 0},
       {"list NOWHERE VACUUM-1 PUMP-01", 1},
       {"", 2},
-      {"standard LINAC", 2},
       {"bogus", 2},
       {"config 99", 2},
       {"--facility /nonexistent.json list", 2},
+      {"--version", 0},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(RunCheck(db + c.args, reports.path()).exit, c.exit) << c.args;
-  }
-  EXPECT_EQ(RunCheck("--database /nonexistent config 0", reports.path()).exit, 2);
-  EXPECT_EQ(RunCheck("--version", reports.path()).exit, 0);
+  for (const auto& c : cases) EXPECT_EQ(RunCheck(db + c.args, reports).exit, c.exit) << c.args;
+  EXPECT_EQ(RunCheck("--database /nonexistent config 0", reports).exit, 2);
 }
 
 TEST_F(OvraCheck, FindsTheSourceTreesDatabaseFromTheBuildTree) {
-  if (!string(OVRA_CHECK_EXE).starts_with(SourceDir() + "/")) {
+  if (!string(OVRA_CHECK_EXE).starts_with(src + "/"))
     GTEST_SKIP() << "the build tree is outside the source tree";
-  }
-  const RunResult r = RunCheck("config \"Ring vacuum and magnets\"", reports.path());
+  const RunResult r = RunCheck("config \"Ring vacuum and magnets\"", reports);
   EXPECT_EQ(r.exit, 0) << r.out;
   EXPECT_NE(r.out.find("/database/RING-VACUUM-R.csv"), string::npos) << r.out;
 }
 
 TEST_F(OvraCheck, PrintsCaptionResultsAndReportPath) {
-  const RunResult r = RunCheck(db + "standard LINAC VACUUM-1 PUMP-01", reports.path());
+  const RunResult r = RunCheck(db + "standard LINAC VACUUM-1 PUMP-01", reports);
   EXPECT_NE(r.out.find(" srv vers: 4.2.1\n"), string::npos) << r.out;
   EXPECT_NE(r.out.find("Standard test for  7 READ properties\n"), string::npos);
   EXPECT_NE(r.out.find("[1/7] STATUS : Success\n"), string::npos);
   EXPECT_NE(r.out.find("Report: " + reports.path() + "/"), string::npos);
   EXPECT_NE(r.out.find("7 succeeded, 0 failed"), string::npos);
-  EXPECT_EQ(r.out.find("\x1b["), string::npos);  // no colours into a pipe
+  EXPECT_EQ(r.out.find("\x1b["), string::npos);  // no colours when not on a terminal
 }
 
 TEST_F(OvraCheck, JsonLinesAndJunitXml) {
   const string junit = reports.file("results.xml");
-  const RunResult r = RunCheck(db + "--json --junit '" + junit + "' config 0", reports.path());
+  const RunResult r = RunCheck(db + "--json --junit '" + junit + "' config 0", reports);
   EXPECT_EQ(r.exit, 1);  // KLYSTRON-3 cannot be prepared
-  const auto lines = Lines(r.out);
-  ASSERT_FALSE(lines.empty());
-  int ok = 0;
-  for (const string& line : lines) {
+  ASSERT_FALSE(r.out.empty());
+  std::istringstream lines(r.out);
+  for (string line; std::getline(lines, line);) {
     EXPECT_EQ(line.front(), '{') << line;
     EXPECT_EQ(line.back(), '}') << line;
     for (const char* key : {"\"index\":", "\"description\":", "\"property\":", "\"device\":",
-                            "\"access\":", "\"status\":", "\"result\":"}) {
+                            "\"access\":", "\"status\":", "\"result\":"})
       EXPECT_NE(line.find(key), string::npos) << key << " in " << line;
-    }
-    if (line.find("\"status\":0,") != string::npos) ++ok;
   }
-  EXPECT_GT(ok, 0);
   EXPECT_NE(r.out.find("\"result\":\"Success (Target met)\""), string::npos);
 
   const string xml = dsc::testing::ReadFileBytes(junit);
