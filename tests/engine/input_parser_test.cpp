@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,12 +19,6 @@ std::vector<uint8_t> Hex(const std::string& text) {
   unsigned value = 0;
   while (in >> std::hex >> value) bytes.push_back(static_cast<uint8_t>(value));
   return bytes;
-}
-
-std::string Words(int count, const std::string& word) {
-  std::string s;
-  for (int i = 0; i < count; ++i) s += (i ? " " : "") + word;
-  return s;
 }
 
 constexpr uint8_t kOld = 0xAA;  // what the area held before the parse
@@ -60,61 +54,50 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{kFormatShort, "40000 -40000 32767 32768 -5", 5, "41 1c bf e3 00 00 01 00 fb ff"},
         // Whole numbers saturate before the remainder.
         ParseCase{kFormatShort, "1e99 -1e99", 2, "01 00 fe ff"},
+        // Every blank ends a word: doubled blanks give a zero.
         ParseCase{kFormatLong, "1  2", 3, "01 00 00 00 00 00 00 00 02 00 00 00 aa"},
-        ParseCase{kFormatLong, " 5", 2, "00 00 00 00 05 00 00 00"},
         ParseCase{kFormatLong, "", 0, "aa"},
-        ParseCase{kFormatLong, "2.5 3.5 &H10", 3, "02 00 00 00 04 00 00 00 10 00 00 00"},
         ParseCase{kFormatLong, "3e9 -3e9 x", 3, "ff ff ff 7f 00 00 00 80 00 00 00 00"},
-        ParseCase{kFormatDouble, "1,5 2", 2, "00 00 00 00 00 00 f0 3f 00 00 00 00 00 00 00 40 aa"},
-        ParseCase{kFormatDouble, "1e999999 -0", 2,
-                  "00 00 00 00 00 00 f0 7f 00 00 00 00 00 00 00 00"},
-        ParseCase{kFormatSingle, "1e3 -2", 2, "00 00 7a 44 00 00 00 c0 aa"},
-        ParseCase{kFormatSingle, "1e39 -1e999", 2, "ff ff 7f 7f ff ff 7f ff"},
+        ParseCase{kFormatDouble, "1,5 1e999999 -0", 3,
+                  "00 00 00 00 00 00 f0 3f 00 00 00 00 00 00 f0 7f 00 00 00 00 00 00 00 00 aa"},
+        ParseCase{kFormatSingle, "1e3 1e39 -1e999", 3, "00 00 7a 44 ff ff 7f 7f ff ff 7f ff aa"},
         ParseCase{kFormatByte, "255 256 -0 300 2.5", 5, "00 01 00 2d 02 aa"},
         // Negative remainders store their two's-complement low byte.
         ParseCase{kFormatByte, "-1 -254 -255 -256 1e99", 5, "ff 02 00 ff 7f"},
-        ParseCase{kFormatName8, "AB CDEFGHIJ", 2,
-                  "41 42 00 00 00 00 00 00 43 44 45 46 47 48 49 4a aa"},
-        ParseCase{kFormatName8, "CDEFGHIJKL", 1, "43 44 45 46 47 48 49 4a aa"},
-        ParseCase{kFormatName16, " \xE9", 2,
-                  "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                  "e9 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 aa"},
-        ParseCase{kFormatText, "abc", 3, "61 62 63 00 aa"},
+        // Names are cut or padded with zeros, Latin-1 bytes as they are.
+        ParseCase{kFormatName8, "\xE9  CDEFGHIJKL", 3,
+                  "e9 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 43 44 45 46 47 48 49 4a aa"},
         ParseCase{kFormatText, "a b\n", 4, "61 20 62 0a 00 aa"},
         ParseCase{kFormatText, "", 0, "00 aa"},
-        ParseCase{kFormatText, std::string(20000, 'x'), 20000, "aa aa"},
-        ParseCase{kFormatText, std::string(16385, 'x'), 16385, "aa aa"},
-        ParseCase{526, "1 2", 0, "aa"}, ParseCase{kFormatStruct, "1 2", 0, "aa"},
-        ParseCase{0, "1 2", 0, "aa"}, ParseCase{kFormatNull, "1 2", 0, "aa"}));
+        // Too long for its zero byte: nothing is copied.
+        ParseCase{kFormatText, std::string(kTransferLimit + 1, 'x'), kTransferLimit + 1, "aa aa"},
+        ParseCase{kFormatStruct, "1 2", 0, "aa"}, ParseCase{0, "1 2", 0, "aa"},
+        ParseCase{kFormatNull, "1 2", 0, "aa"}));
 
 TEST(Parse, CountIsCutToTheTransferLimit) {
   struct Case {
     int16_t fmt;
-    int words;
+    int32_t words;  // empty ones (zeros or empty names), or a text's characters
     int32_t count;
+    int32_t bytes;
+    uint8_t spare;  // the byte beyond the limit: never a value, only a text's zero
   };
   const Case cases[] = {
-      {kFormatDouble, 3000, 2048}, {kFormatByte, 20000, 16384}, {kFormatName64, 300, 256},
-      {kFormatShort, 8192, 8192},  {kFormatShort, 8193, 8192},
+      {kFormatByte, 20000, 16384, 16384, kOld},
+      {kFormatName64, 300, 256, 16384, kOld},
+      {kFormatShort, 8192, 8192, 16384, kOld},
+      {kFormatShort, 8193, 8192, 16384, kOld},
+      {kFormatText, kTransferLimit, kTransferLimit, kTransferLimit + 1, 0},
   };
   auto area = std::make_unique<TransferArea>();
   for (const Case& c : cases) {
     area->fill(kOld);
-    std::string text = Words(c.words, "7");
-    EXPECT_EQ(parseStringToData(*area, c.fmt, text), c.count) << c.fmt << " " << c.words;
-    EXPECT_EQ(ParsedByteCount(c.fmt, text, c.count), c.count * FormatElementSize(c.fmt));
-    EXPECT_EQ((*area)[kTransferLimit], kOld) << "the spare byte is never a value";
+    const std::string text =
+        c.fmt == kFormatText ? std::string(c.words, 'x') : std::string(c.words - 1, ' ');
+    EXPECT_EQ(parseStringToData(*area, c.fmt, text), c.count) << c.fmt;
+    EXPECT_EQ(ParsedByteCount(c.fmt, text, c.count), c.bytes) << c.fmt;
+    EXPECT_EQ((*area)[kTransferLimit], c.spare) << c.fmt;
   }
-}
-
-TEST(Parse, LongestTextKeepsItsZeroByte) {
-  auto area = std::make_unique<TransferArea>();
-  area->fill(kOld);
-  std::string text(kTransferLimit, 'x');
-  EXPECT_EQ(parseStringToData(*area, kFormatText, text), kTransferLimit);
-  EXPECT_EQ((*area)[kTransferLimit - 1], 'x');
-  EXPECT_EQ((*area)[kTransferLimit], 0);
-  EXPECT_EQ(ParsedByteCount(kFormatText, text, kTransferLimit), kTransferLimit + 1);
 }
 
 }  // namespace
