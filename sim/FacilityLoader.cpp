@@ -347,7 +347,9 @@ PropertyDraft ParseProperty(const json& j, const std::string& path) {
   } else if (o.get("values") && o.get("values")->is_array()) {
     count = static_cast<int64_t>(o.get("values")->size());
   } else if (p.format == kText && o.get("value") && o.get("value")->is_string()) {
-    count = std::max<int64_t>(1, static_cast<int64_t>(o.get("value")->get<std::string>().size()));
+    // Counted in Latin-1 characters, as the text travels, not in UTF-8 bytes.
+    const std::string text = String(*o.get("value"), o.path("value"));
+    count = std::max<int64_t>(1, static_cast<int64_t>(text.size()));
   } else if (o.get("hex") && size > 0) {
     count = std::max<int64_t>(1, (static_cast<int64_t>(hex.size()) + size - 1) / size);
   }

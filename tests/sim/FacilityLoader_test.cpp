@@ -75,7 +75,7 @@ TEST(Loader, TemplatesValuesAndListing) {
       {"name": "B", "format": "TEXT", "count": 8}]},)";
   const std::string device = R"({"name": "PSU-WITH-A-LONG-NAME", "template": "t",
       "values": {"A": 7}, "properties": [{"name": "B", "format": "LONG"},
-      {"name": "Z", "format": "TEXT", "count": 1, "value": "\u00c4"}]})";
+      {"name": "Z", "format": "TEXT", "value": "\u00c4"}]})";
   Facility f;
   std::string error;
   ASSERT_TRUE(LoadFacility(WithDevices(device, templates), "t.json", f, error)) << error;
