@@ -139,9 +139,7 @@ bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines) 
   return true;
 }
 
-int32_t CountDataLines(const std::string& path) {
-  std::vector<std::string> lines;
-  if (!ReadDialectLines(path, lines)) return 0;
+int32_t CountDataLines(const std::vector<std::string>& lines) {
   int32_t count = 0;
   for (const std::string& line : lines) {
     if (line.empty()) continue;
@@ -152,6 +150,12 @@ int32_t CountDataLines(const std::string& path) {
     if (++count > kMaxListEntries + 1) break;
   }
   return count - 1;
+}
+
+int32_t CountDataLines(const std::string& path) {
+  std::vector<std::string> lines;
+  if (!ReadDialectLines(path, lines)) return 0;
+  return CountDataLines(lines);
 }
 
 }  // namespace dsc

@@ -26,6 +26,8 @@ void CsvSplit(std::string_view line, std::vector<std::string_view>& fields, int3
 // does not exist, -1 for a file without any line; beyond 32767 lines it
 // saturates at 32767 + 1 so callers can tell "too many".
 int32_t CountDataLines(const std::string& path);
+// The same count over lines already read with ReadDialectLines.
+int32_t CountDataLines(const std::vector<std::string>& lines);
 
 // Reads a file's lines by the dialect's line rule (CR LF, lone CR, LF).
 // Returns false when the file cannot be opened or read.

@@ -105,15 +105,7 @@ bool IsFileLineSkipped(const std::string& line) {
 // the count as CountDataLines gives it (0 for a file that cannot be read).
 int32_t ReadCountedLines(const std::string& path, std::vector<std::string>& lines) {
   if (!ReadDialectLines(path, lines)) return 0;
-  int32_t count = 0;
-  for (const std::string& line : lines) {
-    // ":" lines count here although the readers skip them.
-    if (line.empty() || line.front() == ';' || line.front() == '%' || line.front() == '#') {
-      continue;
-    }
-    if (++count > kMaxListEntries + 1) break;
-  }
-  return count - 1;
+  return CountDataLines(lines);
 }
 
 // The program's own directory for argv0 ("" and bare names included).
