@@ -425,6 +425,25 @@ std::vector<PropertyDraft> ParseProperties(const json& j, const std::string& pat
   return drafts;
 }
 
+// Parses an array of named items into `items` and their `index`, refusing a
+// name used twice.
+template <class T, class Parse>
+void ParseNamed(const json& j, const std::string& path, const char* kind, Parse parse,
+                std::vector<T>& items, NameMap<size_t>& index) {
+  NameMap<std::string> seen;
+  const json& arr = Array(j, path);
+  for (size_t i = 0; i < arr.size(); ++i) {
+    const std::string place = At(path, i);
+    T item = parse(arr[i], place);
+    auto [it, fresh] = seen.emplace(item.name, place);
+    if (!fresh)
+      Fail(At(place, "name"), std::string("duplicate ") + kind + " name " + Quoted(item.name) +
+                                  " (also at " + it->second + ")");
+    index.emplace(item.name, items.size());
+    items.push_back(std::move(item));
+  }
+}
+
 using Templates = NameMap<std::vector<PropertyDraft>>;
 
 void Index(Device& d) {
@@ -559,19 +578,11 @@ Server ParseServer(const json& j, const std::string& path, const Templates& temp
     s.self.properties.push_back(TextProperty("SRVSELFTEST", text, 1));
   }
   Index(s.self);
-  NameMap<std::string> seen;
   if (const json* v = o.get("devices")) {
-    const json& arr = Array(*v, o.path("devices"));
-    for (size_t i = 0; i < arr.size(); ++i) {
-      std::string place = At(o.path("devices"), i);
-      Device d = ParseDevice(arr[i], place, templates);
-      auto [it, fresh] = seen.emplace(d.name, place);
-      if (!fresh)
-        Fail(At(place, "name"),
-             "duplicate device name " + Quoted(d.name) + " (also at " + it->second + ")");
-      s.index.emplace(d.name, s.devices.size());
-      s.devices.push_back(std::move(d));
-    }
+    ParseNamed(
+        *v, o.path("devices"), "device",
+        [&](const json& e, const std::string& place) { return ParseDevice(e, place, templates); },
+        s.devices, s.index);
   }
   if (const json* v = o.get("deviceSlots")) {
     s.deviceSlots = Slots(*v, o.path("deviceSlots"));
@@ -585,19 +596,11 @@ Context ParseContext(const json& j, const std::string& path, const Templates& te
   Obj o(j, path, {"name", "servers", "serverSlots", "ntags", "codes"});
   Context c;
   c.name = Name(o.need("name"), o.path("name"), NameKind::kContext);
-  NameMap<std::string> seen;
   if (const json* v = o.get("servers")) {
-    const json& arr = Array(*v, o.path("servers"));
-    for (size_t i = 0; i < arr.size(); ++i) {
-      std::string place = At(o.path("servers"), i);
-      Server s = ParseServer(arr[i], place, templates);
-      auto [it, fresh] = seen.emplace(s.name, place);
-      if (!fresh)
-        Fail(At(place, "name"),
-             "duplicate server name " + Quoted(s.name) + " (also at " + it->second + ")");
-      c.index.emplace(s.name, c.servers.size());
-      c.servers.push_back(std::move(s));
-    }
+    ParseNamed(
+        *v, o.path("servers"), "server",
+        [&](const json& e, const std::string& place) { return ParseServer(e, place, templates); },
+        c.servers, c.index);
   }
   if (const json* v = o.get("serverSlots")) {
     c.serverSlots = Slots(*v, o.path("serverSlots"));
@@ -637,20 +640,13 @@ void Build(const json& root, Facility& f) {
     for (const auto& [key, value] : v->items())
       templates[key] = ParseProperties(value, At(o.path("templates"), key));
   }
-  NameMap<std::string> seen;
-  const json& arr = Array(o.need("contexts"), o.path("contexts"));
-  for (size_t i = 0; i < arr.size(); ++i) {
-    std::string place = At(o.path("contexts"), i);
-    Context c = ParseContext(arr[i], place, templates);
-    auto [it, fresh] = seen.emplace(c.name, place);
-    if (!fresh)
-      Fail(At(place, "name"),
-           "duplicate context name " + Quoted(c.name) + " (also at " + it->second + ")");
-    f.index.emplace(c.name, f.contexts.size());
-    for (size_t k = 0; k < c.servers.size(); ++k)
-      f.serverByName.emplace(c.servers[k].name, std::make_pair(f.contexts.size(), k));
-    f.contexts.push_back(std::move(c));
-  }
+  ParseNamed(
+      o.need("contexts"), o.path("contexts"), "context",
+      [&](const json& e, const std::string& place) { return ParseContext(e, place, templates); },
+      f.contexts, f.index);
+  for (size_t c = 0; c < f.contexts.size(); ++c)
+    for (size_t k = 0; k < f.contexts[c].servers.size(); ++k)
+      f.serverByName.emplace(f.contexts[c].servers[k].name, std::make_pair(c, k));
   if (const json* v = o.get("contextSlots")) {
     f.contextSlots = Slots(*v, o.path("contextSlots"));
   } else {
