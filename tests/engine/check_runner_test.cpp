@@ -15,6 +15,7 @@
 #include "engine/Formats.h"
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/Recording.h"
 
 namespace dsc {
 namespace {
@@ -49,67 +50,6 @@ std::unique_ptr<sim::SimControlSystem> LoadFacility(Clock& clock) {
   return sim;
 }
 
-// Zorbel1 over the simulation, noting each access ("Execute out/in;") and
-// raising in the member named by throwIn, throws more times.
-class TapControl final : public DataAcquisitionControl {
- public:
-  explicit TapControl(DataAcquisitionControl& inner) : inner_(inner) {}
-
-  std::string accesses;
-  std::string throwIn;
-  int throws = 0;
-  std::function<void()> onThrow;
-
-  void setContextName(const std::string& n) override {
-    Raise("setContextName");
-    inner_.setContextName(n);
-  }
-  std::string ContextName() const override { return inner_.ContextName(); }
-  void setServerName(const std::string& n) override { inner_.setServerName(n); }
-  std::string ServerName() const override { return inner_.ServerName(); }
-  void setDeviceName(const std::string& n) override { inner_.setDeviceName(n); }
-  std::string DeviceName() const override { return inner_.DeviceName(); }
-  void setPropertyName(const std::string& n) override {
-    Raise("setPropertyName");
-    inner_.setPropertyName(n);
-  }
-  std::string PropertyName() const override { return inner_.PropertyName(); }
-  void setAccessMode(const std::string& m) override { inner_.setAccessMode(m); }
-  std::string AccessMode() const override { return inner_.AccessMode(); }
-  void setLinkTimeout(int32_t ms) override { inner_.setLinkTimeout(ms); }
-  int32_t LinkTimeout() const override { return inner_.LinkTimeout(); }
-  std::string StatusText() const override { return inner_.StatusText(); }
-  int32_t ExecuteAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
-                        int32_t ic, int16_t inf) override {
-    Note("ExecuteAccess", oc, ic);
-    return inner_.ExecuteAccess(out, oc, of, in, ic, inf);
-  }
-  int32_t StartAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
-                      int32_t ic, int16_t inf) override {
-    Note("StartAccess", oc, ic);
-    return inner_.StartAccess(out, oc, of, in, ic, inf);
-  }
-  void StopAccess() override { inner_.StopAccess(); }
-  void setCompletionHandler(CompletionHandler h) override {
-    inner_.setCompletionHandler(std::move(h));
-  }
-  void ProcessEvents() override { inner_.ProcessEvents(); }
-
- private:
-  void Raise(const std::string& member) {
-    if (member != throwIn || throws == 0) return;
-    --throws;
-    if (onThrow) onThrow();
-    throw std::runtime_error("bus fault in " + member);
-  }
-  void Note(const std::string& member, int32_t out, int32_t in) {
-    Raise(member);
-    accesses += member.substr(0, member.size() - 6) + " " + std::to_string(out) + "/" +
-                std::to_string(in) + ";";
-  }
-  DataAcquisitionControl& inner_;
-};
-
 // Reads outSize values of property, or with inSize sends data as doubles.
 TestCommand Cmd(std::string property, std::string access, int32_t outSize,
                 std::string reference = "", int16_t outFormat = kFormatDouble, int32_t inSize = 0,
@@ -135,7 +75,7 @@ class CheckRunnerTest : public ::testing::Test {
   TempDir dir;
   std::unique_ptr<sim::SimControlSystem> sim = LoadFacility(clock);
   std::unique_ptr<DataAcquisitionControl> simControl = sim::MakeSimControl(*sim);
-  TapControl tap{*simControl};
+  testing::RecordingControl tap{*simControl};
   std::function<void()> onSleep;
   ControlEventPump pump{tap, [this](int32_t ms) {
                           clock.Advance(ms);

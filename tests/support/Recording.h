@@ -1,0 +1,133 @@
+#pragma once
+
+// Recording wrappers around the client library and the Zorbel1 control, so a
+// test can see which calls the code under test made and inject answers or faults.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "access/ClientLibrary.h"
+#include "access/DataAcquisitionControl.h"
+
+namespace dsc::testing {
+
+// Logs each link call as "device property count format timeout". A call whose
+// "device|property" is in answers is answered from there (bytes, then a NUL if
+// they fit); the rest go to the inner library, or fail with 45 without one.
+// Without an inner library every code's text is "message <code>".
+class RecordingLibrary final : public ClientLibrary {
+ public:
+  struct Answer {
+    int16_t code = 0;
+    std::string bytes;
+  };
+  explicit RecordingLibrary(ClientLibrary* inner = nullptr) : inner_(inner) {}
+
+  std::map<std::string, Answer> answers;
+  std::vector<std::string> calls;
+
+  int16_t T_EXECLINK(const std::string& device, const std::string& property, DataDescriptor& out,
+                     std::span<uint8_t> outData, const DataDescriptor& in,
+                     std::span<const uint8_t> inData, int16_t access, int32_t timeoutMs) override {
+    calls.push_back(device + " " + property + " " + std::to_string(out.count) + " " +
+                    std::to_string(out.format) + " " + std::to_string(timeoutMs));
+    const auto it = answers.find(device + "|" + property);
+    if (it != answers.end()) {
+      const size_t n = std::min(outData.size(), it->second.bytes.size());
+      std::memcpy(outData.data(), it->second.bytes.data(), n);
+      if (n < outData.size()) outData[n] = 0;
+      return it->second.code;
+    }
+    if (!inner_) return 45;
+    return inner_->T_EXECLINK(device, property, out, outData, in, inData, access, timeoutMs);
+  }
+  int16_t EXECLINKEx(const std::string& device, const std::string& property, DataDescriptor& out,
+                     std::span<uint8_t> outData, const DataDescriptor& in,
+                     std::span<const uint8_t> inData, int16_t access, int32_t timeoutMs) override {
+    return T_EXECLINK(device, property, out, outData, in, inData, access, timeoutMs);
+  }
+  int16_t T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) override {
+    return inner_ ? inner_->T_GETCONTEXTS(names, count) : 45;
+  }
+  int16_t RPCERR(int16_t code, std::span<char> text) override {
+    if (inner_) return inner_->RPCERR(code, text);
+    std::snprintf(text.data(), text.size(), "message %d", code);
+    return 0;
+  }
+
+ private:
+  ClientLibrary* inner_;
+};
+
+// Passes every call to the inner control, noting each access as
+// "Execute out/in;" or "Start out/in;". The member named by throwIn raises
+// (after calling onThrow) the next `throws` times it is called.
+class RecordingControl final : public DataAcquisitionControl {
+ public:
+  explicit RecordingControl(DataAcquisitionControl& inner) : inner_(inner) {}
+
+  std::string accesses;
+  std::string throwIn;
+  int throws = 0;
+  std::function<void()> onThrow;
+
+  void setContextName(const std::string& n) override {
+    Raise("setContextName");
+    inner_.setContextName(n);
+  }
+  std::string ContextName() const override { return inner_.ContextName(); }
+  void setServerName(const std::string& n) override { inner_.setServerName(n); }
+  std::string ServerName() const override { return inner_.ServerName(); }
+  void setDeviceName(const std::string& n) override { inner_.setDeviceName(n); }
+  std::string DeviceName() const override { return inner_.DeviceName(); }
+  void setPropertyName(const std::string& n) override {
+    Raise("setPropertyName");
+    inner_.setPropertyName(n);
+  }
+  std::string PropertyName() const override { return inner_.PropertyName(); }
+  void setAccessMode(const std::string& m) override { inner_.setAccessMode(m); }
+  std::string AccessMode() const override { return inner_.AccessMode(); }
+  void setLinkTimeout(int32_t ms) override { inner_.setLinkTimeout(ms); }
+  int32_t LinkTimeout() const override { return inner_.LinkTimeout(); }
+  std::string StatusText() const override { return inner_.StatusText(); }
+  int32_t ExecuteAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
+                        int32_t ic, int16_t inf) override {
+    Note("ExecuteAccess", oc, ic);
+    return inner_.ExecuteAccess(out, oc, of, in, ic, inf);
+  }
+  int32_t StartAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
+                      int32_t ic, int16_t inf) override {
+    Note("StartAccess", oc, ic);
+    return inner_.StartAccess(out, oc, of, in, ic, inf);
+  }
+  void StopAccess() override { inner_.StopAccess(); }
+  void setCompletionHandler(CompletionHandler h) override {
+    inner_.setCompletionHandler(std::move(h));
+  }
+  void ProcessEvents() override { inner_.ProcessEvents(); }
+
+ private:
+  void Raise(const std::string& member) {
+    if (member != throwIn || throws == 0) return;
+    --throws;
+    if (onThrow) onThrow();
+    throw std::runtime_error("bus fault in " + member);
+  }
+  void Note(const std::string& member, int32_t out, int32_t in) {
+    Raise(member);
+    accesses += member.substr(0, member.size() - 6) + " " + std::to_string(out) + "/" +
+                std::to_string(in) + ";";
+  }
+  DataAcquisitionControl& inner_;
+};
+
+}  // namespace dsc::testing
