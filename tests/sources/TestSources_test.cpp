@@ -2,69 +2,31 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "access/CompletionCodes.h"
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/Recording.h"
 
 namespace dsc {
 namespace {
 
 using std::string;
 
-// Answers reads of a server's own properties from a table; everything not in
-// the table fails with 45.
-class TableLibrary final : public ClientLibrary {
- public:
-  struct Answer {
-    int16_t code = 0;
-    string bytes;
-  };
-  std::map<string, Answer> answers;  // "device|property"
-  std::vector<string> calls;
-
-  int16_t T_EXECLINK(const string&, const string&, DataDescriptor&, std::span<uint8_t>,
-                     const DataDescriptor&, std::span<const uint8_t>, int16_t, int32_t) override {
-    return 45;
-  }
-  int16_t EXECLINKEx(const string& device, const string& property, DataDescriptor&,
-                     std::span<uint8_t> out, const DataDescriptor&, std::span<const uint8_t>,
-                     int16_t, int32_t) override {
-    calls.push_back(device + "|" + property);
-    const auto it = answers.find(device + "|" + property);
-    if (it == answers.end()) return 45;
-    const size_t n = std::min(out.size(), it->second.bytes.size());
-    std::memcpy(out.data(), it->second.bytes.data(), n);
-    if (n < out.size()) out[n] = 0;
-    return it->second.code;
-  }
-  int16_t T_GETCONTEXTS(std::span<uint8_t>, int32_t&) override { return 45; }
-  int16_t RPCERR(int16_t code, std::span<char> text) override {
-    std::snprintf(text.data(), text.size(), "message %d", code);
-    return 0;
-  }
-};
-
 class SourcesTest : public ::testing::Test {
  protected:
   SourcesTest() { session.DatabasePath = db.path() + "/"; }
-  void SelfTest(const string& text, int16_t code = 0) {
-    lib.answers["/C/S/#0|SRVSELFTEST"] = {code, text};
-  }
+  // The device argument never reaches the self-test query.
+  string& SelfTest() { return lib.answers["/C/S/#0|SRVSELFTEST"].bytes; }
 
   testing::FakeClock clock;
   testing::TempDir dir, db;
   CheckerSession session{clock, dir.path()};
-  TableLibrary lib;
+  testing::RecordingLibrary lib;  // no server: only its answers
   TestSources sources{session, lib};
 };
 
@@ -98,16 +60,14 @@ TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
     session.plan = {};
     session.plan.TestPlanCount = -1;
     db.write("C-S.csv", c.server ? "" : c.text);
-    SelfTest(c.server ? c.text : "");
+    SelfTest() = c.server ? c.text : "";
     EXPECT_EQ(c.server ? sources.fillInTestParamsFromServer("C", "S", "DEV")
                        : sources.fillInTestParams("C", "S", "DEV"),
               c.code);
     EXPECT_EQ(session.plan.TestPlanCount, c.count);
     EXPECT_EQ(c.code == 0 ? session.plan.TestPlan[c.count - 1].Property : "", c.lastProperty);
   }
-  // The device argument never reaches the query.
-  EXPECT_EQ(lib.calls.back(), "/C/S/#0|SRVSELFTEST");
-  SelfTest("Property\nA\n", 56);
+  lib.answers["/C/S/#0|SRVSELFTEST"] = {56, "Property\nA\n"};
   EXPECT_EQ(sources.fillInTestParamsFromServer("C", "S", ""), 42);
 }
 
@@ -120,7 +80,6 @@ TEST_F(SourcesTest, TestFileColumnsAndDefaults) {
       {"Description,Property", "Read temp,TEMP", "Read temp|TEMP|#0|READ|0|0|0|0||"},
       {"access,PROPERTY, description ", "POLL[timeout=5],P,d", "d|P|#0|POLL[timeout=5]|0|0|0|0||"},
       {"Property,Device,InputFormat,OutputFormat", "P,,,nonsense", "P|P||READ|0|0|767|767||"},
-      {"Description,Property,Data", "x,P,\"1,2,3\"", "x|P|#0|READ|0|0|0|0|\"1,2,3\"|"},
       {"Property,InputSize,OutputSize,Reference", "P, 4,4abc", "P|P|#0|READ|4|4|0|0||"},
       {"Property,InputSize,OutputSize,InputFormat", "P,2.5,x,double", "P|P|#0|READ|2|0|512|0||"},
       {"Property,Reference,Data", "P,\"a,b\"", "P|P|#0|READ|0|0|0|0||\"a,b\""},
@@ -152,11 +111,10 @@ TEST_F(SourcesTest, SelfTextFallsBackToTheStoredFileAndWritesTheHead) {
       {"stored file", "one line", "Property\r\nA\r\n", 0,
        info + "Specific test commands from " + path},
       {"neither", "one line", "", 42, info + path + " : message 42"},
-      {"file without Property", "", "Description\r\nx\r\n", 21, info + path + " : message 21"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    SelfTest(c.selfTest);
+    SelfTest() = c.selfTest;
     std::filesystem::remove(path);
     if (!c.file.empty()) db.write("C-S.csv", c.file);
     session.serverInfoText.clear();
@@ -171,30 +129,22 @@ TEST_F(SourcesTest, SelfTextFallsBackToTheStoredFileAndWritesTheHead) {
 }
 
 TEST_F(SourcesTest, ServerInformation) {
-  const char* properties[] = {"SRVVERSION", "SRVSTARTTIME", "APPVERSION", "APPDATE"};
-  const auto unavailable = [](const string& m) {
-    return "srv vers: unavailable -> " + m + "\r\n srv start: unavailable -> " + m +
-           "\r\napp vers: unavailable -> " + m + "\r\n app date: unavailable -> " + m + "\r\n";
-  };
-  const struct {
-    std::array<TableLibrary::Answer, 4> answers;  // in the order of properties
-    string text;
-    size_t calls;
-  } cases[] = {
-      {{{{7, "junk"}, {0, "today"}, {0, "app 1"}, {3, "partial"}}},
-       " srv vers: pre 3.12\r\n srv start: today\r\n app vers: app 1\r\n app date: unavailable\r\n",
-       4},
-      // An unavailable server is asked once, not four times.
-      {{{{45, ""}, {0, "today"}}}, unavailable("message 45"), 1},
-      {{{{98, ""}, {0, "today"}}}, unavailable("message 98"), 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    lib.answers.clear();
-    for (size_t i = 0; i < 4; ++i) lib.answers[string("/C/S/#0|") + properties[i]] = c.answers[i];
+  const string at = "/C/S/#0|";
+  lib.answers = {{at + "SRVVERSION", {7, "junk"}},
+                 {at + "SRVSTARTTIME", {0, "today"}},
+                 {at + "APPVERSION", {0, "app 1"}},
+                 {at + "APPDATE", {3, "partial"}}};
+  EXPECT_EQ(
+      sources.GetServerInfo("C", "S"),
+      " srv vers: pre 3.12\r\n srv start: today\r\n app vers: app 1\r\n app date: unavailable\r\n");
+  // An unavailable server is asked once, not four times; two of its lines lack the blank.
+  for (const int16_t code : {45, 98}) {
+    lib.answers[at + "SRVVERSION"] = {code, ""};
     lib.calls.clear();
-    EXPECT_EQ(sources.GetServerInfo("C", "S"), c.text);
-    EXPECT_EQ(lib.calls.size(), c.calls);
+    const string m = "unavailable -> message " + std::to_string(code) + "\r\n";
+    EXPECT_EQ(sources.GetServerInfo("C", "S"),
+              "srv vers: " + m + " srv start: " + m + "app vers: " + m + " app date: " + m);
+    EXPECT_EQ(lib.calls.size(), 1u);
   }
 }
 
@@ -205,15 +155,14 @@ TEST_F(SourcesTest, ConfigurationsAndServerLists) {
   db.write("a.csv", "Server\r\nS1\r\n:skipped\r\nS2\r\n");
   db.write("c.csv", "Name\r\nx\r\ny\r\nz\r\n");
   EXPECT_EQ(sources.fillInProcNames(), 0);
-  const auto& c = session.configs;
-  ASSERT_EQ(c.StoredConfigCount, 3);
-  EXPECT_EQ(c.StoredConfigs[0].Description, "First");
-  EXPECT_EQ(c.StoredConfigs[0].Context, "A");
-  EXPECT_EQ(c.StoredConfigs[0].ServerCount, 2);
-  EXPECT_EQ(c.StoredConfigs[0].Servers[1], "S2");
-  EXPECT_EQ(c.StoredConfigs[1].ServerCount, 0);
-  EXPECT_EQ(c.StoredConfigs[2].ServerCount, 3);  // no Server column: records count, unnamed
-  EXPECT_EQ(c.StoredConfigs[2].Servers[0], "");
+  string got;  // without a Server column the records count but have no names
+  for (int i = 0; i < session.configs.StoredConfigCount; ++i) {
+    const StoredConfig& c = session.configs.StoredConfigs[i];
+    got += c.Context + " " + c.Description + " " + std::to_string(c.ServerCount) + ":";
+    for (int k = 0; k < c.ServerCount; ++k) got += " " + c.Servers[k];
+    got += ";";
+  }
+  EXPECT_EQ(got, "A First 2: S1 S2;B Second 0:;C Third 3:   ;");
 
   db.write("procedures.csv", "Description\r\n");
   EXPECT_EQ(sources.fillInProcNames(), 42);
@@ -237,33 +186,28 @@ TEST(DatabasePath, BesideTheWorkingDirectoryOrTheProgram) {
   dir.write("prog", "");
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
-  const string here = getDatabasePath("/elsewhere/bin/prog");
-  const string there = getDatabasePath("/opt/ovra/bin/other");
-  const string windows = getDatabasePath("C:\\ovra\\bin\\other.exe");
+  // The first program is found in the working directory, the others are not.
+  const string paths = getDatabasePath("/elsewhere/bin/prog") + "|" +
+                       getDatabasePath("/opt/ovra/bin/other") + "|" +
+                       getDatabasePath("C:\\ovra\\bin\\other.exe");
   std::filesystem::current_path(cwd);
-  EXPECT_EQ(here, "../database/");
-  EXPECT_EQ(there, "/opt/ovra/bin/../database/");
-  EXPECT_EQ(windows, "C:/ovra/bin/../database/");
+  EXPECT_EQ(paths, "../database/|/opt/ovra/bin/../database/|C:/ovra/bin/../database/");
 }
 
-TEST(StandardTest, ReadsEveryDemoPropertyThatDeliversData) {
-  testing::FakeClock clock;
-  testing::TempDir dir;
+TEST_F(SourcesTest, StandardTestReadsEveryDemoPropertyThatDeliversData) {
   const auto system = sim::SimControlSystem::Demo(clock);
-  const auto session = std::make_unique<CheckerSession>(clock, dir.path());
-  TestSources sources{*session, *system};
-  sources.initStdTest("LINAC", "VACUUM-1", "PUMP-01");
-  const auto& plan = session->plan;
-  ASSERT_EQ(plan.TestPlanCount, 7);  // DEBUG* is skipped
-  EXPECT_EQ(plan.TestPlan[6].Access + " " + plan.TestPlan[6].Device, "READ PUMP-01");
-  EXPECT_TRUE(session->checkerCaption.ends_with("\r\nStandard test for  7 READ properties"));
-  EXPECT_EQ(testing::ReadFileBytes(session->report.reportFileName),
-            "Standard test for read properties of /LINAC/VACUUM-1\r\n" + session->checkerCaption +
+  TestSources demo{session, *system};
+  demo.initStdTest("LINAC", "VACUUM-1", "PUMP-01");
+  ASSERT_EQ(session.plan.TestPlanCount, 7);  // DEBUG* is skipped
+  EXPECT_EQ(session.plan.TestPlan[6].Access + " " + session.plan.TestPlan[6].Device,
+            "READ PUMP-01");
+  EXPECT_EQ(testing::ReadFileBytes(session.report.reportFileName),
+            "Standard test for read properties of /LINAC/VACUUM-1\r\n" + session.checkerCaption +
                 "\r\n" + kReportColumnHeader + "\r\n");
 
   // The cached server information is reused: only the property query is sent.
   const long calls = system->callCount();
-  sources.initStdTest("LINAC", "VACUUM-1", "NO-SUCH-DEVICE");
+  demo.initStdTest("LINAC", "VACUUM-1", "NO-SUCH-DEVICE");
   EXPECT_EQ(system->callCount(), calls + 1);
 }
 
