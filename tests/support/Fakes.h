@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstdint>
 #include <array>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <string>
@@ -18,7 +18,10 @@ namespace dsc::testing {
 class FakeClock final : public Clock {
  public:
   explicit FakeClock(int64_t nowMs = 1'700'000'000'000) : now_(nowMs) {}
-  int64_t NowMs() override { return now_; }
+  // Every read moves the clock on by stepMs (0: it stands still), so that
+  // anything that should happen within one second is seen to span several.
+  int64_t NowMs() override { return std::exchange(now_, now_ + stepMs); }
+  int64_t stepMs = 0;
   std::string LocalDateTime() override;
   void Advance(int64_t ms) { now_ += ms; }
   void Set(int64_t ms) { now_ = ms; }
