@@ -8,8 +8,8 @@
 
 namespace dsc {
 
-inline constexpr int kContextSlots = 201;    // NAME16 slots of T_GETCONTEXTS
-inline constexpr int kContextCapacity = 200; // count announced to the library
+inline constexpr int kContextSlots = 201;     // NAME16 slots of T_GETCONTEXTS
+inline constexpr int kContextCapacity = 200;  // count announced to the library
 inline constexpr int kName16 = 16;
 
 // The control system's client library. Every call is synchronous and blocks

@@ -40,13 +40,11 @@ class DataAcquisitionControl {
   // span, count 0 and format 767. Input and output may be the same bytes: the
   // input is consumed before the answer is written. Returns the completion code.
   virtual int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
-                                std::span<const uint8_t> in, int32_t inCount,
-                                int16_t inFormat) = 0;
+                                std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) = 0;
   // Same arguments; negative means refused, otherwise the access goes on and
   // delivers into `out` (which must stay valid until StopAccess).
   virtual int32_t StartAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
-                              std::span<const uint8_t> in, int32_t inCount,
-                              int16_t inFormat) = 0;
+                              std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) = 0;
   virtual void StopAccess() = 0;
 
   virtual void setCompletionHandler(CompletionHandler handler) = 0;

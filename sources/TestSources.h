@@ -24,8 +24,7 @@ class TestSources {
   std::string GetServerInfo(const std::string& devcontxt, const std::string& devsrv);
 
   // Standard test: one READ per property that delivers data.
-  void initStdTest(const std::string& devcon, const std::string& devsrv,
-                   const std::string& devnam);
+  void initStdTest(const std::string& devcon, const std::string& devsrv, const std::string& devnam);
 
   // The server's own SRVSELFTEST list: 0, 42 or 21.
   int16_t fillInTestParamsFromServer(const std::string& context, const std::string& server,
