@@ -33,8 +33,13 @@ bool IsNumberFormat(int16_t fmt) {
          fmt == kFormatSingle;
 }
 
-// A text is copied only when its terminating zero byte fits as well.
-bool TextFits(const std::string& s) { return s.size() < std::tuple_size_v<TransferArea>; }
+// A text that fills the whole area is still copied, only without its zero
+// byte; one character more and nothing is copied at all.
+constexpr size_t kAreaSize = std::tuple_size_v<TransferArea>;
+bool TextFits(const std::string& s) { return s.size() <= kAreaSize; }
+int32_t TextBytes(const std::string& s) {
+  return static_cast<int32_t>(s.size() < kAreaSize ? s.size() + 1 : s.size());
+}
 
 int32_t TextCount(const std::string& s) {
   return s.size() > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(s.size());
@@ -91,7 +96,7 @@ int32_t parseStringToData(TransferArea& bdata, int16_t fmt, const std::string& s
   if (fmt == kFormatText) {
     if (TextFits(s)) {
       std::memcpy(bdata.data(), s.data(), s.size());
-      bdata[s.size()] = 0;
+      if (s.size() < kAreaSize) bdata[s.size()] = 0;
     }
     return TextCount(s);
   }
@@ -122,7 +127,7 @@ int32_t parseStringToData(TransferArea& bdata, int16_t fmt, const std::string& s
 }
 
 int32_t ParsedByteCount(int16_t fmt, const std::string& s, int32_t n) {
-  if (fmt == kFormatText) return TextFits(s) ? static_cast<int32_t>(s.size()) + 1 : 0;
+  if (fmt == kFormatText) return TextFits(s) ? TextBytes(s) : 0;
   if (!IsNumberFormat(fmt) && !IsNameFormat(fmt)) return 0;
   int32_t count = std::clamp(n, 0, kTransferLimit / FormatElementSize(fmt));
   return count * FormatElementSize(fmt);

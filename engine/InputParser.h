@@ -14,8 +14,8 @@ namespace dsc {
 int32_t parseStringToData(TransferArea& bdata, int16_t fmt, const std::string& s);
 
 // Bytes that the last parseStringToData call wrote for a count n of format fmt
-// (n x element size; for TEXT the text and its zero byte, or 0 when the text
-// did not fit and nothing was copied).
+// (n x element size; for TEXT the text and its zero byte when there is room
+// for it, or 0 when the text did not fit and nothing was copied).
 int32_t ParsedByteCount(int16_t fmt, const std::string& s, int32_t n);
 
 }  // namespace dsc

@@ -69,8 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "e9 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 43 44 45 46 47 48 49 4a aa"},
         ParseCase{kFormatText, "a b\n", 4, "61 20 62 0a 00 aa"},
         ParseCase{kFormatText, "", 0, "00 aa"},
-        // Too long for its zero byte: nothing is copied.
-        ParseCase{kFormatText, std::string(kTransferLimit + 1, 'x'), kTransferLimit + 1, "aa aa"},
+        // Longer than the area: nothing is copied.
+        ParseCase{kFormatText, std::string(kTransferLimit + 2, 'x'), kTransferLimit + 2, "aa aa"},
         ParseCase{kFormatStruct, "1 2", 0, "aa"}, ParseCase{0, "1 2", 0, "aa"},
         ParseCase{kFormatNull, "1 2", 0, "aa"}));
 
@@ -80,7 +80,7 @@ TEST(Parse, CountIsCutToTheTransferLimit) {
     int32_t words;  // empty ones (zeros or empty names), or a text's characters
     int32_t count;
     int32_t bytes;
-    uint8_t spare;  // the byte beyond the limit: never a value, only a text's zero
+    uint8_t spare;  // the byte beyond the limit: never a value, only part of a text
   };
   const Case cases[] = {
       {kFormatByte, 20000, 16384, 16384, kOld},
@@ -88,6 +88,8 @@ TEST(Parse, CountIsCutToTheTransferLimit) {
       {kFormatShort, 8192, 8192, 16384, kOld},
       {kFormatShort, 8193, 8192, 16384, kOld},
       {kFormatText, kTransferLimit, kTransferLimit, kTransferLimit + 1, 0},
+      // Fills the area exactly: copied, with no room left for the zero byte.
+      {kFormatText, kTransferLimit + 1, kTransferLimit + 1, kTransferLimit + 1, 'x'},
   };
   auto area = std::make_unique<TransferArea>();
   for (const Case& c : cases) {
