@@ -11,12 +11,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
@@ -57,14 +59,38 @@ std::string Latin1ToUtf8(const std::string& text) {
   return out;
 }
 
-// Captions and information blocks end their lines with CR LF.
-std::string TerminalText(const std::string& latin1) {
+// Names typed on a UTF-8 terminal, turned into the control system's Latin-1 as
+// the window does, so that what "list" printed can be typed back. Text that is
+// not UTF-8 of Latin-1 characters is taken as it stands.
+std::string Utf8ToLatin1(const std::string& utf8) {
   std::string out;
-  for (const char c : Latin1ToUtf8(latin1)) {
-    if (c != '\r') out += c;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+    if ((c != 0xC2 && c != 0xC3) || (next & 0xC0) != 0x80) return utf8;
+    out += static_cast<char>(((c & 0x03) << 6) | (next & 0x3F));
+    ++i;
   }
-  while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
+}
+
+// Captions and information blocks end their lines with CR LF. Other control
+// characters (from a garbled test file or answer) would drive the terminal
+// instead of being shown, so they print as "?".
+std::string TerminalText(const std::string& latin1) {
+  std::string shown;
+  for (const char ch : latin1) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '\r') continue;
+    const bool control = (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7F && c < 0xA0);
+    shown += control ? '?' : ch;
+  }
+  while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+  return Latin1ToUtf8(shown);
 }
 
 // JUnit readers expect a plain decimal, never an exponent.
@@ -479,7 +505,7 @@ int main(int argc, char** argv) {
                  "Directory of the report files; default: $TEMP, else $TMPDIR, else /tmp")
       ->type_name("DIR");
   app.add_option("--retries", opt.retries, "Retry a failed access N times before cancelling")
-      ->check(CLI::NonNegativeNumber)
+      ->check(CLI::Range(0, std::numeric_limits<int>::max()))
       ->type_name("N");
   app.add_flag("--json", opt.json, "One JSON object per executed command on stdout");
   app.add_option("--junit", opt.junit, "Write JUnit XML results to FILE")->type_name("FILE");
@@ -520,6 +546,9 @@ int main(int argc, char** argv) {
     const int rc = app.exit(e);
     return rc == 0 ? kExitOk : kExitUsage;
   }
+
+  for (std::string* name : {&context, &server, &device, &configKey}) *name = Utf8ToLatin1(*name);
+  for (std::string& name : listNames) name = Utf8ToLatin1(name);
 
   // One clock for the simulation and the checker: the simulated values move
   // in real time, as the asynchronous waits do.
@@ -581,18 +610,21 @@ int main(int argc, char** argv) {
       return checker.Finish();
     }
     if (*config) {
-      sources.fillInProcNames();
+      const int16_t loaded = sources.fillInProcNames();
       const StoredConfigState& configs = session.configs;
       if (configs.StoredConfigCount < 1) {
-        std::cerr << "ovra-check: no configurations (looked for procedures.csv in "
-                  << Joined(looked) << ")\n";
+        std::cerr << "ovra-check: no configurations: "
+                  << TerminalText(
+                         session.DatabasePath + "procedures.csv : " +
+                         GetErrorString(checker.lib(), loaded ? loaded : kCodeNothingToLoad))
+                  << "\n  (looked for procedures.csv in " << Joined(looked) << ")\n";
         return kExitUsage;
       }
       const int index = FindConfig(configs, configKey);
       if (index < 0) {
         std::cerr << "ovra-check: no configuration \"" << configKey << "\"; there are:\n";
         for (int i = 0; i < configs.StoredConfigCount; ++i) {
-          std::cerr << "  " << i << "  " << Latin1ToUtf8(configs.StoredConfigs[i].Description)
+          std::cerr << "  " << i << "  " << TerminalText(configs.StoredConfigs[i].Description)
                     << "\n";
         }
         return kExitUsage;
@@ -601,9 +633,11 @@ int main(int argc, char** argv) {
       checker.human() << "Configuration: " << TerminalText(c.Description) << "\n";
       session.report.reportFileName.clear();
       if (c.ServerCount < 1) {
-        checker.PreparationFailed(
-            c.Context, "",
-            "the configuration lists no server (" + session.DatabasePath + c.FileName + ")", false);
+        checker.PreparationFailed(c.Context, "",
+                                  "the configuration lists no server (" + session.DatabasePath +
+                                      c.FileName + " : " +
+                                      GetErrorString(checker.lib(), kCodeNothingToLoad) + ")",
+                                  false);
       }
       for (int16_t i = 0; i < c.ServerCount; ++i) {
         const std::string& srv = c.Servers[i];

@@ -82,6 +82,21 @@ TEST_F(OvraCheck, PrintsCaptionResultsAndReportPath) {
   EXPECT_EQ(r.out.find("\x1b["), string::npos);  // no colours when not on a terminal
 }
 
+// Names typed in UTF-8 reach the control system in Latin-1, and control
+// characters of a garbled test file never reach the terminal.
+TEST_F(OvraCheck, TypedNamesAndGarbledText) {
+  reports.write("f.json",
+                "{\"contexts\": [{\"name\": \"CAF\u00c9\", \"servers\": [{\"name\": \"S\", "
+                "\"devices\": [{\"name\": \"D\", \"properties\": [{\"name\": \"P\", "
+                "\"format\": \"SHORT\", \"value\": 1}]}]}]}]}");
+  reports.write("CAF\xc9-S.csv", "Description,Property,Device\r\n\x1b[2J\x07x,P,D\r\n");
+  const RunResult r = RunCheck("--facility '" + reports.file("f.json") + "' --database '" +
+                                   reports.path() + "' specific CAF\xc3\x89 S",
+                               reports);
+  EXPECT_EQ(r.exit, 0) << r.out;
+  EXPECT_NE(r.out.find("?[2J?x : Success\n"), string::npos) << r.out;
+}
+
 TEST_F(OvraCheck, JsonLinesAndJunitXml) {
   const string junit = reports.file("results.xml");
   const RunResult r = RunCheck(db + "--json --junit '" + junit + "' config 0", reports);
