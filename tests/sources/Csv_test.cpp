@@ -1,6 +1,7 @@
 #include "sources/Csv.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -81,6 +82,8 @@ TEST(CountDataLines, CountsRecordLinesOfEveryLineEnding) {
   }
   EXPECT_EQ(CountDataLines(dir.file("missing.csv")), 0);
   EXPECT_EQ(CountDataLines(dir.path()), 0);  // a directory is no file
+  ASSERT_EQ(mkfifo(dir.file("pipe.csv").c_str(), 0600), 0);
+  EXPECT_EQ(CountDataLines(dir.file("pipe.csv")), 0);  // nor a pipe, which would block
 }
 
 }  // namespace
