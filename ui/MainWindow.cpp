@@ -27,6 +27,9 @@ QComboBox* MakeSelector(const char* name, QWidget* parent) {
   combo->setEditable(true);
   // Typed names are used as they stand and never become list entries.
   combo->setInsertPolicy(QComboBox::NoInsert);
+  // No completion either: it would turn a typed "lin" into the entry "LINAC"
+  // (matching in any case) and run the cascade on Return.
+  combo->setCompleter(nullptr);
   combo->setMinimumContentsLength(14);
   combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -242,6 +245,7 @@ bool Vesker::refuseWhileRunning() {
   // or replace the plan under the running one.
   if (!session_->runInProgress) return false;
   setStatus("A test is running. Wait for it to finish, then try again.");
+  refusalShown_ = true;
   return true;
 }
 
@@ -265,6 +269,12 @@ void Vesker::showReportError() {
 void Vesker::RunVesk(const std::string& context, const std::string& server) {
   runner_->RunVesk(context, server);
   grid_->SyncCurrentCell();
+  // A click refused during the run replaced the caption; once the run is over
+  // that message would be stale, so the running test's caption comes back.
+  if (refusalShown_) {
+    refusalShown_ = false;
+    setCaption(session_->checkerCaption);
+  }
 }
 
 void Vesker::Command1_Click() {

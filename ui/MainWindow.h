@@ -110,6 +110,7 @@ class Vesker final : public QWidget {
   QPushButton* Command4 = nullptr;
   QPushButton* Command5 = nullptr;
   CheckScripter* scripter_ = nullptr;
+  bool refusalShown_ = false;  // CheckerLabel holds the "A test is running" message
 };
 
 }  // namespace dsc::ui

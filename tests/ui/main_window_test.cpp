@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -49,7 +50,10 @@ class WindowTest : public ::testing::Test {
     if (edit) edit(system->facility());
     sim = system.get();
     auto control = sim::MakeSimControl(*system);
-    auto sleep = [this](int32_t ms) { clock.Advance(ms); };
+    auto sleep = [this](int32_t ms) {
+      clock.Advance(ms);
+      if (duringWait) std::exchange(duringWait, nullptr)();
+    };
     auto open = [this](const QString& path) {
       opened.push_back(path);
       return true;
@@ -80,6 +84,7 @@ class WindowTest : public ::testing::Test {
   sim::SimControlSystem* sim = nullptr;
   std::unique_ptr<Vesker> window;
   std::vector<QString> opened;
+  std::function<void()> duringWait;  // run once from the asynchronous wait
 };
 
 TEST_F(WindowTest, StartUpCascadesAndAFailedServerQueryKeepsBothLists) {
@@ -178,6 +183,13 @@ TEST_F(WindowTest, ClicksAndClosingDuringARunAreRefused) {
   window->show();
   EXPECT_FALSE(window->close());
   window->session().runInProgress = false;
+  // Refused inside a real wait: the message goes once the run is over.
+  duringWait = [this] { click("Command1"); };
+  Child<QRadioButton>(*window, "SelfTestOption1")->setChecked(true);
+  choose("DeviceServerList", "RF-1");
+  click("Command2");
+  EXPECT_FALSE(duringWait);
+  EXPECT_TRUE(label().contains("Specific test commands from")) << label().toStdString();
   EXPECT_TRUE(window->close());
 }
 
