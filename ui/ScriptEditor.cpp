@@ -186,8 +186,16 @@ void CheckScripter::Form_Load() {
     if (combo->count() > 0) continue;
     for (int code = 0; code < kFormatCount; ++code)
       combo->addItem(FromLatin1(FormatNameFromCode(static_cast<int16_t>(code))));
-    combo->setCurrentIndex(-1);
   }
+  // Every showing starts from the initial contents, as a newly loaded window
+  // would; the plan's first command, if any, is shown over them below.
+  for (QLineEdit* edit : {dscText, prpText, DevText, SizOutText, dataRefText, sizInText, dataText})
+    edit->clear();
+  TimeOutText->setText("1000");
+  dataOutCombo->setCurrentIndex(-1);
+  dataInCombo->setCurrentIndex(-1);
+  PollCheckBox->setChecked(false);
+  AccessCheck->setChecked(false);
   // The editor shows at most 1000 commands, and the cut is made in the
   // session's plan itself, not only in the copy.
   auto& plan = session_.plan;

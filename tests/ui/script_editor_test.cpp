@@ -88,6 +88,7 @@ TEST_F(EditorTest, EditsActOnTheSelectedEntry) {
     press(c.button);
     EXPECT_EQ(descriptions(), c.expected);
     EXPECT_TRUE(list().selectedItems().isEmpty());
+    EXPECT_EQ(edit("dscText").text(), "N");
   }
   EXPECT_EQ(session.plan.TestPlanCount, 3);  // the editor works on a copy
 }
@@ -114,6 +115,9 @@ TEST_F(EditorTest, AppendBuildsAccessAndFormatFromTheFields) {
     EXPECT_EQ(last().InputFormat, c.format);
     EXPECT_EQ(last().OutputFormat, c.format);
   }
+  Load({});  // a new showing starts from the initial contents
+  EXPECT_EQ(edit("TimeOutText").text() + edit("dscText").text(), "1000");
+  EXPECT_FALSE(box("AccessCheck").isChecked() || box("PollCheckBox").isChecked());
 }
 
 TEST_F(EditorTest, SaveWritesTheTestFileByteForByteOrSaysWhyNot) {
