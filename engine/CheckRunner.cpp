@@ -271,6 +271,21 @@ void CheckRunner::WaitForAsyncCompletion(int32_t timeout) {
   // Whole seconds, halves to even: 500 ms gives 0, 1500 and 2500 give 2.
   const int64_t limit = RoundToInt32(static_cast<double>(timeout) / 1000.0);
 
+  // The access is stopped however the wait ends: a pump that throws must not
+  // leave the control delivering into dataBuffer behind the next command.
+  struct StopOnExit {
+    DataAcquisitionControl& control;
+    bool done = false;
+    ~StopOnExit() {
+      if (done) return;
+      try {
+        control.StopAccess();
+      } catch (...) {
+        // Already unwinding with the pump's error; that one is recorded.
+      }
+    }
+  } stop{control_};
+
   grid_.SetTextColor(kBlue);
   grid_.SetText(kWaiting);
   for (int64_t cycle = 1;; ++cycle) {
@@ -282,6 +297,7 @@ void CheckRunner::WaitForAsyncCompletion(int32_t timeout) {
     if (cycle % 10 == 0) grid_.SetText(grid_.Text() + ".");
     if (run.completionStatus != kPending) break;
   }
+  stop.done = true;
   control_.StopAccess();
 }
 
