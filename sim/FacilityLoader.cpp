@@ -179,6 +179,14 @@ std::string Name(const json& j, const std::string& path, NameKind kind) {
     Fail(path, Quoted(name) + " contains \"/\"");
   if (kind == NameKind::kDevice && name == "#0")
     Fail(path, "\"#0\" is the server's own device; describe it with info and selftest");
+  // The listing goes on in a second slot after 15 characters, and the checker
+  // trims that slot: a blank there would be lost from the name it joins.
+  if (kind == NameKind::kDevice && name.size() > 16 && name[15] == ' ')
+    Fail(path, Quoted(name) + " has a blank as its 16th character, which the listing loses");
+  // These names are the name server's and the property list's own reads.
+  if ((kind == NameKind::kServer && name == "ENS") ||
+      (kind == NameKind::kProperty && (name == "NPROPS" || name == "PROPS")))
+    Fail(path, Quoted(name) + " is reserved");
   return name;
 }
 
@@ -220,6 +228,11 @@ void PutNumber(Property& p, size_t i, double v, const std::string& path) {
       std::memcpy(at, &v, 8);
       break;
     case 5: {
+      if (std::abs(v) > std::numeric_limits<float>::max()) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", v);
+        Fail(path, std::string("value ") + text + " is beyond the range of a SINGLE");
+      }
       float f = static_cast<float>(v);
       std::memcpy(at, &f, 4);
       break;
@@ -638,7 +651,8 @@ void Build(const json& root, Facility& f) {
     if (!v->is_object())
       Fail(o.path("templates"), std::string("expected an object, found ") + v->type_name());
     for (const auto& [key, value] : v->items())
-      templates[key] = ParseProperties(value, At(o.path("templates"), key));
+      templates[ToLatin1(key, At(o.path("templates"), key))] =
+          ParseProperties(value, At(o.path("templates"), key));
   }
   ParseNamed(
       o.need("contexts"), o.path("contexts"), "context",

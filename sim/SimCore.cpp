@@ -87,7 +87,9 @@ void PutNumber(uint8_t* p, uint8_t f, double v) {
       break;
     }
     case 5: {
-      float s = static_cast<float>(v);
+      // Clamped like the checker's own SINGLE values, rather than left to overflow.
+      constexpr double kMax = std::numeric_limits<float>::max();
+      float s = static_cast<float>(std::isnan(v) ? v : std::clamp(v, -kMax, kMax));
       std::memcpy(p, &s, 4);
       break;
     }

@@ -52,6 +52,10 @@ TEST(Loader, RefusesNamingFilePlaceAndFault) {
        dev + "0/properties/1/name: duplicate property name \"P\""},
       {WithProperty(R"("format": "SHORT", "value": 70000)"),
        prop + "value: value 70000 is not a SHORT"},
+      {WithProperty(R"("format": "SINGLE", "value": -1e39)"),
+       prop + "value: value -9.9999999999999994e+38 is beyond"},
+      {WithDevices(R"({"name": "ABCDEFGHIJKLMNO XYZ"})"),
+       dev + "0/name: \"ABCDEFGHIJKLMNO XYZ\" has a blank"},
       {WithProperty(R"("format": "LONG", "count": 1, "values": [1, 2])"),
        prop + "values: 2 values for a count of 1"},
       {WithProperty(R"("format": "DOUBLE", "count": 2147483647)"),
@@ -71,9 +75,10 @@ TEST(Loader, RefusesNamingFilePlaceAndFault) {
 }
 
 TEST(Loader, TemplatesValuesAndListing) {
-  const std::string templates = R"("templates": {"t": [{"name": "A", "format": "SHORT", "value": 1},
+  const std::string templates =
+      R"("templates": {"\u00e4": [{"name": "A", "format": "SHORT", "value": 1},
       {"name": "B", "format": "TEXT", "count": 8}]},)";
-  const std::string device = R"({"name": "PSU-WITH-A-LONG-NAME", "template": "t",
+  const std::string device = R"({"name": "PSU-WITH-A-LONG-NAME", "template": "\u00e4",
       "values": {"A": 7}, "properties": [{"name": "B", "format": "LONG"},
       {"name": "Z", "format": "TEXT", "value": "\u00c4"}]})";
   Facility f;
