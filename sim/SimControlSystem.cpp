@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -32,6 +33,14 @@ std::unique_ptr<SimControlSystem> SimControlSystem::FromText(std::string_view js
 
 std::unique_ptr<SimControlSystem> SimControlSystem::FromFile(const std::string& path, Clock& clock,
                                                              std::string& error) {
+  // Only a regular file: a directory opens "successfully" and reads as empty,
+  // and a pipe would block the program before its window appears.
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    error = path + ": not a regular file";
+    return nullptr;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     error = path + ": cannot be opened: " + std::strerror(errno);

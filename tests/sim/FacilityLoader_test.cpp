@@ -70,8 +70,11 @@ TEST(Loader, RefusesNamingFilePlaceAndFault) {
   }
   testing::FakeClock clock;
   std::string error;
-  EXPECT_FALSE(SimControlSystem::FromFile("/nonexistent/x.json", clock, error));
-  EXPECT_NE(error.find("/nonexistent/x.json"), std::string::npos) << error;
+  for (const auto& [path, what] : {std::pair{"/nonexistent/x.json", ": cannot be opened"},
+                                   std::pair{"/", ": not a regular file"}}) {
+    EXPECT_FALSE(SimControlSystem::FromFile(path, clock, error));
+    EXPECT_EQ(error.rfind(std::string(path) + what, 0), 0u) << error;
+  }
 }
 
 TEST(Loader, TemplatesValuesAndListing) {
