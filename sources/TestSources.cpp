@@ -101,6 +101,28 @@ bool IsFileLineSkipped(const std::string& line) {
   return line.empty() || IsCommentChar(line.front());
 }
 
+// The records of a test description into the plan: the first line not
+// skipped is the header, every later one a record. 21 at the first record
+// when the header has no Property column, 42 for a record that cannot be read.
+template <class Skipped>
+int16_t ReadTestRecords(const std::vector<std::string>& lines, TestPlanState& plan,
+                        Skipped skipped) {
+  std::optional<RecordReader> reader;
+  int32_t i = 0;
+  for (const std::string& line : lines) {
+    if (skipped(line)) continue;
+    if (!reader) {
+      reader.emplace(line);
+      continue;
+    }
+    if (!reader->HasProperty()) return kCodeNoPropertyColumn;
+    if (!reader->Fill(line, plan.TestPlan[i])) return kCodeNothingToLoad;
+    ++i;
+  }
+  plan.TestPlanCount = static_cast<int16_t>(i);
+  return kCodeSuccess;
+}
+
 // CountDataLines and the reading in one pass: the file is read once. Returns
 // the count as CountDataLines gives it (0 for a file that cannot be read).
 int32_t ReadCountedLines(const std::string& path, std::vector<std::string>& lines) {
@@ -227,26 +249,17 @@ int16_t TestSources::fillInTestParamsFromServer(const std::string& context,
 
   s_.plan.TestPlan.assign(n + 1, TestCommand{});
   s_.plan.TestPlanCount = static_cast<int16_t>(n);
-  std::optional<RecordReader> reader;  // from the header on
-  int16_t i = 0;
   for (std::string& piece : pieces) {
     // A server that ends its lines with CR LF would otherwise leave a CR on
     // the last column of every line (TrimWhite takes only one of the two).
     while (!piece.empty() && piece.back() == '\r') piece.pop_back();
-    // Unlike a file, the first character is trimmed first: a line starting
-    // with a blank, a tab or a control character counts as empty here.
-    const std::string first = TrimWhite(piece.substr(0, 1));
-    if (first.empty() || IsCommentChar(first.front())) continue;
-    if (!reader) {
-      reader.emplace(piece);
-      continue;
-    }
-    if (!reader->HasProperty()) return kCodeNoPropertyColumn;
-    if (!reader->Fill(piece, s_.plan.TestPlan[i])) return kCodeNothingToLoad;
-    ++i;
   }
-  s_.plan.TestPlanCount = i;
-  return kCodeSuccess;
+  // Unlike a file, the first character is trimmed first: a line starting
+  // with a blank, a tab or a control character counts as empty here.
+  return ReadTestRecords(pieces, s_.plan, [](const std::string& piece) {
+    const std::string first = TrimWhite(piece.substr(0, 1));
+    return first.empty() || IsCommentChar(first.front());
+  });
 }
 
 int16_t TestSources::fillInTestParams(const std::string& context, const std::string& server,
@@ -259,20 +272,7 @@ int16_t TestSources::fillInTestParams(const std::string& context, const std::str
 
   s_.plan.TestPlan.assign(static_cast<size_t>(n) + 1, TestCommand{});
   s_.plan.TestPlanCount = static_cast<int16_t>(n);
-  std::optional<RecordReader> reader;  // from the header on
-  int32_t i = 0;
-  for (const std::string& line : lines) {
-    if (IsFileLineSkipped(line)) continue;
-    if (!reader) {
-      reader.emplace(line);
-      continue;
-    }
-    if (!reader->HasProperty()) return kCodeNoPropertyColumn;
-    if (!reader->Fill(line, s_.plan.TestPlan[i])) return kCodeNothingToLoad;
-    ++i;
-  }
-  s_.plan.TestPlanCount = static_cast<int16_t>(i);
-  return kCodeSuccess;
+  return ReadTestRecords(lines, s_.plan, IsFileLineSkipped);
 }
 
 int16_t TestSources::fillInProcNames() {
