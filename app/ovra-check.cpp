@@ -275,6 +275,14 @@ class Checker {
            << "\n";
     Suite(context, server)
         .cases.push_back({"preparation", context + "." + server, reason, true, 0});
+    // A pipeline reading only the JSON must see the server it lost too; no
+    // command ran, so there is no index.
+    if (opt_.json) {
+      std::cout << "{\"context\":" << JsonString(context) << ",\"server\":" << JsonString(server)
+                << ",\"index\":null,\"description\":\"preparation\",\"property\":null"
+                << ",\"device\":null,\"access\":null,\"status\":null"
+                << ",\"result\":" << JsonString(reason) << "}\n";
+    }
   }
 
   void Run(const std::string& context, const std::string& server) {

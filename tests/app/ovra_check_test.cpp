@@ -111,6 +111,8 @@ TEST_F(OvraCheck, JsonLinesAndJunitXml) {
       EXPECT_NE(line.find(key), string::npos) << key << " in " << line;
   }
   EXPECT_NE(r.out.find("\"result\":\"Success (Target met)\""), string::npos);
+  EXPECT_NE(r.out.find("\"server\":\"KLYSTRON-3\",\"index\":null,\"description\":\"preparation\""),
+            string::npos);
 
   const string xml = dsc::testing::ReadFileBytes(junit);
   EXPECT_NE(xml.find("<testsuite name=\"/LINAC/VACUUM-1\""), string::npos);
