@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
@@ -17,38 +15,28 @@ std::string WithDevices(const std::string& devices, const std::string& top = "")
   return "{" + top + R"("contexts": [{"name": "C", "servers": [{"name": "S", "devices": [)" +
          devices + "]}]}]}";
 }
-std::string WithProperties(const std::string& properties) {
-  return WithDevices(R"({"name": "D", "properties": [)" + properties + "]}");
-}
+// Property P of device D, with these fields.
 std::string WithProperty(const std::string& fields) {
-  return WithProperties(R"({"name": "P", )" + fields + "}");
+  return WithDevices(R"({"name": "D", "properties": [{"name": "P", )" + fields + "}]}");
 }
 
 // Each message starts with the file, then the line and column or JSON path.
 TEST(Loader, RefusesNamingFilePlaceAndFault) {
-  const std::string dev = "/contexts/0/servers/0/devices/", prop = dev + "0/properties/0/";
+  const std::string c0 = "/contexts/0/", dev = c0 + "servers/0/devices/",
+                    prop = dev + "0/properties/0/";
   std::pair<std::string, std::string> cases[] = {
       {"{\n  \"contexts\": [\n    {\"name\": \"C\",}\n  ]\n}", "line 3, column 18: syntax error"},
-      {"", "line 1, column 1: syntax error"},
-      {"[]", "/: expected an object, found array"},
-      {"{}", "/: missing field \"contexts\""},
-      {R"({"contexts": [{"name": 5}]})", "/contexts/0/name: expected a string"},
       {R"({"contexts": [{"name": "C", "sever": []}]})", "/contexts/0/sever: unknown field"},
       {R"({"contexts": [{"name": "C", "name": "D"}]})", "/contexts/0/name: the key is given twice"},
       {R"({"contexts": [{"name": "C"}, {"name": "C"}]})",
        "/contexts/1/name: duplicate context name \"C\" (also at /contexts/0)"},
       {R"({"contexts": [{"name": "ABCDEFGHIJKLMNOPQ"}]})",
-       "/contexts/0/name: \"ABCDEFGHIJKLMNOPQ\" is longer than 16"},
-      {R"({"contexts": [{"name": " C"}]})",
-       "/contexts/0/name: \" C\" has leading or trailing blanks"},
-      {R"({"contexts": [{"name": "C\u20ac"}]})",
-       "/contexts/0/name: character U+20AC is not a Latin-1"},
+       c0 + "name: \"ABCDEFGHIJKLMNOPQ\" is longer"},
+      {R"({"contexts": [{"name": "C\u20ac"}]})", c0 + "name: character U+20AC is not a Latin-1"},
       {R"({"contexts": [], "errors": {"x1": "t"}})", "/errors/x1: \"x1\" is not a completion code"},
-      {WithDevices(R"({"name": "D"}, {"name": "D"})"),
-       dev + "1/name: duplicate device name \"D\" (also at /contexts/0/servers/0/devices/0)"},
       {WithDevices(R"({"name": "D", "template": "pump"})"), dev + "0/template: unknown template"},
       {WithProperty(R"("format": "DUBBLE")"), prop + "format: unknown format name \"DUBBLE\""},
-      {WithProperties(R"({"name": "P", "format": "SHORT"}, {"name": "P", "format": "LONG"})"),
+      {WithProperty(R"("format": "SHORT"}, {"name": "P", "format": "LONG")"),
        dev + "0/properties/1/name: duplicate property name \"P\""},
       {WithProperty(R"("format": "SHORT", "value": 70000)"),
        prop + "value: value 70000 is not a SHORT"},
@@ -62,14 +50,12 @@ TEST(Loader, RefusesNamingFilePlaceAndFault) {
        prop + "count: a count of 2147483647 DOUBLE needs more than 16 MiB"},
       {WithProperty(R"("format": "DOUBLE", "ramp": {"towards": "ISET", "rate": 1})"),
        prop + "ramp/towards: no property \"ISET\""}};
-  for (const auto& [json, message] : cases) {
-    Facility f;
-    std::string error;
-    ASSERT_FALSE(LoadFacility(json, "bench.json", f, error)) << json;
-    EXPECT_EQ(error.rfind("bench.json: " + message, 0), 0u) << error;
-  }
   testing::FakeClock clock;
   std::string error;
+  for (const auto& [json, message] : cases) {
+    ASSERT_FALSE(SimControlSystem::FromText(json, "bench.json", clock, error)) << json;
+    EXPECT_EQ(error.rfind("bench.json: " + message, 0), 0u) << error;
+  }
   for (const auto& [path, what] : {std::pair{"/nonexistent/x.json", ": cannot be opened"},
                                    std::pair{"/", ": not a regular file"}}) {
     EXPECT_FALSE(SimControlSystem::FromFile(path, clock, error));
@@ -77,39 +63,33 @@ TEST(Loader, RefusesNamingFilePlaceAndFault) {
   }
 }
 
-TEST(Loader, TemplatesValuesAndListing) {
+TEST(Loader, TemplatesAndValues) {
   const std::string templates =
       R"("templates": {"\u00e4": [{"name": "A", "format": "SHORT", "value": 1},
       {"name": "B", "format": "TEXT", "count": 8}]},)";
-  const std::string device = R"({"name": "PSU-WITH-A-LONG-NAME", "template": "\u00e4",
+  const std::string device = R"({"name": "D", "template": "\u00e4",
       "values": {"A": 7}, "properties": [{"name": "B", "format": "LONG"},
       {"name": "Z", "format": "TEXT", "value": "\u00c4"}]})";
   Facility f;
   std::string error;
   ASSERT_TRUE(LoadFacility(WithDevices(device, templates), "t.json", f, error)) << error;
-  const Server& s = f.contexts[0].servers[0];
-  EXPECT_EQ(s.deviceSlots, (std::vector<std::string>{"PSU-WITH-A-LONG&", "-NAME"}));
-  const std::vector<Property>& p = s.devices[0].properties;
+  const std::vector<Property>& p = f.contexts[0].servers[0].devices[0].properties;
   ASSERT_EQ(p.size(), 3u);
-  EXPECT_EQ(p[0].data, (std::vector<uint8_t>{7, 0}));
-  EXPECT_EQ(p[1].format, 3);                         // the device's own B replaced the template's
-  EXPECT_EQ(p[2].data, std::vector<uint8_t>{0xC4});  // Latin-1
+  // The device's own B replaced the template's; Z is in Latin-1.
+  EXPECT_EQ(std::tuple(p[0].data, p[1].format, p[2].data),
+            std::tuple(std::vector<uint8_t>{7, 0}, 3, std::vector<uint8_t>{0xC4}));
 }
 
 TEST(Loader, DocumentedExampleLoads) {
   const char* env = std::getenv("OVRA_SOURCE_DIR");
   std::filesystem::path root =
       env ? std::filesystem::path(env) : std::filesystem::path(__FILE__).parent_path() / "../..";
-  std::ifstream in(root / "docs/facility-format.md");
-  ASSERT_TRUE(in);
-  const std::string doc((std::istreambuf_iterator<char>(in)), {});
-  size_t start = doc.find("```json\n");
-  ASSERT_NE(start, std::string::npos);
-  start += 8;
+  const std::string doc = testing::ReadFileBytes(root / "docs/facility-format.md");
+  const size_t start = doc.find("```json\n") + 8, end = doc.find("```", start);
+  ASSERT_NE(end, std::string::npos);
   Facility f;
   std::string error;
-  EXPECT_TRUE(LoadFacility(doc.substr(start, doc.find("```", start) - start), "facility-format.md",
-                           f, error))
+  EXPECT_TRUE(LoadFacility(doc.substr(start, end - start), "facility-format.md", f, error))
       << error;
 }
 
