@@ -5,21 +5,16 @@
 #include <cstdlib>
 #include <optional>
 #include <regex>
-#include <utility>
 
 #include "tests/support/Fakes.h"
 
 namespace dsc {
 namespace {
 
-using testing::FakeClock;
-using testing::ReadFileBytes;
-using testing::TempDir;
-
 class ReportLogTest : public ::testing::Test {
  protected:
-  TempDir dir;
-  FakeClock clock{1'700'000'000'250};  // 2023-11-14 22:13:20 UTC
+  testing::TempDir dir;
+  testing::FakeClock clock{1'700'000'000'250};  // 2023-11-14 22:13:20 UTC
 };
 
 TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAndAppendedTo) {
@@ -27,11 +22,10 @@ TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAndAppendedTo) {
   ReportLog log(clock, dir.path());
   EXPECT_EQ(log.AddToReport("header", false), 0);
   clock.Advance(61'000);
-  log.AddToReport("", false);
   log.AddToReport("Read X : Success", true);
   log.AddToReport("two\nlines", false);
   EXPECT_EQ(dir.read("1700000000.txt"),
-            "earlier\r\nheader\r\n\r\n2023-11-14 22:14:21 : Read X : Success\r\ntwo\nlines\r\n");
+            "earlier\r\nheader\r\n2023-11-14 22:14:21 : Read X : Success\r\ntwo\nlines\r\n");
 
   log.reportFileName.clear();
   log.AddToReport("next", false);
@@ -43,25 +37,22 @@ TEST_F(ReportLogTest, DatedLineWithTheSystemClockFitsTheColumnHeader) {
   SystemClock system;
   ReportLog log(system, dir.path());
   log.AddToReport("x", true);
-  const std::string line = ReadFileBytes(log.reportFileName);
+  const std::string line = testing::ReadFileBytes(log.reportFileName);
   EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d : x\r\n)")))
       << line;
   EXPECT_EQ(line.find(" : "), std::string(kReportColumnHeader).find(":"));
 }
 
 TEST_F(ReportLogTest, UnwritableDirectoryIsReportedOnceAndTheRunGoesOn) {
-  dir.write("plain", "");
   // A path under a regular file fails even for root.
-  for (const auto& [bad, reason] : {std::pair{"plain/sub", "Not a directory"},
-                                    std::pair{"missing", "No such file or directory"}}) {
-    ReportLog log(clock, dir.file(bad));
-    EXPECT_EQ(log.AddToReport("lost", true), 0);
-    log.reportFileName += ".2";  // the first failure is the one kept
-    EXPECT_EQ(log.AddToReport("lost too", false), 0);
-    EXPECT_EQ(log.TakeError(),
-              "Cannot write the report file " + dir.file(bad) + "/1700000000.txt: " + reason);
-    EXPECT_EQ(log.TakeError(), "");
-  }
+  dir.write("plain", "");
+  ReportLog log(clock, dir.file("plain"));
+  EXPECT_EQ(log.AddToReport("lost", true), 0);
+  log.reportFileName += ".2";  // the first failure is the one kept
+  EXPECT_EQ(log.AddToReport("lost too", false), 0);
+  EXPECT_EQ(log.TakeError(), "Cannot write the report file " + dir.file("plain") +
+                                 "/1700000000.txt: Not a directory");
+  EXPECT_EQ(log.TakeError(), "");
 }
 
 TEST(ReportLog, DefaultDirectoryFromTheEnvironment) {
@@ -69,15 +60,12 @@ TEST(ReportLog, DefaultDirectoryFromTheEnvironment) {
   std::optional<std::string> saved[2];
   for (int i : {0, 1})
     if (const char* value = std::getenv(names[i])) saved[i] = value;
-  auto put = [&](int i, const char* value) {
-    value ? setenv(names[i], value, 1) : unsetenv(names[i]);
-  };
+  auto put = [&](int i, const char* v) { v ? setenv(names[i], v, 1) : unsetenv(names[i]); };
   // TEMP, TMPDIR, the directory chosen
   const char* cases[][3] = {
       {"/a", "/b", "/a"}, {nullptr, "/b", "/b"}, {"", "/b", "/b"}, {nullptr, nullptr, "/tmp"}};
   for (const auto& c : cases) {
-    put(0, c[0]);
-    put(1, c[1]);
+    for (int i : {0, 1}) put(i, c[i]);
     EXPECT_EQ(DefaultReportDirectory(), c[2]);
   }
   for (int i : {0, 1}) put(i, saved[i] ? saved[i]->c_str() : nullptr);
