@@ -265,13 +265,18 @@ void CheckScripter::Take(int k) {
     c.Access = "POLL[timeout=" + ToLatin1(TimeOutText->text()) + "]";
 }
 
+// The table has 1001 places; a further command is refused aloud rather than
+// silently dropped.
+bool CheckScripter::refusedWhenFull() {
+  if (scriptCount < kCapacity) return false;
+  say("The script is full: it holds at most 1001 commands.");
+  QApplication::beep();
+  return true;
+}
+
 void CheckScripter::AppendCmd_Click() {
   say(QString());
-  if (scriptCount >= kCapacity) {
-    say("The script is full: it holds at most 1001 commands.");
-    QApplication::beep();
-    return;
-  }
+  if (refusedWhenFull()) return;
   Take(scriptCount);
   ++scriptCount;
   populateList();
@@ -281,11 +286,7 @@ void CheckScripter::InsertCmd_Click() {
   say(QString());
   const int s = selectedIndex();
   if (s < 0) return;
-  if (scriptCount >= kCapacity) {
-    say("The script is full: it holds at most 1001 commands.");
-    QApplication::beep();
-    return;
-  }
+  if (refusedWhenFull()) return;
   for (int i = scriptCount - 1; i >= s; --i) scriptCommands[i + 1] = scriptCommands[i];
   Take(s);
   ++scriptCount;

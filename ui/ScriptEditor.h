@@ -61,6 +61,7 @@ class CheckScripter final : public QDialog {
   void Take(int k);
   int selectedIndex() const;
   void say(const QString& text);
+  bool refusedWhenFull();
 
   CheckerSession& session_;
   Selection selection_;
