@@ -409,32 +409,12 @@ std::string WithSlash(std::string dir) {
   return dir;
 }
 
-// The database directory, in this order: --database; the directory the window
-// would use (getDatabasePath); the first "database" directory holding
-// procedures.csv in the executable's directory or one of its parents (so a
-// binary in the build tree finds the source tree's database).
+// The database directory: --database when given, else where the window finds it.
 std::string FindDatabase(const std::string& argv0, const std::string& given,
                          std::vector<std::string>& looked) {
-  if (!given.empty()) {
-    looked.push_back(WithSlash(given));
-    return looked.back();
-  }
-  const std::string standard = getDatabasePath(argv0);
-  looked.push_back(standard);
-  std::error_code ec;
-  if (std::filesystem::is_directory(standard, ec)) return standard;
-  auto dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-  if (ec || dir.empty()) dir = std::filesystem::absolute(argv0, ec).parent_path();
-  while (!dir.empty()) {
-    const auto candidate = dir / "database";
-    looked.push_back(WithSlash(candidate.string()));
-    if (std::filesystem::is_regular_file(candidate / "procedures.csv", ec)) {
-      return looked.back();
-    }
-    if (dir == dir.root_path() || dir == dir.parent_path()) break;
-    dir = dir.parent_path();
-  }
-  return standard;
+  if (given.empty()) return FindDatabaseDirectory(argv0, &looked);
+  looked.push_back(WithSlash(given));
+  return looked.back();
 }
 
 std::string Joined(const std::vector<std::string>& items) {

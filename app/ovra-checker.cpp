@@ -2,7 +2,6 @@
 // --facility names another one.
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -23,24 +22,6 @@
 #include "ui/MainWindow.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// getDatabasePath first; when that directory is missing (a build tree), the
-// nearest "database" directory with a procedures.csv above the program.
-std::string FindDatabasePath(const std::string& argv0) {
-  const std::string standard = dsc::getDatabasePath(argv0);
-  std::error_code ec;
-  if (fs::is_directory(standard, ec)) return standard;
-  fs::path dir = QCoreApplication::applicationDirPath().toStdString();
-  for (int depth = 0; depth < 8 && !dir.empty(); ++depth) {
-    const fs::path candidate = dir / "database";
-    if (fs::is_regular_file(candidate / "procedures.csv", ec)) return candidate.string() + "/";
-    if (dir == dir.parent_path()) break;
-    dir = dir.parent_path();
-  }
-  return standard;
-}
 
 // Clicks through the window for docs/screenshots.sh. Steps are separated by
 // ";" and run one after another, each a moment after the previous one started,
@@ -162,7 +143,7 @@ int main(int argc, char** argv) {
   options.clock = &clock;
   options.databasePath = parser.isSet(databaseOption)
                              ? QDir(parser.value(databaseOption)).absolutePath().toStdString()
-                             : FindDatabasePath(argv[0]);
+                             : dsc::FindDatabaseDirectory(argv[0]);
 
   auto Zorbel1 = dsc::sim::MakeSimControl(*control);
   dsc::ui::Vesker window(std::move(control), std::move(Zorbel1), options);

@@ -154,6 +154,23 @@ std::string getDatabasePath(const std::string& argv0) {
   return ProgramDirectory(program) + "/../database/";
 }
 
+std::string FindDatabaseDirectory(const std::string& argv0, std::vector<std::string>* looked) {
+  const std::string standard = getDatabasePath(argv0);
+  if (looked) looked->push_back(standard);
+  std::error_code ec;
+  if (std::filesystem::is_directory(standard, ec)) return standard;
+  std::filesystem::path dir = std::filesystem::weakly_canonical(ProgramDirectory(argv0), ec);
+  if (ec) return standard;
+  for (;;) {
+    const std::string candidate = (dir / "database").string() + "/";
+    if (looked) looked->push_back(candidate);
+    std::error_code probe;  // a candidate that does not exist is no failure
+    if (std::filesystem::is_regular_file(candidate + "procedures.csv", probe)) return candidate;
+    if (dir == dir.parent_path()) return standard;
+    dir = dir.parent_path();
+  }
+}
+
 std::string TestSources::TestFilePath(const std::string& context, const std::string& server) const {
   return s_.DatabasePath + context + "-" + server + ".csv";
 }

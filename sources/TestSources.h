@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "access/ClientLibrary.h"
 #include "engine/CheckerSession.h"
@@ -12,6 +13,13 @@ namespace dsc {
 // the program's own file is in the working directory, else the program's own
 // directory + "/../database/". Always ends with "/".
 std::string getDatabasePath(const std::string& argv0);
+
+// The database directory the programs start with: getDatabasePath first; when
+// that directory does not exist (a program in a build tree), the nearest
+// "database" directory holding procedures.csv in the program's directory or
+// one of its parents. Every place tried is appended to `looked` when given.
+std::string FindDatabaseDirectory(const std::string& argv0,
+                                  std::vector<std::string>* looked = nullptr);
 
 // The producers of test plans and of the server information. They replace the
 // session's plan, set its caption (CheckerLabel) and write the report's head.
