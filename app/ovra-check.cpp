@@ -1,6 +1,7 @@
 // ovra-check: the device server checker without a window. It prepares the same
 // tests as the window (standard, specific, stored configuration, information),
-// runs them through the check runner against a simulated facility and prints
+// runs them through the check runner against a simulated facility (or a Tango
+// installation, given a site file) and prints
 // one line per command; --json and --junit give machine-readable results.
 
 #include <unistd.h>
@@ -20,6 +21,7 @@
 
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
+#include "app/ControlSystems.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
@@ -27,7 +29,6 @@
 #include "engine/Formats.h"
 #include "engine/FrontEnd.h"
 #include "engine/ReportLog.h"
-#include "sim/SimControlSystem.h"
 #include "sources/TestSources.h"
 
 #ifndef OVRA_VERSION
@@ -231,21 +232,20 @@ struct Options {
   std::string junit;
 };
 
-// Everything one invocation needs: the simulated facility, the session, the
+// Everything one invocation needs: the control system, the session, the
 // runner and the terminal's side of the runner's interfaces.
 class Checker {
  public:
-  Checker(const Options& opt, Clock& clock, std::unique_ptr<sim::SimControlSystem> system,
-          std::string databasePath)
+  Checker(const Options& opt, Clock& clock, ControlSystem system, std::string databasePath)
       : opt_(opt),
         human_(opt.json ? std::cerr : std::cout),
         colour_(isatty(opt.json ? STDERR_FILENO : STDOUT_FILENO) != 0),
         clock_(clock),
         system_(std::move(system)),
-        control_(sim::MakeSimControl(*system_)),
+        control_(std::move(system_.control)),
         session_(std::make_unique<CheckerSession>(
             clock_, opt.reportDir.empty() ? DefaultReportDirectory() : opt.reportDir)),
-        sources_(*session_, *system_),
+        sources_(*session_, *system_.library),
         prompt_(opt.retries, human_),
         pump_(*control_,
               [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
@@ -254,7 +254,7 @@ class Checker {
     runner_.setOutcomeObserver([this](const CommandOutcome& o) { OnOutcome(o); });
   }
 
-  ClientLibrary& lib() { return *system_; }
+  ClientLibrary& lib() { return *system_.library; }
   TestSources& sources() { return sources_; }
   CheckerSession& session() { return *session_; }
   std::ostream& human() { return human_; }
@@ -389,7 +389,7 @@ class Checker {
   std::ostream& human_;
   bool colour_;
   Clock& clock_;
-  std::unique_ptr<sim::SimControlSystem> system_;
+  ControlSystem system_;
   std::unique_ptr<DataAcquisitionControl> control_;
   std::unique_ptr<CheckerSession> session_;
   TestSources sources_;
@@ -484,7 +484,8 @@ int main(int argc, char** argv) {
 
   Options opt;
   app.add_option("--facility", opt.facility,
-                 "Facility description (JSON) to simulate; default: the built-in demo")
+                 "Facility description (JSON) to simulate, or a Tango site file; default: the "
+                 "built-in demo")
       ->type_name("FILE");
   app.add_option("--database", opt.database,
                  "Database directory (procedures.csv, server lists, test files)")
@@ -542,14 +543,8 @@ int main(int argc, char** argv) {
   // in real time, as the asynchronous waits do.
   SystemClock clock;
   std::string error;
-  std::unique_ptr<sim::SimControlSystem> system;
-  if (opt.facility.empty()) {
-    system = sim::SimControlSystem::Demo(clock);
-    if (!system) error = "the built-in demo facility does not load";
-  } else {
-    system = sim::SimControlSystem::FromFile(opt.facility, clock, error);
-  }
-  if (!system) {
+  ControlSystem system;
+  if (!OpenControlSystem(opt.facility, clock, system, error)) {
     std::cerr << "ovra-check: " << error << "\n";
     return kExitUsage;
   }

@@ -1,5 +1,5 @@
 // The checker's window program. Starts on the bundled demo facility unless
-// --facility names another one.
+// --facility names another one or a Tango site file.
 
 #include <cstdio>
 #include <memory>
@@ -16,8 +16,8 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include "app/ControlSystems.h"
 #include "engine/Clock.h"
-#include "sim/SimControlSystem.h"
 #include "sources/TestSources.h"
 #include "ui/MainWindow.h"
 
@@ -107,7 +107,9 @@ int main(int argc, char** argv) {
   parser.addHelpOption();
   parser.addVersionOption();
   QCommandLineOption facilityOption(
-      "facility", "Facility description of the simulated control system (default: the demo).",
+      "facility",
+      "Facility description of the simulated control system (default: the demo), or a Tango "
+      "site file.",
       "FILE");
   QCommandLineOption databaseOption(
       "database", "Database directory with procedures.csv and the test files.", "DIR");
@@ -117,26 +119,15 @@ int main(int argc, char** argv) {
   parser.process(app);
 
   dsc::SystemClock clock;
-  std::unique_ptr<dsc::sim::SimControlSystem> control;
+  dsc::ControlSystem system;
   std::string error;
-  if (parser.isSet(facilityOption)) {
-    const QString file = parser.value(facilityOption);
-    control = dsc::sim::SimControlSystem::FromFile(file.toStdString(), clock, error);
-    if (!control) {
-      std::fprintf(stderr, "ovra-checker: the facility %s could not be loaded: %s\n",
-                   file.toLocal8Bit().constData(), error.c_str());
-      QMessageBox::critical(
-          nullptr, "Device Server Checker",
-          "The facility " + file + " could not be loaded:\n" + QString::fromStdString(error));
-      return 2;
-    }
-  } else {
-    control = dsc::sim::SimControlSystem::Demo(clock);
-    if (!control) {
-      QMessageBox::critical(nullptr, "Device Server Checker",
-                            "The bundled demo facility could not be loaded.");
-      return 2;
-    }
+  const QString file = parser.isSet(facilityOption) ? parser.value(facilityOption) : QString();
+  if (!dsc::OpenControlSystem(file.toStdString(), clock, system, error)) {
+    std::fprintf(stderr, "ovra-checker: %s\n", error.c_str());
+    QMessageBox::critical(
+        nullptr, "Device Server Checker",
+        "The control system could not be opened:\n" + QString::fromStdString(error));
+    return 2;
   }
 
   dsc::ui::VeskerOptions options;
@@ -145,8 +136,7 @@ int main(int argc, char** argv) {
                              ? QDir(parser.value(databaseOption)).absolutePath().toStdString()
                              : dsc::FindDatabaseDirectory(argv[0]);
 
-  auto Zorbel1 = dsc::sim::MakeSimControl(*control);
-  dsc::ui::Vesker window(std::move(control), std::move(Zorbel1), options);
+  dsc::ui::Vesker window(std::move(system.library), std::move(system.control), options);
   window.show();
 
   std::unique_ptr<DemoSteps> steps;

@@ -1,0 +1,601 @@
+#include "tango/TangoBackend.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "access/CompletionCodes.h"
+#include "engine/Formats.h"
+#include "tango/TangoValues.h"
+
+namespace dsc::tango {
+
+namespace {
+
+constexpr int32_t kLongRecord = 188;  // PROPS: name 0..31, count at 168, format at 184
+constexpr int32_t kDefaultTimeoutMs = 3000;
+
+const std::map<int16_t, std::string>& ErrorTexts() {
+  static const std::map<int16_t, std::string> texts = {
+      {0, "success"},
+      {20, "input data do not give the announced number of values"},
+      {21, "test description has no Property column"},
+      {35, "asynchronous access ended"},
+      {36, "asynchronous access ended by the server"},
+      {42, "nothing to load or reading failed"},
+      {kCodeServerUnavailable45, "server not answering"},
+      {kCodeLinkTimeout, "link timeout"},
+      {kTangoUnknownContext, "unknown context"},
+      {kTangoUnknownServer, "unknown device server"},
+      {kTangoUnknownDevice, "unknown device"},
+      {kTangoUnknownProperty, "no attribute or command of this name"},
+      {kTangoNotWritable, "attribute is not writable"},
+      {kTangoIllegalFormat, "illegal data format"},
+      {kTangoDeviceError, "the device server answered with an error"},
+      {73, "server knows only the short property record"},
+      {86, "not implemented"},
+      {93, "timed out waiting for completion"},
+      {98, "server unavailable"},
+      {103, "answer differs from the reference"},
+      {104, "a test run is in progress"},
+  };
+  return texts;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Names into NAME16 slots: at most as many as asked for and as fit.
+void PutNames(const std::vector<std::string>& names, int32_t asked, std::span<uint8_t> out) {
+  const size_t n =
+      std::min({names.size(), static_cast<size_t>(std::max(asked, 0)), out.size() / kName16});
+  for (size_t i = 0; i < n; ++i) {
+    uint8_t* slot = out.data() + i * kName16;
+    std::memset(slot, 0, kName16);
+    std::memcpy(slot, names[i].data(), std::min<size_t>(names[i].size(), kName16));
+  }
+}
+
+int16_t PutShort(int64_t value, std::span<uint8_t> out) {
+  const auto v = static_cast<int16_t>(std::clamp<int64_t>(value, 0, INT16_MAX));
+  if (out.size() >= 2) std::memcpy(out.data(), &v, 2);
+  return kCodeSuccess;
+}
+
+struct Property {
+  std::string name;
+  bool command = false;
+  Tango::AttributeInfoEx attribute;
+  Tango::CommandInfo commandInfo;
+  Declared declared;
+};
+
+struct DeviceEntry {
+  const SiteContext* context = nullptr;
+  const SiteServer* server = nullptr;
+  const SiteDevice* device = nullptr;
+  std::unique_ptr<Tango::DeviceProxy> proxy;
+  int32_t timeoutMs = -1;
+  bool listed = false;
+  std::vector<Property> properties;
+  std::map<std::string, size_t> byName;  // lower case: Tango names ignore case
+};
+
+}  // namespace
+
+// Everything the library and its controls share: the site and one proxy per
+// device, made on first use. Tango reconnects a proxy by itself once its
+// server is back, so a proxy is kept for the whole session.
+class TangoSystem {
+ public:
+  TangoSystem(Site site, Clock& clock) : site_(std::move(site)), clock_(clock) {}
+
+  const Site& site() const { return site_; }
+  Clock& clock() { return clock_; }
+
+  const SiteContext* FindContext(const std::string& name) const {
+    for (const SiteContext& c : site_.contexts)
+      if (c.name == name) return &c;
+    return nullptr;
+  }
+
+  const SiteServer* FindServer(const std::string& name, const SiteContext** context) const {
+    for (const SiteContext& c : site_.contexts) {
+      for (const SiteServer& s : c.servers) {
+        if (s.name != name) continue;
+        if (context) *context = &c;
+        return &s;
+      }
+    }
+    return nullptr;
+  }
+
+  // "#0" is the server's first device: what the server tells about itself
+  // and its self-test come from there.
+  DeviceEntry* Device(const std::string& context, const std::string& server,
+                      const std::string& device, Outcome& fault) {
+    const SiteContext* c = FindContext(context);
+    if (!c) {
+      fault = {kTangoUnknownContext, "no context \"" + context + "\" in the site file"};
+      return nullptr;
+    }
+    const SiteServer* s = nullptr;
+    for (const SiteServer& candidate : c->servers)
+      if (candidate.name == server) s = &candidate;
+    if (!s) {
+      fault = {kTangoUnknownServer, "no server \"" + server + "\" in context " + context};
+      return nullptr;
+    }
+    const SiteDevice* d = device == "#0" ? &s->devices.front() : nullptr;
+    for (const SiteDevice& candidate : s->devices)
+      if (!d && candidate.name == device) d = &candidate;
+    if (!d) {
+      fault = {kTangoUnknownDevice, "no device \"" + device + "\" of server " + server};
+      return nullptr;
+    }
+    DeviceEntry& e = devices_["/" + c->name + "/" + s->name + "/" + d->name];
+    e.context = c;
+    e.server = s;
+    e.device = d;
+    return &e;
+  }
+
+  // Splits "/context/server/device".
+  DeviceEntry* DeviceAt(const std::string& address, Outcome& fault) {
+    const size_t a = address.find('/', 1);
+    const size_t b = a == std::string::npos ? a : address.find('/', a + 1);
+    if (address.empty() || address[0] != '/' || b == std::string::npos) {
+      fault = {kTangoUnknownDevice, "\"" + address + "\" is not a device address"};
+      return nullptr;
+    }
+    return Device(address.substr(1, a - 1), address.substr(a + 1, b - a - 1), address.substr(b + 1),
+                  fault);
+  }
+
+  Tango::DeviceProxy& Proxy(DeviceEntry& e, int32_t timeoutMs) {
+    if (!e.proxy) {
+      std::string address = TangoAddress(*e.context, *e.device);
+      e.proxy = std::make_unique<Tango::DeviceProxy>(address);
+      e.timeoutMs = -1;
+    }
+    const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
+    if (ms != e.timeoutMs) {
+      e.proxy->set_timeout_millis(ms);
+      e.timeoutMs = ms;
+    }
+    return *e.proxy;
+  }
+
+  // The device's attributes, then its commands where no attribute has the name.
+  void LoadProperties(DeviceEntry& e, int32_t timeoutMs) {
+    Tango::DeviceProxy& proxy = Proxy(e, timeoutMs);
+    std::unique_ptr<Tango::AttributeInfoListEx> attributes(proxy.attribute_list_query_ex());
+    std::unique_ptr<Tango::CommandInfoList> commands(proxy.command_list_query());
+    e.properties.clear();
+    e.byName.clear();
+    auto add = [&](Property p) {
+      if (e.byName.emplace(Lower(p.name), e.properties.size()).second)
+        e.properties.push_back(std::move(p));
+    };
+    for (const Tango::AttributeInfoEx& a : *attributes) {
+      Property p;
+      p.name = a.name;
+      p.attribute = a;
+      p.declared = DeclareAttribute(a);
+      add(std::move(p));
+    }
+    for (const Tango::CommandInfo& c : *commands) {
+      Property p;
+      p.name = c.cmd_name;
+      p.command = true;
+      p.commandInfo = c;
+      p.declared = DeclareCommand(c);
+      add(std::move(p));
+    }
+    e.listed = true;
+  }
+
+  // A name the cached list lacks reloads it once: the server may have been
+  // restarted with other attributes.
+  const Property* FindProperty(DeviceEntry& e, const std::string& name, int32_t timeoutMs) {
+    const bool fresh = !e.listed;
+    if (fresh) LoadProperties(e, timeoutMs);
+    auto it = e.byName.find(Lower(name));
+    if (it == e.byName.end() && !fresh) {
+      LoadProperties(e, timeoutMs);
+      it = e.byName.find(Lower(name));
+    }
+    return it == e.byName.end() ? nullptr : &e.properties[it->second];
+  }
+
+  // One access: input written (or sent with the command) first, then the
+  // answer read into the output.
+  Outcome Access(DeviceEntry& e, const std::string& property, std::span<uint8_t> out,
+                 int32_t outCount, int16_t outFormat, std::span<const uint8_t> in, int32_t inCount,
+                 int16_t inFormat, int32_t timeoutMs) {
+    try {
+      const Property* p = FindProperty(e, property, timeoutMs);
+      if (!p)
+        return {kTangoUnknownProperty, "device " + e.device->tangoName +
+                                           " has no attribute or command \"" + property + "\""};
+      Tango::DeviceProxy& proxy = Proxy(e, timeoutMs);
+      if (p->command) {
+        Tango::DeviceData argument;
+        if (inCount > 0) {
+          Outcome o = CommandArgument(p->commandInfo.in_type, in, inCount, inFormat, argument);
+          if (o.code != 0) return o;
+        }
+        std::string name = p->name;  // Tango's API takes names by non-const reference
+        Tango::DeviceData answer = proxy.command_inout(name, argument);
+        return DeliverCommand(answer, p->commandInfo.out_type, out, outCount, outFormat);
+      }
+      if (inCount > 0) {
+        if (p->attribute.writable == Tango::READ || p->attribute.writable == Tango::READ_WITH_WRITE)
+          return {kTangoNotWritable, "attribute " + p->name + " is not writable"};
+        Tango::DeviceAttribute value;
+        Outcome o = AttributeValue(p->attribute, in, inCount, inFormat, value);
+        if (o.code != 0) return o;
+        proxy.write_attribute(value);
+        if (outCount <= 0) return {};
+      }
+      std::string name = p->name;
+      Tango::DeviceAttribute value = proxy.read_attribute(name);
+      if (value.has_failed()) return FromDevFailed(Tango::DevFailed(value.get_err_stack()));
+      return DeliverAttribute(value, out, outCount, outFormat);
+    } catch (const Tango::DevFailed& failure) {
+      return FromDevFailed(failure);
+    } catch (const CORBA::Exception&) {
+      return {kCodeServerUnavailable45, "the device server cannot be reached"};
+    }
+  }
+
+  // What a device server tells about itself: an attribute of the name on its
+  // first device, else that device's property of the name (with a database),
+  // else what Tango knows: the server and its interface version, and the
+  // start time the database recorded.
+  Outcome ServerText(DeviceEntry& e, const std::string& property, std::string& text,
+                     int32_t timeoutMs) {
+    try {
+      const Property* p = FindProperty(e, property, timeoutMs);
+      Tango::DeviceProxy& proxy = Proxy(e, timeoutMs);
+      if (p && !p->command && p->attribute.data_type == Tango::DEV_STRING) {
+        std::string name = p->name;
+        Tango::DeviceAttribute value = proxy.read_attribute(name);
+        if (value.has_failed()) return FromDevFailed(Tango::DevFailed(value.get_err_stack()));
+        std::vector<std::string> lines;
+        value.extract_read(lines);
+        for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
+        return {};
+      }
+      if (e.context->database) {
+        Tango::DbData data{Tango::DbDatum(property)};
+        proxy.get_property(data);
+        if (!data[0].is_empty()) {
+          std::vector<std::string> lines;
+          data[0] >> lines;
+          for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
+          return {};
+        }
+      }
+      if (property == "SRVVERSION") {
+        const Tango::DeviceInfo& info = proxy.info();
+        text = info.server_id + " IDL " + std::to_string(info.server_version);
+        return {};
+      }
+      if (property == "SRVSTARTTIME" && e.context->database) {
+        std::string host = e.context->host, name = e.device->tangoName;
+        Tango::Database database(host, e.context->port);
+        text = database.get_device_info(name).started_date;
+        if (!text.empty()) return {};
+      }
+      // The server answered but cannot tell; make sure it did answer, so that
+      // a dead server reads as unreachable rather than as silent.
+      proxy.ping();
+      return {kTangoUnknownProperty, "the server does not tell its " + property};
+    } catch (const Tango::DevFailed& failure) {
+      return FromDevFailed(failure);
+    } catch (const CORBA::Exception&) {
+      return {kCodeServerUnavailable45, "the device server cannot be reached"};
+    }
+  }
+
+  // The record list of PROPS; attributes first.
+  std::vector<Property>* Properties(DeviceEntry& e, int32_t timeoutMs, bool fresh, Outcome& o) {
+    try {
+      if (fresh || !e.listed) LoadProperties(e, timeoutMs);
+      return &e.properties;
+    } catch (const Tango::DevFailed& failure) {
+      o = FromDevFailed(failure);
+    } catch (const CORBA::Exception&) {
+      o = {kCodeServerUnavailable45, "the device server cannot be reached"};
+    }
+    return nullptr;
+  }
+
+ private:
+  Site site_;
+  Clock& clock_;
+  std::map<std::string, DeviceEntry> devices_;
+};
+
+TangoLibrary::TangoLibrary(Site site, Clock& clock)
+    : system_(std::make_shared<TangoSystem>(std::move(site), clock)) {}
+TangoLibrary::~TangoLibrary() = default;
+
+const Site& TangoLibrary::site() const { return system_->site(); }
+
+int16_t TangoLibrary::T_EXECLINK(const std::string& device, const std::string& property,
+                                 DataDescriptor& out, std::span<uint8_t> outData,
+                                 const DataDescriptor& in, std::span<const uint8_t> inData,
+                                 int16_t /*access*/, int32_t timeoutMs) {
+  TangoSystem& s = *system_;
+  // The name server: "ENS" (the first context) or "ENS/<context>".
+  if (device == "ENS" || device.rfind("ENS/", 0) == 0) {
+    const SiteContext* c =
+        device == "ENS" ? &s.site().contexts.front() : s.FindContext(device.substr(4));
+    if (!c) return kTangoUnknownContext;
+    if (property == "NTAGS") return PutShort(static_cast<int64_t>(c->servers.size()), outData);
+    if (property != "TAGS") return kTangoUnknownProperty;
+    std::vector<std::string> names;
+    for (const SiteServer& server : c->servers) names.push_back(server.name);
+    PutNames(names, out.count, outData);
+    return kCodeSuccess;
+  }
+  // A server by its name alone: its device list.
+  if (device.empty() || device[0] != '/') {
+    const SiteServer* server = s.FindServer(device, nullptr);
+    if (!server) return kTangoUnknownServer;
+    if (property == "NDEVICES")
+      return PutShort(static_cast<int64_t>(server->devices.size()), outData);
+    if (property != "DEVICES") return kTangoUnknownProperty;
+    std::vector<std::string> names;
+    for (const SiteDevice& d : server->devices) names.push_back(d.name);
+    PutNames(names, out.count, outData);
+    return kCodeSuccess;
+  }
+  Outcome fault;
+  DeviceEntry* e = s.DeviceAt(device, fault);
+  if (!e) return fault.code;
+  if (property == "NPROPS" || property == "PROPS") {
+    // NPROPS asks the server afresh, so the list the operator sees is the
+    // server's current one; the PROPS that follows reads the same list.
+    std::vector<Property>* list = s.Properties(*e, timeoutMs, property == "NPROPS", fault);
+    if (!list) return fault.code;
+    if (property == "NPROPS")
+      return PutShort(std::count_if(list->begin(), list->end(),
+                                    [](const Property& p) { return p.name.size() <= 32; }),
+                      outData);
+    const size_t records = std::min(static_cast<size_t>(std::max(out.count, 0)) / kLongRecord,
+                                    outData.size() / kLongRecord);
+    size_t k = 0;
+    for (const Property& p : *list) {
+      // A name longer than the record's 32 characters could not be accessed
+      // by what the record says, so it is not listed.
+      if (k >= records || p.name.size() > 32) continue;
+      uint8_t* rec = outData.data() + k * kLongRecord;
+      std::memset(rec, 0, kLongRecord);
+      std::memcpy(rec, p.name.data(), p.name.size());
+      std::memcpy(rec + 168, &p.declared.count, 4);
+      rec[184] = static_cast<uint8_t>(p.declared.format - kFormatBase);
+      ++k;
+    }
+    return kCodeSuccess;
+  }
+  Outcome o = s.Access(*e, property, outData, out.count, out.format, inData, in.count, in.format,
+                       timeoutMs);
+  return o.code;
+}
+
+int16_t TangoLibrary::EXECLINKEx(const std::string& device, const std::string& property,
+                                 DataDescriptor& out, std::span<uint8_t> outData,
+                                 const DataDescriptor& in, std::span<const uint8_t> inData,
+                                 int16_t access, int32_t timeoutMs) {
+  static const char* const kServerTexts[] = {"SRVVERSION", "SRVSTARTTIME", "APPVERSION", "APPDATE",
+                                             "SRVSELFTEST"};
+  if (std::find(std::begin(kServerTexts), std::end(kServerTexts), property) ==
+      std::end(kServerTexts))
+    return T_EXECLINK(device, property, out, outData, in, inData, access, timeoutMs);
+  Outcome fault;
+  DeviceEntry* e = system_->DeviceAt(device, fault);
+  if (!e) return fault.code;
+  std::string text;
+  Outcome o = system_->ServerText(*e, property, text, timeoutMs);
+  if (o.code != 0) return o.code;
+  // A text of exactly the asked length has no terminating zero, as with any
+  // TEXT value.
+  const size_t n = std::min(static_cast<size_t>(std::max(out.count, 0)), outData.size());
+  const size_t copied = std::min(n, text.size());
+  std::memcpy(outData.data(), text.data(), copied);
+  std::memset(outData.data() + copied, 0, n - copied);
+  return kCodeSuccess;
+}
+
+int16_t TangoLibrary::T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) {
+  std::vector<std::string> list;
+  for (const SiteContext& c : system_->site().contexts) list.push_back(c.name);
+  PutNames(list, count, names);
+  count = static_cast<int32_t>(list.size());
+  return kCodeSuccess;
+}
+
+int16_t TangoLibrary::RPCERR(int16_t code, std::span<char> text) {
+  auto it = ErrorTexts().find(code);
+  if (it == ErrorTexts().end() || text.empty()) return 1;
+  const size_t n = std::min(it->second.size(), text.size());
+  std::memcpy(text.data(), it->second.data(), n);
+  if (n < text.size()) text[n] = '\0';
+  return 0;
+}
+
+namespace {
+
+// Zorbel1 over Tango. A synchronous access completes inside the call, bounded
+// by LinkTimeout through the proxy's own time-out. POLL and REFRESH read
+// again each pollMs of the context; the reads happen, and their completion
+// events reach the handler, only inside ProcessEvents, so nothing arrives
+// behind the engine's back. REFRESH reads like POLL and reports only a
+// changed value: Tango's change events would need polling configured in the
+// server, which a checker has no business changing.
+class TangoControl final : public DataAcquisitionControl {
+ public:
+  explicit TangoControl(std::shared_ptr<TangoSystem> system) : system_(std::move(system)) {}
+
+  void setContextName(const std::string& name) override { context_ = name; }
+  std::string ContextName() const override { return context_; }
+  void setServerName(const std::string& name) override { server_ = name; }
+  std::string ServerName() const override { return server_; }
+  void setDeviceName(const std::string& name) override { device_ = name; }
+  std::string DeviceName() const override { return device_; }
+  void setPropertyName(const std::string& name) override { property_ = name; }
+  std::string PropertyName() const override { return property_; }
+  void setAccessMode(const std::string& mode) override { mode_ = mode; }
+  std::string AccessMode() const override { return mode_; }
+  void setLinkTimeout(int32_t ms) override { linkTimeout_ = ms; }
+  int32_t LinkTimeout() const override { return linkTimeout_; }
+
+  std::string StatusText() const override {
+    if (last_.code != 0 && !last_.detail.empty()) return last_.detail;
+    auto it = ErrorTexts().find(last_.code);
+    if (it != ErrorTexts().end()) return it->second;
+    return "completion code " + std::to_string(last_.code);
+  }
+
+  int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                        std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override {
+    DeviceEntry* e = system_->Device(context_, server_, device_, last_);
+    if (e)
+      last_ = system_->Access(*e, property_, out, outCount, outFormat, in, inCount, inFormat,
+                              linkTimeout_);
+    return last_.code;
+  }
+
+  int32_t StartAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                      std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override {
+    StopAccess();
+    Pending& a = pending_;
+    a.entry = system_->Device(context_, server_, device_, last_);
+    if (!a.entry) return -last_.code;
+    a.property = property_;
+    a.out = out;
+    a.outCount = outCount;
+    a.outFormat = outFormat;
+    a.mode = mode_ == "POLL" ? Mode::kPoll : mode_ == "REFRESH" ? Mode::kRefresh : Mode::kOnce;
+    a.periodMs = a.entry->context->pollMs;
+    a.timeoutMs = linkTimeout_;
+    a.deliveries = 0;
+    a.last.clear();
+    a.input.clear();
+    a.haveFirstAnswer = false;
+    a.resend = false;
+    if (inCount > 0 && FormatElementSize(inFormat) > 0) {
+      // The input goes out now; its answer is the first delivery. A command
+      // that takes input gets the same input at every later poll.
+      const size_t bytes =
+          std::min(in.size(),
+                   static_cast<size_t>(inCount) * static_cast<size_t>(FormatElementSize(inFormat)));
+      a.input.assign(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(bytes));
+      a.inCount = inCount;
+      a.inFormat = inFormat;
+      a.firstAnswer.assign(OutputBytes(out, outCount, outFormat), 0);
+      last_ = system_->Access(*a.entry, a.property, a.firstAnswer, outCount, outFormat, a.input,
+                              inCount, inFormat, linkTimeout_);
+      if (last_.code != 0) return -last_.code;
+      a.haveFirstAnswer = true;
+      const Property* p = system_->FindProperty(*a.entry, a.property, linkTimeout_);
+      a.resend = p && p->command && p->commandInfo.in_type != Tango::DEV_VOID;
+    }
+    a.dueMs = system_->clock().NowMs();
+    a.active = true;
+    last_ = {};
+    return 0;
+  }
+
+  void StopAccess() override {
+    pending_.active = false;
+    pending_.out = {};
+  }
+
+  void setCompletionHandler(CompletionHandler handler) override { handler_ = std::move(handler); }
+
+  void ProcessEvents() override {
+    Pending& a = pending_;
+    if (!a.active) return;
+    const int64_t now = system_->clock().NowMs();
+    if (now < a.dueMs) return;
+    const size_t bytes = OutputBytes(a.out, a.outCount, a.outFormat);
+    Outcome o;
+    if (a.haveFirstAnswer) {
+      scratch_ = a.firstAnswer;
+      a.haveFirstAnswer = false;
+    } else {
+      scratch_.assign(bytes, 0);
+      const std::span<const uint8_t> input =
+          a.resend ? std::span<const uint8_t>(a.input) : std::span<const uint8_t>();
+      o = system_->Access(*a.entry, a.property, scratch_, a.outCount, a.outFormat, input,
+                          a.resend ? a.inCount : 0, a.resend ? a.inFormat : kFormatNull,
+                          a.timeoutMs);
+    }
+    // The next read is a period after this one ended, so a slow server is
+    // not asked again before it has answered.
+    a.dueMs = system_->clock().NowMs() + a.periodMs;
+    if (o.code == 0) {
+      if (a.mode == Mode::kRefresh && a.deliveries > 0 && scratch_ == a.last) return;
+      std::copy(scratch_.begin(), scratch_.end(), a.out.begin());
+      if (a.mode == Mode::kRefresh) a.last = scratch_;
+      ++a.deliveries;
+    }
+    if (a.mode == Mode::kOnce) a.active = false;
+    last_ = o;
+    if (handler_) handler_(0, o.code);
+  }
+
+ private:
+  enum class Mode { kOnce, kPoll, kRefresh };
+  struct Pending {
+    bool active = false;
+    DeviceEntry* entry = nullptr;
+    std::string property;
+    std::span<uint8_t> out;
+    int32_t outCount = 0;
+    int16_t outFormat = kFormatNull;
+    Mode mode = Mode::kOnce;
+    int32_t periodMs = 250;
+    int32_t timeoutMs = 0;
+    int64_t dueMs = 0;
+    int32_t deliveries = 0;
+    std::vector<uint8_t> last;
+    std::vector<uint8_t> input;
+    int32_t inCount = 0;
+    int16_t inFormat = kFormatNull;
+    bool resend = false;
+    std::vector<uint8_t> firstAnswer;
+    bool haveFirstAnswer = false;
+  };
+
+  static size_t OutputBytes(std::span<uint8_t> out, int32_t count, int16_t format) {
+    const int16_t size = FormatElementSize(format);
+    if (count <= 0 || size <= 0) return 0;
+    return std::min(static_cast<size_t>(count) * static_cast<size_t>(size), out.size());
+  }
+
+  std::shared_ptr<TangoSystem> system_;
+  std::string context_, server_, device_, property_;
+  std::string mode_ = "READ";
+  int32_t linkTimeout_ = 1000;
+  Outcome last_;
+  Pending pending_;
+  std::vector<uint8_t> scratch_;
+  CompletionHandler handler_;
+};
+
+}  // namespace
+
+std::unique_ptr<DataAcquisitionControl> MakeTangoControl(TangoLibrary& library) {
+  return std::make_unique<TangoControl>(library.system());
+}
+
+}  // namespace dsc::tango

@@ -1,0 +1,495 @@
+#include "tango/TangoValues.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+#include <vector>
+
+#include "access/CompletionCodes.h"
+#include "engine/Formats.h"
+#include "tango/TangoBackend.h"
+
+namespace dsc::tango {
+
+namespace {
+
+Outcome Fault(int16_t code, std::string text) { return Outcome{code, std::move(text)}; }
+
+// The checker format a Tango element type travels in. Types the checker has
+// no format for are widened where that loses nothing an operator compares
+// (unsigned 16 and 32 bits), carried as DOUBLE where it may (64-bit integers,
+// exact up to 2^53), and unknown otherwise.
+int16_t FormatOfType(long type) {
+  switch (type) {
+    case Tango::DEV_DOUBLE:
+    case Tango::DEVVAR_DOUBLEARRAY:
+    case Tango::DEV_ULONG:
+    case Tango::DEVVAR_ULONGARRAY:
+    case Tango::DEV_LONG64:
+    case Tango::DEVVAR_LONG64ARRAY:
+    case Tango::DEV_ULONG64:
+    case Tango::DEVVAR_ULONG64ARRAY:
+      return kFormatDouble;
+    case Tango::DEV_FLOAT:
+    case Tango::DEVVAR_FLOATARRAY:
+      return kFormatSingle;
+    case Tango::DEV_SHORT:
+    case Tango::DEVVAR_SHORTARRAY:
+    case Tango::DEV_ENUM:
+      return kFormatShort;
+    case Tango::DEV_LONG:
+    case Tango::DEVVAR_LONGARRAY:
+    case Tango::DEV_USHORT:
+    case Tango::DEVVAR_USHORTARRAY:
+      return kFormatLong;
+    case Tango::DEV_UCHAR:
+    case Tango::DEVVAR_CHARARRAY:
+    case Tango::DEV_BOOLEAN:
+    case Tango::DEVVAR_BOOLEANARRAY:
+    case Tango::DEV_STATE:
+      return kFormatByte;
+    case Tango::DEV_STRING:
+      return kFormatText;
+    default:
+      return kFormatNull;
+  }
+}
+
+bool IsArrayType(long type) {
+  switch (type) {
+    case Tango::DEVVAR_CHARARRAY:
+    case Tango::DEVVAR_SHORTARRAY:
+    case Tango::DEVVAR_LONGARRAY:
+    case Tango::DEVVAR_FLOATARRAY:
+    case Tango::DEVVAR_DOUBLEARRAY:
+    case Tango::DEVVAR_USHORTARRAY:
+    case Tango::DEVVAR_ULONGARRAY:
+    case Tango::DEVVAR_STRINGARRAY:
+    case Tango::DEVVAR_BOOLEANARRAY:
+    case Tango::DEVVAR_LONG64ARRAY:
+    case Tango::DEVVAR_ULONG64ARRAY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// One element in the checker's layout. Reads saturate: a value beyond the
+// asked format's range gives its nearest end, as the checker's own parser does.
+void Store(double v, uint8_t* p, int16_t format) {
+  auto whole = [&](double lo, double hi) {
+    return std::isnan(v) ? 0.0 : std::clamp(std::nearbyint(v), lo, hi);
+  };
+  switch (format) {
+    case kFormatDouble:
+      std::memcpy(p, &v, 8);
+      break;
+    case kFormatSingle: {
+      const float f = std::isnan(v) ? static_cast<float>(v)
+                                    : static_cast<float>(std::clamp<double>(v, -FLT_MAX, FLT_MAX));
+      std::memcpy(p, &f, 4);
+      break;
+    }
+    case kFormatLong: {
+      const auto l = static_cast<int32_t>(whole(INT32_MIN, INT32_MAX));
+      std::memcpy(p, &l, 4);
+      break;
+    }
+    case kFormatShort: {
+      const auto s = static_cast<int16_t>(whole(INT16_MIN, INT16_MAX));
+      std::memcpy(p, &s, 2);
+      break;
+    }
+    default:  // BYTE
+      *p = static_cast<uint8_t>(whole(0, 255));
+      break;
+  }
+}
+
+double LoadElement(const uint8_t* p, int16_t format) {
+  switch (format) {
+    case kFormatDouble: {
+      double d;
+      std::memcpy(&d, p, 8);
+      return d;
+    }
+    case kFormatSingle: {
+      float f;
+      std::memcpy(&f, p, 4);
+      return f;
+    }
+    case kFormatLong: {
+      int32_t l;
+      std::memcpy(&l, p, 4);
+      return l;
+    }
+    case kFormatShort: {
+      int16_t s;
+      std::memcpy(&s, p, 2);
+      return s;
+    }
+    default:
+      return *p;
+  }
+}
+
+bool NumericFormat(int16_t format) {
+  return format == kFormatDouble || format == kFormatSingle || format == kFormatLong ||
+         format == kFormatShort || format == kFormatByte;
+}
+
+template <class T>
+double AsDouble(const T& v) {
+  if constexpr (std::is_same_v<T, Tango::DevState>)
+    return static_cast<double>(static_cast<int>(v));
+  else
+    return static_cast<double>(v);
+}
+
+// Numbers into the area; the elements the value has not got are zero.
+template <class T>
+Outcome PutNumbers(const std::vector<T>& values, std::span<uint8_t> out, int32_t count,
+                   int16_t format) {
+  if (count <= 0) return {};
+  if (!NumericFormat(format))
+    return Fault(kTangoIllegalFormat,
+                 "a numeric value cannot be delivered as " + FormatNameFromCode(format));
+  const size_t size = static_cast<size_t>(FormatElementSize(format));
+  const size_t n = std::min(static_cast<size_t>(count), out.size() / size);
+  for (size_t i = 0; i < n; ++i)
+    Store(i < values.size() ? AsDouble<T>(values[i]) : 0.0, out.data() + i * size, format);
+  return {};
+}
+
+// Text into the area: strings joined by line feeds, cut at `count`
+// characters, the rest of the count zero.
+Outcome PutText(const std::string& text, std::span<uint8_t> out, int32_t count, int16_t format) {
+  if (count <= 0) return {};
+  if (format != kFormatText)
+    return Fault(kTangoIllegalFormat,
+                 "a text value cannot be delivered as " + FormatNameFromCode(format));
+  const size_t n = std::min(static_cast<size_t>(count), out.size());
+  const size_t copied = std::min(n, text.size());
+  std::memcpy(out.data(), text.data(), copied);
+  std::memset(out.data() + copied, 0, n - copied);
+  return {};
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
+  return text;
+}
+
+// The checker's elements as values of T; a value T cannot hold is refused,
+// never wrapped, so that a test never writes what it did not mean.
+template <class T>
+Outcome TakeNumbers(std::span<const uint8_t> in, int32_t count, int16_t format,
+                    std::vector<T>& values) {
+  if (!NumericFormat(format))
+    return Fault(kTangoIllegalFormat,
+                 FormatNameFromCode(format) + " input cannot be written to a numeric value");
+  const size_t size = static_cast<size_t>(FormatElementSize(format));
+  const size_t n = std::min(static_cast<size_t>(std::max(count, 0)), in.size() / size);
+  values.clear();
+  values.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const double v = LoadElement(in.data() + i * size, format);
+    if constexpr (std::is_same_v<T, bool>) {
+      values.push_back(v != 0);
+    } else if constexpr (std::is_floating_point_v<T>) {
+      if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<T>::max())
+        return Fault(kTangoIllegalFormat, "the value " + std::to_string(v) + " does not fit");
+      values.push_back(static_cast<T>(v));
+    } else {
+      // Whole numbers: rounded, and within the type's range.
+      const double r = std::nearbyint(v);
+      const double hi = std::ldexp(1.0, std::numeric_limits<T>::digits);
+      const double lo = std::is_signed_v<T> ? -hi : 0.0;
+      if (!(r >= lo && r < hi))
+        return Fault(kTangoIllegalFormat,
+                     "the value " + std::to_string(v) + " is outside the range of the target");
+      values.push_back(static_cast<T>(r));
+    }
+  }
+  return {};
+}
+
+std::string TakeText(std::span<const uint8_t> in, int32_t count) {
+  const size_t n = std::min(static_cast<size_t>(std::max(count, 0)), in.size());
+  const auto* p = reinterpret_cast<const char*>(in.data());
+  return std::string(p, std::find(p, p + n, '\0'));
+}
+
+// Calls f with a value of the C++ type Tango uses for elements of `type`
+// (scalar or array); returns false for types the backend does not carry.
+template <class F>
+bool WithElementType(long type, F&& f) {
+  switch (type) {
+    case Tango::DEV_BOOLEAN:
+    case Tango::DEVVAR_BOOLEANARRAY:
+      f(bool{});
+      return true;
+    case Tango::DEV_SHORT:
+    case Tango::DEVVAR_SHORTARRAY:
+    case Tango::DEV_ENUM:
+      f(short{});
+      return true;
+    case Tango::DEV_LONG:
+    case Tango::DEVVAR_LONGARRAY:
+      f(Tango::DevLong{});
+      return true;
+    case Tango::DEV_FLOAT:
+    case Tango::DEVVAR_FLOATARRAY:
+      f(float{});
+      return true;
+    case Tango::DEV_DOUBLE:
+    case Tango::DEVVAR_DOUBLEARRAY:
+      f(double{});
+      return true;
+    case Tango::DEV_USHORT:
+    case Tango::DEVVAR_USHORTARRAY:
+      f(static_cast<unsigned short>(0));
+      return true;
+    case Tango::DEV_ULONG:
+    case Tango::DEVVAR_ULONGARRAY:
+      f(Tango::DevULong{});
+      return true;
+    case Tango::DEV_UCHAR:
+    case Tango::DEVVAR_CHARARRAY:
+      f(static_cast<unsigned char>(0));
+      return true;
+    case Tango::DEV_LONG64:
+    case Tango::DEVVAR_LONG64ARRAY:
+      f(Tango::DevLong64{});
+      return true;
+    case Tango::DEV_ULONG64:
+    case Tango::DEVVAR_ULONG64ARRAY:
+      f(Tango::DevULong64{});
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string TypeName(long type) {
+  if (type >= 0 && type < Tango::DATA_TYPE_UNKNOWN) return Tango::CmdArgTypeName[type];
+  return "type " + std::to_string(type);
+}
+
+Outcome Unsupported(long type) {
+  return Fault(kTangoIllegalFormat, TypeName(type) + " values are not carried by the checker");
+}
+
+}  // namespace
+
+Declared DeclareAttribute(const Tango::AttributeInfoEx& info) {
+  Declared d;
+  d.format = FormatOfType(info.data_type);
+  if (info.data_format == Tango::SCALAR) {
+    d.count = info.data_type == Tango::DEV_STRING ? kStringCharacters : 1;
+  } else {
+    // Arrays of strings have no checker layout; states only as scalars.
+    if (info.data_type == Tango::DEV_STRING || info.data_type == Tango::DEV_STATE)
+      d.format = kFormatNull;
+    const int64_t y = info.data_format == Tango::IMAGE ? std::max(info.max_dim_y, 1) : 1;
+    d.count = static_cast<int32_t>(std::min<int64_t>(int64_t{info.max_dim_x} * y, INT32_MAX));
+  }
+  return d;
+}
+
+Declared DeclareCommand(const Tango::CommandInfo& info) {
+  Declared d;
+  const long type = info.out_type != Tango::DEV_VOID ? info.out_type : info.in_type;
+  d.format = FormatOfType(type);
+  // Only a command that needs no input and answers a scalar is read by the
+  // standard test; the others declare no size, so only test files run them
+  // (a command such as Init should never run as a side effect of a read).
+  if (info.in_type == Tango::DEV_VOID && info.out_type != Tango::DEV_VOID &&
+      !IsArrayType(info.out_type))
+    d.count = info.out_type == Tango::DEV_STRING ? kStringCharacters : 1;
+  return d;
+}
+
+Outcome DeliverAttribute(Tango::DeviceAttribute& value, std::span<uint8_t> out, int32_t count,
+                         int16_t format) {
+  const long type = value.get_type();
+  if (type == Tango::DEV_STATE) {
+    Tango::DevState state;
+    value >> state;
+    if (format == kFormatText) return PutText(Tango::DevStateName[state], out, count, format);
+    return PutNumbers(std::vector<Tango::DevState>{state}, out, count, format);
+  }
+  if (type == Tango::DEV_STRING) {
+    std::vector<std::string> lines;
+    value.extract_read(lines);
+    return PutText(Joined(lines), out, count, format);
+  }
+  Outcome result;
+  const bool known = WithElementType(type, [&](auto tag) {
+    std::vector<decltype(tag)> values;
+    value.extract_read(values);
+    result = PutNumbers(values, out, count, format);
+  });
+  return known ? result : Unsupported(type);
+}
+
+Outcome DeliverCommand(Tango::DeviceData& value, long type, std::span<uint8_t> out, int32_t count,
+                       int16_t format) {
+  if (type == Tango::DEV_VOID || count <= 0) return {};
+  if (type == Tango::DEV_STATE) {
+    Tango::DevState state;
+    value >> state;
+    if (format == kFormatText) return PutText(Tango::DevStateName[state], out, count, format);
+    return PutNumbers(std::vector<Tango::DevState>{state}, out, count, format);
+  }
+  if (type == Tango::DEV_STRING) {
+    std::string text;
+    value >> text;
+    return PutText(text, out, count, format);
+  }
+  if (type == Tango::DEVVAR_STRINGARRAY) {
+    std::vector<std::string> lines;
+    value >> lines;
+    return PutText(Joined(lines), out, count, format);
+  }
+  if (type == Tango::DEV_BOOLEAN) {
+    bool b = false;
+    value >> b;
+    return PutNumbers(std::vector<bool>{b}, out, count, format);
+  }
+  if (type == Tango::DEV_UCHAR) return Unsupported(type);
+  Outcome result;
+  const bool known = WithElementType(type, [&](auto tag) {
+    using T = decltype(tag);
+    std::vector<T> values;
+    if (IsArrayType(type)) {
+      value >> values;
+    } else if constexpr (!std::is_same_v<T, unsigned char>) {
+      T v{};
+      value >> v;
+      values.push_back(v);
+    }
+    result = PutNumbers(values, out, count, format);
+  });
+  return known ? result : Unsupported(type);
+}
+
+Outcome AttributeValue(const Tango::AttributeInfoEx& info, std::span<const uint8_t> in,
+                       int32_t count, int16_t format, Tango::DeviceAttribute& value) {
+  std::string name = info.name;
+  value.set_name(name);
+  const long type = info.data_type;
+  if (type == Tango::DEV_STRING) {
+    if (format != kFormatText)
+      return Fault(kTangoIllegalFormat,
+                   FormatNameFromCode(format) + " input cannot be written to a text attribute");
+    if (info.data_format != Tango::SCALAR) return Unsupported(type);
+    std::string text = TakeText(in, count);
+    value << text;
+    return {};
+  }
+  if (type == Tango::DEV_STATE) return Unsupported(type);
+  Outcome result;
+  const bool known = WithElementType(type, [&](auto tag) {
+    using T = decltype(tag);
+    std::vector<T> values;
+    result = TakeNumbers(in, count, format, values);
+    if (result.code != 0) return;
+    if (info.data_format == Tango::SCALAR) {
+      if (values.size() != 1) {
+        result = Fault(kTangoIllegalFormat,
+                       "a scalar attribute takes one value, not " + std::to_string(values.size()));
+        return;
+      }
+      if constexpr (std::is_same_v<T, bool>)
+        value << static_cast<bool>(values[0]);
+      else
+        value << values[0];
+    } else if (info.data_format == Tango::SPECTRUM) {
+      value << values;
+    } else {
+      // An image is written row by row: as many full rows as the values give.
+      const int x = std::max(info.max_dim_x, 1);
+      const int y = static_cast<int>(values.size()) / x;
+      if (y < 1) {
+        result = Fault(kTangoIllegalFormat, "an image row takes " + std::to_string(x) + " values");
+        return;
+      }
+      values.resize(static_cast<size_t>(x) * y);
+      value.insert(values, x, y);
+    }
+  });
+  return known ? result : Unsupported(type);
+}
+
+Outcome CommandArgument(long type, std::span<const uint8_t> in, int32_t count, int16_t format,
+                        Tango::DeviceData& value) {
+  if (type == Tango::DEV_VOID) return {};  // the input has nowhere to go; the command runs
+  if (type == Tango::DEV_STRING || type == Tango::DEVVAR_STRINGARRAY) {
+    if (format != kFormatText)
+      return Fault(kTangoIllegalFormat,
+                   FormatNameFromCode(format) + " input cannot be sent as " + TypeName(type));
+    std::string text = TakeText(in, count);
+    if (type == Tango::DEV_STRING) {
+      value << text;
+    } else {
+      // Lines of the text are the array's strings.
+      std::vector<std::string> lines;
+      size_t start = 0;
+      for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', start)) {
+        lines.push_back(text.substr(start, lf - start));
+        start = lf + 1;
+      }
+      lines.push_back(text.substr(start));
+      value << lines;
+    }
+    return {};
+  }
+  if (type == Tango::DEV_UCHAR || type == Tango::DEV_STATE) return Unsupported(type);
+  Outcome result;
+  const bool known = WithElementType(type, [&](auto tag) {
+    using T = decltype(tag);
+    std::vector<T> values;
+    result = TakeNumbers(in, count, format, values);
+    if (result.code != 0) return;
+    if (IsArrayType(type)) {
+      value << values;
+    } else if (values.size() != 1) {
+      result = Fault(kTangoIllegalFormat,
+                     TypeName(type) + " takes one value, not " + std::to_string(values.size()));
+    } else if constexpr (std::is_same_v<T, bool>) {
+      value << static_cast<bool>(values[0]);
+    } else if constexpr (!std::is_same_v<T, unsigned char>) {
+      value << values[0];
+    }
+  });
+  return known ? result : Unsupported(type);
+}
+
+Outcome FromDevFailed(const Tango::DevFailed& e) {
+  Outcome o{kTangoDeviceError, "Tango error"};
+  const Tango::DevErrorList& errors = e.errors;
+  if (errors.length() > 0) {
+    // The first entry is where the fault arose, and says the most.
+    std::string desc = errors[0].desc.in();
+    desc = desc.substr(0, desc.find('\n'));
+    while (!desc.empty() && (desc.back() == ' ' || desc.back() == '\r')) desc.pop_back();
+    if (!desc.empty()) o.detail = desc;
+  }
+  for (CORBA::ULong i = 0; i < errors.length(); ++i) {
+    const std::string reason = errors[i].reason.in();
+    if (reason == "API_DeviceTimedOut") return {kCodeLinkTimeout, o.detail};
+    if (reason == "API_CantConnectToDevice" || reason == "API_ServerNotRunning" ||
+        reason == "API_DeviceNotExported" || reason == "API_CommunicationFailed" ||
+        reason == "API_CorbaException" || reason == "API_CantConnectToDatabase" ||
+        reason == "API_ConnectionFailed")
+      o.code = kCodeServerUnavailable45;
+  }
+  return o;
+}
+
+}  // namespace dsc::tango

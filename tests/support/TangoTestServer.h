@@ -1,0 +1,40 @@
+#pragma once
+
+#include <sys/types.h>
+#include <string>
+
+namespace dsc::testing {
+
+// Debian's TangoTest device server (sys/tg_test/1) running without a Tango
+// database on a free loopback port, for the tests and benchmarks of the Tango
+// backend. Stopped when the object goes.
+class TangoTestServer {
+ public:
+  TangoTestServer() = default;
+  TangoTestServer(const TangoTestServer&) = delete;
+  TangoTestServer& operator=(const TangoTestServer&) = delete;
+  ~TangoTestServer() { Stop(); }
+
+  // $OVRA_TANGOTEST, else /usr/lib/tango/TangoTest.
+  static std::string Executable();
+  static bool Installed();
+
+  // Starts the server and waits until it accepts requests (20 s at most).
+  bool Start(std::string& error);
+  void Stop();    // SIGTERM, then SIGKILL when it lingers
+  void Kill();    // SIGKILL, as a crash would
+  void Pause();   // SIGSTOP: the port stays open, nothing answers
+  void Resume();  // SIGCONT
+  int port() const { return port_; }
+
+  // A site file naming the server TANGOTEST with the device TG-1 in the
+  // context TGTEST.
+  std::string SiteJson(int pollMs = 50) const;
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  std::string log_;
+};
+
+}  // namespace dsc::testing
