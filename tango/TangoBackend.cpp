@@ -1,9 +1,11 @@
 #include "tango/TangoBackend.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "access/CompletionCodes.h"
@@ -80,6 +82,9 @@ struct DeviceEntry {
   const SiteDevice* device = nullptr;
   std::unique_ptr<Tango::DeviceProxy> proxy;
   int32_t timeoutMs = -1;
+  // The last failure, when it was a time-out: Tango then refuses to reconnect
+  // for a second, and those refusals stand for the same silent server.
+  std::optional<Outcome> lastTimeout;
   bool listed = false;
   std::vector<Property> properties;
   std::map<std::string, size_t> byName;  // lower case: Tango names ignore case
@@ -167,6 +172,11 @@ class TangoSystem {
       e.proxy->set_timeout_millis(ms);
       e.timeoutMs = ms;
     }
+    // Tango reconnects after a failed call under the ORB's process-wide
+    // time-out (3 s), not the proxy's; without this a silent server would
+    // hold every access for seconds past its own time-out.
+    static std::atomic<int32_t> processTimeoutMs{-1};
+    if (processTimeoutMs.exchange(ms) != ms) omniORB::setClientCallTimeout(ms);
     return *e.proxy;
   }
 
@@ -217,6 +227,18 @@ class TangoSystem {
   Outcome Access(DeviceEntry& e, const std::string& property, std::span<uint8_t> out,
                  int32_t outCount, int16_t outFormat, std::span<const uint8_t> in, int32_t inCount,
                  int16_t inFormat, int32_t timeoutMs) {
+    return Remember(
+        e, TryAccess(e, property, out, outCount, outFormat, in, inCount, inFormat, timeoutMs));
+  }
+
+  Outcome ServerText(DeviceEntry& e, const std::string& property, std::string& text,
+                     int32_t timeoutMs) {
+    return Remember(e, TryServerText(e, property, text, timeoutMs));
+  }
+
+  Outcome TryAccess(DeviceEntry& e, const std::string& property, std::span<uint8_t> out,
+                    int32_t outCount, int16_t outFormat, std::span<const uint8_t> in,
+                    int32_t inCount, int16_t inFormat, int32_t timeoutMs) {
     try {
       const Property* p = FindProperty(e, property, timeoutMs);
       if (!p)
@@ -257,8 +279,8 @@ class TangoSystem {
   // first device, else that device's property of the name (with a database),
   // else what Tango knows: the server and its interface version, and the
   // start time the database recorded.
-  Outcome ServerText(DeviceEntry& e, const std::string& property, std::string& text,
-                     int32_t timeoutMs) {
+  Outcome TryServerText(DeviceEntry& e, const std::string& property, std::string& text,
+                        int32_t timeoutMs) {
     try {
       const Property* p = FindProperty(e, property, timeoutMs);
       Tango::DeviceProxy& proxy = Proxy(e, timeoutMs);
@@ -317,6 +339,15 @@ class TangoSystem {
   }
 
  private:
+  static Outcome Remember(DeviceEntry& e, Outcome o) {
+    if (o.reconnectDelayed && e.lastTimeout) return *e.lastTimeout;
+    if (o.code == kCodeLinkTimeout)
+      e.lastTimeout = o;
+    else
+      e.lastTimeout.reset();
+    return o;
+  }
+
   Site site_;
   Clock& clock_;
   std::map<std::string, DeviceEntry> devices_;

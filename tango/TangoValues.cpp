@@ -159,6 +159,21 @@ Outcome PutNumbers(const std::vector<T>& values, std::span<uint8_t> out, int32_t
                  "a numeric value cannot be delivered as " + FormatNameFromCode(format));
   const size_t size = static_cast<size_t>(FormatElementSize(format));
   const size_t n = std::min(static_cast<size_t>(count), out.size() / size);
+  // The usual case, a value read in its own layout, is a copy.
+  constexpr int16_t kSameLayout = std::is_same_v<T, double>           ? kFormatDouble
+                                  : std::is_same_v<T, float>          ? kFormatSingle
+                                  : std::is_same_v<T, Tango::DevLong> ? kFormatLong
+                                  : std::is_same_v<T, short>          ? kFormatShort
+                                  : std::is_same_v<T, unsigned char>  ? kFormatByte
+                                                                      : kFormatNull;
+  if constexpr (kSameLayout != kFormatNull) {
+    if (format == kSameLayout) {
+      const size_t copied = std::min(n, values.size());
+      std::memcpy(out.data(), values.data(), copied * size);
+      std::memset(out.data() + copied * size, 0, (n - copied) * size);
+      return {};
+    }
+  }
   for (size_t i = 0; i < n; ++i)
     Store(i < values.size() ? AsDouble<T>(values[i]) : 0.0, out.data() + i * size, format);
   return {};
@@ -179,8 +194,14 @@ Outcome PutText(const std::string& text, std::span<uint8_t> out, int32_t count, 
 }
 
 std::string Joined(const std::vector<std::string>& lines) {
+  size_t size = lines.size();
+  for (const std::string& line : lines) size += line.size();
   std::string text;
-  for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
+  text.reserve(size);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i) text += '\n';
+    text += lines[i];
+  }
   return text;
 }
 
@@ -316,6 +337,8 @@ Declared DeclareCommand(const Tango::CommandInfo& info) {
 
 Outcome DeliverAttribute(Tango::DeviceAttribute& value, std::span<uint8_t> out, int32_t count,
                          int16_t format) {
+  // Nothing asked for (an unknown format, say): the read itself was the check.
+  if (count <= 0) return {};
   const long type = value.get_type();
   if (type == Tango::DEV_STATE) {
     Tango::DevState state;
@@ -482,7 +505,13 @@ Outcome FromDevFailed(const Tango::DevFailed& e) {
   }
   for (CORBA::ULong i = 0; i < errors.length(); ++i) {
     const std::string reason = errors[i].reason.in();
-    if (reason == "API_DeviceTimedOut") return {kCodeLinkTimeout, o.detail};
+    if (reason == "API_CantConnectToDevice" &&
+        std::string(errors[i].desc.in()).find("delayed") != std::string::npos)
+      o.reconnectDelayed = true;
+    // A call that ran out of time may also come up as a CORBA exception.
+    if (reason == "API_DeviceTimedOut" ||
+        std::string(errors[i].desc.in()).find("CallTimedout") != std::string::npos)
+      return {kCodeLinkTimeout, o.detail};
     if (reason == "API_CantConnectToDevice" || reason == "API_ServerNotRunning" ||
         reason == "API_DeviceNotExported" || reason == "API_CommunicationFailed" ||
         reason == "API_CorbaException" || reason == "API_CantConnectToDatabase" ||

@@ -15,6 +15,9 @@ namespace dsc::tango {
 struct Outcome {
   int16_t code = 0;
   std::string detail;
+  // Tango refused to reconnect because its last attempt was too recent: the
+  // server was not asked at all.
+  bool reconnectDelayed = false;
 };
 
 // The element count and full-form format a property declares in PROPS.
