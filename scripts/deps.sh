@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages the checker needs, only those that are missing.
 set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
-      nlohmann-json3-dev libcli11-dev xvfb x11-utils xauth imagemagick)
+      nlohmann-json3-dev libcli11-dev xvfb x11-utils xauth imagemagick
+      pkg-config libtango-dev tango-test)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
