@@ -86,9 +86,12 @@ int64_t Whole(const json& j, const std::string& path, int64_t lo, int64_t hi) {
   if (!j.is_number_integer())
     Fail(path, "expected a whole number, found " +
                    (j.is_number() ? j.dump() : std::string(j.type_name())));
-  const bool negative = j.is_number_unsigned() ? false : j.get<int64_t>() < 0;
-  if ((negative && j.get<int64_t>() < lo) ||
-      (!negative && j.get<uint64_t>() > static_cast<uint64_t>(hi)))
+  // An unsigned JSON number may be beyond int64's range; it can only be too big.
+  const bool outside = j.is_number_unsigned()
+                           ? j.get<uint64_t>() > static_cast<uint64_t>(hi) ||
+                                 j.get<uint64_t>() < static_cast<uint64_t>(std::max<int64_t>(lo, 0))
+                           : j.get<int64_t>() < lo || j.get<int64_t>() > hi;
+  if (outside)
     Fail(path, j.dump() + " is outside " + std::to_string(lo) + ".." + std::to_string(hi));
   return j.get<int64_t>();
 }
