@@ -329,15 +329,5 @@ TEST_F(TangoLive, StoppedServerTimesOut) {
   own.Resume();
 }
 
-TEST_F(TangoLive, UnreachableServerReadsAsUnavailable) {
-  TangoTestServer own;
-  std::string error;
-  ASSERT_TRUE(own.Start(error)) << error;
-  Checker c(own);
-  own.Kill();
-  const std::string info = c.sources->GetServerInfo("TGTEST", "TANGOTEST");
-  EXPECT_EQ(info.rfind("srv vers: unavailable -> server not answering\r\n", 0), 0u) << info;
-}
-
 }  // namespace
 }  // namespace dsc::tango
