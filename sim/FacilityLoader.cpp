@@ -4,11 +4,11 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <set>
 
 #include "engine/Formats.h"
 #include "sim/Facility.h"
+#include "sim/StrictJson.h"
 
 namespace dsc::sim {
 
@@ -41,125 +41,7 @@ const std::map<int32_t, std::string>& DefaultErrorTexts() {
 
 namespace {
 
-using json = nlohmann::json;
-
-// Loading stops at the first fault; it never leaves this file as an exception.
-struct LoadError {
-  std::string place;
-  std::string what;
-};
-
-[[noreturn]] void Fail(const std::string& path, const std::string& what) {
-  throw LoadError{path.empty() ? "/" : path, what};
-}
-
-std::string PointerToken(std::string_view key) {
-  std::string out;
-  for (char c : key) {
-    if (c == '~')
-      out += "~0";
-    else if (c == '/')
-      out += "~1";
-    else
-      out += c;
-  }
-  return out;
-}
-
-std::string At(const std::string& path, std::string_view key) {
-  return path + "/" + PointerToken(key);
-}
-std::string At(const std::string& path, size_t i) { return path + "/" + std::to_string(i); }
-
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-
-// The file is UTF-8; the control system speaks Latin-1.
-std::string ToLatin1(const std::string& utf8, const std::string& path) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size();) {
-    auto c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
-    uint32_t cp = c & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < utf8.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    if (cp > 0xFF) {
-      char buf[16];
-      std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
-      Fail(path, std::string("character ") + buf + " is not a Latin-1 character");
-    }
-    out += static_cast<char>(cp);
-    i += extra + 1;
-  }
-  return out;
-}
-
-// An object whose every field is known: a misspelt field is refused rather
-// than silently ignored.
-class Obj {
- public:
-  Obj(const json& j, std::string path, std::initializer_list<std::string_view> known)
-      : j_(j), path_(std::move(path)) {
-    if (!j.is_object()) Fail(path_, std::string("expected an object, found ") + j.type_name());
-    for (const auto& [key, value] : j.items()) {
-      if (std::find(known.begin(), known.end(), key) == known.end())
-        Fail(At(path_, key), "unknown field " + Quoted(key));
-    }
-  }
-  const json* get(std::string_view key) const {
-    auto it = j_.find(key);
-    return it == j_.end() ? nullptr : &*it;
-  }
-  const json& need(std::string_view key) const {
-    const json* v = get(key);
-    if (!v) Fail(path_, "missing field " + Quoted(std::string(key)));
-    return *v;
-  }
-  std::string path(std::string_view key) const { return At(path_, key); }
-  const std::string& path() const { return path_; }
-
- private:
-  const json& j_;
-  std::string path_;
-};
-
-std::string String(const json& j, const std::string& path) {
-  if (!j.is_string()) Fail(path, std::string("expected a string, found ") + j.type_name());
-  return ToLatin1(j.get<std::string>(), path);
-}
-
-int64_t Int(const json& j, const std::string& path, int64_t lo, int64_t hi) {
-  if (!j.is_number_integer()) {
-    if (j.is_number_float()) Fail(path, "expected a whole number, found " + j.dump());
-    Fail(path, std::string("expected a whole number, found ") + j.type_name());
-  }
-  if (j.is_number_unsigned() && j.get<uint64_t>() > static_cast<uint64_t>(hi))
-    Fail(path, j.dump() + " is outside " + std::to_string(lo) + ".." + std::to_string(hi));
-  int64_t v = j.get<int64_t>();
-  if (v < lo || v > hi)
-    Fail(path, j.dump() + " is outside " + std::to_string(lo) + ".." + std::to_string(hi));
-  return v;
-}
-
-double Number(const json& j, const std::string& path) {
-  if (!j.is_number()) Fail(path, std::string("expected a number, found ") + j.type_name());
-  return j.get<double>();
-}
-
-bool Bool(const json& j, const std::string& path) {
-  if (!j.is_boolean()) Fail(path, std::string("expected true or false, found ") + j.type_name());
-  return j.get<bool>();
-}
-
-const json& Array(const json& j, const std::string& path) {
-  if (!j.is_array()) Fail(path, std::string("expected an array, found ") + j.type_name());
-  return j;
-}
+using namespace dsc::strictjson;
 
 int16_t Code(const json& j, const std::string& path) {
   return static_cast<int16_t>(Int(j, path, -32768, 32767));
@@ -669,101 +551,16 @@ void Build(const json& root, Facility& f) {
   if (const json* v = o.get("contextsCode")) f.contextsCode = Code(*v, o.path("contextsCode"));
 }
 
-// nlohmann keeps the last of two equal keys; a facility file that says the
-// same thing twice is refused instead, so that nothing written is lost.
-class DuplicateKeys {
- public:
-  bool operator()(int, json::parse_event_t event, json& parsed) {
-    using E = json::parse_event_t;
-    switch (event) {
-      case E::object_start:
-      case E::array_start:
-        element();
-        stack_.push_back({event == E::array_start, -1, {}, {}});
-        break;
-      case E::object_end:
-      case E::array_end:
-        if (!stack_.empty()) stack_.pop_back();
-        break;
-      case E::key: {
-        Frame& f = stack_.back();
-        f.key = parsed.get<std::string>();
-        if (!f.keys.insert(f.key).second && error.empty()) {
-          error = path();
-        }
-        break;
-      }
-      case E::value:
-        element();
-        break;
-    }
-    return true;
-  }
-  std::string error;  // JSON path of the first repeated key
-
- private:
-  struct Frame {
-    bool array;
-    long index;
-    std::string key;
-    std::set<std::string> keys;
-  };
-  void element() {
-    if (!stack_.empty() && stack_.back().array) ++stack_.back().index;
-  }
-  std::string path() const {
-    std::string p;
-    for (const Frame& f : stack_)
-      p += f.array ? "/" + std::to_string(f.index) : "/" + PointerToken(f.key);
-    return p;
-  }
-  std::vector<Frame> stack_;
-};
-
 }  // namespace
 
 bool LoadFacility(std::string_view text, const std::string& sourceName, Facility& facility,
                   std::string& error) {
-  try {
-    DuplicateKeys duplicates;
-    json root = json::parse(text.begin(), text.end(),
-                            [&](int depth, json::parse_event_t event, json& parsed) {
-                              return duplicates(depth, event, parsed);
-                            });
-    if (!duplicates.error.empty()) {
-      error = sourceName + ": " + duplicates.error + ": the key is given twice in its object";
-      return false;
-    }
-    Facility loaded;
-    Build(root, loaded);
-    facility = std::move(loaded);
-    return true;
-  } catch (const json::parse_error& e) {
-    size_t line = 1, column = 1;
-    size_t end = std::min(e.byte > 0 ? e.byte - 1 : 0, text.size());
-    for (size_t i = 0; i < end; ++i) {
-      if (text[i] == '\n') {
-        ++line;
-        column = 1;
-      } else {
-        ++column;
-      }
-    }
-    std::string what = e.what();
-    // Drop nlohmann's own prefix "[json.exception...] parse error at line L, column C: ".
-    if (size_t at = what.find(": "); at != std::string::npos && what.rfind("[json.", 0) == 0)
-      what = what.substr(at + 2);
-    error = sourceName + ": line " + std::to_string(line) + ", column " + std::to_string(column) +
-            ": " + what;
-  } catch (const LoadError& e) {
-    error = sourceName + ": " + e.place + ": " + e.what;
-  } catch (const std::exception& e) {
-    std::string what = e.what();
-    if (what.rfind("[json.", 0) == 0 && what.find("] ") != std::string::npos)
-      what = what.substr(what.find("] ") + 2);
-    error = sourceName + ": " + what;
-  }
-  return false;
+  Facility loaded;
+  if (!ParseStrict(
+          text, sourceName, [&](const json& root) { Build(root, loaded); }, error))
+    return false;
+  facility = std::move(loaded);
+  return true;
 }
 
 }  // namespace dsc::sim

@@ -49,7 +49,7 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
       {"\"C\"", "\"C/1\"", ctx + "/name: \"C/1\" holds a \"/\""},
       {"\"S\"", "\" S\"", srv + "/name: \" S\" begins or ends with a blank"},
       {"\"D\"", "\"D \"", dev + "/name: \"D \" begins or ends with a blank"},
-      {"\"D\"", "\"D\u20ac\"", dev + "/name: a character beyond Latin-1"},
+      {"\"D\"", "\"D\u20ac\"", dev + "/name: character U+20AC is not a Latin-1 character"},
       {"\"S\"", "\"ENS\"", srv + "/name: \"ENS\" is the name server's address"},
       {"[\n{", "[\n" + kOther + "{",
        "/tango/contexts/1/servers/0/name: duplicate server name \"S\" (also at "
