@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 
 namespace dsc {
 
@@ -21,5 +23,27 @@ inline constexpr int16_t kCodeServerUnavailable98 = 98;
 inline constexpr int16_t kCodeTargetNotMet = 103;    // answer differs from the reference
 inline constexpr int16_t kCodeRunInProgress = 104;   // a run owns the plan; refused
 inline constexpr int16_t kCodeFlagPartial = 0x4000;  // DEVICES: data valid, with a warning
+
+// What the codes above say, for a control system's RPCERR to start from; each
+// control system adds its own codes.
+inline const std::map<int32_t, std::string>& CheckerCodeTexts() {
+  static const std::map<int32_t, std::string> texts = {
+      {kCodeSuccess, "success"},
+      {kCodeParseError, "input data do not give the announced number of values"},
+      {kCodeNoPropertyColumn, "test description has no Property column"},
+      {kCodeAsyncEnded35, "asynchronous access ended"},
+      {kCodeAsyncEnded36, "asynchronous access ended by the server"},
+      {kCodeNothingToLoad, "nothing to load or reading failed"},
+      {kCodeServerUnavailable45, "server not answering"},
+      {kCodeLinkTimeout, "link timeout"},
+      {kCodeShortPropsOnly, "server knows only the short property record"},
+      {kCodeNotImplemented, "not implemented"},
+      {kCodeTimedOut, "timed out waiting for completion"},
+      {kCodeServerUnavailable98, "server unavailable"},
+      {kCodeTargetNotMet, "answer differs from the reference"},
+      {kCodeRunInProgress, "a test run is in progress"},
+  };
+  return texts;
+}
 
 }  // namespace dsc

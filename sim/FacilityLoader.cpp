@@ -6,6 +6,7 @@
 #include <limits>
 #include <set>
 
+#include "access/CompletionCodes.h"
 #include "engine/Formats.h"
 #include "sim/Facility.h"
 #include "sim/StrictJson.h"
@@ -13,29 +14,17 @@
 namespace dsc::sim {
 
 const std::map<int32_t, std::string>& DefaultErrorTexts() {
-  static const std::map<int32_t, std::string> texts = {
-      {0, "success"},
-      {1, "access warning: value not yet settled"},
-      {20, "input data do not give the announced number of values"},
-      {21, "test description has no Property column"},
-      {35, "asynchronous access ended"},
-      {36, "asynchronous access ended by the server"},
-      {42, "nothing to load or reading failed"},
-      {45, "server not answering"},
-      {56, "link timeout"},
-      {kSimUnknownContext, "unknown context"},
-      {kSimUnknownServer, "unknown device server"},
-      {kSimUnknownDevice, "unknown device"},
-      {kSimUnknownProperty, "unknown property"},
-      {kSimReadOnly, "property is read-only"},
-      {kSimIllegalFormat, "illegal data format"},
-      {73, "server knows only the short property record"},
-      {86, "not implemented"},
-      {93, "timed out waiting for completion"},
-      {98, "server unavailable"},
-      {103, "answer differs from the reference"},
-      {104, "a test run is in progress"},
-  };
+  static const std::map<int32_t, std::string> texts = [] {
+    std::map<int32_t, std::string> t = CheckerCodeTexts();
+    t.insert({{1, "access warning: value not yet settled"},
+              {kSimUnknownContext, "unknown context"},
+              {kSimUnknownServer, "unknown device server"},
+              {kSimUnknownDevice, "unknown device"},
+              {kSimUnknownProperty, "unknown property"},
+              {kSimReadOnly, "property is read-only"},
+              {kSimIllegalFormat, "illegal data format"}});
+    return t;
+  }();
   return texts;
 }
 

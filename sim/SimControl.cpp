@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "access/CompletionCodes.h"
+#include "access/NamedControl.h"
 #include "engine/Formats.h"
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
@@ -15,22 +16,9 @@ namespace {
 // Zorbel1 over the simulation. Synchronous accesses complete inside the call;
 // an asynchronous access is a schedule that ProcessEvents() works off against
 // the simulated clock, so nothing reaches the handler behind the caller's back.
-class SimControl final : public DataAcquisitionControl {
+class SimControl final : public NamedControl {
  public:
   explicit SimControl(SimControlSystem& system) : core_(system.core()) {}
-
-  void setContextName(const std::string& name) override { context_ = name; }
-  std::string ContextName() const override { return context_; }
-  void setServerName(const std::string& name) override { server_ = name; }
-  std::string ServerName() const override { return server_; }
-  void setDeviceName(const std::string& name) override { device_ = name; }
-  std::string DeviceName() const override { return device_; }
-  void setPropertyName(const std::string& name) override { property_ = name; }
-  std::string PropertyName() const override { return property_; }
-  void setAccessMode(const std::string& mode) override { mode_ = mode; }
-  std::string AccessMode() const override { return mode_; }
-  void setLinkTimeout(int32_t ms) override { linkTimeout_ = ms; }
-  int32_t LinkTimeout() const override { return linkTimeout_; }
 
   std::string StatusText() const override {
     if (code_ != 0 && !detail_.empty()) return detail_;
@@ -63,7 +51,7 @@ class SimControl final : public DataAcquisitionControl {
     a.out = out;
     a.outCount = outCount;
     a.outFormat = outFormat;
-    a.mode = mode_ == "POLL" ? Mode::kPoll : mode_ == "REFRESH" ? Mode::kRefresh : Mode::kOnce;
+    a.mode = DeliveryOfMode();
     a.periodMs = target.pollMs;
     a.events = target.property ? target.property->events : std::vector<ScriptedEvent>{};
     a.nextEvent = 0;
@@ -122,26 +110,25 @@ class SimControl final : public DataAcquisitionControl {
       }
       if (code == kCodeSuccess) {
         // REFRESH stays quiet while the value stands still.
-        if (a.mode == Mode::kRefresh && a.deliveries > 0 && scratch_ == a.last) return;
+        if (a.mode == Delivery::kRefresh && a.deliveries > 0 && scratch_ == a.last) return;
         std::copy(scratch_.begin(), scratch_.end(), a.out.begin());
-        if (a.mode == Mode::kRefresh) a.last = scratch_;
+        if (a.mode == Delivery::kRefresh) a.last = scratch_;
         ++a.deliveries;
       }
-      if (a.mode == Mode::kOnce) a.active = false;
+      if (a.mode == Delivery::kOnce) a.active = false;
     }
     code_ = static_cast<int16_t>(code);
     if (handler_) handler_(0, code);
   }
 
  private:
-  enum class Mode { kOnce, kPoll, kRefresh };
   struct Pending {
     bool active = false;
     std::string device, property;
     std::span<uint8_t> out;
     int32_t outCount = 0;
     int16_t outFormat = kFormatNull;
-    Mode mode = Mode::kOnce;
+    Delivery mode = Delivery::kOnce;
     int32_t periodMs = 250;
     int64_t dueMs = 0;
     int32_t deliveries = 0;
@@ -151,12 +138,6 @@ class SimControl final : public DataAcquisitionControl {
     std::vector<uint8_t> firstAnswer;  // answer to the input sent at the start
     bool haveFirstAnswer = false;
   };
-
-  static size_t OutputBytes(std::span<uint8_t> out, int32_t count, int16_t format) {
-    int16_t size = FormatElementSize(format);
-    if (count <= 0 || size <= 0) return 0;
-    return std::min(static_cast<size_t>(count) * static_cast<size_t>(size), out.size());
-  }
 
   // Reuses the address's storage, so that a run of reads allocates nothing.
   void BuildAddress() {
@@ -171,9 +152,6 @@ class SimControl final : public DataAcquisitionControl {
   }
 
   SimCore& core_;
-  std::string context_, server_, device_, property_;
-  std::string mode_ = "READ";
-  int32_t linkTimeout_ = 1000;
   int16_t code_ = kCodeSuccess;
   std::string detail_;
   std::string address_;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "access/CompletionCodes.h"
+#include "access/NamedControl.h"
 #include "engine/Formats.h"
 #include "tango/TangoValues.h"
 
@@ -19,30 +20,18 @@ namespace {
 constexpr int32_t kLongRecord = 188;  // PROPS: name 0..31, count at 168, format at 184
 constexpr int32_t kDefaultTimeoutMs = 3000;
 
-const std::map<int16_t, std::string>& ErrorTexts() {
-  static const std::map<int16_t, std::string> texts = {
-      {0, "success"},
-      {20, "input data do not give the announced number of values"},
-      {21, "test description has no Property column"},
-      {35, "asynchronous access ended"},
-      {36, "asynchronous access ended by the server"},
-      {42, "nothing to load or reading failed"},
-      {kCodeServerUnavailable45, "server not answering"},
-      {kCodeLinkTimeout, "link timeout"},
-      {kTangoUnknownContext, "unknown context"},
-      {kTangoUnknownServer, "unknown device server"},
-      {kTangoUnknownDevice, "unknown device"},
-      {kTangoUnknownProperty, "no attribute or command of this name"},
-      {kTangoNotWritable, "attribute is not writable"},
-      {kTangoIllegalFormat, "illegal data format"},
-      {kTangoDeviceError, "the device server answered with an error"},
-      {73, "server knows only the short property record"},
-      {86, "not implemented"},
-      {93, "timed out waiting for completion"},
-      {98, "server unavailable"},
-      {103, "answer differs from the reference"},
-      {104, "a test run is in progress"},
-  };
+const std::map<int32_t, std::string>& ErrorTexts() {
+  static const std::map<int32_t, std::string> texts = [] {
+    std::map<int32_t, std::string> t = CheckerCodeTexts();
+    t.insert({{kTangoUnknownContext, "unknown context"},
+              {kTangoUnknownServer, "unknown device server"},
+              {kTangoUnknownDevice, "unknown device"},
+              {kTangoUnknownProperty, "no attribute or command of this name"},
+              {kTangoNotWritable, "attribute is not writable"},
+              {kTangoIllegalFormat, "illegal data format"},
+              {kTangoDeviceError, "the device server answered with an error"}});
+    return t;
+  }();
   return texts;
 }
 
@@ -471,22 +460,9 @@ namespace {
 // behind the engine's back. REFRESH reads like POLL and reports only a
 // changed value: Tango's change events would need polling configured in the
 // server, which a checker has no business changing.
-class TangoControl final : public DataAcquisitionControl {
+class TangoControl final : public NamedControl {
  public:
   explicit TangoControl(std::shared_ptr<TangoSystem> system) : system_(std::move(system)) {}
-
-  void setContextName(const std::string& name) override { context_ = name; }
-  std::string ContextName() const override { return context_; }
-  void setServerName(const std::string& name) override { server_ = name; }
-  std::string ServerName() const override { return server_; }
-  void setDeviceName(const std::string& name) override { device_ = name; }
-  std::string DeviceName() const override { return device_; }
-  void setPropertyName(const std::string& name) override { property_ = name; }
-  std::string PropertyName() const override { return property_; }
-  void setAccessMode(const std::string& mode) override { mode_ = mode; }
-  std::string AccessMode() const override { return mode_; }
-  void setLinkTimeout(int32_t ms) override { linkTimeout_ = ms; }
-  int32_t LinkTimeout() const override { return linkTimeout_; }
 
   std::string StatusText() const override {
     if (last_.code != 0 && !last_.detail.empty()) return last_.detail;
@@ -514,7 +490,7 @@ class TangoControl final : public DataAcquisitionControl {
     a.out = out;
     a.outCount = outCount;
     a.outFormat = outFormat;
-    a.mode = mode_ == "POLL" ? Mode::kPoll : mode_ == "REFRESH" ? Mode::kRefresh : Mode::kOnce;
+    a.mode = DeliveryOfMode();
     a.periodMs = a.entry->context->pollMs;
     a.timeoutMs = linkTimeout_;
     a.deliveries = 0;
@@ -574,18 +550,17 @@ class TangoControl final : public DataAcquisitionControl {
     // not asked again before it has answered.
     a.dueMs = system_->clock().NowMs() + a.periodMs;
     if (o.code == 0) {
-      if (a.mode == Mode::kRefresh && a.deliveries > 0 && scratch_ == a.last) return;
+      if (a.mode == Delivery::kRefresh && a.deliveries > 0 && scratch_ == a.last) return;
       std::copy(scratch_.begin(), scratch_.end(), a.out.begin());
-      if (a.mode == Mode::kRefresh) a.last = scratch_;
+      if (a.mode == Delivery::kRefresh) a.last = scratch_;
       ++a.deliveries;
     }
-    if (a.mode == Mode::kOnce) a.active = false;
+    if (a.mode == Delivery::kOnce) a.active = false;
     last_ = o;
     if (handler_) handler_(0, o.code);
   }
 
  private:
-  enum class Mode { kOnce, kPoll, kRefresh };
   struct Pending {
     bool active = false;
     DeviceEntry* entry = nullptr;
@@ -593,7 +568,7 @@ class TangoControl final : public DataAcquisitionControl {
     std::span<uint8_t> out;
     int32_t outCount = 0;
     int16_t outFormat = kFormatNull;
-    Mode mode = Mode::kOnce;
+    Delivery mode = Delivery::kOnce;
     int32_t periodMs = 250;
     int32_t timeoutMs = 0;
     int64_t dueMs = 0;
@@ -607,16 +582,7 @@ class TangoControl final : public DataAcquisitionControl {
     bool haveFirstAnswer = false;
   };
 
-  static size_t OutputBytes(std::span<uint8_t> out, int32_t count, int16_t format) {
-    const int16_t size = FormatElementSize(format);
-    if (count <= 0 || size <= 0) return 0;
-    return std::min(static_cast<size_t>(count) * static_cast<size_t>(size), out.size());
-  }
-
   std::shared_ptr<TangoSystem> system_;
-  std::string context_, server_, device_, property_;
-  std::string mode_ = "READ";
-  int32_t linkTimeout_ = 1000;
   Outcome last_;
   Pending pending_;
   std::vector<uint8_t> scratch_;

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "access/DataAcquisitionControl.h"
+#include "engine/Formats.h"
+
+namespace dsc {
+
+// What every Zorbel1 keeps between accesses: the names of what the next
+// access addresses, its mode and its time-out. The control systems derive
+// their controls from it and add the accesses.
+class NamedControl : public DataAcquisitionControl {
+ public:
+  void setContextName(const std::string& name) override { context_ = name; }
+  std::string ContextName() const override { return context_; }
+  void setServerName(const std::string& name) override { server_ = name; }
+  std::string ServerName() const override { return server_; }
+  void setDeviceName(const std::string& name) override { device_ = name; }
+  std::string DeviceName() const override { return device_; }
+  void setPropertyName(const std::string& name) override { property_ = name; }
+  std::string PropertyName() const override { return property_; }
+  void setAccessMode(const std::string& mode) override { mode_ = mode; }
+  std::string AccessMode() const override { return mode_; }
+  void setLinkTimeout(int32_t ms) override { linkTimeout_ = ms; }
+  int32_t LinkTimeout() const override { return linkTimeout_; }
+
+ protected:
+  // How an asynchronous access delivers: once, at every period, or at every
+  // period where the value changed.
+  enum class Delivery { kOnce, kPoll, kRefresh };
+  Delivery DeliveryOfMode() const {
+    return mode_ == "POLL"      ? Delivery::kPoll
+           : mode_ == "REFRESH" ? Delivery::kRefresh
+                                : Delivery::kOnce;
+  }
+
+  // Bytes an answer of count elements of format takes in out.
+  static size_t OutputBytes(std::span<uint8_t> out, int32_t count, int16_t format) {
+    const int16_t size = FormatElementSize(format);
+    if (count <= 0 || size <= 0) return 0;
+    return std::min(static_cast<size_t>(count) * static_cast<size_t>(size), out.size());
+  }
+
+  std::string context_, server_, device_, property_;
+  std::string mode_ = "READ";
+  int32_t linkTimeout_ = 1000;
+};
+
+}  // namespace dsc
