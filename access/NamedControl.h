@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "access/DataAcquisitionControl.h"
 #include "engine/Formats.h"
@@ -37,6 +38,50 @@ class NamedControl : public DataAcquisitionControl {
            : mode_ == "REFRESH" ? Delivery::kRefresh
                                 : Delivery::kOnce;
   }
+
+  // An asynchronous access under way: where its answers go and how they are
+  // delivered. Each control adds what it needs to ask again.
+  struct AsyncAccess {
+    bool active = false;
+    std::span<uint8_t> out;  // stays valid until StopAccess
+    int32_t outCount = 0;
+    int16_t outFormat = kFormatNull;
+    Delivery mode = Delivery::kOnce;
+    int32_t periodMs = 250;
+    int64_t dueMs = 0;
+    int32_t deliveries = 0;
+    std::vector<uint8_t> last;         // REFRESH: the value delivered last
+    std::vector<uint8_t> firstAnswer;  // answer to the input sent at the start
+    bool haveFirstAnswer = false;
+
+    // Starts afresh: nothing delivered, nothing kept from an earlier access.
+    void Begin(std::span<uint8_t> area, int32_t count, int16_t format, Delivery delivery,
+               int32_t period) {
+      out = area;
+      outCount = count;
+      outFormat = format;
+      mode = delivery;
+      periodMs = period;
+      deliveries = 0;
+      last.clear();
+      firstAnswer.clear();
+      haveFirstAnswer = false;
+    }
+
+    // Takes one answer and its code; false when there is nothing to report
+    // (REFRESH stays quiet while the value stands still). An answer is copied
+    // to `out` only on success.
+    bool Take(int32_t code, const std::vector<uint8_t>& answer) {
+      if (code == 0) {
+        if (mode == Delivery::kRefresh && deliveries > 0 && answer == last) return false;
+        std::copy(answer.begin(), answer.end(), out.begin());
+        if (mode == Delivery::kRefresh) last = answer;
+        ++deliveries;
+      }
+      if (mode == Delivery::kOnce) active = false;
+      return true;
+    }
+  };
 
   // Bytes an answer of count elements of format takes in out.
   static size_t OutputBytes(std::span<uint8_t> out, int32_t count, int16_t format) {

@@ -48,17 +48,9 @@ class SimControl final : public NamedControl {
     Pending& a = async_;
     a.device = address_;
     a.property = property_;
-    a.out = out;
-    a.outCount = outCount;
-    a.outFormat = outFormat;
-    a.mode = DeliveryOfMode();
-    a.periodMs = target.pollMs;
+    a.Begin(out, outCount, outFormat, DeliveryOfMode(), target.pollMs);
     a.events = target.property ? target.property->events : std::vector<ScriptedEvent>{};
     a.nextEvent = 0;
-    a.deliveries = 0;
-    a.last.clear();
-    a.firstAnswer.clear();
-    a.haveFirstAnswer = false;
     if (inCount > 0 && FormatElementSize(inFormat) > 0) {
       // The input goes out at the start; its answer is the first delivery.
       a.firstAnswer.assign(OutputBytes(out, outCount, outFormat), 0);
@@ -108,35 +100,17 @@ class SimControl final : public NamedControl {
                      0,          kFormatNull, std::numeric_limits<int32_t>::max()};
         code = core_.Access(r, delivered, &detail_);
       }
-      if (code == kCodeSuccess) {
-        // REFRESH stays quiet while the value stands still.
-        if (a.mode == Delivery::kRefresh && a.deliveries > 0 && scratch_ == a.last) return;
-        std::copy(scratch_.begin(), scratch_.end(), a.out.begin());
-        if (a.mode == Delivery::kRefresh) a.last = scratch_;
-        ++a.deliveries;
-      }
-      if (a.mode == Delivery::kOnce) a.active = false;
+      if (!a.Take(code, scratch_)) return;
     }
     code_ = static_cast<int16_t>(code);
     if (handler_) handler_(0, code);
   }
 
  private:
-  struct Pending {
-    bool active = false;
+  struct Pending : AsyncAccess {
     std::string device, property;
-    std::span<uint8_t> out;
-    int32_t outCount = 0;
-    int16_t outFormat = kFormatNull;
-    Delivery mode = Delivery::kOnce;
-    int32_t periodMs = 250;
-    int64_t dueMs = 0;
-    int32_t deliveries = 0;
     std::vector<ScriptedEvent> events;
     size_t nextEvent = 0;
-    std::vector<uint8_t> last;         // REFRESH: the value delivered last
-    std::vector<uint8_t> firstAnswer;  // answer to the input sent at the start
-    bool haveFirstAnswer = false;
   };
 
   // Reuses the address's storage, so that a run of reads allocates nothing.

@@ -486,17 +486,10 @@ class TangoControl final : public NamedControl {
     Pending& a = pending_;
     a.entry = system_->Device(context_, server_, device_, last_);
     if (!a.entry) return -last_.code;
+    a.Begin(out, outCount, outFormat, DeliveryOfMode(), a.entry->context->pollMs);
     a.property = property_;
-    a.out = out;
-    a.outCount = outCount;
-    a.outFormat = outFormat;
-    a.mode = DeliveryOfMode();
-    a.periodMs = a.entry->context->pollMs;
     a.timeoutMs = linkTimeout_;
-    a.deliveries = 0;
-    a.last.clear();
     a.input.clear();
-    a.haveFirstAnswer = false;
     a.resend = false;
     if (inCount > 0 && FormatElementSize(inFormat) > 0) {
       // The input goes out now; its answer is the first delivery. A command
@@ -549,37 +542,20 @@ class TangoControl final : public NamedControl {
     // The next read is a period after this one ended, so a slow server is
     // not asked again before it has answered.
     a.dueMs = system_->clock().NowMs() + a.periodMs;
-    if (o.code == 0) {
-      if (a.mode == Delivery::kRefresh && a.deliveries > 0 && scratch_ == a.last) return;
-      std::copy(scratch_.begin(), scratch_.end(), a.out.begin());
-      if (a.mode == Delivery::kRefresh) a.last = scratch_;
-      ++a.deliveries;
-    }
-    if (a.mode == Delivery::kOnce) a.active = false;
+    if (!a.Take(o.code, scratch_)) return;
     last_ = o;
     if (handler_) handler_(0, o.code);
   }
 
  private:
-  struct Pending {
-    bool active = false;
+  struct Pending : AsyncAccess {
     DeviceEntry* entry = nullptr;
     std::string property;
-    std::span<uint8_t> out;
-    int32_t outCount = 0;
-    int16_t outFormat = kFormatNull;
-    Delivery mode = Delivery::kOnce;
-    int32_t periodMs = 250;
     int32_t timeoutMs = 0;
-    int64_t dueMs = 0;
-    int32_t deliveries = 0;
-    std::vector<uint8_t> last;
-    std::vector<uint8_t> input;
+    std::vector<uint8_t> input;  // sent again at every poll when `resend`
     int32_t inCount = 0;
     int16_t inFormat = kFormatNull;
     bool resend = false;
-    std::vector<uint8_t> firstAnswer;
-    bool haveFirstAnswer = false;
   };
 
   std::shared_ptr<TangoSystem> system_;
