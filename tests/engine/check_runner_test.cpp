@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
@@ -88,8 +87,6 @@ class CheckRunnerTest : public ::testing::Test {
   std::vector<CommandOutcome> outcomes;
 };
 
-// --- one command each ---------------------------------------------------------
-
 struct CommandCase {
   const char* name;
   TestCommand command;
@@ -162,8 +159,6 @@ TEST_F(CheckRunnerTest, EmptyPlanShowsHeaderOnlyAndStillNamesTheServer) {
   ASSERT_TRUE(runner.RunVesk("CTX", "SRV"));
   EXPECT_EQ(grid.rows(), 1);
   EXPECT_EQ(grid.at(0, 0).text, " Action ");
-  EXPECT_EQ(grid.at(0, 1).text, " Results ");
-  EXPECT_EQ(grid.widths, (std::map<int32_t, int32_t>{{0, 2000}, {1, 4000}}));
   EXPECT_EQ(tap.accesses, "");
   EXPECT_TRUE(session.report.reportFileName.empty());
   EXPECT_EQ(tap.ContextName() + "/" + tap.ServerName(), "CTX/SRV");
@@ -179,8 +174,6 @@ TEST_F(CheckRunnerTest, ShortReferenceComparesOnlyTheBytesItSet) {
   for (int k : {0, 1, 3, 4}) EXPECT_EQ(Result(k).text, "Success (Target met)") << k;
   for (int k : {2, 5}) EXPECT_EQ(Result(k).text, "Target not met !") << k;
 }
-
-// --- a control that raises, Retry and Cancel ---------------------------------
 
 struct FaultCase {
   const char* member;  // raises once, or twice before a Retry
