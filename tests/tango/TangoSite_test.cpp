@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/Fakes.h"
 
@@ -58,12 +62,6 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
        "/tango/contexts/1/name: duplicate context name \"C\" (also at /tango/contexts/0)"},
       {R"("a/b/c"})", R"("a/b/c"}, {"name": "D", "device": "a/b/d"})",
        srv + "/devices/1/name: duplicate device name \"D\""},
-      {"\"a/b/c\"", "\"a/b\"", dev + "/device: \"a/b\" is not a Tango device name"},
-      {"\"a/b/c\"", "\"a//c\"", dev + "/device: \"a//c\" is not"},
-      {"\"a/b/c\"", "\"/b/c\"", dev + "/device: \"/b/c\" is not"},
-      {"\"a/b/c\"", "\"a/b/\"", dev + "/device: \"a/b/\" is not"},
-      {"\"a/b/c\"", "\"a/b/c/d\"", dev + "/device: \"a/b/c/d\" is not"},
-      {"\"a/b/c\"", "\"a/b/c#x\"", dev + "/device: \"a/b/c#x\" is not"},
       {"\"h\"", "\"\"", ctx + "/host: \"\" is not a host name or address"},
       {"\"h\"", "\"h:1\"", ctx + "/host: \"h:1\" is not a host name"},
       {"1234", "0", ctx + "/port: 0 is outside 1..65535"},
@@ -82,7 +80,11 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
       {"", R"({"tango": {"contexts": []}})",
        "/tango/contexts: the site needs at least one context"},
   };
-  for (const Case& c : cases) {
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  for (const char* device : {"a/b", "a//c", "/b/c", "a/b/", "a/b/c/d", "a/b/c#x", "a/b c/d"})
+    all.push_back({"\"a/b/c\"", "\"" + string(device) + "\"",
+                   dev + "/device: \"" + device + "\" is not a Tango device name"});
+  for (const Case& c : all) {
     const string text = Edited(c.from, c.to);
     string error;
     EXPECT_FALSE(LoadSite(text, "site.json", error)) << text;
@@ -91,45 +93,34 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
   }
 }
 
+// Every field as one line, and the device's Tango address.
+string Summary(const std::optional<Site>& site, const string& error) {
+  if (!site) return error;
+  const SiteContext& c = site->contexts.at(0);
+  const SiteServer& s = c.servers.at(0);
+  return site->title + "|" + c.name + " " + c.host + " " + std::to_string(c.port) + " " +
+         std::to_string(c.database) + " " + std::to_string(c.pollMs) + "|" + s.name + " " +
+         s.instance + "|" + s.devices.at(0).name + " " + TangoAddress(c, s.devices.at(0));
+}
+
 TEST(TangoSite, LoadsEveryFieldAndDefaults) {
-  string error;
-  std::optional<Site> site = LoadSite(
-      Edited(
-          "\"S\"",
-          "\"CAF\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\""),
-      "s", error);
-  ASSERT_TRUE(site) << error;
-  EXPECT_EQ(site->title, "Lab");
-  ASSERT_EQ(site->contexts.size(), 1u);
-  const SiteContext& c = site->contexts[0];
-  EXPECT_EQ(c.name, "C");
-  EXPECT_EQ(c.host, "h");
-  EXPECT_EQ(c.port, 1234);
-  EXPECT_FALSE(c.database);
-  EXPECT_EQ(c.pollMs, 250);
-  ASSERT_EQ(c.servers.size(), 1u);
-  EXPECT_EQ(c.servers[0].name, "CAF" + string(13, '\xc9'));  // 16 Latin-1 characters
-  EXPECT_EQ(c.servers[0].instance, "I/x");
-  ASSERT_EQ(c.servers[0].devices.size(), 1u);
-  EXPECT_EQ(c.servers[0].devices[0].name, "D");
-  EXPECT_EQ(c.servers[0].devices[0].tangoName, "a/b/c");
-  EXPECT_EQ(TangoAddress(c, c.servers[0].devices[0]), "tango://h:1234/a/b/c#dbase=no");
-
-  site = LoadSite(R"({"tango": {"contexts": [{"name": "C", "host": "h", "port": 9, "database": true,
-      "pollMs": 10, "servers": [{"name": "S", "devices": [{"name": "D", "device": "a/b/c"}]}]}]}})",
-                  "s", error);
-  ASSERT_TRUE(site) << error;
-  const SiteContext& d = site->contexts[0];
-  EXPECT_EQ(site->title, "");
-  EXPECT_EQ(d.pollMs, 10);
-  EXPECT_EQ(d.servers[0].instance, "");
-  EXPECT_EQ(TangoAddress(d, d.servers[0].devices[0]), "tango://h:9/a/b/c");
-
-  // Without database and pollMs.
-  site = LoadSite(Edited(R"("database": false, "pollMs": 250,)", ""), "s", error);
-  ASSERT_TRUE(site) << error;
-  EXPECT_FALSE(site->contexts[0].database);
-  EXPECT_EQ(site->contexts[0].pollMs, 250);
+  const string minimal =
+      R"({"tango": {"contexts": [{"name": "C", "host": "h", "port": 9, )"
+      R"("servers": [{"name": "S", "devices": [{"name": "D", "device": "a/b/c"}]}]}]}})";
+  const std::pair<string, string> cases[] = {
+      // 16 Latin-1 characters
+      {Edited(
+           "\"S\"",
+           "\"CAF\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\u00c9\""),
+       "Lab|C h 1234 0 250|CAF" + string(13, '\xc9') + " I/x|D tango://h:1234/a/b/c#dbase=no"},
+      {string(minimal).insert(minimal.find("\"servers"), R"("database": true, "pollMs": 10, )"),
+       "|C h 9 1 10|S |D tango://h:9/a/b/c"},
+      {minimal, "|C h 9 0 250|S |D tango://h:9/a/b/c#dbase=no"},
+  };
+  for (const auto& [text, summary] : cases) {
+    string error;
+    EXPECT_EQ(Summary(LoadSite(text, "s", error), error), summary);
+  }
 }
 
 TEST(TangoSite, LooksLikeSite) {
@@ -138,7 +129,6 @@ TEST(TangoSite, LooksLikeSite) {
       {R"({"tango": 1})", true},
       {R"({"contexts": [{"name": "LINAC", "servers": []}]})", false},
       {"garbage", false},
-      {"", false},
       {R"([{"tango": {}}])", false},
   };
   for (const auto& [text, site] : cases) EXPECT_EQ(LooksLikeSite(text), site) << text;
@@ -151,10 +141,6 @@ TEST(TangoSite, UnreadableFileNamesThePath) {
     EXPECT_FALSE(LoadSiteFile(path, error));
     EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
   }
-  dir.write("site.json", Edited("1234", "0x"));
-  string error;
-  EXPECT_FALSE(LoadSiteFile(dir.file("site.json"), error));
-  EXPECT_EQ(error.rfind(dir.file("site.json") + ": line 3, column ", 0), 0u) << error;
 }
 
 }  // namespace
