@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -77,6 +78,18 @@ bool IsArrayType(long type) {
   }
 }
 
+template <class T>
+void Put(uint8_t* p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+template <class T>
+T Get(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
 // One element in the checker's layout. Reads saturate: a value beyond the
 // asked format's range gives its nearest end, as the checker's own parser does.
 void Store(double v, uint8_t* p, int16_t format) {
@@ -85,54 +98,31 @@ void Store(double v, uint8_t* p, int16_t format) {
   };
   switch (format) {
     case kFormatDouble:
-      std::memcpy(p, &v, 8);
-      break;
-    case kFormatSingle: {
-      const float f = std::isnan(v) ? static_cast<float>(v)
-                                    : static_cast<float>(std::clamp<double>(v, -FLT_MAX, FLT_MAX));
-      std::memcpy(p, &f, 4);
-      break;
-    }
-    case kFormatLong: {
-      const auto l = static_cast<int32_t>(whole(INT32_MIN, INT32_MAX));
-      std::memcpy(p, &l, 4);
-      break;
-    }
-    case kFormatShort: {
-      const auto s = static_cast<int16_t>(whole(INT16_MIN, INT16_MAX));
-      std::memcpy(p, &s, 2);
-      break;
-    }
+      return Put(p, v);
+    case kFormatSingle:
+      return Put(p, std::isnan(v) ? static_cast<float>(v)
+                                  : static_cast<float>(std::clamp<double>(v, -FLT_MAX, FLT_MAX)));
+    case kFormatLong:
+      return Put(p, static_cast<int32_t>(whole(INT32_MIN, INT32_MAX)));
+    case kFormatShort:
+      return Put(p, static_cast<int16_t>(whole(INT16_MIN, INT16_MAX)));
     default:  // BYTE
-      *p = static_cast<uint8_t>(whole(0, 255));
-      break;
+      return Put(p, static_cast<uint8_t>(whole(0, 255)));
   }
 }
 
 double LoadElement(const uint8_t* p, int16_t format) {
   switch (format) {
-    case kFormatDouble: {
-      double d;
-      std::memcpy(&d, p, 8);
-      return d;
-    }
-    case kFormatSingle: {
-      float f;
-      std::memcpy(&f, p, 4);
-      return f;
-    }
-    case kFormatLong: {
-      int32_t l;
-      std::memcpy(&l, p, 4);
-      return l;
-    }
-    case kFormatShort: {
-      int16_t s;
-      std::memcpy(&s, p, 2);
-      return s;
-    }
+    case kFormatDouble:
+      return Get<double>(p);
+    case kFormatSingle:
+      return Get<float>(p);
+    case kFormatLong:
+      return Get<int32_t>(p);
+    case kFormatShort:
+      return Get<int16_t>(p);
     default:
-      return *p;
+      return Get<uint8_t>(p);
   }
 }
 
@@ -245,55 +235,35 @@ std::string TakeText(std::span<const uint8_t> in, int32_t count) {
   return std::string(p, std::find(p, p + n, '\0'));
 }
 
+// One C++ element type and the Tango types (scalar and array) that carry it.
+template <class T, long... Types>
+struct Element {
+  template <class F>
+  bool Give(long type, F& f) const {
+    if (!((type == Types) || ...)) return false;
+    f(T{});
+    return true;
+  }
+};
+
+using CarriedElements =
+    std::tuple<Element<bool, Tango::DEV_BOOLEAN, Tango::DEVVAR_BOOLEANARRAY>,
+               Element<short, Tango::DEV_SHORT, Tango::DEVVAR_SHORTARRAY, Tango::DEV_ENUM>,
+               Element<Tango::DevLong, Tango::DEV_LONG, Tango::DEVVAR_LONGARRAY>,
+               Element<float, Tango::DEV_FLOAT, Tango::DEVVAR_FLOATARRAY>,
+               Element<double, Tango::DEV_DOUBLE, Tango::DEVVAR_DOUBLEARRAY>,
+               Element<unsigned short, Tango::DEV_USHORT, Tango::DEVVAR_USHORTARRAY>,
+               Element<Tango::DevULong, Tango::DEV_ULONG, Tango::DEVVAR_ULONGARRAY>,
+               Element<unsigned char, Tango::DEV_UCHAR, Tango::DEVVAR_CHARARRAY>,
+               Element<Tango::DevLong64, Tango::DEV_LONG64, Tango::DEVVAR_LONG64ARRAY>,
+               Element<Tango::DevULong64, Tango::DEV_ULONG64, Tango::DEVVAR_ULONG64ARRAY>>;
+
 // Calls f with a value of the C++ type Tango uses for elements of `type`
 // (scalar or array); returns false for types the backend does not carry.
 template <class F>
 bool WithElementType(long type, F&& f) {
-  switch (type) {
-    case Tango::DEV_BOOLEAN:
-    case Tango::DEVVAR_BOOLEANARRAY:
-      f(bool{});
-      return true;
-    case Tango::DEV_SHORT:
-    case Tango::DEVVAR_SHORTARRAY:
-    case Tango::DEV_ENUM:
-      f(short{});
-      return true;
-    case Tango::DEV_LONG:
-    case Tango::DEVVAR_LONGARRAY:
-      f(Tango::DevLong{});
-      return true;
-    case Tango::DEV_FLOAT:
-    case Tango::DEVVAR_FLOATARRAY:
-      f(float{});
-      return true;
-    case Tango::DEV_DOUBLE:
-    case Tango::DEVVAR_DOUBLEARRAY:
-      f(double{});
-      return true;
-    case Tango::DEV_USHORT:
-    case Tango::DEVVAR_USHORTARRAY:
-      f(static_cast<unsigned short>(0));
-      return true;
-    case Tango::DEV_ULONG:
-    case Tango::DEVVAR_ULONGARRAY:
-      f(Tango::DevULong{});
-      return true;
-    case Tango::DEV_UCHAR:
-    case Tango::DEVVAR_CHARARRAY:
-      f(static_cast<unsigned char>(0));
-      return true;
-    case Tango::DEV_LONG64:
-    case Tango::DEVVAR_LONG64ARRAY:
-      f(Tango::DevLong64{});
-      return true;
-    case Tango::DEV_ULONG64:
-    case Tango::DEVVAR_ULONG64ARRAY:
-      f(Tango::DevULong64{});
-      return true;
-    default:
-      return false;
-  }
+  return std::apply([&](auto... element) { return (element.Give(type, f) || ...); },
+                    CarriedElements{});
 }
 
 std::string TypeName(long type) {
@@ -303,6 +273,58 @@ std::string TypeName(long type) {
 
 Outcome Unsupported(long type) {
   return Fault(kTangoIllegalFormat, TypeName(type) + " values are not carried by the checker");
+}
+
+// A state read from an attribute or a command: its name where text is asked
+// for, else its number.
+template <class Value>
+Outcome DeliverState(Value& value, std::span<uint8_t> out, int32_t count, int16_t format) {
+  Tango::DevState state;
+  value >> state;
+  if (format == kFormatText) return PutText(Tango::DevStateName[state], out, count, format);
+  return PutNumbers(std::vector<Tango::DevState>{state}, out, count, format);
+}
+
+// Numbers of Tango type `type`, which `read` fills into a vector of Tango's
+// own element type.
+template <class Read>
+Outcome DeliverNumbers(long type, Read&& read, std::span<uint8_t> out, int32_t count,
+                       int16_t format) {
+  Outcome result;
+  const bool known = WithElementType(type, [&](auto tag) {
+    std::vector<decltype(tag)> values;
+    read(values);
+    result = PutNumbers(values, out, count, format);
+  });
+  return known ? result : Unsupported(type);
+}
+
+// The checker's elements as numbers of Tango type `type`, handed to `give`
+// as a vector of Tango's own element type; `give` says how the write went.
+template <class Give>
+Outcome TakeNumbersAs(long type, std::span<const uint8_t> in, int32_t count, int16_t format,
+                      Give&& give) {
+  Outcome result;
+  const bool known = WithElementType(type, [&](auto tag) {
+    std::vector<decltype(tag)> values;
+    result = TakeNumbers(in, count, format, values);
+    if (result.code == 0) result = give(values);
+  });
+  return known ? result : Unsupported(type);
+}
+
+// The one value of a scalar; `what` names the scalar when there is not
+// exactly one.
+template <class Value, class T>
+Outcome InsertScalar(Value& value, const std::vector<T>& values, const std::string& what) {
+  if (values.size() != 1)
+    return Fault(kTangoIllegalFormat,
+                 what + " takes one value, not " + std::to_string(values.size()));
+  if constexpr (std::is_same_v<T, bool>)
+    value << static_cast<bool>(values[0]);  // an element of vector<bool> is a proxy
+  else if constexpr (!std::is_same_v<Value, Tango::DeviceData> || !std::is_same_v<T, unsigned char>)
+    value << values[0];  // a command argument has no single byte: DEV_UCHAR is refused before
+  return {};
 }
 
 }  // namespace
@@ -340,35 +362,20 @@ Outcome DeliverAttribute(Tango::DeviceAttribute& value, std::span<uint8_t> out, 
   // Nothing asked for (an unknown format, say): the read itself was the check.
   if (count <= 0) return {};
   const long type = value.get_type();
-  if (type == Tango::DEV_STATE) {
-    Tango::DevState state;
-    value >> state;
-    if (format == kFormatText) return PutText(Tango::DevStateName[state], out, count, format);
-    return PutNumbers(std::vector<Tango::DevState>{state}, out, count, format);
-  }
+  if (type == Tango::DEV_STATE) return DeliverState(value, out, count, format);
   if (type == Tango::DEV_STRING) {
     std::vector<std::string> lines;
     value.extract_read(lines);
     return PutText(Joined(lines), out, count, format);
   }
-  Outcome result;
-  const bool known = WithElementType(type, [&](auto tag) {
-    std::vector<decltype(tag)> values;
-    value.extract_read(values);
-    result = PutNumbers(values, out, count, format);
-  });
-  return known ? result : Unsupported(type);
+  return DeliverNumbers(
+      type, [&](auto& values) { value.extract_read(values); }, out, count, format);
 }
 
 Outcome DeliverCommand(Tango::DeviceData& value, long type, std::span<uint8_t> out, int32_t count,
                        int16_t format) {
   if (type == Tango::DEV_VOID || count <= 0) return {};
-  if (type == Tango::DEV_STATE) {
-    Tango::DevState state;
-    value >> state;
-    if (format == kFormatText) return PutText(Tango::DevStateName[state], out, count, format);
-    return PutNumbers(std::vector<Tango::DevState>{state}, out, count, format);
-  }
+  if (type == Tango::DEV_STATE) return DeliverState(value, out, count, format);
   if (type == Tango::DEV_STRING) {
     std::string text;
     value >> text;
@@ -379,16 +386,9 @@ Outcome DeliverCommand(Tango::DeviceData& value, long type, std::span<uint8_t> o
     value >> lines;
     return PutText(Joined(lines), out, count, format);
   }
-  if (type == Tango::DEV_BOOLEAN) {
-    bool b = false;
-    value >> b;
-    return PutNumbers(std::vector<bool>{b}, out, count, format);
-  }
   if (type == Tango::DEV_UCHAR) return Unsupported(type);
-  Outcome result;
-  const bool known = WithElementType(type, [&](auto tag) {
-    using T = decltype(tag);
-    std::vector<T> values;
+  auto read = [&](auto& values) {
+    using T = typename std::decay_t<decltype(values)>::value_type;
     if (IsArrayType(type)) {
       value >> values;
     } else if constexpr (!std::is_same_v<T, unsigned char>) {
@@ -396,9 +396,8 @@ Outcome DeliverCommand(Tango::DeviceData& value, long type, std::span<uint8_t> o
       value >> v;
       values.push_back(v);
     }
-    result = PutNumbers(values, out, count, format);
-  });
-  return known ? result : Unsupported(type);
+  };
+  return DeliverNumbers(type, read, out, count, format);
 }
 
 Outcome AttributeValue(const Tango::AttributeInfoEx& info, std::span<const uint8_t> in,
@@ -416,37 +415,21 @@ Outcome AttributeValue(const Tango::AttributeInfoEx& info, std::span<const uint8
     return {};
   }
   if (type == Tango::DEV_STATE) return Unsupported(type);
-  Outcome result;
-  const bool known = WithElementType(type, [&](auto tag) {
-    using T = decltype(tag);
-    std::vector<T> values;
-    result = TakeNumbers(in, count, format, values);
-    if (result.code != 0) return;
-    if (info.data_format == Tango::SCALAR) {
-      if (values.size() != 1) {
-        result = Fault(kTangoIllegalFormat,
-                       "a scalar attribute takes one value, not " + std::to_string(values.size()));
-        return;
-      }
-      if constexpr (std::is_same_v<T, bool>)
-        value << static_cast<bool>(values[0]);
-      else
-        value << values[0];
-    } else if (info.data_format == Tango::SPECTRUM) {
+  return TakeNumbersAs(type, in, count, format, [&](auto& values) -> Outcome {
+    if (info.data_format == Tango::SCALAR) return InsertScalar(value, values, "a scalar attribute");
+    if (info.data_format == Tango::SPECTRUM) {
       value << values;
-    } else {
-      // An image is written row by row: as many full rows as the values give.
-      const int x = std::max(info.max_dim_x, 1);
-      const int y = static_cast<int>(values.size()) / x;
-      if (y < 1) {
-        result = Fault(kTangoIllegalFormat, "an image row takes " + std::to_string(x) + " values");
-        return;
-      }
-      values.resize(static_cast<size_t>(x) * y);
-      value.insert(values, x, y);
+      return {};
     }
+    // An image is written row by row: as many full rows as the values give.
+    const int x = std::max(info.max_dim_x, 1);
+    const int y = static_cast<int>(values.size()) / x;
+    if (y < 1)
+      return Fault(kTangoIllegalFormat, "an image row takes " + std::to_string(x) + " values");
+    values.resize(static_cast<size_t>(x) * y);
+    value.insert(values, x, y);
+    return {};
   });
-  return known ? result : Unsupported(type);
 }
 
 Outcome CommandArgument(long type, std::span<const uint8_t> in, int32_t count, int16_t format,
@@ -473,24 +456,11 @@ Outcome CommandArgument(long type, std::span<const uint8_t> in, int32_t count, i
     return {};
   }
   if (type == Tango::DEV_UCHAR || type == Tango::DEV_STATE) return Unsupported(type);
-  Outcome result;
-  const bool known = WithElementType(type, [&](auto tag) {
-    using T = decltype(tag);
-    std::vector<T> values;
-    result = TakeNumbers(in, count, format, values);
-    if (result.code != 0) return;
-    if (IsArrayType(type)) {
-      value << values;
-    } else if (values.size() != 1) {
-      result = Fault(kTangoIllegalFormat,
-                     TypeName(type) + " takes one value, not " + std::to_string(values.size()));
-    } else if constexpr (std::is_same_v<T, bool>) {
-      value << static_cast<bool>(values[0]);
-    } else if constexpr (!std::is_same_v<T, unsigned char>) {
-      value << values[0];
-    }
+  return TakeNumbersAs(type, in, count, format, [&](auto& values) -> Outcome {
+    if (!IsArrayType(type)) return InsertScalar(value, values, TypeName(type));
+    value << values;
+    return {};
   });
-  return known ? result : Unsupported(type);
 }
 
 Outcome FromDevFailed(const Tango::DevFailed& e) {
