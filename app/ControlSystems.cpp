@@ -1,10 +1,7 @@
 #include "app/ControlSystems.h"
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "sim/SimControlSystem.h"
+#include "sim/StrictJson.h"
 #include "tango/TangoSite.h"
 #ifdef OVRA_HAVE_TANGO
 #include "tango/TangoBackend.h"
@@ -34,19 +31,8 @@ bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& ope
     return true;
   }
 
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    error = path + ": not a readable file";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream buffer;
-  if (in) buffer << in.rdbuf();
-  if (!in || in.bad()) {
-    error = path + ": cannot be read";
-    return false;
-  }
-  const std::string text = buffer.str();
+  std::string text;
+  if (!strictjson::ReadFileText(path, text, error)) return false;
 
   if (tango::LooksLikeSite(text)) {
     std::optional<tango::Site> site = tango::LoadSite(text, path, error);

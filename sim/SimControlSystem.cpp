@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "access/CompletionCodes.h"
 #include "sim/Facility.h"
 #include "sim/SimCore.h"
+#include "sim/StrictJson.h"
 
 namespace dsc::sim {
 
@@ -33,26 +31,9 @@ std::unique_ptr<SimControlSystem> SimControlSystem::FromText(std::string_view js
 
 std::unique_ptr<SimControlSystem> SimControlSystem::FromFile(const std::string& path, Clock& clock,
                                                              std::string& error) {
-  // Only a regular file: a directory opens "successfully" and reads as empty,
-  // and a pipe would block the program before its window appears.
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    error = path + ": not a regular file";
-    return nullptr;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot be opened: " + std::strerror(errno);
-    return nullptr;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    error = path + ": cannot be read";
-    return nullptr;
-  }
-  return FromText(text.str(), path, clock, error);
+  std::string text;
+  if (!strictjson::ReadFileText(path, text, error)) return nullptr;
+  return FromText(text, path, clock, error);
 }
 
 std::unique_ptr<SimControlSystem> SimControlSystem::Demo(Clock& clock) {

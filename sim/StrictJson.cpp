@@ -1,7 +1,12 @@
 #include "sim/StrictJson.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <vector>
 
 namespace dsc::strictjson {
@@ -184,6 +189,28 @@ bool ParseStrict(std::string_view text, const std::string& sourceName,
     error = sourceName + ": " + what;
   }
   return false;
+}
+
+bool ReadFileText(const std::string& path, std::string& text, std::string& error) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    error = path + ": not a regular file";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": cannot be opened: " + std::strerror(errno);
+    return false;
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) {
+    error = path + ": cannot be read";
+    return false;
+  }
+  text = buffer.str();
+  return true;
 }
 
 }  // namespace dsc::strictjson

@@ -68,6 +68,11 @@ double Number(const json& j, const std::string& path);
 bool Bool(const json& j, const std::string& path);
 const json& Array(const json& j, const std::string& path);
 
+// Reads a whole file, only a regular one: a directory opens "successfully"
+// and reads as empty, and a pipe would block the program. On failure returns
+// false and sets error to "<path>: <why>".
+bool ReadFileText(const std::string& path, std::string& text, std::string& error);
+
 // Parses the text, refusing a key given twice in one object (nlohmann would
 // keep the last, losing what was written first), and hands the root to build.
 // Returns false with the message in error when either fails.

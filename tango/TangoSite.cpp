@@ -1,11 +1,8 @@
 #include "tango/TangoSite.h"
 
-#include "sim/StrictJson.h"
-
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "sim/StrictJson.h"
 
 namespace dsc::tango {
 
@@ -125,19 +122,9 @@ std::optional<Site> LoadSite(std::string_view text, const std::string& sourceNam
 }
 
 std::optional<Site> LoadSiteFile(const std::string& path, std::string& error) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    error = path + ": not a readable file";
-    return std::nullopt;
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  if (!in || in.bad()) {
-    error = path + ": cannot be read";
-    return std::nullopt;
-  }
-  return LoadSite(text.str(), path, error);
+  std::string text;
+  if (!ReadFileText(path, text, error)) return std::nullopt;
+  return LoadSite(text, path, error);
 }
 
 std::string TangoAddress(const SiteContext& context, const SiteDevice& device) {
