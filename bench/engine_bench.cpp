@@ -1,11 +1,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "engine/Clock.h"
 #include "engine/Formats.h"
 #include "engine/InputParser.h"
@@ -43,18 +42,16 @@ BENCHMARK(BM_ParseBytes);
 
 // One dated line appended to a real file: open, write, close every time.
 void BM_AddToReport(benchmark::State& state) {
-  std::string dir = (std::filesystem::temp_directory_path() / "ovra-bench-XXXXXX").string();
-  if (!mkdtemp(dir.data())) {
+  dsc::bench::ScratchDir dir;
+  if (dir.path().empty()) {
     state.SkipWithError("mkdtemp failed");
     return;
   }
   dsc::SystemClock clock;
-  dsc::ReportLog log(clock, dir);
+  dsc::ReportLog log(clock, dir.path());
   const std::string line = "Read BEAM.CURRENT of DEVICE01 : Success";
   for (auto _ : state) log.AddToReport(line, true);
   state.SetItemsProcessed(state.iterations());
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
 }
 BENCHMARK(BM_AddToReport);
 

@@ -1,15 +1,13 @@
 // Loading the largest test file a plan can hold: 32767 records.
 
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 
 #include "access/ClientLibrary.h"
+#include "bench/BenchSupport.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
 #include "sources/TestSources.h"
@@ -34,8 +32,9 @@ class NoLibrary final : public ClientLibrary {
 };
 
 void BM_FillInTestParams32767(benchmark::State& state) {
-  std::string dir = (std::filesystem::temp_directory_path() / "ovra-bench-XXXXXX").string();
-  if (!mkdtemp(dir.data())) {
+  bench::ScratchDir scratch;
+  const std::string& dir = scratch.path();
+  if (dir.empty()) {
     state.SkipWithError("no temporary directory");
     return;
   }
@@ -59,7 +58,6 @@ void BM_FillInTestParams32767(benchmark::State& state) {
     benchmark::DoNotOptimize(session->plan.TestPlan.data());
   }
   state.counters["records"] = session->plan.TestPlanCount;
-  std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_FillInTestParams32767)->Unit(benchmark::kMillisecond);
 

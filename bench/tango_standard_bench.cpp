@@ -12,17 +12,17 @@
 
 #include <tango.h>
 
-#include <array>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
@@ -34,9 +34,7 @@
 
 namespace {
 
-using dsc::CheckerSession;
-using dsc::CheckRunner;
-using Seconds = std::chrono::duration<double>;
+using namespace dsc::bench;
 
 constexpr const char* kContext = "TGTEST";
 constexpr const char* kServer = "TANGOTEST";
@@ -46,163 +44,97 @@ constexpr int kIterations = 150;
 // same so that neither side waits differently for a slow answer.
 constexpr int kTimeoutMs = 1000;
 
-template <class F>
-double Time(F&& f) {
-  const auto t0 = std::chrono::steady_clock::now();
-  f();
-  return Seconds(std::chrono::steady_clock::now() - t0).count();
-}
-
-// Keeps the texts and colours in memory, as a window's table would.
-class TextGrid final : public dsc::ResultsGrid {
- public:
-  void Clear() override {
-    cells_.clear();
-    row_ = col_ = 0;
-  }
-  void SetRows(int32_t rows) override { cells_.resize(static_cast<size_t>(rows)); }
-  void SelectRow(int32_t row) override { row_ = row; }
-  void SelectCol(int32_t col) override { col_ = col; }
-  void SetText(const std::string& text) override { cell().text = text; }
-  std::string Text() const override { return cells_.at(row_)[col_].text; }
-  void SetTextColor(dsc::Rgb color) override { cell().color = color; }
-  void SetColumnWidthTwips(int32_t, int32_t) override {}
-
- private:
-  struct Cell {
-    std::string text;
-    dsc::Rgb color;
-  };
-  Cell& cell() { return cells_.at(row_).at(col_); }
-  std::vector<std::array<Cell, 2>> cells_;
-  int32_t row_ = 0, col_ = 0;
-};
-
-// A Retry would read the failing name again and make the checker's side do
-// more reads than the bare loop.
-class CancelPrompt final : public dsc::LinkErrorPrompt {
- public:
-  Answer Ask(const std::string&, const std::string&) override {
-    ++asked;
-    return Answer::Cancel;
-  }
-  int64_t asked = 0;
-};
-
 struct CheckerRig {
   CheckerRig(dsc::tango::Site site, const std::string& reportDir)
-      : dir(reportDir), library(std::move(site), clock) {
+      : library(std::move(site), clock) {
     control = dsc::tango::MakeTangoControl(library);
-    pump = std::make_unique<dsc::ControlEventPump>(
-        *control, [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
-    session = std::make_unique<CheckerSession>(clock, dir);
-    runner = std::make_unique<CheckRunner>(*session, *control, grid, prompt, *pump, clock);
-    runner->setOutcomeObserver([this](const dsc::CommandOutcome& o) {
+    parts = std::make_unique<RunnerParts>(
+        clock, *control, reportDir, CancelPrompt::Failures::Expected,
+        [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
+    parts->runner.setOutcomeObserver([this](const dsc::CommandOutcome& o) {
       if (o.status != 0) ++failed;
     });
-    dsc::TestSources(*session, library).initStdTest(kContext, kServer, kDevice);
+    dsc::TestSources(parts->session, library).initStdTest(kContext, kServer, kDevice);
   }
 
-  void NewReport() {
-    std::error_code ec;
-    for (const auto& f : std::filesystem::directory_iterator(dir, ec))
-      std::filesystem::remove(f.path(), ec);
-    session->report.reportFileName.clear();
-  }
-
-  int commands() const { return session->plan.TestPlanCount; }
+  int commands() const { return parts->session.plan.TestPlanCount; }
 
   dsc::SystemClock clock;
-  std::string dir;
   dsc::tango::TangoLibrary library;
   std::unique_ptr<dsc::DataAcquisitionControl> control;
-  std::unique_ptr<dsc::ControlEventPump> pump;
-  std::unique_ptr<CheckerSession> session;
-  TextGrid grid;
-  CancelPrompt prompt;
-  std::unique_ptr<CheckRunner> runner;
+  std::unique_ptr<RunnerParts> parts;
   int64_t failed = 0;
 };
 
 template <class T>
-void TakeRead(Tango::DeviceAttribute& value) {
-  std::vector<T> values;
-  value.extract_read(values);
-  benchmark::DoNotOptimize(values.size());
+struct Tag {
+  using type = T;
+};
+
+// Calls take with the Tag of the C++ type a scalar of `type` comes in, for
+// the types attributes and commands share; nothing for the others.
+template <class F>
+void WithScalarType(long type, F&& take) {
+  switch (type) {
+    case Tango::DEV_STATE:
+      return take(Tag<Tango::DevState>{});
+    case Tango::DEV_STRING:
+      return take(Tag<std::string>{});
+    case Tango::DEV_BOOLEAN:
+      return take(Tag<bool>{});
+    case Tango::DEV_SHORT:
+      return take(Tag<short>{});
+    case Tango::DEV_LONG:
+      return take(Tag<Tango::DevLong>{});
+    case Tango::DEV_FLOAT:
+      return take(Tag<float>{});
+    case Tango::DEV_DOUBLE:
+      return take(Tag<double>{});
+    case Tango::DEV_USHORT:
+      return take(Tag<unsigned short>{});
+    case Tango::DEV_ULONG:
+      return take(Tag<Tango::DevULong>{});
+    case Tango::DEV_LONG64:
+      return take(Tag<Tango::DevLong64>{});
+    case Tango::DEV_ULONG64:
+      return take(Tag<Tango::DevULong64>{});
+    default:
+      return;
+  }
 }
 
 // Extracts the read part into a vector of the attribute's own type, as the
-// backend does before it converts into the transfer area.
+// backend does before it converts into the transfer area; a state is one
+// value.
 void Extract(Tango::DeviceAttribute& value) {
-  switch (value.get_type()) {
-    case Tango::DEV_STATE: {
+  auto take = [&](auto tag) {
+    using T = typename decltype(tag)::type;
+    if constexpr (std::is_same_v<T, Tango::DevState>) {
       Tango::DevState state;
       value >> state;
       benchmark::DoNotOptimize(state);
-      return;
+    } else {
+      std::vector<T> values;
+      value.extract_read(values);
+      benchmark::DoNotOptimize(values.size());
     }
-    case Tango::DEV_STRING:
-      return TakeRead<std::string>(value);
-    case Tango::DEV_BOOLEAN:
-      return TakeRead<bool>(value);
-    case Tango::DEV_SHORT:
+  };
+  switch (value.get_type()) {
     case Tango::DEV_ENUM:
-      return TakeRead<short>(value);
-    case Tango::DEV_LONG:
-      return TakeRead<Tango::DevLong>(value);
-    case Tango::DEV_FLOAT:
-      return TakeRead<float>(value);
-    case Tango::DEV_DOUBLE:
-      return TakeRead<double>(value);
-    case Tango::DEV_USHORT:
-      return TakeRead<unsigned short>(value);
-    case Tango::DEV_ULONG:
-      return TakeRead<Tango::DevULong>(value);
+      return take(Tag<short>{});
     case Tango::DEV_UCHAR:
-      return TakeRead<unsigned char>(value);
-    case Tango::DEV_LONG64:
-      return TakeRead<Tango::DevLong64>(value);
-    case Tango::DEV_ULONG64:
-      return TakeRead<Tango::DevULong64>(value);
+      return take(Tag<unsigned char>{});
     default:
-      return;
+      return WithScalarType(value.get_type(), take);
   }
-}
-
-template <class T>
-void TakeScalar(Tango::DeviceData& data) {
-  T value{};
-  data >> value;
-  benchmark::DoNotOptimize(value);
 }
 
 void Extract(Tango::DeviceData& data, long type) {
-  switch (type) {
-    case Tango::DEV_STATE:
-      return TakeScalar<Tango::DevState>(data);
-    case Tango::DEV_STRING:
-      return TakeScalar<std::string>(data);
-    case Tango::DEV_BOOLEAN:
-      return TakeScalar<bool>(data);
-    case Tango::DEV_SHORT:
-      return TakeScalar<short>(data);
-    case Tango::DEV_LONG:
-      return TakeScalar<Tango::DevLong>(data);
-    case Tango::DEV_FLOAT:
-      return TakeScalar<float>(data);
-    case Tango::DEV_DOUBLE:
-      return TakeScalar<double>(data);
-    case Tango::DEV_USHORT:
-      return TakeScalar<unsigned short>(data);
-    case Tango::DEV_ULONG:
-      return TakeScalar<Tango::DevULong>(data);
-    case Tango::DEV_LONG64:
-      return TakeScalar<Tango::DevLong64>(data);
-    case Tango::DEV_ULONG64:
-      return TakeScalar<Tango::DevULong64>(data);
-    default:
-      return;
-  }
+  WithScalarType(type, [&](auto tag) {
+    typename decltype(tag)::type value{};
+    data >> value;
+    benchmark::DoNotOptimize(value);
+  });
 }
 
 // The plan's names, each read the way the backend reads it: an attribute of
@@ -277,9 +209,9 @@ void BM_CheckerStandardTest(benchmark::State& state) {
   CheckerRig& rig = *g_checker;
   const int64_t failedBefore = rig.failed;
   for (auto _ : state) {
-    rig.NewReport();
+    rig.parts->NewReport();
     const double t = Time([&] {
-      if (!rig.runner->RunVesk(kContext, kServer)) throw std::runtime_error("run refused");
+      if (!rig.parts->runner.RunVesk(kContext, kServer)) throw std::runtime_error("run refused");
     });
     state.SetIterationTime(t);
     g_checkerTotals.seconds += t;
@@ -288,7 +220,7 @@ void BM_CheckerStandardTest(benchmark::State& state) {
   const auto runs = static_cast<double>(state.iterations());
   state.SetItemsProcessed(state.iterations() * rig.commands());
   state.counters["failed_per_run"] = static_cast<double>(rig.failed - failedBefore) / runs;
-  if (!rig.session->report.TakeError().empty()) state.SkipWithError("report file failed");
+  if (!rig.parts->session.report.TakeError().empty()) state.SkipWithError("report file failed");
 }
 BENCHMARK(BM_CheckerStandardTest)
     ->UseManualTime()
@@ -330,8 +262,8 @@ int main(int argc, char** argv) {
     std::printf("TangoTest did not start: %s\n", error.c_str());
     return 0;
   }
-  std::string dir = (std::filesystem::temp_directory_path() / "ovra-bench-XXXXXX").string();
-  if (!mkdtemp(dir.data())) {
+  ScratchDir dir;
+  if (dir.path().empty()) {
     std::printf("cannot create a report directory in %s\n",
                 std::filesystem::temp_directory_path().c_str());
     return 0;
@@ -340,13 +272,13 @@ int main(int argc, char** argv) {
   try {
     auto site = dsc::tango::LoadSite(server.SiteJson(), "bench site", error);
     if (!site) throw std::runtime_error(error);
-    CheckerRig checker(std::move(*site), dir);
+    CheckerRig checker(std::move(*site), dir.path());
     if (checker.commands() == 0) throw std::runtime_error("the standard test found no property");
     BareRig bare("tango://127.0.0.1:" + std::to_string(server.port()) + "/sys/tg_test/1#dbase=no",
-                 checker.session->plan.TestPlan, checker.commands());
+                 checker.parts->session.plan.TestPlan, checker.commands());
     // One pass of each outside the measurement: connections and first calls.
-    checker.NewReport();
-    checker.runner->RunVesk(kContext, kServer);
+    checker.parts->NewReport();
+    checker.parts->runner.RunVesk(kContext, kServer);
     const int bareFailures = bare.ReadAll();
     std::printf("plan: %d commands; failed: checker %lld, bare %d\n", checker.commands(),
                 static_cast<long long>(checker.failed), bareFailures);
@@ -369,8 +301,6 @@ int main(int argc, char** argv) {
                 e.errors.length() > 0 ? e.errors[0].desc.in() : "Tango error");
     rc = 1;
   }
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   server.Stop();
   return rc;
 }

@@ -2,7 +2,6 @@
 // DOUBLE) run through the real window, offscreen, grid included.
 
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -11,6 +10,7 @@
 #include <QApplication>
 #include <QTableWidget>
 
+#include "bench/BenchSupport.h"
 #include "engine/Clock.h"
 #include "engine/Formats.h"
 #include "sim/SimControlSystem.h"
@@ -22,27 +22,21 @@ void BM_WindowRunsLargestPlan(benchmark::State& state) {
   dsc::SystemClock clock;
   auto system = dsc::sim::SimControlSystem::Demo(clock);
   auto control = dsc::sim::MakeSimControl(*system);
-  std::string tmpl = (std::filesystem::temp_directory_path() / "ovra-bench-XXXXXX").string();
-  if (!mkdtemp(tmpl.data())) {
+  dsc::bench::ScratchDir dir;
+  if (dir.path().empty()) {
     state.SkipWithError("no temporary directory");
     return;
   }
   dsc::ui::VeskerOptions options;
   options.clock = &clock;
-  options.reportDirectory = tmpl;
+  options.reportDirectory = dir.path();
   dsc::ui::Vesker window(std::move(system), std::move(control), options);
   window.show();
   QApplication::processEvents();
 
-  dsc::TestCommand c;
-  c.Description = "Pump 1 pressure";
-  c.Property = "PRESSURE";
-  c.Device = "PUMP-01";
-  c.Access = "READ";
-  c.OutputSize = 1;
-  c.OutputFormat = dsc::kFormatDouble;
   auto& plan = window.session().plan;
-  plan.TestPlan.assign(32767, c);
+  plan.TestPlan.assign(
+      32767, dsc::bench::ReadCommand("Pump 1 pressure", "PRESSURE", "PUMP-01", dsc::kFormatDouble));
   plan.TestPlanCount = 32767;
 
   for (auto _ : state) {
@@ -52,7 +46,6 @@ void BM_WindowRunsLargestPlan(benchmark::State& state) {
   }
   auto* grid = window.findChild<QTableWidget*>("resultsGrid");
   state.counters["rows"] = grid ? grid->rowCount() : 0;
-  std::filesystem::remove_all(tmpl);
 }
 BENCHMARK(BM_WindowRunsLargestPlan)->Unit(benchmark::kMillisecond)->Iterations(3);
 
