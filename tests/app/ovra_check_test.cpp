@@ -1,9 +1,10 @@
 // End to end: the built ovra-check against the demo facility and the
-// repository's database directory.
+// repository's database directory, and against a Tango site file.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -15,14 +16,19 @@ namespace {
 
 using std::string;
 
-// The exit status and standard output, which goes to a file beside the reports:
-// not a terminal, like a pipe.
-std::pair<int, string> RunCheck(const string& args, const dsc::testing::TempDir& reports) {
-  const string out = reports.file("stdout.txt");
-  const string command = string(OVRA_CHECK_EXE) + " --report-dir '" + reports.path() + "' " + args +
-                         " >'" + out + "' 2>/dev/null";
+struct Outcome {
+  int code = -1;
+  string out, err;
+};
+
+// Standard output and error go to files beside the reports: not a terminal,
+// like a pipe.
+Outcome RunCheck(const string& args, const dsc::testing::TempDir& dir) {
+  const string command = string(OVRA_CHECK_EXE) + " --report-dir '" + dir.path() + "' " + args +
+                         " >'" + dir.file("stdout.txt") + "' 2>'" + dir.file("stderr.txt") + "'";
   const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, dsc::testing::ReadFileBytes(out)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, dir.read("stdout.txt"),
+          dir.read("stderr.txt")};
 }
 
 class OvraCheck : public ::testing::Test {
@@ -48,21 +54,20 @@ TEST_F(OvraCheck, ExitStatus) {
       {"config 99", 2},
       {"--facility /nonexistent.json list", 2},
   };
-  for (const auto& [args, code] : cases)
-    EXPECT_EQ(RunCheck(db + args, reports).first, code) << args;
-  EXPECT_EQ(RunCheck("--database /nonexistent config 0", reports).first, 2);
+  for (const auto& [args, code] : cases) EXPECT_EQ(RunCheck(db + args, reports).code, code) << args;
+  EXPECT_EQ(RunCheck("--database /nonexistent config 0", reports).code, 2);
 }
 
 TEST_F(OvraCheck, FindsTheSourceTreesDatabaseFromTheBuildTree) {
   if (!string(OVRA_CHECK_EXE).starts_with(src + "/"))
     GTEST_SKIP() << "the build tree is outside the source tree";
-  const auto [code, out] = RunCheck("config \"Ring vacuum and magnets\"", reports);
+  const auto [code, out, err] = RunCheck("config \"Ring vacuum and magnets\"", reports);
   EXPECT_EQ(code, 0) << out;
   EXPECT_NE(out.find("/database/RING-VACUUM-R.csv"), string::npos) << out;
 }
 
 TEST_F(OvraCheck, PrintsCaptionResultsAndReportPath) {
-  const auto [code, out] = RunCheck(db + "standard LINAC VACUUM-1 PUMP-01", reports);
+  const auto [code, out, err] = RunCheck(db + "standard LINAC VACUUM-1 PUMP-01", reports);
   EXPECT_EQ(code, 0) << out;
   for (const string& part :
        {string("Standard test for  7 READ properties\n"), string("[1/7] STATUS : Success\n"),
@@ -79,16 +84,17 @@ TEST_F(OvraCheck, TypedNamesAndGarbledText) {
                 "\"devices\": [{\"name\": \"D\", \"properties\": [{\"name\": \"P\", "
                 "\"format\": \"SHORT\", \"value\": 1}]}]}]}]}");
   reports.write("CAF\xc9-S.csv", "Description,Property,Device\r\n\x1b[2J\x07x,P,D\r\n");
-  const auto [code, out] = RunCheck("--facility '" + reports.file("f.json") + "' --database '" +
-                                        reports.path() + "' specific CAF\xc3\x89 S",
-                                    reports);
+  const auto [code, out, err] =
+      RunCheck("--facility '" + reports.file("f.json") + "' --database '" + reports.path() +
+                   "' specific CAF\xc3\x89 S",
+               reports);
   EXPECT_EQ(code, 0) << out;
   EXPECT_NE(out.find("?[2J?x : Success\n"), string::npos) << out;
 }
 
 TEST_F(OvraCheck, JsonLinesAndJunitXml) {
   const string junit = reports.file("results.xml");
-  const auto [code, out] = RunCheck(db + "--json --junit '" + junit + "' config 0", reports);
+  const auto [code, out, err] = RunCheck(db + "--json --junit '" + junit + "' config 0", reports);
   EXPECT_EQ(code, 1);  // KLYSTRON-3 cannot be prepared
   std::istringstream lines(out);
   for (string line; std::getline(lines, line);)
@@ -111,6 +117,56 @@ TEST_F(OvraCheck, JsonLinesAndJunitXml) {
       "[json.loads(l) for l in open(sys.argv[1])]; E.parse(sys.argv[2])' '" +
       reports.file("stdout.txt") + "' '" + junit + "'";
   EXPECT_EQ(std::system(check.c_str()), 0) << out << xml;
+}
+
+// A site file naming two devices of a server at 127.0.0.1:1, where nothing
+// listens on an unprivileged test machine.
+string SiteText() {
+  return R"({"site": "Lab", "tango": {"contexts": [{"name": "LAB", "host": "127.0.0.1", "port": 1,
+    "servers": [{"name": "TG", "devices": [{"name": "TG-1", "device": "sys/tg_test/1"},
+    {"name": "TG-2", "device": "sys/tg_test/2"}]}]}]}})";
+}
+
+TEST(OvraCheckTangoSite, BadSiteFileNamesFileAndPlace) {
+  dsc::testing::TempDir dir;
+  const string site = dir.file("site.json");
+  string text = SiteText();
+  dir.write("site.json", text.replace(text.find("TG-2"), 4, "TG/2"));
+  const Outcome r = RunCheck("--facility '" + site + "' list", dir);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find(site + ": /tango/contexts/0/servers/0/devices/1/name: \"TG/2\" holds"),
+            string::npos)
+      << r.err;
+}
+
+// A server that does not answer is reported, never waited for.
+TEST(OvraCheckTangoSite, UnreachableServer) {
+  dsc::testing::TempDir dir;
+  dir.write("site.json", SiteText());
+  const string facility = "--facility '" + dir.file("site.json") + "' ";
+  const Outcome probe = RunCheck(facility + "list", dir);
+  if (probe.err.find("this build has no Tango backend") != string::npos) GTEST_SKIP() << probe.err;
+
+  // The names come from the site file alone.
+  const std::pair<string, string> lists[] = {
+      {"list", "LAB\n"}, {"list LAB", "TG\n"}, {"list LAB TG", "TG-1\nTG-2\n"}};
+  for (const auto& [args, out] : lists) {
+    const Outcome r = RunCheck(facility + args, dir);
+    EXPECT_EQ(r.code, 0) << args << ": " << r.err;
+    EXPECT_EQ(r.out, out) << args;
+  }
+
+  const Outcome info = RunCheck(facility + "info LAB TG", dir);
+  EXPECT_EQ(info.code, 0) << info.err;
+  EXPECT_EQ(info.out.rfind("srv vers: unavailable -> server not answering", 0), 0u) << info.out;
+
+  const auto start = std::chrono::steady_clock::now();
+  const Outcome standard = RunCheck(facility + "standard LAB TG TG-1", dir);
+  // A bound on hanging, not a performance target: refused connections fail at once.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(standard.code, 1);
+  EXPECT_NE((standard.out + standard.err).find("no property list for /LAB/TG/TG-1"), string::npos)
+      << standard.out << standard.err;
 }
 
 }  // namespace
