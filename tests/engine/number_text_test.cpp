@@ -60,12 +60,5 @@ TEST(NumberText, RoundToInt32) {
   EXPECT_EQ(LeadingInt32("2.5"), 2);
 }
 
-TEST(NumberText, NumberText) {
-  EXPECT_EQ(NumberText(32), " 32");
-  EXPECT_EQ(NumberText(0), " 0");
-  EXPECT_EQ(NumberText(-7), "-7");
-  EXPECT_EQ(NumberText(INT64_MIN), "-9223372036854775808");
-}
-
 }  // namespace
 }  // namespace dsc
