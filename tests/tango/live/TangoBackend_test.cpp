@@ -280,13 +280,17 @@ TEST_F(TangoLive, StoppedServerTimesOut) {
   c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1");
   ASSERT_GT(c.session.plan.TestPlanCount, 0);
   own.Pause();
+  // Preparing asks the silent server too (its self-test list, 800 ms); the
+  // run's two commands then cost their own time-outs, not Tango's 3 s each.
+  c.database.write("TGTEST-TANGOTEST.csv", csv);
+  ASSERT_EQ(c.sources.initSelfText("TGTEST", "TANGOTEST", "#0"), 0);
   const auto start = Clock::now();
-  EXPECT_TRUE(c.RunFile(csv));
+  EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST"));
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
   ASSERT_EQ(c.outcomes.size(), 2u);
   EXPECT_EQ(c.outcomes[0].status, kCodeLinkTimeout) << c.outcomes[0].resultText;
   EXPECT_NE(c.outcomes[1].status, 0);
-  EXPECT_LT(elapsed, 5.0);
+  EXPECT_LT(elapsed, 4.0);
   own.Resume();
 }
 
