@@ -424,6 +424,9 @@ int16_t TangoLibrary::EXECLINKEx(const std::string& device, const std::string& p
   if (!e) return fault.code;
   std::string text;
   Outcome o = system_->ServerText(*e, property, text, timeoutMs);
+  // A server that lets its own information time out is not answering: so the
+  // information says "unavailable", not that the server is too old to tell.
+  if (o.code == kCodeLinkTimeout) return kCodeServerUnavailable45;
   if (o.code != 0) return o.code;
   // A text of exactly the asked length has no terminating zero, as with any
   // TEXT value.

@@ -291,6 +291,8 @@ TEST_F(TangoLive, StoppedServerTimesOut) {
   EXPECT_EQ(c.outcomes[0].status, kCodeLinkTimeout) << c.outcomes[0].resultText;
   EXPECT_NE(c.outcomes[1].status, 0);
   EXPECT_LT(elapsed, 4.0);
+  const std::string info = c.sources.GetServerInfo("TGTEST", "TANGOTEST");
+  EXPECT_EQ(info.rfind("srv vers: unavailable -> server not answering\r\n", 0), 0u) << info;
   own.Resume();
 }
 
