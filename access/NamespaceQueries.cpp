@@ -7,7 +7,7 @@
 #include "access/CompletionCodes.h"
 #include "access/DataDescriptor.h"
 #include "access/UtilityLibrary.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 
 namespace dsc {
 

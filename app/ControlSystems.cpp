@@ -1,7 +1,7 @@
 #include "app/ControlSystems.h"
 
 #include "sim/SimControlSystem.h"
-#include "sim/StrictJson.h"
+#include "base/StrictJson.h"
 #include "tango/TangoSite.h"
 #ifdef OVRA_HAVE_TANGO
 #include "tango/TangoBackend.h"

@@ -26,7 +26,7 @@
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
 #include "engine/ControlEventPump.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "engine/FrontEnd.h"
 #include "engine/ReportLog.h"
 #include "sources/TestSources.h"

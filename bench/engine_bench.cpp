@@ -6,7 +6,7 @@
 
 #include "bench/BenchSupport.h"
 #include "engine/Clock.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "engine/InputParser.h"
 #include "engine/ReportLog.h"
 

@@ -19,7 +19,7 @@
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
 #include "engine/ControlEventPump.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "sim/SimControlSystem.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "bench/BenchSupport.h"
 #include "engine/Clock.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "sim/SimControlSystem.h"
 #include "ui/MainWindow.h"
 

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "access/UtilityLibrary.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/RunState.h"

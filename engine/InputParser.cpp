@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "engine/NumberText.h"
 
 namespace dsc {

@@ -1,6 +1,6 @@
 #include "engine/RunState.h"
 
-#include "engine/Formats.h"
+#include "base/Formats.h"
 
 namespace dsc {
 

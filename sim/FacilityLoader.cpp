@@ -7,9 +7,9 @@
 #include <set>
 
 #include "access/CompletionCodes.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "sim/Facility.h"
-#include "sim/StrictJson.h"
+#include "base/StrictJson.h"
 
 namespace dsc::sim {
 

@@ -4,7 +4,7 @@
 
 #include "access/CompletionCodes.h"
 #include "access/NamedControl.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
 #include "sim/SimCore.h"

@@ -6,7 +6,7 @@
 #include "access/CompletionCodes.h"
 #include "sim/Facility.h"
 #include "sim/SimCore.h"
-#include "sim/StrictJson.h"
+#include "base/StrictJson.h"
 
 namespace dsc::sim {
 

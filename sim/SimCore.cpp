@@ -7,7 +7,7 @@
 
 #include "access/ClientLibrary.h"
 #include "access/CompletionCodes.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 
 namespace dsc::sim {
 

@@ -12,7 +12,7 @@
 
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "engine/NumberText.h"
 #include "engine/ReportLog.h"
 #include "sources/Csv.h"

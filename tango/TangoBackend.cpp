@@ -10,7 +10,7 @@
 
 #include "access/CompletionCodes.h"
 #include "access/NamedControl.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "tango/TangoValues.h"
 
 namespace dsc::tango {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "sim/StrictJson.h"
+#include "base/StrictJson.h"
 
 namespace dsc::tango {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "access/CompletionCodes.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "tango/TangoBackend.h"
 
 namespace dsc::tango {

@@ -18,7 +18,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "engine/NumberText.h"
 #include "ui/QtFrontEnd.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/ControlEventPump.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/Recording.h"

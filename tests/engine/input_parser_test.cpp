@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/Formats.h"
+#include "base/Formats.h"
 
 namespace dsc {
 namespace {

@@ -18,7 +18,7 @@
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/ControlEventPump.h"
-#include "engine/Formats.h"
+#include "base/Formats.h"
 #include "sources/TestSources.h"
 #include "tango/TangoBackend.h"
 #include "tests/support/Fakes.h"

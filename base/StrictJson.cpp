@@ -1,4 +1,4 @@
-#include "sim/StrictJson.h"
+#include "base/StrictJson.h"
 
 #include <cerrno>
 #include <cstdio>

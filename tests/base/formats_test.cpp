@@ -1,4 +1,4 @@
-#include "engine/Formats.h"
+#include "base/Formats.h"
 
 #include <gtest/gtest.h>
 
