@@ -10,6 +10,7 @@
 #include "engine/NumberText.h"
 #include "engine/RunState.h"
 #include "engine/TestPlan.h"
+#include "engine/ValueDecoding.h"
 
 namespace dsc {
 
@@ -22,6 +23,9 @@ constexpr const char* kTargetNotMet = "Target not met !";
 constexpr const char* kParseError = "Input data : parse error";
 constexpr const char* kTimedOutText = "timed out waiting for reference";
 constexpr const char* kWaiting = "Waiting .";
+constexpr const char* kStoppedText = "stopped before completion";
+constexpr const char* kNotRun = "Not run : ";
+constexpr const char* kServerNotAnswering = "server not answering";
 constexpr const char* kFaultWithoutMessage =
     "the data-acquisition control failed without a message";
 
@@ -71,6 +75,18 @@ bool ReferenceMatches(const RunState& run, int32_t outputBytes) {
                                      static_cast<size_t>(n))) == 0;
 }
 
+CommandOutcome Outcome(int32_t k, const TestCommand& C, const std::string& context,
+                       const std::string& server, int32_t status, const std::string& result) {
+  CommandOutcome o;
+  o.index = k;
+  o.command = &C;
+  o.context = context;
+  o.server = server;
+  o.status = status;
+  o.resultText = result;
+  return o;
+}
+
 }  // namespace
 
 CheckRunner::CheckRunner(CheckerSession& session, DataAcquisitionControl& Zorbel1,
@@ -113,6 +129,14 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
       },
       fault);
 
+  for (RunObserver* o : observers_) o->RunStarted(context, server, count);
+  RunSummary summary;
+  summary.context = context;
+  summary.server = server;
+  summary.planned = count;
+  int32_t linkFailuresInARow = 0;
+  bool cancelAll = false;
+
   grid_.Clear();
   grid_.SetRows(count + 1);
   grid_.SelectRow(0);
@@ -129,11 +153,39 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     const auto& plan = session_.plan.TestPlan;
     const TestCommand C = k < static_cast<int32_t>(plan.size()) ? plan[k] : TestCommand{};
 
+    if (const char* line = session_.stop.line()) {
+      session_.report.AddToReport(line, true);
+      summary.stoppedBy = line;
+      break;
+    }
+    for (RunObserver* o : observers_) o->CommandStarted(k, C);
+    const int64_t startMs = clock_.NowMs();
+
     int32_t status = 0;
     std::string result;
     grid_.SelectCol(0);
     grid_.SelectRow(k + 1);
     grid_.SetText(C.Description);
+
+    // Commands left out on request, and the rest of a server that stopped
+    // answering, get a row and an outcome but no access.
+    std::string notRun;
+    if (options_.maxLinkFailures > 0 && linkFailuresInARow >= options_.maxLinkFailures) {
+      notRun = kServerNotAnswering;
+    } else if (options_.skipReason) {
+      notRun = options_.skipReason(C);
+    }
+    if (!notRun.empty()) {
+      result = kNotRun + notRun;
+      if (notRun != kServerNotAnswering)
+        session_.report.AddToReport(C.Description + " : " + result, true);
+      grid_.SelectCol(1);
+      grid_.SetTextColor(kBlack);
+      grid_.SetText(result);
+      ++summary.skipped;
+      Ended(Outcome(k, C, context, server, kCodeNotRun, result));
+      continue;
+    }
 
     const std::string mode = getAccessMode(C.Access);
     run.accessTimeout = getAccessTimeout(C.Access);
@@ -152,6 +204,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     };
     fault.clear();
     bool controlReady = CallControl(prepareControl, fault);
+    bool accessFailed = false;
 
     const int32_t out = EffectiveSize(C.OutputSize, C.OutputFormat);
     const int32_t e = FormatElementSize(C.OutputFormat);
@@ -219,6 +272,8 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
           result = fault;
         } else if (status == kCodeTimedOut) {
           result = kTimedOutText;
+        } else if (status == kCodeStopped) {
+          result = kStoppedText;
         } else if (!CallControl([&] { result = control_.StatusText(); }, fault)) {
           result = fault;
         }
@@ -238,7 +293,12 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
               reported(&DataAcquisitionControl::ServerName, server) + "/" +
               reported(&DataAcquisitionControl::DeviceName, C.Device) + "[" +
               reported(&DataAcquisitionControl::PropertyName, C.Property) + "]" + "  ->  " + result;
-          if (prompt_.Ask(kLinkErrorTitle, text) == LinkErrorPrompt::Answer::Retry) continue;
+          accessFailed = status != kCodeStopped;
+          // A stopped run and a "Cancel All" answer ask no more.
+          if (status == kCodeStopped || cancelAll || session_.stop.requested()) break;
+          const auto answer = prompt_.Ask(kLinkErrorTitle, text);
+          if (answer == LinkErrorPrompt::Answer::Retry) continue;
+          cancelAll = answer == LinkErrorPrompt::Answer::CancelAll;
           break;
         }
 
@@ -260,10 +320,40 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     grid_.SetText(result);
     session_.report.AddToReport(C.Description + " : " + result, true);
 
-    if (observer_) observer_(CommandOutcome{k, &C, context, server, status, result});
+    linkFailuresInARow = accessFailed ? linkFailuresInARow + 1 : 0;
+    if (options_.maxLinkFailures > 0 && linkFailuresInARow == options_.maxLinkFailures &&
+        k + 1 < count) {
+      session_.report.AddToReport(
+          "Remaining commands not run : " + std::string(kServerNotAnswering) + " after " +
+              std::to_string(linkFailuresInARow) + " failed accesses in a row",
+          true);
+    }
+    ++summary.run;
+    if (status != 0) ++summary.failed;
+
+    CommandOutcome outcome = Outcome(k, C, context, server, status, result);
+    outcome.elapsedMs = clock_.NowMs() - startMs;
+    outcome.accessFailed = accessFailed;
+    outcome.compared =
+        status == kCodeTargetNotMet || (status == 0 && !C.Reference.empty() && out > 0);
+    if (options_.decodeValues && out > 0 && (status == 0 || status == kCodeTargetNotMet)) {
+      outcome.actual = DecodeValue(run.dataBuffer, C.OutputFormat, out);
+      if (outcome.compared && e > 0)
+        outcome.expected = DecodeValue(run.referenceBuffer, C.OutputFormat,
+                                       std::min(out, (run.referenceBytes + e - 1) / e));
+    }
+    Ended(outcome);
   }
+  for (RunObserver* o : observers_) o->RunEnded(summary);
   return true;
 }
+
+void CheckRunner::Ended(const CommandOutcome& outcome) {
+  for (RunObserver* o : observers_) o->CommandEnded(outcome);
+  if (observer_) observer_(outcome);
+}
+
+void CheckRunner::removeObserver(RunObserver& observer) { std::erase(observers_, &observer); }
 
 void CheckRunner::WaitForAsyncCompletion(int32_t timeout) {
   RunState& run = session_.run;
@@ -294,6 +384,9 @@ void CheckRunner::WaitForAsyncCompletion(int32_t timeout) {
     // A completion in the same cycle as the deadline wins over the time-out.
     if (run.completionStatus == kPending && clock_.UnixTime() > start + limit)
       run.completionStatus = kCodeTimedOut;
+    // A stop does not wait for the reference: the wait ends at once.
+    if (run.completionStatus == kPending && session_.stop.requested())
+      run.completionStatus = kCodeStopped;
     if (cycle % 10 == 0) grid_.SetText(grid_.Text() + ".");
     if (run.completionStatus != kPending) break;
   }

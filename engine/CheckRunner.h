@@ -3,12 +3,14 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "access/CompletionCodes.h"
 #include "access/DataAcquisitionControl.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
 #include "engine/FrontEnd.h"
+#include "engine/RunEvents.h"
 
 namespace dsc {
 
@@ -16,16 +18,6 @@ namespace dsc {
 // a completion code; negative like a refused start, and the error's message is
 // the command's result text.
 inline constexpr int32_t kCodeControlFault = -1;
-
-// What the runner recorded for one command; handed to an optional observer
-// after the row and the report line are written (terminal output, JSON, JUnit).
-struct CommandOutcome {
-  int32_t index = 0;
-  const TestCommand* command = nullptr;
-  std::string context, server;
-  int32_t status = 0;
-  std::string resultText;
-};
 
 // Executes the session's test plan against one device server through the
 // data-acquisition control, writing one grid row and one report line per
@@ -46,9 +38,15 @@ class CheckRunner {
   void WaitForAsyncCompletion(int32_t timeout);
   void Zorbel1_event9(int32_t ignored, int32_t code);
 
+  // Observers are not owned and must outlive the runs they watch.
+  void addObserver(RunObserver& observer) { observers_.push_back(&observer); }
+  void removeObserver(RunObserver& observer);
+  // Shorthand for an observer of ended commands only.
   void setOutcomeObserver(std::function<void(const CommandOutcome&)> observer) {
     observer_ = std::move(observer);
   }
+  void setOptions(RunOptions options) { options_ = std::move(options); }
+  const RunOptions& options() const { return options_; }
 
  private:
   CheckerSession& session_;
@@ -58,6 +56,10 @@ class CheckRunner {
   EventPump& pump_;
   Clock& clock_;
   std::function<void(const CommandOutcome&)> observer_;
+  std::vector<RunObserver*> observers_;
+  RunOptions options_;
+
+  void Ended(const CommandOutcome& outcome);
 };
 
 }  // namespace dsc

@@ -6,6 +6,7 @@
 
 #include "engine/Clock.h"
 #include "engine/ReportLog.h"
+#include "engine/RunEvents.h"
 #include "engine/RunState.h"
 #include "engine/TestPlan.h"
 
@@ -40,6 +41,10 @@ struct CheckerSession {
   // asynchronous wait pumps window events and a click could otherwise start
   // one inside the other.
   bool runInProgress = false;
+  // Set by a Stop button or a signal. The front end clears it when it starts
+  // what the operator asked for, so that one stop also ends the remaining
+  // servers of a configuration.
+  StopRequest stop;
 };
 
 }  // namespace dsc

@@ -30,10 +30,11 @@ class ResultsGrid {
   virtual void SetColumnWidthTwips(int32_t col, int32_t twips) = 0;
 };
 
-// The modal "Link Error" box.
+// The modal "Link Error" box. CancelAll answers Cancel for every further
+// failed access of the same run (one server) without asking again.
 class LinkErrorPrompt {
  public:
-  enum class Answer { Retry, Cancel };
+  enum class Answer { Retry, Cancel, CancelAll };
   virtual ~LinkErrorPrompt() = default;
   virtual Answer Ask(const std::string& title, const std::string& text) = 0;
 };

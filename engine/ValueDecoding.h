@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace dsc {
+
+// What a command read or expected, decoded once from a transfer area by its
+// format and size, for every front end that shows values (terminal lines,
+// JSON, JUnit, the grid's tooltip). The report and the grid's texts never show
+// it: they keep their own words.
+struct DecodedValue {
+  enum class Kind : uint8_t { None, Number, Text, Bytes };
+  Kind kind = Kind::None;
+  int16_t format = 0;
+  int32_t count = 0;            // elements the area holds for the command
+  std::vector<double> numbers;  // Number: the first elements, at most the limit
+  std::string text;             // Text: the text up to its zero byte (Latin-1)
+  std::vector<uint8_t> bytes;   // Bytes: the first bytes of a compound format
+
+  bool empty() const { return kind == Kind::None; }
+  // Elements left out of `numbers` or `bytes`.
+  int32_t omitted() const;
+  // "4.2", "[1, 2, 3, ... 97 more]", "\"OPEN\"", "<0a 1b ...>"; empty for None.
+  std::string Display() const;
+};
+
+inline constexpr int32_t kShownElements = 8;
+
+// Decodes `count` elements of `format` (full form) from the start of `area`,
+// keeping at most `limit` of them. Formats without an element size, or a count
+// of zero, give Kind::None.
+DecodedValue DecodeValue(std::span<const uint8_t> area, int16_t format, int32_t count,
+                         int32_t limit = kShownElements);
+
+// The shortest text that reads back as the same double ("4.2", "1e+300", "nan").
+std::string ShortestNumberText(double value);
+
+}  // namespace dsc
