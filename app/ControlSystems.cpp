@@ -1,19 +1,33 @@
 #include "app/ControlSystems.h"
 
-#include "sim/SimControlSystem.h"
+#include <cstdlib>
+
+#include "app/BackendPlugins.h"
 #include "base/StrictJson.h"
+#include "sim/SimControlSystem.h"
 #include "tango/TangoSite.h"
-#ifdef OVRA_HAVE_TANGO
-#include "tango/TangoBackend.h"
-#endif
 
 namespace dsc {
 
-bool HaveTangoBackend() {
-#ifdef OVRA_HAVE_TANGO
-  return true;
+namespace {
+
+constexpr char kTangoModule[] = "ovra-tango.so";
+
+}  // namespace
+
+std::string ChosenFacility(const std::string& given) {
+  if (!given.empty()) return given;
+  const char* fromEnvironment = std::getenv("OVRA_FACILITY");
+  return fromEnvironment ? fromEnvironment : "";
+}
+
+std::string TangoBackendStatus() {
+#ifdef OVRA_TANGO_MODULE_BUILT
+  const std::string path = FindBackendPlugin(kTangoModule);
+  return path.empty() ? "Tango backend: not installed (no " + std::string(kTangoModule) + ")"
+                      : "Tango backend: " + path;
 #else
-  return false;
+  return "Tango backend: not built (libtango-dev was not found when it was configured)";
 #endif
 }
 
@@ -37,9 +51,21 @@ bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& ope
   if (tango::LooksLikeSite(text)) {
     std::optional<tango::Site> site = tango::LoadSite(text, path, error);
     if (!site) return false;
-#ifdef OVRA_HAVE_TANGO
-    auto library = std::make_unique<tango::TangoLibrary>(std::move(*site), clock);
-    opened.control = tango::MakeTangoControl(*library);
+#ifdef OVRA_TANGO_MODULE_BUILT
+    // Only now are Tango's client libraries loaded.
+    std::string why;
+    const BackendPlugin* plugin = LoadBackendPlugin(kTangoModule, why);
+    if (!plugin) {
+      error = path + ": a Tango site file, but the Tango backend is not installed (" + why + ")";
+      return false;
+    }
+    std::unique_ptr<ClientLibrary> library = plugin->openSite(text, path, clock, error);
+    if (!library) return false;
+    opened.control = plugin->makeControl(*library);
+    if (!opened.control) {
+      error = path + ": the Tango backend made no control for its library";
+      return false;
+    }
     opened.library = std::move(library);
     opened.description = "Tango site " + path;
     return true;

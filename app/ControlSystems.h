@@ -17,13 +17,18 @@ struct ControlSystem {
   std::string description;                          // for the caption and --help
 };
 
+// The facility a program opens: --facility when given, else $OVRA_FACILITY,
+// else "" (the built-in demo facility).
+std::string ChosenFacility(const std::string& given);
+
 // An empty path opens the built-in demo facility. A JSON file with a "tango"
 // member is a Tango site file; any other is a facility description. On
 // failure returns false and sets error to a message naming the file.
 bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& opened,
                        std::string& error);
 
-// Whether this build can check Tango device servers.
-bool HaveTangoBackend();
+// A line for --version: where the Tango backend's module is, or why there is
+// none. Looks for the file only; loading it is for when a site file comes.
+std::string TangoBackendStatus();
 
 }  // namespace dsc

@@ -22,11 +22,11 @@
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
 #include "app/ControlSystems.h"
+#include "base/Formats.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
 #include "engine/ControlEventPump.h"
-#include "base/Formats.h"
 #include "engine/FrontEnd.h"
 #include "engine/ReportLog.h"
 #include "sources/TestSources.h"
@@ -478,7 +478,9 @@ int FindConfig(const StoredConfigState& configs, const std::string& key) {
 
 int main(int argc, char** argv) {
   CLI::App app{"Checks the device servers of the Ovra control system from the terminal."};
-  app.set_version_flag("--version", std::string("ovra-check ") + OVRA_VERSION);
+  app.set_version_flag("--version", [] {
+    return std::string("ovra-check ") + OVRA_VERSION + "\n" + TangoBackendStatus();
+  });
   app.require_subcommand(1);
   app.fallthrough();
 
@@ -544,7 +546,7 @@ int main(int argc, char** argv) {
   SystemClock clock;
   std::string error;
   ControlSystem system;
-  if (!OpenControlSystem(opt.facility, clock, system, error)) {
+  if (!OpenControlSystem(ChosenFacility(opt.facility), clock, system, error)) {
     std::cerr << "ovra-check: " << error << "\n";
     return kExitUsage;
   }
