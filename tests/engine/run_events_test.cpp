@@ -57,6 +57,12 @@ struct Recorder : RunObserver {
   std::function<void(int32_t)> onCommand;
 };
 
+RunOptions FailFast(int32_t k) {
+  RunOptions options;
+  options.maxLinkFailures = k;
+  return options;
+}
+
 class RunEventsTest : public ::testing::Test {
  protected:
   RunEventsTest() { runner.addObserver(recorder); }
@@ -159,7 +165,7 @@ TEST_F(RunEventsTest, CancelAllAsksOnceAndStillRunsEveryCommand) {
 }
 
 TEST_F(RunEventsTest, AfterKFailedAccessesTheRestOfTheServerIsNotRun) {
-  runner.setOptions({.maxLinkFailures = 2});
+  runner.setOptions(FailFast(2));
   Run("DOWN", {Read("NUM"), Read("NUM"), Read("NUM"), Read("NUM")});
   EXPECT_EQ(prompt.asked.size(), 2u);
   ASSERT_EQ(recorder.outcomes.size(), 4u);
@@ -177,15 +183,17 @@ TEST_F(RunEventsTest, AfterKFailedAccessesTheRestOfTheServerIsNotRun) {
 }
 
 TEST_F(RunEventsTest, ASuccessBetweenFailuresStartsTheCountAgain) {
-  runner.setOptions({.maxLinkFailures = 2});
+  runner.setOptions(FailFast(2));
   Run("OK", {Read("NOPE"), Read("NUM"), Read("NOPE"), Read("NUM")});
   for (const auto& o : recorder.outcomes) EXPECT_FALSE(o.skipped());
 }
 
 TEST_F(RunEventsTest, DeselectedCommandsAreReportedAsNotRunWithTheReason) {
-  runner.setOptions({.skipReason = [](const TestCommand& c) {
+  RunOptions options;
+  options.skipReason = [](const TestCommand& c) {
     return c.Property == "TXT" ? std::string("deselected by --skip") : std::string();
-  }});
+  };
+  runner.setOptions(options);
   Run("OK", {Read("NUM"), Read("TXT", 16, "", kFormatText)});
   ASSERT_EQ(recorder.outcomes.size(), 2u);
   EXPECT_TRUE(recorder.outcomes[1].skipped());
