@@ -17,6 +17,18 @@ struct ControlSystem {
   std::string description;                          // for the caption and --help
 };
 
+// What --help of both programs says about where the facility and the database
+// directory come from.
+inline constexpr char kWhereThingsComeFrom[] =
+    "The facility is --facility FILE, else $OVRA_FACILITY, else the built-in demo facility.\n"
+    "The database directory is the first of: --database DIR; $OVRA_DATABASE;\n"
+    "$XDG_CONFIG_HOME/ovra-checker/database (default ~/.config/ovra-checker/database);\n"
+    "/etc/ovra-checker/database; the demo database installed with the program\n"
+    "(<prefix>/share/ovra-checker/database); else, as in a build tree, \"../database/\" when\n"
+    "the program's file is in the working directory, else <program dir>/../database/, or when\n"
+    "that does not exist the nearest \"database\" directory holding procedures.csv in the\n"
+    "program's directory or one of its parents.";
+
 // The facility a program opens: --facility when given, else $OVRA_FACILITY,
 // else "" (the built-in demo facility).
 std::string ChosenFacility(const std::string& given);

@@ -404,19 +404,6 @@ class Checker {
   bool preparationFailed_ = false;
 };
 
-std::string WithSlash(std::string dir) {
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  return dir;
-}
-
-// The database directory: --database when given, else where the window finds it.
-std::string FindDatabase(const std::string& argv0, const std::string& given,
-                         std::vector<std::string>& looked) {
-  if (given.empty()) return FindDatabaseDirectory(argv0, &looked);
-  looked.push_back(WithSlash(given));
-  return looked.back();
-}
-
 std::string Joined(const std::vector<std::string>& items) {
   std::string out;
   for (const auto& s : items) out += (out.empty() ? "" : ", ") + s;
@@ -486,11 +473,12 @@ int main(int argc, char** argv) {
 
   Options opt;
   app.add_option("--facility", opt.facility,
-                 "Facility description (JSON) to simulate, or a Tango site file; default: the "
-                 "built-in demo")
+                 "Facility description (JSON) to simulate, or a Tango site file; default: "
+                 "$OVRA_FACILITY, else the built-in demo")
       ->type_name("FILE");
   app.add_option("--database", opt.database,
-                 "Database directory (procedures.csv, server lists, test files)")
+                 "Database directory (procedures.csv, server lists, test files); default: "
+                 "see below")
       ->type_name("DIR");
   app.add_option("--report-dir", opt.reportDir,
                  "Directory of the report files; default: $TEMP, else $TMPDIR, else /tmp")
@@ -500,13 +488,10 @@ int main(int argc, char** argv) {
       ->type_name("N");
   app.add_flag("--json", opt.json, "One JSON object per executed command on stdout");
   app.add_option("--junit", opt.junit, "Write JUnit XML results to FILE")->type_name("FILE");
-  app.footer(
-      "The database directory is --database DIR when given; otherwise \"../database/\" when\n"
-      "the program's file is in the working directory, else <program dir>/../database/; when\n"
-      "that directory does not exist, the nearest \"database\" directory holding procedures.csv\n"
-      "in the program's directory or one of its parents.\n\n"
-      "Exit status: 0 every command succeeded, 1 a command failed or a test could not be\n"
-      "prepared, 2 usage error, unreadable facility or database.");
+  app.footer(std::string(kWhereThingsComeFrom) +
+             "\n\n"
+             "Exit status: 0 every command succeeded, 1 a command failed or a test could not be\n"
+             "prepared, 2 usage error, unreadable facility or database.");
 
   std::vector<std::string> listNames;
   auto* list = app.add_subcommand("list", "List contexts, servers, devices or properties");
@@ -551,14 +536,17 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  std::vector<std::string> looked;
+  const DatabaseChoice database = ChooseDatabaseDirectory(
+      DatabaseSearch::FromEnvironment(argc > 0 ? argv[0] : "", opt.database), &looked);
   std::error_code ec;
-  if (!opt.database.empty() && !std::filesystem::is_directory(opt.database, ec)) {
-    std::cerr << "ovra-check: no database directory " << opt.database << "\n";
+  if (database.named && !std::filesystem::is_directory(database.path, ec)) {
+    std::cerr << "ovra-check: no database directory "
+              << (opt.database.empty() ? database.path + " ($OVRA_DATABASE)" : opt.database)
+              << "\n";
     return kExitUsage;
   }
-  std::vector<std::string> looked;
-  const std::string database = FindDatabase(argc > 0 ? argv[0] : "", opt.database, looked);
-  Checker checker(opt, clock, std::move(system), database);
+  Checker checker(opt, clock, std::move(system), database.path);
   TestSources& sources = checker.sources();
   CheckerSession& session = checker.session();
 

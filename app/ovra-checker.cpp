@@ -98,31 +98,45 @@ class DemoSteps : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName("ovra-checker");
-  QApplication::setApplicationVersion(OVRA_VERSION);
+  QCoreApplication::setApplicationName("ovra-checker");
+  QCoreApplication::setApplicationVersion(OVRA_VERSION);
 
   QCommandLineParser parser;
-  parser.setApplicationDescription("Device Server Checker");
-  parser.addHelpOption();
-  parser.addVersionOption();
+  parser.setApplicationDescription(QString("Device Server Checker\n\n") +
+                                   dsc::kWhereThingsComeFrom);
+  const QCommandLineOption helpOption = parser.addHelpOption();
+  const QCommandLineOption versionOption = parser.addVersionOption();
   QCommandLineOption facilityOption(
       "facility",
-      "Facility description of the simulated control system (default: the demo), or a Tango "
-      "site file.",
+      "Facility description of the simulated control system (default: $OVRA_FACILITY, else the "
+      "demo), or a Tango site file.",
       "FILE");
   QCommandLineOption databaseOption(
       "database", "Database directory with procedures.csv and the test files.", "DIR");
   QCommandLineOption stepsOption("demo-steps", "Steps to click through.", "STEPS");
   stepsOption.setFlags(QCommandLineOption::HiddenFromHelp);
   parser.addOptions({facilityOption, databaseOption, stepsOption});
+
+  // --help and --version answer before the window system is touched, so
+  // that they work without a display (help2man runs them).
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  if (parser.parse(arguments) &&
+      (parser.isSet(helpOption) || parser.isSet("help-all") || parser.isSet(versionOption))) {
+    QCoreApplication terminal(argc, argv);
+    QCoreApplication::setApplicationVersion(QString(OVRA_VERSION "\n") +
+                                            QString::fromStdString(dsc::TangoBackendStatus()));
+    parser.process(terminal);  // prints and exits
+  }
+  QApplication app(argc, argv);
   parser.process(app);
 
   dsc::SystemClock clock;
   dsc::ControlSystem system;
   std::string error;
-  const QString file = parser.isSet(facilityOption) ? parser.value(facilityOption) : QString();
-  if (!dsc::OpenControlSystem(file.toStdString(), clock, system, error)) {
+  const std::string file = dsc::ChosenFacility(
+      parser.isSet(facilityOption) ? parser.value(facilityOption).toStdString() : "");
+  if (!dsc::OpenControlSystem(file, clock, system, error)) {
     std::fprintf(stderr, "ovra-checker: %s\n", error.c_str());
     QMessageBox::critical(
         nullptr, "Device Server Checker",
@@ -132,11 +146,19 @@ int main(int argc, char** argv) {
 
   dsc::ui::VeskerOptions options;
   options.clock = &clock;
-  options.databasePath = parser.isSet(databaseOption)
-                             ? QDir(parser.value(databaseOption)).absolutePath().toStdString()
-                             : dsc::FindDatabaseDirectory(argv[0]);
+  options.databasePath =
+      dsc::ChooseDatabaseDirectory(
+          dsc::DatabaseSearch::FromEnvironment(
+              argv[0], parser.isSet(databaseOption)
+                           ? QDir(parser.value(databaseOption)).absolutePath().toStdString()
+                           : ""))
+          .path;
 
   dsc::ui::Vesker window(std::move(system.library), std::move(system.control), options);
+  // Which facility and database this window works on.
+  window.setWindowTitle(window.windowTitle() + " \u2014 " +
+                        QString::fromStdString(system.description) + ", database " +
+                        QString::fromStdString(options.databasePath));
   window.show();
 
   std::unique_ptr<DemoSteps> steps;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -16,6 +17,10 @@
 #include "engine/NumberText.h"
 #include "engine/ReportLog.h"
 #include "sources/Csv.h"
+
+#ifndef OVRA_DATA_RELDIR
+#define OVRA_DATA_RELDIR "share/ovra-checker"
+#endif
 
 namespace dsc {
 
@@ -169,6 +174,54 @@ std::string FindDatabaseDirectory(const std::string& argv0, std::vector<std::str
     if (dir == dir.parent_path()) return standard;
     dir = dir.parent_path();
   }
+}
+
+DatabaseSearch DatabaseSearch::FromEnvironment(const std::string& argv0, const std::string& given) {
+  const auto variable = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string(value ? value : "");
+  };
+  DatabaseSearch search;
+  search.given = given;
+  search.environment = variable("OVRA_DATABASE");
+  search.configHome = variable("XDG_CONFIG_HOME");
+  if (search.configHome.empty() && !variable("HOME").empty()) {
+    search.configHome = variable("HOME") + "/.config";
+  }
+  search.argv0 = argv0;
+  return search;
+}
+
+DatabaseChoice ChooseDatabaseDirectory(const DatabaseSearch& search,
+                                       std::vector<std::string>* looked) {
+  const auto slashed = [](const std::filesystem::path& dir) {
+    std::string text = dir.lexically_normal().string();
+    if (text.empty() || text.back() != '/') text += '/';
+    return text;
+  };
+  // A named directory is taken as it is written, as it always was.
+  for (const auto& [named, origin] :
+       {std::pair{search.given, "--database"}, std::pair{search.environment, "$OVRA_DATABASE"}}) {
+    if (named.empty()) continue;
+    const std::string dir = named.back() == '/' ? named : named + "/";
+    if (looked) looked->push_back(dir);
+    return {dir, origin, true};
+  }
+  std::vector<std::pair<std::string, std::string>> levels;
+  if (!search.configHome.empty()) {
+    levels.emplace_back(slashed(std::filesystem::path(search.configHome) / "ovra-checker/database"),
+                        "the user's configuration");
+  }
+  if (!search.systemDir.empty()) levels.emplace_back(slashed(search.systemDir), "the system's");
+  levels.emplace_back(slashed(std::filesystem::path(ProgramDirectory(search.argv0)) / ".." /
+                              OVRA_DATA_RELDIR / "database"),
+                      "the installed demo");
+  for (const auto& [dir, origin] : levels) {
+    if (looked) looked->push_back(dir);
+    std::error_code ec;
+    if (std::filesystem::is_directory(dir, ec)) return {dir, origin, false};
+  }
+  return {FindDatabaseDirectory(search.argv0, looked), "the program's", false};
 }
 
 std::string TestSources::TestFilePath(const std::string& context, const std::string& server) const {

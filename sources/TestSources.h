@@ -21,6 +21,34 @@ std::string getDatabasePath(const std::string& argv0);
 std::string FindDatabaseDirectory(const std::string& argv0,
                                   std::vector<std::string>* looked = nullptr);
 
+// What the database search reads from the command line and the environment;
+// tests fill it by hand.
+struct DatabaseSearch {
+  std::string given;        // --database
+  std::string environment;  // $OVRA_DATABASE
+  std::string configHome;   // $XDG_CONFIG_HOME, else $HOME/.config; "" when neither is set
+  std::string systemDir = "/etc/ovra-checker/database";
+  std::string argv0;  // the program: its installed demo database, or its build tree
+
+  static DatabaseSearch FromEnvironment(const std::string& argv0, const std::string& given);
+};
+
+struct DatabaseChoice {
+  std::string path;    // always ends with "/"
+  std::string origin;  // where it came from, for messages: "--database", "$OVRA_DATABASE", ...
+  bool named = false;  // --database or $OVRA_DATABASE: taken whether it exists or not
+};
+
+// The database directory, first of: --database; $OVRA_DATABASE; the user's
+// <configHome>/ovra-checker/database; /etc/ovra-checker/database; the demo
+// database installed with the program, <program dir>/../share/ovra-checker/
+// database; FindDatabaseDirectory (a program in a build tree, or anywhere
+// else). A level past the first two counts only when its directory exists.
+// The last level's path, and a named one, are as they were always written.
+// Every place tried is appended to `looked` when given.
+DatabaseChoice ChooseDatabaseDirectory(const DatabaseSearch& search,
+                                       std::vector<std::string>* looked = nullptr);
+
 // The producers of test plans and of the server information. They replace the
 // session's plan, set its caption (CheckerLabel) and write the report's head.
 // While a run is in progress they refuse and change nothing.

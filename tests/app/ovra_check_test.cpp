@@ -26,9 +26,13 @@ struct Outcome {
 // `environment` is put before the program: "NAME=value ...".
 Outcome RunCheck(const string& args, const dsc::testing::TempDir& dir,
                  const string& environment = "") {
-  const string command = environment + " " + string(OVRA_CHECK_EXE) + " --report-dir '" +
-                         dir.path() + "' " + args + " >'" + dir.file("stdout.txt") + "' 2>'" +
-                         dir.file("stderr.txt") + "'";
+  // The tester's own settings stay out of it.
+  const string command =
+      "env -u OVRA_DATABASE -u OVRA_FACILITY -u OVRA_PLUGIN_DIR "
+      "XDG_CONFIG_HOME='" +
+      dir.path() + "' " + environment + " " + string(OVRA_CHECK_EXE) + " --report-dir '" +
+      dir.path() + "' " + args + " >'" + dir.file("stdout.txt") + "' 2>'" + dir.file("stderr.txt") +
+      "'";
   const int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, dir.read("stdout.txt"),
           dir.read("stderr.txt")};
@@ -45,6 +49,24 @@ class OvraCheck : public ::testing::Test {
   dsc::testing::TempDir reports;
   string db;
 };
+
+// The environment names the facility and the database; the options beat it.
+TEST_F(OvraCheck, EnvironmentNamesFacilityAndDatabase) {
+  const string noFacility = "OVRA_FACILITY=/nonexistent.json";
+  EXPECT_EQ(RunCheck("list", reports, noFacility).code, 2);
+  EXPECT_EQ(
+      RunCheck("--facility '" + src + "/facilities/demo.json' list", reports, noFacility).code, 0);
+  const string noDatabase = "OVRA_DATABASE=/nonexistent";
+  const Outcome refused = RunCheck("config 0", reports, noDatabase);
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_EQ(refused.err, "ovra-check: no database directory /nonexistent/ ($OVRA_DATABASE)\n");
+  // A database that was found lists its configurations.
+  const string found = "ovra-check: no configuration \"99\"; there are:";
+  EXPECT_EQ(
+      RunCheck("config 99", reports, "OVRA_DATABASE='" + src + "/database'").err.rfind(found, 0),
+      0u);
+  EXPECT_EQ(RunCheck(db + "config 99", reports, noDatabase).err.rfind(found, 0), 0u);
+}
 
 TEST_F(OvraCheck, ExitStatus) {
   const std::pair<string, int> cases[] = {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
@@ -165,6 +167,61 @@ TEST_F(SourcesTest, DatabasePathIsBesideTheWorkingDirectoryOrTheProgram) {
       getDatabasePath("/elsewhere/bin/prog") + "|" + getDatabasePath("C:\\ovra\\bin\\other.exe");
   std::filesystem::current_path(cwd);
   EXPECT_EQ(paths, "../database/|C:/ovra/bin/../database/");
+}
+
+// Every combination of the six levels, each present or absent: the first
+// present one wins. --database and $OVRA_DATABASE count when set, even for a
+// directory that does not exist (the programs then say so); the others only
+// when their directory exists.
+TEST(DatabaseSearchOrder, FirstPresentLevelWins) {
+  const char* origins[] = {"--database",   "$OVRA_DATABASE",     "the user's configuration",
+                           "the system's", "the installed demo", "the program's"};
+  for (int present = 0; present < 64; ++present) {
+    testing::TempDir root;
+    const string r = root.path();
+    const string dirs[] = {r + "/given/",
+                           r + "/env/",
+                           r + "/config/ovra-checker/database/",
+                           r + "/etc/ovra-checker/database/",
+                           r + "/usr/share/ovra-checker/database/",
+                           r + "/usr/bin/../database/"};
+    std::filesystem::create_directories(r + "/usr/bin");
+    DatabaseSearch search;
+    search.configHome = r + "/config";
+    search.systemDir = r + "/etc/ovra-checker/database";
+    search.argv0 = r + "/usr/bin/prog";
+    if (present & 1) search.given = r + "/given";
+    if (present & 2) search.environment = r + "/env";
+    for (int level = 2; level < 6; ++level) {
+      if (present & (1 << level)) std::filesystem::create_directories(dirs[level]);
+    }
+    int first = 0;
+    while (first < 6 && !(present & (1 << first))) ++first;
+
+    std::vector<string> looked;
+    const DatabaseChoice got = ChooseDatabaseDirectory(search, &looked);
+    if (first == 6) {
+      // Nothing anywhere: the program's own rule, as in a build tree.
+      EXPECT_EQ(std::vector<string>(looked.begin(), looked.begin() + 4),
+                std::vector<string>(dirs + 2, dirs + 6))
+          << present;
+      first = 5;
+    }
+    EXPECT_EQ(got.path, dirs[first]) << present;
+    EXPECT_EQ(got.origin, origins[first]) << present;
+    EXPECT_EQ(got.named, first < 2) << present;
+  }
+}
+
+TEST(DatabaseSearchOrder, EnvironmentIsRead) {
+  ::setenv("OVRA_DATABASE", "/from/env", 1);
+  ::setenv("XDG_CONFIG_HOME", "", 1);
+  ::setenv("HOME", "/home/someone", 1);
+  const DatabaseSearch search = DatabaseSearch::FromEnvironment("/usr/bin/prog", "");
+  ::unsetenv("OVRA_DATABASE");
+  EXPECT_EQ(search.environment, "/from/env");
+  EXPECT_EQ(search.configHome, "/home/someone/.config");
+  EXPECT_EQ(search.systemDir, "/etc/ovra-checker/database");
 }
 
 TEST_F(SourcesTest, StandardTestReadsEveryDemoPropertyThatDeliversData) {
