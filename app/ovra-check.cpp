@@ -496,6 +496,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> listNames;
   auto* list = app.add_subcommand("list", "List contexts, servers, devices or properties");
   list->add_option("names", listNames, "[CONTEXT [SERVER [DEVICE]]]")->expected(0, 3);
+  bool listConfigurations = false;
+  list->add_flag("--configurations", listConfigurations,
+                 "List the stored configurations of the database instead");
 
   std::string context, server, device = "#0", configKey;
   auto* info = app.add_subcommand("info", "Show a server's information");
@@ -551,6 +554,13 @@ int main(int argc, char** argv) {
   CheckerSession& session = checker.session();
 
   try {
+    if (*list && listConfigurations) {
+      sources.fillInProcNames();
+      for (int i = 0; i < session.configs.StoredConfigCount; ++i) {
+        std::cout << TerminalText(session.configs.StoredConfigs[i].Description) << "\n";
+      }
+      return session.configs.StoredConfigCount > 0 ? kExitOk : kExitFailed;
+    }
     if (*list) return List(checker, listNames);
     if (*info) {
       std::cout << TerminalText(sources.GetServerInfo(context, server)) << "\n";
