@@ -9,7 +9,7 @@
 #include <system_error>
 
 #ifndef OVRA_PLUGIN_RELDIR
-#define OVRA_PLUGIN_RELDIR "lib/ovra-checker"
+#define OVRA_PLUGIN_RELDIR "lib/ovra-checker/plugins"
 #endif
 
 namespace dsc {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything with warnings as errors and runs
-# every test; then builds the non-window tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs them. The Tango backend's tests (they
+# Installs what is missing, builds everything with warnings as errors, runs
+# every test and packages, installs, tries and removes the Debian packages
+# (scripts/package-test.sh); then builds the non-window tests again under
+# AddressSanitizer and UndefinedBehaviorSanitizer and runs them. The Tango backend's tests (they
 # start Debian's TangoTest) run in the first build; the sanitizer build leaves
 # the backend out, since Tango's client libraries are not built for it.
 set -euo pipefail
@@ -12,6 +13,8 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOVRA_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs")
+# The Debian packages of that build, installed, tried from /usr/bin and removed.
+bash scripts/package-test.sh build
 
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DOVRA_WERROR=ON -DOVRA_SANITIZE=ON \
       -DOVRA_WITH_UI=OFF -DOVRA_WITH_BENCH=OFF -DOVRA_WITH_TANGO=OFF >/dev/null
