@@ -1,0 +1,151 @@
+// Whole-process start-up: ovra-check --version, a one-command simulated run
+// and the window's first paint, each against the same program linking Tango's
+// client libraries at start-up as the programs did before the Tango backend
+// became a module, and the window also against a bare Qt window of the same
+// kind. Variants run interleaved (ABAB...); the figures are medians of the
+// wall time and the maximum resident memory of each process. /bin/true shows
+// what starting any process costs on the machine at the time.
+//
+//   build/bench/startup_bench [ROUNDS]
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct Sample {
+  double ms = 0;
+  double mib = 0;
+};
+
+struct Variant {
+  std::string name;
+  std::vector<std::string> argv;
+  std::vector<std::string> env;  // added to the environment
+  std::vector<Sample> samples;
+};
+
+Sample Run(const Variant& v) {
+  std::vector<std::string> envText;
+  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
+  for (const auto& e : v.env) envText.push_back(e);
+  std::vector<char*> argv, envp;
+  for (const auto& a : v.argv) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (const auto& e : envText) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+    std::fprintf(stderr, "startup_bench: cannot start %s\n", argv[0]);
+    std::exit(1);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  const auto end = std::chrono::steady_clock::now();
+  posix_spawn_file_actions_destroy(&actions);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) {
+    std::fprintf(stderr, "startup_bench: %s ended with status %d\n", v.name.c_str(), status);
+    std::exit(1);
+  }
+  return {std::chrono::duration<double, std::milli>(end - start).count(), usage.ru_maxrss / 1024.0};
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+Sample Medians(const Variant& v) {
+  std::vector<double> ms, mib;
+  for (const Sample& s : v.samples) {
+    ms.push_back(s.ms);
+    mib.push_back(s.mib);
+  }
+  return {Median(ms), Median(mib)};
+}
+
+// Runs the variants of one measurement in turn, `rounds` times, after one
+// warm-up round.
+void Measure(std::vector<Variant>& variants, int rounds) {
+  for (auto& v : variants) Run(v);
+  for (int r = 0; r < rounds; ++r)
+    for (auto& v : variants) v.samples.push_back(Run(v));
+}
+
+void Print(const char* what, const std::vector<Variant>& variants, const Variant& reference) {
+  const Sample base = Medians(reference);
+  std::printf("%s\n", what);
+  for (const auto& v : variants) {
+    const Sample m = Medians(v);
+    std::printf("  %-34s %8.2f ms  %6.1f MiB  %5.2fx %s\n", v.name.c_str(), m.ms, m.mib,
+                m.ms / base.ms, reference.name.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+
+  // A database whose test file of LINAC VACUUM-1 holds one command.
+  const std::filesystem::path scratch =
+      std::filesystem::temp_directory_path() / ("ovra-startup-" + std::to_string(getpid()));
+  std::filesystem::create_directories(scratch / "database");
+  std::ofstream(scratch / "database" / "LINAC-VACUUM-1.csv")
+      << "Description,Property,Device,OutputSize,OutputFormat,Reference,Access\r\n"
+      << "Pump 1 status,STATUS,PUMP-01,1,SHORT,1,READ\r\n";
+  const std::vector<std::string> oneCommand = {"--database",   (scratch / "database").string(),
+                                               "--report-dir", scratch.string(),
+                                               "specific",     "LINAC",
+                                               "VACUUM-1"};
+  const std::vector<std::string> quiet = {"OVRA_DATABASE=", "OVRA_FACILITY="};
+
+  std::vector<Variant> version = {
+      {"before: ovra-check linking Tango", {OVRA_CHECK_LINKED, "--version"}, quiet, {}},
+      {"after: ovra-check", {OVRA_CHECK, "--version"}, quiet, {}}};
+  std::vector<Variant> run = {{"before: ovra-check linking Tango", {OVRA_CHECK_LINKED}, quiet, {}},
+                              {"after: ovra-check", {OVRA_CHECK}, quiet, {}}};
+  for (auto& v : run) v.argv.insert(v.argv.end(), oneCommand.begin(), oneCommand.end());
+  // What starting any process costs on this machine now.
+  version.push_back({"floor: /bin/true", {"/bin/true"}, quiet, {}});
+  Measure(version, rounds);
+  Print("ovra-check --version", version, version[0]);
+  Measure(run, rounds);
+  Print("ovra-check specific LINAC VACUUM-1 (one command, simulated)", run, run[0]);
+
+#ifdef OVRA_CHECKER
+  const std::vector<std::string> window = {"QT_QPA_PLATFORM=offscreen",
+                                           "LD_PRELOAD=" FIRST_PAINT_PROBE,
+                                           "OVRA_DATABASE=", "OVRA_FACILITY="};
+  std::vector<Variant> paint = {
+      {"bare Qt window", {BARE_WINDOW}, window, {}},
+      {"before: ovra-checker linking Tango", {OVRA_CHECKER_LINKED}, window, {}},
+      {"after: ovra-checker", {OVRA_CHECKER}, window, {}}};
+  Measure(paint, rounds);
+  Print("window: start to first paint (offscreen)", paint, paint[0]);
+#endif
+  std::filesystem::remove_all(scratch);
+  return 0;
+}
