@@ -54,8 +54,14 @@ run ovra-check list --configurations | grep -qx "LINAC daily check" ||
 run ovra-check --report-dir "$tmp" standard LINAC VACUUM-1 PUMP-01 >standard.txt ||
   fail "standard test: $(cat standard.txt)"
 grep -q "succeeded, 0 failed" standard.txt || fail "standard test: $(cat standard.txt)"
-[ "$(man -w ovra-check)" = /usr/share/man/man1/ovra-check.1.gz ] || fail "man -w ovra-check"
-man -w ovra-checker >/dev/null || fail "man -w ovra-checker"
+if grep -qs "^path-exclude.*/usr/share/man" /etc/dpkg/dpkg.cfg.d/*; then
+  # A minimal image that drops every man page on installation.
+  dpkg-deb -c "${debs[0]}" | grep -q "/usr/share/man/man1/ovra-check.1.gz" || fail "no man page"
+  echo "man pages are excluded by this machine's dpkg configuration: checked in the package"
+else
+  [ "$(man -w ovra-check)" = /usr/share/man/man1/ovra-check.1.gz ] || fail "man -w ovra-check"
+  man -w ovra-checker >/dev/null || fail "man -w ovra-checker"
+fi
 appstreamcli validate --no-net /usr/share/metainfo/org.ovra.checker.metainfo.xml >/dev/null ||
   fail "metainfo does not validate"
 desktop-file-validate /usr/share/applications/org.ovra.checker.desktop || fail "desktop entry"
