@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/ControlEventPump.h"
 #include "base/Formats.h"
+#include "engine/ControlEventPump.h"
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/Recording.h"
@@ -24,12 +24,15 @@ using testing::ScriptedPrompt;
 using testing::TempDir;
 using Answer = LinkErrorPrompt::Answer;
 
-// CTX/SRV/DEV: constants, a value that ramps towards a set point, and values
-// whose asynchronous accesses deliver other completion codes between data.
+// CTX/SRV/DEV: constants, a slow one, a value that ramps towards a set point,
+// and values whose asynchronous accesses deliver other completion codes
+// between data.
 constexpr const char* kFacility = R"({
   "contexts": [{"name": "CTX", "servers": [{"name": "SRV", "devices": [{"name": "DEV",
     "properties": [
       {"name": "NUM", "format": "DOUBLE", "value": 1.5},
+      {"name": "ZERO", "format": "DOUBLE", "value": 0.0},
+      {"name": "SLOW", "format": "DOUBLE", "value": 2.0, "delayMs": 1500},
       {"name": "VEC", "format": "DOUBLE", "values": [1, 2, 3]},
       {"name": "TXT", "format": "TEXT", "count": 16, "value": "HELLO"},
       {"name": "SET", "format": "DOUBLE", "value": 10.0, "writable": true},
@@ -131,14 +134,34 @@ const CommandCase kCommandCases[] = {
      "Execute 0/1;", 0},
     {"ParseError", Cmd("SET", "WRITE", 0, "", kFormatDouble, 3, "1 2"), kCodeParseError,
      "Input data : parse error", "", 0},
+    {"MoreValuesThanAnnounced", Cmd("SET", "WRITE", 0, "", kFormatDouble, 1, "4 5"),
+     kCodeParseError, "Input data : parse error", "", 0},
+    // A reference the parser cannot convert sets no bytes and is never met,
+    // even where the untouched area happens to equal the answer.
+    {"CompoundReference", Cmd("ZERO", "READ", 8, "0", kFormatStruct), kCodeTargetNotMet,
+     "Target not met !", "Execute 8/0;", 0},
+    {"CompoundReferencePolled", Cmd("ZERO", "POLL[timeout=0]", 8, "0", kFormatStruct),
+     kCodeTimedOut, "timed out waiting for reference", "Start 8/0;", 1000},
+    // The command's own time-out reaches the control; without one it is 1 s.
+    {"SlowReadWithinItsTimeout", Cmd("SLOW", "READ[timeout=3000]", 1), 0, "Success", "Execute 1/0;",
+     0},
+    {"SlowReadPastTheDefault", Cmd("SLOW", "READ", 1), kCodeLinkTimeout, nullptr, "Execute 1/0;",
+     0},
     // A format without element size switches its direction off.
     {"NoElementSize", Cmd("NUM", "READ", 10, "", kFormatNull), 0, "Success", "Execute 0/0;", 0},
     {"UnknownProperty", Cmd("NOSUCH", "READ", 1), -1, nullptr, "Execute 1/0;", 0},
     {"PollWaitsForTheRamp", Cmd("RAMP", "POLL[timeout=10000]", 1, "10"), 0, "Success (Target met)",
      "Start 1/0;", 5200},
-    // One-second clock: a limit of 1 s gives up once the clock passes start + 1.
+    {"RefreshWaitsForTheRamp", Cmd("RAMP", "REFRESH[timeout=10000]", 1, "10"), 0,
+     "Success (Target met)", "Start 1/0;", 5200},
+    // One-second clock: a limit of 1 s gives up once the clock passes start + 1;
+    // the limit is the time-out in whole seconds, halves to even.
     {"PollTimesOut", Cmd("NUM", "POLL[timeout=1000]", 1, "99"), kCodeTimedOut,
      "timed out waiting for reference", "Start 1/0;", 2000},
+    {"PollTimeoutOfOneAndAHalfSeconds", Cmd("NUM", "POLL[timeout=1500]", 1, "99"), kCodeTimedOut,
+     "timed out waiting for reference", "Start 1/0;", 3000},
+    {"PollTimeoutOfTwoAndAHalfSeconds", Cmd("NUM", "POLL[timeout=2500]", 1, "99"), kCodeTimedOut,
+     "timed out waiting for reference", "Start 1/0;", 3000},
     // Events come every 250 ms, seen at 100 ms steps; only data and codes 35 and 36 end the wait.
     {"PollSkipsOtherCodes", Cmd("ODD", "POLL", 1), 0, "Success", "Start 1/0;", 700},
     {"PollEndsOn35", Cmd("END35", "POLL", 1, "99"), 35, nullptr, "Start 1/0;", 700},
