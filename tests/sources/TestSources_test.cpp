@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/Recording.h"
@@ -50,6 +51,8 @@ TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
       {"too many records", false, many, 42, -1, ""},
       {"self-test without final LF", true, "Property\nA\nB", 0, 2, "B"},
       {"self-test CR LF", true, "Description,Property\r\nd,A\r\ne,B\r\n", 0, 2, "B"},
+      // The area still holds the longer list above; none of it may be read.
+      {"self-test shorter than the last", true, "Property\nZ\n", 0, 1, "Z"},
       {"self-test first character trimmed", true, "Property\n A\n\tB\n;c\nC\n", 0, 1, "C"},
       {"self-test without Property", true, "Description\na\n", 21, 3, ""},
   };
@@ -224,13 +227,58 @@ TEST(DatabaseSearchOrder, EnvironmentIsRead) {
   EXPECT_EQ(search.systemDir, "/etc/ovra-checker/database");
 }
 
+// A program in a build tree finds the source tree's database: the nearest
+// "database" holding procedures.csv above it, wherever the tree is.
+TEST_F(SourcesTest, DatabaseOfABuildTreeIsTheNearestAboveIt) {
+  namespace fs = std::filesystem;
+  fs::create_directories(dir.file("src/database"));
+  fs::create_directories(dir.file("src/out/database"));  // no procedures.csv: passed by
+  fs::create_directories(dir.file("src/out/build/app"));
+  dir.write("src/database/procedures.csv", "");
+  const string program = dir.file("src/out/build/app/ovra-check");
+  std::vector<string> looked;
+  EXPECT_EQ(FindDatabaseDirectory(program, &looked), dir.file("src/database/"));
+  EXPECT_EQ(looked,
+            (std::vector<string>{dir.file("src/out/build/app/../database/"),
+                                 dir.file("src/out/build/app/database/"),
+                                 dir.file("src/out/build/database/"), dir.file("src/out/database/"),
+                                 dir.file("src/database/")}));
+  // The usual place beside the program wins when it exists.
+  fs::create_directories(dir.file("src/out/build/database"));
+  EXPECT_EQ(FindDatabaseDirectory(program), dir.file("src/out/build/app/../database/"));
+}
+
 TEST_F(SourcesTest, StandardTestReadsEveryDemoPropertyThatDeliversData) {
   const auto system = sim::SimControlSystem::Demo(clock);
+  // A property announcing no elements is left out, like one whose name has a "*".
+  sim::Context& linac = system->facility().contexts[system->facility().index.at("LINAC")];
+  sim::Device& pump = linac.servers[linac.index.at("VACUUM-1")].devices[0];
+  pump.properties[pump.index.at("CURRENT")].count = 0;
   TestSources demo{session, *system};
   demo.initStdTest("LINAC", "VACUUM-1", "PUMP-01");
+
+  string plan;  // Description|Property|Device|Access|sizes|formats|Data|Reference
+  for (int k = 0; k < session.plan.TestPlanCount; ++k) {
+    const TestCommand& t = session.plan.TestPlan[k];
+    plan += t.Description + "|" + t.Property + "|" + t.Device + "|" + t.Access + "|" +
+            std::to_string(t.InputSize) + " " + std::to_string(t.OutputSize) + "|" +
+            std::to_string(t.InputFormat) + " " + std::to_string(t.OutputFormat) + "|" + t.Data +
+            "|" + t.Reference + "\n";
+  }
+  EXPECT_EQ(plan,
+            "STATUS|STATUS|PUMP-01|READ|0 1|0 513||\n"
+            "PRESSURE|PRESSURE|PUMP-01|READ|0 1|0 512||\n"
+            "VOLTAGE|VOLTAGE|PUMP-01|READ|0 1|0 512||\n"
+            "ONOFF|ONOFF|PUMP-01|READ|0 1|0 513||\n"
+            "NAME|NAME|PUMP-01|READ|0 16|0 516||\n"
+            "HISTORY|HISTORY|PUMP-01|READ|0 256|0 512||\n");
+  const string caption =
+      " srv vers: 4.2.1\r\n srv start: 2024-03-11 06:42:17\r\n app vers: vacuum 2.3.0\r\n"
+      " app date: 2023-11-28\r\nStandard test for  6 READ properties";
+  EXPECT_EQ(session.checkerCaption, caption);
   EXPECT_EQ(testing::ReadFileBytes(session.report.reportFileName),
-            "Standard test for read properties of /LINAC/VACUUM-1\r\n" + session.checkerCaption +
-                "\r\n" + kReportColumnHeader + "\r\n");
+            "Standard test for read properties of /LINAC/VACUUM-1\r\n" + caption + "\r\n" +
+                kReportColumnHeader + "\r\n");
 
   // The cached server information is reused: only the property query is sent.
   const long calls = system->callCount();

@@ -21,8 +21,9 @@
 namespace dsc::testing {
 
 // Logs each link call as "device property count format timeout". A call whose
-// "device|property" is in answers is answered from there (bytes, then a NUL if
-// they fit); the rest go to the inner library, or fail with 45 without one.
+// "device|property" is in answers is answered from there: its bytes only, as a
+// server that fills the whole count would, so whatever the area held past them
+// stays. The rest go to the inner library, or fail with 45 without one.
 // Without an inner library every code's text is "message <code>".
 class RecordingLibrary final : public ClientLibrary {
  public:
@@ -44,7 +45,6 @@ class RecordingLibrary final : public ClientLibrary {
     if (it != answers.end()) {
       const size_t n = std::min(outData.size(), it->second.bytes.size());
       std::memcpy(outData.data(), it->second.bytes.data(), n);
-      if (n < outData.size()) outData[n] = 0;
       return it->second.code;
     }
     if (!inner_) return 45;
