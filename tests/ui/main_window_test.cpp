@@ -139,6 +139,25 @@ TEST_F(WindowTest, SpecificTestRunsEachConfiguredServerIntoOneReport) {
   EXPECT_EQ(table().rowCount(), 2);
 }
 
+// A selected server without a self-test list or a stored file runs nothing:
+// not the plan the previous server left behind.
+TEST_F(WindowTest, SelectedServerWhoseTestCannotBePreparedRunsNothing) {
+  Open();
+  Child<QRadioButton>(*window, "SelfTestOption1")->setChecked(true);
+  click("Command2");  // VACUUM-1's stored file
+  ASSERT_EQ(table().rowCount(), 1);
+  ASSERT_EQ(table().item(0, 0)->text(), "Pump pressure");
+  choose("DeviceServerList", "KLYSTRON-3");
+  clock.Advance(1000);  // a report file of its own
+  click("Command2");
+  EXPECT_TRUE(label().endsWith("LINAC-KLYSTRON-3.csv : nothing to load or reading failed"))
+      << label().toStdString();
+  EXPECT_TRUE(prompt.asked.empty());
+  const std::string report = dsc::testing::ReadFileBytes(window->session().report.reportFileName);
+  EXPECT_TRUE(report.ends_with(std::string(kReportColumnHeader) + "\r\n")) << report;
+  EXPECT_EQ(report.find("Pump pressure"), std::string::npos) << report;
+}
+
 // The selected server's run waits; clicks and closing inside that wait are
 // refused, and the refusal message goes once the run is over.
 TEST_F(WindowTest, ClicksAndClosingDuringARunAreRefused) {
