@@ -20,7 +20,7 @@ class ReportLogTest : public ::testing::Test {
 TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAndAppendedTo) {
   dir.write("1700000000.txt", "earlier\r\n");  // an existing file is appended to
   ReportLog log(clock, dir.path());
-  EXPECT_EQ(log.AddToReport("header", false), 0);
+  log.AddToReport("header", false);
   clock.Advance(61'000);
   log.AddToReport("Read X : Success", true);
   log.AddToReport("two\nlines", false);
@@ -47,9 +47,9 @@ TEST_F(ReportLogTest, UnwritableDirectoryIsReportedOnceAndTheRunGoesOn) {
   // A path under a regular file fails even for root.
   dir.write("plain", "");
   ReportLog log(clock, dir.file("plain"));
-  EXPECT_EQ(log.AddToReport("lost", true), 0);
+  log.AddToReport("lost", true);
   log.reportFileName += ".2";  // the first failure is the one kept
-  EXPECT_EQ(log.AddToReport("lost too", false), 0);
+  log.AddToReport("lost too", false);
   EXPECT_EQ(log.TakeError(), "Cannot write the report file " + dir.file("plain") +
                                  "/1700000000.txt: Not a directory");
   EXPECT_EQ(log.TakeError(), "");
