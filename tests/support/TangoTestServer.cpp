@@ -18,20 +18,28 @@ namespace dsc::testing {
 
 namespace {
 
-int FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
+// A free loopback port, kept bound (not listening) by the returned socket
+// until the server has bound it too. Both sockets allow address reuse, so the
+// server's listening socket may share the port, while the kernel hands it to
+// nobody else meanwhile: not to another test's search for a free port, nor to
+// an outgoing connection or another server's event channel. -1 on failure.
+int HoldFreeLoopbackPort(int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const int on = 1;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+      bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
     port = ntohs(address.sin_port);
+    return fd;
+  }
   close(fd);
-  return port;
+  return -1;
 }
 
 std::string ReadAll(const std::string& path) {
@@ -52,11 +60,16 @@ bool TangoTestServer::Installed() { return access(Executable().c_str(), X_OK) ==
 
 bool TangoTestServer::Start(std::string& error) {
   Stop();
-  port_ = FreeLoopbackPort();
-  if (port_ == 0) {
+  const int held = HoldFreeLoopbackPort(port_);
+  if (held < 0) {
     error = "no free loopback port";
     return false;
   }
+  // Released once the server listens on the port (or has given up on it).
+  struct Release {
+    int fd;
+    ~Release() { close(fd); }
+  } release{held};
   char logName[] = "/tmp/ovra-tangotest-XXXXXX";
   const int logFd = mkstemp(logName);
   if (logFd < 0) {
@@ -122,7 +135,13 @@ void TangoTestServer::Kill() {
 }
 
 void TangoTestServer::Pause() {
-  if (pid_ > 0) kill(pid_, SIGSTOP);
+  if (pid_ <= 0) return;
+  // A stop signal takes effect when the server's threads next run, which on
+  // a loaded machine can be after it has answered a request or two; only the
+  // stop reported by waitpid means nothing answers any more.
+  kill(pid_, SIGSTOP);
+  int status = 0;
+  if (waitpid(pid_, &status, WUNTRACED) == pid_ && !WIFSTOPPED(status)) pid_ = -1;  // it ended
 }
 
 void TangoTestServer::Resume() {
