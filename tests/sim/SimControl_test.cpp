@@ -75,7 +75,8 @@ TEST_F(ControlTest, ReadsNoMoreThanAskedOrThanTheSpanHoldsAndConverts) {
   EXPECT_EQ(std::tuple(Double(0), Double(1)), std::tuple(-7.0, 9.0));
 }
 
-// A slow answer fails within the default timeout and fits a longer one; no time passes.
+// A slow answer fails within the default timeout (the runner's tests give it a
+// longer one); no time passes.
 TEST_F(ControlTest, FailuresHaveCodesAndTextsNamingThem) {
   const int64_t start = clock_.NowMs();
   struct {
@@ -99,8 +100,7 @@ TEST_F(ControlTest, FailuresHaveCodesAndTextsNamingThem) {
         << c.property;
     EXPECT_EQ(control_->StatusText(), c.text);
   }
-  control_->setLinkTimeout(2000);
-  EXPECT_EQ(std::tuple(Read("SLOW", 1, kLong), clock_.NowMs()), std::tuple(0, start));
+  EXPECT_EQ(clock_.NowMs(), start);
 }
 
 // The runner starts only POLL and REFRESH accesses. Each tick calls ProcessEvents twice, then lets
