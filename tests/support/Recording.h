@@ -21,9 +21,10 @@
 namespace dsc::testing {
 
 // Logs each link call as "device property count format timeout". A call whose
-// "device|property" is in answers is answered from there: its bytes only, as a
-// server that fills the whole count would, so whatever the area held past them
-// stays. The rest go to the inner library, or fail with 45 without one.
+// "device|property" is in answers is answered from there: its bytes only, with
+// no zero byte after them (as the simulation answers), so whatever the area
+// held past them stays. The rest go to the inner library, or fail with 45
+// without one.
 // Without an inner library every code's text is "message <code>".
 class RecordingLibrary final : public ClientLibrary {
  public:

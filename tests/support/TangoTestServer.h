@@ -23,7 +23,7 @@ class TangoTestServer {
   bool Start(std::string& error);
   void Stop();    // SIGTERM, then SIGKILL when it lingers
   void Kill();    // SIGKILL, as a crash would
-  void Pause();   // SIGSTOP: the port stays open, nothing answers
+  void Pause();   // SIGSTOP, returning once stopped: the port stays open, nothing answers
   void Resume();  // SIGCONT
   int port() const { return port_; }
 

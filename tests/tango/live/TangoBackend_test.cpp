@@ -15,10 +15,10 @@
 
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
-#include "base/Formats.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/ControlEventPump.h"
+#include "base/Formats.h"
 #include "sources/TestSources.h"
 #include "tango/TangoBackend.h"
 #include "tests/support/Fakes.h"
