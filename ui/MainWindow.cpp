@@ -1,35 +1,49 @@
 #include "ui/MainWindow.h"
 
+#include <algorithm>
+
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTableWidget>
+#include <QSettings>
+#include <QSplitter>
+#include <QTableView>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "access/NamespaceQueries.h"
 #include "engine/ReportLog.h"
 #include "ui/ScriptEditor.h"
+#include "ui/SelectorCombo.h"
 
 namespace dsc::ui {
 
 namespace {
 
-QComboBox* MakeSelector(const char* name, QWidget* parent) {
-  auto* combo = new QComboBox(parent);
+SelectorCombo* MakeSelector(const char* name, const char* placeholder, QWidget* parent) {
+  auto* combo = new SelectorCombo(parent);
   combo->setObjectName(name);
   combo->setEditable(true);
   // Typed names are used as they stand and never become list entries.
   combo->setInsertPolicy(QComboBox::NoInsert);
-  // No completion either: it would turn a typed "lin" into the entry "LINAC"
-  // (matching in any case) and run the cascade on Return.
+  // No completion either: it would turn a typed "lin" into the entry "LINAC".
   combo->setCompleter(nullptr);
+  combo->lineEdit()->setPlaceholderText(placeholder);
   combo->setMinimumContentsLength(14);
   combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -44,13 +58,76 @@ void FillList(QComboBox& combo, const std::vector<std::string>& names, int count
   combo.addItems(items);
 }
 
+// The first line of a caption, for a one-line note.
+QString FirstLine(const std::string& text) {
+  QString shown = FromLatin1(text);
+  shown.replace("\r\n", "\n");
+  return shown.section('\n', 0, 0).trimmed();
+}
+
+bool IsDark(const QPalette& palette) { return palette.color(QPalette::Base).lightness() < 128; }
+
+// Holds a counter up for the lifetime of a scope.
+struct Counted {
+  explicit Counted(int& n) : n_(n) { ++n_; }
+  ~Counted() { --n_; }
+  Counted(const Counted&) = delete;
+  Counted& operator=(const Counted&) = delete;
+  int& n_;
+};
+
 }  // namespace
+
+// What a configured run's summary shows for one server.
+struct Vesker::ServerOutcome {
+  std::string server;
+  std::shared_ptr<RunRows> rows;  // null when the server was not run
+  int32_t planned = 0, run = 0, failed = 0, skipped = 0;
+  QString note;
+  bool running = false;
+};
+
+// Counts the run's commands for the progress line and keeps each command's
+// decoded values beside its row. Widgets are updated only when the window
+// processes events: a label per command would cost more than the command.
+class Vesker::Progress final : public RunObserver {
+ public:
+  explicit Progress(Vesker& w) : w_(w) {}
+
+  void RunStarted(const std::string& context, const std::string& server, int32_t planned) override {
+    rows = w_.model_->StartRun(context, server);
+    this->planned = planned;
+    done = failed = 0;
+    running = true;
+    changed = true;
+  }
+  void CommandEnded(const CommandOutcome& o) override {
+    ++done;
+    if (o.status != 0 && !o.skipped()) ++failed;
+    if (!o.actual.empty() || !o.expected.empty())
+      w_.model_->SetValues(o.index + 1, o.actual.Display(), o.expected.Display());
+    changed = true;
+  }
+  void RunEnded(const RunSummary& s) override {
+    last = s;
+    running = false;
+    changed = true;
+  }
+
+  std::shared_ptr<RunRows> rows;
+  RunSummary last;
+  int32_t planned = 0, done = 0, failed = 0;
+  bool running = false, changed = false;
+
+ private:
+  Vesker& w_;
+};
 
 Vesker::Vesker(std::unique_ptr<ClientLibrary> lib, std::unique_ptr<DataAcquisitionControl> Zorbel1,
                VeskerOptions options, QWidget* parent)
     : QWidget(parent),
-      lib_(std::move(lib)),
-      Zorbel1_(std::move(Zorbel1)),
+      lib_(std::make_unique<OffThreadLibrary>(std::move(lib), calls_)),
+      Zorbel1_(std::make_unique<OffThreadControl>(std::move(Zorbel1), calls_)),
       options_(std::move(options)) {
   setObjectName("Vesker");
   setWindowTitle("Device Server Checker");
@@ -60,41 +137,47 @@ Vesker::Vesker(std::unique_ptr<ClientLibrary> lib, std::unique_ptr<DataAcquisiti
       options_.reportDirectory.empty() ? DefaultReportDirectory() : options_.reportDirectory;
   session_ = std::make_unique<CheckerSession>(*options_.clock, reportDir);
   sources_ = std::make_unique<TestSources>(*session_, *lib_);
-  grid_ = std::make_unique<QtResultsGrid>(*resultsGrid);
+  grid_ = std::make_unique<QtResultsGrid>(*model_, *resultsGrid);
   LinkErrorPrompt* prompt = options_.prompt;
   if (!prompt) {
     // The grid is brought up to date before the box covers the run.
-    ownPrompt_ = std::make_unique<QtLinkErrorPrompt>(this, [this] { grid_->SyncCurrentCell(); });
+    ownPrompt_ = std::make_unique<QtLinkErrorPrompt>(this, [this] { publish(); });
     prompt = ownPrompt_.get();
   }
-  pump_ = std::make_unique<QtEventPump>(*Zorbel1_, options_.sleep,
-                                        [this] { grid_->SyncCurrentCell(); });
+  pump_ = std::make_unique<QtEventPump>(*Zorbel1_, options_.sleep, [this] { publish(); });
   runner_ =
       std::make_unique<CheckRunner>(*session_, *Zorbel1_, *grid_, *prompt, *pump_, *options_.clock);
+  progress_ = std::make_unique<Progress>(*this);
+  runner_->addObserver(*progress_);
+  calls_.setBeforeWait([this] { publish(); });
+  paletteChanged();
 
   Form_Load();
+  restoreSettings();
 }
 
 // The runner hands the control's completion handler back on destruction,
-// before the control itself goes.
-Vesker::~Vesker() = default;
+// before the control itself goes; the worker thread goes last.
+Vesker::~Vesker() {
+  if (runner_ && progress_) runner_->removeObserver(*progress_);
+}
 
 void Vesker::buildWidgets() {
-  SelfTestOption0 = new QRadioButton("Configured", this);
+  SelfTestOption0 = new QRadioButton("&Configured", this);
   SelfTestOption0->setObjectName("SelfTestOption0");
   SelfTestOption0->setChecked(true);
-  SelfTestOption1 = new QRadioButton("Selected", this);
+  SelfTestOption1 = new QRadioButton("&Selected", this);
   SelfTestOption1->setObjectName("SelfTestOption1");
 
   StoredConfigCombo = new QComboBox(this);
   StoredConfigCombo->setObjectName("StoredConfigCombo");
   StoredConfigCombo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
-  DeviceContextList = MakeSelector("DeviceContextList", this);
+  DeviceContextList = MakeSelector("DeviceContextList", "Context", this);
   DeviceContextList->setEditText("DeviceContext");
-  DeviceServerList = MakeSelector("DeviceServerList", this);
+  DeviceServerList = MakeSelector("DeviceServerList", "Device server", this);
   DeviceServerList->setEditText("DeviceServerList");
-  DeviceNameList = MakeSelector("DeviceNameList", this);
+  DeviceNameList = MakeSelector("DeviceNameList", "Device", this);
   DeviceContextList->setToolTip("Context");
   DeviceServerList->setToolTip("Device server");
   DeviceNameList->setToolTip("Device");
@@ -111,31 +194,70 @@ void Vesker::buildWidgets() {
   CheckerLabel->setMinimumHeight(CheckerLabel->fontMetrics().lineSpacing() * 6 + 10);
   CheckerLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
 
-  resultsGrid = new QTableWidget(0, 2, this);
+  model_ = new ResultsModel(this);
+  resultsGrid = new QTableView(this);
   resultsGrid->setObjectName("resultsGrid");
+  resultsGrid->setModel(model_);
   resultsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  // The current cell is shown by its focus frame only: a selection's
-  // highlight would hide the red of a failed result in the last row.
-  resultsGrid->setSelectionMode(QAbstractItemView::NoSelection);
+  // Whole rows are selected for copying; the current cell is shown by its
+  // focus frame.
+  resultsGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  resultsGrid->setSelectionMode(QAbstractItemView::ExtendedSelection);
   resultsGrid->setWordWrap(false);
+  resultsGrid->verticalHeader()->setVisible(false);
   resultsGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   resultsGrid->horizontalHeader()->setStretchLastSection(true);
   resultsGrid->horizontalHeader()->setHighlightSections(false);
   resultsGrid->verticalHeader()->setDefaultSectionSize(resultsGrid->fontMetrics().height() + 6);
   resultsGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  resultsGrid->setContextMenuPolicy(Qt::CustomContextMenu);
 
-  Command1 = new QPushButton("Standard Test", this);
-  Command2 = new QPushButton("Specific Test", this);
-  Command3 = new QPushButton("Information", this);
-  Command4 = new QPushButton("Edit Test", this);
-  Command5 = new QPushButton("Show Report", this);
-  const char* names[] = {"Command1", "Command2", "Command3", "Command4", "Command5"};
-  QPushButton* buttons[] = {Command1, Command2, Command3, Command4, Command5};
-  for (int i = 0; i < 5; ++i) {
+  runSummary = new QTreeWidget(this);
+  runSummary->setObjectName("runSummary");
+  runSummary->setRootIsDecorated(false);
+  runSummary->setHeaderLabels({"Server", "Passed", "Failed", "Skipped", "Note"});
+  runSummary->setToolTip("Each server of the configuration; choose one to see its rows");
+  runSummary->hide();
+
+  gridSplitter = new QSplitter(Qt::Vertical, this);
+  gridSplitter->setObjectName("gridSplitter");
+  gridSplitter->addWidget(resultsGrid);
+  gridSplitter->addWidget(runSummary);
+  gridSplitter->setStretchFactor(0, 3);
+  gridSplitter->setStretchFactor(1, 1);
+  gridSplitter->setChildrenCollapsible(false);
+
+  progressBar = new QProgressBar(this);
+  progressBar->setObjectName("progressBar");
+  progressBar->setRange(0, 1);
+  progressBar->setValue(0);
+  progressBar->setTextVisible(false);
+  progressBar->setMaximumHeight(progressBar->fontMetrics().height());
+  progressText = new QLabel(this);
+  progressText->setObjectName("progressText");
+  valueLine = new QLabel(this);
+  valueLine->setObjectName("valueLine");
+  valueLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+  Command1 = new QPushButton("S&tandard Test", this);
+  Command2 = new QPushButton("S&pecific Test", this);
+  Command3 = new QPushButton("&Information", this);
+  Command4 = new QPushButton("&Edit Test", this);
+  Command5 = new QPushButton("Show &Report", this);
+  StopButton = new QPushButton("St&op", this);
+  StopButton->setToolTip("Stop the run after the current command");
+  StopButton->setEnabled(false);
+  const char* names[] = {"Command1", "Command2", "Command3", "Command4", "Command5", "StopButton"};
+  QPushButton* buttons[] = {Command1, Command2, Command3, Command4, Command5, StopButton};
+  for (int i = 0; i < 6; ++i) {
     buttons[i]->setObjectName(names[i]);
     buttons[i]->setAutoDefault(false);
     buttons[i]->setMinimumWidth(130);
   }
+
+  auto* progressRow = new QHBoxLayout;
+  progressRow->addWidget(progressBar, 1);
+  progressRow->addWidget(progressText, 1);
 
   auto* left = new QGridLayout;
   left->setHorizontalSpacing(8);
@@ -146,13 +268,16 @@ void Vesker::buildWidgets() {
   left->addWidget(DeviceServerList, 1, 2);
   left->addWidget(DeviceNameList, 1, 3);
   left->addWidget(CheckerLabel, 2, 0, 1, 4);
-  left->addWidget(resultsGrid, 3, 0, 1, 4);
+  left->addWidget(gridSplitter, 3, 0, 1, 4);
+  left->addLayout(progressRow, 4, 0, 1, 4);
+  left->addWidget(valueLine, 5, 0, 1, 4);
   left->setRowStretch(3, 1);
 
   auto* right = new QVBoxLayout;
   // From the top: Information, Standard Test, Specific Test, Edit Test, Show Report.
   for (QPushButton* b : {Command3, Command1, Command2, Command4, Command5}) right->addWidget(b);
   right->addStretch(1);
+  right->addWidget(StopButton);
 
   auto* outer = new QHBoxLayout(this);
   outer->setContentsMargins(10, 10, 10, 10);
@@ -161,13 +286,33 @@ void Vesker::buildWidgets() {
   outer->addLayout(right);
   resize(1000, 700);
 
-  connect(DeviceContextList, &QComboBox::activated, this, [this] { DeviceContextList_Click(); });
-  connect(DeviceServerList, &QComboBox::activated, this, [this] { DeviceServerList_Click(); });
+  // Tab follows the eye: the options and selectors row by row, the grid and
+  // summary, then the buttons from the top.
+  QWidget* order[] = {SelfTestOption0,  StoredConfigCombo, SelfTestOption1, DeviceContextList,
+                      DeviceServerList, DeviceNameList,    resultsGrid,     runSummary,
+                      Command3,         Command1,          Command2,        Command4,
+                      Command5,         StopButton};
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
+  // Only a choice from the list runs the cascade; typed names stay as typed.
+  connect(DeviceContextList, &SelectorCombo::chosen, this, [this] {
+    if (!refuseWhileWaiting()) DeviceContextList_Click();
+  });
+  connect(DeviceServerList, &SelectorCombo::chosen, this, [this] {
+    if (!refuseWhileWaiting()) DeviceServerList_Click();
+  });
   connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
   connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
   connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
   connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
   connect(Command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
+  connect(StopButton, &QPushButton::clicked, this, [this] { Stop_Click(); });
+  connect(runSummary, &QTreeWidget::itemSelectionChanged, this,
+          [this] { showRowsOfSummaryEntry(); });
+  connect(resultsGrid->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { showSelectedValues(); });
+  connect(resultsGrid, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { showGridMenu(at); });
 }
 
 std::string Vesker::contextText() const { return ToLatin1(DeviceContextList->currentText()); }
@@ -183,7 +328,38 @@ void Vesker::setCaption(const std::string& text) {
 
 void Vesker::setStatus(const QString& text) { CheckerLabel->setText(text); }
 
+void Vesker::publish() {
+  grid_->SyncCurrentCell();
+  if (!progress_ || !progress_->changed) return;
+  progress_->changed = false;
+  const Progress& p = *progress_;
+  progressBar->setRange(0, std::max(1, p.planned));
+  progressBar->setValue(std::min(p.done, std::max(1, p.planned)));
+  QString text = QString("%1 of %2 done").arg(p.done).arg(p.planned);
+  if (p.failed > 0) text += QString(", %1 failed").arg(p.failed);
+  if (!p.running && !p.last.stoppedBy.empty()) text += ", stopped";
+  progressText->setText(text);
+  if (!summary_.empty() && summary_.back()->running) {
+    ServerOutcome& s = *summary_.back();
+    s.planned = p.planned;
+    s.run = p.done;
+    s.failed = p.failed;
+    if (!p.running) {
+      s.run = p.last.run;
+      s.failed = p.last.failed;
+      s.skipped = p.last.skipped;
+      if (!p.last.stoppedBy.empty())
+        s.note = QString("%1; %2 not run")
+                     .arg(FromLatin1(p.last.stoppedBy))
+                     .arg(p.last.planned - p.last.run - p.last.skipped);
+      s.running = false;
+    }
+    addSummaryEntry(s);
+  }
+}
+
 void Vesker::Form_Load() {
+  Counted busy(queries_);
   grid_->SelectRow(0);
   grid_->SelectCol(0);
   grid_->SetColumnWidthTwips(0, 2000);
@@ -191,8 +367,20 @@ void Vesker::Form_Load() {
   grid_->SelectCol(1);
   grid_->SetColumnWidthTwips(1, 4000);
   grid_->SetText(" Results ");
+  grid_->SyncCurrentCell();
 
-  if (GetContextList(*lib_, contextNames, contextCount) != 0) return;
+  if (const int16_t code = GetContextList(*lib_, contextNames, contextCount); code != 0) {
+    // The placeholders must not pass for names: the lists stay empty and the
+    // commands ask for a name until one is typed.
+    DeviceContextList->setEditText(QString());
+    DeviceServerList->setEditText(QString());
+    setStatus(QString("The control system did not list its contexts (code %1: %2). Type a "
+                      "context, server and device to test them, or restart the checker once the "
+                      "control system answers.")
+                  .arg(code)
+                  .arg(FromLatin1(GetErrorString(*lib_, code))));
+    return;
+  }
   DeviceContextList->clear();
   FillList(*DeviceContextList, contextNames, contextCount);
   // Choosing from code runs the same handler as the operator's choice. An
@@ -215,7 +403,16 @@ void Vesker::Form_Load() {
   if (StoredConfigCombo->count() > 0) StoredConfigCombo->setCurrentIndex(0);
 }
 
+bool Vesker::refuseWhileWaiting() {
+  // A handler's own query is under way and the operator clicked again: the
+  // lists would be filled twice, one cascade inside the other.
+  if (queries_ == 0) return false;
+  setStatus("Waiting for the control system to answer. Try again when it has.");
+  return true;
+}
+
 void Vesker::DeviceContextList_Click() {
+  Counted busy(queries_);
   std::vector<std::string> names;
   int16_t count = 0;
   // A failed query leaves both lists as they were.
@@ -231,6 +428,7 @@ void Vesker::DeviceContextList_Click() {
 }
 
 void Vesker::DeviceServerList_Click() {
+  Counted busy(queries_);
   DeviceNameList->clear();
   int16_t count = 0;
   if (GetDeviceNameList(*lib_, serverText(), deviceNames, count) != 0) return;
@@ -243,20 +441,50 @@ void Vesker::DeviceServerList_Click() {
 bool Vesker::refuseWhileRunning() {
   // A click handled inside the asynchronous wait must not start a second run
   // or replace the plan under the running one.
-  if (!session_->runInProgress) return false;
-  setStatus("A test is running. Wait for it to finish, then try again.");
+  if (!session_->runInProgress && !commandActive_) return refuseWhileWaiting();
+  setStatus("A test is running. Wait for it to finish, or stop it, then try again.");
   refusalShown_ = true;
   return true;
 }
 
 void Vesker::closeEvent(QCloseEvent* event) {
-  // Closing inside an asynchronous wait would leave the run going on behind
-  // a hidden window.
-  if (refuseWhileRunning()) {
+  if (session_->runInProgress || commandActive_ || calls_.depth() > 0) {
+    // The run is on the call stack below this event: the window can only go
+    // once it has ended.
     event->ignore();
+    if (closeWhenIdle_) return;
+    if (session_->runInProgress || commandActive_) {
+      const bool stop =
+          options_.confirmStopOnClose
+              ? options_.confirmStopOnClose()
+              : QMessageBox::question(
+                    this, windowTitle(), "A test is running. Stop it and close the window?",
+                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+      if (!stop) return;
+      session_->stop.Request(kStoppedLine);
+    }
+    closeWhenIdle_ = true;
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll] {
+      if (session_->runInProgress || commandActive_ || calls_.depth() > 0) return;
+      poll->deleteLater();
+      closeWhenIdle_ = false;
+      close();
+    });
+    poll->start(50);
     return;
   }
+  saveSettings();
   QWidget::closeEvent(event);
+}
+
+void Vesker::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::PaletteChange) paletteChanged();
+  QWidget::changeEvent(event);
+}
+
+void Vesker::paletteChanged() {
+  if (model_) model_->setDarkPalette(IsDark(resultsGrid->palette()));
 }
 
 void Vesker::showReportError() {
@@ -266,9 +494,32 @@ void Vesker::showReportError() {
                         "\nThe report could not be written: " + FromLatin1(error));
 }
 
+void Vesker::beginCommand() {
+  session_->stop.Clear();
+  session_->report.reportFileName.clear();
+  commandActive_ = true;
+  StopButton->setEnabled(true);
+  summary_.clear();
+  runSummary->clear();
+  runSummary->hide();
+}
+
+void Vesker::endCommand() {
+  commandActive_ = false;
+  StopButton->setEnabled(false);
+  publish();
+}
+
+void Vesker::Stop_Click() {
+  if (!commandActive_) return;
+  session_->stop.Request(kStoppedLine);
+  StopButton->setEnabled(false);
+  progressText->setText(progressText->text() + " - stopping");
+}
+
 void Vesker::RunVesk(const std::string& context, const std::string& server) {
   runner_->RunVesk(context, server);
-  grid_->SyncCurrentCell();
+  publish();
   // A click refused during the run replaced the caption; once the run is over
   // that message would be stale, so the running test's caption comes back.
   if (refusalShown_) {
@@ -277,35 +528,79 @@ void Vesker::RunVesk(const std::string& context, const std::string& server) {
   }
 }
 
+void Vesker::forgetInfoOfOtherServer(const std::string& context, const std::string& server) {
+  // The cached information belongs to one server; another one's lines must
+  // not show (or reach a report header) under this one's name.
+  if (infoFor_ != std::make_pair(context, server)) session_->serverInfoText.clear();
+  infoFor_ = {context, server};
+}
+
+void Vesker::showPreparationFailure(const QString& text) {
+  model_->ClearRows();
+  grid_->SyncCurrentCell();
+  setStatus(text);
+}
+
 void Vesker::Command1_Click() {
   if (refuseWhileRunning()) return;
-  session_->report.reportFileName.clear();
   const std::string context = contextText(), server = serverText(), device = deviceText();
+  if (context.empty() || server.empty()) {
+    setStatus("Choose or type a context and a device server first.");
+    return;
+  }
+  beginCommand();
+  forgetInfoOfOtherServer(context, server);
   // initStdTest says nothing when the property query fails and leaves the old
   // plan in place; an empty caption afterwards tells us, and the old plan is
   // not run against the new device.
   session_->checkerCaption.clear();
-  sources_->initStdTest(context, server, device);
+  {
+    Counted busy(queries_);
+    sources_->initStdTest(context, server, device);
+  }
   if (session_->checkerCaption.empty()) {
-    setStatus(FromLatin1("Standard test: the properties of /" + context + "/" + server + "/" +
-                         device + " could not be read. Nothing was run."));
+    const int16_t code = lib_->lastFailure();
+    showPreparationFailure(FromLatin1("Standard test: the properties of /" + context + "/" +
+                                      server + "/" + device + " could not be read (code " +
+                                      std::to_string(code) + ": " + GetErrorString(*lib_, code) +
+                                      "). Nothing was run."));
     showReportError();
+    endCommand();
     return;
   }
+  planFor_ = {context, server};
   setCaption(session_->checkerCaption);
   RunVesk(context, server);
   showReportError();
+  endCommand();
 }
 
 void Vesker::Command2_Click() {
   if (refuseWhileRunning()) return;
-  session_->report.reportFileName.clear();
   if (SelfTestOption1->isChecked()) {
     const std::string context = contextText(), server = serverText();
-    int16_t r = sources_->initSelfText(context, server, deviceText());
-    setCaption(session_->checkerCaption);
-    if (r == 0) RunVesk(context, server);
+    if (context.empty() || server.empty()) {
+      setStatus("Choose or type a context and a device server first.");
+      return;
+    }
+    beginCommand();
+    forgetInfoOfOtherServer(context, server);
+    int16_t r = 0;
+    {
+      Counted busy(queries_);
+      r = sources_->initSelfText(context, server, deviceText());
+    }
+    if (r == 0) {
+      planFor_ = {context, server};
+      setCaption(session_->checkerCaption);
+      RunVesk(context, server);
+    } else {
+      model_->ClearRows();
+      grid_->SyncCurrentCell();
+      setCaption(session_->checkerCaption);
+    }
     showReportError();
+    endCommand();
     return;
   }
   const int index = StoredConfigCombo->currentIndex();
@@ -325,21 +620,113 @@ void Vesker::Command2_Click() {
                          "\" lists no device servers."));
     return;
   }
+  beginCommand();
+  runSummary->show();
   for (int i = 0; i < count; ++i) {
+    auto entry = std::make_shared<ServerOutcome>();
+    entry->server = config.Servers[i];
+    summary_.push_back(entry);
+    if (session_->stop.requested()) {
+      entry->note = "not run: " + FromLatin1(kStoppedLine).toLower();
+      addSummaryEntry(*entry);
+      continue;
+    }
     session_->serverInfoText.clear();
-    int16_t r = sources_->initSelfText(config.Context, config.Servers[i], "#0");
+    int16_t r = 0;
+    {
+      Counted busy(queries_);
+      r = sources_->initSelfText(config.Context, config.Servers[i], "#0");
+    }
     setCaption(session_->checkerCaption);
-    if (r == 0) RunVesk(config.Context, config.Servers[i]);
+    if (r != 0) {
+      entry->note = "not run: " + FirstLine(session_->checkerCaption);
+      addSummaryEntry(*entry);
+      continue;
+    }
+    planFor_ = {config.Context, config.Servers[i]};
+    entry->running = true;
+    addSummaryEntry(*entry);
+    RunVesk(config.Context, config.Servers[i]);
+    entry->rows = progress_->rows;
+    entry->running = false;
+    addSummaryEntry(*entry);
   }
   // The cache now holds the last configured server's information, which need
   // not be the selected server: the next use fetches it anew.
   session_->serverInfoText.clear();
+  infoFor_ = {};
   showReportError();
+  endCommand();
+}
+
+void Vesker::addSummaryEntry(const ServerOutcome& s) {
+  const int i = static_cast<int>(
+      std::find_if(summary_.begin(), summary_.end(), [&](const auto& e) { return e.get() == &s; }) -
+      summary_.begin());
+  while (runSummary->topLevelItemCount() <= i) runSummary->addTopLevelItem(new QTreeWidgetItem);
+  QTreeWidgetItem* item = runSummary->topLevelItem(i);
+  const bool notRun = !s.running && !s.rows && s.run == 0;
+  item->setText(0, FromLatin1(s.server));
+  item->setText(1, notRun ? QString("-") : QString::number(s.run - s.failed));
+  item->setText(2, notRun ? QString("-") : QString::number(s.failed));
+  item->setText(3, notRun ? QString("-") : QString::number(s.skipped));
+  item->setText(4, s.running ? QString("running") : s.note);
+  const Rgb meaning = s.running                                       ? kBlue
+                      : (s.failed > 0 || notRun || !s.note.isEmpty()) ? kRed
+                                                                      : kBlack;
+  const QColor c = ShownColor(meaning, IsDark(runSummary->palette()));
+  for (int col = 0; col < 5; ++col) item->setForeground(col, c.isValid() ? QBrush(c) : QBrush());
+  item->setData(0, ResultsModel::kColorRole, (meaning.r << 16) | (meaning.g << 8) | meaning.b);
+}
+
+void Vesker::showRowsOfSummaryEntry() {
+  const auto items = runSummary->selectedItems();
+  if (items.isEmpty()) return;
+  const int i = runSummary->indexOfTopLevelItem(items.front());
+  if (i < 0 || i >= static_cast<int>(summary_.size())) return;
+  // The rows of a server that is still running are the live ones anyway.
+  if (const auto& rows = summary_[static_cast<size_t>(i)]->rows) model_->Show(rows);
+}
+
+void Vesker::showSelectedValues() {
+  const auto rows = resultsGrid->selectionModel()->selectedRows();
+  if (rows.size() != 1) {
+    valueLine->clear();
+    return;
+  }
+  QString tip = model_->data(rows.front(), Qt::ToolTipRole).toString();
+  valueLine->setText(tip.replace('\n', "    "));
+}
+
+void Vesker::showGridMenu(const QPoint& at) {
+  QMenu menu(this);
+  auto copy = [this](bool all, bool csv) {
+    std::vector<int> rows;
+    if (all) {
+      for (int r = 0; r < model_->rowCount(); ++r) rows.push_back(r);
+    } else {
+      for (const QModelIndex& i : resultsGrid->selectionModel()->selectedRows())
+        rows.push_back(i.row());
+      std::sort(rows.begin(), rows.end());
+    }
+    QApplication::clipboard()->setText(model_->RowsAsText(rows, csv));
+  };
+  const bool any = resultsGrid->selectionModel()->hasSelection();
+  menu.addAction("&Copy selected rows", [=] { copy(false, false); })->setEnabled(any);
+  menu.addAction("Copy selected rows as CS&V", [=] { copy(false, true); })->setEnabled(any);
+  menu.addAction("Copy &all rows", [=] { copy(true, false); });
+  menu.addAction("Copy all rows as C&SV", [=] { copy(true, true); });
+  menu.exec(resultsGrid->viewport()->mapToGlobal(at));
 }
 
 void Vesker::Command3_Click() {
-  if (session_->serverInfoText.empty())
-    session_->serverInfoText = sources_->GetServerInfo(contextText(), serverText());
+  if (refuseWhileWaiting()) return;
+  const std::string context = contextText(), server = serverText();
+  forgetInfoOfOtherServer(context, server);
+  if (session_->serverInfoText.empty()) {
+    Counted busy(queries_);
+    session_->serverInfoText = sources_->GetServerInfo(context, server);
+  }
   setCaption(session_->serverInfoText);
 }
 
@@ -350,6 +737,10 @@ void Vesker::Command4_Click() {
   if (!scripter_)
     scripter_ = new CheckScripter(
         *session_, [this] { return std::make_pair(contextText(), serverText()); }, this);
+  scripter_->setLoadedFor(planFor_);
+  scripter_->onSaved = [this](const std::pair<std::string, std::string>& savedFor) {
+    planFor_ = savedFor;
+  };
   scripter_->Form_Load();
   scripter_->exec();
 }
@@ -364,6 +755,42 @@ void Vesker::Command5_Click() {
   bool opened = options_.openReport ? options_.openReport(path)
                                     : QDesktopServices::openUrl(QUrl::fromLocalFile(path));
   if (!opened) setStatus("No program to show the report " + path + " was found.");
+}
+
+void Vesker::restoreSettings() {
+  QSettings s;
+  s.beginGroup("window");
+  if (s.contains("geometry")) restoreGeometry(s.value("geometry").toByteArray());
+  if (s.contains("splitter")) gridSplitter->restoreState(s.value("splitter").toByteArray());
+  if (s.value("selected", false).toBool()) SelfTestOption1->setChecked(true);
+  const QString config = s.value("configuration").toString();
+  if (const int i = StoredConfigCombo->findText(config); !config.isEmpty() && i >= 0)
+    StoredConfigCombo->setCurrentIndex(i);
+  // The last selection comes back through the same cascade a click runs,
+  // entry by entry, as long as the lists still hold it.
+  const QString context = s.value("context").toString(), server = s.value("server").toString();
+  const QString device = s.value("device").toString();
+  if (const int i = DeviceContextList->findText(context); !context.isEmpty() && i >= 0) {
+    if (DeviceContextList->currentText() != context) DeviceContextList->choose(i);
+    if (const int j = DeviceServerList->findText(server); !server.isEmpty() && j >= 0) {
+      if (DeviceServerList->currentText() != server) DeviceServerList->choose(j);
+      if (!device.isEmpty()) DeviceNameList->setEditText(device);
+    }
+  }
+  s.endGroup();
+}
+
+void Vesker::saveSettings() {
+  QSettings s;
+  s.beginGroup("window");
+  s.setValue("geometry", saveGeometry());
+  s.setValue("splitter", gridSplitter->saveState());
+  s.setValue("selected", SelfTestOption1->isChecked());
+  s.setValue("configuration", StoredConfigCombo->currentText());
+  s.setValue("context", DeviceContextList->currentText());
+  s.setValue("server", DeviceServerList->currentText());
+  s.setValue("device", DeviceNameList->currentText());
+  s.endGroup();
 }
 
 }  // namespace dsc::ui

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QWidget>
@@ -14,28 +15,36 @@
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
 #include "sources/TestSources.h"
+#include "ui/OffThread.h"
 #include "ui/QtFrontEnd.h"
 
 class QComboBox;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
-class QTableWidget;
+class QSplitter;
+class QTableView;
+class QTreeWidget;
 
 namespace dsc::ui {
 
 class CheckScripter;
+class SelectorCombo;
 
 // What the window is started with. Tests inject a fake clock, a scripted
 // prompt, a sleep that advances that clock and temporary directories.
 struct VeskerOptions {
   Clock* clock = nullptr;              // required; must outlive the window
   LinkErrorPrompt* prompt = nullptr;   // null: the "Link Error" message box
-  std::function<void(int32_t)> sleep;  // null: QThread::msleep
+  std::function<void(int32_t)> sleep;  // null: wait while processing window events
   std::string reportDirectory;         // empty: DefaultReportDirectory()
   std::string databasePath;            // stored as DatabasePath on load; "/" is appended
   // Opens the report file; null: the desktop's handler for text files.
   std::function<bool(const QString&)> openReport;
+  // Asked when the window is closed during a run: true stops the run and
+  // closes the window once it has ended. Null: a message box.
+  std::function<bool()> confirmStopOnClose;
 };
 
 // The main window "Device Server Checker".
@@ -43,8 +52,12 @@ class Vesker final : public QWidget {
   Q_OBJECT
 
  public:
+  // The report line a Stop click writes.
+  static constexpr const char* kStoppedLine = "Run stopped by the operator";
+
   // Owns the client library and Zorbel1 (which must work on that library).
-  // The window loads (lists contexts, cascades, reads the stored
+  // Their blocking calls run on a worker thread while the window goes on
+  // answering. The window loads (lists contexts, cascades, reads the stored
   // configurations) before the constructor returns.
   Vesker(std::unique_ptr<ClientLibrary> lib, std::unique_ptr<DataAcquisitionControl> Zorbel1,
          VeskerOptions options, QWidget* parent = nullptr);
@@ -53,8 +66,11 @@ class Vesker final : public QWidget {
   CheckerSession& session() { return *session_; }
   CheckRunner& runner() { return *runner_; }
   QtResultsGrid& grid() { return *grid_; }
-  ClientLibrary& library() { return *lib_; }
+  ResultsModel& resultsModel() { return *model_; }
   CheckScripter* scriptEditor() { return scripter_; }
+  // A call to the control system is under way (events are being processed
+  // inside it).
+  bool waitingForControlSystem() const { return calls_.depth() > 0; }
 
   // The event handlers; the buttons call them, so may tests and demos.
   void Form_Load();
@@ -65,6 +81,7 @@ class Vesker final : public QWidget {
   void Command3_Click();  // Information
   void Command4_Click();  // Edit Test
   void Command5_Click();  // Show Report
+  void Stop_Click();
 
   // RunVesk with the grid's current cell shown afterwards.
   void RunVesk(const std::string& context, const std::string& server);
@@ -78,39 +95,73 @@ class Vesker final : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
+  class Progress;
+  struct ServerOutcome;
+
   void buildWidgets();
   void setCaption(const std::string& text);
   void setStatus(const QString& text);
   bool refuseWhileRunning();
+  bool refuseWhileWaiting();
   void showReportError();
+  void beginCommand();
+  void endCommand();
+  void publish();
+  void forgetInfoOfOtherServer(const std::string& context, const std::string& server);
+  void showPreparationFailure(const QString& text);
+  void addSummaryEntry(const ServerOutcome& outcome);
+  void showRowsOfSummaryEntry();
+  void showSelectedValues();
+  void showGridMenu(const QPoint& at);
+  void restoreSettings();
+  void saveSettings();
+  void paletteChanged();
 
-  std::unique_ptr<ClientLibrary> lib_;
-  std::unique_ptr<DataAcquisitionControl> Zorbel1_;
+  // Declared first, destroyed last: the library and control below hand their
+  // calls to it.
+  BlockingCalls calls_;
+  std::unique_ptr<OffThreadLibrary> lib_;
+  std::unique_ptr<OffThreadControl> Zorbel1_;
   VeskerOptions options_;
   std::unique_ptr<CheckerSession> session_;
   std::unique_ptr<TestSources> sources_;
+  ResultsModel* model_ = nullptr;
   std::unique_ptr<QtResultsGrid> grid_;
   std::unique_ptr<QtLinkErrorPrompt> ownPrompt_;
   std::unique_ptr<QtEventPump> pump_;
   std::unique_ptr<CheckRunner> runner_;
+  std::unique_ptr<Progress> progress_;
 
   QRadioButton* SelfTestOption0 = nullptr;
   QRadioButton* SelfTestOption1 = nullptr;
   QComboBox* StoredConfigCombo = nullptr;
-  QComboBox* DeviceContextList = nullptr;
-  QComboBox* DeviceServerList = nullptr;
-  QComboBox* DeviceNameList = nullptr;
+  SelectorCombo* DeviceContextList = nullptr;
+  SelectorCombo* DeviceServerList = nullptr;
+  SelectorCombo* DeviceNameList = nullptr;
   QLabel* CheckerLabel = nullptr;
-  QTableWidget* resultsGrid = nullptr;
+  QTableView* resultsGrid = nullptr;
+  QTreeWidget* runSummary = nullptr;
+  QSplitter* gridSplitter = nullptr;
+  QProgressBar* progressBar = nullptr;
+  QLabel* progressText = nullptr;
+  QLabel* valueLine = nullptr;
   QPushButton* Command1 = nullptr;
   QPushButton* Command2 = nullptr;
   QPushButton* Command3 = nullptr;
   QPushButton* Command4 = nullptr;
   QPushButton* Command5 = nullptr;
+  QPushButton* StopButton = nullptr;
   CheckScripter* scripter_ = nullptr;
-  bool refusalShown_ = false;  // CheckerLabel holds the "A test is running" message
+  bool refusalShown_ = false;   // CheckerLabel holds the "A test is running" message
+  bool commandActive_ = false;  // a Standard or Specific Test is under way
+  int queries_ = 0;             // namespace queries of the window's handlers under way
+  bool closeWhenIdle_ = false;
+  // The server the cached information and the plan belong to.
+  std::pair<std::string, std::string> infoFor_, planFor_;
+  std::vector<std::shared_ptr<ServerOutcome>> summary_;
 };
 
 }  // namespace dsc::ui

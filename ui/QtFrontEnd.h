@@ -2,14 +2,17 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include <QAbstractTableModel>
 #include <QString>
 
 #include "access/DataAcquisitionControl.h"
 #include "engine/FrontEnd.h"
 
-class QTableWidget;
+class QTableView;
 class QWidget;
 
 namespace dsc::ui {
@@ -21,14 +24,81 @@ inline QString FromLatin1(const std::string& s) {
 }
 inline std::string ToLatin1(const QString& s) { return s.toLatin1().toStdString(); }
 
-// The results grid over a QTableWidget. Grid row 0 is the header row and maps
-// to the horizontal header; grid row k maps to table row k - 1. The current
-// cell is kept here and handed to the widget only when events are processed
-// (SyncCurrentCell): moving the widget's selection for each of 32767 commands
-// would cost more than the run itself.
+// The colour a cell is shown in for the colour the runner gave it: black is
+// the palette's own text colour, red and blue are lightened on a dark palette
+// so that success, failure and waiting read the same on either.
+QColor ShownColor(Rgb color, bool darkPalette);
+
+// The rows of one run (one server), kept after the run so that a configured
+// run's servers can be shown again.
+struct RunRows {
+  struct Cell {
+    std::string text;
+    Rgb color;
+  };
+  struct Row {
+    Cell cells[2];
+    std::string read, expected;  // decoded values, empty when none
+  };
+  std::string context, server;
+  Cell header[2];
+  std::vector<Row> rows;  // grid row k is rows[k - 1]
+};
+
+// The results grid's model. The runner's writes go into the rows without a
+// signal; Publish() tells the view what changed since the last time, once,
+// right before events are processed. A view only ever paints when events are
+// processed, so it never shows a stale cell, and a run of 32767 commands
+// costs one change signal per event cycle instead of several per row.
+class ResultsModel final : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  // Data of the engine's colour for a cell (Rgb packed as 0xRRGGBB), so that
+  // tests and copies see the meaning, not the palette's shade of it.
+  static constexpr int kColorRole = Qt::UserRole + 1;
+
+  explicit ResultsModel(QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  // The rows the runner writes into from now on, shown at once.
+  std::shared_ptr<RunRows> StartRun(const std::string& context, const std::string& server);
+  // Shows another run's rows (or the live ones again).
+  void Show(std::shared_ptr<RunRows> rows);
+  const std::shared_ptr<RunRows>& live() const { return live_; }
+  const std::shared_ptr<RunRows>& shown() const { return shown_; }
+  // Empties the shown rows (a preparation that failed leaves nothing to show).
+  void ClearRows();
+
+  // Calls for the grid adapter.
+  void Resize(int32_t rows);
+  RunRows::Cell* Cell(int32_t gridRow, int32_t col);
+  void Touch(int32_t gridRow);
+  void SetValues(int32_t gridRow, std::string read, std::string expected);
+  void Publish();
+
+  void setDarkPalette(bool dark);
+
+  // The rows as text: tab-separated, or as CSV with every field quoted.
+  QString RowsAsText(const std::vector<int>& rows, bool csv) const;
+
+ private:
+  std::shared_ptr<RunRows> live_, shown_;
+  int dirtyFirst_ = -1, dirtyLast_ = -1;
+  bool headerDirty_ = false;
+  bool dark_ = false;
+};
+
+// The results grid over the model above and its view. Grid row 0 is the
+// header row; grid row k is model row k - 1. The current cell is kept here
+// and handed to the view only when events are processed (SyncCurrentCell).
 class QtResultsGrid final : public ResultsGrid {
  public:
-  explicit QtResultsGrid(QTableWidget& table);
+  QtResultsGrid(ResultsModel& model, QTableView& view);
 
   void Clear() override;
   void SetRows(int32_t rows) override;
@@ -39,21 +109,25 @@ class QtResultsGrid final : public ResultsGrid {
   void SetTextColor(Rgb color) override;
   void SetColumnWidthTwips(int32_t col, int32_t twips) override;
 
-  // Shows the current cell in the widget (focus and scroll position) and
-  // widens the Action column to its longest text: the runner sets it to
-  // 2000 twips, which cuts most descriptions.
+  // Publishes the model's changes, shows the current cell in the view (focus
+  // and scroll position) and widens the Action column to its longest text:
+  // the runner sets it to 2000 twips, which cuts most descriptions.
   void SyncCurrentCell();
   int32_t row() const { return row_; }
   int32_t col() const { return col_; }
 
  private:
-  bool valid() const;
-  QTableWidget& table_;
+  ResultsModel& model_;
+  QTableView& view_;
   int32_t row_ = 0, col_ = 0;
   bool dirty_ = false;
+  // The widest Action text so far, measured only for texts that may be wider.
+  int widest_ = 0;
+  size_t widestLength_ = 0;
+  std::string lastMeasured_;
 };
 
-// The modal "Link Error" box with Retry and Cancel.
+// The modal "Link Error" box with Retry, Cancel and Cancel All.
 class QtLinkErrorPrompt final : public LinkErrorPrompt {
  public:
   explicit QtLinkErrorPrompt(QWidget* parent, std::function<void()> beforeAsk = {})

@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -56,6 +58,12 @@ CheckScripter::CheckScripter(CheckerSession& session, Selection selection, QWidg
   setModal(true);
   reportError = [this](const QString& message) {
     QMessageBox::warning(this, windowTitle(), message);
+  };
+  ask = [this](const QString& text, QMessageBox::StandardButtons buttons) {
+    QMessageBox box(QMessageBox::Question, windowTitle(), text, buttons, this);
+    box.setDefaultButton(buttons.testFlag(QMessageBox::Cancel) ? QMessageBox::Cancel
+                                                               : QMessageBox::No);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
   };
   buildWidgets();
 }
@@ -147,8 +155,13 @@ void CheckScripter::buildWidgets() {
 
   statusLine = new QLabel(this);
   statusLine->setObjectName("statusLine");
+  statusLine->setWordWrap(true);
+  pathLine = new QLabel(this);
+  pathLine->setObjectName("pathLine");
+  pathLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(pathLine);
   layout->addWidget(Frame1);
   layout->addWidget(ScriptList, 1);
   layout->addLayout(buttons);
@@ -163,6 +176,7 @@ void CheckScripter::buildWidgets() {
   connect(ScriptList, &QListWidget::itemSelectionChanged, this, [this] {
     const int i = selectedIndex();
     if (i >= 0) ScriptList_Click(i);
+    updateButtons();
   });
   connect(AppendCmd, &QPushButton::clicked, this, [this] { AppendCmd_Click(); });
   connect(InsertCmd, &QPushButton::clicked, this, [this] { InsertCmd_Click(); });
@@ -205,6 +219,66 @@ void CheckScripter::Form_Load() {
   for (int i = 0; i < scriptCount; ++i) scriptCommands[i] = plan.TestPlan[i];
   populateList();
   if (scriptCount >= 1) ScriptList->setCurrentRow(0);
+  modified_ = false;
+
+  const std::string path = TestFilePath();
+  pathLine->setText("Saves to: " + QString::fromLocal8Bit(path));
+  // Save writes the commands alone, byte for byte as it always has; comment
+  // lines of the file it replaces are not kept, and the operator is told so.
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  int comments = 0;
+  if (f) {
+    char line[4096];
+    bool lineStart = true;
+    while (std::fgets(line, sizeof line, f)) {
+      const char c = line[0];
+      if (lineStart && (c == ';' || c == '%' || c == '#' || c == ':')) ++comments;
+      lineStart = std::strchr(line, '\n') != nullptr;
+    }
+    std::fclose(f);
+  }
+  if (comments > 0)
+    say(QString("%1 holds %2 comment line(s); Save writes the commands only and drops them.")
+            .arg(QFileInfo(QString::fromLocal8Bit(path)).fileName())
+            .arg(comments));
+}
+
+void CheckScripter::updateButtons() {
+  const bool selected = selectedIndex() >= 0;
+  InsertCmd->setEnabled(selected);
+  ReplaceCmd->setEnabled(selected);
+  DeleteCmd->setEnabled(selected);
+}
+
+void CheckScripter::edited() {
+  modified_ = true;
+  populateList();
+}
+
+bool CheckScripter::mayClose() {
+  if (!modified_) return true;
+  switch (ask("The commands were edited and not saved. Save them before closing?",
+              QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel)) {
+    case QMessageBox::Save:
+      return Command1_Click();
+    case QMessageBox::Discard:
+      modified_ = false;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void CheckScripter::closeEvent(QCloseEvent* event) {
+  if (mayClose()) {
+    QDialog::closeEvent(event);
+  } else {
+    event->ignore();
+  }
+}
+
+void CheckScripter::reject() {
+  if (mayClose()) QDialog::reject();
 }
 
 std::string CheckScripter::EntryText(const TestCommand& c) {
@@ -224,6 +298,7 @@ void CheckScripter::populateList() {
   ScriptList->addItems(entries);
   ScriptList->setCurrentRow(-1);
   ScriptList->clearSelection();
+  updateButtons();
 }
 
 void CheckScripter::ScriptList_Click(int index) {
@@ -279,7 +354,7 @@ void CheckScripter::AppendCmd_Click() {
   if (refusedWhenFull()) return;
   Take(scriptCount);
   ++scriptCount;
-  populateList();
+  edited();
 }
 
 void CheckScripter::InsertCmd_Click() {
@@ -290,7 +365,7 @@ void CheckScripter::InsertCmd_Click() {
   for (int i = scriptCount - 1; i >= s; --i) scriptCommands[i + 1] = scriptCommands[i];
   Take(s);
   ++scriptCount;
-  populateList();
+  edited();
 }
 
 void CheckScripter::ReplaceCmd_Click() {
@@ -298,7 +373,7 @@ void CheckScripter::ReplaceCmd_Click() {
   const int s = selectedIndex();
   if (s < 0) return;
   Take(s);
-  populateList();
+  edited();
 }
 
 void CheckScripter::DeleteCmd_Click() {
@@ -307,7 +382,7 @@ void CheckScripter::DeleteCmd_Click() {
   if (s < 0 || scriptCount == 0) return;
   for (int i = s + 1; i < scriptCount; ++i) scriptCommands[i - 1] = scriptCommands[i];
   --scriptCount;
-  populateList();
+  edited();
 }
 
 std::string CheckScripter::TestFilePath() const {
@@ -318,6 +393,18 @@ std::string CheckScripter::TestFilePath() const {
 bool CheckScripter::Command1_Click() {
   say(QString());
   const std::string path = TestFilePath();
+  const Server target = selection_ ? selection_() : Server{};
+  if (!loadedFor_.second.empty() && target != loadedFor_) {
+    const QString question =
+        FromLatin1("These commands were loaded for /" + loadedFor_.first + "/" + loadedFor_.second +
+                   ", but Save writes the test file of /" + target.first + "/" + target.second +
+                   ":\n") +
+        QString::fromLocal8Bit(path) + "\nWrite them there?";
+    if (ask(question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+      say("Not saved.");
+      return false;
+    }
+  }
   // Fields go out as they stand, unquoted: the reader splits on every comma,
   // and a text with a comma is the author's business.
   std::string bytes =
@@ -337,7 +424,17 @@ bool CheckScripter::Command1_Click() {
     if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) error = errno ? errno : EIO;
     if (std::fclose(f) != 0 && error == 0) error = errno ? errno : EIO;
   }
-  if (error == 0) return true;
+  if (error == 0) {
+    // The saved file is now the plan, here and in the main window.
+    auto& plan = session_.plan;
+    plan.TestPlan.assign(scriptCommands.begin(), scriptCommands.begin() + scriptCount);
+    plan.TestPlanCount = scriptCount;
+    loadedFor_ = target;
+    modified_ = false;
+    if (onSaved) onSaved(target);
+    say(QString("Saved %1 command(s) to %2.").arg(scriptCount).arg(QString::fromLocal8Bit(path)));
+    return true;
+  }
   reportError("The test file " + QString::fromLocal8Bit(path) +
               " could not be written: " + QString::fromLocal8Bit(std::strerror(error)));
   return false;

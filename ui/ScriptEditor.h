@@ -7,6 +7,7 @@
 #include <utility>
 
 #include <QDialog>
+#include <QMessageBox>
 
 #include "engine/CheckerSession.h"
 #include "engine/TestPlan.h"
@@ -55,8 +56,31 @@ class CheckScripter final : public QDialog {
 
   // How a failed save is shown; by default a message box.
   std::function<void(const QString& message)> reportError;
+  // Asks the operator; by default a message box with these buttons.
+  std::function<QMessageBox::StandardButton(const QString& text,
+                                            QMessageBox::StandardButtons buttons)>
+      ask;
+
+  // The context and server the commands were loaded for (empty: not known).
+  // Save asks before it writes the test file of another server.
+  using Server = std::pair<std::string, std::string>;
+  void setLoadedFor(Server server) { loadedFor_ = std::move(server); }
+  // Told after a Save which server's test file the commands now are.
+  std::function<void(const Server&)> onSaved;
+  // Edits made since the commands were loaded or saved.
+  bool modified() const { return modified_; }
+
+  // Escape and the close button: unsaved edits are saved, dropped or kept
+  // open as the operator answers.
+  void reject() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 
  private:
+  bool mayClose();
+  void updateButtons();
+  void edited();
   void buildWidgets();
   void Take(int k);
   int selectedIndex() const;
@@ -86,6 +110,9 @@ class CheckScripter final : public QDialog {
   QPushButton* DeleteCmd = nullptr;
   QPushButton* Command1 = nullptr;
   QLabel* statusLine = nullptr;
+  QLabel* pathLine = nullptr;
+  Server loadedFor_;
+  bool modified_ = false;
 };
 
 }  // namespace dsc::ui

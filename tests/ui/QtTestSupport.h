@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QApplication>
+#include <QDir>
 #include <QObject>
+#include <QSettings>
 #include <QString>
 
 namespace dsc::testing {
@@ -15,6 +17,12 @@ inline QApplication& QtApp() {
   static QApplication* app = [] {
     auto* created = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // Settings the window remembers go to a directory of this run's own,
+    // never to the user's.
+    static const QString settings =
+        QDir::temp().filePath(QString("ovra-ui-tests-%1").arg(QApplication::applicationPid()));
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings);
     return created;
   }();
   return *app;

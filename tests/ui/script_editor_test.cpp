@@ -1,5 +1,6 @@
 #include "ui/ScriptEditor.h"
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include "tests/support/Fakes.h"
@@ -131,15 +133,63 @@ TEST_F(EditorTest, SaveWritesTheTestFileByteForByteOrSaysWhyNot) {
             "state,STATE,#0, 0,DOUBLE,, 1,SHORT,,READ\r\n"
             " set, twice ,CURRENT.SET,QF-01, 2,DOUBLE,1.5 2,-3,NULL,,WRITE\r\n");
 
-  // Nothing chosen in the main window still names a file.
+  // Nothing chosen in the main window still names a file (once the operator
+  // agrees to write another server's file than the one just saved).
   context.clear();
   server.clear();
   session.DatabasePath = db.path() + "/missing/";
   QString reported;
   editor.reportError = [&](const QString& message) { reported = message; };
+  editor.ask = [](const QString&, QMessageBox::StandardButtons) { return QMessageBox::Yes; };
   EXPECT_FALSE(editor.Command1_Click());
   EXPECT_TRUE(reported.contains(QString::fromStdString(db.path() + "/missing/-.csv")));
   EXPECT_TRUE(reported.contains("No such file or directory")) << reported.toStdString();
+}
+
+// Save asks before it writes another server's file than the one the commands
+// were loaded for; afterwards the saved commands are the plan. Unsaved edits
+// are not dropped without asking.
+TEST_F(EditorTest, SaveGuardsTheServerAndClosingGuardsUnsavedEdits) {
+  std::vector<QString> questions;
+  QMessageBox::StandardButton answer = QMessageBox::No;
+  editor.ask = [&](const QString& text, QMessageBox::StandardButtons) {
+    questions.push_back(text);
+    return answer;
+  };
+  editor.setLoadedFor({"LINAC", "MAGNETS-1"});
+  Load({Cmd("A"), Cmd("B")});
+  EXPECT_TRUE(Child<QLabel>(editor, "pathLine")->text().endsWith("/LINAC-VACUUM-1.csv"));
+  EXPECT_FALSE(editor.Command1_Click());
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_TRUE(questions[0].contains("loaded for /LINAC/MAGNETS-1")) << questions[0].toStdString();
+  EXPECT_FALSE(std::filesystem::exists(db.file("LINAC-VACUUM-1.csv")));
+
+  // Insert, Replace and Delete need a selection.
+  list().clearSelection();
+  for (const char* b : {"InsertCmd", "ReplaceCmd", "DeleteCmd"})
+    EXPECT_FALSE(Child<QPushButton>(editor, b)->isEnabled()) << b;
+  list().setCurrentRow(1);
+  for (const char* b : {"InsertCmd", "ReplaceCmd", "DeleteCmd"})
+    EXPECT_TRUE(Child<QPushButton>(editor, b)->isEnabled()) << b;
+  press("DeleteCmd");
+  EXPECT_TRUE(editor.modified());
+
+  editor.show();
+  answer = QMessageBox::Cancel;  // closing asks, and Cancel keeps the editor open
+  editor.reject();
+  EXPECT_TRUE(editor.isVisible());
+  answer = QMessageBox::Yes;  // Save from the close question, past the guard
+  std::pair<std::string, std::string> saved;
+  editor.onSaved = [&](const auto& s) { saved = s; };
+  ASSERT_TRUE(editor.Command1_Click());
+  EXPECT_EQ(saved, std::make_pair(context, server));
+  EXPECT_EQ(session.plan.TestPlanCount, 1);
+  EXPECT_EQ(session.plan.TestPlan[0].Description, "A");
+  EXPECT_FALSE(editor.modified());
+  const size_t asked = questions.size();
+  editor.reject();  // nothing left unsaved: no question
+  EXPECT_EQ(questions.size(), asked);
+  EXPECT_FALSE(editor.isVisible());
 }
 
 }  // namespace

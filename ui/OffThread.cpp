@@ -1,0 +1,172 @@
+#include "ui/OffThread.h"
+
+#include <chrono>
+
+#include <QEventLoop>
+#include <QMetaObject>
+
+namespace dsc::ui {
+
+namespace {
+// A call that returns within this time is waited for without processing
+// events: most accesses take microseconds, and an event loop per access would
+// cost more than the access.
+constexpr auto kQuietWait = std::chrono::milliseconds(20);
+}  // namespace
+
+struct BlockingCalls::Job {
+  std::function<void()> call;
+  std::exception_ptr error;
+  std::mutex mutex;
+  std::condition_variable done_cv;
+  bool done = false;
+  QEventLoop* loop = nullptr;  // set while the caller processes events
+};
+
+BlockingCalls::BlockingCalls() : thread_([this] { Work(); }) {}
+
+BlockingCalls::~BlockingCalls() {
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+}
+
+void BlockingCalls::Work() {
+  for (;;) {
+    std::shared_ptr<Job> job;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return quit_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    try {
+      job->call();
+    } catch (...) {
+      job->error = std::current_exception();
+    }
+    std::lock_guard lock(job->mutex);
+    job->done = true;
+    job->done_cv.notify_one();
+    if (job->loop) QMetaObject::invokeMethod(job->loop, &QEventLoop::quit, Qt::QueuedConnection);
+  }
+}
+
+void BlockingCalls::Run(const std::function<void()>& call) {
+  auto job = std::make_shared<Job>();
+  job->call = call;
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(job);
+  }
+  wake_.notify_one();
+  ++depth_;
+  struct Leave {
+    int& depth;
+    ~Leave() { --depth; }
+  } leave{depth_};
+
+  std::unique_lock lock(job->mutex);
+  if (!job->done_cv.wait_for(lock, kQuietWait, [&] { return job->done; })) {
+    if (beforeWait_) {
+      lock.unlock();
+      beforeWait_();
+      lock.lock();
+    }
+    QEventLoop loop;
+    job->loop = &loop;
+    while (!job->done) {
+      lock.unlock();
+      // Quit is posted once the call is done; an application that is quitting
+      // leaves exec() at once, so the wait goes on without spinning.
+      loop.exec();
+      lock.lock();
+      if (!job->done) job->done_cv.wait_for(lock, std::chrono::milliseconds(10));
+    }
+    job->loop = nullptr;
+  }
+  lock.unlock();
+  if (job->error) std::rethrow_exception(job->error);
+}
+
+OffThreadControl::OffThreadControl(std::unique_ptr<DataAcquisitionControl> inner,
+                                   BlockingCalls& calls)
+    : inner_(std::move(inner)), calls_(calls) {
+  inner_->setCompletionHandler(
+      [this](int32_t ignored, int32_t code) { raised_.emplace_back(ignored, code); });
+}
+
+OffThreadControl::~OffThreadControl() {
+  try {
+    inner_->setCompletionHandler({});
+  } catch (...) {
+    // Nothing is left to call back into.
+  }
+}
+
+int32_t OffThreadControl::ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                                        std::span<const uint8_t> in, int32_t inCount,
+                                        int16_t inFormat) {
+  int32_t code = 0;
+  calls_.Run(
+      [&] { code = inner_->ExecuteAccess(out, outCount, outFormat, in, inCount, inFormat); });
+  return code;
+}
+
+int32_t OffThreadControl::StartAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                                      std::span<const uint8_t> in, int32_t inCount,
+                                      int16_t inFormat) {
+  int32_t code = 0;
+  calls_.Run([&] { code = inner_->StartAccess(out, outCount, outFormat, in, inCount, inFormat); });
+  return code;
+}
+
+void OffThreadControl::ProcessEvents() {
+  calls_.Run([this] { inner_->ProcessEvents(); });
+  // Handed over on this thread, in the order raised; a handler that pumps
+  // again sees only what is raised later.
+  auto raised = std::move(raised_);
+  raised_.clear();
+  for (const auto& [ignored, code] : raised)
+    if (handler_) handler_(ignored, code);
+}
+
+int16_t OffThreadLibrary::T_EXECLINK(const std::string& device, const std::string& property,
+                                     DataDescriptor& out, std::span<uint8_t> outData,
+                                     const DataDescriptor& in, std::span<const uint8_t> inData,
+                                     int16_t access, int32_t timeoutMs) {
+  int16_t code = 0;
+  calls_.Run([&] {
+    code = inner_->T_EXECLINK(device, property, out, outData, in, inData, access, timeoutMs);
+  });
+  return Noted(code);
+}
+
+int16_t OffThreadLibrary::EXECLINKEx(const std::string& device, const std::string& property,
+                                     DataDescriptor& out, std::span<uint8_t> outData,
+                                     const DataDescriptor& in, std::span<const uint8_t> inData,
+                                     int16_t access, int32_t timeoutMs) {
+  int16_t code = 0;
+  calls_.Run([&] {
+    code = inner_->EXECLINKEx(device, property, out, outData, in, inData, access, timeoutMs);
+  });
+  return Noted(code);
+}
+
+int16_t OffThreadLibrary::T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) {
+  int16_t code = 0;
+  calls_.Run([&] { code = inner_->T_GETCONTEXTS(names, count); });
+  return Noted(code);
+}
+
+int16_t OffThreadLibrary::RPCERR(int16_t code, std::span<char> text) {
+  int16_t result = 0;
+  calls_.Run([&] { result = inner_->RPCERR(code, text); });
+  return result;
+}
+
+}  // namespace dsc::ui

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "access/ClientLibrary.h"
+#include "access/DataAcquisitionControl.h"
+
+namespace dsc::ui {
+
+// One worker thread for the calls that may block (a synchronous access to a
+// hung server, a namespace query). The GUI thread hands a call over and keeps
+// its event loop running until the call returns, so the window repaints and
+// answers clicks meanwhile; the caller still sees an ordinary blocking call.
+// Calls run one at a time in the order given: the control system is never
+// used from two threads at once.
+class BlockingCalls {
+ public:
+  BlockingCalls();
+  ~BlockingCalls();  // waits for the call under way, if any
+  BlockingCalls(const BlockingCalls&) = delete;
+  BlockingCalls& operator=(const BlockingCalls&) = delete;
+
+  // Runs `call` on the worker; returns when it has returned, rethrowing what
+  // it threw. Events are processed while it runs (not before: a call that
+  // returns within a few milliseconds costs no event processing).
+  void Run(const std::function<void()>& call);
+
+  // Calls handed over and not yet returned: events processed meanwhile run
+  // inside one of them.
+  int depth() const { return depth_; }
+  // Run before events are first processed inside a call (to bring the
+  // window up to date with what the caller wrote so far).
+  void setBeforeWait(std::function<void()> hook) { beforeWait_ = std::move(hook); }
+
+ private:
+  struct Job;
+  void Work();
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::shared_ptr<Job>> queue_;
+  bool quit_ = false;
+  int depth_ = 0;
+  std::function<void()> beforeWait_;
+  std::thread thread_;
+};
+
+// Zorbel1 with its accesses run through BlockingCalls. Names, modes and the
+// status text stay on the caller's thread (they only store and read values);
+// ExecuteAccess, StartAccess and ProcessEvents may wait on the network and go
+// to the worker. Completion events that the inner control raises there are
+// kept and handed to the handler on the caller's thread before ProcessEvents
+// returns: they still arrive only when the engine pumps.
+class OffThreadControl final : public DataAcquisitionControl {
+ public:
+  OffThreadControl(std::unique_ptr<DataAcquisitionControl> inner, BlockingCalls& calls);
+  ~OffThreadControl() override;
+
+  void setContextName(const std::string& name) override { inner_->setContextName(name); }
+  std::string ContextName() const override { return inner_->ContextName(); }
+  void setServerName(const std::string& name) override { inner_->setServerName(name); }
+  std::string ServerName() const override { return inner_->ServerName(); }
+  void setDeviceName(const std::string& name) override { inner_->setDeviceName(name); }
+  std::string DeviceName() const override { return inner_->DeviceName(); }
+  void setPropertyName(const std::string& name) override { inner_->setPropertyName(name); }
+  std::string PropertyName() const override { return inner_->PropertyName(); }
+  void setAccessMode(const std::string& mode) override { inner_->setAccessMode(mode); }
+  std::string AccessMode() const override { return inner_->AccessMode(); }
+  void setLinkTimeout(int32_t ms) override { inner_->setLinkTimeout(ms); }
+  int32_t LinkTimeout() const override { return inner_->LinkTimeout(); }
+  std::string StatusText() const override { return inner_->StatusText(); }
+
+  int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                        std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override;
+  int32_t StartAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                      std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override;
+  void StopAccess() override { inner_->StopAccess(); }
+  void setCompletionHandler(CompletionHandler handler) override { handler_ = std::move(handler); }
+  void ProcessEvents() override;
+
+ private:
+  std::unique_ptr<DataAcquisitionControl> inner_;
+  BlockingCalls& calls_;
+  CompletionHandler handler_;
+  std::vector<std::pair<int32_t, int32_t>> raised_;  // written on the worker only
+};
+
+// The client library with every call run through BlockingCalls. Remembers the
+// last failed code, so that the window can say why a list could not be read.
+class OffThreadLibrary final : public ClientLibrary {
+ public:
+  OffThreadLibrary(std::unique_ptr<ClientLibrary> inner, BlockingCalls& calls)
+      : inner_(std::move(inner)), calls_(calls) {}
+
+  int16_t T_EXECLINK(const std::string& device, const std::string& property, DataDescriptor& out,
+                     std::span<uint8_t> outData, const DataDescriptor& in,
+                     std::span<const uint8_t> inData, int16_t access, int32_t timeoutMs) override;
+  int16_t EXECLINKEx(const std::string& device, const std::string& property, DataDescriptor& out,
+                     std::span<uint8_t> outData, const DataDescriptor& in,
+                     std::span<const uint8_t> inData, int16_t access, int32_t timeoutMs) override;
+  int16_t T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) override;
+  int16_t RPCERR(int16_t code, std::span<char> text) override;
+
+  ClientLibrary& inner() { return *inner_; }
+  int16_t lastFailure() const { return lastFailure_; }
+
+ private:
+  int16_t Noted(int16_t code) {
+    if (code != 0) lastFailure_ = code;
+    return code;
+  }
+  std::unique_ptr<ClientLibrary> inner_;
+  BlockingCalls& calls_;
+  int16_t lastFailure_ = 0;
+};
+
+}  // namespace dsc::ui
