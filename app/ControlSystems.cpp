@@ -40,6 +40,7 @@ bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& ope
       return false;
     }
     opened.control = sim::MakeSimControl(*sim);
+    opened.callsMayBlock = false;
     opened.library = std::move(sim);
     opened.description = "the built-in demo facility";
     return true;
@@ -81,6 +82,7 @@ bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& ope
       sim::SimControlSystem::FromText(text, path, clock, error);
   if (!sim) return false;
   opened.control = sim::MakeSimControl(*sim);
+  opened.callsMayBlock = false;
   opened.library = std::move(sim);
   opened.description = "facility " + path;
   return true;

@@ -15,6 +15,8 @@ struct ControlSystem {
   std::unique_ptr<ClientLibrary> library;
   std::unique_ptr<DataAcquisitionControl> control;  // Zorbel1; uses `library`
   std::string description;                          // for the caption and --help
+  // False when every call returns at once (the in-process simulation).
+  bool callsMayBlock = true;
 };
 
 // What --help of both programs says about where the facility and the database

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QMessageBox>
 #include <QProcess>
@@ -20,6 +21,7 @@
 #include "engine/Clock.h"
 #include "sources/TestSources.h"
 #include "ui/MainWindow.h"
+#include "ui/SelectorCombo.h"
 
 namespace {
 
@@ -68,7 +70,9 @@ class DemoSteps : public QObject {
     } else if (verb == "pick") {
       if (auto* combo = find<QComboBox>(arg.section('=', 0, 0))) {
         const int i = combo->findText(arg.section('=', 1));
-        if (i >= 0) {
+        if (auto* selector = qobject_cast<dsc::ui::SelectorCombo*>(combo); selector && i >= 0) {
+          selector->choose(i);
+        } else if (i >= 0) {
           combo->setCurrentIndex(i);
           emit combo->activated(i);
         }
@@ -146,6 +150,7 @@ int main(int argc, char** argv) {
 
   dsc::ui::VeskerOptions options;
   options.clock = &clock;
+  options.callsMayBlock = system.callsMayBlock;
   options.databasePath =
       dsc::ChooseDatabaseDirectory(
           dsc::DatabaseSearch::FromEnvironment(

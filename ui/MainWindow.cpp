@@ -131,6 +131,7 @@ Vesker::Vesker(std::unique_ptr<ClientLibrary> lib, std::unique_ptr<DataAcquisiti
       options_(std::move(options)) {
   setObjectName("Vesker");
   setWindowTitle("Device Server Checker");
+  calls_.setInline(!options_.callsMayBlock);
   buildWidgets();
 
   std::string reportDir =

@@ -45,6 +45,9 @@ struct VeskerOptions {
   // Asked when the window is closed during a run: true stops the run and
   // closes the window once it has ended. Null: a message box.
   std::function<bool()> confirmStopOnClose;
+  // False for a control system whose calls return at once (the in-process
+  // simulation): they then run on the GUI thread, without a hand-over.
+  bool callsMayBlock = true;
 };
 
 // The main window "Device Server Checker".

@@ -57,6 +57,10 @@ void BlockingCalls::Work() {
 }
 
 void BlockingCalls::Run(const std::function<void()>& call) {
+  if (inline_) {
+    call();
+    return;
+  }
   auto job = std::make_shared<Job>();
   job->call = call;
   {

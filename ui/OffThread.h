@@ -39,6 +39,12 @@ class BlockingCalls {
   // Calls handed over and not yet returned: events processed meanwhile run
   // inside one of them.
   int depth() const { return depth_; }
+  // Runs every call on the caller's thread instead, for a control system
+  // whose calls never wait (the in-process simulation): a hand-over to the
+  // worker costs more than such a call.
+  void setInline(bool runInline) { inline_ = runInline; }
+  bool runsInline() const { return inline_; }
+
   // Run before events are first processed inside a call (to bring the
   // window up to date with what the caller wrote so far).
   void setBeforeWait(std::function<void()> hook) { beforeWait_ = std::move(hook); }
@@ -52,6 +58,7 @@ class BlockingCalls {
   std::deque<std::shared_ptr<Job>> queue_;
   bool quit_ = false;
   int depth_ = 0;
+  bool inline_ = false;
   std::function<void()> beforeWait_;
   std::thread thread_;
 };
