@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QPalette>
 #include <QProcess>
 #include <QRadioButton>
 #include <QTimer>
@@ -30,7 +31,7 @@ namespace {
 // so that steps keep coming while a modal box is open:
 //   click:NAME  check:NAME  pick:COMBO=TEXT  button:TEXT (of the open box)
 //   close (the open modal window)   shot:FILE   wait:MS
-//   idle (until no test runs)   quit
+//   idle (until no test runs)   dark (a dark palette)   quit
 class DemoSteps : public QObject {
  public:
   DemoSteps(dsc::ui::Vesker& window, QStringList steps)
@@ -56,7 +57,7 @@ class DemoSteps : public QObject {
     const QString verb = step.section(':', 0, 0), arg = step.section(':', 1);
     int delay = 500;
     if (verb == "wait") delay = arg.toInt();
-    if (verb == "idle" && window_.session().runInProgress) {
+    if (verb == "idle" && window_.commandRunning()) {
       --index_;
       delay = 200;
     }
@@ -89,6 +90,24 @@ class DemoSteps : public QObject {
     } else if (verb == "shot") {
       QApplication::processEvents();
       QProcess::execute("import", {"-window", "root", arg});
+    } else if (verb == "dark") {
+      // A dark scheme, as a desktop's dark theme would give the window.
+      QApplication::setStyle("Fusion");
+      QPalette dark;
+      dark.setColor(QPalette::Window, QColor(45, 45, 48));
+      dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+      dark.setColor(QPalette::Base, QColor(30, 30, 32));
+      dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+      dark.setColor(QPalette::Text, QColor(230, 230, 230));
+      dark.setColor(QPalette::Button, QColor(60, 60, 64));
+      dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+      dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+      dark.setColor(QPalette::HighlightedText, QColor(255, 255, 255));
+      dark.setColor(QPalette::ToolTipBase, QColor(60, 60, 64));
+      dark.setColor(QPalette::ToolTipText, QColor(230, 230, 230));
+      for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(120, 120, 120));
+      QApplication::setPalette(dark);
     } else if (verb == "quit") {
       QApplication::exit(0);
     }

@@ -58,11 +58,12 @@ void FillList(QComboBox& combo, const std::vector<std::string>& names, int count
   combo.addItems(items);
 }
 
-// The first line of a caption, for a one-line note.
-QString FirstLine(const std::string& text) {
+// The last line of a caption (where the test sources put the reason), without
+// the directory of a file it names, for a one-line note.
+QString Reason(const std::string& text) {
   QString shown = FromLatin1(text);
   shown.replace("\r\n", "\n");
-  return shown.section('\n', 0, 0).trimmed();
+  return shown.trimmed().section('\n', -1).section('/', -1).trimmed();
 }
 
 bool IsDark(const QPalette& palette) { return palette.color(QPalette::Base).lightness() < 128; }
@@ -257,6 +258,7 @@ void Vesker::buildWidgets() {
   }
 
   auto* progressRow = new QHBoxLayout;
+  progressRow->setSpacing(10);
   progressRow->addWidget(progressBar, 1);
   progressRow->addWidget(progressText, 1);
 
@@ -485,7 +487,9 @@ void Vesker::changeEvent(QEvent* event) {
 }
 
 void Vesker::paletteChanged() {
-  if (model_) model_->setDarkPalette(IsDark(resultsGrid->palette()));
+  // The window's own palette: its children may not have taken the new one yet.
+  if (model_) model_->setDarkPalette(IsDark(palette()));
+  for (const auto& entry : summary_) addSummaryEntry(*entry);
 }
 
 void Vesker::showReportError() {
@@ -640,7 +644,7 @@ void Vesker::Command2_Click() {
     }
     setCaption(session_->checkerCaption);
     if (r != 0) {
-      entry->note = "not run: " + FirstLine(session_->checkerCaption);
+      entry->note = "not run: " + Reason(session_->checkerCaption);
       addSummaryEntry(*entry);
       continue;
     }
@@ -675,7 +679,7 @@ void Vesker::addSummaryEntry(const ServerOutcome& s) {
   const Rgb meaning = s.running                                       ? kBlue
                       : (s.failed > 0 || notRun || !s.note.isEmpty()) ? kRed
                                                                       : kBlack;
-  const QColor c = ShownColor(meaning, IsDark(runSummary->palette()));
+  const QColor c = ShownColor(meaning, IsDark(palette()));
   for (int col = 0; col < 5; ++col) item->setForeground(col, c.isValid() ? QBrush(c) : QBrush());
   item->setData(0, ResultsModel::kColorRole, (meaning.r << 16) | (meaning.g << 8) | meaning.b);
 }

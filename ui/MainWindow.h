@@ -74,6 +74,9 @@ class Vesker final : public QWidget {
   // A call to the control system is under way (events are being processed
   // inside it).
   bool waitingForControlSystem() const { return calls_.depth() > 0; }
+  // A Standard or Specific Test is under way (between the servers of a
+  // configuration too).
+  bool commandRunning() const { return commandActive_ || session_->runInProgress; }
 
   // The event handlers; the buttons call them, so may tests and demos.
   void Form_Load();
