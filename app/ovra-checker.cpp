@@ -121,6 +121,7 @@ class DemoSteps : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
+  QCoreApplication::setOrganizationName("ovra");  // where QSettings keeps the window's choices
   QCoreApplication::setApplicationName("ovra-checker");
   QCoreApplication::setApplicationVersion(OVRA_VERSION);
 

@@ -237,10 +237,13 @@ void CheckScripter::Form_Load() {
     }
     std::fclose(f);
   }
+  QStringList notes;
   if (comments > 0)
-    say(QString("%1 holds %2 comment line(s); Save writes the commands only and drops them.")
-            .arg(QFileInfo(QString::fromLocal8Bit(path)).fileName())
-            .arg(comments));
+    notes << QString("%1 holds %2 comment line(s); Save writes the commands only and drops them.")
+                 .arg(QFileInfo(QString::fromLocal8Bit(path)).fileName())
+                 .arg(comments);
+  if (lint) notes << lint(path);
+  say(notes.join('\n'));
 }
 
 void CheckScripter::updateButtons() {

@@ -67,6 +67,9 @@ class CheckScripter final : public QDialog {
   void setLoadedFor(Server server) { loadedFor_ = std::move(server); }
   // Told after a Save which server's test file the commands now are.
   std::function<void(const Server&)> onSaved;
+  // Findings of a test-file checker for the file Save writes, shown when the
+  // editor opens; null: none is asked.
+  std::function<QStringList(const std::string& path)> lint;
   // Edits made since the commands were loaded or saved.
   bool modified() const { return modified_; }
 

@@ -449,6 +449,21 @@ TEST_F(WindowTest, SelectionAndOptionsAreRememberedAndRowsCopied) {
   EXPECT_TRUE(Child<QRadioButton>(*window, "SelfTestOption1")->isChecked());
 }
 
+TEST(GridColours, KeepTheirMeaningOnLightAndDarkPalettes) {
+  dsc::testing::QtApp();
+  const QColor darkBase(30, 30, 32), lightBase(Qt::white);
+  for (const Rgb meaning : {kRed, kBlue}) {
+    // Readable: far enough from the background in lightness on both.
+    EXPECT_GT(ShownColor(meaning, true).lightness() - darkBase.lightness(), 100);
+    EXPECT_GT(lightBase.lightness() - ShownColor(meaning, false).lightness(), 100);
+    // Still the same hue family.
+    EXPECT_EQ(ShownColor(meaning, true).hue() / 60, ShownColor(meaning, false).hue() / 60);
+  }
+  // Black is the palette's own text colour, whatever the palette.
+  EXPECT_FALSE(ShownColor(kBlack, true).isValid());
+  EXPECT_FALSE(ShownColor(kBlack, false).isValid());
+}
+
 TEST(LinkErrorBox, ShowsTheTextAndAnswersWithTheButtonPressed) {
   dsc::testing::QtApp();
   using Answer = LinkErrorPrompt::Answer;
