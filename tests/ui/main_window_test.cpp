@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QSettings>
 #include <QTableView>
 #include <QThread>
@@ -448,6 +449,35 @@ TEST_F(WindowTest, SelectionAndOptionsAreRememberedAndRowsCopied) {
   Open();
   EXPECT_EQ(combo("DeviceServerList").currentText(), "MAGNETS-1");
   EXPECT_TRUE(Child<QRadioButton>(*window, "SelfTestOption1")->isChecked());
+}
+
+// Every button and option has its own mnemonic, and Tab visits the controls
+// in the order the eye reads them.
+TEST_F(WindowTest, TabFollowsTheLayoutAndEveryButtonHasAMnemonic) {
+  Open();
+  const char* order[] = {"SelfTestOption0",   "StoredConfigCombo", "SelfTestOption1",
+                         "DeviceContextList", "DeviceServerList",  "DeviceNameList",
+                         "resultsGrid",       "runSummary",        "Command3",
+                         "Command1",          "Command2",          "Command4",
+                         "Command5",          "StopButton"};
+  QWidget* w = Child<QWidget>(*window, order[0]);
+  for (size_t i = 1; i < std::size(order); ++i) {
+    QWidget* next = w->nextInFocusChain();
+    // Parts of a control (a combo box's line edit, a view's viewport) sit
+    // between it and the next one.
+    while (next && (next->objectName().isEmpty() || next->objectName().startsWith("qt_")))
+      next = next->nextInFocusChain();
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->objectName().toStdString(), order[i]);
+    w = next;
+  }
+  QSet<QChar> keys;
+  for (auto* b : window->findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly)) {
+    const int amp = b->text().indexOf('&');
+    ASSERT_GE(amp, 0) << b->objectName().toStdString() << " " << b->text().toStdString();
+    EXPECT_FALSE(keys.contains(b->text()[amp + 1].toLower())) << b->text().toStdString();
+    keys.insert(b->text()[amp + 1].toLower());
+  }
 }
 
 TEST(GridColours, KeepTheirMeaningOnLightAndDarkPalettes) {
