@@ -341,6 +341,13 @@ void Vesker::publish() {
   QString text = QString("%1 of %2 done").arg(p.done).arg(p.planned);
   if (p.failed > 0) text += QString(", %1 failed").arg(p.failed);
   if (!p.running && !p.last.stoppedBy.empty()) text += ", stopped";
+  // In a configuration, which of its servers the count is of.
+  if (!summary_.empty())
+    text = QString("%1 (server %2 of %3): ")
+               .arg(FromLatin1(summary_.back()->server))
+               .arg(summary_.size())
+               .arg(configServers_) +
+           text;
   progressText->setText(text);
   if (!summary_.empty() && summary_.back()->running) {
     ServerOutcome& s = *summary_.back();
@@ -626,6 +633,7 @@ void Vesker::Command2_Click() {
     return;
   }
   beginCommand();
+  configServers_ = count;
   runSummary->show();
   for (int i = 0; i < count; ++i) {
     auto entry = std::make_shared<ServerOutcome>();

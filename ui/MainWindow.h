@@ -168,6 +168,7 @@ class Vesker final : public QWidget {
   // The server the cached information and the plan belong to.
   std::pair<std::string, std::string> infoFor_, planFor_;
   std::vector<std::shared_ptr<ServerOutcome>> summary_;
+  int configServers_ = 0;  // servers of the configuration being run
 };
 
 }  // namespace dsc::ui
