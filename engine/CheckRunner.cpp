@@ -153,11 +153,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     const auto& plan = session_.plan.TestPlan;
     const TestCommand C = k < static_cast<int32_t>(plan.size()) ? plan[k] : TestCommand{};
 
-    if (const char* line = session_.stop.line()) {
-      session_.report.AddToReport(line, true);
-      summary.stoppedBy = line;
-      break;
-    }
+    if (session_.stop.requested()) break;
     for (RunObserver* o : observers_) o->CommandStarted(k, C);
     const int64_t startMs = clock_.NowMs();
 
@@ -343,6 +339,11 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
                                        std::min(out, (run.referenceBytes + e - 1) / e));
     }
     Ended(outcome);
+  }
+  // A stop asked for during the last command still gets its line.
+  if (const char* line = session_.stop.line()) {
+    session_.report.AddToReport(line, true);
+    summary.stoppedBy = line;
   }
   for (RunObserver* o : observers_) o->RunEnded(summary);
   return true;

@@ -137,6 +137,12 @@ TEST_F(RunEventsTest, StopEndsTheRunAfterTheCurrentCommandWithOneReportLine) {
   EXPECT_EQ(recorder.summaries.at(0).run, 2);
 }
 
+TEST_F(RunEventsTest, AStopDuringTheLastCommandStillGetsItsLine) {
+  recorder.onCommand = [&](int32_t) { session.stop.Request("Run stopped by the operator"); };
+  Run("OK", {Read("NUM")});
+  EXPECT_EQ(Report(), Line("NUM check : Success") + Line("Run stopped by the operator"));
+}
+
 TEST_F(RunEventsTest, StopEndsAnAsynchronousWaitAtOnce) {
   onSleep = [&] { session.stop.Request("Run interrupted (SIGINT)"); };
   const int64_t start = clock.NowMs();
