@@ -151,21 +151,27 @@ class TangoSystem {
   }
 
   Tango::DeviceProxy& Proxy(DeviceEntry& e, int32_t timeoutMs) {
+    const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
+    // Tango connects, and reconnects after a failed call, under the ORB's
+    // process-wide time-out (3 s, set when the ORB starts), not the proxy's,
+    // and tries twice. With the ORB started first and its time-out half the
+    // access's, a server that is hung from the start costs the access its
+    // own time-out, not six seconds.
+    static std::atomic<int32_t> processTimeoutMs{-1};
+    if (processTimeoutMs.exchange(ms) != ms) {
+      Tango::ApiUtil* api = Tango::ApiUtil::instance();
+      if (CORBA::is_nil(api->get_orb())) api->create_orb();
+      omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(std::max(ms / 2, 1)));
+    }
     if (!e.proxy) {
       std::string address = TangoAddress(*e.context, *e.device);
       e.proxy = std::make_unique<Tango::DeviceProxy>(address);
       e.timeoutMs = -1;
     }
-    const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
     if (ms != e.timeoutMs) {
       e.proxy->set_timeout_millis(ms);
       e.timeoutMs = ms;
     }
-    // Tango reconnects after a failed call under the ORB's process-wide
-    // time-out (3 s), not the proxy's; without this a silent server would
-    // hold every access for seconds past its own time-out.
-    static std::atomic<int32_t> processTimeoutMs{-1};
-    if (processTimeoutMs.exchange(ms) != ms) omniORB::setClientCallTimeout(ms);
     return *e.proxy;
   }
 

@@ -15,10 +15,10 @@
 
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
+#include "base/Formats.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/ControlEventPump.h"
-#include "base/Formats.h"
 #include "sources/TestSources.h"
 #include "tango/TangoBackend.h"
 #include "tests/support/Fakes.h"
@@ -295,6 +295,43 @@ TEST_F(TangoLive, StoppedServerTimesOut) {
   EXPECT_LT(elapsed, 4.0);
   const std::string info = c.sources.GetServerInfo("TGTEST", "TANGOTEST");
   EXPECT_EQ(info.rfind("srv vers: unavailable -> server not answering\r\n", 0), 0u) << info;
+  own.Resume();
+}
+
+// A server already hung when the checker first contacts it: the connection
+// itself is bound by the access's time-out, so the information costs at most
+// its four reads' time-outs and the property list its own time-out.
+TEST_F(TangoLive, ServerHungBeforeFirstContactCostsOnlyItsTimeOuts) {
+  TangoTestServer own;
+  std::string error;
+  ASSERT_TRUE(own.Start(error)) << error;
+  own.Pause();
+  auto seconds = [](const std::function<void()>& f) {
+    const auto start = Clock::now();
+    f();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  {
+    Checker c(own);
+    std::string info;
+    EXPECT_LE(seconds([&] { info = c.sources.GetServerInfo("TGTEST", "TANGOTEST"); }),
+              4 * 0.5 + 0.5);
+    EXPECT_EQ(info.rfind("srv vers: unavailable -> server not answering\r\n", 0), 0u) << info;
+  }
+  {
+    Checker c(own);
+    std::vector<std::string> names;
+    std::vector<int16_t> sizes, formats;
+    int16_t n = 0;
+    int16_t code = 0;
+    // The property list's time-out is 3 s.
+    EXPECT_LE(seconds([&] {
+                code =
+                    GetPropertyList(c.library, "/TGTEST/TANGOTEST/TG-1", names, sizes, formats, n);
+              }),
+              3.0 + 0.5);
+    EXPECT_NE(code, 0);
+  }
   own.Resume();
 }
 
