@@ -37,6 +37,31 @@ class ClientLibrary {
   // Writes a NUL-terminated message into text and returns 0, or returns
   // non-zero when it has none for the code.
   virtual int16_t RPCERR(int16_t code, std::span<char> text) = 0;
+
+  // A control system whose lists hold short names for longer names of its
+  // own tells them here; both default to a library whose names are all
+  // short. Names are the lists' names; `context` may be empty where a
+  // server's name is unique.
+  //
+  // Where a name typed by a person belongs, the short or the long form, in
+  // any case: `context`, `server` and `device` hold what was typed (empty
+  // where nothing was) and, on true, the lists' names of what was found and
+  // of what it belongs to. False leaves them as typed.
+  virtual bool FindNames(std::string& /*context*/, std::string& /*server*/,
+                         std::string& /*device*/) {
+    return false;
+  }
+  // The long name of a listed context (server and device empty), server
+  // (device empty) or device, and the host a server runs on; empty when
+  // there is none.
+  struct LongNames {
+    std::string name;
+    std::string host;
+  };
+  virtual LongNames LongNameOf(const std::string& /*context*/, const std::string& /*server*/,
+                               const std::string& /*device*/) {
+    return {};
+  }
 };
 
 }  // namespace dsc

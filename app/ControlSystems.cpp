@@ -13,7 +13,57 @@ namespace {
 
 constexpr char kTangoModule[] = "ovra-tango.so";
 
+// A Tango site's JSON text through the Tango backend's module.
+bool OpenTangoSite(const std::string& text, const std::string& source, Clock& clock,
+                   ControlSystem& opened, std::string& error) {
+#ifdef OVRA_TANGO_MODULE_BUILT
+  // Only now are Tango's client libraries loaded.
+  std::string why;
+  const BackendPlugin* plugin = LoadBackendPlugin(kTangoModule, why);
+  if (!plugin) {
+    error = source + ": a Tango site, but the Tango backend is not installed (" + why + ")";
+    return false;
+  }
+  std::unique_ptr<ClientLibrary> library = plugin->openSite(text, source, clock, error);
+  if (!library) return false;
+  opened.control = plugin->makeControl(*library);
+  if (!opened.control) {
+    error = source + ": the Tango backend made no control for its library";
+    return false;
+  }
+  opened.library = std::move(library);
+  opened.description = "Tango site " + source;
+  return true;
+#else
+  (void)text;
+  (void)clock;
+  (void)opened;
+  error = source +
+          ": a Tango site, but this build has no Tango backend (libtango-dev was not found when "
+          "it was configured)";
+  return false;
+#endif
+}
+
 }  // namespace
+
+std::vector<std::string> TangoHostsToOpen(const std::vector<std::string>& given) {
+  if (!given.empty()) return given;
+  const char* host = std::getenv("TANGO_HOST");
+  if (host && *host) return {host};
+  return {};
+}
+
+bool OpenTangoDatabases(const std::vector<std::string>& hosts, Clock& clock, ControlSystem& opened,
+                        std::string& error) {
+  // The databases become a site of discovered contexts, opened as any site.
+  const std::optional<std::string> site = tango::SiteJsonFromTangoHosts(hosts, error);
+  if (!site) return false;
+  if (!OpenTangoSite(*site, "Tango database " + tango::JoinedHosts(hosts), clock, opened, error))
+    return false;
+  opened.description = "Tango database " + tango::JoinedHosts(hosts);
+  return true;
+}
 
 std::string ChosenFacility(const std::string& given) {
   if (!given.empty()) return given;
@@ -52,30 +102,7 @@ bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& ope
   if (tango::LooksLikeSite(text)) {
     std::optional<tango::Site> site = tango::LoadSite(text, path, error);
     if (!site) return false;
-#ifdef OVRA_TANGO_MODULE_BUILT
-    // Only now are Tango's client libraries loaded.
-    std::string why;
-    const BackendPlugin* plugin = LoadBackendPlugin(kTangoModule, why);
-    if (!plugin) {
-      error = path + ": a Tango site file, but the Tango backend is not installed (" + why + ")";
-      return false;
-    }
-    std::unique_ptr<ClientLibrary> library = plugin->openSite(text, path, clock, error);
-    if (!library) return false;
-    opened.control = plugin->makeControl(*library);
-    if (!opened.control) {
-      error = path + ": the Tango backend made no control for its library";
-      return false;
-    }
-    opened.library = std::move(library);
-    opened.description = "Tango site " + path;
-    return true;
-#else
-    error = path +
-            ": a Tango site file, but this build has no Tango backend (libtango-dev was "
-            "not found when it was configured)";
-    return false;
-#endif
+    return OpenTangoSite(text, path, clock, opened, error);
   }
 
   std::unique_ptr<sim::SimControlSystem> sim =

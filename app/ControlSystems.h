@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "access/ClientLibrary.h"
 #include "access/DataAcquisitionControl.h"
@@ -40,6 +41,17 @@ std::string ChosenFacility(const std::string& given);
 // failure returns false and sets error to a message naming the file.
 bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& opened,
                        std::string& error);
+
+// The Tango databases named by --tango-host (each "host:port", or several
+// separated by commas as TANGO_HOST has them): their servers and devices are
+// discovered. On failure returns false and sets error.
+bool OpenTangoDatabases(const std::vector<std::string>& hosts, Clock& clock, ControlSystem& opened,
+                        std::string& error);
+
+// What a program opens when no facility is chosen: the databases of
+// --tango-host when given, else those of TANGO_HOST in the environment, else
+// nothing (the demo facility).
+std::vector<std::string> TangoHostsToOpen(const std::vector<std::string>& given);
 
 // A line for --version: where the Tango backend's module is, or why there is
 // none. Looks for the file only; loading it is for when a site file comes.

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -225,6 +226,7 @@ struct JunitSuite {
 
 struct Options {
   std::string facility;
+  std::vector<std::string> tangoHosts;
   std::string database;
   std::string reportDir;
   int retries = 0;
@@ -340,13 +342,31 @@ class Checker {
                 << ",\"server\":" << JsonString(o.server) << ",\"index\":" << o.index
                 << ",\"description\":" << JsonString(c.Description)
                 << ",\"property\":" << JsonString(c.Property)
-                << ",\"device\":" << JsonString(c.Device) << ",\"access\":" << JsonString(c.Access)
-                << ",\"status\":" << o.status << ",\"result\":" << JsonString(o.resultText)
-                << "}\n";
+                << ",\"device\":" << JsonString(c.Device)
+                << LongNamesJson(o.context, o.server, c.Device)
+                << ",\"access\":" << JsonString(c.Access) << ",\"status\":" << o.status
+                << ",\"result\":" << JsonString(o.resultText) << "}\n";
       std::cout.flush();
     }
     Suite(o.context, o.server)
         .cases.push_back({c.Description, o.context + "." + o.server, o.resultText, !ok, seconds});
+  }
+
+  // The control system's own names of the server and device, where it has
+  // them (Tango's): fields beside the short names, asked once per device.
+  std::string LongNamesJson(const std::string& context, const std::string& server,
+                            const std::string& device) {
+    const std::string key = context + "/" + server + "/" + device;
+    auto it = longNames_.find(key);
+    if (it == longNames_.end()) {
+      std::string fields;
+      const std::string s = system_.library->LongNameOf(context, server, "").name;
+      const std::string d = system_.library->LongNameOf(context, server, device).name;
+      if (!s.empty()) fields += ",\"serverLongName\":" + JsonString(s);
+      if (!d.empty()) fields += ",\"deviceLongName\":" + JsonString(d);
+      it = longNames_.emplace(key, fields).first;
+    }
+    return it->second;
   }
 
   bool WriteJunit() {
@@ -398,6 +418,7 @@ class Checker {
   ControlEventPump pump_;
   CheckRunner runner_;
   std::vector<JunitSuite> suites_;
+  std::map<std::string, std::string> longNames_;
   std::chrono::steady_clock::time_point lastTime_{};
   int total_ = 0;
   int succeeded_ = 0, failed_ = 0;
@@ -410,12 +431,31 @@ std::string Joined(const std::vector<std::string>& items) {
   return out;
 }
 
-int List(Checker& checker, const std::vector<std::string>& names) {
+// The long name a control system has for a listed name, after a blank;
+// nothing where it has none (the simulation's names are all there is).
+std::string Beside(ClientLibrary& lib, const std::string& context, const std::string& server,
+                   const std::string& device) {
+  const std::string longName = lib.LongNameOf(context, server, device).name;
+  const std::string& shortName = !device.empty() ? device : !server.empty() ? server : context;
+  return longName.empty() || longName == shortName ? "" : "  " + TerminalText(longName);
+}
+
+int List(Checker& checker, std::vector<std::string> names) {
   ClientLibrary& lib = checker.lib();
   std::vector<std::string> list;
   int16_t count = 0;
   int16_t code = 0;
   std::string what;
+  // Typed names may be the control system's own; the lists hold short ones.
+  if (!names.empty()) {
+    std::string context = names[0], server = names.size() > 1 ? names[1] : "",
+                device = names.size() > 2 ? names[2] : "";
+    if (lib.FindNames(context, server, device)) {
+      names[0] = context;
+      if (names.size() > 1) names[1] = server;
+      if (names.size() > 2) names[2] = device;
+    }
+  }
   if (names.size() == 3) {
     std::vector<int16_t> sizes, formats;
     what = "/" + names[0] + "/" + names[1] + "/" + names[2];
@@ -438,7 +478,13 @@ int List(Checker& checker, const std::vector<std::string>& names) {
       code = GetDeviceNameList(lib, names[1], list, count);
     }
     if (code == 0) {
-      for (int16_t i = 0; i < count; ++i) std::cout << TerminalText(list[i]) << "\n";
+      for (int16_t i = 0; i < count; ++i) {
+        std::cout << TerminalText(list[i]);
+        if (names.empty()) std::cout << Beside(lib, list[i], "", "");
+        if (names.size() == 1) std::cout << Beside(lib, names[0], list[i], "");
+        if (names.size() == 2) std::cout << Beside(lib, names[0], names[1], list[i]);
+        std::cout << "\n";
+      }
     }
   }
   if (code != 0) {
@@ -447,6 +493,36 @@ int List(Checker& checker, const std::vector<std::string>& names) {
     return kExitFailed;
   }
   return kExitOk;
+}
+
+// The names of info, standard and specific: CONTEXT SERVER [DEVICE] as the
+// lists show them, or fewer names where the control system finds the rest
+// (a Tango server or device name alone). On failure says what is missing.
+bool Resolve(ClientLibrary& lib, const std::vector<std::string>& typed, bool deviceAlone,
+             std::string& context, std::string& server, std::string& device, std::string& error) {
+  if (typed.size() >= 2) {
+    context = typed[0];
+    server = typed[1];
+    if (typed.size() >= 3) device = typed[2];
+    std::string c = context, s = server, d = typed.size() >= 3 ? device : "";
+    if (lib.FindNames(c, s, d)) {
+      context = c;
+      server = s;
+      if (typed.size() >= 3) device = d;
+    }
+    return true;
+  }
+  // One name: a device for the standard test, else a server.
+  std::string c, s = deviceAlone ? "" : typed[0], d = deviceAlone ? typed[0] : "";
+  if (!lib.FindNames(c, s, d) || c.empty() || s.empty()) {
+    error = "\"" + typed[0] + "\" names no " + (deviceAlone ? "device" : "server") +
+            " this control system knows; give CONTEXT SERVER" + (deviceAlone ? " DEVICE" : "");
+    return false;
+  }
+  context = c;
+  server = s;
+  if (deviceAlone) device = d;
+  return true;
 }
 
 // A configuration by its description, or by its index from 0.
@@ -476,6 +552,10 @@ int main(int argc, char** argv) {
                  "Facility description (JSON) to simulate, or a Tango site file; default: "
                  "$OVRA_FACILITY, else the built-in demo")
       ->type_name("FILE");
+  app.add_option("--tango-host", opt.tangoHosts,
+                 "A Tango database, HOST:PORT (several allowed): its servers and devices are "
+                 "checked; without --facility and --tango-host, TANGO_HOST in the environment")
+      ->type_name("HOST:PORT");
   app.add_option("--database", opt.database,
                  "Database directory (procedures.csv, server lists, test files); default: "
                  "see below")
@@ -490,6 +570,11 @@ int main(int argc, char** argv) {
   app.add_option("--junit", opt.junit, "Write JUnit XML results to FILE")->type_name("FILE");
   app.footer(std::string(kWhereThingsComeFrom) +
              "\n\n"
+             "Tango: --tango-host HOST:PORT, or with no facility chosen the TANGO_HOST\n"
+             "environment variable, names Tango databases whose servers and devices are\n"
+             "discovered; their short names are listed with Tango's beside them, and a Tango\n"
+             "server or device name alone, in any case, finds the rest (\"standard\n"
+             "sys/tg_test/1\").\n\n"
              "Exit status: 0 every command succeeded, 1 a command failed or a test could not be\n"
              "prepared, 2 usage error, unreadable facility or database.");
 
@@ -500,21 +585,29 @@ int main(int argc, char** argv) {
   list->add_flag("--configurations", listConfigurations,
                  "List the stored configurations of the database instead");
 
+  // Where the lists hold short names for Tango's, a Tango server or device
+  // name alone is enough; names are found whatever their case.
   std::string context, server, device = "#0", configKey;
+  std::vector<std::string> typed;
   auto* info = app.add_subcommand("info", "Show a server's information");
-  info->add_option("context", context)->required();
-  info->add_option("server", server)->required();
+  info->add_option("names", typed, "CONTEXT SERVER, or a Tango server (executable/instance)")
+      ->required()
+      ->expected(1, 2);
 
   auto* standard = app.add_subcommand("standard", "Read every property of a device once");
-  standard->add_option("context", context)->required();
-  standard->add_option("server", server)->required();
-  standard->add_option("device", device)->required();
+  standard
+      ->add_option("names", typed,
+                   "CONTEXT SERVER DEVICE, or a Tango device (domain/family/member)")
+      ->required()
+      ->expected(1, 3);
 
   auto* specific =
       app.add_subcommand("specific", "Run a server's self-test list or its stored test file");
-  specific->add_option("context", context)->required();
-  specific->add_option("server", server)->required();
-  specific->add_option("device", device, "Device (default \"#0\")");
+  specific
+      ->add_option("names", typed,
+                   "CONTEXT SERVER [DEVICE] (device default \"#0\"), or a Tango server")
+      ->required()
+      ->expected(1, 3);
 
   auto* config = app.add_subcommand("config", "Run a stored configuration's specific tests");
   config->add_option("configuration", configKey, "Description or index from 0")->required();
@@ -528,13 +621,26 @@ int main(int argc, char** argv) {
 
   for (std::string* name : {&context, &server, &device, &configKey}) *name = Utf8ToLatin1(*name);
   for (std::string& name : listNames) name = Utf8ToLatin1(name);
+  for (std::string& name : typed) name = Utf8ToLatin1(name);
+  if (*standard && typed.size() == 2) {
+    std::cerr << "ovra-check: standard takes CONTEXT SERVER DEVICE, or a Tango device name\n";
+    return kExitUsage;
+  }
 
   // One clock for the simulation and the checker: the simulated values move
   // in real time, as the asynchronous waits do.
   SystemClock clock;
   std::string error;
   ControlSystem system;
-  if (!OpenControlSystem(ChosenFacility(opt.facility), clock, system, error)) {
+  const std::string facility = ChosenFacility(opt.facility);
+  const std::vector<std::string> tangoHosts =
+      facility.empty() ? TangoHostsToOpen(opt.tangoHosts) : std::vector<std::string>{};
+  if (!opt.facility.empty() && !opt.tangoHosts.empty()) {
+    std::cerr << "ovra-check: --facility and --tango-host exclude each other\n";
+    return kExitUsage;
+  }
+  if (!(tangoHosts.empty() ? OpenControlSystem(facility, clock, system, error)
+                           : OpenTangoDatabases(tangoHosts, clock, system, error))) {
     std::cerr << "ovra-check: " << error << "\n";
     return kExitUsage;
   }
@@ -562,8 +668,17 @@ int main(int argc, char** argv) {
       return session.configs.StoredConfigCount > 0 ? kExitOk : kExitFailed;
     }
     if (*list) return List(checker, listNames);
+    if ((*info || *standard || *specific) &&
+        !Resolve(checker.lib(), typed, standard->parsed(), context, server, device, error)) {
+      std::cerr << "ovra-check: " << TerminalText(error) << "\n";
+      return kExitFailed;
+    }
     if (*info) {
       std::cout << TerminalText(sources.GetServerInfo(context, server)) << "\n";
+      // Where the control system knows the server's own name and host.
+      const ClientLibrary::LongNames names = checker.lib().LongNameOf(context, server, "");
+      if (!names.name.empty()) std::cout << " name: " << TerminalText(names.name) << "\n";
+      if (!names.host.empty()) std::cout << " host: " << TerminalText(names.host) << "\n";
       return kExitOk;
     }
     if (*standard) {

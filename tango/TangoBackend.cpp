@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <optional>
 #include <vector>
@@ -29,7 +30,8 @@ const std::map<int32_t, std::string>& ErrorTexts() {
               {kTangoUnknownProperty, "no attribute or command of this name"},
               {kTangoNotWritable, "attribute is not writable"},
               {kTangoIllegalFormat, "illegal data format"},
-              {kTangoDeviceError, "the device server answered with an error"}});
+              {kTangoDeviceError, "the device server answered with an error"},
+              {kTangoDatabaseUnreachable, "the Tango database cannot be reached"}});
     return t;
   }();
   return texts;
@@ -65,10 +67,28 @@ struct Property {
   Declared declared;
 };
 
+// A server as the checker lists it. Discovered servers keep their entry for
+// the session, so a device's entry may point to it while lists are renewed.
+struct ServerEntry {
+  std::string name;      // the checker's
+  std::string instance;  // Tango's executable/instance
+  std::vector<SiteDevice> devices;
+  std::vector<SiteDevice> chosen;  // device names the site file gives
+  bool devicesKnown = false;       // discovered servers ask the database once
+};
+
+struct ContextEntry {
+  const SiteContext* site = nullptr;
+  std::vector<std::shared_ptr<ServerEntry>> servers;          // as listed
+  std::map<std::string, std::shared_ptr<ServerEntry>> known;  // by lower-case instance
+  bool serversKnown = false;
+  std::unique_ptr<Tango::Database> database;
+};
+
 struct DeviceEntry {
   const SiteContext* context = nullptr;
-  const SiteServer* server = nullptr;
-  const SiteDevice* device = nullptr;
+  std::shared_ptr<ServerEntry> server;
+  SiteDevice device;
   std::unique_ptr<Tango::DeviceProxy> proxy;
   int32_t timeoutMs = -1;
   // The last failure, when it was a time-out: Tango then refuses to reconnect
@@ -77,34 +97,202 @@ struct DeviceEntry {
   bool listed = false;
   std::vector<Property> properties;
   std::map<std::string, size_t> byName;  // lower case: Tango names ignore case
+  // What the database recorded when the proxy was made.
+  std::string host, started;
 };
+
+// Tango connects, and reconnects after a failed call, under the ORB's
+// process-wide time-out (3 s, set when the ORB starts), not the proxy's, and
+// tries twice. With the ORB started first and its time-out half the
+// access's, a server (or database) hung from the start costs an access its
+// own time-out, not six seconds.
+void BoundConnections(int32_t ms) {
+  static std::atomic<int32_t> processTimeoutMs{-1};
+  if (processTimeoutMs.exchange(ms) == ms) return;
+  Tango::ApiUtil* api = Tango::ApiUtil::instance();
+  if (CORBA::is_nil(api->get_orb())) api->create_orb();
+  omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(std::max(ms / 2, 1)));
+}
 
 }  // namespace
 
-// Everything the library and its controls share: the site and one proxy per
-// device, made on first use. Tango reconnects a proxy by itself once its
-// server is back, so a proxy is kept for the whole session.
+// Everything the library and its controls share: the site, the servers of
+// discovered contexts and one proxy per device, made on first use. Tango
+// reconnects a proxy by itself once its server is back, so a proxy is kept
+// for the whole session. Names compare as Tango's do, case ignored.
 class TangoSystem {
  public:
-  TangoSystem(Site site, Clock& clock) : site_(std::move(site)), clock_(clock) {}
+  TangoSystem(Site site, Clock& clock) : site_(std::move(site)), clock_(clock) {
+    for (const SiteContext& c : site_.contexts) {
+      ContextEntry& entry = contexts_.emplace_back();
+      entry.site = &c;
+      if (c.discover) continue;
+      for (const SiteServer& s : c.servers) {
+        auto server = std::make_shared<ServerEntry>();
+        server->name = s.name;
+        server->instance = s.instance;
+        server->devices = s.devices;
+        server->devicesKnown = true;
+        entry.servers.push_back(server);
+      }
+      entry.serversKnown = true;
+    }
+  }
 
   const Site& site() const { return site_; }
   Clock& clock() { return clock_; }
+  std::deque<ContextEntry>& contexts() { return contexts_; }
+  const std::string& databaseFault() const { return databaseFault_; }
 
-  const SiteContext* FindContext(const std::string& name) const {
-    for (const SiteContext& c : site_.contexts)
-      if (c.name == name) return &c;
+  ContextEntry* FindContext(const std::string& name) {
+    for (ContextEntry& c : contexts_)
+      if (SameName(c.site->name, name)) return &c;
+    // A discovered context also by its database's host:port.
+    for (ContextEntry& c : contexts_)
+      if (c.site->discover && SameName(c.site->host + ":" + std::to_string(c.site->port), name))
+        return &c;
     return nullptr;
   }
 
-  const SiteServer* FindServer(const std::string& name, const SiteContext** context) const {
-    for (const SiteContext& c : site_.contexts) {
-      for (const SiteServer& s : c.servers) {
-        if (s.name != name) continue;
-        if (context) *context = &c;
-        return &s;
-      }
+  // The database of a context, connected under the call's time-out.
+  Tango::Database& Database(ContextEntry& c, int32_t timeoutMs) {
+    const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
+    BoundConnections(ms);
+    if (!c.database) {
+      std::string host = c.site->host;
+      c.database = std::make_unique<Tango::Database>(host, c.site->port);
     }
+    c.database->set_timeout_millis(ms);
+    return *c.database;
+  }
+
+  // A failed database call as the checker reports it: the database's
+  // host:port and Tango's reason.
+  Outcome DatabaseFault(ContextEntry& c, const Tango::DevFailed& e) {
+    Outcome o = FromDevFailed(e);
+    databaseFault_ = "the Tango database at " + c.site->host + ":" + std::to_string(c.site->port) +
+                     " cannot be reached";
+    if (o.code == kCodeServerUnavailable45 || o.code == kCodeLinkTimeout) {
+      o.code = kTangoDatabaseUnreachable;
+      o.detail = databaseFault_ + (o.detail.empty() ? "" : ": " + o.detail);
+    }
+    return o;
+  }
+
+  // The servers the database knows, filtered and named; those the site file
+  // names keep their names. Hand-listed contexts need no database.
+  Outcome ListServers(ContextEntry& c, int32_t timeoutMs) {
+    if (!c.site->discover) return {};
+    std::vector<std::string> instances;
+    try {
+      std::string all = "*";
+      Tango::DbDatum datum = Database(c, timeoutMs).get_server_list(all);
+      datum >> instances;
+    } catch (const Tango::DevFailed& e) {
+      return DatabaseFault(c, e);
+    } catch (const CORBA::Exception&) {
+      return {kTangoDatabaseUnreachable, "the Tango database cannot be reached"};
+    }
+    std::erase_if(instances, [&](const std::string& instance) {
+      bool in = c.site->include.empty();
+      for (const std::string& p : c.site->include) in = in || NameMatches(p, instance);
+      for (const std::string& p : c.site->exclude) in = in && !NameMatches(p, instance);
+      return !in;
+    });
+    // Hand-listed servers are there even when the database lacks them.
+    for (const SiteServer& s : c.site->servers) {
+      if (std::none_of(instances.begin(), instances.end(),
+                       [&](const std::string& i) { return SameName(i, s.instance); }))
+        instances.push_back(s.instance);
+    }
+    std::vector<std::pair<std::string, std::string>> chosen;
+    for (const SiteServer& s : c.site->servers) chosen.emplace_back(s.instance, s.name);
+    const std::vector<std::string> names = ShortNames(instances, chosen);
+    c.servers.clear();
+    for (size_t i = 0; i < instances.size(); ++i) {
+      std::shared_ptr<ServerEntry>& server = c.known[Lower(instances[i])];
+      if (!server) {
+        server = std::make_shared<ServerEntry>();
+        server->instance = instances[i];
+        for (const SiteServer& s : c.site->servers)
+          if (SameName(s.instance, instances[i])) server->chosen = s.devices;
+      }
+      server->name = names[i];
+      c.servers.push_back(server);
+    }
+    c.serversKnown = true;
+    return {};
+  }
+
+  // The devices the database lists for a discovered server, its admin
+  // device left out.
+  Outcome ListDevices(ContextEntry& c, ServerEntry& server, int32_t timeoutMs) {
+    if (!c.site->discover) return {};
+    std::vector<std::string> pairs;  // device, class, device, class, ...
+    try {
+      std::string instance = server.instance;
+      Tango::DbDatum datum = Database(c, timeoutMs).get_device_class_list(instance);
+      datum >> pairs;
+    } catch (const Tango::DevFailed& e) {
+      return DatabaseFault(c, e);
+    } catch (const CORBA::Exception&) {
+      return {kTangoDatabaseUnreachable, "the Tango database cannot be reached"};
+    }
+    std::vector<std::string> devices;
+    for (size_t i = 0; i + 1 < pairs.size(); i += 2)
+      if (Lower(pairs[i]).rfind("dserver/", 0) != 0) devices.push_back(pairs[i]);
+    std::vector<std::pair<std::string, std::string>> chosen;
+    for (const SiteDevice& d : server.chosen) chosen.emplace_back(d.tangoName, d.name);
+    const std::vector<std::string> names = ShortNames(devices, chosen);
+    server.devices.clear();
+    for (size_t i = 0; i < devices.size(); ++i) server.devices.push_back({names[i], devices[i]});
+    server.devicesKnown = true;
+    return {};
+  }
+
+  // A server by its name or its Tango instance name.
+  std::shared_ptr<ServerEntry> ServerIn(ContextEntry& c, const std::string& name, Outcome& fault) {
+    if (!c.serversKnown) {
+      fault = ListServers(c, kDefaultTimeoutMs);
+      if (fault.code != 0) return nullptr;
+    }
+    for (const auto& s : c.servers)
+      if (SameName(s->name, name)) return s;
+    for (const auto& s : c.servers)
+      if (SameName(s->instance, name)) return s;
+    fault = {kTangoUnknownServer, "no server \"" + name + "\" in context " + c.site->name};
+    return nullptr;
+  }
+
+  // A server by its name alone, in the first context that has it.
+  std::shared_ptr<ServerEntry> FindServer(const std::string& name, ContextEntry** context,
+                                          Outcome& fault) {
+    for (ContextEntry& c : contexts_) {
+      Outcome ignored;
+      if (auto s = ServerIn(c, name, ignored)) {
+        if (context) *context = &c;
+        return s;
+      }
+      // A database that cannot be reached is said so, not "unknown server".
+      if (ignored.code == kTangoDatabaseUnreachable) fault = ignored;
+    }
+    if (fault.code == 0) fault = {kTangoUnknownServer, "no server \"" + name + "\""};
+    return nullptr;
+  }
+
+  // A device by its name or its Tango name; "#0" is the first.
+  const SiteDevice* DeviceIn(ContextEntry& c, ServerEntry& s, const std::string& name,
+                             Outcome& fault) {
+    if (!s.devicesKnown) {
+      fault = ListDevices(c, s, kDefaultTimeoutMs);
+      if (fault.code != 0) return nullptr;
+    }
+    if (name == "#0" && !s.devices.empty()) return &s.devices.front();
+    for (const SiteDevice& d : s.devices)
+      if (SameName(d.name, name)) return &d;
+    for (const SiteDevice& d : s.devices)
+      if (SameName(d.tangoName, name)) return &d;
+    fault = {kTangoUnknownDevice, "no device \"" + name + "\" of server " + s.name};
     return nullptr;
   }
 
@@ -112,30 +300,26 @@ class TangoSystem {
   // and its self-test come from there.
   DeviceEntry* Device(const std::string& context, const std::string& server,
                       const std::string& device, Outcome& fault) {
-    const SiteContext* c = FindContext(context);
+    ContextEntry* c = FindContext(context);
     if (!c) {
-      fault = {kTangoUnknownContext, "no context \"" + context + "\" in the site file"};
+      fault = {kTangoUnknownContext, "no context \"" + context + "\" in the site"};
       return nullptr;
     }
-    const SiteServer* s = nullptr;
-    for (const SiteServer& candidate : c->servers)
-      if (candidate.name == server) s = &candidate;
-    if (!s) {
-      fault = {kTangoUnknownServer, "no server \"" + server + "\" in context " + context};
-      return nullptr;
-    }
-    const SiteDevice* d = device == "#0" ? &s->devices.front() : nullptr;
-    for (const SiteDevice& candidate : s->devices)
-      if (!d && candidate.name == device) d = &candidate;
-    if (!d) {
-      fault = {kTangoUnknownDevice, "no device \"" + device + "\" of server " + server};
-      return nullptr;
-    }
-    DeviceEntry& e = devices_["/" + c->name + "/" + s->name + "/" + d->name];
-    e.context = c;
+    std::shared_ptr<ServerEntry> s = ServerIn(*c, server, fault);
+    if (!s) return nullptr;
+    const SiteDevice* d = DeviceIn(*c, *s, device, fault);
+    if (!d) return nullptr;
+    DeviceEntry& e = devices_[Lower(c->site->name + "/" + s->instance + "/" + d->tangoName)];
+    e.context = c->site;
     e.server = s;
-    e.device = d;
+    e.device = *d;
     return &e;
+  }
+
+  ContextEntry& EntryOf(const SiteContext* site) {
+    for (ContextEntry& c : contexts_)
+      if (c.site == site) return c;
+    return contexts_.front();
   }
 
   // Splits "/context/server/device".
@@ -152,19 +336,29 @@ class TangoSystem {
 
   Tango::DeviceProxy& Proxy(DeviceEntry& e, int32_t timeoutMs) {
     const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
-    // Tango connects, and reconnects after a failed call, under the ORB's
-    // process-wide time-out (3 s, set when the ORB starts), not the proxy's,
-    // and tries twice. With the ORB started first and its time-out half the
-    // access's, a server that is hung from the start costs the access its
-    // own time-out, not six seconds.
-    static std::atomic<int32_t> processTimeoutMs{-1};
-    if (processTimeoutMs.exchange(ms) != ms) {
-      Tango::ApiUtil* api = Tango::ApiUtil::instance();
-      if (CORBA::is_nil(api->get_orb())) api->create_orb();
-      omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(std::max(ms / 2, 1)));
-    }
+    BoundConnections(ms);
     if (!e.proxy) {
-      std::string address = TangoAddress(*e.context, *e.device);
+      if (e.context->database) {
+        // The database knows whether the server runs: one that is not
+        // exported answers at once instead of costing time-outs.
+        std::string name = e.device.tangoName;
+        Tango::DbDevFullInfo info;
+        try {
+          info = Database(EntryOf(e.context), ms).get_device_info(name);
+        } catch (const Tango::DevFailed& failure) {
+          const Outcome o = DatabaseFault(EntryOf(e.context), failure);
+          Tango::Except::throw_exception("API_CantConnectToDatabase", o.detail,
+                                         "TangoSystem::Proxy");
+        }
+        e.host = info.host;
+        e.started = info.started_date;
+        if (!info.exported)
+          Tango::Except::throw_exception("API_DeviceNotExported",
+                                         "server " + e.server->instance + " is not running (" +
+                                             name + " is not exported in the database)",
+                                         "TangoSystem::Proxy");
+      }
+      std::string address = TangoAddress(*e.context, e.device);
       e.proxy = std::make_unique<Tango::DeviceProxy>(address);
       e.timeoutMs = -1;
     }
@@ -237,7 +431,7 @@ class TangoSystem {
     try {
       const Property* p = FindProperty(e, property, timeoutMs);
       if (!p)
-        return {kTangoUnknownProperty, "device " + e.device->tangoName +
+        return {kTangoUnknownProperty, "device " + e.device.tangoName +
                                            " has no attribute or command \"" + property + "\""};
       Tango::DeviceProxy& proxy = Proxy(e, timeoutMs);
       if (p->command) {
@@ -270,13 +464,30 @@ class TangoSystem {
     }
   }
 
-  // What a device server tells about itself: an attribute of the name on its
-  // first device, else that device's property of the name (with a database),
-  // else what Tango knows: the server and its interface version, and the
-  // start time the database recorded.
+  // What a device server tells about itself: with a database, its first
+  // device's property of the name; else an attribute of the name on that
+  // device; else what Tango knows: the server and its interface version, and
+  // the start time the database recorded.
   Outcome TryServerText(DeviceEntry& e, const std::string& property, std::string& text,
                         int32_t timeoutMs) {
     try {
+      // With a database, its device property of the name comes first: it
+      // needs no answer from the server.
+      if (e.context->database && property != "SRVVERSION" && property != "SRVSTARTTIME") {
+        std::string name = e.device.tangoName;
+        Tango::DbData data{Tango::DbDatum(property)};
+        try {
+          Database(EntryOf(e.context), timeoutMs).get_device_property(name, data);
+        } catch (const Tango::DevFailed& failure) {
+          return DatabaseFault(EntryOf(e.context), failure);
+        }
+        if (!data[0].is_empty()) {
+          std::vector<std::string> lines;
+          data[0] >> lines;
+          for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
+          return {};
+        }
+      }
       const Property* p = FindProperty(e, property, timeoutMs);
       Tango::DeviceProxy& proxy = Proxy(e, timeoutMs);
       if (p && !p->command && p->attribute.data_type == Tango::DEV_STRING) {
@@ -288,26 +499,14 @@ class TangoSystem {
         for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
         return {};
       }
-      if (e.context->database) {
-        Tango::DbData data{Tango::DbDatum(property)};
-        proxy.get_property(data);
-        if (!data[0].is_empty()) {
-          std::vector<std::string> lines;
-          data[0] >> lines;
-          for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
-          return {};
-        }
-      }
       if (property == "SRVVERSION") {
         const Tango::DeviceInfo& info = proxy.info();
         text = info.server_id + " IDL " + std::to_string(info.server_version);
         return {};
       }
-      if (property == "SRVSTARTTIME" && e.context->database) {
-        std::string host = e.context->host, name = e.device->tangoName;
-        Tango::Database database(host, e.context->port);
-        text = database.get_device_info(name).started_date;
-        if (!text.empty()) return {};
+      if (property == "SRVSTARTTIME" && !e.started.empty()) {
+        text = CheckerDate(e.started);
+        return {};
       }
       // The server answered but cannot tell; make sure it did answer, so that
       // a dead server reads as unreachable rather than as silent.
@@ -345,7 +544,9 @@ class TangoSystem {
 
   Site site_;
   Clock& clock_;
+  std::deque<ContextEntry> contexts_;
   std::map<std::string, DeviceEntry> devices_;
+  std::string databaseFault_;
 };
 
 TangoLibrary::TangoLibrary(Site site, Clock& clock)
@@ -359,22 +560,32 @@ int16_t TangoLibrary::T_EXECLINK(const std::string& device, const std::string& p
                                  const DataDescriptor& in, std::span<const uint8_t> inData,
                                  int16_t /*access*/, int32_t timeoutMs) {
   TangoSystem& s = *system_;
-  // The name server: "ENS" (the first context) or "ENS/<context>".
+  // The name server: "ENS" (the first context) or "ENS/<context>". NTAGS
+  // asks a discovered context's database afresh; TAGS lists what it said.
   if (device == "ENS" || device.rfind("ENS/", 0) == 0) {
-    const SiteContext* c =
-        device == "ENS" ? &s.site().contexts.front() : s.FindContext(device.substr(4));
+    ContextEntry* c = device == "ENS" ? &s.contexts().front() : s.FindContext(device.substr(4));
     if (!c) return kTangoUnknownContext;
+    if (property == "NTAGS" || !c->serversKnown) {
+      const Outcome o = s.ListServers(*c, timeoutMs);
+      if (o.code != 0) return o.code;
+    }
     if (property == "NTAGS") return PutShort(static_cast<int64_t>(c->servers.size()), outData);
     if (property != "TAGS") return kTangoUnknownProperty;
     std::vector<std::string> names;
-    for (const SiteServer& server : c->servers) names.push_back(server.name);
+    for (const auto& server : c->servers) names.push_back(server->name);
     PutNames(names, out.count, outData);
     return kCodeSuccess;
   }
-  // A server by its name alone: its device list.
+  // A server by its name alone: its device list, likewise.
   if (device.empty() || device[0] != '/') {
-    const SiteServer* server = s.FindServer(device, nullptr);
-    if (!server) return kTangoUnknownServer;
+    Outcome fault;
+    ContextEntry* c = nullptr;
+    std::shared_ptr<ServerEntry> server = s.FindServer(device, &c, fault);
+    if (!server) return fault.code;
+    if (property == "NDEVICES" || !server->devicesKnown) {
+      const Outcome o = s.ListDevices(*c, *server, timeoutMs);
+      if (o.code != 0) return o.code;
+    }
     if (property == "NDEVICES")
       return PutShort(static_cast<int64_t>(server->devices.size()), outData);
     if (property != "DEVICES") return kTangoUnknownProperty;
@@ -454,10 +665,96 @@ int16_t TangoLibrary::T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) {
 int16_t TangoLibrary::RPCERR(int16_t code, std::span<char> text) {
   auto it = ErrorTexts().find(code);
   if (it == ErrorTexts().end() || text.empty()) return 1;
-  const size_t n = std::min(it->second.size(), text.size());
-  std::memcpy(text.data(), it->second.data(), n);
+  // The database that could not be reached is named.
+  const std::string& message =
+      code == kTangoDatabaseUnreachable && !system_->databaseFault().empty()
+          ? system_->databaseFault()
+          : it->second;
+  const size_t n = std::min(message.size(), text.size());
+  std::memcpy(text.data(), message.data(), n);
   if (n < text.size()) text[n] = '\0';
   return 0;
+}
+
+bool TangoLibrary::FindNames(std::string& context, std::string& server, std::string& device) {
+  TangoSystem& s = *system_;
+  Outcome fault;
+  ContextEntry* c = nullptr;
+  if (!context.empty() && !(c = s.FindContext(context))) return false;
+  std::shared_ptr<ServerEntry> found;
+  if (!server.empty()) {
+    found = c ? s.ServerIn(*c, server, fault) : s.FindServer(server, &c, fault);
+    if (!found) return false;
+  } else if (!device.empty() && device != "#0") {
+    // A device alone: the database says which server it belongs to; a
+    // hand-listed site is searched.
+    for (ContextEntry& candidate : s.contexts()) {
+      if (c && &candidate != c) continue;
+      if (candidate.site->database) {
+        try {
+          std::string name = device;
+          const Tango::DbDevFullInfo info =
+              s.Database(candidate, kDefaultTimeoutMs).get_device_info(name);
+          found = s.ServerIn(candidate, info.ds_full_name, fault);
+        } catch (const Tango::DevFailed&) {
+        }
+      }
+      for (size_t i = 0; !found && i < candidate.servers.size(); ++i) {
+        for (const SiteDevice& d : candidate.servers[i]->devices)
+          if (SameName(d.name, device) || SameName(d.tangoName, device))
+            found = candidate.servers[i];
+      }
+      if (found) {
+        c = &candidate;
+        break;
+      }
+    }
+    if (!found) return false;
+  }
+  if (!c) return false;
+  std::string foundDevice = device;
+  if (found && !device.empty()) {
+    const SiteDevice* d = s.DeviceIn(*c, *found, device, fault);
+    if (!d) return false;
+    if (device != "#0") foundDevice = d->name;
+  }
+  context = c->site->name;
+  if (found) server = found->name;
+  device = foundDevice;
+  return true;
+}
+
+ClientLibrary::LongNames TangoLibrary::LongNameOf(const std::string& context,
+                                                  const std::string& server,
+                                                  const std::string& device) {
+  TangoSystem& s = *system_;
+  Outcome fault;
+  ContextEntry* c = context.empty() ? nullptr : s.FindContext(context);
+  if (!context.empty() && !c) return {};
+  if (server.empty()) {
+    if (!c) return {};
+    return {c->site->database ? c->site->host + ":" + std::to_string(c->site->port) : "", ""};
+  }
+  std::shared_ptr<ServerEntry> found =
+      c ? s.ServerIn(*c, server, fault) : s.FindServer(server, &c, fault);
+  if (!found) return {};
+  if (device.empty()) {
+    LongNames names{found->instance, ""};
+    // The host the database recorded for the server's first device.
+    if (c->site->database && (found->devicesKnown || s.ListDevices(*c, *found, 3000).code == 0) &&
+        !found->devices.empty()) {
+      try {
+        std::string name = found->devices.front().tangoName;
+        names.host = s.Database(*c, kDefaultTimeoutMs).get_device_info(name).host;
+      } catch (const Tango::DevFailed&) {
+      }
+    } else if (!c->site->database) {
+      names.host = c->site->host;
+    }
+    return names;
+  }
+  const SiteDevice* d = s.DeviceIn(*c, *found, device, fault);
+  return d ? LongNames{d->tangoName, ""} : LongNames{};
 }
 
 namespace {

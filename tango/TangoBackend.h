@@ -19,6 +19,7 @@ inline constexpr int16_t kTangoUnknownProperty = 63;  // no attribute or command
 inline constexpr int16_t kTangoNotWritable = 64;
 inline constexpr int16_t kTangoIllegalFormat = 65;  // the value does not fit the format or type
 inline constexpr int16_t kTangoDeviceError = 66;    // the device server answered with an error
+inline constexpr int16_t kTangoDatabaseUnreachable = 67;
 
 class TangoSystem;  // the connections, shared by the library and its controls
 
@@ -36,6 +37,9 @@ class TangoLibrary final : public ClientLibrary {
                      std::span<const uint8_t> inData, int16_t access, int32_t timeoutMs) override;
   int16_t T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) override;
   int16_t RPCERR(int16_t code, std::span<char> text) override;
+  bool FindNames(std::string& context, std::string& server, std::string& device) override;
+  LongNames LongNameOf(const std::string& context, const std::string& server,
+                       const std::string& device) override;
 
   const Site& site() const;
   std::shared_ptr<TangoSystem> system() const { return system_; }

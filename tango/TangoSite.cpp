@@ -1,6 +1,9 @@
 #include "tango/TangoSite.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <set>
 
 #include "base/StrictJson.h"
 
@@ -46,22 +49,37 @@ SiteDevice BuildDevice(const json& j, const std::string& path) {
   return d;
 }
 
-SiteServer BuildServer(const json& j, const std::string& path) {
+SiteServer BuildServer(const json& j, const std::string& path, bool discovered) {
   Obj o(j, path, {"name", "instance", "devices"});
   SiteServer s;
   s.name = Name(o.need("name"), o.path("name"));
   if (s.name == "ENS") Fail(o.path("name"), "\"ENS\" is the name server's address");
-  if (const json* v = o.get("instance")) s.instance = String(*v, o.path("instance"));
-  const json& devices = Array(o.need("devices"), o.path("devices"));
-  for (size_t i = 0; i < devices.size(); ++i)
-    s.devices.push_back(BuildDevice(devices[i], At(o.path("devices"), i)));
-  if (s.devices.empty()) Fail(o.path("devices"), "a server needs at least one device");
+  // In a discovered context a listed server names one the database knows.
+  if (const json* v = discovered ? &o.need("instance") : o.get("instance"))
+    s.instance = String(*v, o.path("instance"));
+  const json* devices = discovered ? o.get("devices") : &o.need("devices");
+  if (devices) {
+    Array(*devices, o.path("devices"));
+    for (size_t i = 0; i < devices->size(); ++i)
+      s.devices.push_back(BuildDevice((*devices)[i], At(o.path("devices"), i)));
+  }
+  if (s.devices.empty() && !discovered)
+    Fail(o.path("devices"), "a server needs at least one device");
   Unique(s.devices, o.path("devices"), "device");
   return s;
 }
 
+std::vector<std::string> Patterns(const json& j, const std::string& path) {
+  std::vector<std::string> patterns;
+  Array(j, path);
+  for (size_t i = 0; i < j.size(); ++i) patterns.push_back(String(j[i], At(path, i)));
+  return patterns;
+}
+
 SiteContext BuildContext(const json& j, const std::string& path) {
-  Obj o(j, path, {"name", "host", "port", "database", "pollMs", "servers"});
+  Obj o(
+      j, path,
+      {"name", "host", "port", "database", "discover", "include", "exclude", "pollMs", "servers"});
   SiteContext c;
   c.name = Name(o.need("name"), o.path("name"));
   c.host = String(o.need("host"), o.path("host"));
@@ -69,11 +87,24 @@ SiteContext BuildContext(const json& j, const std::string& path) {
     Fail(o.path("host"), Quoted(c.host) + " is not a host name or address");
   c.port = static_cast<int>(Int(o.need("port"), o.path("port"), 1, 65535));
   if (const json* v = o.get("database")) c.database = Bool(*v, o.path("database"));
+  if (const json* v = o.get("discover")) c.discover = Bool(*v, o.path("discover"));
+  if (c.discover && o.get("database") && !c.database)
+    Fail(o.path("database"), "a discovered context needs its Tango database");
+  c.database = c.database || c.discover;
+  for (const char* key : {"include", "exclude"}) {
+    if (const json* v = o.get(key)) {
+      if (!c.discover) Fail(o.path(key), "only a discovered context filters its servers");
+      (std::string(key) == "include" ? c.include : c.exclude) = Patterns(*v, o.path(key));
+    }
+  }
   if (const json* v = o.get("pollMs"))
     c.pollMs = static_cast<int32_t>(Int(*v, o.path("pollMs"), 10, 3600000));
-  const json& servers = Array(o.need("servers"), o.path("servers"));
-  for (size_t i = 0; i < servers.size(); ++i)
-    c.servers.push_back(BuildServer(servers[i], At(o.path("servers"), i)));
+  const json* servers = c.discover ? o.get("servers") : &o.need("servers");
+  if (servers) {
+    Array(*servers, o.path("servers"));
+    for (size_t i = 0; i < servers->size(); ++i)
+      c.servers.push_back(BuildServer((*servers)[i], At(o.path("servers"), i), c.discover));
+  }
   Unique(c.servers, o.path("servers"), "server");
   return c;
 }
@@ -125,6 +156,189 @@ std::optional<Site> LoadSiteFile(const std::string& path, std::string& error) {
   std::string text;
   if (!ReadFileText(path, text, error)) return std::nullopt;
   return LoadSite(text, path, error);
+}
+
+std::vector<std::string> SplitTangoHosts(std::string_view value) {
+  std::vector<std::string> hosts;
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t comma = value.find(',', start);
+    if (comma == std::string_view::npos) comma = value.size();
+    std::string host(value.substr(start, comma - start));
+    while (!host.empty() && host.back() == ' ') host.pop_back();
+    while (!host.empty() && host.front() == ' ') host.erase(0, 1);
+    if (!host.empty()) hosts.push_back(host);
+    start = comma + 1;
+  }
+  return hosts;
+}
+
+std::string JoinedHosts(const std::vector<std::string>& hosts) {
+  std::string joined;
+  for (const std::string& h : hosts) joined += (joined.empty() ? "" : ",") + h;
+  return joined;
+}
+
+std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, std::string& error) {
+  Site site;
+  site.title = "Tango database";
+  std::vector<std::string> names;
+  for (const std::string& entry : hosts) {
+    for (const std::string& hostPort : SplitTangoHosts(entry)) {
+      const size_t colon = hostPort.rfind(':');
+      SiteContext c;
+      c.host = hostPort.substr(0, colon == std::string::npos ? 0 : colon);
+      const std::string port = colon == std::string::npos ? "" : hostPort.substr(colon + 1);
+      if (c.host.empty() || c.host.find_first_of(" /:#") != std::string::npos || port.empty() ||
+          port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(port) < 1 || std::stoi(port) > 65535) {
+        error = "TANGO_HOST \"" + hostPort + "\" is not host:port";
+        return std::nullopt;
+      }
+      c.port = std::stoi(port);
+      c.database = c.discover = true;
+      site.contexts.push_back(std::move(c));
+      names.push_back(hostPort);
+    }
+  }
+  if (site.contexts.empty()) {
+    error = "no Tango database given (TANGO_HOST is host:port)";
+    return std::nullopt;
+  }
+  const std::vector<std::string> shortNames = ShortNames(names, {});
+  for (size_t i = 0; i < site.contexts.size(); ++i) site.contexts[i].name = shortNames[i];
+  return site;
+}
+
+std::optional<std::string> SiteJsonFromTangoHosts(const std::vector<std::string>& hosts,
+                                                  std::string& error) {
+  const std::optional<Site> site = SiteFromTangoHosts(hosts, error);
+  if (!site) return std::nullopt;
+  nlohmann::json contexts = nlohmann::json::array();
+  for (const SiteContext& c : site->contexts)
+    contexts.push_back({{"name", c.name}, {"host", c.host}, {"port", c.port}, {"discover", true}});
+  return nlohmann::json{{"site", site->title}, {"tango", {{"contexts", contexts}}}}.dump();
+}
+
+namespace {
+
+std::string LowerCase(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// FNV-1a, folded to 16 bits: four hexadecimal digits.
+std::string Hash4(std::string_view text) {
+  uint32_t h = 2166136261u;
+  for (const char c : text) {
+    h ^= static_cast<uint8_t>(c);
+    h *= 16777619u;
+  }
+  h = (h >> 16) ^ (h & 0xFFFFu);
+  static const char* const kDigits = "0123456789abcdef";
+  std::string out(4, '0');
+  for (int i = 3; i >= 0; --i, h >>= 4) out[static_cast<size_t>(i)] = kDigits[h & 0xF];
+  return out;
+}
+
+std::string Hashed(std::string_view tangoName, std::string_view salt) {
+  std::string dotted(tangoName.substr(0, 11));
+  std::replace(dotted.begin(), dotted.end(), '/', '.');
+  return dotted + "~" + Hash4(LowerCase(tangoName) + std::string(salt));
+}
+
+}  // namespace
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && LowerCase(a) == LowerCase(b);
+}
+
+std::string ShortName(std::string_view tangoName) {
+  if (tangoName.size() <= 16) {
+    std::string dotted(tangoName);
+    std::replace(dotted.begin(), dotted.end(), '/', '.');
+    return dotted;
+  }
+  return Hashed(tangoName, "");
+}
+
+std::vector<std::string> ShortNames(
+    const std::vector<std::string>& tangoNames,
+    const std::vector<std::pair<std::string, std::string>>& chosen) {
+  std::vector<std::string> names(tangoNames.size());
+  std::vector<size_t> order(tangoNames.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return LowerCase(tangoNames[a]) < LowerCase(tangoNames[b]);
+  });
+  std::set<std::string> taken;  // lower case
+  // Chosen names first: they never move.
+  std::vector<bool> done(tangoNames.size(), false);
+  for (size_t i = 0; i < tangoNames.size(); ++i) {
+    for (const auto& [tango, name] : chosen) {
+      if (!SameName(tango, tangoNames[i])) continue;
+      names[i] = name;
+      taken.insert(LowerCase(name));
+      done[i] = true;
+    }
+  }
+  for (const size_t i : order) {
+    if (done[i]) continue;
+    std::string name = ShortName(tangoNames[i]);
+    for (int k = 1; taken.count(LowerCase(name)); ++k)
+      name = Hashed(tangoNames[i], "#" + std::to_string(k));
+    taken.insert(LowerCase(name));
+    names[i] = name;
+  }
+  return names;
+}
+
+bool NameMatches(std::string_view pattern, std::string_view name) {
+  // Iterative * and ? matching with one backtrack point.
+  size_t p = 0, n = 0, star = std::string_view::npos, mark = 0;
+  auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  };
+  while (n < name.size()) {
+    if (p < pattern.size() &&
+        (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      mark = n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+std::string CheckerDate(const std::string& tangoDate) {
+  // "6th December 2026 at 13:12:37"
+  static const char* const kMonths[] = {"january",   "february", "march",    "april",
+                                        "may",       "june",     "july",     "august",
+                                        "september", "october",  "november", "december"};
+  int day = 0, year = 0, hour = 0, minute = 0, second = 0;
+  char suffix[3] = {}, month[16] = {};
+  if (std::sscanf(tangoDate.c_str(), "%d%2[a-z] %15[A-Za-z] %d at %d:%d:%d", &day, suffix, month,
+                  &year, &hour, &minute, &second) != 7)
+    return tangoDate;
+  const std::string m = LowerCase(month);
+  for (int i = 0; i < 12; ++i) {
+    if (m != kMonths[i]) continue;
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, i + 1, day, hour,
+                  minute, second);
+    return text;
+  }
+  return tangoDate;
 }
 
 std::string TangoAddress(const SiteContext& context, const SiteDevice& device) {

@@ -19,7 +19,9 @@ struct SiteDevice {
 
 struct SiteServer {
   std::string name;      // e.g. "TANGOTEST"
-  std::string instance;  // executable/instance, e.g. "TangoTest/test"; informative
+  std::string instance;  // executable/instance, e.g. "TangoTest/test"
+  // In a discovered context: empty for the devices the database knows, with
+  // the names given here for those listed.
   std::vector<SiteDevice> devices;
 };
 
@@ -28,7 +30,14 @@ struct SiteContext {
   std::string host;
   int port = 10000;
   bool database = false;  // false: the device server runs with -nodb
-  int32_t pollMs = 250;   // period of POLL and REFRESH reads
+  // Servers and devices are those the Tango database knows; `servers` then
+  // only chooses names for some of them.
+  bool discover = false;
+  // Patterns (* and ?, case ignored) on the discovered server instances: a
+  // server is listed when it matches an include pattern (or there is none)
+  // and no exclude pattern.
+  std::vector<std::string> include, exclude;
+  int32_t pollMs = 250;  // period of POLL and REFRESH reads
   std::vector<SiteServer> servers;
 };
 
@@ -46,6 +55,35 @@ bool LooksLikeSite(std::string_view json);
 std::optional<Site> LoadSite(std::string_view json, const std::string& sourceName,
                              std::string& error);
 std::optional<Site> LoadSiteFile(const std::string& path, std::string& error);
+
+// A site of Tango databases given as TANGO_HOST gives them: "host:port",
+// several separated by commas, each a discovered context named by ShortName.
+// On failure returns nothing and sets error.
+std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, std::string& error);
+// The same as a site file's text, for whoever opens sites from their text.
+std::optional<std::string> SiteJsonFromTangoHosts(const std::vector<std::string>& hosts,
+                                                  std::string& error);
+// The hosts of a TANGO_HOST value, "h1:p1,h2:p2".
+std::vector<std::string> SplitTangoHosts(std::string_view value);
+// The hosts as one text, "h1:p1,h2:p2".
+std::string JoinedHosts(const std::vector<std::string>& hosts);
+
+// The checker's short name for a Tango name: the name with "/" as "." when
+// that has at most 16 characters; else its first 11 characters, "~" and four
+// hexadecimal digits of a hash of the whole name (case ignored).
+std::string ShortName(std::string_view tangoName);
+// Short names for a list of Tango names, unique within the list whatever
+// the case: ShortName, or the name given in `chosen` (by Tango name, case
+// ignored). When two names still meet, the one later in the order of their
+// lower-case Tango names hashes its name followed by "#1", "#2", ... instead.
+std::vector<std::string> ShortNames(const std::vector<std::string>& tangoNames,
+                                    const std::vector<std::pair<std::string, std::string>>& chosen);
+// Whether a Tango name matches a pattern of * and ?, case ignored.
+bool NameMatches(std::string_view pattern, std::string_view name);
+bool SameName(std::string_view a, std::string_view b);  // case ignored, as Tango does
+// A date as the Tango database records it ("6th December 2026 at 13:12:37")
+// in the checker's form ("2026-12-06 13:12:37"); other text as it is.
+std::string CheckerDate(const std::string& tangoDate);
 
 // The address a Tango client connects to, e.g.
 // "tango://127.0.0.1:45678/sys/tg_test/1#dbase=no".

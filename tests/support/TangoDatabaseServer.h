@@ -1,0 +1,63 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace dsc::testing {
+
+// A Tango database as a site runs it, for the tests and benchmarks: a private
+// MariaDB in a temporary directory, Debian's DataBaseds over it on a free
+// loopback port, and device servers registered in it (Debian's TangoTest)
+// started on demand. Everything it started is stopped, and its directory
+// removed, when the object goes.
+class TangoDatabaseServer {
+ public:
+  TangoDatabaseServer() = default;
+  TangoDatabaseServer(const TangoDatabaseServer&) = delete;
+  TangoDatabaseServer& operator=(const TangoDatabaseServer&) = delete;
+  ~TangoDatabaseServer() { Stop(); }
+
+  // Whether MariaDB, DataBaseds and tango_admin are installed.
+  static bool Installed();
+  static std::string Missing();  // what is not installed, for the skip message
+
+  // Creates the database and starts DataBaseds; waits until it answers.
+  bool Start(std::string& error);
+  void Stop();
+  // Stops or kills DataBaseds alone (the MariaDB stays): a database gone.
+  void StopDatabaseServer();
+
+  int port() const { return dbPort_; }
+  std::string TangoHost() const { return "127.0.0.1:" + std::to_string(dbPort_); }
+
+  // Registers a server instance ("Executable/instance") of a class with its
+  // devices; registers nothing and returns false on a Tango error.
+  bool AddServer(const std::string& instance, const std::string& className,
+                 const std::vector<std::string>& devices, std::string& error);
+  bool PutDeviceProperty(const std::string& device, const std::string& property,
+                         const std::vector<std::string>& lines, std::string& error);
+
+  // Starts Debian's TangoTest as instance `instance` (registered in the
+  // database), on a port of its own choosing; waits until its devices are
+  // exported. Returns the process id, or -1.
+  pid_t StartTangoTest(const std::string& instance, std::string& error);
+  void StopProcess(pid_t pid);
+
+ private:
+  bool Run(const std::vector<std::string>& argv, std::string& output,
+           const std::map<std::string, std::string>& environment = {});
+  pid_t Spawn(const std::vector<std::string>& argv, const std::string& log,
+              const std::map<std::string, std::string>& environment);
+
+  std::string dir_;
+  int sqlPort_ = 0;
+  int dbPort_ = 0;
+  pid_t mariadb_ = -1;
+  pid_t databaseds_ = -1;
+  std::vector<pid_t> servers_;
+};
+
+}  // namespace dsc::testing
