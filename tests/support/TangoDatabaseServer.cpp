@@ -206,15 +206,20 @@ bool TangoDatabaseServer::Start(std::string& error) {
     return false;
   }
   dbPort_ = FreeLoopbackPort();
+  return StartDatabaseServer(error);
+}
+
+bool TangoDatabaseServer::StartDatabaseServer(std::string& error) {
   // Never MYSQL_HOST=localhost: that is the system's socket.
-  databaseds_ =
-      Spawn({kDataBaseds, "2", "-ORBendPoint", "giop:tcp:127.0.0.1:" + std::to_string(dbPort_)},
-            dir_ + "/databaseds.log",
-            {{"MYSQL_HOST", "127.0.0.1:" + std::to_string(sqlPort_)},
-             {"MYSQL_USER", "tango"},
-             {"MYSQL_PASSWORD", "tango"},
-             {"TANGO_HOST", TangoHost()}});
+  databaseds_ = Spawn(
+      {kDataBaseds, "2", "-ORBendPoint", "giop:tcp:127.0.0.1:" + std::to_string(dbPort_)},
+      dir_ + "/databaseds.log",
+      {{"MYSQL_HOST", "127.0.0.1:" + std::to_string(sqlPort_)},
+       {"MYSQL_USER", "tango"},
+       {"MYSQL_PASSWORD", "tango"},
+       {"TANGO_HOST", TangoHost()}});
   // DataBaseds exits 0 even when it fails: ready is when it answers.
+  std::string out;
   if (!WaitFor(std::chrono::seconds(20), [&] {
         return Run({kTangoAdmin, "--ping-database", "1"}, out, {{"TANGO_HOST", TangoHost()}});
       })) {

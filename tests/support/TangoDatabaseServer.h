@@ -27,8 +27,10 @@ class TangoDatabaseServer {
   // Creates the database and starts DataBaseds; waits until it answers.
   bool Start(std::string& error);
   void Stop();
-  // Stops or kills DataBaseds alone (the MariaDB stays): a database gone.
+  // Stops DataBaseds alone (the MariaDB stays): a database gone; and starts
+  // it again on the same port.
   void StopDatabaseServer();
+  bool StartDatabaseServer(std::string& error);
 
   int port() const { return dbPort_; }
   std::string TangoHost() const { return "127.0.0.1:" + std::to_string(dbPort_); }

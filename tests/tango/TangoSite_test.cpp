@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -75,6 +77,16 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
        srv + "/devices: a server needs at least one device"},
       {"", R"({"tango": {"contexts": []}})",
        "/tango/contexts: the site needs at least one context"},
+      {"\"database\": false,", "\"database\": false, \"discover\": true,",
+       ctx + "/database: a discovered context needs its Tango database"},
+      {"\"database\": false,", "\"include\": [\"*\"],",
+       ctx + "/include: only a discovered context filters its servers"},
+      {"\"database\": false,", "\"discover\": true, \"exclude\": [1],",
+       ctx + "/exclude/0: expected a string, found number"},
+      {"\"database\": false, \"pollMs\": 250,\n \"servers\": [{\"name\": \"S\", \"instance\": "
+       "\"I/x\", ",
+       "\"discover\": true, \"pollMs\": 250,\n \"servers\": [{\"name\": \"S\", ",
+       srv + ": missing field \"instance\""},
   };
   std::vector<Case> all(std::begin(cases), std::end(cases));
   for (const char* device : {"a/b", "a//c", "/b/c", "a/b/", "a/b/c/d", "a/b/c#x", "a/b c/d"})
@@ -117,6 +129,93 @@ TEST(TangoSite, LoadsEveryFieldAndDefaults) {
     string error;
     EXPECT_EQ(Summary(LoadSite(text, "s", error), error), summary);
   }
+}
+
+TEST(TangoSite, DiscoveredContextsFromFilesAndTangoHost) {
+  string error;
+  const string discovered =
+      R"({"tango": {"contexts": [{"name": "C", "host": "h", "port": 9, "discover": true, )"
+      R"("include": ["TangoTest/*"], "exclude": ["*/x"], )"
+      R"("servers": [{"name": "TG", "instance": "TangoTest/test"}]}]}})";
+  std::optional<Site> site = LoadSite(discovered, "s", error);
+  ASSERT_TRUE(site) << error;
+  const SiteContext& c = site->contexts[0];
+  EXPECT_TRUE(c.discover && c.database);
+  EXPECT_EQ(c.include, std::vector<string>{"TangoTest/*"});
+  EXPECT_EQ(c.exclude, std::vector<string>{"*/x"});
+  EXPECT_TRUE(c.servers.at(0).devices.empty());
+
+  site = SiteFromTangoHosts({"db.example.org:10000,127.0.0.1:20000", "h:1"}, error);
+  ASSERT_TRUE(site) << error;
+  std::vector<string> names;
+  for (const SiteContext& x : site->contexts) {
+    EXPECT_TRUE(x.discover && x.database);
+    names.push_back(x.name + "=" + x.host + ":" + std::to_string(x.port));
+  }
+  EXPECT_EQ(names, (std::vector<string>{"db.example.~1c33=db.example.org:10000",
+                                        "127.0.0.1:20000=127.0.0.1:20000", "h:1=h:1"}));
+  for (const char* bad : {"h", "h:", ":1", "h:0", "h:65536", "h:1x", "a/b:1", ""}) {
+    EXPECT_FALSE(SiteFromTangoHosts({bad}, error)) << bad;
+    EXPECT_NE(error.find("TANGO_HOST"), string::npos) << error;
+  }
+}
+
+TEST(TangoSite, ShortNamesFitUniqueAndStable) {
+  // Fitting names keep their characters with "/" as "."; longer ones hash.
+  EXPECT_EQ(ShortName("TangoTest/test"), "TangoTest.test");
+  EXPECT_EQ(ShortName("sys/tg_test/1"), "sys.tg_test.1");
+  EXPECT_EQ(ShortName("a/very/long/device/name"),
+            "a.very.long~" + ShortName("a/very/long/device/name").substr(12));
+  EXPECT_EQ(ShortName("ABCDEFGHIJKLMNOPQ").size(), 16u);
+  // Case does not change the hash: Tango names ignore case.
+  EXPECT_EQ(ShortName("ABCDEFGHIJKLMNOPQ").substr(11), ShortName("abcdefghijklmnopq").substr(11));
+  EXPECT_NE(ShortName("ABCDEFGHIJKLMNOPQ"), ShortName("ABCDEFGHIJKLMNOPR"));
+
+  // "a/b" and "a.b" meet: the later by lower-case name hashes with "#1".
+  const std::vector<string> meeting = {"a.b", "a/b", "other/server"};
+  const std::vector<string> names = ShortNames(meeting, {});
+  EXPECT_EQ(names[0], "a.b");  // "a.b" < "a/b" ('.' sorts before '/')
+  EXPECT_EQ(names[1].substr(0, 4), "a.b~");
+  // ... and nothing else moves when servers come and go.
+  const std::vector<string> fewer = ShortNames({"other/server", "a/b"}, {});
+  EXPECT_EQ(fewer[0], names[2]);
+  // A name chosen in the site file stands, and the one it would shadow moves.
+  const std::vector<string> chosen =
+      ShortNames({"x/y", "TangoTest/test"}, {{"tangotest/TEST", "x.y"}});
+  EXPECT_EQ(chosen[1], "x.y");
+  EXPECT_EQ(chosen[0].substr(0, 4), "x.y~");
+  // Many names meeting in their first 11 characters stay unique.
+  std::vector<string> many;
+  for (int i = 0; i < 2000; ++i) many.push_back("Executable_" + std::to_string(i) + "/instance");
+  std::vector<string> shortMany = ShortNames(many, {});
+  std::sort(shortMany.begin(), shortMany.end());
+  EXPECT_EQ(std::adjacent_find(shortMany.begin(), shortMany.end()), shortMany.end());
+  for (const string& n : shortMany) EXPECT_LE(n.size(), 16u) << n;
+}
+
+TEST(TangoSite, PatternsAndDates) {
+  const std::tuple<const char*, const char*, bool> patterns[] = {
+      {"*", "TangoTest/test", true},
+      {"tangotest/*", "TangoTest/test", true},
+      {"*/te?t", "TangoTest/test", true},
+      {"*/te?t", "TangoTest/tet", false},
+      {"Tango*Test/*", "TangoTest/x", true},
+      {"DataBaseds/*", "TangoTest/x", false},
+      {"", "", true},
+      {"a*b*c", "axxbyyc", true},
+      {"a*b*c", "axxbyy", false},
+  };
+  for (const auto& [pattern, name, match] : patterns)
+    EXPECT_EQ(NameMatches(pattern, name), match) << pattern << " " << name;
+  const std::pair<const char*, const char*> dates[] = {
+      {"6th December 2026 at 13:12:37", "2026-12-06 13:12:37"},
+      {"1st January 2024 at 00:00:05", "2024-01-01 00:00:05"},
+      {"22nd may 2025 at 9:05:00", "2025-05-22 09:05:00"},
+      {"2025-05-22 09:05:00", "2025-05-22 09:05:00"},  // already so
+      {"", ""},
+      {"6th Decembre 2026 at 13:12:37", "6th Decembre 2026 at 13:12:37"},
+  };
+  for (const auto& [tango, checker] : dates) EXPECT_EQ(CheckerDate(tango), checker) << tango;
 }
 
 TEST(TangoSite, LooksLikeSite) {

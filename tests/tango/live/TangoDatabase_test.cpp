@@ -1,0 +1,238 @@
+// The Tango backend against a Tango database as a site runs it: MariaDB,
+// DataBaseds and Debian's TangoTest registered in it, started once for this
+// test program.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "access/CompletionCodes.h"
+#include "access/NamespaceQueries.h"
+#include "engine/CheckRunner.h"
+#include "engine/CheckerSession.h"
+#include "engine/ControlEventPump.h"
+#include "sources/TestSources.h"
+#include "tango/TangoBackend.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/TangoDatabaseServer.h"
+
+namespace dsc::tango {
+namespace {
+
+using dsc::testing::MemoryGrid;
+using dsc::testing::ScriptedPrompt;
+using dsc::testing::TangoDatabaseServer;
+using dsc::testing::TempDir;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(const std::function<void()>& f) {
+  const auto start = Clock::now();
+  f();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// One checker on the database, as TANGO_HOST names it.
+struct Checker {
+  explicit Checker(const std::string& tangoHost) : library(Discovered(tangoHost), clock) {
+    session.DatabasePath = database.path() + "/";
+    runner.setOutcomeObserver([this](const CommandOutcome& o) {
+      outcomes.push_back({o.command->Property, o.status, o.resultText});
+    });
+  }
+  static Site Discovered(const std::string& tangoHost) {
+    std::string error;
+    std::optional<Site> site = SiteFromTangoHosts({tangoHost}, error);
+    if (!site) throw std::runtime_error(error);
+    return std::move(*site);
+  }
+  std::vector<std::string> Servers(const std::string& context) {
+    std::vector<std::string> names;
+    int16_t n = 0;
+    lastCode = GetServerList(library, context, names, n);
+    return lastCode == 0 ? std::vector<std::string>(names.begin(), names.begin() + n)
+                         : std::vector<std::string>{};
+  }
+  std::vector<std::string> Devices(const std::string& server) {
+    std::vector<std::string> names;
+    int16_t n = 0;
+    lastCode = GetDeviceNameList(library, server, names, n);
+    return lastCode == 0 ? std::vector<std::string>(names.begin(), names.begin() + n)
+                         : std::vector<std::string>{};
+  }
+
+  SystemClock clock;
+  TempDir reports, database;
+  TangoLibrary library;
+  std::unique_ptr<DataAcquisitionControl> control = MakeTangoControl(library);
+  CheckerSession session{clock, reports.path()};
+  TestSources sources{session, library};
+  MemoryGrid grid;
+  ScriptedPrompt prompt;
+  ControlEventPump pump{
+      *control, [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }};
+  CheckRunner runner{session, *control, grid, prompt, pump, clock};
+  struct Seen {
+    std::string property;
+    int32_t status;
+    std::string resultText;
+  };
+  std::vector<Seen> outcomes;
+  int16_t lastCode = 0;
+};
+
+// The database with: TangoTest/test running (sys/tg_test/1, which has a
+// self-test in the database), TangoTest/multi registered with three devices
+// and not running, and a server whose instance name is too long to list.
+class TangoDatabaseLive : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!TangoDatabaseServer::Installed()) return;
+    db_ = std::make_unique<TangoDatabaseServer>();
+    std::string& e = startError_;
+    if (!db_->Start(e) ||
+        !db_->AddServer("TangoTest/multi", "TangoTest",
+                        {"test/multi/1", "test/multi/2", "Test/Multi/3"}, e) ||
+        !db_->AddServer("AVeryLongExecutable/instance", "TangoTest", {"long/name/1"}, e) ||
+        !db_->PutDeviceProperty("sys/tg_test/1", "SRVSELFTEST",
+                                {"Description,Property,Device,InputSize,InputFormat,Data,"
+                                 "OutputSize,OutputFormat,Reference,Access",
+                                 "from the database,short_scalar_w,#0,1,SHORT,5,1,SHORT,5,WRITE"},
+                                e) ||
+        db_->StartTangoTest("test", e) < 0)
+      db_.reset();
+  }
+  static void TearDownTestSuite() { db_.reset(); }
+  void SetUp() override {
+    if (!TangoDatabaseServer::Installed())
+      GTEST_SKIP() << "not installed: " << TangoDatabaseServer::Missing();
+    ASSERT_NE(db_, nullptr) << startError_;
+  }
+  static TangoDatabaseServer& db() { return *db_; }
+  static std::string context() { return db_->TangoHost(); }  // its own short name
+
+ private:
+  inline static std::unique_ptr<TangoDatabaseServer> db_;
+  inline static std::string startError_;
+};
+
+TEST_F(TangoDatabaseLive, DiscoveryListsRegisteredServersAndTheirDevicesByShortNames) {
+  Checker c(context());
+  std::vector<std::string> names;
+  int16_t n = 0;
+  ASSERT_EQ(GetContextList(c.library, names, n), 0);
+  ASSERT_EQ(n, 1);
+  EXPECT_EQ(names[0], context());
+  // The fresh database's own servers, then ours, in the database's order.
+  EXPECT_EQ(c.Servers(context()),
+            (std::vector<std::string>{// Too long: 11 characters, "~" and the name's hash.
+                                      "AVeryLongEx~4ee3", "DataBaseds.2", "TangoAccess~dc47",
+                                      "TangoRestSe~395b", "TangoTest.multi", "TangoTest.test"}));
+  EXPECT_EQ(c.Devices("TangoTest.multi"),
+            (std::vector<std::string>{"test.multi.1", "test.multi.2", "Test.Multi.3"}));
+  // A server's list by its Tango name, in any case; the admin device is not listed.
+  EXPECT_EQ(c.Devices("tangotest/TEST"), std::vector<std::string>{"sys.tg_test.1"});
+  EXPECT_EQ(c.library.LongNameOf(context(), "TangoTest.multi", "test.multi.2").name,
+            "test/multi/2");
+  EXPECT_EQ(c.library.LongNameOf(context(), "TANGOTEST.TEST", "").name, "TangoTest/test");
+
+  // Typed names, short or Tango's, in any case, find where they belong.
+  struct Typed {
+    std::string context, server, device;
+    std::string found;  // "context|server|device", or "" when nothing is found
+  } cases[] = {
+      {"", "", "SYS/TG_TEST/1", context() + "|TangoTest.test|sys.tg_test.1"},
+      {"", "", "test/multi/3", context() + "|TangoTest.multi|Test.Multi.3"},
+      {"", "tangotest/multi", "", context() + "|TangoTest.multi|"},
+      {context(), "tangotest.test", "#0", context() + "|TangoTest.test|#0"},
+      {"", "", "no/such/device", ""},
+      {"", "NoSuch/server", "", ""},
+  };
+  for (Typed t : cases) {
+    SCOPED_TRACE(t.server + " " + t.device);
+    const bool found = c.library.FindNames(t.context, t.server, t.device);
+    EXPECT_EQ(found ? t.context + "|" + t.server + "|" + t.device : "", t.found);
+  }
+}
+
+TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndRunsItsSelfTestFromTheDatabase) {
+  Checker c(context());
+  const std::string info = c.sources.GetServerInfo(context(), "TangoTest.test");
+  EXPECT_NE(info.find(" srv vers: TangoTest/test IDL"), std::string::npos) << info;
+  // The start the database recorded, in the checker's date form.
+  EXPECT_TRUE(std::regex_search(
+      info, std::regex(" srv start: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\r\n")))
+      << info;
+  EXPECT_FALSE(c.library.LongNameOf(context(), "TangoTest.test", "").host.empty());
+
+  ASSERT_EQ(c.sources.initSelfText(context(), "TangoTest.test", "#0"), 0)
+      << c.session.checkerCaption;
+  EXPECT_NE(c.session.checkerCaption.find("from SRVSELFTEST"), std::string::npos);
+  EXPECT_TRUE(c.runner.RunVesk(context(), "TangoTest.test"));
+  ASSERT_EQ(c.outcomes.size(), 1u);
+  EXPECT_EQ(c.outcomes[0].status, 0) << c.outcomes[0].resultText;
+
+  c.sources.initStdTest(context(), "TangoTest.test", "sys.tg_test.1");
+  EXPECT_GT(c.session.plan.TestPlanCount, 40);
+}
+
+TEST_F(TangoDatabaseLive, RegisteredServerThatIsNotRunningAnswersAtOnce) {
+  Checker c(context());
+  std::string info;
+  EXPECT_LT(Seconds([&] { info = c.sources.GetServerInfo(context(), "TangoTest.multi"); }), 0.3);
+  EXPECT_EQ(info.rfind("srv vers: unavailable -> server not answering\r\n", 0), 0u) << info;
+  std::vector<std::string> names;
+  std::vector<int16_t> sizes, formats;
+  int16_t n = 0, code = 0;
+  EXPECT_LT(Seconds([&] {
+              code = GetPropertyList(c.library, "/" + context() + "/TangoTest.multi/test.multi.2",
+                                     names, sizes, formats, n);
+            }),
+            0.3);
+  EXPECT_EQ(code, kCodeServerUnavailable45);
+}
+
+// A database that goes away: lists say which database cannot be reached,
+// within their time-out; a device already connected still answers.
+TEST_F(TangoDatabaseLive, DatabaseGoneMidRunIsNamedAndConnectedDevicesStillAnswer) {
+  Checker c(context());
+  c.sources.initStdTest(context(), "TangoTest.test", "sys.tg_test.1");
+  ASSERT_GT(c.session.plan.TestPlanCount, 0);
+  db().StopDatabaseServer();
+  double listing = Seconds([&] { c.Servers(context()); });
+  EXPECT_EQ(c.lastCode, kTangoDatabaseUnreachable);
+  EXPECT_LT(listing, 3.5);
+  EXPECT_EQ(GetErrorString(c.library, c.lastCode),
+            "the Tango database at " + context() + " cannot be reached");
+  // A fresh checker: the database's host:port from the first call on.
+  Checker fresh(context());
+  EXPECT_TRUE(fresh.Servers(context()).empty());
+  EXPECT_EQ(GetErrorString(fresh.library, fresh.lastCode),
+            "the Tango database at " + context() + " cannot be reached");
+
+  // The connected device runs its test file (its self-test property is out
+  // of reach with the database).
+  c.database.write(context() + "-TangoTest.test.csv",
+                   "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,"
+                   "OutputFormat,Reference,Access\r\nread,double_scalar,sys.tg_test.1,0,,,1,"
+                   "DOUBLE,,READ\r\n");
+  ASSERT_EQ(c.sources.initSelfText(context(), "TangoTest.test", "#0"), 0)
+      << c.session.checkerCaption;
+  EXPECT_TRUE(c.runner.RunVesk(context(), "TangoTest.test"));
+  ASSERT_EQ(c.outcomes.size(), 1u);
+  EXPECT_EQ(c.outcomes[0].status, 0) << c.outcomes[0].resultText;
+
+  std::string error;
+  ASSERT_TRUE(db().StartDatabaseServer(error)) << error;
+  EXPECT_FALSE(c.Servers(context()).empty());  // back again
+}
+
+}  // namespace
+}  // namespace dsc::tango
