@@ -4,6 +4,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace dsc {
 
@@ -34,6 +35,13 @@ class DataAcquisitionControl {
   virtual int32_t LinkTimeout() const = 0;
   // A text for the last completion, whatever its code.
   virtual std::string StatusText() const = 0;
+  // A control system that keeps a stack of errors for a failure gives the
+  // last failure's whole stack here, where it arose first; the default has
+  // none beyond StatusText.
+  struct ErrorFrame {
+    std::string reason, description, origin;
+  };
+  virtual std::vector<ErrorFrame> ErrorStack() const { return {}; }
 
   // Output area, count, format; input area, count, format. Counts are element
   // counts, formats full-form codes. An omitted direction passes an empty

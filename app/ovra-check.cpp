@@ -345,11 +345,26 @@ class Checker {
                 << ",\"device\":" << JsonString(c.Device)
                 << LongNamesJson(o.context, o.server, c.Device)
                 << ",\"access\":" << JsonString(c.Access) << ",\"status\":" << o.status
-                << ",\"result\":" << JsonString(o.resultText) << "}\n";
+                << ",\"result\":" << JsonString(o.resultText) << ErrorsJson(ok) << "}\n";
       std::cout.flush();
     }
     Suite(o.context, o.server)
         .cases.push_back({c.Description, o.context + "." + o.server, o.resultText, !ok, seconds});
+  }
+
+  // The control system's whole error stack of a failure, where it keeps one
+  // (Tango's): reason, description and origin, where the fault arose first.
+  std::string ErrorsJson(bool ok) const {
+    if (ok) return "";
+    const std::vector<DataAcquisitionControl::ErrorFrame> stack = control_->ErrorStack();
+    if (stack.empty()) return "";
+    std::string json = ",\"errors\":[";
+    for (size_t i = 0; i < stack.size(); ++i) {
+      json += std::string(i ? "," : "") + "{\"reason\":" + JsonString(stack[i].reason) +
+              ",\"description\":" + JsonString(stack[i].description) +
+              ",\"origin\":" + JsonString(stack[i].origin) + "}";
+    }
+    return json + "]";
   }
 
   // The control system's own names of the server and device, where it has

@@ -347,7 +347,8 @@ class TangoSystem {
           info = Database(EntryOf(e.context), ms).get_device_info(name);
         } catch (const Tango::DevFailed& failure) {
           const Outcome o = DatabaseFault(EntryOf(e.context), failure);
-          Tango::Except::throw_exception("API_CantConnectToDatabase", o.detail,
+          if (o.code != kTangoDatabaseUnreachable) throw;
+          Tango::Except::throw_exception("API_CantConnectToDatabase", databaseFault_,
                                          "TangoSystem::Proxy");
         }
         e.host = info.host;
@@ -769,6 +770,10 @@ namespace {
 class TangoControl final : public NamedControl {
  public:
   explicit TangoControl(std::shared_ptr<TangoSystem> system) : system_(std::move(system)) {}
+
+  std::vector<ErrorFrame> ErrorStack() const override {
+    return last_.code != 0 ? last_.stack : std::vector<ErrorFrame>{};
+  }
 
   std::string StatusText() const override {
     if (last_.code != 0 && !last_.detail.empty()) return last_.detail;

@@ -466,12 +466,16 @@ Outcome CommandArgument(long type, std::span<const uint8_t> in, int32_t count, i
 Outcome FromDevFailed(const Tango::DevFailed& e) {
   Outcome o{kTangoDeviceError, "Tango error"};
   const Tango::DevErrorList& errors = e.errors;
+  for (CORBA::ULong i = 0; i < errors.length(); ++i)
+    o.stack.push_back({errors[i].reason.in(), errors[i].desc.in(), errors[i].origin.in()});
   if (errors.length() > 0) {
     // The first entry is where the fault arose, and says the most.
     std::string desc = errors[0].desc.in();
     desc = desc.substr(0, desc.find('\n'));
     while (!desc.empty() && (desc.back() == ' ' || desc.back() == '\r')) desc.pop_back();
-    if (!desc.empty()) o.detail = desc;
+    const std::string reason = errors[0].reason.in();
+    o.detail = reason.empty() ? desc : desc.empty() ? reason : reason + ": " + desc;
+    if (o.detail.empty()) o.detail = "Tango error";
   }
   for (CORBA::ULong i = 0; i < errors.length(); ++i) {
     const std::string reason = errors[i].reason.in();
@@ -480,8 +484,10 @@ Outcome FromDevFailed(const Tango::DevFailed& e) {
       o.reconnectDelayed = true;
     // A call that ran out of time may also come up as a CORBA exception.
     if (reason == "API_DeviceTimedOut" ||
-        std::string(errors[i].desc.in()).find("CallTimedout") != std::string::npos)
-      return {kCodeLinkTimeout, o.detail};
+        std::string(errors[i].desc.in()).find("CallTimedout") != std::string::npos) {
+      o.code = kCodeLinkTimeout;
+      return o;
+    }
     if (reason == "API_CantConnectToDevice" || reason == "API_ServerNotRunning" ||
         reason == "API_DeviceNotExported" || reason == "API_CommunicationFailed" ||
         reason == "API_CorbaException" || reason == "API_CantConnectToDatabase" ||

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
+
+#include "access/DataAcquisitionControl.h"
 
 namespace dsc::tango {
 
@@ -18,6 +21,8 @@ struct Outcome {
   // Tango refused to reconnect because its last attempt was too recent: the
   // server was not asked at all.
   bool reconnectDelayed = false;
+  // Tango's error stack, where the fault arose first.
+  std::vector<DataAcquisitionControl::ErrorFrame> stack{};
 };
 
 // The element count and full-form format a property declares in PROPS.
@@ -48,8 +53,9 @@ Outcome AttributeValue(const Tango::AttributeInfoEx& info, std::span<const uint8
 Outcome CommandArgument(long type, std::span<const uint8_t> in, int32_t count, int16_t format,
                         Tango::DeviceData& value);
 
-// The first line of the description on top of Tango's error stack, and the
-// completion code the failure stands for.
+// Tango's reason and the first line of the description on top of its error
+// stack ("API_AttrValueNotSet: ..."), the whole stack, and the completion
+// code the failure stands for.
 Outcome FromDevFailed(const Tango::DevFailed& e);
 
 }  // namespace dsc::tango

@@ -158,7 +158,8 @@ TEST_F(TangoLive, StandardTestReadsEveryAttributeThatDeliversData) {
   const auto thrown = std::find_if(c.outcomes.begin(), c.outcomes.end(),
                                    [](auto& o) { return o.property == "throw_exception"; });
   ASSERT_NE(thrown, c.outcomes.end());
-  EXPECT_EQ(thrown->resultText, "here is the exception you requested");
+  // Tango's reason, then the first line of its description.
+  EXPECT_EQ(thrown->resultText, "exception test: here is the exception you requested");
   EXPECT_NE(c.session.serverInfoText.find("srv vers: TangoTest/test IDL"), std::string::npos);
 }
 

@@ -4,18 +4,23 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
+#include "base/Formats.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/ControlEventPump.h"
@@ -197,7 +202,69 @@ TEST_F(TangoDatabaseLive, RegisteredServerThatIsNotRunningAnswersAtOnce) {
             }),
             0.3);
   EXPECT_EQ(code, kCodeServerUnavailable45);
+  // An access says why, in the database's words.
+  c.control->setContextName(context());
+  c.control->setServerName("TangoTest.multi");
+  c.control->setDeviceName("test.multi.1");
+  c.control->setPropertyName("State");
+  c.control->setLinkTimeout(3000);
+  uint8_t state = 0;
+  EXPECT_EQ(c.control->ExecuteAccess({&state, 1}, 1, kFormatByte, {}, 0, kFormatNull),
+            kCodeServerUnavailable45);
+  EXPECT_EQ(c.control->StatusText(),
+            "API_DeviceNotExported: server TangoTest/multi is not running (test/multi/1 is not "
+            "exported in the database)");
 }
+
+#ifdef OVRA_CHECK_EXE
+// ovra-check on TANGO_HOST alone: Tango's names typed, in any case, find
+// their server and context; lists show Tango's names beside the short ones.
+TEST_F(TangoDatabaseLive, OvraCheckTakesTangoNamesFromTangoHost) {
+  TempDir dir;
+  auto run = [&](const std::string& args) {
+    const std::string command = "TANGO_HOST=" + db().TangoHost() + " " + OVRA_CHECK_EXE +
+                                " --report-dir '" + dir.path() + "' --database '" + dir.path() +
+                                "' " + args + " >'" + dir.file("out") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, dir.read("out"));
+  };
+  const std::pair<std::string, std::string> listed[] = {
+      {"list", context() + "\n"},
+      {"list " + context(), "TangoTest.multi  TangoTest/multi\nTangoTest.test  TangoTest/test\n"},
+      {"list " + context() + " tangotest/MULTI",
+       "test.multi.1  test/multi/1\ntest.multi.2  test/multi/2\nTest.Multi.3  Test/Multi/3\n"},
+  };
+  for (const auto& [args, expected] : listed) {
+    const auto [code, out] = run(args);
+    EXPECT_EQ(code, 0) << args;
+    EXPECT_NE(out.find(expected), std::string::npos) << args << ":\n" << out;
+  }
+  // The standard test of a device by its Tango name alone: TangoTest fails
+  // two attributes on purpose.
+  auto [code, out] = run("--json standard SYS/TG_TEST/1");
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(out.find("\"server\":\"TangoTest.test\",\"index\":0"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"serverLongName\":\"TangoTest/test\",\"deviceLongName\":\"sys/tg_test/1\""),
+            std::string::npos)
+      << out;
+  // Tango's reason and first description line in the result; its whole
+  // stack, with origins, beside it.
+  EXPECT_NE(out.find("\"result\":\"API_AttrValueNotSet: "), std::string::npos) << out;
+  EXPECT_NE(out.find("\"errors\":[{\"reason\":\"API_AttrValueNotSet\",\"description\":"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\"origin\":\""), std::string::npos) << out;
+  // A server by its Tango name runs the self-test the database holds.
+  std::tie(code, out) = run("specific TangoTest/test");
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_NE(out.find("from the database : Success"), std::string::npos) << out;
+  std::tie(code, out) = run("info tangotest/test");
+  EXPECT_NE(out.find(" name: TangoTest/test\n host: "), std::string::npos) << out;
+  std::tie(code, out) = run("standard no/such/device");
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(out.find("\"no/such/device\" names no device"), std::string::npos) << out;
+}
+#endif
 
 // A database that goes away: lists say which database cannot be reached,
 // within their time-out; a device already connected still answers.
