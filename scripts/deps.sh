@@ -4,7 +4,10 @@ set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
       nlohmann-json3-dev libcli11-dev xvfb x11-utils xauth imagemagick openbox
       pkg-config libtango-dev tango-test
-      help2man lintian appstream desktop-file-utils dpkg-dev file man-db)
+      help2man lintian appstream desktop-file-utils dpkg-dev file man-db
+      # A Tango database for the live tests: MariaDB and DataBaseds; dbconfig-no-thanks
+      # keeps tango-db's package scripts from configuring a system database.
+      mariadb-server-core mariadb-client-core dbconfig-no-thanks tango-db libtango-tools)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
