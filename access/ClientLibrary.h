@@ -52,8 +52,8 @@ class ClientLibrary {
     return false;
   }
   // The long name of a listed context (server and device empty), server
-  // (device empty) or device, and the host a server runs on; empty when
-  // there is none.
+  // (device empty) or device; for the device "#0" (a server's first) also
+  // the host its server runs on. Empty where there is none.
   struct LongNames {
     std::string name;
     std::string host;

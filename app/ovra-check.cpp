@@ -691,9 +691,10 @@ int main(int argc, char** argv) {
     if (*info) {
       std::cout << TerminalText(sources.GetServerInfo(context, server)) << "\n";
       // Where the control system knows the server's own name and host.
-      const ClientLibrary::LongNames names = checker.lib().LongNameOf(context, server, "");
-      if (!names.name.empty()) std::cout << " name: " << TerminalText(names.name) << "\n";
-      if (!names.host.empty()) std::cout << " host: " << TerminalText(names.host) << "\n";
+      const std::string name = checker.lib().LongNameOf(context, server, "").name;
+      const std::string host = checker.lib().LongNameOf(context, server, "#0").host;
+      if (!name.empty()) std::cout << " name: " << TerminalText(name) << "\n";
+      if (!host.empty()) std::cout << " host: " << TerminalText(host) << "\n";
       return kExitOk;
     }
     if (*standard) {

@@ -739,23 +739,21 @@ ClientLibrary::LongNames TangoLibrary::LongNameOf(const std::string& context,
   std::shared_ptr<ServerEntry> found =
       c ? s.ServerIn(*c, server, fault) : s.FindServer(server, &c, fault);
   if (!found) return {};
-  if (device.empty()) {
-    LongNames names{found->instance, ""};
-    // The host the database recorded for the server's first device.
-    if (c->site->database && (found->devicesKnown || s.ListDevices(*c, *found, 3000).code == 0) &&
-        !found->devices.empty()) {
-      try {
-        std::string name = found->devices.front().tangoName;
-        names.host = s.Database(*c, kDefaultTimeoutMs).get_device_info(name).host;
-      } catch (const Tango::DevFailed&) {
-      }
-    } else if (!c->site->database) {
-      names.host = c->site->host;
-    }
-    return names;
-  }
+  if (device.empty()) return {found->instance, ""};
   const SiteDevice* d = s.DeviceIn(*c, *found, device, fault);
-  return d ? LongNames{d->tangoName, ""} : LongNames{};
+  if (!d) return {};
+  LongNames names{d->tangoName, ""};
+  // The host: the database's record of the device, or the site's endpoint.
+  if (device == "#0" && c->site->database) {
+    try {
+      std::string name = d->tangoName;
+      names.host = s.Database(*c, kDefaultTimeoutMs).get_device_info(name).host;
+    } catch (const Tango::DevFailed&) {
+    }
+  } else if (device == "#0") {
+    names.host = c->site->host;
+  }
+  return names;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include <algorithm>
+#include <functional>
 
 #include <QApplication>
 #include <QClipboard>
@@ -50,12 +51,20 @@ SelectorCombo* MakeSelector(const char* name, const char* placeholder, QWidget* 
   return combo;
 }
 
-void FillList(QComboBox& combo, const std::vector<std::string>& names, int count) {
+// `longName` gives the control system's own name of an entry (Tango's, where
+// the lists hold short names), shown as its tool tip.
+void FillList(QComboBox& combo, const std::vector<std::string>& names, int count,
+              const std::function<std::string(const std::string&)>& longName) {
   QStringList items;
   items.reserve(count);
   for (int i = 0; i < count && i < static_cast<int>(names.size()); ++i)
     items << FromLatin1(names[i]);
   combo.addItems(items);
+  for (int i = 0; i < static_cast<int>(items.size()); ++i) {
+    const std::string name = longName(names[static_cast<size_t>(i)]);
+    if (!name.empty() && name != names[static_cast<size_t>(i)])
+      combo.setItemData(i, FromLatin1(name), Qt::ToolTipRole);
+  }
 }
 
 // The last line of a caption (where the test sources put the reason), without
@@ -318,9 +327,29 @@ void Vesker::buildWidgets() {
           [this](const QPoint& at) { showGridMenu(at); });
 }
 
-std::string Vesker::contextText() const { return ToLatin1(DeviceContextList->currentText()); }
-std::string Vesker::serverText() const { return ToLatin1(DeviceServerList->currentText()); }
-std::string Vesker::deviceText() const { return ToLatin1(DeviceNameList->currentText()); }
+// A name typed rather than chosen may be the control system's own long
+// name (a Tango server or device name, in any case): it stands for the
+// listed name the library finds for it.
+std::string Vesker::contextText() const {
+  const QString typed = DeviceContextList->currentText();
+  std::string context = ToLatin1(typed), server, device;
+  if (DeviceContextList->findText(typed) < 0) lib_->FindNames(context, server, device);
+  return context;
+}
+std::string Vesker::serverText() const {
+  const QString typed = DeviceServerList->currentText();
+  std::string context = contextText(), server = ToLatin1(typed), device;
+  if (DeviceServerList->findText(typed) >= 0 || !lib_->FindNames(context, server, device))
+    return ToLatin1(typed);
+  return server;
+}
+std::string Vesker::deviceText() const {
+  const QString typed = DeviceNameList->currentText();
+  std::string context = contextText(), server = serverText(), device = ToLatin1(typed);
+  if (DeviceNameList->findText(typed) >= 0 || !lib_->FindNames(context, server, device))
+    return ToLatin1(typed);
+  return device;
+}
 
 void Vesker::setCaption(const std::string& text) {
   // The captions' lines end in CR LF; the label breaks lines at LF alone.
@@ -392,7 +421,8 @@ void Vesker::Form_Load() {
     return;
   }
   DeviceContextList->clear();
-  FillList(*DeviceContextList, contextNames, contextCount);
+  FillList(*DeviceContextList, contextNames, contextCount,
+           [this](const std::string& c) { return lib_->LongNameOf(c, "", "").name; });
   // Choosing from code runs the same handler as the operator's choice. An
   // empty list has nothing to choose, and the cascade ends there.
   if (contextCount > 0) {
@@ -430,7 +460,9 @@ void Vesker::DeviceContextList_Click() {
   serverNames = std::move(names);
   serverCount = count;
   DeviceServerList->clear();
-  FillList(*DeviceServerList, serverNames, serverCount);
+  const std::string context = contextText();
+  FillList(*DeviceServerList, serverNames, serverCount,
+           [&](const std::string& s) { return lib_->LongNameOf(context, s, "").name; });
   if (serverCount > 0) {
     DeviceServerList->setCurrentIndex(0);
     DeviceServerList_Click();
@@ -442,7 +474,9 @@ void Vesker::DeviceServerList_Click() {
   DeviceNameList->clear();
   int16_t count = 0;
   if (GetDeviceNameList(*lib_, serverText(), deviceNames, count) != 0) return;
-  FillList(*DeviceNameList, deviceNames, count);
+  const std::string context = contextText(), server = serverText();
+  FillList(*DeviceNameList, deviceNames, count,
+           [&](const std::string& d) { return lib_->LongNameOf(context, server, d).name; });
   if (count > 0) DeviceNameList->setCurrentIndex(0);
   // A new server answered: its information is fetched on next use.
   session_->serverInfoText.clear();

@@ -173,4 +173,20 @@ int16_t OffThreadLibrary::RPCERR(int16_t code, std::span<char> text) {
   return result;
 }
 
+// The long names come from the control system too, so they are asked on the
+// worker like every other call.
+bool OffThreadLibrary::FindNames(std::string& context, std::string& server, std::string& device) {
+  bool found = false;
+  calls_.Run([&] { found = inner_->FindNames(context, server, device); });
+  return found;
+}
+
+ClientLibrary::LongNames OffThreadLibrary::LongNameOf(const std::string& context,
+                                                      const std::string& server,
+                                                      const std::string& device) {
+  LongNames names;
+  calls_.Run([&] { names = inner_->LongNameOf(context, server, device); });
+  return names;
+}
+
 }  // namespace dsc::ui

@@ -87,6 +87,7 @@ class OffThreadControl final : public DataAcquisitionControl {
   void setLinkTimeout(int32_t ms) override { inner_->setLinkTimeout(ms); }
   int32_t LinkTimeout() const override { return inner_->LinkTimeout(); }
   std::string StatusText() const override { return inner_->StatusText(); }
+  std::vector<ErrorFrame> ErrorStack() const override { return inner_->ErrorStack(); }
 
   int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
                         std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override;
@@ -118,6 +119,9 @@ class OffThreadLibrary final : public ClientLibrary {
                      std::span<const uint8_t> inData, int16_t access, int32_t timeoutMs) override;
   int16_t T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) override;
   int16_t RPCERR(int16_t code, std::span<char> text) override;
+  bool FindNames(std::string& context, std::string& server, std::string& device) override;
+  LongNames LongNameOf(const std::string& context, const std::string& server,
+                       const std::string& device) override;
 
   ClientLibrary& inner() { return *inner_; }
   int16_t lastFailure() const { return lastFailure_; }

@@ -112,6 +112,45 @@ class GatedControl final : public DataAcquisitionControl {
 // temporary report and database directories.
 class WindowTest : public ::testing::Test {
  protected:
+  // The demo's library with long names for its servers, as a Tango site's
+  // has: "linac/vacuum-1" for VACUUM-1, found in any case.
+  class LongNamed final : public ClientLibrary {
+   public:
+    explicit LongNamed(std::unique_ptr<ClientLibrary> lib) : lib_(std::move(lib)) {}
+    int16_t T_EXECLINK(const std::string& d, const std::string& p, DataDescriptor& o,
+                       std::span<uint8_t> od, const DataDescriptor& i, std::span<const uint8_t> id,
+                       int16_t a, int32_t t) override {
+      return lib_->T_EXECLINK(d, p, o, od, i, id, a, t);
+    }
+    int16_t EXECLINKEx(const std::string& d, const std::string& p, DataDescriptor& o,
+                       std::span<uint8_t> od, const DataDescriptor& i, std::span<const uint8_t> id,
+                       int16_t a, int32_t t) override {
+      return lib_->EXECLINKEx(d, p, o, od, i, id, a, t);
+    }
+    int16_t T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) override {
+      return lib_->T_GETCONTEXTS(names, count);
+    }
+    int16_t RPCERR(int16_t code, std::span<char> text) override { return lib_->RPCERR(code, text); }
+    bool FindNames(std::string& context, std::string& server, std::string& device) override {
+      if (QString::fromStdString(server).toUpper() != "LINAC/VACUUM-1") return false;
+      context = "LINAC";
+      server = "VACUUM-1";
+      (void)device;
+      return true;
+    }
+    LongNames LongNameOf(const std::string& context, const std::string& server,
+                         const std::string& device) override {
+      if (!server.empty() && device.empty())
+        return {"linac/" + QString::fromStdString(server).toLower().toStdString(), ""};
+      (void)context;
+      return {};
+    }
+
+   private:
+    std::unique_ptr<ClientLibrary> lib_;
+  };
+  bool longNames = false;
+
   void SetUp() override {
     dsc::testing::QtApp();
     QSettings().clear();  // each test starts as a first start
@@ -139,8 +178,10 @@ class WindowTest : public ::testing::Test {
       opened.push_back(path);
       return true;
     };
+    std::unique_ptr<ClientLibrary> library = std::move(system);
+    if (longNames) library = std::make_unique<LongNamed>(std::move(library));
     window = std::make_unique<Vesker>(
-        std::move(system), std::move(control),
+        std::move(library), std::move(control),
         VeskerOptions{&clock, &prompt, sleep, reports.path(), db.path(), open,
                       [this] { return confirmStop && confirmStop(); }});
   }
@@ -526,6 +567,24 @@ TEST(LinkErrorBox, ShowsTheTextAndAnswersWithTheButtonPressed) {
     EXPECT_EQ(prompt.Ask("Link Error", "/A/B/C\xc9[P]  ->  boom"), c.answer);
     EXPECT_EQ(shown, "Link Error|/A/B/C\u00c9[P]  ->  boom");
   }
+}
+
+// Where the library has long names, the lists show them as tool tips, and a
+// long name typed into a list stands for its entry.
+TEST_F(WindowTest, LongNamesShowAsToolTipsAndTypedOnesFindTheirEntry) {
+  longNames = true;
+  Open();
+  choose("DeviceContextList", "LINAC");
+  QComboBox& servers = combo("DeviceServerList");
+  const int vacuum = servers.findText("VACUUM-1");
+  ASSERT_GE(vacuum, 0);
+  EXPECT_EQ(servers.itemData(vacuum, Qt::ToolTipRole).toString(), "linac/vacuum-1");
+  EXPECT_FALSE(combo("DeviceContextList").itemData(0, Qt::ToolTipRole).isValid());
+
+  servers.setEditText("Linac/Vacuum-1");
+  click("Command1");
+  EXPECT_EQ(window->session().plan.TestPlanCount, 7) << label().toStdString();
+  EXPECT_EQ(rows(), 7);
 }
 
 }  // namespace

@@ -175,7 +175,7 @@ TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndRunsItsSelfTestFromT
   EXPECT_TRUE(std::regex_search(
       info, std::regex(" srv start: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\r\n")))
       << info;
-  EXPECT_FALSE(c.library.LongNameOf(context(), "TangoTest.test", "").host.empty());
+  EXPECT_FALSE(c.library.LongNameOf(context(), "TangoTest.test", "#0").host.empty());
 
   ASSERT_EQ(c.sources.initSelfText(context(), "TangoTest.test", "#0"), 0)
       << c.session.checkerCaption;
