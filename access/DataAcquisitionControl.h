@@ -42,6 +42,10 @@ class DataAcquisitionControl {
     std::string reason, description, origin;
   };
   virtual std::vector<ErrorFrame> ErrorStack() const { return {}; }
+  // What the last access, when it succeeded, saw worth a word beside
+  // "Success" (a device's state by name, a value of doubtful quality); empty
+  // by default and for most accesses.
+  virtual std::string SuccessNote() const { return {}; }
 
   // Output area, count, format; input area, count, format. Counts are element
   // counts, formats full-form codes. An omitted direction passes an empty

@@ -55,9 +55,9 @@ std::vector<std::string> TangoHostsToOpen(const std::vector<std::string>& given)
 }
 
 bool OpenTangoDatabases(const std::vector<std::string>& hosts, Clock& clock, ControlSystem& opened,
-                        std::string& error) {
+                        std::string& error, bool failOnState) {
   // The databases become a site of discovered contexts, opened as any site.
-  const std::optional<std::string> site = tango::SiteJsonFromTangoHosts(hosts, error);
+  const std::optional<std::string> site = tango::SiteJsonFromTangoHosts(hosts, error, failOnState);
   if (!site) return false;
   if (!OpenTangoSite(*site, "Tango database " + tango::JoinedHosts(hosts), clock, opened, error))
     return false;

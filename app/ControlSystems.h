@@ -44,9 +44,10 @@ bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& ope
 
 // The Tango databases named by --tango-host (each "host:port", or several
 // separated by commas as TANGO_HOST has them): their servers and devices are
-// discovered. On failure returns false and sets error.
+// discovered; with failOnState a device in FAULT, ALARM or UNKNOWN state, or
+// an INVALID value, fails its read. On failure returns false and sets error.
 bool OpenTangoDatabases(const std::vector<std::string>& hosts, Clock& clock, ControlSystem& opened,
-                        std::string& error);
+                        std::string& error, bool failOnState = false);
 
 // What a program opens when no facility is chosen: the databases of
 // --tango-host when given, else those of TANGO_HOST in the environment, else

@@ -227,6 +227,7 @@ struct JunitSuite {
 struct Options {
   std::string facility;
   std::vector<std::string> tangoHosts;
+  bool tangoFailOnState = false;
   std::string database;
   std::string reportDir;
   int retries = 0;
@@ -571,6 +572,9 @@ int main(int argc, char** argv) {
                  "A Tango database, HOST:PORT (several allowed): its servers and devices are "
                  "checked; without --facility and --tango-host, TANGO_HOST in the environment")
       ->type_name("HOST:PORT");
+  app.add_flag("--tango-fail-on-state", opt.tangoFailOnState,
+               "With a Tango database: a State of FAULT, ALARM or UNKNOWN, or a value of quality "
+               "INVALID, fails its read (a site file says so with \"failOnState\")");
   app.add_option("--database", opt.database,
                  "Database directory (procedures.csv, server lists, test files); default: "
                  "see below")
@@ -654,8 +658,9 @@ int main(int argc, char** argv) {
     std::cerr << "ovra-check: --facility and --tango-host exclude each other\n";
     return kExitUsage;
   }
-  if (!(tangoHosts.empty() ? OpenControlSystem(facility, clock, system, error)
-                           : OpenTangoDatabases(tangoHosts, clock, system, error))) {
+  if (!(tangoHosts.empty()
+            ? OpenControlSystem(facility, clock, system, error)
+            : OpenTangoDatabases(tangoHosts, clock, system, error, opt.tangoFailOnState))) {
     std::cerr << "ovra-check: " << error << "\n";
     return kExitUsage;
   }

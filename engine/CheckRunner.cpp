@@ -299,6 +299,11 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
         }
 
         result = kSuccess;
+        // What the control saw worth saying beside success (a state's name,
+        // a doubtful quality); most say nothing.
+        std::string note, ignored;
+        CallControl([&] { note = control_.SuccessNote(); }, ignored);
+        if (!note.empty()) result += ": " + note;
         if (!C.Reference.empty() && out > 0) {
           if (ReferenceMatches(run, out * e)) {
             result += kTargetMet;

@@ -31,7 +31,8 @@ const std::map<int32_t, std::string>& ErrorTexts() {
               {kTangoNotWritable, "attribute is not writable"},
               {kTangoIllegalFormat, "illegal data format"},
               {kTangoDeviceError, "the device server answered with an error"},
-              {kTangoDatabaseUnreachable, "the Tango database cannot be reached"}});
+              {kTangoDatabaseUnreachable, "the Tango database cannot be reached"},
+              {kTangoBadState, "the device is in a bad state or the value is invalid"}});
     return t;
   }();
   return texts;
@@ -457,7 +458,29 @@ class TangoSystem {
       std::string name = p->name;
       Tango::DeviceAttribute value = proxy.read_attribute(name);
       if (value.has_failed()) return FromDevFailed(Tango::DevFailed(value.get_err_stack()));
-      return DeliverAttribute(value, out, outCount, outFormat);
+      // A state's name and a doubtful quality are said in the text; with
+      // failOnState the worst of them fail the read.
+      const Tango::AttrQuality quality = value.get_quality();
+      std::string note;
+      bool bad = false;
+      if (quality == Tango::ATTR_INVALID || quality == Tango::ATTR_ALARM) {
+        note = quality == Tango::ATTR_INVALID ? "quality INVALID" : "quality ALARM";
+        bad = quality == Tango::ATTR_INVALID;
+      } else if (value.get_type() == Tango::DEV_STATE &&
+                 p->attribute.data_format == Tango::SCALAR) {
+        Tango::DeviceAttribute copy(value);
+        Tango::DevState state = Tango::UNKNOWN;
+        copy >> state;
+        if (state >= 0 && state <= Tango::UNKNOWN) {
+          note = std::string("state ") + Tango::DevStateName[state];
+          bad = state == Tango::FAULT || state == Tango::ALARM || state == Tango::UNKNOWN;
+        }
+      }
+      Outcome o = DeliverAttribute(value, out, outCount, outFormat);
+      if (o.code != 0 || note.empty()) return o;
+      if (bad && e.context->failOnState) return {kTangoBadState, note};
+      o.detail = note;
+      return o;
     } catch (const Tango::DevFailed& failure) {
       return FromDevFailed(failure);
     } catch (const CORBA::Exception&) {
@@ -772,6 +795,8 @@ class TangoControl final : public NamedControl {
   std::vector<ErrorFrame> ErrorStack() const override {
     return last_.code != 0 ? last_.stack : std::vector<ErrorFrame>{};
   }
+
+  std::string SuccessNote() const override { return last_.code == 0 ? last_.detail : ""; }
 
   std::string StatusText() const override {
     if (last_.code != 0 && !last_.detail.empty()) return last_.detail;

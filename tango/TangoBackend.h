@@ -20,6 +20,7 @@ inline constexpr int16_t kTangoNotWritable = 64;
 inline constexpr int16_t kTangoIllegalFormat = 65;  // the value does not fit the format or type
 inline constexpr int16_t kTangoDeviceError = 66;    // the device server answered with an error
 inline constexpr int16_t kTangoDatabaseUnreachable = 67;
+inline constexpr int16_t kTangoBadState = 68;  // FAULT, ALARM or UNKNOWN, or an INVALID value
 
 class TangoSystem;  // the connections, shared by the library and its controls
 

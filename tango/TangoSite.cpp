@@ -77,9 +77,9 @@ std::vector<std::string> Patterns(const json& j, const std::string& path) {
 }
 
 SiteContext BuildContext(const json& j, const std::string& path) {
-  Obj o(
-      j, path,
-      {"name", "host", "port", "database", "discover", "include", "exclude", "pollMs", "servers"});
+  Obj o(j, path,
+        {"name", "host", "port", "database", "discover", "include", "exclude", "pollMs",
+         "failOnState", "servers"});
   SiteContext c;
   c.name = Name(o.need("name"), o.path("name"));
   c.host = String(o.need("host"), o.path("host"));
@@ -99,6 +99,7 @@ SiteContext BuildContext(const json& j, const std::string& path) {
   }
   if (const json* v = o.get("pollMs"))
     c.pollMs = static_cast<int32_t>(Int(*v, o.path("pollMs"), 10, 3600000));
+  if (const json* v = o.get("failOnState")) c.failOnState = Bool(*v, o.path("failOnState"));
   const json* servers = c.discover ? o.get("servers") : &o.need("servers");
   if (servers) {
     Array(*servers, o.path("servers"));
@@ -179,7 +180,8 @@ std::string JoinedHosts(const std::vector<std::string>& hosts) {
   return joined;
 }
 
-std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, std::string& error) {
+std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, std::string& error,
+                                       bool failOnState) {
   Site site;
   site.title = "Tango database";
   std::vector<std::string> names;
@@ -197,6 +199,7 @@ std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, st
       }
       c.port = std::stoi(port);
       c.database = c.discover = true;
+      c.failOnState = failOnState;
       site.contexts.push_back(std::move(c));
       names.push_back(hostPort);
     }
@@ -211,12 +214,16 @@ std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, st
 }
 
 std::optional<std::string> SiteJsonFromTangoHosts(const std::vector<std::string>& hosts,
-                                                  std::string& error) {
-  const std::optional<Site> site = SiteFromTangoHosts(hosts, error);
+                                                  std::string& error, bool failOnState) {
+  const std::optional<Site> site = SiteFromTangoHosts(hosts, error, failOnState);
   if (!site) return std::nullopt;
   nlohmann::json contexts = nlohmann::json::array();
   for (const SiteContext& c : site->contexts)
-    contexts.push_back({{"name", c.name}, {"host", c.host}, {"port", c.port}, {"discover", true}});
+    contexts.push_back({{"name", c.name},
+                        {"host", c.host},
+                        {"port", c.port},
+                        {"discover", true},
+                        {"failOnState", c.failOnState}});
   return nlohmann::json{{"site", site->title}, {"tango", {{"contexts", contexts}}}}.dump();
 }
 

@@ -38,6 +38,9 @@ struct SiteContext {
   // and no exclude pattern.
   std::vector<std::string> include, exclude;
   int32_t pollMs = 250;  // period of POLL and REFRESH reads
+  // A read of a State of FAULT, ALARM or UNKNOWN, or of a value of quality
+  // INVALID, fails (code 68) instead of only saying so in its text.
+  bool failOnState = false;
   std::vector<SiteServer> servers;
 };
 
@@ -59,10 +62,11 @@ std::optional<Site> LoadSiteFile(const std::string& path, std::string& error);
 // A site of Tango databases given as TANGO_HOST gives them: "host:port",
 // several separated by commas, each a discovered context named by ShortName.
 // On failure returns nothing and sets error.
-std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, std::string& error);
+std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, std::string& error,
+                                       bool failOnState = false);
 // The same as a site file's text, for whoever opens sites from their text.
 std::optional<std::string> SiteJsonFromTangoHosts(const std::vector<std::string>& hosts,
-                                                  std::string& error);
+                                                  std::string& error, bool failOnState = false);
 // The hosts of a TANGO_HOST value, "h1:p1,h2:p2".
 std::vector<std::string> SplitTangoHosts(std::string_view value);
 // The hosts as one text, "h1:p1,h2:p2".

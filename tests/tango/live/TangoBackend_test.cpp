@@ -40,10 +40,16 @@ Site Loaded(const std::string& json) {
   return std::move(*site);
 }
 
+// The site file with more fields in its context.
+std::string With(std::string site, const std::string& fields) {
+  return site.insert(site.find("\"pollMs\""), fields);
+}
+
 // One checker on one TangoTest: the library, Zorbel1, a session with its
 // report in a temporary directory, and the runner with in-memory front ends.
 struct Checker {
-  explicit Checker(const TangoTestServer& server) : library(Loaded(server.SiteJson()), clock) {
+  explicit Checker(const TangoTestServer& server, const std::string& contextFields = "")
+      : library(Loaded(With(server.SiteJson(), contextFields)), clock) {
     session.DatabasePath = database.path() + "/";
     // The command an outcome points to lives only as long as the call.
     runner.setOutcomeObserver([this](const CommandOutcome& o) {
@@ -232,6 +238,27 @@ TEST_F(TangoLive, PollMeetsItsReferenceAndRefreshDeliversOnlyChanges) {
     c.control->StopAccess();
     EXPECT_TRUE(poll ? deliveries >= 4 : deliveries == 1) << poll << " " << deliveries;
     EXPECT_EQ(value, 42);
+  }
+}
+
+// The State is read by name; with failOnState a FAULT fails the read.
+TEST_F(TangoLive, StateIsNamedAndFaultFailsWhereAsked) {
+  for (const bool failOnState : {false, true}) {
+    SCOPED_TRACE(failOnState);
+    Checker c(server(), failOnState ? "\"failOnState\": true, " : "");
+    const std::string csv = std::string(kHeader) +
+                            "before,State,TG-1,0,,,1,BYTE,,READ\r\n"
+                            "switch,SwitchStates,TG-1,0,,,0,,,READ\r\n"
+                            "after,State,TG-1,0,,,1,BYTE,,READ\r\n"
+                            "switch back,SwitchStates,TG-1,0,,,0,,,READ\r\n";
+    c.RunFile(csv);
+    ASSERT_EQ(c.outcomes.size(), 4u);
+    EXPECT_EQ(c.outcomes[0].status, 0);
+    EXPECT_EQ(c.outcomes[0].resultText, "Success: state RUNNING");
+    EXPECT_EQ(c.outcomes[2].status, failOnState ? kTangoBadState : 0);
+    EXPECT_EQ(c.outcomes[2].resultText, failOnState ? "state FAULT" : "Success: state FAULT")
+        << c.outcomes[2].resultText;
+    EXPECT_EQ(c.outcomes[3].status, 0);
   }
 }
 
