@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "access/CompletionCodes.h"
@@ -80,8 +81,8 @@ struct ServerEntry {
 
 struct ContextEntry {
   const SiteContext* site = nullptr;
-  std::vector<std::shared_ptr<ServerEntry>> servers;          // as listed
-  std::map<std::string, std::shared_ptr<ServerEntry>> known;  // by lower-case instance
+  std::vector<std::shared_ptr<ServerEntry>> servers;                    // as listed
+  std::unordered_map<std::string, std::shared_ptr<ServerEntry>> known;  // by lower-case instance
   bool serversKnown = false;
   std::unique_ptr<Tango::Database> database;
 };

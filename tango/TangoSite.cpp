@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <set>
+#include <unordered_set>
 
 #include "base/StrictJson.h"
 
@@ -258,7 +258,12 @@ std::string Hashed(std::string_view tangoName, std::string_view salt) {
 }  // namespace
 
 bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && LowerCase(a) == LowerCase(b);
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
 }
 
 std::string ShortName(std::string_view tangoName) {
@@ -273,17 +278,18 @@ std::string ShortName(std::string_view tangoName) {
 std::vector<std::string> ShortNames(
     const std::vector<std::string>& tangoNames,
     const std::vector<std::pair<std::string, std::string>>& chosen) {
-  std::vector<std::string> names(tangoNames.size());
+  std::vector<std::string> names(tangoNames.size()), lower(tangoNames.size());
+  for (size_t i = 0; i < tangoNames.size(); ++i) lower[i] = LowerCase(tangoNames[i]);
   std::vector<size_t> order(tangoNames.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return LowerCase(tangoNames[a]) < LowerCase(tangoNames[b]);
-  });
-  std::set<std::string> taken;  // lower case
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return lower[a] < lower[b]; });
+  std::unordered_set<std::string> taken;  // lower case
+  taken.reserve(tangoNames.size() * 2);
   // Chosen names first: they never move.
   std::vector<bool> done(tangoNames.size(), false);
-  for (size_t i = 0; i < tangoNames.size(); ++i) {
-    for (const auto& [tango, name] : chosen) {
+  for (const auto& [tango, name] : chosen) {
+    for (size_t i = 0; i < tangoNames.size(); ++i) {
       if (!SameName(tango, tangoNames[i])) continue;
       names[i] = name;
       taken.insert(LowerCase(name));
@@ -293,10 +299,13 @@ std::vector<std::string> ShortNames(
   for (const size_t i : order) {
     if (done[i]) continue;
     std::string name = ShortName(tangoNames[i]);
-    for (int k = 1; taken.count(LowerCase(name)); ++k)
+    std::string key = LowerCase(name);
+    for (int k = 1; taken.count(key); ++k) {
       name = Hashed(tangoNames[i], "#" + std::to_string(k));
-    taken.insert(LowerCase(name));
-    names[i] = name;
+      key = LowerCase(name);
+    }
+    taken.insert(std::move(key));
+    names[i] = std::move(name);
   }
   return names;
 }
