@@ -135,11 +135,16 @@ int main(int argc, char** argv) {
       "Facility description of the simulated control system (default: $OVRA_FACILITY, else the "
       "demo), or a Tango site file.",
       "FILE");
+  QCommandLineOption tangoHostOption(
+      "tango-host",
+      "A Tango database (several allowed): its servers and devices are checked. Without "
+      "--facility and --tango-host, TANGO_HOST in the environment names them.",
+      "HOST:PORT");
   QCommandLineOption databaseOption(
       "database", "Database directory with procedures.csv and the test files.", "DIR");
   QCommandLineOption stepsOption("demo-steps", "Steps to click through.", "STEPS");
   stepsOption.setFlags(QCommandLineOption::HiddenFromHelp);
-  parser.addOptions({facilityOption, databaseOption, stepsOption});
+  parser.addOptions({facilityOption, tangoHostOption, databaseOption, stepsOption});
 
   // --help and --version answer before the window system is touched, so
   // that they work without a display (help2man runs them).
@@ -160,7 +165,12 @@ int main(int argc, char** argv) {
   std::string error;
   const std::string file = dsc::ChosenFacility(
       parser.isSet(facilityOption) ? parser.value(facilityOption).toStdString() : "");
-  if (!dsc::OpenControlSystem(file, clock, system, error)) {
+  std::vector<std::string> given;
+  for (const QString& host : parser.values(tangoHostOption)) given.push_back(host.toStdString());
+  const std::vector<std::string> hosts =
+      file.empty() ? dsc::TangoHostsToOpen(given) : std::vector<std::string>{};
+  if (!(hosts.empty() ? dsc::OpenControlSystem(file, clock, system, error)
+                      : dsc::OpenTangoDatabases(hosts, clock, system, error))) {
     std::fprintf(stderr, "ovra-checker: %s\n", error.c_str());
     QMessageBox::critical(
         nullptr, "Device Server Checker",
