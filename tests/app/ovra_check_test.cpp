@@ -189,9 +189,12 @@ TEST(OvraCheckTangoSite, UnreachableServer) {
   const Outcome probe = RunCheck(facility + "list", dir);
   if (probe.err.find("a Tango site file, but") != string::npos) GTEST_SKIP() << probe.err;
 
-  // The names come from the site file alone.
+  // The names come from the site file alone, Tango's beside the checker's;
+  // typed names are found in any case.
   const std::pair<string, string> lists[] = {
-      {"list", "LAB\n"}, {"list LAB", "TG\n"}, {"list LAB TG", "TG-1\nTG-2\n"}};
+      {"list", "LAB\n"},
+      {"list LAB", "TG\n"},
+      {"list lab tg", "TG-1  sys/tg_test/1\nTG-2  sys/tg_test/2\n"}};
   for (const auto& [args, out] : lists) {
     const Outcome r = RunCheck(facility + args, dir);
     EXPECT_EQ(r.code, 0) << args << ": " << r.err;
