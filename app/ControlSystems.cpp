@@ -13,15 +13,16 @@ namespace {
 
 constexpr char kTangoModule[] = "ovra-tango.so";
 
-// A Tango site's JSON text through the Tango backend's module.
-bool OpenTangoSite(const std::string& text, const std::string& source, Clock& clock,
-                   ControlSystem& opened, std::string& error) {
+// A Tango site's JSON text through the Tango backend's module; `kind` says
+// in messages what was asked for ("a Tango site file").
+bool OpenTangoSite(const std::string& text, const std::string& source, const std::string& kind,
+                   Clock& clock, ControlSystem& opened, std::string& error) {
 #ifdef OVRA_TANGO_MODULE_BUILT
   // Only now are Tango's client libraries loaded.
   std::string why;
   const BackendPlugin* plugin = LoadBackendPlugin(kTangoModule, why);
   if (!plugin) {
-    error = source + ": a Tango site, but the Tango backend is not installed (" + why + ")";
+    error = source + ": " + kind + ", but the Tango backend is not installed (" + why + ")";
     return false;
   }
   std::unique_ptr<ClientLibrary> library = plugin->openSite(text, source, clock, error);
@@ -38,9 +39,9 @@ bool OpenTangoSite(const std::string& text, const std::string& source, Clock& cl
   (void)text;
   (void)clock;
   (void)opened;
-  error = source +
-          ": a Tango site, but this build has no Tango backend (libtango-dev was not found when "
-          "it was configured)";
+  error = source + ": " + kind +
+          ", but this build has no Tango backend (libtango-dev was not found when it was "
+          "configured)";
   return false;
 #endif
 }
@@ -59,7 +60,8 @@ bool OpenTangoDatabases(const std::vector<std::string>& hosts, Clock& clock, Con
   // The databases become a site of discovered contexts, opened as any site.
   const std::optional<std::string> site = tango::SiteJsonFromTangoHosts(hosts, error, failOnState);
   if (!site) return false;
-  if (!OpenTangoSite(*site, "Tango database " + tango::JoinedHosts(hosts), clock, opened, error))
+  if (!OpenTangoSite(*site, "TANGO_HOST " + tango::JoinedHosts(hosts), "a Tango database", clock,
+                     opened, error))
     return false;
   opened.description = "Tango database " + tango::JoinedHosts(hosts);
   return true;
@@ -102,7 +104,7 @@ bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& ope
   if (tango::LooksLikeSite(text)) {
     std::optional<tango::Site> site = tango::LoadSite(text, path, error);
     if (!site) return false;
-    return OpenTangoSite(text, path, clock, opened, error);
+    return OpenTangoSite(text, path, "a Tango site file", clock, opened, error);
   }
 
   std::unique_ptr<sim::SimControlSystem> sim =

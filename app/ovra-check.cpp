@@ -447,13 +447,14 @@ std::string Joined(const std::vector<std::string>& items) {
   return out;
 }
 
-// The long name a control system has for a listed name, after a blank;
+// The long name a control system has for a listed name, after a tab (so
+// that scripts and the completion can cut the short name off);
 // nothing where it has none (the simulation's names are all there is).
 std::string Beside(ClientLibrary& lib, const std::string& context, const std::string& server,
                    const std::string& device) {
   const std::string longName = lib.LongNameOf(context, server, device).name;
   const std::string& shortName = !device.empty() ? device : !server.empty() ? server : context;
-  return longName.empty() || longName == shortName ? "" : "  " + TerminalText(longName);
+  return longName.empty() || longName == shortName ? "" : "\t" + TerminalText(longName);
 }
 
 int List(Checker& checker, std::vector<std::string> names) {

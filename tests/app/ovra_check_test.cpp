@@ -194,7 +194,7 @@ TEST(OvraCheckTangoSite, UnreachableServer) {
   const std::pair<string, string> lists[] = {
       {"list", "LAB\n"},
       {"list LAB", "TG\n"},
-      {"list lab tg", "TG-1  sys/tg_test/1\nTG-2  sys/tg_test/2\n"}};
+      {"list lab tg", "TG-1\tsys/tg_test/1\nTG-2\tsys/tg_test/2\n"}};
   for (const auto& [args, out] : lists) {
     const Outcome r = RunCheck(facility + args, dir);
     EXPECT_EQ(r.code, 0) << args << ": " << r.err;

@@ -230,9 +230,9 @@ TEST_F(TangoDatabaseLive, OvraCheckTakesTangoNamesFromTangoHost) {
   };
   const std::pair<std::string, std::string> listed[] = {
       {"list", context() + "\n"},
-      {"list " + context(), "TangoTest.multi  TangoTest/multi\nTangoTest.test  TangoTest/test\n"},
+      {"list " + context(), "TangoTest.multi\tTangoTest/multi\nTangoTest.test\tTangoTest/test\n"},
       {"list " + context() + " tangotest/MULTI",
-       "test.multi.1  test/multi/1\ntest.multi.2  test/multi/2\nTest.Multi.3  Test/Multi/3\n"},
+       "test.multi.1\ttest/multi/1\ntest.multi.2\ttest/multi/2\nTest.Multi.3\tTest/Multi/3\n"},
   };
   for (const auto& [args, expected] : listed) {
     const auto [code, out] = run(args);
