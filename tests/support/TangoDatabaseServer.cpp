@@ -211,13 +211,13 @@ bool TangoDatabaseServer::Start(std::string& error) {
 
 bool TangoDatabaseServer::StartDatabaseServer(std::string& error) {
   // Never MYSQL_HOST=localhost: that is the system's socket.
-  databaseds_ = Spawn(
-      {kDataBaseds, "2", "-ORBendPoint", "giop:tcp:127.0.0.1:" + std::to_string(dbPort_)},
-      dir_ + "/databaseds.log",
-      {{"MYSQL_HOST", "127.0.0.1:" + std::to_string(sqlPort_)},
-       {"MYSQL_USER", "tango"},
-       {"MYSQL_PASSWORD", "tango"},
-       {"TANGO_HOST", TangoHost()}});
+  databaseds_ =
+      Spawn({kDataBaseds, "2", "-ORBendPoint", "giop:tcp:127.0.0.1:" + std::to_string(dbPort_)},
+            dir_ + "/databaseds.log",
+            {{"MYSQL_HOST", "127.0.0.1:" + std::to_string(sqlPort_)},
+             {"MYSQL_USER", "tango"},
+             {"MYSQL_PASSWORD", "tango"},
+             {"TANGO_HOST", TangoHost()}});
   // DataBaseds exits 0 even when it fails: ready is when it answers.
   std::string out;
   if (!WaitFor(std::chrono::seconds(20), [&] {
@@ -276,6 +276,25 @@ bool TangoDatabaseServer::PutDeviceProperty(const std::string& device, const std
     Tango::DbData data{datum};
     std::string name = device;
     DatabaseAt(dbPort_).put_device_property(name, data);
+    return true;
+  } catch (const Tango::DevFailed& e) {
+    error = TangoError(e);
+    return false;
+  }
+}
+
+bool TangoDatabaseServer::PutAttributeProperty(const std::string& device,
+                                               const std::string& attribute,
+                                               const std::string& property,
+                                               const std::string& value, std::string& error) {
+  try {
+    Tango::DbDatum name(attribute), datum(property);
+    name << static_cast<short>(1);  // one property follows
+    std::string text = value;
+    datum << text;
+    Tango::DbData data{name, datum};
+    std::string dev = device;
+    DatabaseAt(dbPort_).put_device_attribute_property(dev, data);
     return true;
   } catch (const Tango::DevFailed& e) {
     error = TangoError(e);

@@ -94,7 +94,8 @@ struct Checker {
 };
 
 // The database with: TangoTest/test running (sys/tg_test/1, which has a
-// self-test in the database), TangoTest/multi registered with three devices
+// self-test in the database and an alarm limit on double_scalar that every
+// value passes), TangoTest/multi registered with three devices
 // and not running, and a server whose instance name is too long to list.
 class TangoDatabaseLive : public ::testing::Test {
  protected:
@@ -111,6 +112,7 @@ class TangoDatabaseLive : public ::testing::Test {
                                  "OutputSize,OutputFormat,Reference,Access",
                                  "from the database,short_scalar_w,#0,1,SHORT,5,1,SHORT,5,WRITE"},
                                 e) ||
+        !db_->PutAttributeProperty("sys/tg_test/1", "double_scalar", "max_alarm", "-1000000", e) ||
         db_->StartTangoTest("test", e) < 0)
       db_.reset();
   }
@@ -186,6 +188,24 @@ TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndRunsItsSelfTestFromT
 
   c.sources.initStdTest(context(), "TangoTest.test", "sys.tg_test.1");
   EXPECT_GT(c.session.plan.TestPlanCount, 40);
+}
+
+// A value beyond its alarm limit reads with quality ALARM, said beside its
+// success; with failOnState it is still a success (only INVALID fails).
+TEST_F(TangoDatabaseLive, QualityAlarmIsSaid) {
+  Checker c(context());
+  c.database.write(context() + "-TangoTest.test.csv",
+                   "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,"
+                   "OutputFormat,Reference,Access\r\n"
+                   "alarmed,double_scalar,sys.tg_test.1,0,,,1,DOUBLE,,READ\r\n"
+                   "plain,short_scalar,sys.tg_test.1,0,,,1,SHORT,,READ\r\n");
+  // The database holds a self-test, so the test file is loaded directly.
+  ASSERT_EQ(c.sources.fillInTestParams(context(), "TangoTest.test", "#0"), 0);
+  EXPECT_TRUE(c.runner.RunVesk(context(), "TangoTest.test"));
+  ASSERT_EQ(c.outcomes.size(), 2u);
+  EXPECT_EQ(c.outcomes[0].status, 0);
+  EXPECT_EQ(c.outcomes[0].resultText, "Success: quality ALARM");
+  EXPECT_EQ(c.outcomes[1].resultText, "Success");
 }
 
 TEST_F(TangoDatabaseLive, RegisteredServerThatIsNotRunningAnswersAtOnce) {
