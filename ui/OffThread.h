@@ -88,6 +88,7 @@ class OffThreadControl final : public DataAcquisitionControl {
   int32_t LinkTimeout() const override { return inner_->LinkTimeout(); }
   std::string StatusText() const override { return inner_->StatusText(); }
   std::vector<ErrorFrame> ErrorStack() const override { return inner_->ErrorStack(); }
+  std::string SuccessNote() const override { return inner_->SuccessNote(); }
 
   int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
                         std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override;
