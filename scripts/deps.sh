@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
       nlohmann-json3-dev libcli11-dev xvfb x11-utils xauth imagemagick openbox
       pkg-config libtango-dev tango-test
-      help2man lintian appstream desktop-file-utils dpkg-dev file man-db)
+      help2man lintian appstream desktop-file-utils dpkg-dev file man-db libpugixml-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -228,7 +228,8 @@ std::string TestSources::TestFilePath(const std::string& context, const std::str
   return s_.DatabasePath + context + "-" + server + ".csv";
 }
 
-std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::string& devsrv) {
+std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::string& devsrv,
+                                       int16_t* versionCode) {
   const std::string device = "/" + devcontxt + "/" + devsrv + "/#0";
   std::array<uint8_t, 32> version{}, start{}, appVersion{}, appDate{};
   DataDescriptor out;
@@ -236,6 +237,7 @@ std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::
   out.format = kFormatText;
   const DataDescriptor in;  // 0 elements of 767: no input
   int16_t code = lib_.EXECLINKEx(device, "SRVVERSION", out, version, in, {}, kReadAccess, 500);
+  if (versionCode) *versionCode = code;
   if (code == kCodeServerUnavailable45 || code == kCodeServerUnavailable98) {
     const std::string e = GetErrorString(lib_, code);
     // The first and third prefixes have no leading blank, unlike the lines of
@@ -257,14 +259,14 @@ std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::
          " app date: " + BytesToStringList(appDate) + "\r\n";
 }
 
-void TestSources::initStdTest(const std::string& devcon, const std::string& devsrv,
-                              const std::string& devnam) {
-  if (s_.runInProgress) return;
+int16_t TestSources::initStdTest(const std::string& devcon, const std::string& devsrv,
+                                 const std::string& devnam) {
+  if (s_.runInProgress) return kCodeRunInProgress;
   if (s_.serverInfoText.empty()) s_.serverInfoText = GetServerInfo(devcon, devsrv);
   int16_t n = 0;
   const int16_t code = GetPropertyList(lib_, "/" + devcon + "/" + devsrv + "/" + devnam,
                                        s_.propertyNames, s_.propertySizes, s_.propertyFormats, n);
-  if (code != 0) return;
+  if (code != 0) return code;
   if (n < 0) n = 0;
   std::vector<TestCommand> plan(static_cast<size_t>(n) + 1);
   int16_t k = 0;
@@ -286,6 +288,7 @@ void TestSources::initStdTest(const std::string& devcon, const std::string& devs
   s_.report.AddToReport("Standard test for read properties of /" + devcon + "/" + devsrv, false);
   s_.report.AddToReport(s_.checkerCaption, false);
   s_.report.AddToReport(kReportColumnHeader, false);
+  return kCodeSuccess;
 }
 
 int16_t TestSources::fillInTestParamsFromServer(const std::string& context,
