@@ -13,7 +13,11 @@ namespace dsc {
 // field of a line is never quoted, and every field is trimmed with TrimWhite.
 
 std::string TrimWhite(const std::string& text);
-// Position of the column counted from 0, or -1.
+// The header without its trailing empty fields ("A,B,," reads as "A,B"); a
+// header of empty fields only stays as it is.
+std::string_view WithoutTrailingEmptyFields(std::string_view header);
+// Position of the column counted from 0, or -1. Trailing empty fields of the
+// header are ignored; an empty field between names still matches any name.
 int16_t CsvColumnIndex(const std::string& line, const std::string& name);
 // The trimmed field at position, or "".
 std::string CsvField(const std::string& line, int16_t position);
@@ -29,7 +33,8 @@ int32_t CountDataLines(const std::string& path);
 // The same count over lines already read with ReadDialectLines.
 int32_t CountDataLines(const std::vector<std::string>& lines);
 
-// Reads a file's lines by the dialect's line rule (CR LF, lone CR, LF).
+// Reads a file's lines by the dialect's line rule (CR LF, lone CR, LF),
+// without a leading UTF-8 byte-order mark.
 // Returns false when the file cannot be opened or read.
 bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines);
 

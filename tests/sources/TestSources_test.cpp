@@ -288,3 +288,46 @@ TEST_F(SourcesTest, StandardTestReadsEveryDemoPropertyThatDeliversData) {
 
 }  // namespace
 }  // namespace dsc
+
+namespace dsc {
+namespace {
+
+// What a spreadsheet saves reads as the file it was made from: a leading
+// byte-order mark and trailing empty header fields change nothing.
+TEST_F(SourcesTest, SpreadsheetTwinsGiveTheSamePlan) {
+  const string clean =
+      "Description,Property,Device,Access\r\nTemp\xc3\xa9rature,TEMP,D1,READ\r\nb,P2,D2,POLL\r\n";
+  auto plan = [&](const string& text) {
+    db.write("C-S.csv", text);
+    EXPECT_EQ(sources.fillInTestParams("C", "S", ""), 0);
+    string out;
+    for (int i = 0; i < session.plan.TestPlanCount; ++i) {
+      const TestCommand& t = session.plan.TestPlan[i];
+      out += t.Description + "|" + t.Property + "|" + t.Device + "|" + t.Access + "\n";
+    }
+    return out;
+  };
+  const string expected = plan(clean);
+  EXPECT_EQ(expected, "Temp\xc3\xa9rature|TEMP|D1|READ\nb|P2|D2|POLL\n");
+  const string twins[] = {
+      "\xef\xbb\xbf" + clean,
+      "Description,Property,Device,Access,,\r\nTemp\xc3\xa9rature,TEMP,D1,READ\r\nb,P2,D2,POLL\r\n",
+      "\xef\xbb\xbf Description , Property,Device,Access, "
+      "\t,\r\nTemp\xc3\xa9rature,TEMP,D1,READ,,\r\n"
+      "b,P2,D2,POLL\r\n",
+  };
+  for (const string& twin : twins) EXPECT_EQ(plan(twin), expected) << twin;
+
+  db.write("procedures.csv",
+           "\xef\xbb\xbf"
+           "Description,FileName,Context,\r\nDaily,l.csv,C\r\n");
+  db.write("l.csv", "\xef\xbb\xbfServer,,\r\nS\r\n");
+  EXPECT_EQ(sources.fillInProcNames(), 0);
+  ASSERT_EQ(session.configs.StoredConfigCount, 1);
+  EXPECT_EQ(session.configs.StoredConfigs[0].Description, "Daily");
+  EXPECT_EQ(session.configs.StoredConfigs[0].Context, "C");
+  EXPECT_EQ(session.configs.StoredConfigs[0].Servers[0], "S");
+}
+
+}  // namespace
+}  // namespace dsc
