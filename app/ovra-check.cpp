@@ -37,6 +37,7 @@
 #include "engine/FrontEnd.h"
 #include "engine/ReportLog.h"
 #include "sources/Csv.h"
+#include "sources/Lint.h"
 #include "sources/TestSources.h"
 
 #ifndef OVRA_VERSION
@@ -140,6 +141,7 @@ struct Options {
   std::string junit;
   int maxLinkFailures = kDefaultMaxLinkFailures;
   std::vector<std::string> only, skip;
+  bool strict = false;
 };
 
 // Whether a command is selected by --only/--skip: glob patterns matched
@@ -420,6 +422,78 @@ int Info(Checker& checker, const std::string& context, const std::string& server
   return answered ? kExitOk : kExitFailed;
 }
 
+// What "specific" would load for a server: its self-test list when it gives
+// one, else its stored test file. False when neither can be read.
+bool LintSpecific(Checker& checker, const std::string& context, const std::string& server,
+                  std::vector<LintFinding>& findings) {
+  CheckerSession& session = checker.session();
+  if (checker.sources().fillInTestParamsFromServer(context, server, "#0") == 0) {
+    const std::string text = BytesToStringList(session.run.dataBuffer);
+    const auto found = LintTestFile(text, "/" + context + "/" + server + " SRVSELFTEST");
+    findings.insert(findings.end(), found.begin(), found.end());
+    return true;
+  }
+  return LintFile(checker.sources().TestFilePath(context, server), findings);
+}
+
+// Prints the findings; with JSON one object each and a summary.
+void PrintFindings(const std::vector<LintFinding>& findings, const std::vector<std::string>& unread,
+                   bool json, std::ostream& human) {
+  for (const LintFinding& f : findings) {
+    if (json) {
+      PrintJson({{"type", "lint"},
+                 {"file", AsUtf8(f.file)},
+                 {"line", f.line},
+                 {"code", f.code},
+                 {"message", f.message}});
+    } else {
+      human << TerminalText(f.Text()) << "\n";
+    }
+  }
+  for (const std::string& path : unread) {
+    if (json)
+      PrintJson({{"type", "lint"},
+                 {"file", AsUtf8(path)},
+                 {"line", 0},
+                 {"code", "unreadable"},
+                 {"message", "cannot be read"}});
+    std::cerr << "ovra-check: cannot read " << TerminalText(path) << "\n";
+  }
+}
+
+int Lint(Checker& checker, const std::vector<std::string>& args, bool json) {
+  std::vector<LintFinding> findings;
+  std::vector<std::string> unread;
+  std::error_code ec;
+  const bool files = std::any_of(args.begin(), args.end(), [&](const std::string& a) {
+    return std::filesystem::exists(a, ec);
+  });
+  if (!files && args.size() == 2) {
+    if (!LintSpecific(checker, args[0], args[1], findings))
+      unread.push_back(checker.sources().TestFilePath(args[0], args[1]));
+  } else {
+    for (const std::string& path : args)
+      if (!LintFile(path, findings)) unread.push_back(path);
+  }
+  PrintFindings(findings, unread, json, std::cout);
+  if (json)
+    PrintJson({{"type", "summary"}, {"findings", findings.size()}, {"unreadable", unread.size()}});
+  if (!unread.empty()) return kExitUsage;
+  return findings.empty() ? kExitOk : kExitFailed;
+}
+
+// --strict: the files a configuration reads, checked before anything runs.
+bool LintConfiguration(Checker& checker, const StoredConfig& c,
+                       std::vector<LintFinding>& findings) {
+  const std::string& db = checker.session().DatabasePath;
+  LintFile(db + "procedures.csv", findings);
+  LintFile(db + c.FileName, findings);
+  bool readable = true;
+  for (int16_t i = 0; i < c.ServerCount; ++i)
+    readable = LintSpecific(checker, c.Context, c.Servers[i], findings) && readable;
+  return readable;
+}
+
 // A configuration by its description, or by its index from 0.
 int FindConfig(const StoredConfigState& configs, const std::string& key) {
   for (int i = 0; i < configs.StoredConfigCount; ++i) {
@@ -582,6 +656,16 @@ int main(int argc, char** argv) {
   auto* config = app.add_subcommand("config", "Run a stored configuration's specific tests");
   config->add_option("configuration", configKey, "Description or index from 0")->required();
 
+  std::vector<std::string> lintArgs;
+  auto* lint = app.add_subcommand(
+      "lint",
+      "Check test files, configurations and server lists (FILE...), or what \"specific\" would "
+      "load (CONTEXT SERVER): exit 0 clean, 1 a finding, 2 a file that cannot be read");
+  lint->add_option("files", lintArgs, "FILE... or CONTEXT SERVER")->required();
+  app.add_flag("--strict", opt.strict,
+               "specific, config: run the lint checks on what would be loaded first and refuse "
+               "to run (exit 2) on any finding");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -592,6 +676,9 @@ int main(int argc, char** argv) {
 
   for (std::string* name : {&context, &server, &device, &configKey}) *name = Utf8ToLatin1(*name);
   for (std::string& name : listNames) name = Utf8ToLatin1(name);
+  // Names of the control system, not paths: a path is taken as typed.
+  if (lintArgs.size() == 2 && !std::filesystem::exists(lintArgs[0]))
+    for (std::string& name : lintArgs) name = Utf8ToLatin1(name);
 
   // One clock for the simulation and the checker: the simulated values move
   // in real time, as the asynchronous waits do.
@@ -634,6 +721,7 @@ int main(int argc, char** argv) {
     }
     if (*list) return List(checker, listNames, opt.json);
     if (*info) return Info(checker, context, server, opt.json);
+    if (*lint) return Lint(checker, lintArgs, opt.json);
     if (!checker.OpenJunit()) return kExitUsage;
     checker.ListenForSignals();
     if (*standard) {
@@ -653,6 +741,17 @@ int main(int argc, char** argv) {
       return checker.Finish();
     }
     if (*specific) {
+      if (opt.strict) {
+        std::vector<LintFinding> findings;
+        std::vector<std::string> unread;
+        if (!LintSpecific(checker, context, server, findings))
+          unread.push_back(sources.TestFilePath(context, server));
+        if (!findings.empty()) {
+          PrintFindings(findings, unread, false, std::cerr);
+          std::cerr << "ovra-check: --strict: not run\n";
+          return kExitUsage;
+        }
+      }
       session.report.reportFileName.clear();
       const int16_t r = sources.initSelfText(context, server, device);
       checker.Caption();
@@ -685,6 +784,15 @@ int main(int argc, char** argv) {
         return kExitUsage;
       }
       const StoredConfig c = configs.StoredConfigs[index];
+      if (opt.strict) {
+        std::vector<LintFinding> findings;
+        LintConfiguration(checker, c, findings);
+        if (!findings.empty()) {
+          PrintFindings(findings, {}, false, std::cerr);
+          std::cerr << "ovra-check: --strict: not run\n";
+          return kExitUsage;
+        }
+      }
       checker.human() << "Configuration: " << TerminalText(c.Description) << "\n";
       session.report.reportFileName.clear();
       if (c.ServerCount < 1) {

@@ -65,6 +65,7 @@ class Contract : public ::testing::Test {
     dir.write("CAF\xc9-S.csv", kTestFile);
     dir.write("procedures.csv", "Description,FileName,Context\r\nBoth,list.csv,CAF\xc9\r\n");
     dir.write("list.csv", "Server\r\nS\r\nDOWN\r\n");
+    dir.write("CAF\xc9-T.csv", "Description,Property,Device,Refernce\r\nx,NUM,D,1\r\n");
     ::mkdir(dir.file("reports").c_str(), 0700);
   }
   string Command(const string& args) const {
@@ -229,8 +230,12 @@ TEST_F(Contract, ExitCodesAndCounts) {
       {"--retries 0 --only 'dead 1' specific CAF\xc3\x89 S", 1, "0 succeeded, 1 failed, 7 not run"},
       {"--retries 2 --only 'dead 1' specific CAF\xc3\x89 S", 1, "(retry 2 of 2)"},
       {"--skip 'dead*' --skip NUM specific CAF\xc3\x89 S", 0, "2 succeeded, 0 failed, 6 not run"},
-      {"--max-link-failures 0 --skip 'number' specific CAF\xc3\x89 S", 1, "4 succeeded, 3 failed, 1 not run"},
+      {"--max-link-failures 0 --skip 'number' specific CAF\xc3\x89 S", 1,
+       "4 succeeded, 3 failed, 1 not run"},
       {"standard CAF\xc3\x89 S NOPE", 1, "NOPE: unknown device (code 62)"},
+      {"--strict specific CAF\xc3\x89 T", 2, "did you mean \"Reference\"? [unknown-column]"},
+      {"lint CAF\xc3\x89 T", 1, "CAF\xc3\x89-T.csv:1: unknown column \"Refernce\""},
+      {"lint /nonexistent.csv", 2, "cannot read /nonexistent.csv"},
       {"stnadard CAF\xc3\x89 S D", 2, "Did you mean the subcommand \"standard\"?"},
       {"--jsn list", 2, "Did you mean \"--json\""},
   };
