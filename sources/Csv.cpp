@@ -1,11 +1,14 @@
 #include "sources/Csv.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
 #include <system_error>
 
+#include "base/Formats.h"
 #include "base/TextEncoding.h"
+#include "engine/NumberText.h"
 #include "engine/TestPlan.h"
 
 namespace dsc {
@@ -174,6 +177,26 @@ int32_t CountDataLines(const std::string& path) {
   std::vector<std::string> lines;
   if (!ReadDialectLines(path, lines)) return 0;
   return CountDataLines(lines);
+}
+
+std::string TestFileText(const std::vector<TestCommand>& commands, int32_t count) {
+  count = std::clamp<int32_t>(count, 0, static_cast<int32_t>(commands.size()));
+  bool tolerance = false;
+  for (int32_t i = 0; i < count; ++i) tolerance = tolerance || !commands[i].Tolerance.empty();
+  std::string bytes =
+      "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,OutputFormat,"
+      "Reference,Access";
+  bytes += tolerance ? ",Tolerance\r\n" : "\r\n";
+  for (int32_t i = 0; i < count; ++i) {
+    const TestCommand& c = commands[i];
+    bytes += c.Description + "," + c.Property + "," + c.Device + "," + NumberText(c.InputSize) +
+             "," + FormatNameFromCode(c.InputFormat) + "," + c.Data + "," +
+             NumberText(c.OutputSize) + "," + FormatNameFromCode(c.OutputFormat) + "," +
+             c.Reference + "," + c.Access;
+    if (tolerance) bytes += "," + c.Tolerance;
+    bytes += "\r\n";
+  }
+  return bytes;
 }
 
 }  // namespace dsc

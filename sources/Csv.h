@@ -7,6 +7,8 @@
 
 namespace dsc {
 
+struct TestCommand;
+
 // The CSV dialect of the database files and of a server's self-test text:
 // CR LF or lone CR line ends, ";" "%" "#" ":" comment lines, a header looked
 // up by name in any order and case, quoted fields keep their quotes, the first
@@ -37,5 +39,11 @@ int32_t CountDataLines(const std::vector<std::string>& lines);
 // without a leading UTF-8 byte-order mark.
 // Returns false when the file cannot be opened or read.
 bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines);
+
+// The bytes of a test file holding commands 0..count-1, as the script editor
+// saves it: the ten columns, fields as they stand (unquoted), CR LF. The
+// Tolerance column is added only when a command has a tolerance, so a file
+// without one saves byte for byte as it always has.
+std::string TestFileText(const std::vector<TestCommand>& commands, int32_t count);
 
 }  // namespace dsc

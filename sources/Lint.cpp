@@ -209,8 +209,8 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
   Checker check(fileName, out);
   const std::vector<Line> lines = check.Common(text);
   static const std::vector<std::string> kKnown = {
-      "Description", "Property",   "Device",       "InputSize", "InputFormat",
-      "Data",        "OutputSize", "OutputFormat", "Reference", "Access"};
+      "Description", "Property",     "Device",    "InputSize", "InputFormat", "Data",
+      "OutputSize",  "OutputFormat", "Reference", "Access",    "Tolerance"};
   const Line* header = check.Header(lines, kKnown);
   if (!header) return out;
   auto column = [&](const char* name) {
@@ -221,7 +221,8 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
   const int16_t property = column("Property"), outputSize = column("OutputSize"),
                 outputFormat = column("OutputFormat"), inputSize = column("InputSize"),
                 inputFormat = column("InputFormat"), reference = column("Reference"),
-                access = column("Access"), description = column("Description");
+                access = column("Access"), description = column("Description"),
+                toleranceColumn = column("Tolerance");
   if (property < 0)
     check.Add(header->number, "no-property-column",
               "the header has no Property column: the file cannot be loaded");
@@ -256,6 +257,16 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
     const int32_t out = outputSize >= 0 ? RoundToInt32(LeadingNumber(field(f, outputSize))) : 0;
     const int16_t format = outputFormat >= 0 ? FullFormatFromName(field(f, outputFormat)) : 0;
     const std::string ref = field(f, reference);
+    const std::string tolerance = field(f, toleranceColumn);
+    ReferenceTolerance parsed;
+    if (!tolerance.empty() && !ParseTolerance(tolerance, parsed))
+      check.Add(
+          l.number, "bad-tolerance",
+          what + ": tolerance \"" + AsUtf8(tolerance) +
+              "\" is not \"ABS\", \"REL%\" or \"ABS REL%\": the reference is compared exactly");
+    else if (!tolerance.empty() && format != kFormatDouble && format != kFormatSingle)
+      check.Add(l.number, "bad-tolerance",
+                what + ": a tolerance applies to SINGLE and DOUBLE output only");
     if (out <= 0 || FormatElementSize(format) <= 0) continue;
     if (ref.empty()) {
       if (mode == "READ" || mode == "POLL")

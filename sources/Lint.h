@@ -17,7 +17,7 @@ struct LintFinding {
   int32_t line = 0;  // from 1; 0 for the file as a whole
   // A stable name for scripts and docs: "unknown-column", "trailing-empty-header",
   // "duplicate-column", "no-property-column", "unknown-format", "no-reference",
-  // "short-reference", "unconvertible-reference", "quoted-comma", "bom",
+  // "short-reference", "unconvertible-reference", "bad-tolerance", "quoted-comma", "bom",
   // "encoding", "too-long".
   std::string code;
   std::string message;  // UTF-8

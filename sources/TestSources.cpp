@@ -31,10 +31,16 @@ constexpr const char* kHyphens62 = "--------------------------------------------
 
 bool IsCommentChar(char c) { return c == ';' || c == '%' || c == '#' || c == ':'; }
 
+std::string UpperAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return s;
+}
+
 // The columns of a test description, looked up once per header.
 struct TestColumns {
   int16_t description, property, device, inputSize, inputFormat, data, outputSize, outputFormat,
-      reference, access;
+      reference, access, tolerance;
 
   explicit TestColumns(const std::string& header)
       : description(CsvColumnIndex(header, "Description")),
@@ -46,7 +52,19 @@ struct TestColumns {
         outputSize(CsvColumnIndex(header, "OutputSize")),
         outputFormat(CsvColumnIndex(header, "OutputFormat")),
         reference(CsvColumnIndex(header, "Reference")),
-        access(CsvColumnIndex(header, "Access")) {}
+        access(CsvColumnIndex(header, "Access")),
+        tolerance(CsvColumnIndex(header, "Tolerance")) {
+    // A column added after the checker's own: only a header that names it
+    // has it (an empty header field, which answers for any name, does not).
+    if (tolerance >= 0 && UpperAscii(CsvField(header, tolerance)) != "TOLERANCE") {
+      tolerance = -1;
+      std::vector<std::string_view> names;
+      CsvSplit(header, names, 32768);
+      for (size_t i = 0; i < names.size() && tolerance < 0; ++i)
+        if (UpperAscii(TrimWhite(std::string(names[i]))) == "TOLERANCE")
+          tolerance = static_cast<int16_t>(i);
+    }
+  }
 };
 
 // A size field by the leading-number rule; false when it does not fit a
@@ -66,7 +84,7 @@ class RecordReader {
   explicit RecordReader(const std::string& header) : col_(header) {
     for (const int16_t c :
          {col_.description, col_.property, col_.device, col_.inputSize, col_.inputFormat, col_.data,
-          col_.outputSize, col_.outputFormat, col_.reference, col_.access}) {
+          col_.outputSize, col_.outputFormat, col_.reference, col_.access, col_.tolerance}) {
       maxFields_ = std::max<int32_t>(maxFields_, c + 1);
     }
   }
@@ -87,6 +105,7 @@ class RecordReader {
     c.Data = col_.data >= 0 ? Field(col_.data) : "";
     c.Reference = col_.reference >= 0 ? Field(col_.reference) : "";
     c.Access = col_.access >= 0 ? Field(col_.access) : "READ";
+    c.Tolerance = col_.tolerance >= 0 ? Field(col_.tolerance) : "";
     return true;
   }
 
