@@ -37,6 +37,8 @@ constexpr const char* kFacility = R"({"contexts": [{"name": "CAF\u00c9", "server
     {"name": "LIST", "format": "SHORT", "values": [1, 2, 3, 4, 5, 6, 7, 8, 9, 10]},
     {"name": "TXT", "format": "TEXT", "value": "say \"hi\" \u001b[2J caf\u00e9", "count": 40},
     {"name": "DEAD", "format": "SHORT", "value": 1, "code": 45}]}]},
+  {"name": "DEAD", "code": 45, "devices": [{"name": "D", "properties": [
+    {"name": "P", "format": "SHORT", "value": 1}]}]},
   {"name": "DOWN", "code": 45, "info": {"SRVVERSION": "1.0", "SRVSTARTTIME": "now",
    "APPVERSION": "a", "APPDATE": "d"}, "devices": [{"name": "D", "properties": [
     {"name": "P", "format": "SHORT", "value": 1}]}]}]}]})";
@@ -63,7 +65,13 @@ class Contract : public ::testing::Test {
   void SetUp() override {
     dir.write("f.json", kFacility);
     dir.write("CAF\xc9-S.csv", kTestFile);
-    dir.write("procedures.csv", "Description,FileName,Context\r\nBoth,list.csv,CAF\xc9\r\n");
+    dir.write(
+        "procedures.csv",
+        "Description,FileName,Context\r\nBoth,list.csv,CAF\xc9\r\nThree,list3.csv,CAF\xc9\r\n");
+    dir.write("list3.csv", "Server\r\nS\r\nDEAD\r\nS\r\n");
+    dir.write("CAF\xc9-DEAD.csv",
+              "Property,Device,OutputSize,OutputFormat\r\nP,D,1,SHORT\r\nP,D,1,SHORT\r\n"
+              "P,D,1,SHORT\r\nP,D,1,SHORT\r\n");
     dir.write("list.csv", "Server\r\nS\r\nDOWN\r\n");
     dir.write("CAF\xc9-T.csv", "Description,Property,Device,Refernce\r\nx,NUM,D,1\r\n");
     ::mkdir(dir.file("reports").c_str(), 0700);
@@ -223,7 +231,7 @@ TEST_F(Contract, ExitCodesAndCounts) {
   EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir.file("reports") + "')\"").c_str()), 0);
 
   const Case cases[] = {
-      {"config 1", 2, "no configuration \"1\""},  // index = number of configurations
+      {"config 2", 2, "no configuration \"2\""},  // index = number of configurations
       {"config 0", 1, "Configuration: Both"},
       {"info CAF\xc3\x89 S", 0, "srv vers: 1.0"},
       {"info CAF\xc3\x89 DOWN", 1, "server not answering (code 45)"},
@@ -247,6 +255,21 @@ TEST_F(Contract, ExitCodesAndCounts) {
       EXPECT_EQ((r.out + r.err).find("(retry"), string::npos) << r.out;
     }
   }
+}
+
+// A server that stopped answering costs K failed accesses; the
+// configuration goes on with the server after it.
+TEST_F(Contract, ConfigurationGoesOnAfterADeadServer) {
+  const Result r = Run("--json --max-link-failures 1 config Three");
+  EXPECT_EQ(r.code, 1);
+  std::map<string, std::map<string, int>> outcomes;  // server -> outcome -> count
+  for (const json& j : r.lines)
+    if (j["type"] == "command") ++outcomes[j["server"]][j["outcome"]];
+  EXPECT_EQ(outcomes["DEAD"], (std::map<string, int>{{"error", 1}, {"skipped", 3}}));
+  // Both runs of S: per run 3 passed, 1 failed, 1 error and 3 not run.
+  EXPECT_EQ(outcomes["S"],
+            (std::map<string, int>{{"passed", 6}, {"failed", 2}, {"error", 2}, {"skipped", 6}}));
+  EXPECT_EQ(r.lines.back()["skipped"], 9);
 }
 
 TEST_F(Contract, ListAndInfoAsJson) {

@@ -15,10 +15,10 @@
 
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
+#include "base/Formats.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/ControlEventPump.h"
-#include "base/Formats.h"
 #include "sources/TestSources.h"
 #include "tango/TangoBackend.h"
 #include "tests/support/Fakes.h"
@@ -296,6 +296,43 @@ TEST_F(TangoLive, StoppedServerTimesOut) {
   const std::string info = c.sources.GetServerInfo("TGTEST", "TANGOTEST");
   EXPECT_EQ(info.rfind("srv vers: unavailable -> server not answering\r\n", 0), 0u) << info;
   own.Resume();
+}
+
+// A server that stops answering in the middle of a standard test costs at
+// most K+1 time-outs with maxLinkFailures K: K failed accesses, then the rest
+// of its commands are not run.
+TEST_F(TangoLive, StoppedServerCostsAtMostKPlusOneTimeOuts) {
+  TangoTestServer own;
+  std::string error;
+  ASSERT_TRUE(own.Start(error)) << error;
+  Checker c(own);
+  ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
+  const int32_t planned = c.session.plan.TestPlanCount;
+  ASSERT_GT(planned, 20);
+  constexpr int32_t kMax = 2;
+  c.runner.setOptions({.maxLinkFailures = kMax});
+  Clock::time_point paused;
+  c.afterCommand = [&](const CommandOutcome& o) {
+    if (o.index != 4) return;
+    own.Pause();
+    paused = Clock::now();
+  };
+  EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST"));
+  const double afterPause = std::chrono::duration<double>(Clock::now() - paused).count();
+  own.Resume();
+  ASSERT_EQ(c.outcomes.size(), static_cast<size_t>(planned));
+  // Reads the backend still answers from what it holds may pass after the
+  // pause; from the first time-out on, exactly K accesses fail and the rest
+  // is not run.
+  size_t first = 5;
+  while (first < c.outcomes.size() && c.outcomes[first].status != kCodeLinkTimeout) ++first;
+  ASSERT_LT(first + kMax, c.outcomes.size());
+  for (size_t i = first; i < first + kMax; ++i)
+    EXPECT_EQ(c.outcomes[i].status, kCodeLinkTimeout) << c.outcomes[i].property;
+  for (size_t i = first + kMax; i < c.outcomes.size(); ++i)
+    EXPECT_EQ(c.outcomes[i].resultText, "Not run : server not answering") << c.outcomes[i].property;
+  // Without the limit, the 30-odd commands left would cost a time-out each.
+  EXPECT_LT(afterPause, (kMax + 1) * 3.0);
 }
 
 }  // namespace
