@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -26,8 +28,12 @@ using Json = nlohmann::ordered_json;
 // through its own shortest text, so 4.2f reads 4.2 and not 4.199999809.
 Json NumberJson(double v, int16_t format) {
   if (!std::isfinite(v)) return nullptr;
-  if (format == kFormatSingle)
-    return std::strtod(ShortestNumberText(static_cast<float>(v)).c_str(), nullptr);
+  if (format == kFormatSingle) {
+    char buf[32];
+    char* end = std::to_chars(buf, buf + sizeof buf - 1, static_cast<float>(v)).ptr;
+    *end = '\0';
+    return std::strtod(buf, nullptr);
+  }
   if (format == kFormatDouble) return v;
   return static_cast<int64_t>(v);
 }
@@ -58,7 +64,15 @@ std::string Dump(const Json& j) {
 }
 
 // XML 1.0 cannot carry most control characters, not even as references.
+bool PrintableAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return c >= 0x20 && c < 0x7F;
+  });
+}
+
 std::string XmlText(const std::string& text) {
+  if (PrintableAscii(text)) return text;
   std::string out = AsUtf8(text);
   for (char& ch : out) {
     const auto c = static_cast<unsigned char>(ch);
@@ -67,10 +81,25 @@ std::string XmlText(const std::string& text) {
   return out;
 }
 
+// An attribute's value, copied only when it must be converted.
+void SetXml(pugi::xml_attribute a, const std::string& text) {
+  if (PrintableAscii(text)) {
+    a.set_value(text.c_str());
+  } else {
+    a.set_value(XmlText(text).c_str());
+  }
+}
+
+// "12.345": whole milliseconds as seconds, never with an exponent.
 std::string Seconds(int64_t ms) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3f", static_cast<double>(ms) / 1000.0);
-  return buf;
+  if (ms < 0) ms = 0;
+  std::string out = std::to_string(ms / 1000);
+  const int f = static_cast<int>(ms % 1000);
+  out += '.';
+  out += static_cast<char>('0' + f / 100);
+  out += static_cast<char>('0' + f / 10 % 10);
+  out += static_cast<char>('0' + f % 10);
+  return out;
 }
 
 std::string HostName() {
@@ -110,6 +139,12 @@ const char* VerdictName(Verdict v) {
 }
 
 std::string TerminalText(const std::string& text) {
+  // Most texts are printable ASCII and show as they are.
+  if (std::all_of(text.begin(), text.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c >= 0x20 && c < 0x7F;
+      }))
+    return text;
   std::string shown;
   shown.reserve(text.size());
   const std::string utf8 = AsUtf8(text);
@@ -181,15 +216,34 @@ std::string TerminalPrinter::Paint(const std::string& text, const char* colour) 
 
 void TerminalPrinter::CommandEnded(const CommandOutcome& o) {
   const Verdict v = VerdictOf(o);
-  if (planned_ > 1) out_ << '[' << o.index + 1 << '/' << planned_ << "] ";
-  out_ << TerminalText(o.command ? o.command->Description : std::string()) << " : "
-       << Paint(TerminalText(o.resultText), v == Verdict::Passed    ? "\x1b[32m"
-                                            : v == Verdict::Skipped ? "\x1b[33m"
-                                                                    : "\x1b[31m");
-  const std::string note = ValueNote(o);
-  if (!note.empty()) out_ << "  " << TerminalText(note);
-  if (!o.skipped()) out_ << "  (" << o.elapsedMs << " ms)";
-  out_ << '\n';
+  line_.clear();
+  if (planned_ > 1) {
+    char buf[32];
+    const int n = std::snprintf(buf, sizeof buf, "[%d/%d] ", o.index + 1, planned_);
+    line_.append(buf, static_cast<size_t>(std::max(n, 0)));
+  }
+  line_ += TerminalText(o.command ? o.command->Description : std::string());
+  line_ += " : ";
+  line_ += Paint(TerminalText(o.resultText), v == Verdict::Passed    ? "\x1b[32m"
+                                             : v == Verdict::Skipped ? "\x1b[33m"
+                                                                     : "\x1b[31m");
+  if (o.status == kCodeTargetNotMet && !o.expected.empty()) {
+    line_ += "  expected ";
+    line_ += TerminalText(o.expected.Display());
+    line_ += " got ";
+    line_ += TerminalText(o.actual.Display());
+  } else if (!o.actual.empty()) {
+    line_ += "  = ";
+    line_ += TerminalText(o.actual.Display());
+  }
+  if (!o.skipped()) {
+    line_ += "  (";
+    char buf[24];
+    line_.append(buf, std::to_chars(buf, buf + sizeof buf, o.elapsedMs).ptr);
+    line_ += " ms)";
+  }
+  line_ += '\n';
+  out_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
   flusher_.LineDone();
 }
 
@@ -217,29 +271,96 @@ void TerminalPrinter::Finished(const CheckTotals& t) {
 
 // --- JSON -------------------------------------------------------------------
 
+// Text that JSON carries as it stands: printable ASCII without quote or
+// backslash. Anything else goes through the library's escaping.
+bool PlainJsonText(std::string_view text) {
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
+void JsonWriter::String(std::string_view key, const std::string& text) {
+  line_ += key;
+  if (PlainJsonText(text)) {
+    line_ += '"';
+    line_ += text;
+    line_ += '"';
+    return;
+  }
+  scratch_ = AsUtf8(text);
+  line_ += Dump(scratch_);
+}
+
+void JsonWriter::Number(std::string_view key, int64_t value) {
+  line_ += key;
+  char buf[24];
+  line_.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
+}
+
+void JsonWriter::Value(std::string_view key, const DecodedValue& v) {
+  if (v.kind == DecodedValue::Kind::Number && v.count == 1 && v.numbers.size() == 1 &&
+      std::isfinite(v.numbers[0])) {
+    // The shortest text that reads back as the value: what the terminal
+    // shows, and a JSON number as it stands.
+    line_ += key;
+    line_ += v.Display();
+    return;
+  }
+  line_ += key;
+  line_ += Dump(ValueJson(v));
+}
+
+// One line per command, in a fixed order; the values are numbers, texts and
+// arrays as the library writes them.
 void JsonWriter::CommandEnded(const CommandOutcome& o) {
   const TestCommand empty;
   const TestCommand& c = o.command ? *o.command : empty;
-  Json j;
-  j["type"] = "command";
-  j["context"] = AsUtf8(o.context);
-  j["server"] = AsUtf8(o.server);
-  j["index"] = o.index;
-  j["description"] = AsUtf8(c.Description);
-  j["property"] = AsUtf8(c.Property);
-  j["device"] = AsUtf8(c.Device);
-  j["access"] = AsUtf8(c.Access);
-  j["status"] = o.status;
-  j["result"] = AsUtf8(o.resultText);
-  j["outcome"] = VerdictName(VerdictOf(o));
-  j["compared"] = o.compared;
-  j["value"] = ValueJson(o.actual);
-  j["expected"] = ValueJson(o.expected);
-  if (o.actual.count > 1) j["count"] = o.actual.count;
-  j["elapsed_ms"] = o.elapsedMs;
-  j["timestamp"] = IsoTimestamp(std::chrono::system_clock::now(), true);
-  out_ << Dump(j) << '\n';
+  line_.clear();
+  line_ += "{\"type\":\"command\"";
+  String(",\"context\":", o.context);
+  String(",\"server\":", o.server);
+  Number(",\"index\":", o.index);
+  String(",\"description\":", c.Description);
+  String(",\"property\":", c.Property);
+  String(",\"device\":", c.Device);
+  String(",\"access\":", c.Access);
+  Number(",\"status\":", o.status);
+  String(",\"result\":", o.resultText);
+  line_ += ",\"outcome\":\"";
+  line_ += VerdictName(VerdictOf(o));
+  line_ += o.compared ? "\",\"compared\":true" : "\",\"compared\":false";
+  Value(",\"value\":", o.actual);
+  // A met reference usually holds the very values read: shown once.
+  const bool same = o.expected.kind == o.actual.kind && o.expected.format == o.actual.format &&
+                    o.expected.count == o.actual.count && o.expected.numbers == o.actual.numbers &&
+                    o.expected.text == o.actual.text && o.expected.bytes == o.actual.bytes;
+  Value(",\"expected\":", same ? o.actual : o.expected);
+  if (o.actual.count > 1) Number(",\"count\":", o.actual.count);
+  Number(",\"elapsed_ms\":", o.elapsedMs);
+  line_ += ",\"timestamp\":\"";
+  line_ += clock_.Now();
+  line_ += "\"}\n";
+  out_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
   flusher_.LineDone();
+}
+
+const std::string& TimestampCache::Now() {
+  const int64_t ms = UnixMs();
+  if (ms / 1000 != second_ || text_.empty()) {
+    second_ = ms / 1000;
+    text_ =
+        IsoTimestamp(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)), true);
+  } else {
+    char frac[4];
+    const int f = static_cast<int>(ms % 1000);
+    frac[0] = static_cast<char>('0' + f / 100);
+    frac[1] = static_cast<char>('0' + f / 10 % 10);
+    frac[2] = static_cast<char>('0' + f % 10);
+    text_.replace(text_.size() - 4, 3, frac, 3);  // "...:SS.mmmZ"
+  }
+  return text_;
 }
 
 void JsonWriter::NotPrepared(const std::string& context, const std::string& server,
@@ -255,7 +376,7 @@ void JsonWriter::NotPrepared(const std::string& context, const std::string& serv
   j["status"] = nullptr;
   j["result"] = AsUtf8(reason);
   j["outcome"] = "error";
-  j["timestamp"] = IsoTimestamp(std::chrono::system_clock::now(), true);
+  j["timestamp"] = clock_.Now();
   out_ << Dump(j) << '\n';
   flusher_.LineDone();
 }
@@ -312,7 +433,6 @@ void JunitWriter::CommandEnded(const CommandOutcome& o) {
   const TestCommand empty;
   const TestCommand& cmd = o.command ? *o.command : empty;
   c.name = cmd.Description.empty() ? cmd.Property : cmd.Description;
-  c.classname = o.context + "." + o.server;
   c.verdict = VerdictOf(o);
   c.ms = o.elapsedMs;
   c.type = c.verdict == Verdict::Error   ? "access"
@@ -340,7 +460,6 @@ void JunitWriter::NotPrepared(const std::string& context, const std::string& ser
   Suite& s = SuiteFor(context, server);
   Case c;
   c.name = "preparation";
-  c.classname = context + "." + server;
   c.verdict = Verdict::Error;
   c.type = "preparation";
   c.message = reason;
@@ -389,11 +508,12 @@ void JunitWriter::Finished(const CheckTotals& totals) {
     const std::string stopped = s.stoppedBy.empty() ? totals.interruptedBy : s.stoppedBy;
     if (!stopped.empty()) property("interrupted", stopped);
 
+    const std::string classname = XmlText(s.context + "." + s.server);
     for (const Case& c : s.cases) {
       pugi::xml_node tc = suite.append_child("testcase");
-      tc.append_attribute("name") = XmlText(c.name).c_str();
-      tc.append_attribute("classname") = XmlText(c.classname).c_str();
-      tc.append_attribute("time") = Seconds(c.ms).c_str();
+      SetXml(tc.append_attribute("name"), c.name);
+      tc.append_attribute("classname").set_value(classname.c_str());
+      tc.append_attribute("time").set_value(Seconds(c.ms).c_str());
       if (c.verdict == Verdict::Passed) continue;
       if (c.verdict == Verdict::Skipped) {
         tc.append_child("skipped").append_attribute("message") = XmlText(c.message).c_str();
@@ -402,7 +522,7 @@ void JunitWriter::Finished(const CheckTotals& totals) {
       const bool error = c.verdict == Verdict::Error;
       pugi::xml_node fault = tc.append_child(error ? "error" : "failure");
       fault.append_attribute("message") = XmlText(c.message).c_str();
-      fault.append_attribute("type") = c.type.c_str();
+      fault.append_attribute("type") = c.type;
       fault.text() = XmlText(c.body).c_str();
     }
     suite.append_child("system-out");

@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/RunEvents.h"
@@ -81,6 +83,17 @@ class TerminalPrinter final : public CheckOutput {
   bool colour_;
   LineFlusher flusher_;
   int32_t planned_ = 0;
+  std::string line_;
+};
+
+// The ISO 8601 time of the JSON lines, formatted once a second.
+class TimestampCache {
+ public:
+  const std::string& Now();
+
+ private:
+  int64_t second_ = 0;
+  std::string text_;
 };
 
 // One JSON object per line: "command" for every command, "preparation" for a
@@ -94,8 +107,14 @@ class JsonWriter final : public CheckOutput {
   void Finished(const CheckTotals& totals) override;
 
  private:
+  void String(std::string_view key, const std::string& text);
+  void Number(std::string_view key, int64_t value);
+  void Value(std::string_view key, const DecodedValue& value);
   std::ostream& out_;
   LineFlusher flusher_;
+  TimestampCache clock_;
+  std::string line_;  // reused: one allocation for the whole run
+  nlohmann::ordered_json scratch_;
 };
 
 // JUnit XML: one testsuite per server, one testcase per command, written
@@ -118,10 +137,11 @@ class JunitWriter final : public CheckOutput {
 
  private:
   struct Case {
-    std::string name, classname;
+    std::string name;
     Verdict verdict = Verdict::Passed;
     int64_t ms = 0;
-    std::string message, body, type;
+    const char* type = "";
+    std::string message, body;
   };
   struct Suite {
     std::string context, server, timestamp, stoppedBy;

@@ -574,6 +574,9 @@ std::string Suggestion(const CLI::App& app, int argc, char** argv) {
 int main(int argc, char** argv) {
   // Lines are flushed where they should be (LineFlusher), not on every "\n".
   std::ios::sync_with_stdio(false);
+  // With --json the human lines go to stderr: into a pipe or file they are
+  // buffered too instead of costing a write per piece.
+  if (isatty(STDERR_FILENO) == 0) std::cerr.unsetf(std::ios::unitbuf);
   CLI::App app{"Checks the device servers of the Ovra control system from the terminal."};
   app.set_version_flag("--version", [] {
     return std::string("ovra-check ") + OVRA_VERSION + "\n" + TangoBackendStatus();

@@ -187,7 +187,7 @@ TEST_F(Contract, JsonLinesAndJunitOfAConfiguration) {
   ASSERT_TRUE(text);
   EXPECT_EQ((*text)["value"], "say \"hi\" \x1b[2J caf\xc3\xa9");
   EXPECT_NE(r.out.find("\\u001b[2J"), string::npos);
-  EXPECT_TRUE(Find(r, "command", "Caf\xc3\xa9 number"));
+  ASSERT_TRUE(Find(r, "command", "Caf\xc3\xa9 number"));
   EXPECT_EQ((*Find(r, "command", "Caf\xc3\xa9 number"))["context"], "CAF\xc3\x89");
 
   EXPECT_EQ((*Find(r, "command", "Dead 2"))["outcome"], "error");
