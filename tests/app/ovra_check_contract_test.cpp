@@ -216,6 +216,9 @@ TEST_F(Contract, JsonLinesAndJunitOfAConfiguration) {
   const pugi::xml_node failure = doc.select_node("//testcase[@name='Number']/failure").node();
   EXPECT_NE(string(failure.child_value()).find("expected: 5\nactual: 4.2\n"), string::npos);
   EXPECT_TRUE(doc.select_node("//testsuite[@name='/CAF\xc3\x89/DOWN']/testcase/error"));
+  // Latin-1 from the file and the control system arrives as UTF-8.
+  EXPECT_TRUE(
+      doc.select_node("//testcase[@name='Caf\xc3\xa9 number'][@classname='CAF\xc3\x89.S']"));
 }
 
 TEST_F(Contract, ExitCodesAndCounts) {
@@ -270,6 +273,23 @@ TEST_F(Contract, ConfigurationGoesOnAfterADeadServer) {
   EXPECT_EQ(outcomes["S"],
             (std::map<string, int>{{"passed", 6}, {"failed", 2}, {"error", 2}, {"skipped", 6}}));
   EXPECT_EQ(r.lines.back()["skipped"], 9);
+}
+
+// Colours only on a terminal (a pseudo-terminal here), never with NO_COLOR
+// or TERM=dumb.
+TEST_F(Contract, ColoursOnlyOnATerminalThatWantsThem) {
+  if (std::system("script -qec true /dev/null >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "script(1) is not available";
+  const struct {
+    string env;
+    bool colour;
+  } cases[] = {{"TERM=xterm", true}, {"TERM=xterm NO_COLOR=1", false}, {"TERM=dumb", false}};
+  for (const auto& c : cases) {
+    const string command = "env " + c.env + " script -qec \"" + Command("specific CAF\xc3\x89 S") +
+                           "\" /dev/null >'" + dir.file("tty") + "' 2>&1";
+    std::system(command.c_str());
+    EXPECT_EQ(dir.read("tty").find("\x1b[3") != string::npos, c.colour) << c.env;
+  }
 }
 
 TEST_F(Contract, ListAndInfoAsJson) {
