@@ -7,14 +7,17 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
+#include "app/RunOutputs.h"
 #include "base/Formats.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
@@ -160,6 +163,40 @@ TEST_F(TangoLive, StandardTestReadsEveryAttributeThatDeliversData) {
   ASSERT_NE(thrown, c.outcomes.end());
   EXPECT_EQ(thrown->resultText, "here is the exception you requested");
   EXPECT_NE(c.session.serverInfoText.find("srv vers: TangoTest/test IDL"), std::string::npos);
+}
+
+// The JSON lines of a standard test carry every numeric scalar's value, and
+// a reference that is not met shows what was expected against what was read.
+TEST_F(TangoLive, JsonLinesCarryValuesAndExpectedAgainstActual) {
+  Checker c(server());
+  std::ostringstream lines;
+  JsonWriter json(lines, false);
+  c.runner.addObserver(json);
+  ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
+  EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST"));
+  std::map<std::string, nlohmann::json> byProperty;
+  std::istringstream in(lines.str());
+  for (std::string line; std::getline(in, line);) {
+    const nlohmann::json j = nlohmann::json::parse(line);
+    byProperty[j["property"]] = j;
+  }
+  for (const char* scalar :
+       {"double_scalar", "float_scalar", "long_scalar", "long64_scalar", "short_scalar",
+        "uchar_scalar", "ulong_scalar", "ushort_scalar", "ulong64_scalar", "ampli"}) {
+    ASSERT_TRUE(byProperty.count(scalar)) << scalar;
+    EXPECT_TRUE(byProperty[scalar]["value"].is_number()) << byProperty[scalar].dump();
+  }
+
+  lines.str("");
+  ASSERT_TRUE(c.RunFile(std::string(kHeader) +
+                        "set,short_scalar_w,TG-1,1,SHORT,7,0,,,WRITE\r\n"
+                        "read,short_scalar_w,TG-1,0,,,1,SHORT,12345,READ\r\n"));
+  const std::string text = lines.str();
+  const nlohmann::json read = nlohmann::json::parse(text.substr(text.find('\n') + 1));
+  EXPECT_EQ(read["outcome"], "failed");
+  EXPECT_EQ(read["expected"], 12345);
+  EXPECT_EQ(read["value"], 7);
+  c.runner.removeObserver(json);
 }
 
 TEST_F(TangoLive, WritesReadBackAndCommandsEchoAgainstReferences) {
