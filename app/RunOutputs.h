@@ -121,6 +121,8 @@ class JsonWriter final : public CheckOutput {
 // when the invocation ends (interrupted or not).
 class JunitWriter final : public CheckOutput {
  public:
+  // ant: the flavour of the stricter Ant schema, without skipped tests.
+  explicit JunitWriter(bool ant = false) : ant_(ant) {}
   // Truncates the file at once: an earlier run's results never survive, and
   // a path that cannot be written is known before anything runs. False (with
   // the system's reason in error) when it cannot be created.
@@ -149,6 +151,7 @@ class JunitWriter final : public CheckOutput {
     std::vector<Case> cases;
   };
   Suite& SuiteFor(const std::string& context, const std::string& server);
+  bool ant_;
   std::string path_, error_;
   bool written_ = false;
   std::vector<Suite> suites_;

@@ -142,6 +142,7 @@ struct Options {
   int maxLinkFailures = kDefaultMaxLinkFailures;
   std::vector<std::string> only, skip;
   bool strict = false;
+  bool junitAnt = false;
 };
 
 // Whether a command is selected by --only/--skip: glob patterns matched
@@ -228,7 +229,7 @@ class Checker {
   // The JUnit file is truncated before anything runs; false when it cannot be.
   bool OpenJunit() {
     if (opt_.junit.empty()) return true;
-    junit_ = std::make_unique<JunitWriter>();
+    junit_ = std::make_unique<JunitWriter>(opt_.junitAnt);
     std::string error;
     if (!junit_->Open(opt_.junit, error)) {
       std::cerr << "ovra-check: cannot write the JUnit file " << error << "\n";
@@ -605,6 +606,9 @@ int main(int argc, char** argv) {
   app.add_option("--junit", opt.junit,
                  "Write JUnit XML results to FILE (emptied before anything runs)")
       ->type_name("FILE");
+  app.add_flag("--junit-ant", opt.junitAnt,
+               "Write the JUnit file for the Ant schema, which has no skipped tests: commands "
+               "not run are left out and counted in a \"skipped\" property");
   app.add_option("--max-link-failures", opt.maxLinkFailures,
                  "After K failed accesses in a row, the rest of a server's commands are not run "
                  "(reported as skipped) and a configuration goes on with its next server; 0 runs "

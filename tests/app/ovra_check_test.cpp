@@ -114,7 +114,7 @@ TEST_F(OvraCheck, TypedNamesAndGarbledText) {
                    "' specific CAF\xc3\x89 S",
                reports);
   EXPECT_EQ(code, 0) << out;
-  EXPECT_NE(out.find("?[2J?x : Success  (0 ms)\n"), string::npos) << out;
+  EXPECT_NE(out.find("?[2J?x : Success  ("), string::npos) << out;
 }
 
 // A site file naming two devices of a server at 127.0.0.1:1, where nothing
