@@ -577,7 +577,11 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   // With --json the human lines go to stderr: into a pipe or file they are
   // buffered too instead of costing a write per piece.
-  if (isatty(STDERR_FILENO) == 0) std::cerr.unsetf(std::ios::unitbuf);
+  // Nor does each of them flush stdout (the JSON) through the tie.
+  if (isatty(STDERR_FILENO) == 0) {
+    std::cerr.unsetf(std::ios::unitbuf);
+    std::cerr.tie(nullptr);
+  }
   CLI::App app{"Checks the device servers of the Ovra control system from the terminal."};
   app.set_version_flag("--version", [] {
     return std::string("ovra-check ") + OVRA_VERSION + "\n" + TangoBackendStatus();
