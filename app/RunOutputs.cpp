@@ -214,32 +214,52 @@ std::string TerminalPrinter::Paint(const std::string& text, const char* colour) 
   return std::string(colour) + text + "\x1b[0m";
 }
 
+// Appends what TerminalText gives, without a copy for plain ASCII.
+void AppendShown(std::string& line, const std::string& text) {
+  if (std::all_of(text.begin(), text.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c >= 0x20 && c < 0x7F;
+      })) {
+    line += text;
+  } else {
+    line += TerminalText(text);
+  }
+}
+
+void AppendNumber(std::string& line, int64_t value) {
+  char buf[24];
+  line.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
+}
+
 void TerminalPrinter::CommandEnded(const CommandOutcome& o) {
   const Verdict v = VerdictOf(o);
   line_.clear();
   if (planned_ > 1) {
-    char buf[32];
-    const int n = std::snprintf(buf, sizeof buf, "[%d/%d] ", o.index + 1, planned_);
-    line_.append(buf, static_cast<size_t>(std::max(n, 0)));
+    line_ += '[';
+    AppendNumber(line_, o.index + 1);
+    line_ += '/';
+    AppendNumber(line_, planned_);
+    line_ += "] ";
   }
-  line_ += TerminalText(o.command ? o.command->Description : std::string());
+  if (o.command) AppendShown(line_, o.command->Description);
   line_ += " : ";
-  line_ += Paint(TerminalText(o.resultText), v == Verdict::Passed    ? "\x1b[32m"
-                                             : v == Verdict::Skipped ? "\x1b[33m"
-                                                                     : "\x1b[31m");
+  if (colour_) {
+    line_ += v == Verdict::Passed ? "\x1b[32m" : v == Verdict::Skipped ? "\x1b[33m" : "\x1b[31m";
+  }
+  AppendShown(line_, o.resultText);
+  if (colour_) line_ += "\x1b[0m";
   if (o.status == kCodeTargetNotMet && !o.expected.empty()) {
     line_ += "  expected ";
-    line_ += TerminalText(o.expected.Display());
+    AppendShown(line_, o.expected.Display());
     line_ += " got ";
-    line_ += TerminalText(o.actual.Display());
+    AppendShown(line_, o.actual.Display());
   } else if (!o.actual.empty()) {
     line_ += "  = ";
-    line_ += TerminalText(o.actual.Display());
+    AppendShown(line_, o.actual.Display());
   }
   if (!o.skipped()) {
     line_ += "  (";
-    char buf[24];
-    line_.append(buf, std::to_chars(buf, buf + sizeof buf, o.elapsedMs).ptr);
+    AppendNumber(line_, o.elapsedMs);
     line_ += " ms)";
   }
   line_ += '\n';
