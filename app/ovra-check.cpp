@@ -4,17 +4,22 @@
 // installation, given a site file) and prints
 // one line per command; --json and --junit give machine-readable results.
 
+#include <fnmatch.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <limits>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -23,13 +28,17 @@
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
 #include "app/ControlSystems.h"
+#include "app/RunOutputs.h"
 #include "base/Formats.h"
+#include "base/TextEncoding.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
 #include "engine/ControlEventPump.h"
 #include "engine/FrontEnd.h"
 #include "engine/ReportLog.h"
+#include "sources/Csv.h"
+#include "sources/Lint.h"
 #include "sources/TestSources.h"
 
 #ifndef OVRA_VERSION
@@ -44,133 +53,48 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// Text from the control system and the database is Latin-1; terminals, JSON
-// and XML want UTF-8.
-std::string Latin1ToUtf8(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out += ch;
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+// A CI job wants to hear about a dead server quickly but must not lose a
+// server to one slow answer: three failed accesses in a row.
+constexpr int kDefaultMaxLinkFailures = 3;
+
+// The run a signal ends: its stop request writes the literal as the report's
+// last line; the exit status is 128 + the signal's number, as a shell reports it.
+CheckerSession* gSession = nullptr;
+volatile sig_atomic_t gSignal = 0;
+
+const char* InterruptLine(int sig) {
+  switch (sig) {
+    case SIGINT:
+      return "Run interrupted (SIGINT)";
+    case SIGTERM:
+      return "Run interrupted (SIGTERM)";
+    default:
+      return "Run interrupted (SIGHUP)";
   }
-  return out;
 }
 
-// Names typed on a UTF-8 terminal, turned into the control system's Latin-1 as
-// the window does, so that what "list" printed can be typed back. Text that is
-// not UTF-8 of Latin-1 characters is taken as it stands.
-std::string Utf8ToLatin1(const std::string& utf8) {
-  std::string out;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      continue;
-    }
-    const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
-    if ((c != 0xC2 && c != 0xC3) || (next & 0xC0) != 0x80) return utf8;
-    out += static_cast<char>(((c & 0x03) << 6) | (next & 0x3F));
-    ++i;
-  }
-  return out;
+extern "C" void OnSignal(int sig) {
+  gSignal = sig;
+  if (gSession) gSession->stop.Request(InterruptLine(sig));
 }
 
-// Captions and information blocks end their lines with CR LF. Other control
-// characters (from a garbled test file or answer) would drive the terminal
-// instead of being shown, so they print as "?".
-std::string TerminalText(const std::string& latin1) {
-  std::string shown;
-  for (const char ch : latin1) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '\r') continue;
-    const bool control = (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7F && c < 0xA0);
-    shown += control ? '?' : ch;
-  }
-  while (!shown.empty() && shown.back() == '\n') shown.pop_back();
-  return Latin1ToUtf8(shown);
+void InstallSignalHandlers() {
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  // A second signal ends the program at once, for a server that hangs a
+  // synchronous access longer than the operator wants to wait.
+  sa.sa_flags = SA_RESETHAND;
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 }
 
-// JUnit readers expect a plain decimal, never an exponent.
-std::string Seconds(double s) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3f", s);
-  return buf;
-}
-
-std::string JsonString(const std::string& latin1) {
-  std::string out = "\"";
-  for (const char ch : Latin1ToUtf8(latin1)) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (ch) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += ch;
-        }
-    }
-  }
-  return out + "\"";
-}
-
-// For attribute values and text alike. XML 1.0 has no way to carry most
-// control characters, not even as references: they become "?".
-std::string XmlEscape(const std::string& latin1) {
-  std::string out;
-  for (const char ch : Latin1ToUtf8(latin1)) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (ch) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      case '\n':
-        out += "&#10;";
-        break;
-      case '\r':
-        out += "&#13;";
-        break;
-      case '\t':
-        out += "&#9;";
-        break;
-      default:
-        out += c < 0x20 ? '?' : ch;
-    }
-  }
-  return out;
+// Colour only for a terminal that can show it and a user who did not say no.
+bool UseColour(int fd) {
+  const char* noColour = std::getenv("NO_COLOR");
+  if (noColour && *noColour) return false;
+  const char* term = std::getenv("TERM");
+  if (term && std::string(term) == "dumb") return false;
+  return isatty(fd) != 0;
 }
 
 // The terminal has no grid: only the current cell's text is kept, because the
@@ -209,21 +133,6 @@ class RetryPrompt final : public LinkErrorPrompt {
   std::ostream& out_;
 };
 
-struct JunitCase {
-  std::string name, classname, failure;
-  bool failed = false;
-  double seconds = 0;
-};
-struct JunitSuite {
-  std::string name;
-  std::vector<JunitCase> cases;
-  int failures() const {
-    int n = 0;
-    for (const auto& c : cases) n += c.failed ? 1 : 0;
-    return n;
-  }
-};
-
 struct Options {
   std::string facility;
   std::vector<std::string> tangoHosts;
@@ -233,16 +142,65 @@ struct Options {
   int retries = 0;
   bool json = false;
   std::string junit;
+  int maxLinkFailures = kDefaultMaxLinkFailures;
+  std::vector<std::string> only, skip;
+  bool strict = false;
+  bool junitAnt = false;
+};
+
+// Whether a command is selected by --only/--skip: glob patterns matched
+// against its description or its property, in any case.
+std::string SkipReason(const Options& opt, const TestCommand& c) {
+  const std::string description = AsUtf8(c.Description);
+  const std::string property = AsUtf8(c.Property);
+  auto matches = [&](const std::string& pattern) {
+    return fnmatch(pattern.c_str(), description.c_str(), FNM_CASEFOLD) == 0 ||
+           fnmatch(pattern.c_str(), property.c_str(), FNM_CASEFOLD) == 0;
+  };
+  if (!opt.only.empty() && std::none_of(opt.only.begin(), opt.only.end(), matches))
+    return "not selected by --only";
+  for (const std::string& pattern : opt.skip)
+    if (matches(pattern)) return "deselected by --skip " + Utf8ToLatin1(pattern);
+  return "";
+}
+
+// Counts what the outputs report, for their summaries and the exit status.
+class Tally final : public CheckOutput {
+ public:
+  void CommandEnded(const CommandOutcome& o) override {
+    switch (VerdictOf(o)) {
+      case Verdict::Passed:
+        ++totals.passed;
+        break;
+      case Verdict::Failed:
+        ++totals.failed;
+        break;
+      case Verdict::Error:
+        ++totals.errors;
+        break;
+      case Verdict::Skipped:
+        ++totals.skipped;
+        break;
+    }
+  }
+  void RunEnded(const RunSummary& s) override {
+    if (!s.stoppedBy.empty()) stopLineWritten = true;
+  }
+  void NotPrepared(const std::string&, const std::string&, const std::string&) override {
+    ++totals.notPrepared;
+  }
+  CheckTotals totals;
+  bool stopLineWritten = false;
 };
 
 // Everything one invocation needs: the control system, the session, the
-// runner and the terminal's side of the runner's interfaces.
+// runner, the terminal's side of the runner's interfaces and the outputs.
 class Checker {
  public:
   Checker(const Options& opt, Clock& clock, ControlSystem system, std::string databasePath)
       : opt_(opt),
         human_(opt.json ? std::cerr : std::cout),
-        colour_(isatty(opt.json ? STDERR_FILENO : STDOUT_FILENO) != 0),
+        humanFd_(opt.json ? STDERR_FILENO : STDOUT_FILENO),
         clock_(clock),
         system_(std::move(system)),
         control_(std::move(system_.control)),
@@ -252,178 +210,127 @@ class Checker {
         prompt_(opt.retries, human_),
         pump_(*control_,
               [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
-        runner_(*session_, *control_, grid_, prompt_, pump_, clock_) {
+        runner_(*session_, *control_, grid_, prompt_, pump_, clock_),
+        printer_(human_, UseColour(humanFd_), isatty(humanFd_) != 0) {
     session_->DatabasePath = std::move(databasePath);
-    runner_.setOutcomeObserver([this](const CommandOutcome& o) { OnOutcome(o); });
+    outputs_.push_back(&tally_);
+    outputs_.push_back(&printer_);
+    if (opt.json) {
+      json_ = std::make_unique<JsonWriter>(std::cout, isatty(STDOUT_FILENO) != 0);
+      json_->extraFields = [this](const CommandOutcome& o) { return ControlSystemFields(o); };
+      outputs_.push_back(json_.get());
+    }
+    for (CheckOutput* o : outputs_) runner_.addObserver(*o);
+    RunOptions options;
+    options.maxLinkFailures = opt.maxLinkFailures;
+    if (!opt.only.empty() || !opt.skip.empty())
+      options.skipReason = [&opt](const TestCommand& c) { return SkipReason(opt, c); };
+    runner_.setOptions(std::move(options));
+    startMs_ = UnixMs();
+  }
+  ~Checker() { gSession = nullptr; }
+
+  // The JUnit file is truncated before anything runs; false when it cannot be.
+  bool OpenJunit() {
+    if (opt_.junit.empty()) return true;
+    junit_ = std::make_unique<JunitWriter>(opt_.junitAnt);
+    std::string error;
+    if (!junit_->Open(opt_.junit, error)) {
+      std::cerr << "ovra-check: cannot write the JUnit file " << error << "\n";
+      return false;
+    }
+    outputs_.push_back(junit_.get());
+    runner_.addObserver(*junit_);
+    return true;
+  }
+  void ListenForSignals() {
+    gSession = session_.get();
+    InstallSignalHandlers();
   }
 
   ClientLibrary& lib() { return *system_.library; }
   TestSources& sources() { return sources_; }
   CheckerSession& session() { return *session_; }
   std::ostream& human() { return human_; }
+  bool stopped() const { return session_->stop.requested(); }
 
   void Caption() { human_ << TerminalText(session_->checkerCaption) << "\n"; }
 
   // A test that could not be prepared counts as a failure of its server.
   void PreparationFailed(const std::string& context, const std::string& server,
                          const std::string& why, bool captionShown) {
-    ++failed_;
-    preparationFailed_ = true;
     // A shown caption already ends with the reason.
     const size_t lf = why.rfind('\n');
     const std::string reason = lf == std::string::npos ? why : why.substr(lf + 1);
-    human_ << Paint(
-                  captionShown ? "not prepared: skipped" : "not prepared: " + TerminalText(reason),
-                  false)
-           << "\n";
-    Suite(context, server)
-        .cases.push_back({"preparation", context + "." + server, reason, true, 0});
-    // A pipeline reading only the JSON must see the server it lost too; no
-    // command ran, so there is no index.
-    if (opt_.json) {
-      std::cout << "{\"context\":" << JsonString(context) << ",\"server\":" << JsonString(server)
-                << ",\"index\":null,\"description\":\"preparation\",\"property\":null"
-                << ",\"device\":null,\"access\":null,\"status\":null"
-                << ",\"result\":" << JsonString(reason) << "}\n";
+    if (captionShown) human_ << "not prepared: skipped\n";
+    for (CheckOutput* o : outputs_) {
+      if (o == &printer_ && captionShown) continue;
+      o->NotPrepared(context, server, reason);
     }
   }
 
   void Run(const std::string& context, const std::string& server) {
-    total_ = session_->plan.TestPlanCount;
-    Suite(context, server);
-    lastTime_ = std::chrono::steady_clock::now();
     prompt_.NextCommand();
     runner_.RunVesk(context, server);
   }
 
   int Finish() {
-    if (!session_->report.reportFileName.empty()) {
-      human_ << "Report: " << Latin1ToUtf8(session_->report.reportFileName) << "\n";
+    CheckTotals& t = tally_.totals;
+    if (gSignal != 0) {
+      t.interruptedBy = InterruptLine(gSignal);
+      // A signal between runs (while a test was prepared) stopped no runner:
+      // the report still says so.
+      if (!tally_.stopLineWritten && !session_->report.reportFileName.empty())
+        session_->report.AddToReport(t.interruptedBy, true);
     }
+    t.reportFile = session_->report.reportFileName;
+    t.elapsedMs = UnixMs() - startMs_;
     const std::string reportError = session_->report.TakeError();
     if (!reportError.empty()) human_ << "Report not written: " << TerminalText(reportError) << "\n";
-    human_ << succeeded_ << " succeeded, " << failed_ << " failed\n";
-    int rc = (failed_ > 0 || preparationFailed_) ? kExitFailed : kExitOk;
-    if (!opt_.junit.empty() && !WriteJunit()) rc = kExitUsage;
-    return rc;
+    t.exitCode = (t.failed + t.errors + t.notPrepared > 0) ? kExitFailed : kExitOk;
+    if (gSignal != 0) t.exitCode = 128 + gSignal;
+    if (junit_) {
+      junit_->Finished(t);
+      if (!junit_->written()) {
+        std::cerr << "ovra-check: cannot write the JUnit file " << junit_->error() << "\n";
+        if (gSignal == 0) t.exitCode = kExitUsage;
+      }
+    }
+    for (CheckOutput* o : outputs_)
+      if (o != junit_.get()) o->Finished(t);
+    return t.exitCode;
   }
 
  private:
-  std::string Paint(const std::string& text, bool ok) const {
-    if (!colour_) return text;
-    return (ok ? "\x1b[32m" : "\x1b[31m") + text + "\x1b[0m";
-  }
-
-  JunitSuite& Suite(const std::string& context, const std::string& server) {
-    const std::string name = "/" + context + "/" + server;
-    if (suites_.empty() || suites_.back().name != name) suites_.push_back({name, {}});
-    return suites_.back();
-  }
-
-  void OnOutcome(const CommandOutcome& o) {
-    const auto now = std::chrono::steady_clock::now();
-    const double seconds = std::chrono::duration<double>(now - lastTime_).count();
-    lastTime_ = now;
-    prompt_.NextCommand();
-    const TestCommand empty;
-    const TestCommand& c = o.command ? *o.command : empty;
-    const bool ok = o.status == 0;
-    (ok ? succeeded_ : failed_)++;
-
-    std::string progress;
-    if (total_ > 1) {
-      progress = "[" + std::to_string(o.index + 1) + "/" + std::to_string(total_) + "] ";
-    }
-    human_ << progress << TerminalText(c.Description) << " : "
-           << Paint(TerminalText(o.resultText), ok) << "\n";
-    human_.flush();
-
-    if (opt_.json) {
-      std::cout << "{\"context\":" << JsonString(o.context)
-                << ",\"server\":" << JsonString(o.server) << ",\"index\":" << o.index
-                << ",\"description\":" << JsonString(c.Description)
-                << ",\"property\":" << JsonString(c.Property)
-                << ",\"device\":" << JsonString(c.Device)
-                << LongNamesJson(o.context, o.server, c.Device)
-                << ",\"access\":" << JsonString(c.Access) << ",\"status\":" << o.status
-                << ",\"result\":" << JsonString(o.resultText) << ErrorsJson(ok) << "}\n";
-      std::cout.flush();
-    }
-    Suite(o.context, o.server)
-        .cases.push_back({c.Description, o.context + "." + o.server, o.resultText, !ok, seconds});
-  }
-
-  // The control system's whole error stack of a failure, where it keeps one
-  // (Tango's): reason, description and origin, where the fault arose first.
-  std::string ErrorsJson(bool ok) const {
-    if (ok) return "";
-    const std::vector<DataAcquisitionControl::ErrorFrame> stack = control_->ErrorStack();
-    if (stack.empty()) return "";
-    std::string json = ",\"errors\":[";
-    for (size_t i = 0; i < stack.size(); ++i) {
-      json += std::string(i ? "," : "") + "{\"reason\":" + JsonString(stack[i].reason) +
-              ",\"description\":" + JsonString(stack[i].description) +
-              ",\"origin\":" + JsonString(stack[i].origin) + "}";
-    }
-    return json + "]";
-  }
-
-  // The control system's own names of the server and device, where it has
-  // them (Tango's): fields beside the short names, asked once per device.
-  std::string LongNamesJson(const std::string& context, const std::string& server,
-                            const std::string& device) {
-    const std::string key = context + "/" + server + "/" + device;
+  // What the control system knows beyond the checker's names and texts
+  // (Tango's): its own names of server and device, asked once per device,
+  // and the whole error stack of a failed access.
+  std::string ControlSystemFields(const CommandOutcome& o) {
+    using Json = nlohmann::ordered_json;
+    const std::string device = o.command ? o.command->Device : "";
+    const std::string key = o.context + "/" + o.server + "/" + device;
     auto it = longNames_.find(key);
     if (it == longNames_.end()) {
       std::string fields;
-      const std::string s = system_.library->LongNameOf(context, server, "").name;
-      const std::string d = system_.library->LongNameOf(context, server, device).name;
-      if (!s.empty()) fields += ",\"serverLongName\":" + JsonString(s);
-      if (!d.empty()) fields += ",\"deviceLongName\":" + JsonString(d);
+      const std::string s = system_.library->LongNameOf(o.context, o.server, "").name;
+      const std::string d = system_.library->LongNameOf(o.context, o.server, device).name;
+      if (!s.empty()) fields += ",\"serverLongName\":" + Json(AsUtf8(s)).dump();
+      if (!d.empty()) fields += ",\"deviceLongName\":" + Json(AsUtf8(d)).dump();
       it = longNames_.emplace(key, fields).first;
     }
-    return it->second;
-  }
-
-  bool WriteJunit() {
-    std::ofstream out(opt_.junit, std::ios::binary | std::ios::trunc);
-    if (out) {
-      int tests = 0, failures = 0;
-      for (const auto& s : suites_) {
-        tests += static_cast<int>(s.cases.size());
-        failures += s.failures();
-      }
-      out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-          << "<testsuites name=\"ovra-check\" tests=\"" << tests << "\" failures=\"" << failures
-          << "\">\n";
-      for (const auto& s : suites_) {
-        out << "  <testsuite name=\"" << XmlEscape(s.name) << "\" tests=\"" << s.cases.size()
-            << "\" failures=\"" << s.failures() << "\" errors=\"0\">\n";
-        for (const auto& c : s.cases) {
-          out << "    <testcase name=\"" << XmlEscape(c.name) << "\" classname=\""
-              << XmlEscape(c.classname) << "\" time=\"" << Seconds(c.seconds) << "\"";
-          if (c.failed) {
-            out << ">\n      <failure message=\"" << XmlEscape(c.failure) << "\"/>\n"
-                << "    </testcase>\n";
-          } else {
-            out << "/>\n";
-          }
-        }
-        out << "  </testsuite>\n";
-      }
-      out << "</testsuites>\n";
-      out.flush();
-    }
-    if (!out) {
-      std::cerr << "ovra-check: cannot write " << opt_.junit << "\n";
-      return false;
-    }
-    return true;
+    if (!o.accessFailed) return it->second;
+    Json stack = Json::array();
+    for (const auto& frame : control_->ErrorStack())
+      stack.push_back({{"reason", AsUtf8(frame.reason)},
+                       {"description", AsUtf8(frame.description)},
+                       {"origin", AsUtf8(frame.origin)}});
+    if (stack.empty()) return it->second;
+    return it->second + ",\"errors\":" + stack.dump(-1, ' ', false, Json::error_handler_t::replace);
   }
 
   const Options& opt_;
   std::ostream& human_;
-  bool colour_;
+  int humanFd_;
   Clock& clock_;
   ControlSystem system_;
   std::unique_ptr<DataAcquisitionControl> control_;
@@ -433,12 +340,13 @@ class Checker {
   RetryPrompt prompt_;
   ControlEventPump pump_;
   CheckRunner runner_;
-  std::vector<JunitSuite> suites_;
+  Tally tally_;
+  TerminalPrinter printer_;
+  std::unique_ptr<JsonWriter> json_;
+  std::unique_ptr<JunitWriter> junit_;
+  std::vector<CheckOutput*> outputs_;
+  int64_t startMs_ = 0;
   std::map<std::string, std::string> longNames_;
-  std::chrono::steady_clock::time_point lastTime_{};
-  int total_ = 0;
-  int succeeded_ = 0, failed_ = 0;
-  bool preparationFailed_ = false;
 };
 
 std::string Joined(const std::vector<std::string>& items) {
@@ -457,7 +365,13 @@ std::string Beside(ClientLibrary& lib, const std::string& context, const std::st
   return longName.empty() || longName == shortName ? "" : "\t" + TerminalText(longName);
 }
 
-int List(Checker& checker, std::vector<std::string> names) {
+using Json = nlohmann::ordered_json;
+
+void PrintJson(const Json& j) {
+  std::cout << j.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+}
+
+int List(Checker& checker, std::vector<std::string> names, bool json) {
   ClientLibrary& lib = checker.lib();
   std::vector<std::string> list;
   int16_t count = 0;
@@ -473,12 +387,22 @@ int List(Checker& checker, std::vector<std::string> names) {
       if (names.size() > 2) names[2] = device;
     }
   }
+  Json j;
+  j["type"] = "list";
+  Json items = Json::array();
+  // The control system's own names beside the short ones, where it has them.
+  Json longNames = Json::object();
   if (names.size() == 3) {
     std::vector<int16_t> sizes, formats;
     what = "/" + names[0] + "/" + names[1] + "/" + names[2];
+    j["of"] = "properties";
     code = GetPropertyList(lib, what, list, sizes, formats, count);
-    if (code == 0) {
-      for (int16_t i = 0; i < count; ++i) {
+    for (int16_t i = 0; code == 0 && i < count; ++i) {
+      if (json) {
+        items.push_back({{"name", AsUtf8(list[i])},
+                         {"size", sizes[i]},
+                         {"format", FormatNameFromCode(formats[i])}});
+      } else {
         std::cout << TerminalText(list[i]) << " " << sizes[i] << " "
                   << FormatNameFromCode(formats[i]) << "\n";
       }
@@ -494,19 +418,32 @@ int List(Checker& checker, std::vector<std::string> names) {
       what = "devices of " + names[1];
       code = GetDeviceNameList(lib, names[1], list, count);
     }
-    if (code == 0) {
-      for (int16_t i = 0; i < count; ++i) {
-        std::cout << TerminalText(list[i]);
-        if (names.empty()) std::cout << Beside(lib, list[i], "", "");
-        if (names.size() == 1) std::cout << Beside(lib, names[0], list[i], "");
-        if (names.size() == 2) std::cout << Beside(lib, names[0], names[1], list[i]);
-        std::cout << "\n";
+    j["of"] = names.empty() ? "contexts" : names.size() == 1 ? "servers" : "devices";
+    for (int16_t i = 0; code == 0 && i < count; ++i) {
+      const std::string beside = names.empty()       ? Beside(lib, list[i], "", "")
+                                 : names.size() == 1 ? Beside(lib, names[0], list[i], "")
+                                                     : Beside(lib, names[0], names[1], list[i]);
+      if (json) {
+        items.push_back(AsUtf8(list[i]));
+        if (!beside.empty()) longNames[AsUtf8(list[i])] = beside.substr(1);
+      } else {
+        std::cout << TerminalText(list[i]) << beside << "\n";
       }
     }
   }
+  if (json) {
+    Json path = Json::array();
+    for (const std::string& n : names) path.push_back(AsUtf8(n));
+    j["names"] = path;
+    j["code"] = code;
+    j["error"] = code == 0 ? Json(nullptr) : Json(AsUtf8(GetErrorString(lib, code)));
+    j["items"] = items;
+    if (!longNames.empty()) j["longNames"] = longNames;
+    PrintJson(j);
+  }
   if (code != 0) {
-    std::cerr << "ovra-check: " << what << ": " << TerminalText(GetErrorString(lib, code))
-              << " (code " << code << ")\n";
+    std::cerr << "ovra-check: " << TerminalText(what) << ": "
+              << TerminalText(GetErrorString(lib, code)) << " (code " << code << ")\n";
     return kExitFailed;
   }
   return kExitOk;
@@ -542,6 +479,117 @@ bool Resolve(ClientLibrary& lib, const std::vector<std::string>& typed, bool dev
   return true;
 }
 
+// The information block; exit 1 when the server did not answer.
+int Info(Checker& checker, const std::string& context, const std::string& server, bool json) {
+  int16_t code = 0;
+  const std::string text = checker.sources().GetServerInfo(context, server, &code);
+  const bool answered = code != kCodeServerUnavailable45 && code != kCodeServerUnavailable98;
+  // Where the control system knows the server's own name and host (Tango's).
+  const std::string name = checker.lib().LongNameOf(context, server, "").name;
+  const std::string host = checker.lib().LongNameOf(context, server, "#0").host;
+  if (json) {
+    Json j;
+    j["type"] = "info";
+    j["context"] = AsUtf8(context);
+    j["server"] = AsUtf8(server);
+    j["answered"] = answered;
+    j["code"] = code;
+    Json fields;
+    size_t start = 0;
+    for (size_t end = text.find("\r\n"); end != std::string::npos;
+         start = end + 2, end = text.find("\r\n", start)) {
+      const std::string line = text.substr(start, end - start);
+      const size_t colon = line.find(": ");
+      if (colon == std::string::npos) continue;
+      fields[AsUtf8(TrimWhite(line.substr(0, colon)))] = AsUtf8(line.substr(colon + 2));
+    }
+    if (!name.empty()) j["name"] = AsUtf8(name);
+    if (!host.empty()) j["host"] = AsUtf8(host);
+    j["fields"] = fields;
+    PrintJson(j);
+  } else {
+    std::cout << TerminalText(text) << "\n";
+    if (!name.empty()) std::cout << " name: " << TerminalText(name) << "\n";
+    if (!host.empty()) std::cout << " host: " << TerminalText(host) << "\n";
+  }
+  if (!answered)
+    std::cerr << "ovra-check: /" << TerminalText(context) << "/" << TerminalText(server) << ": "
+              << TerminalText(GetErrorString(checker.lib(), code)) << " (code " << code << ")\n";
+  return answered ? kExitOk : kExitFailed;
+}
+
+// What "specific" would load for a server: its self-test list when it gives
+// one, else its stored test file. False when neither can be read.
+bool LintSpecific(Checker& checker, const std::string& context, const std::string& server,
+                  std::vector<LintFinding>& findings) {
+  CheckerSession& session = checker.session();
+  if (checker.sources().fillInTestParamsFromServer(context, server, "#0") == 0) {
+    const std::string text = BytesToStringList(session.run.dataBuffer);
+    const auto found = LintTestFile(text, "/" + context + "/" + server + " SRVSELFTEST");
+    findings.insert(findings.end(), found.begin(), found.end());
+    return true;
+  }
+  return LintFile(checker.sources().TestFilePath(context, server), findings);
+}
+
+// Prints the findings; with JSON one object each and a summary.
+void PrintFindings(const std::vector<LintFinding>& findings, const std::vector<std::string>& unread,
+                   bool json, std::ostream& human) {
+  for (const LintFinding& f : findings) {
+    if (json) {
+      PrintJson({{"type", "lint"},
+                 {"file", AsUtf8(f.file)},
+                 {"line", f.line},
+                 {"code", f.code},
+                 {"message", f.message}});
+    } else {
+      human << TerminalText(f.Text()) << "\n";
+    }
+  }
+  for (const std::string& path : unread) {
+    if (json)
+      PrintJson({{"type", "lint"},
+                 {"file", AsUtf8(path)},
+                 {"line", 0},
+                 {"code", "unreadable"},
+                 {"message", "cannot be read"}});
+    std::cerr << "ovra-check: cannot read " << TerminalText(path) << "\n";
+  }
+}
+
+int Lint(Checker& checker, const std::vector<std::string>& args, bool json) {
+  std::vector<LintFinding> findings;
+  std::vector<std::string> unread;
+  std::error_code ec;
+  const bool files = std::any_of(args.begin(), args.end(), [&](const std::string& a) {
+    return std::filesystem::exists(a, ec);
+  });
+  if (!files && args.size() == 2) {
+    if (!LintSpecific(checker, args[0], args[1], findings))
+      unread.push_back(checker.sources().TestFilePath(args[0], args[1]));
+  } else {
+    for (const std::string& path : args)
+      if (!LintFile(path, findings)) unread.push_back(path);
+  }
+  PrintFindings(findings, unread, json, std::cout);
+  if (json)
+    PrintJson({{"type", "summary"}, {"findings", findings.size()}, {"unreadable", unread.size()}});
+  if (!unread.empty()) return kExitUsage;
+  return findings.empty() ? kExitOk : kExitFailed;
+}
+
+// --strict: the files a configuration reads, checked before anything runs.
+bool LintConfiguration(Checker& checker, const StoredConfig& c,
+                       std::vector<LintFinding>& findings) {
+  const std::string& db = checker.session().DatabasePath;
+  LintFile(db + "procedures.csv", findings);
+  LintFile(db + c.FileName, findings);
+  bool readable = true;
+  for (int16_t i = 0; i < c.ServerCount; ++i)
+    readable = LintSpecific(checker, c.Context, c.Servers[i], findings) && readable;
+  return readable;
+}
+
 // A configuration by its description, or by its index from 0.
 int FindConfig(const StoredConfigState& configs, const std::string& key) {
   for (int i = 0; i < configs.StoredConfigCount; ++i) {
@@ -554,9 +602,81 @@ int FindConfig(const StoredConfigState& configs, const std::string& key) {
   return -1;
 }
 
+// Edit distance, for "did you mean" on a mistyped subcommand or option.
+size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// The nearest known word, when it is near enough to be a typo.
+std::string Nearest(const std::string& typed, const std::vector<std::string>& known) {
+  std::string best;
+  size_t bestDistance = std::max<size_t>(2, typed.size() / 3) + 1;
+  for (const std::string& k : known) {
+    const size_t d = Distance(typed, k);
+    if (d < bestDistance) {
+      best = k;
+      bestDistance = d;
+    }
+  }
+  return best;
+}
+
+// CLI11's message, with the subcommand or option the user probably meant.
+std::string Suggestion(const CLI::App& app, int argc, char** argv) {
+  std::vector<std::string> subcommands, options;
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+    subcommands.push_back(sub->get_name());
+  for (const CLI::Option* o : app.get_options())
+    for (const std::string& name : o->get_lnames()) options.push_back("--" + name);
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+    for (const CLI::Option* o : sub->get_options())
+      for (const std::string& name : o->get_lnames()) options.push_back("--" + name);
+  bool sawSubcommand = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.starts_with("--")) {
+      const std::string name = arg.substr(0, arg.find('='));
+      if (std::find(options.begin(), options.end(), name) != options.end()) continue;
+      const std::string near = Nearest(name, options);
+      if (!near.empty()) return "Did you mean \"" + near + "\" for \"" + name + "\"?\n";
+      continue;
+    }
+    if (arg.starts_with("-")) continue;
+    if (std::find(subcommands.begin(), subcommands.end(), arg) != subcommands.end()) {
+      sawSubcommand = true;
+      continue;
+    }
+    if (!sawSubcommand) {
+      const std::string near = Nearest(arg, subcommands);
+      if (!near.empty()) return "Did you mean the subcommand \"" + near + "\"?\n";
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Lines are flushed where they should be (LineFlusher), not on every "\n".
+  std::ios::sync_with_stdio(false);
+  // With --json the human lines go to stderr: into a pipe or file they are
+  // buffered too instead of costing a write per piece.
+  // Nor does each of them flush stdout (the JSON) through the tie.
+  if (isatty(STDERR_FILENO) == 0) {
+    std::cerr.unsetf(std::ios::unitbuf);
+    std::cerr.tie(nullptr);
+  }
   CLI::App app{"Checks the device servers of the Ovra control system from the terminal."};
   app.set_version_flag("--version", [] {
     return std::string("ovra-check ") + OVRA_VERSION + "\n" + TangoBackendStatus();
@@ -586,8 +706,30 @@ int main(int argc, char** argv) {
   app.add_option("--retries", opt.retries, "Retry a failed access N times before cancelling")
       ->check(CLI::Range(0, std::numeric_limits<int>::max()))
       ->type_name("N");
-  app.add_flag("--json", opt.json, "One JSON object per executed command on stdout");
-  app.add_option("--junit", opt.junit, "Write JUnit XML results to FILE")->type_name("FILE");
+  app.add_flag("--json", opt.json,
+               "One JSON object per line on stdout (each command, then a summary); the human "
+               "lines go to stderr");
+  app.add_option("--junit", opt.junit,
+                 "Write JUnit XML results to FILE (emptied before anything runs)")
+      ->type_name("FILE");
+  app.add_flag("--junit-ant", opt.junitAnt,
+               "Write the JUnit file for the Ant schema, which has no skipped tests: commands "
+               "not run are left out and counted in a \"skipped\" property");
+  app.add_option("--max-link-failures", opt.maxLinkFailures,
+                 "After K failed accesses in a row, the rest of a server's commands are not run "
+                 "(reported as skipped) and a configuration goes on with its next server; 0 runs "
+                 "them all. Default 3: a dead server costs three time-outs instead of one per "
+                 "command, while one slow answer or one refused command does not lose a server")
+      ->check(CLI::Range(0, std::numeric_limits<int>::max()))
+      ->type_name("K");
+  app.add_option("--only", opt.only,
+                 "Run only the commands whose description or property matches a glob PATTERN "
+                 "(case-insensitive; repeatable); the others are reported as skipped")
+      ->type_name("PATTERN");
+  app.add_option("--skip", opt.skip,
+                 "Do not run the commands whose description or property matches a glob PATTERN "
+                 "(case-insensitive; repeatable)")
+      ->type_name("PATTERN");
   app.footer(std::string(kWhereThingsComeFrom) +
              "\n\n"
              "Tango: --tango-host HOST:PORT, or with no facility chosen the TANGO_HOST\n"
@@ -596,7 +738,15 @@ int main(int argc, char** argv) {
              "server or device name alone, in any case, finds the rest (\"standard\n"
              "sys/tg_test/1\").\n\n"
              "Exit status: 0 every command succeeded, 1 a command failed or a test could not be\n"
-             "prepared, 2 usage error, unreadable facility or database.");
+             "prepared (info: the server did not answer), 2 usage error, unreadable facility or\n"
+             "database, or a --junit file that cannot be written; 130, 143, 129 the run was ended\n"
+             "by SIGINT, SIGTERM or SIGHUP (the JUnit file and the summary are still written).\n\n"
+             "Colours are used on a terminal only, never with NO_COLOR set or TERM=dumb.\n\n"
+             "In a CI job (GitLab):\n"
+             "  check:\n"
+             "    script: ovra-check --junit results.xml --json config \"LINAC daily check\" > "
+             "results.jsonl\n"
+             "    artifacts: {when: always, reports: {junit: results.xml}}");
 
   std::vector<std::string> listNames;
   auto* list = app.add_subcommand("list", "List contexts, servers, devices or properties");
@@ -632,10 +782,21 @@ int main(int argc, char** argv) {
   auto* config = app.add_subcommand("config", "Run a stored configuration's specific tests");
   config->add_option("configuration", configKey, "Description or index from 0")->required();
 
+  std::vector<std::string> lintArgs;
+  auto* lint = app.add_subcommand(
+      "lint",
+      "Check test files, configurations and server lists (FILE...), or what \"specific\" would "
+      "load (CONTEXT SERVER): exit 0 clean, 1 a finding, 2 a file that cannot be read");
+  lint->add_option("files", lintArgs, "FILE... or CONTEXT SERVER")->required();
+  app.add_flag("--strict", opt.strict,
+               "specific, config: run the lint checks on what would be loaded first and refuse "
+               "to run (exit 2) on any finding");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int rc = app.exit(e);
+    if (rc != 0) std::cerr << Suggestion(app, argc, argv);
     return rc == 0 ? kExitOk : kExitUsage;
   }
 
@@ -646,6 +807,9 @@ int main(int argc, char** argv) {
     std::cerr << "ovra-check: standard takes CONTEXT SERVER DEVICE, or a Tango device name\n";
     return kExitUsage;
   }
+  // Names of the control system, not paths: a path is taken as typed.
+  if (lintArgs.size() == 2 && !std::filesystem::exists(lintArgs[0]))
+    for (std::string& name : lintArgs) name = Utf8ToLatin1(name);
 
   // One clock for the simulation and the checker: the simulated values move
   // in real time, as the asynchronous waits do.
@@ -683,34 +847,37 @@ int main(int argc, char** argv) {
   try {
     if (*list && listConfigurations) {
       sources.fillInProcNames();
+      Json items = Json::array();
       for (int i = 0; i < session.configs.StoredConfigCount; ++i) {
-        std::cout << TerminalText(session.configs.StoredConfigs[i].Description) << "\n";
+        const std::string& d = session.configs.StoredConfigs[i].Description;
+        if (opt.json) {
+          items.push_back(AsUtf8(d));
+        } else {
+          std::cout << TerminalText(d) << "\n";
+        }
       }
+      if (opt.json) PrintJson({{"type", "list"}, {"of", "configurations"}, {"items", items}});
       return session.configs.StoredConfigCount > 0 ? kExitOk : kExitFailed;
     }
-    if (*list) return List(checker, listNames);
+    if (*list) return List(checker, listNames, opt.json);
     if ((*info || *standard || *specific) &&
         !Resolve(checker.lib(), typed, standard->parsed(), context, server, device, error)) {
       std::cerr << "ovra-check: " << TerminalText(error) << "\n";
       return kExitFailed;
     }
-    if (*info) {
-      std::cout << TerminalText(sources.GetServerInfo(context, server)) << "\n";
-      // Where the control system knows the server's own name and host.
-      const std::string name = checker.lib().LongNameOf(context, server, "").name;
-      const std::string host = checker.lib().LongNameOf(context, server, "#0").host;
-      if (!name.empty()) std::cout << " name: " << TerminalText(name) << "\n";
-      if (!host.empty()) std::cout << " host: " << TerminalText(host) << "\n";
-      return kExitOk;
-    }
+    if (*info) return Info(checker, context, server, opt.json);
+    if (*lint) return Lint(checker, lintArgs, opt.json);
+    if (!checker.OpenJunit()) return kExitUsage;
+    checker.ListenForSignals();
     if (*standard) {
       session.report.reportFileName.clear();
       session.checkerCaption.clear();
-      sources.initStdTest(context, server, device);
-      // initStdTest sets the caption only once the property list was read.
-      if (session.checkerCaption.empty()) {
+      const int16_t code = sources.initStdTest(context, server, device);
+      if (code != 0) {
         checker.PreparationFailed(context, server,
-                                  "no property list for /" + context + "/" + server + "/" + device,
+                                  "no property list for /" + context + "/" + server + "/" + device +
+                                      ": " + GetErrorString(checker.lib(), code) + " (code " +
+                                      std::to_string(code) + ")",
                                   false);
         return checker.Finish();
       }
@@ -719,6 +886,17 @@ int main(int argc, char** argv) {
       return checker.Finish();
     }
     if (*specific) {
+      if (opt.strict) {
+        std::vector<LintFinding> findings;
+        std::vector<std::string> unread;
+        if (!LintSpecific(checker, context, server, findings))
+          unread.push_back(sources.TestFilePath(context, server));
+        if (!findings.empty()) {
+          PrintFindings(findings, unread, false, std::cerr);
+          std::cerr << "ovra-check: --strict: not run\n";
+          return kExitUsage;
+        }
+      }
       session.report.reportFileName.clear();
       const int16_t r = sources.initSelfText(context, server, device);
       checker.Caption();
@@ -742,7 +920,8 @@ int main(int argc, char** argv) {
       }
       const int index = FindConfig(configs, configKey);
       if (index < 0) {
-        std::cerr << "ovra-check: no configuration \"" << configKey << "\"; there are:\n";
+        std::cerr << "ovra-check: no configuration \"" << TerminalText(configKey)
+                  << "\"; there are:\n";
         for (int i = 0; i < configs.StoredConfigCount; ++i) {
           std::cerr << "  " << i << "  " << TerminalText(configs.StoredConfigs[i].Description)
                     << "\n";
@@ -750,6 +929,15 @@ int main(int argc, char** argv) {
         return kExitUsage;
       }
       const StoredConfig c = configs.StoredConfigs[index];
+      if (opt.strict) {
+        std::vector<LintFinding> findings;
+        LintConfiguration(checker, c, findings);
+        if (!findings.empty()) {
+          PrintFindings(findings, {}, false, std::cerr);
+          std::cerr << "ovra-check: --strict: not run\n";
+          return kExitUsage;
+        }
+      }
       checker.human() << "Configuration: " << TerminalText(c.Description) << "\n";
       session.report.reportFileName.clear();
       if (c.ServerCount < 1) {
@@ -759,7 +947,7 @@ int main(int argc, char** argv) {
                                       GetErrorString(checker.lib(), kCodeNothingToLoad) + ")",
                                   false);
       }
-      for (int16_t i = 0; i < c.ServerCount; ++i) {
+      for (int16_t i = 0; i < c.ServerCount && !checker.stopped(); ++i) {
         const std::string& srv = c.Servers[i];
         checker.human() << "\n";
         session.serverInfoText.clear();

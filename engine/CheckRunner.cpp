@@ -65,11 +65,23 @@ bool CallControl(F&& call, std::string& fault) {
 // values than the output would otherwise be completed by whatever an earlier
 // command left in referenceBuffer. With no output bytes there is nothing to
 // compare and the answer counts as equal; a reference that set no bytes at
-// all (a format the parser cannot convert) can never be confirmed.
-bool ReferenceMatches(const RunState& run, int32_t outputBytes) {
+// all (a format the parser cannot convert) can never be confirmed. A
+// command with a tolerance compares SINGLE and DOUBLE values by it.
+bool ReferenceMatches(const RunState& run, const TestCommand& C, int32_t outputBytes) {
   if (outputBytes <= 0) return true;
   const int32_t n = std::min(outputBytes, run.referenceBytes);
   if (n <= 0) return false;
+  ReferenceTolerance tolerance;
+  if (!C.Tolerance.empty() &&
+      (C.OutputFormat == kFormatDouble || C.OutputFormat == kFormatSingle) &&
+      ParseTolerance(C.Tolerance, tolerance)) {
+    const int32_t e = FormatElementSize(C.OutputFormat);
+    const DecodedValue got = DecodeValue(run.dataBuffer, C.OutputFormat, n / e, n / e);
+    const DecodedValue want = DecodeValue(run.referenceBuffer, C.OutputFormat, n / e, n / e);
+    for (size_t i = 0; i < got.numbers.size() && i < want.numbers.size(); ++i)
+      if (!tolerance.Within(got.numbers[i], want.numbers[i])) return false;
+    return true;
+  }
   // Only the low 16 bits of MEMCMP's result count.
   return static_cast<int16_t>(MEMCMP(run.dataBuffer.data(), run.referenceBuffer.data(),
                                      static_cast<size_t>(n))) == 0;
@@ -305,7 +317,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
         CallControl([&] { note = control_.SuccessNote(); }, ignored);
         if (!note.empty()) result += ": " + note;
         if (!C.Reference.empty() && out > 0) {
-          if (ReferenceMatches(run, out * e)) {
+          if (ReferenceMatches(run, C, out * e)) {
             result += kTargetMet;
           } else {
             result = kTargetNotMet;
@@ -424,7 +436,7 @@ void CheckRunner::Zorbel1_event9(int32_t /*ignored*/, int32_t code) {
   // delivery.
   const int32_t bytes =
       FormatElementSize(C.OutputFormat) * EffectiveSize(C.OutputSize, C.OutputFormat);
-  if (ReferenceMatches(run, bytes)) run.completionStatus = 0;
+  if (ReferenceMatches(run, C, bytes)) run.completionStatus = 0;
 }
 
 }  // namespace dsc

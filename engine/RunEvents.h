@@ -78,7 +78,7 @@ struct RunOptions {
   // commands are not run; 0 runs them all.
   int32_t maxLinkFailures = 0;
   // A non-empty answer deselects the command, saying why.
-  std::function<std::string(const TestCommand&)> skipReason;
+  std::function<std::string(const TestCommand&)> skipReason = {};
   // Decode what each command read and expected into its outcome.
   bool decodeValues = true;
 };

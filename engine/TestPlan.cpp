@@ -1,5 +1,8 @@
 #include "engine/TestPlan.h"
 
+#include <charconv>
+#include <cmath>
+#include <sstream>
 #include <string_view>
 
 #include "engine/NumberText.h"
@@ -52,6 +55,34 @@ int32_t getAccessTimeout(const std::string& accStr) {
     ++index;
   }
   return timeout;
+}
+
+bool ReferenceTolerance::Within(double value, double reference) const {
+  if (std::isnan(value) || std::isnan(reference)) return false;
+  if (value == reference) return true;  // equal infinities too
+  return std::fabs(value - reference) <= std::max(absolute, relative * std::fabs(reference));
+}
+
+bool ParseTolerance(const std::string& text, ReferenceTolerance& tolerance) {
+  ReferenceTolerance parsed;
+  std::istringstream words(text);
+  bool haveAbsolute = false, haveRelative = false;
+  int count = 0;
+  for (std::string word; words >> word; ++count) {
+    const bool percent = word.back() == '%';
+    if (percent) word.pop_back();
+    double v = 0;
+    const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), v);
+    if (ec != std::errc() || end != word.data() + word.size() || !(v >= 0) || std::isinf(v))
+      return false;
+    bool& seen = percent ? haveRelative : haveAbsolute;
+    if (seen) return false;
+    seen = true;
+    (percent ? parsed.relative : parsed.absolute) = percent ? v / 100.0 : v;
+  }
+  if (count == 0) return false;
+  tolerance = parsed;
+  return true;
 }
 
 }  // namespace dsc

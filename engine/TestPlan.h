@@ -19,7 +19,21 @@ struct TestCommand {
   int16_t OutputFormat = 0;
   std::string Data;
   std::string Reference;
+  // Opt-in: how far a SINGLE or DOUBLE answer may be from its reference and
+  // still meet it ("0.05", "2%", "0.05 2%"); empty compares the bytes exactly.
+  std::string Tolerance = {};
 };
+
+// A parsed Tolerance: a value meets its reference e when |value - e| is at
+// most the larger of `absolute` and `relative` x |e|.
+struct ReferenceTolerance {
+  double absolute = 0;
+  double relative = 0;
+  bool Within(double value, double reference) const;
+};
+// False, leaving tolerance as it was, for text that is not one or two
+// non-negative numbers, a relative one ending in "%".
+bool ParseTolerance(const std::string& text, ReferenceTolerance& tolerance);
 
 inline constexpr int16_t kMaxListEntries = 32767;
 

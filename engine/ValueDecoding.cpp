@@ -107,7 +107,15 @@ int32_t DecodedValue::omitted() const {
   }
 }
 
-std::string DecodedValue::Display() const {
+const std::string& DecodedValue::Display() const {
+  if (!formatted_) {
+    shown_ = Format();
+    formatted_ = true;
+  }
+  return shown_;
+}
+
+std::string DecodedValue::Format() const {
   std::string out;
   switch (kind) {
     case Kind::None:

@@ -24,7 +24,14 @@ struct DecodedValue {
   // Elements left out of `numbers` or `bytes`.
   int32_t omitted() const;
   // "4.2", "[1, 2, 3, ... 97 more]", "\"OPEN\"", "<0a 1b ...>"; empty for None.
-  std::string Display() const;
+  // Formatted on the first call and kept: the terminal line, the JSON line
+  // and the JUnit record of one command show the same text.
+  const std::string& Display() const;
+
+ private:
+  std::string Format() const;
+  mutable std::string shown_;
+  mutable bool formatted_ = false;
 };
 
 inline constexpr int32_t kShownElements = 8;

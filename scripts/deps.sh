@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
       nlohmann-json3-dev libcli11-dev xvfb x11-utils xauth imagemagick openbox
       pkg-config libtango-dev tango-test
-      help2man lintian appstream desktop-file-utils dpkg-dev file man-db
+      help2man lintian appstream desktop-file-utils dpkg-dev file man-db libpugixml-dev
       # A Tango database for the live tests: MariaDB and DataBaseds; dbconfig-no-thanks
       # keeps tango-db's package scripts from configuring a system database.
       mariadb-server-core mariadb-client-core dbconfig-no-thanks tango-db libtango-tools)

@@ -1,10 +1,14 @@
 #include "sources/Csv.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
 #include <system_error>
 
+#include "base/Formats.h"
+#include "base/TextEncoding.h"
+#include "engine/NumberText.h"
 #include "engine/TestPlan.h"
 
 namespace dsc {
@@ -75,8 +79,21 @@ size_t NextFieldLength(std::string_view rest) {
 
 std::string TrimWhite(const std::string& text) { return std::string(TrimView(text)); }
 
+std::string_view WithoutTrailingEmptyFields(std::string_view header) {
+  std::vector<std::string_view> fields;
+  CsvSplit(header, fields, kMaxColumn + 1);
+  size_t keep = fields.size();
+  while (keep > 1 && TrimView(fields[keep - 1]).empty()) --keep;
+  if (keep == fields.size() || TrimView(fields[keep - 1]).empty()) return header;
+  // The views point into header: cut after the last real name.
+  const std::string_view last = fields[keep - 1];
+  return header.substr(0, static_cast<size_t>(last.data() - header.data()) + last.size());
+}
+
 int16_t CsvColumnIndex(const std::string& line, const std::string& name) {
-  const std::string upperLine = UpperLatin1(line);
+  // Spreadsheets save "Description,Property,,": without the cut, the empty
+  // fields would answer for every name not found before them.
+  const std::string upperLine = UpperLatin1(WithoutTrailingEmptyFields(line));
   const std::string upperName = UpperLatin1(name);
   std::string_view rest(upperLine);
   int32_t k = 0;
@@ -128,7 +145,9 @@ bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines) 
   char chunk[1 << 16];
   while (in.read(chunk, sizeof chunk) || in.gcount() > 0) bytes.append(chunk, in.gcount());
   if (in.bad()) return false;
-  size_t start = 0;
+  // A spreadsheet's "CSV UTF-8" starts with a byte-order mark; left in, it
+  // would become part of the first column's name.
+  size_t start = bytes.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
   const size_t n = bytes.size();
   for (size_t i = 0; i < n; ++i) {
     const char c = bytes[i];
@@ -158,6 +177,26 @@ int32_t CountDataLines(const std::string& path) {
   std::vector<std::string> lines;
   if (!ReadDialectLines(path, lines)) return 0;
   return CountDataLines(lines);
+}
+
+std::string TestFileText(const std::vector<TestCommand>& commands, int32_t count) {
+  count = std::clamp<int32_t>(count, 0, static_cast<int32_t>(commands.size()));
+  bool tolerance = false;
+  for (int32_t i = 0; i < count; ++i) tolerance = tolerance || !commands[i].Tolerance.empty();
+  std::string bytes =
+      "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,OutputFormat,"
+      "Reference,Access";
+  bytes += tolerance ? ",Tolerance\r\n" : "\r\n";
+  for (int32_t i = 0; i < count; ++i) {
+    const TestCommand& c = commands[i];
+    bytes += c.Description + "," + c.Property + "," + c.Device + "," + NumberText(c.InputSize) +
+             "," + FormatNameFromCode(c.InputFormat) + "," + c.Data + "," +
+             NumberText(c.OutputSize) + "," + FormatNameFromCode(c.OutputFormat) + "," +
+             c.Reference + "," + c.Access;
+    if (tolerance) bytes += "," + c.Tolerance;
+    bytes += "\r\n";
+  }
+  return bytes;
 }
 
 }  // namespace dsc

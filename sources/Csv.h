@@ -7,13 +7,19 @@
 
 namespace dsc {
 
+struct TestCommand;
+
 // The CSV dialect of the database files and of a server's self-test text:
 // CR LF or lone CR line ends, ";" "%" "#" ":" comment lines, a header looked
 // up by name in any order and case, quoted fields keep their quotes, the first
 // field of a line is never quoted, and every field is trimmed with TrimWhite.
 
 std::string TrimWhite(const std::string& text);
-// Position of the column counted from 0, or -1.
+// The header without its trailing empty fields ("A,B,," reads as "A,B"); a
+// header of empty fields only stays as it is.
+std::string_view WithoutTrailingEmptyFields(std::string_view header);
+// Position of the column counted from 0, or -1. Trailing empty fields of the
+// header are ignored; an empty field between names still matches any name.
 int16_t CsvColumnIndex(const std::string& line, const std::string& name);
 // The trimmed field at position, or "".
 std::string CsvField(const std::string& line, int16_t position);
@@ -29,8 +35,15 @@ int32_t CountDataLines(const std::string& path);
 // The same count over lines already read with ReadDialectLines.
 int32_t CountDataLines(const std::vector<std::string>& lines);
 
-// Reads a file's lines by the dialect's line rule (CR LF, lone CR, LF).
+// Reads a file's lines by the dialect's line rule (CR LF, lone CR, LF),
+// without a leading UTF-8 byte-order mark.
 // Returns false when the file cannot be opened or read.
 bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines);
+
+// The bytes of a test file holding commands 0..count-1, as the script editor
+// saves it: the ten columns, fields as they stand (unquoted), CR LF. The
+// Tolerance column is added only when a command has a tolerance, so a file
+// without one saves byte for byte as it always has.
+std::string TestFileText(const std::vector<TestCommand>& commands, int32_t count);
 
 }  // namespace dsc

@@ -31,10 +31,16 @@ constexpr const char* kHyphens62 = "--------------------------------------------
 
 bool IsCommentChar(char c) { return c == ';' || c == '%' || c == '#' || c == ':'; }
 
+std::string UpperAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return s;
+}
+
 // The columns of a test description, looked up once per header.
 struct TestColumns {
   int16_t description, property, device, inputSize, inputFormat, data, outputSize, outputFormat,
-      reference, access;
+      reference, access, tolerance;
 
   explicit TestColumns(const std::string& header)
       : description(CsvColumnIndex(header, "Description")),
@@ -46,7 +52,19 @@ struct TestColumns {
         outputSize(CsvColumnIndex(header, "OutputSize")),
         outputFormat(CsvColumnIndex(header, "OutputFormat")),
         reference(CsvColumnIndex(header, "Reference")),
-        access(CsvColumnIndex(header, "Access")) {}
+        access(CsvColumnIndex(header, "Access")),
+        tolerance(CsvColumnIndex(header, "Tolerance")) {
+    // A column added after the checker's own: only a header that names it
+    // has it (an empty header field, which answers for any name, does not).
+    if (tolerance >= 0 && UpperAscii(CsvField(header, tolerance)) != "TOLERANCE") {
+      tolerance = -1;
+      std::vector<std::string_view> names;
+      CsvSplit(header, names, 32768);
+      for (size_t i = 0; i < names.size() && tolerance < 0; ++i)
+        if (UpperAscii(TrimWhite(std::string(names[i]))) == "TOLERANCE")
+          tolerance = static_cast<int16_t>(i);
+    }
+  }
 };
 
 // A size field by the leading-number rule; false when it does not fit a
@@ -66,7 +84,7 @@ class RecordReader {
   explicit RecordReader(const std::string& header) : col_(header) {
     for (const int16_t c :
          {col_.description, col_.property, col_.device, col_.inputSize, col_.inputFormat, col_.data,
-          col_.outputSize, col_.outputFormat, col_.reference, col_.access}) {
+          col_.outputSize, col_.outputFormat, col_.reference, col_.access, col_.tolerance}) {
       maxFields_ = std::max<int32_t>(maxFields_, c + 1);
     }
   }
@@ -87,6 +105,7 @@ class RecordReader {
     c.Data = col_.data >= 0 ? Field(col_.data) : "";
     c.Reference = col_.reference >= 0 ? Field(col_.reference) : "";
     c.Access = col_.access >= 0 ? Field(col_.access) : "READ";
+    c.Tolerance = col_.tolerance >= 0 ? Field(col_.tolerance) : "";
     return true;
   }
 
@@ -228,7 +247,8 @@ std::string TestSources::TestFilePath(const std::string& context, const std::str
   return s_.DatabasePath + context + "-" + server + ".csv";
 }
 
-std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::string& devsrv) {
+std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::string& devsrv,
+                                       int16_t* versionCode) {
   const std::string device = "/" + devcontxt + "/" + devsrv + "/#0";
   std::array<uint8_t, 32> version{}, start{}, appVersion{}, appDate{};
   DataDescriptor out;
@@ -236,6 +256,7 @@ std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::
   out.format = kFormatText;
   const DataDescriptor in;  // 0 elements of 767: no input
   int16_t code = lib_.EXECLINKEx(device, "SRVVERSION", out, version, in, {}, kReadAccess, 500);
+  if (versionCode) *versionCode = code;
   if (code == kCodeServerUnavailable45 || code == kCodeServerUnavailable98) {
     const std::string e = GetErrorString(lib_, code);
     // The first and third prefixes have no leading blank, unlike the lines of
@@ -257,14 +278,14 @@ std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::
          " app date: " + BytesToStringList(appDate) + "\r\n";
 }
 
-void TestSources::initStdTest(const std::string& devcon, const std::string& devsrv,
-                              const std::string& devnam) {
-  if (s_.runInProgress) return;
+int16_t TestSources::initStdTest(const std::string& devcon, const std::string& devsrv,
+                                 const std::string& devnam) {
+  if (s_.runInProgress) return kCodeRunInProgress;
   if (s_.serverInfoText.empty()) s_.serverInfoText = GetServerInfo(devcon, devsrv);
   int16_t n = 0;
   const int16_t code = GetPropertyList(lib_, "/" + devcon + "/" + devsrv + "/" + devnam,
                                        s_.propertyNames, s_.propertySizes, s_.propertyFormats, n);
-  if (code != 0) return;
+  if (code != 0) return code;
   if (n < 0) n = 0;
   std::vector<TestCommand> plan(static_cast<size_t>(n) + 1);
   int16_t k = 0;
@@ -286,6 +307,7 @@ void TestSources::initStdTest(const std::string& devcon, const std::string& devs
   s_.report.AddToReport("Standard test for read properties of /" + devcon + "/" + devsrv, false);
   s_.report.AddToReport(s_.checkerCaption, false);
   s_.report.AddToReport(kReportColumnHeader, false);
+  return kCodeSuccess;
 }
 
 int16_t TestSources::fillInTestParamsFromServer(const std::string& context,

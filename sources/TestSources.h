@@ -56,11 +56,17 @@ class TestSources {
  public:
   TestSources(CheckerSession& session, ClientLibrary& lib) : s_(session), lib_(lib) {}
 
-  // Four lines " srv vers: ...\r\n" ... of the server's information.
-  std::string GetServerInfo(const std::string& devcontxt, const std::string& devsrv);
+  // Four lines " srv vers: ...\r\n" ... of the server's information. When
+  // given, versionCode receives the completion code of the version query (0:
+  // the server answered).
+  std::string GetServerInfo(const std::string& devcontxt, const std::string& devsrv,
+                            int16_t* versionCode = nullptr);
 
-  // Standard test: one READ per property that delivers data.
-  void initStdTest(const std::string& devcon, const std::string& devsrv, const std::string& devnam);
+  // Standard test: one READ per property that delivers data. Returns the
+  // property query's completion code (0 when a plan is ready), so a front
+  // end can say why a test could not be prepared.
+  int16_t initStdTest(const std::string& devcon, const std::string& devsrv,
+                      const std::string& devnam);
 
   // The server's own SRVSELFTEST list: 0, 42 or 21.
   int16_t fillInTestParamsFromServer(const std::string& context, const std::string& server,

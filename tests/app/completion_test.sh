@@ -21,10 +21,11 @@ expect() {
     rm -f /tmp/ovra-completion-err.$$
 }
 db="--database $src/database"
-expect "list|info|standard|specific|config|" "$exe" ""
+expect "list|info|standard|specific|config|lint|" "$exe" ""
 expect "standard|specific|" "$exe" --json s
 expect "LINAC|RING|TRANSFER|" "$exe" list ""
 expect "RING|" "$exe" --retries 2 info R
+expect "RING|" "$exe" --skip "dead*" --max-link-failures 0 standard R
 expect "PUMP-01|PUMP-02|PUMP-03|" "$exe" $db standard LINAC VACUUM-1 P
 expect "|" "$exe" standard LINAC VACUUM-1 PUMP-01 ""
 expect "LINAC\ daily\ check|" "$exe" $db config "'LINAC"

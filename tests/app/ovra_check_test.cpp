@@ -95,8 +95,8 @@ TEST_F(OvraCheck, PrintsCaptionResultsAndReportPath) {
   const auto [code, out, err] = RunCheck(db + "standard LINAC VACUUM-1 PUMP-01", reports);
   EXPECT_EQ(code, 0) << out;
   for (const string& part :
-       {string("Standard test for  7 READ properties\n"), string("[1/7] STATUS : Success\n"),
-        "Report: " + reports.path() + "/", string("7 succeeded, 0 failed")})
+       {string("Standard test for  7 READ properties\n"), string("[1/7] STATUS : Success  = 1  ("),
+        "Report: " + reports.path() + "/", string("7 succeeded, 0 failed in ")})
     EXPECT_NE(out.find(part), string::npos) << part << " in " << out;
   EXPECT_EQ(out.find("\x1b["), string::npos);  // no colours when not on a terminal
 }
@@ -114,34 +114,7 @@ TEST_F(OvraCheck, TypedNamesAndGarbledText) {
                    "' specific CAF\xc3\x89 S",
                reports);
   EXPECT_EQ(code, 0) << out;
-  EXPECT_NE(out.find("?[2J?x : Success\n"), string::npos) << out;
-}
-
-TEST_F(OvraCheck, JsonLinesAndJunitXml) {
-  const string junit = reports.file("results.xml");
-  const auto [code, out, err] = RunCheck(db + "--json --junit '" + junit + "' config 0", reports);
-  EXPECT_EQ(code, 1);  // KLYSTRON-3 cannot be prepared
-  std::istringstream lines(out);
-  for (string line; std::getline(lines, line);)
-    for (const char* key : {"\"index\":", "\"description\":", "\"property\":", "\"device\":",
-                            "\"access\":", "\"status\":", "\"result\":"})
-      EXPECT_NE(line.find(key), string::npos) << key << " in " << line;
-  EXPECT_NE(out.find("\"result\":\"Success (Target met)\""), string::npos);
-  EXPECT_NE(out.find("\"server\":\"KLYSTRON-3\",\"index\":null,\"description\":\"preparation\""),
-            string::npos);
-
-  const string xml = dsc::testing::ReadFileBytes(junit);
-  EXPECT_NE(xml.find("<testsuite name=\"/LINAC/VACUUM-1\""), string::npos);
-  EXPECT_NE(xml.find("<testsuite name=\"/LINAC/KLYSTRON-3\""), string::npos);
-  EXPECT_NE(xml.find("<failure message="), string::npos);
-  if (std::system("python3 -c 'pass' >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "python3 not available: JSON and XML not parsed";
-  // Every output line is one JSON value, and the XML parses.
-  const string check =
-      "python3 -c 'import sys, json, xml.etree.ElementTree as E; "
-      "[json.loads(l) for l in open(sys.argv[1])]; E.parse(sys.argv[2])' '" +
-      reports.file("stdout.txt") + "' '" + junit + "'";
-  EXPECT_EQ(std::system(check.c_str()), 0) << out << xml;
+  EXPECT_NE(out.find("?[2J?x : Success  ("), string::npos) << out;
 }
 
 // A site file naming two devices of a server at 127.0.0.1:1, where nothing
@@ -202,7 +175,7 @@ TEST(OvraCheckTangoSite, UnreachableServer) {
   }
 
   const Outcome info = RunCheck(facility + "info LAB TG", dir);
-  EXPECT_EQ(info.code, 0) << info.err;
+  EXPECT_EQ(info.code, 1) << info.err;
   EXPECT_EQ(info.out.rfind("srv vers: unavailable -> server not answering", 0), 0u) << info.out;
 
   const auto start = std::chrono::steady_clock::now();

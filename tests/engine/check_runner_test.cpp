@@ -53,6 +53,11 @@ TestCommand Cmd(std::string property, std::string access, int32_t outSize,
                      inFormat, outFormat, std::move(data), std::move(reference));
 }
 
+TestCommand Within(TestCommand c, std::string tolerance) {
+  c.Tolerance = std::move(tolerance);
+  return c;
+}
+
 class CheckRunnerTest : public ::testing::Test {
  protected:
   CheckRunnerTest() {
@@ -154,6 +159,20 @@ const CommandCase kCommandCases[] = {
      "Start 1/0;", 5200},
     {"RefreshWaitsForTheRamp", Cmd("RAMP", "REFRESH[timeout=10000]", 1, "10"), 0,
      "Success (Target met)", "Start 1/0;", 5200},
+    // A tolerance: absolute, relative, or the larger of both; POLL stops as
+    // soon as the ramp is within it.
+    {"WithinAbsoluteTolerance", Within(Cmd("NUM", "READ", 1, "1.45"), "0.1"), 0,
+     "Success (Target met)", "Execute 1/0;", 0},
+    {"OutsideTolerance", Within(Cmd("NUM", "READ", 1, "1.4"), "0.05 3%"), kCodeTargetNotMet,
+     "Target not met !", "Execute 1/0;", 0},
+    {"WithinRelativeTolerance", Within(Cmd("NUM", "READ", 1, "1.4"), "0.05 8%"), 0,
+     "Success (Target met)", "Execute 1/0;", 0},
+    {"ToleranceOfEveryElement", Within(Cmd("VEC", "READ", 3, "1.1 2 2.5"), "0.2"),
+     kCodeTargetNotMet, "Target not met !", "Execute 3/0;", 0},
+    {"UnreadableToleranceComparesExactly", Within(Cmd("NUM", "READ", 1, "1.4"), "0.1x"),
+     kCodeTargetNotMet, "Target not met !", "Execute 1/0;", 0},
+    {"PollWaitsUntilWithinTolerance", Within(Cmd("RAMP", "POLL[timeout=10000]", 1, "10"), "1"), 0,
+     "Success (Target met)", "Start 1/0;", 4900},
     // One-second clock: a limit of 1 s gives up once the clock passes start + 1;
     // the limit is the time-out in whole seconds, halves to even.
     {"PollTimesOut", Cmd("NUM", "POLL[timeout=1000]", 1, "99"), kCodeTimedOut,

@@ -35,6 +35,8 @@ TEST(CsvColumnIndex, FindsNamesInAnyOrderAndCase) {
   for (const auto& c : cases) EXPECT_EQ(CsvColumnIndex(header, c.name), c.index) << c.name;
   EXPECT_EQ(CsvColumnIndex("A,B,A", "a"), 0);               // first occurrence counts
   EXPECT_EQ(CsvColumnIndex("A,,Property", "Property"), 1);  // an empty field stops the search
+  EXPECT_EQ(CsvColumnIndex("A,B, ,", "C"), -1);             // unless it is a trailing one
+  EXPECT_EQ(CsvColumnIndex(",,", "C"), 0);
   EXPECT_EQ(CsvColumnIndex("", "X"), 0);
   EXPECT_EQ(CsvColumnIndex("caf\xe9", "CAF\xc9"), 0);  // Latin-1 letters compare in any case
 }

@@ -1,5 +1,7 @@
 #include "sources/TestSources.h"
 
+#include "sources/Csv.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -284,6 +286,90 @@ TEST_F(SourcesTest, StandardTestReadsEveryDemoPropertyThatDeliversData) {
   const long calls = system->callCount();
   demo.initStdTest("LINAC", "VACUUM-1", "NO-SUCH-DEVICE");
   EXPECT_EQ(system->callCount(), calls + 1);
+}
+
+}  // namespace
+}  // namespace dsc
+
+namespace dsc {
+namespace {
+
+// What a spreadsheet saves reads as the file it was made from: a leading
+// byte-order mark and trailing empty header fields change nothing.
+TEST_F(SourcesTest, SpreadsheetTwinsGiveTheSamePlan) {
+  const string clean =
+      "Description,Property,Device,Access\r\nTemp\xc3\xa9rature,TEMP,D1,READ\r\nb,P2,D2,POLL\r\n";
+  auto plan = [&](const string& text) {
+    db.write("C-S.csv", text);
+    EXPECT_EQ(sources.fillInTestParams("C", "S", ""), 0);
+    string out;
+    for (int i = 0; i < session.plan.TestPlanCount; ++i) {
+      const TestCommand& t = session.plan.TestPlan[i];
+      out += t.Description + "|" + t.Property + "|" + t.Device + "|" + t.Access + "\n";
+    }
+    return out;
+  };
+  const string expected = plan(clean);
+  EXPECT_EQ(expected, "Temp\xc3\xa9rature|TEMP|D1|READ\nb|P2|D2|POLL\n");
+  const string twins[] = {
+      "\xef\xbb\xbf" + clean,
+      "Description,Property,Device,Access,,\r\nTemp\xc3\xa9rature,TEMP,D1,READ\r\nb,P2,D2,POLL\r\n",
+      "\xef\xbb\xbf Description , Property,Device,Access, "
+      "\t,\r\nTemp\xc3\xa9rature,TEMP,D1,READ,,\r\n"
+      "b,P2,D2,POLL\r\n",
+  };
+  for (const string& twin : twins) EXPECT_EQ(plan(twin), expected) << twin;
+
+  db.write("procedures.csv",
+           "\xef\xbb\xbf"
+           "Description,FileName,Context,\r\nDaily,l.csv,C\r\n");
+  db.write("l.csv", "\xef\xbb\xbfServer,,\r\nS\r\n");
+  EXPECT_EQ(sources.fillInProcNames(), 0);
+  ASSERT_EQ(session.configs.StoredConfigCount, 1);
+  EXPECT_EQ(session.configs.StoredConfigs[0].Description, "Daily");
+  EXPECT_EQ(session.configs.StoredConfigs[0].Context, "C");
+  EXPECT_EQ(session.configs.StoredConfigs[0].Servers[0], "S");
+}
+
+// The Tolerance column is read only where the header names it, and the
+// editor's bytes stay as they were for a file without it.
+TEST_F(SourcesTest, ToleranceColumnReadAndSaved) {
+  const struct {
+    string header, record, tolerance;
+  } cases[] = {
+      {"Property,Reference,Tolerance", "P,5,0.1 2%", "0.1 2%"},
+      {"Property,Reference,,Tolerance", "P,5,9,0.1", "0.1"},
+      {"Property,Reference,", "P,5,0.1", ""},  // an empty header field is no Tolerance column
+      {"Property,,Reference", "P,0.1,5", ""},
+  };
+  for (const auto& c : cases) {
+    db.write("C-S.csv", c.header + "\r\n" + c.record + "\r\n");
+    ASSERT_EQ(sources.fillInTestParams("C", "S", ""), 0) << c.header;
+    EXPECT_EQ(session.plan.TestPlan[0].Tolerance, c.tolerance) << c.header;
+  }
+
+  std::vector<TestCommand> plan(2);
+  plan[0].Description = "a";
+  plan[0].Property = "P";
+  plan[0].OutputSize = 1;
+  plan[0].OutputFormat = 512;
+  plan[0].Reference = "5";
+  plan[0].Access = "READ";
+  plan[1] = plan[0];
+  const string head =
+      "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,OutputFormat,Reference,"
+      "Access";
+  EXPECT_EQ(TestFileText(plan, 2),
+            head + "\r\na,P,, 0,DOUBLE,, 1,DOUBLE,5,READ\r\na,P,, 0,DOUBLE,, 1,DOUBLE,5,READ\r\n");
+  plan[1].Tolerance = "1%";
+  EXPECT_EQ(TestFileText(plan, 2), head +
+                                       ",Tolerance\r\na,P,, 0,DOUBLE,, 1,DOUBLE,5,READ,\r\n"
+                                       "a,P,, 0,DOUBLE,, 1,DOUBLE,5,READ,1%\r\n");
+  // What was saved reads back with its tolerances.
+  db.write("C-S.csv", TestFileText(plan, 2));
+  ASSERT_EQ(sources.fillInTestParams("C", "S", ""), 0);
+  EXPECT_EQ(session.plan.TestPlan[1].Tolerance, "1%");
+  EXPECT_EQ(session.plan.TestPlan[1].Reference, "5");
 }
 
 }  // namespace

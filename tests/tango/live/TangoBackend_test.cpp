@@ -7,14 +7,17 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
+#include "app/RunOutputs.h"
 #include "base/Formats.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
@@ -167,6 +170,40 @@ TEST_F(TangoLive, StandardTestReadsEveryAttributeThatDeliversData) {
   // Tango's reason, then the first line of its description.
   EXPECT_EQ(thrown->resultText, "exception test: here is the exception you requested");
   EXPECT_NE(c.session.serverInfoText.find("srv vers: TangoTest/test IDL"), std::string::npos);
+}
+
+// The JSON lines of a standard test carry every numeric scalar's value, and
+// a reference that is not met shows what was expected against what was read.
+TEST_F(TangoLive, JsonLinesCarryValuesAndExpectedAgainstActual) {
+  Checker c(server());
+  std::ostringstream lines;
+  JsonWriter json(lines, false);
+  c.runner.addObserver(json);
+  ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
+  EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST"));
+  std::map<std::string, nlohmann::json> byProperty;
+  std::istringstream in(lines.str());
+  for (std::string line; std::getline(in, line);) {
+    const nlohmann::json j = nlohmann::json::parse(line);
+    byProperty[j["property"]] = j;
+  }
+  for (const char* scalar :
+       {"double_scalar", "float_scalar", "long_scalar", "long64_scalar", "short_scalar",
+        "uchar_scalar", "ulong_scalar", "ushort_scalar", "ulong64_scalar", "ampli"}) {
+    ASSERT_TRUE(byProperty.count(scalar)) << scalar;
+    EXPECT_TRUE(byProperty[scalar]["value"].is_number()) << byProperty[scalar].dump();
+  }
+
+  lines.str("");
+  ASSERT_TRUE(c.RunFile(std::string(kHeader) +
+                        "set,short_scalar_w,TG-1,1,SHORT,7,0,,,WRITE\r\n"
+                        "read,short_scalar_w,TG-1,0,,,1,SHORT,12345,READ\r\n"));
+  const std::string text = lines.str();
+  const nlohmann::json read = nlohmann::json::parse(text.substr(text.find('\n') + 1));
+  EXPECT_EQ(read["outcome"], "failed");
+  EXPECT_EQ(read["expected"], 12345);
+  EXPECT_EQ(read["value"], 7);
+  c.runner.removeObserver(json);
 }
 
 TEST_F(TangoLive, WritesReadBackAndCommandsEchoAgainstReferences) {
@@ -361,6 +398,43 @@ TEST_F(TangoLive, ServerHungBeforeFirstContactCostsOnlyItsTimeOuts) {
     EXPECT_NE(code, 0);
   }
   own.Resume();
+}
+
+// A server that stops answering in the middle of a standard test costs at
+// most K+1 time-outs with maxLinkFailures K: K failed accesses, then the rest
+// of its commands are not run.
+TEST_F(TangoLive, StoppedServerCostsAtMostKPlusOneTimeOuts) {
+  TangoTestServer own;
+  std::string error;
+  ASSERT_TRUE(own.Start(error)) << error;
+  Checker c(own);
+  ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
+  const int32_t planned = c.session.plan.TestPlanCount;
+  ASSERT_GT(planned, 20);
+  constexpr int32_t kMax = 2;
+  c.runner.setOptions({.maxLinkFailures = kMax});
+  Clock::time_point paused;
+  c.afterCommand = [&](const CommandOutcome& o) {
+    if (o.index != 4) return;
+    own.Pause();
+    paused = Clock::now();
+  };
+  EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST"));
+  const double afterPause = std::chrono::duration<double>(Clock::now() - paused).count();
+  own.Resume();
+  ASSERT_EQ(c.outcomes.size(), static_cast<size_t>(planned));
+  // Reads the backend still answers from what it holds may pass after the
+  // pause; from the first time-out on, exactly K accesses fail and the rest
+  // is not run.
+  size_t first = 5;
+  while (first < c.outcomes.size() && c.outcomes[first].status != kCodeLinkTimeout) ++first;
+  ASSERT_LT(first + kMax, c.outcomes.size());
+  for (size_t i = first; i < first + kMax; ++i)
+    EXPECT_EQ(c.outcomes[i].status, kCodeLinkTimeout) << c.outcomes[i].property;
+  for (size_t i = first + kMax; i < c.outcomes.size(); ++i)
+    EXPECT_EQ(c.outcomes[i].resultText, "Not run : server not answering") << c.outcomes[i].property;
+  // Without the limit, the 30-odd commands left would cost a time-out each.
+  EXPECT_LT(afterPause, (kMax + 1) * 3.0);
 }
 
 }  // namespace

@@ -1,0 +1,561 @@
+#include "app/RunOutputs.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
+
+#include "access/CompletionCodes.h"
+#include "base/Formats.h"
+#include "base/TextEncoding.h"
+#include "engine/CheckRunner.h"
+
+namespace dsc {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Numbers of whole-number formats as integers ("7", not "7.0"); SINGLE
+// through its own shortest text, so 4.2f reads 4.2 and not 4.199999809.
+Json NumberJson(double v, int16_t format) {
+  if (!std::isfinite(v)) return nullptr;
+  if (format == kFormatSingle) {
+    char buf[32];
+    char* end = std::to_chars(buf, buf + sizeof buf - 1, static_cast<float>(v)).ptr;
+    *end = '\0';
+    return std::strtod(buf, nullptr);
+  }
+  if (format == kFormatDouble) return v;
+  return static_cast<int64_t>(v);
+}
+
+Json ValueJson(const DecodedValue& v) {
+  switch (v.kind) {
+    case DecodedValue::Kind::None:
+      return nullptr;
+    case DecodedValue::Kind::Text:
+      return AsUtf8(v.text);
+    case DecodedValue::Kind::Number:
+      if (v.count == 1 && v.numbers.size() == 1) return NumberJson(v.numbers[0], v.format);
+      {
+        Json list = Json::array();
+        for (const double n : v.numbers) list.push_back(NumberJson(n, v.format));
+        return list;
+      }
+    case DecodedValue::Kind::Bytes:
+      return AsUtf8(v.Display());
+  }
+  return nullptr;
+}
+
+std::string Dump(const Json& j) {
+  // Replace, never throw: every text was made UTF-8 already, but a line that
+  // cannot be written must not end the run.
+  return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// XML 1.0 cannot carry most control characters, not even as references.
+bool PrintableAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return c >= 0x20 && c < 0x7F;
+  });
+}
+
+std::string XmlText(const std::string& text) {
+  if (PrintableAscii(text)) return text;
+  std::string out = AsUtf8(text);
+  for (char& ch : out) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') ch = '?';
+  }
+  return out;
+}
+
+// An attribute's value, copied only when it must be converted.
+void SetXml(pugi::xml_attribute a, const std::string& text) {
+  if (PrintableAscii(text)) {
+    a.set_value(text.c_str());
+  } else {
+    a.set_value(XmlText(text).c_str());
+  }
+}
+
+// "12.345": whole milliseconds as seconds, never with an exponent.
+std::string Seconds(int64_t ms) {
+  if (ms < 0) ms = 0;
+  std::string out = std::to_string(ms / 1000);
+  const int f = static_cast<int>(ms % 1000);
+  out += '.';
+  out += static_cast<char>('0' + f / 100);
+  out += static_cast<char>('0' + f / 10 % 10);
+  out += static_cast<char>('0' + f % 10);
+  return out;
+}
+
+std::string HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+  return name;
+}
+
+std::string CommandPath(const CommandOutcome& o) {
+  const TestCommand empty;
+  const TestCommand& c = o.command ? *o.command : empty;
+  return "/" + o.context + "/" + o.server + "/" + c.Device + "[" + c.Property + "] " + c.Access;
+}
+
+}  // namespace
+
+Verdict VerdictOf(const CommandOutcome& o) {
+  if (o.skipped()) return Verdict::Skipped;
+  if (o.status == 0) return Verdict::Passed;
+  if (o.accessFailed || o.status == kCodeControlFault || o.status == kCodeStopped)
+    return Verdict::Error;
+  return Verdict::Failed;
+}
+
+const char* VerdictName(Verdict v) {
+  switch (v) {
+    case Verdict::Passed:
+      return "passed";
+    case Verdict::Failed:
+      return "failed";
+    case Verdict::Error:
+      return "error";
+    case Verdict::Skipped:
+      return "skipped";
+  }
+  return "";
+}
+
+std::string TerminalText(const std::string& text) {
+  // Most texts are printable ASCII and show as they are.
+  if (std::all_of(text.begin(), text.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c >= 0x20 && c < 0x7F;
+      }))
+    return text;
+  std::string shown;
+  shown.reserve(text.size());
+  const std::string utf8 = AsUtf8(text);
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c == '\r') continue;
+    // C1 controls arrive in UTF-8 as C2 80..C2 9F.
+    if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0) {
+      shown += '?';
+      ++i;
+      continue;
+    }
+    const bool control = (c < 0x20 && c != '\n' && c != '\t') || c == 0x7F;
+    shown += control ? '?' : static_cast<char>(c);
+  }
+  while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+  return shown;
+}
+
+std::string ValueNote(const CommandOutcome& o) {
+  if (o.status == kCodeTargetNotMet && !o.expected.empty())
+    return "expected " + o.expected.Display() + " got " + o.actual.Display();
+  if (!o.actual.empty()) return "= " + o.actual.Display();
+  return "";
+}
+
+void LineFlusher::LineDone() {
+  if (terminal_) {
+    out_.flush();
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_ >= std::chrono::seconds(1)) {
+    out_.flush();
+    last_ = now;
+  }
+}
+
+int64_t UnixMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string IsoTimestamp(std::chrono::system_clock::time_point t, bool milliseconds) {
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+  const std::time_t secs = static_cast<std::time_t>(ms / 1000);
+  std::tm tm{};
+  gmtime_r(&secs, &tm);
+  char buf[40];
+  const size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
+  std::string out(buf, n);
+  if (milliseconds) {
+    char frac[8];
+    std::snprintf(frac, sizeof frac, ".%03d", static_cast<int>(ms % 1000));
+    out += frac;
+    out += 'Z';
+  }
+  return out;
+}
+
+// --- terminal ---------------------------------------------------------------
+
+std::string TerminalPrinter::Paint(const std::string& text, const char* colour) const {
+  if (!colour_) return text;
+  return std::string(colour) + text + "\x1b[0m";
+}
+
+// Appends what TerminalText gives, without a copy for plain ASCII.
+void AppendShown(std::string& line, const std::string& text) {
+  if (std::all_of(text.begin(), text.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c >= 0x20 && c < 0x7F;
+      })) {
+    line += text;
+  } else {
+    line += TerminalText(text);
+  }
+}
+
+void AppendNumber(std::string& line, int64_t value) {
+  char buf[24];
+  line.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
+}
+
+void TerminalPrinter::CommandEnded(const CommandOutcome& o) {
+  const Verdict v = VerdictOf(o);
+  line_.clear();
+  if (planned_ > 1) {
+    line_ += '[';
+    AppendNumber(line_, o.index + 1);
+    line_ += '/';
+    AppendNumber(line_, planned_);
+    line_ += "] ";
+  }
+  if (o.command) AppendShown(line_, o.command->Description);
+  line_ += " : ";
+  if (colour_) {
+    line_ += v == Verdict::Passed ? "\x1b[32m" : v == Verdict::Skipped ? "\x1b[33m" : "\x1b[31m";
+  }
+  AppendShown(line_, o.resultText);
+  if (colour_) line_ += "\x1b[0m";
+  if (o.status == kCodeTargetNotMet && !o.expected.empty()) {
+    line_ += "  expected ";
+    AppendShown(line_, o.expected.Display());
+    line_ += " got ";
+    AppendShown(line_, o.actual.Display());
+  } else if (!o.actual.empty()) {
+    line_ += "  = ";
+    AppendShown(line_, o.actual.Display());
+  }
+  if (!o.skipped()) {
+    line_ += "  (";
+    AppendNumber(line_, o.elapsedMs);
+    line_ += " ms)";
+  }
+  line_ += '\n';
+  out_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
+  flusher_.LineDone();
+}
+
+void TerminalPrinter::RunEnded(const RunSummary& summary) {
+  if (!summary.stoppedBy.empty())
+    out_ << Paint(TerminalText(summary.stoppedBy), "\x1b[31m") << '\n';
+}
+
+void TerminalPrinter::NotPrepared(const std::string&, const std::string&,
+                                  const std::string& reason) {
+  out_ << Paint("not prepared: " + TerminalText(reason), "\x1b[31m") << '\n';
+  flusher_.LineDone();
+}
+
+void TerminalPrinter::Finished(const CheckTotals& t) {
+  if (!t.reportFile.empty()) out_ << "Report: " << AsUtf8(t.reportFile) << '\n';
+  out_ << t.passed << " succeeded, " << t.failed + t.errors << " failed";
+  if (t.skipped > 0) out_ << ", " << t.skipped << " not run";
+  if (t.notPrepared > 0) out_ << ", " << t.notPrepared << " not prepared";
+  out_ << " in " << Seconds(t.elapsedMs) << " s";
+  if (!t.interruptedBy.empty()) out_ << " (" << TerminalText(t.interruptedBy) << ")";
+  out_ << '\n';
+  out_.flush();
+}
+
+// --- JSON -------------------------------------------------------------------
+
+// Text that JSON carries as it stands: printable ASCII without quote or
+// backslash. Anything else goes through the library's escaping.
+bool PlainJsonText(std::string_view text) {
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
+void JsonWriter::String(std::string_view key, const std::string& text) {
+  line_ += key;
+  if (PlainJsonText(text)) {
+    line_ += '"';
+    line_ += text;
+    line_ += '"';
+    return;
+  }
+  scratch_ = AsUtf8(text);
+  line_ += Dump(scratch_);
+}
+
+void JsonWriter::Number(std::string_view key, int64_t value) {
+  line_ += key;
+  char buf[24];
+  line_.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
+}
+
+void JsonWriter::Value(std::string_view key, const DecodedValue& v) {
+  if (v.kind == DecodedValue::Kind::Number && v.count == 1 && v.numbers.size() == 1 &&
+      std::isfinite(v.numbers[0])) {
+    // The shortest text that reads back as the value: what the terminal
+    // shows, and a JSON number as it stands.
+    line_ += key;
+    line_ += v.Display();
+    return;
+  }
+  line_ += key;
+  line_ += Dump(ValueJson(v));
+}
+
+// One line per command, in a fixed order; the values are numbers, texts and
+// arrays as the library writes them.
+void JsonWriter::CommandEnded(const CommandOutcome& o) {
+  const TestCommand empty;
+  const TestCommand& c = o.command ? *o.command : empty;
+  line_.clear();
+  line_ += "{\"type\":\"command\"";
+  String(",\"context\":", o.context);
+  String(",\"server\":", o.server);
+  Number(",\"index\":", o.index);
+  String(",\"description\":", c.Description);
+  String(",\"property\":", c.Property);
+  String(",\"device\":", c.Device);
+  String(",\"access\":", c.Access);
+  Number(",\"status\":", o.status);
+  String(",\"result\":", o.resultText);
+  line_ += ",\"outcome\":\"";
+  line_ += VerdictName(VerdictOf(o));
+  line_ += o.compared ? "\",\"compared\":true" : "\",\"compared\":false";
+  Value(",\"value\":", o.actual);
+  // A met reference usually holds the very values read: shown once.
+  const bool same = o.expected.kind == o.actual.kind && o.expected.format == o.actual.format &&
+                    o.expected.count == o.actual.count && o.expected.numbers == o.actual.numbers &&
+                    o.expected.text == o.actual.text && o.expected.bytes == o.actual.bytes;
+  Value(",\"expected\":", same ? o.actual : o.expected);
+  if (o.actual.count > 1) Number(",\"count\":", o.actual.count);
+  Number(",\"elapsed_ms\":", o.elapsedMs);
+  if (extraFields) line_ += extraFields(o);
+  line_ += ",\"timestamp\":\"";
+  line_ += clock_.Now();
+  line_ += "\"}\n";
+  out_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
+  flusher_.LineDone();
+}
+
+const std::string& TimestampCache::Now() {
+  const int64_t ms = UnixMs();
+  if (ms / 1000 != second_ || text_.empty()) {
+    second_ = ms / 1000;
+    text_ =
+        IsoTimestamp(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)), true);
+  } else {
+    char frac[4];
+    const int f = static_cast<int>(ms % 1000);
+    frac[0] = static_cast<char>('0' + f / 100);
+    frac[1] = static_cast<char>('0' + f / 10 % 10);
+    frac[2] = static_cast<char>('0' + f % 10);
+    text_.replace(text_.size() - 4, 3, frac, 3);  // "...:SS.mmmZ"
+  }
+  return text_;
+}
+
+void JsonWriter::NotPrepared(const std::string& context, const std::string& server,
+                             const std::string& reason) {
+  // A pipeline reading only the JSON must see the server it lost too; no
+  // command ran, so there is no index.
+  Json j;
+  j["type"] = "preparation";
+  j["context"] = AsUtf8(context);
+  j["server"] = AsUtf8(server);
+  j["index"] = nullptr;
+  j["description"] = "preparation";
+  j["status"] = nullptr;
+  j["result"] = AsUtf8(reason);
+  j["outcome"] = "error";
+  j["timestamp"] = clock_.Now();
+  out_ << Dump(j) << '\n';
+  flusher_.LineDone();
+}
+
+void JsonWriter::Finished(const CheckTotals& t) {
+  Json j;
+  j["type"] = "summary";
+  j["tests"] = t.tests();
+  j["passed"] = t.passed;
+  j["failed"] = t.failed;
+  j["errors"] = t.errors;
+  j["skipped"] = t.skipped;
+  j["not_prepared"] = t.notPrepared;
+  j["elapsed_ms"] = t.elapsedMs;
+  j["interrupted"] = !t.interruptedBy.empty();
+  j["interrupted_by"] = t.interruptedBy.empty() ? Json(nullptr) : Json(AsUtf8(t.interruptedBy));
+  j["report"] = t.reportFile.empty() ? Json(nullptr) : Json(AsUtf8(t.reportFile));
+  j["exit_code"] = t.exitCode;
+  out_ << Dump(j) << '\n';
+  out_.flush();
+}
+
+// --- JUnit ------------------------------------------------------------------
+
+bool JunitWriter::Open(const std::string& path, std::string& error) {
+  path_ = path;
+  std::ofstream probe(path, std::ios::binary | std::ios::trunc);
+  if (!probe) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+JunitWriter::Suite& JunitWriter::SuiteFor(const std::string& context, const std::string& server) {
+  if (suites_.empty() || suites_.back().context != context || suites_.back().server != server) {
+    Suite s;
+    s.context = context;
+    s.server = server;
+    s.timestamp = IsoTimestamp(std::chrono::system_clock::now(), false);
+    s.startMs = UnixMs();
+    suites_.push_back(std::move(s));
+  }
+  return suites_.back();
+}
+
+void JunitWriter::RunStarted(const std::string& context, const std::string& server, int32_t) {
+  SuiteFor(context, server);
+}
+
+void JunitWriter::CommandEnded(const CommandOutcome& o) {
+  Suite& s = SuiteFor(o.context, o.server);
+  Case c;
+  const TestCommand empty;
+  const TestCommand& cmd = o.command ? *o.command : empty;
+  c.name = cmd.Description.empty() ? cmd.Property : cmd.Description;
+  c.verdict = VerdictOf(o);
+  c.ms = o.elapsedMs;
+  c.type = c.verdict == Verdict::Error   ? "access"
+           : o.status == kCodeParseError ? "parse"
+                                         : "reference";
+  if (c.verdict != Verdict::Passed) {
+    c.message = o.resultText;
+    const std::string note = ValueNote(o);
+    if (!o.expected.empty()) c.body += "expected: " + o.expected.Display() + "\n";
+    if (!o.actual.empty()) c.body += "actual: " + o.actual.Display() + "\n";
+    c.body += "result: " + o.resultText + "\ncommand: " + CommandPath(o) + "\n";
+    if (!note.empty() && o.status == kCodeTargetNotMet) c.message += " (" + note + ")";
+  }
+  s.cases.push_back(std::move(c));
+}
+
+void JunitWriter::RunEnded(const RunSummary& summary) {
+  Suite& s = SuiteFor(summary.context, summary.server);
+  s.ms = UnixMs() - s.startMs;
+  s.stoppedBy = summary.stoppedBy;
+}
+
+void JunitWriter::NotPrepared(const std::string& context, const std::string& server,
+                              const std::string& reason) {
+  Suite& s = SuiteFor(context, server);
+  Case c;
+  c.name = "preparation";
+  c.verdict = Verdict::Error;
+  c.type = "preparation";
+  c.message = reason;
+  c.body = "result: " + reason + "\ncommand: /" + context + "/" + server + "\n";
+  s.cases.push_back(std::move(c));
+}
+
+void JunitWriter::Finished(const CheckTotals& totals) {
+  pugi::xml_document doc;
+  auto decl = doc.append_child(pugi::node_declaration);
+  decl.append_attribute("version") = "1.0";
+  decl.append_attribute("encoding") = "UTF-8";
+  // The root carries no attributes: the stricter of the two common schemas
+  // allows none there, and every count is on the suites.
+  pugi::xml_node root = doc.append_child("testsuites");
+  const std::string host = HostName();
+  int id = 0;
+  for (const Suite& s : suites_) {
+    int failures = 0, errors = 0, skipped = 0;
+    for (const Case& c : s.cases) {
+      failures += c.verdict == Verdict::Failed;
+      errors += c.verdict == Verdict::Error;
+      skipped += c.verdict == Verdict::Skipped;
+    }
+    pugi::xml_node suite = root.append_child("testsuite");
+    suite.append_attribute("name") = XmlText("/" + s.context + "/" + s.server).c_str();
+    // The Ant schema knows no skipped test: that flavour leaves them out and
+    // names their number in a property.
+    suite.append_attribute("tests") = static_cast<long long>(s.cases.size()) - (ant_ ? skipped : 0);
+    suite.append_attribute("failures") = failures;
+    suite.append_attribute("errors") = errors;
+    if (!ant_) suite.append_attribute("skipped") = skipped;
+    suite.append_attribute("time") = Seconds(s.ms).c_str();
+    suite.append_attribute("timestamp") = s.timestamp.c_str();
+    suite.append_attribute("hostname") = host.c_str();
+    suite.append_attribute("id") = id++;
+    suite.append_attribute("package") = XmlText(s.context).c_str();
+
+    pugi::xml_node props = suite.append_child("properties");
+    auto property = [&](const char* name, const std::string& value) {
+      pugi::xml_node p = props.append_child("property");
+      p.append_attribute("name") = name;
+      p.append_attribute("value") = XmlText(value).c_str();
+    };
+    property("context", s.context);
+    property("server", s.server);
+    if (!totals.reportFile.empty()) property("report", totals.reportFile);
+    const std::string stopped = s.stoppedBy.empty() ? totals.interruptedBy : s.stoppedBy;
+    if (!stopped.empty()) property("interrupted", stopped);
+    if (ant_ && skipped > 0) property("skipped", std::to_string(skipped));
+
+    const std::string classname = XmlText(s.context + "." + s.server);
+    for (const Case& c : s.cases) {
+      if (ant_ && c.verdict == Verdict::Skipped) continue;
+      pugi::xml_node tc = suite.append_child("testcase");
+      SetXml(tc.append_attribute("name"), c.name);
+      tc.append_attribute("classname").set_value(classname.c_str());
+      tc.append_attribute("time").set_value(Seconds(c.ms).c_str());
+      if (c.verdict == Verdict::Passed) continue;
+      if (c.verdict == Verdict::Skipped) {
+        tc.append_child("skipped").append_attribute("message") = XmlText(c.message).c_str();
+        continue;
+      }
+      const bool error = c.verdict == Verdict::Error;
+      pugi::xml_node fault = tc.append_child(error ? "error" : "failure");
+      fault.append_attribute("message") = XmlText(c.message).c_str();
+      fault.append_attribute("type") = c.type;
+      fault.text() = XmlText(c.body).c_str();
+    }
+    suite.append_child("system-out");
+    pugi::xml_node err = suite.append_child("system-err");
+    if (!stopped.empty()) err.text() = XmlText(stopped + "\n").c_str();
+  }
+  written_ = doc.save_file(path_.c_str(), "  ", pugi::format_default, pugi::encoding_utf8);
+  if (!written_) error_ = path_ + ": " + std::strerror(errno);
+}
+
+}  // namespace dsc

@@ -1,0 +1,337 @@
+#include "sources/Lint.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <system_error>
+
+#include "base/Formats.h"
+#include "base/TextEncoding.h"
+#include "engine/InputParser.h"
+#include "engine/NumberText.h"
+#include "engine/TestPlan.h"
+#include "sources/Csv.h"
+
+namespace dsc {
+
+namespace {
+
+struct Line {
+  int32_t number;
+  std::string text;
+};
+
+// Lines by the dialect's rule (CR LF, lone CR, LF), numbered from 1, without
+// a leading byte-order mark.
+std::vector<Line> SplitLines(std::string_view text) {
+  std::vector<Line> lines;
+  if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+  size_t start = 0;
+  int32_t number = 1;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') continue;
+    lines.push_back({number++, std::string(text.substr(start, i - start))});
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.push_back({number, std::string(text.substr(start))});
+  return lines;
+}
+
+bool Skipped(const std::string& line) {
+  return line.empty() || line.front() == ';' || line.front() == '%' || line.front() == '#' ||
+         line.front() == ':';
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return s;
+}
+
+size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+std::string Nearest(const std::string& name, const std::vector<std::string>& known) {
+  std::string best;
+  size_t bestDistance = std::max<size_t>(2, name.size() / 3) + 1;
+  for (const std::string& k : known) {
+    const size_t d = Distance(Upper(name), Upper(k));
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = k;
+    }
+  }
+  return best;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string_view> views;
+  CsvSplit(line, views, 32768);
+  std::vector<std::string> out;
+  for (const auto v : views) out.push_back(TrimWhite(std::string(v)));
+  return out;
+}
+
+class Checker {
+ public:
+  Checker(std::string file, std::vector<LintFinding>& out) : file_(std::move(file)), out_(out) {}
+  void Add(int32_t line, const char* code, const std::string& message) {
+    out_.push_back({file_, line, code, message});
+  }
+
+  // Checks every file kind shares; returns the lines to read further.
+  std::vector<Line> Common(std::string_view text) {
+    if (text.starts_with(kUtf8Bom))
+      Add(1, "bom", "starts with a UTF-8 byte-order mark (dropped when read)");
+    std::vector<Line> lines = SplitLines(text);
+    for (const Line& l : lines) {
+      bool ascii = std::all_of(l.text.begin(), l.text.end(),
+                               [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+      if (!ascii && !IsUtf8(l.text)) {
+        Add(l.number, "encoding", "text is neither UTF-8 nor plain ASCII (read as Latin-1)");
+        break;
+      }
+    }
+    int32_t records = -1;  // minus the header
+    for (const Line& l : lines)
+      if (!Skipped(l.text)) ++records;
+    if (records > kMaxListEntries)
+      Add(0, "too-long",
+          std::to_string(records) + " records: at most " + std::to_string(kMaxListEntries) +
+              " can be loaded, the file is refused");
+    return lines;
+  }
+
+  // The header's checks; returns the column positions by known name (-1 when
+  // absent), as the readers find them.
+  const Line* Header(const std::vector<Line>& lines, const std::vector<std::string>& known) {
+    const Line* header = nullptr;
+    for (const Line& l : lines)
+      if (!Skipped(l.text)) {
+        header = &l;
+        break;
+      }
+    if (!header) return nullptr;
+    const std::vector<std::string> names = Fields(header->text);
+    size_t real = names.size();
+    while (real > 1 && names[real - 1].empty()) --real;
+    if (real < names.size())
+      Add(header->number, "trailing-empty-header",
+          "header ends with " + std::to_string(names.size() - real) +
+              " empty field(s) (ignored when read)");
+    std::vector<std::string> seen;
+    for (size_t i = 0; i < real; ++i) {
+      const std::string& n = names[i];
+      if (n.empty()) {
+        Add(header->number, "unknown-column",
+            "empty column name at position " + std::to_string(i + 1) +
+                ": it answers for every column not found before it");
+        continue;
+      }
+      const bool isKnown = std::any_of(known.begin(), known.end(),
+                                       [&](const std::string& k) { return Upper(k) == Upper(n); });
+      if (std::find(seen.begin(), seen.end(), Upper(n)) != seen.end()) {
+        Add(header->number, "duplicate-column",
+            "column \"" + AsUtf8(n) + "\" appears twice; only the first is read");
+      } else if (!isKnown) {
+        const std::string near = Nearest(n, known);
+        Add(header->number, "unknown-column",
+            "unknown column \"" + AsUtf8(n) + "\" is ignored" +
+                (near.empty() ? "" : "; did you mean \"" + near + "\"?"));
+      }
+      seen.push_back(Upper(n));
+    }
+    return header;
+  }
+
+  // A record line starting with a quote: the first field is never quoted, so
+  // a comma inside the quotes splits it.
+  void QuotedComma(const Line& l) {
+    if (l.text.empty() || l.text.front() != '"') return;
+    const size_t comma = l.text.find(',');
+    const size_t close = l.text.find('"', 1);
+    if (comma != std::string::npos && (close == std::string::npos || comma < close))
+      Add(l.number, "quoted-comma",
+          "the first field is quoted and holds a comma: the first field is never quoted, so "
+          "the comma ends it");
+  }
+
+ private:
+  std::string file_;
+  std::vector<LintFinding>& out_;
+};
+
+bool IsNumberFormat(int16_t f) {
+  return f == kFormatDouble || f == kFormatSingle || f == kFormatShort || f == kFormatLong ||
+         f == kFormatByte;
+}
+
+}  // namespace
+
+std::string LintFinding::Text() const {
+  return file + ":" + (line > 0 ? std::to_string(line) + ":" : std::string()) + " " + message +
+         " [" + code + "]";
+}
+
+LintFileKind LintKindOf(std::string_view text) {
+  for (const Line& l : SplitLines(text)) {
+    if (Skipped(l.text)) continue;
+    if (CsvColumnIndex(l.text, "FileName") >= 0 &&
+        Upper(CsvField(l.text, CsvColumnIndex(l.text, "FileName"))) == "FILENAME")
+      return LintFileKind::Configurations;
+    const int16_t server = CsvColumnIndex(l.text, "Server");
+    const int16_t property = CsvColumnIndex(l.text, "Property");
+    if (server >= 0 && Upper(CsvField(l.text, server)) == "SERVER" &&
+        (property < 0 || Upper(CsvField(l.text, property)) != "PROPERTY"))
+      return LintFileKind::ServerList;
+    return LintFileKind::TestFile;
+  }
+  return LintFileKind::TestFile;
+}
+
+std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& fileName) {
+  std::vector<LintFinding> out;
+  Checker check(fileName, out);
+  const std::vector<Line> lines = check.Common(text);
+  static const std::vector<std::string> kKnown = {
+      "Description", "Property",     "Device",    "InputSize", "InputFormat", "Data",
+      "OutputSize",  "OutputFormat", "Reference", "Access",    "Tolerance"};
+  const Line* header = check.Header(lines, kKnown);
+  if (!header) return out;
+  auto column = [&](const char* name) {
+    const int16_t c = CsvColumnIndex(header->text, name);
+    // An empty header field answers for every name: only a real match counts.
+    return c >= 0 && Upper(CsvField(header->text, c)) == Upper(name) ? c : int16_t{-1};
+  };
+  const int16_t property = column("Property"), outputSize = column("OutputSize"),
+                outputFormat = column("OutputFormat"), inputSize = column("InputSize"),
+                inputFormat = column("InputFormat"), reference = column("Reference"),
+                access = column("Access"), description = column("Description"),
+                toleranceColumn = column("Tolerance");
+  if (property < 0)
+    check.Add(header->number, "no-property-column",
+              "the header has no Property column: the file cannot be loaded");
+  auto field = [](const std::vector<std::string>& f, int16_t c) {
+    return c >= 0 && c < static_cast<int16_t>(f.size()) ? f[c] : std::string();
+  };
+  auto area = std::make_unique<TransferArea>();
+  for (const Line& l : lines) {
+    if (&l <= header || Skipped(l.text)) continue;
+    check.QuotedComma(l);
+    const std::vector<std::string> f = Fields(l.text);
+    const std::string what =
+        "\"" + AsUtf8(description >= 0 ? field(f, description) : field(f, property)) + "\"";
+    for (const auto& [sizeColumn, formatColumn] :
+         {std::pair{inputSize, inputFormat}, std::pair{outputSize, outputFormat}}) {
+      if (formatColumn < 0) continue;
+      const std::string name = field(f, formatColumn);
+      const double size = sizeColumn >= 0 ? LeadingNumber(field(f, sizeColumn)) : 0;
+      if (name.empty() ? size > 0 : FormatCodeFromName(name) == kShortFormatUnknown) {
+        const std::string near =
+            name.empty() ? ""
+                         : Nearest(name, {"DOUBLE", "SINGLE", "SHORT", "LONG", "BYTE", "TEXT"});
+        check.Add(l.number, "unknown-format",
+                  what + ": " +
+                      (name.empty() ? "no format" : "unknown format \"" + AsUtf8(name) + "\"") +
+                      " for " + std::to_string(static_cast<long long>(size)) +
+                      " values: nothing is sent or read" +
+                      (near.empty() ? "" : "; did you mean \"" + near + "\"?"));
+      }
+    }
+    const std::string mode = getAccessMode(access >= 0 ? field(f, access) : "READ");
+    const int32_t out = outputSize >= 0 ? RoundToInt32(LeadingNumber(field(f, outputSize))) : 0;
+    const int16_t format = outputFormat >= 0 ? FullFormatFromName(field(f, outputFormat)) : 0;
+    const std::string ref = field(f, reference);
+    const std::string tolerance = field(f, toleranceColumn);
+    ReferenceTolerance parsed;
+    if (!tolerance.empty() && !ParseTolerance(tolerance, parsed))
+      check.Add(
+          l.number, "bad-tolerance",
+          what + ": tolerance \"" + AsUtf8(tolerance) +
+              "\" is not \"ABS\", \"REL%\" or \"ABS REL%\": the reference is compared exactly");
+    else if (!tolerance.empty() && format != kFormatDouble && format != kFormatSingle)
+      check.Add(l.number, "bad-tolerance",
+                what + ": a tolerance applies to SINGLE and DOUBLE output only");
+    if (out <= 0 || FormatElementSize(format) <= 0) continue;
+    if (ref.empty()) {
+      if (mode == "READ" || mode == "POLL")
+        check.Add(
+            l.number, "no-reference",
+            what + ": " + mode + " with output but no reference: it passes whatever it reads");
+      continue;
+    }
+    const int32_t n = parseStringToData(*area, format, ref);
+    const int32_t bytes = ParsedByteCount(format, ref, n);
+    if (bytes <= 0) {
+      check.Add(l.number, "unconvertible-reference",
+                what + ": the reference cannot be converted to " + FormatNameFromCode(format) +
+                    ": the command can never pass");
+    } else if (IsNumberFormat(format) && bytes < out * FormatElementSize(format)) {
+      check.Add(l.number, "short-reference",
+                what + ": the reference has " + std::to_string(n) + " of " + std::to_string(out) +
+                    " values: only those are compared");
+    }
+  }
+  return out;
+}
+
+std::vector<LintFinding> LintConfigurations(std::string_view text, const std::string& fileName) {
+  std::vector<LintFinding> out;
+  Checker check(fileName, out);
+  const std::vector<Line> lines = check.Common(text);
+  const Line* header = check.Header(lines, {"Description", "FileName", "Context"});
+  for (const Line& l : lines)
+    if (header && &l > header && !Skipped(l.text)) check.QuotedComma(l);
+  return out;
+}
+
+std::vector<LintFinding> LintServerList(std::string_view text, const std::string& fileName) {
+  std::vector<LintFinding> out;
+  Checker check(fileName, out);
+  const std::vector<Line> lines = check.Common(text);
+  const Line* header = check.Header(lines, {"Server"});
+  for (const Line& l : lines)
+    if (header && &l > header && !Skipped(l.text)) check.QuotedComma(l);
+  return out;
+}
+
+std::vector<LintFinding> LintText(std::string_view text, const std::string& fileName) {
+  switch (LintKindOf(text)) {
+    case LintFileKind::Configurations:
+      return LintConfigurations(text, fileName);
+    case LintFileKind::ServerList:
+      return LintServerList(text, fileName);
+    case LintFileKind::TestFile:
+      break;
+  }
+  return LintTestFile(text, fileName);
+}
+
+bool LintFile(const std::string& path, std::vector<LintFinding>& findings) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return false;
+  std::vector<LintFinding> found = LintText(bytes, path);
+  findings.insert(findings.end(), found.begin(), found.end());
+  return true;
+}
+
+}  // namespace dsc
