@@ -179,7 +179,7 @@ int32_t CountDataLines(const std::string& path) {
   return CountDataLines(lines);
 }
 
-std::string TestFileText(const std::vector<TestCommand>& commands, int32_t count) {
+std::string TestFileText(std::span<const TestCommand> commands, int32_t count) {
   count = std::clamp<int32_t>(count, 0, static_cast<int32_t>(commands.size()));
   bool tolerance = false;
   for (int32_t i = 0; i < count; ++i) tolerance = tolerance || !commands[i].Tolerance.empty();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,6 @@ bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines);
 // saves it: the ten columns, fields as they stand (unquoted), CR LF. The
 // Tolerance column is added only when a command has a tolerance, so a file
 // without one saves byte for byte as it always has.
-std::string TestFileText(const std::vector<TestCommand>& commands, int32_t count);
+std::string TestFileText(std::span<const TestCommand> commands, int32_t count);
 
 }  // namespace dsc

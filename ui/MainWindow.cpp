@@ -29,6 +29,7 @@
 
 #include "access/NamespaceQueries.h"
 #include "engine/ReportLog.h"
+#include "sources/Lint.h"
 #include "ui/ScriptEditor.h"
 #include "ui/SelectorCombo.h"
 
@@ -785,6 +786,17 @@ void Vesker::Command4_Click() {
     scripter_ = new CheckScripter(
         *session_, [this] { return std::make_pair(contextText(), serverText()); }, this);
   scripter_->setLoadedFor(planFor_);
+  // The same findings as "ovra-check lint" gives for the file Save writes.
+  scripter_->lint = [](const std::string& path) {
+    std::vector<LintFinding> findings;
+    QStringList lines;
+    if (!LintFile(path, findings)) return lines;
+    for (const LintFinding& f : findings)
+      lines << QString("Line %1: %2 [%3]")
+                   .arg(f.line)
+                   .arg(QString::fromStdString(f.message), QString::fromStdString(f.code));
+    return lines;
+  };
   scripter_->onSaved = [this](const std::pair<std::string, std::string>& savedFor) {
     planFor_ = savedFor;
   };

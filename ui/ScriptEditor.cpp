@@ -22,6 +22,7 @@
 
 #include "base/Formats.h"
 #include "engine/NumberText.h"
+#include "sources/Csv.h"
 #include "ui/QtFrontEnd.h"
 
 namespace dsc::ui {
@@ -410,16 +411,7 @@ bool CheckScripter::Command1_Click() {
   }
   // Fields go out as they stand, unquoted: the reader splits on every comma,
   // and a text with a comma is the author's business.
-  std::string bytes =
-      "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,OutputFormat,"
-      "Reference,Access\r\n";
-  for (int i = 0; i < scriptCount; ++i) {
-    const TestCommand& c = scriptCommands[i];
-    bytes += c.Description + "," + c.Property + "," + c.Device + "," + NumberText(c.InputSize) +
-             "," + FormatNameFromCode(c.InputFormat) + "," + c.Data + "," +
-             NumberText(c.OutputSize) + "," + FormatNameFromCode(c.OutputFormat) + "," +
-             c.Reference + "," + c.Access + "\r\n";
-  }
+  const std::string bytes = TestFileText(scriptCommands, scriptCount);
   errno = 0;
   std::FILE* f = std::fopen(path.c_str(), "wb");
   int error = f ? 0 : errno;
