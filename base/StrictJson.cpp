@@ -1,12 +1,14 @@
 #include "base/StrictJson.h"
 
+#include "base/SafeNames.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
+#include <utility>
 #include <vector>
 
 namespace dsc::strictjson {
@@ -149,8 +151,14 @@ const json& Array(const json& j, const std::string& path) {
   return j;
 }
 
-bool ParseStrict(std::string_view text, const std::string& sourceName,
-                 const std::function<void(const json&)>& build, std::string& error) {
+namespace {
+
+std::string TooLong() {
+  return "the file is longer than " + std::to_string(kMaxFileBytes >> 20) + " MiB";
+}
+
+bool ParseStrictRaw(std::string_view text, const std::string& sourceName,
+                    const std::function<void(const json&)>& build, std::string& error) {
   try {
     DuplicateKeys duplicates;
     json root = json::parse(text.begin(), text.end(),
@@ -191,6 +199,21 @@ bool ParseStrict(std::string_view text, const std::string& sourceName,
   return false;
 }
 
+}  // namespace
+
+bool ParseStrict(std::string_view text, const std::string& sourceName,
+                 const std::function<void(const json&)>& build, std::string& error) {
+  if (text.size() > kMaxFileBytes) {
+    error = VisibleControls(sourceName) + ": " + TooLong();
+    return false;
+  }
+  if (ParseStrictRaw(text, sourceName, build, error)) return true;
+  // Names and parser messages quote the file: its control characters would
+  // drive the terminal the message is printed on.
+  error = VisibleControls(error);
+  return false;
+}
+
 bool ReadFileText(const std::string& path, std::string& text, std::string& error) {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
@@ -203,13 +226,20 @@ bool ReadFileText(const std::string& path, std::string& text, std::string& error
     error = path + ": cannot be opened: " + std::strerror(errno);
     return false;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
+  // Read no further than one byte past the limit: enough to refuse the file.
+  std::string bytes;
+  char chunk[1 << 16];
+  while (bytes.size() <= kMaxFileBytes && (in.read(chunk, sizeof chunk) || in.gcount() > 0))
+    bytes.append(chunk, static_cast<size_t>(in.gcount()));
   if (in.bad()) {
     error = path + ": cannot be read";
     return false;
   }
-  text = buffer.str();
+  if (bytes.size() > kMaxFileBytes) {
+    error = path + ": " + TooLong();
+    return false;
+  }
+  text = std::move(bytes);
   return true;
 }
 

@@ -29,8 +29,14 @@ int32_t CountDataLines(const std::string& path);
 // The same count over lines already read with ReadDialectLines.
 int32_t CountDataLines(const std::vector<std::string>& lines);
 
-// Reads a file's lines by the dialect's line rule (CR LF, lone CR, LF).
-// Returns false when the file cannot be opened or read.
+// A database file longer than this is refused unread past it.
+inline constexpr size_t kMaxDialectFileBytes = 64 << 20;
+
+// Reads a file's lines by the dialect's line rule (CR LF, lone CR, LF),
+// leaving out the empty lines and those starting with ";" "%" "#" (every
+// reader skips them), and stopping once CountDataLines would say "too many".
+// Returns false when the file cannot be opened or read, or is longer than
+// kMaxDialectFileBytes.
 bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines);
 
 }  // namespace dsc
