@@ -24,6 +24,7 @@
 #include "access/NamespaceQueries.h"
 #include "app/ControlSystems.h"
 #include "base/Formats.h"
+#include "base/SafeNames.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
@@ -43,6 +44,8 @@ using namespace dsc;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// The tests ran but lines of their report were lost (disk full, a refused file).
+constexpr int kExitReportIncomplete = 3;
 
 // Text from the control system and the database is Latin-1; terminals, JSON
 // and XML want UTF-8.
@@ -297,13 +300,16 @@ class Checker {
   }
 
   int Finish() {
-    if (!session_->report.reportFileName.empty()) {
-      human_ << "Report: " << Latin1ToUtf8(session_->report.reportFileName) << "\n";
+    const ReportLog& report = session_->report;
+    // A report none of whose lines was written is no file to point at.
+    if (!report.reportFileName.empty() && report.linesWritten() > 0) {
+      human_ << "Report: " << Latin1ToUtf8(report.reportFileName) << "\n";
     }
     const std::string reportError = session_->report.TakeError();
-    if (!reportError.empty()) human_ << "Report not written: " << TerminalText(reportError) << "\n";
+    if (!reportError.empty()) human_ << TerminalText(reportError) << "\n";
     human_ << succeeded_ << " succeeded, " << failed_ << " failed\n";
     int rc = (failed_ > 0 || preparationFailed_) ? kExitFailed : kExitOk;
+    if (!report.complete()) rc = kExitReportIncomplete;
     if (!opt_.junit.empty() && !WriteJunit()) rc = kExitUsage;
     return rc;
   }
@@ -596,7 +602,8 @@ int main(int argc, char** argv) {
              "server or device name alone, in any case, finds the rest (\"standard\n"
              "sys/tg_test/1\").\n\n"
              "Exit status: 0 every command succeeded, 1 a command failed or a test could not be\n"
-             "prepared, 2 usage error, unreadable facility or database.");
+             "prepared, 2 usage error, unreadable facility or database, 3 the tests ran but their\n"
+             "report is incomplete (lines lost to a full disk or a refused report file).");
 
   std::vector<std::string> listNames;
   auto* list = app.add_subcommand("list", "List contexts, servers, devices or properties");
@@ -645,6 +652,19 @@ int main(int argc, char** argv) {
   if (*standard && typed.size() == 2) {
     std::cerr << "ovra-check: standard takes CONTEXT SERVER DEVICE, or a Tango device name\n";
     return kExitUsage;
+  }
+
+  // Contexts and servers name test files in the database directory.
+  std::vector<std::pair<const char*, const std::string*>> typed;
+  if (*info || *standard || *specific) typed = {{"context", &context}, {"server", &server}};
+  if (!listNames.empty()) typed.push_back({"context", &listNames[0]});
+  if (listNames.size() > 1) typed.push_back({"server", &listNames[1]});
+  for (const auto& [what, name] : typed) {
+    if (const std::string why = UnsafeNameReason(*name); !why.empty()) {
+      std::cerr << "ovra-check: " << what << " \"" << Latin1ToUtf8(VisibleControls(*name))
+                << "\" is refused: " << why << "\n";
+      return kExitUsage;
+    }
   }
 
   // One clock for the simulation and the checker: the simulated values move
@@ -710,7 +730,9 @@ int main(int argc, char** argv) {
       // initStdTest sets the caption only once the property list was read.
       if (session.checkerCaption.empty()) {
         checker.PreparationFailed(context, server,
-                                  "no property list for /" + context + "/" + server + "/" + device,
+                                  "no property list for /" + context + "/" + server + "/" + device +
+                                      ": " +
+                                      GetErrorString(checker.lib(), sources.propertyListCode()),
                                   false);
         return checker.Finish();
       }

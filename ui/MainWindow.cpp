@@ -536,8 +536,7 @@ void Vesker::paletteChanged() {
 void Vesker::showReportError() {
   std::string error = session_->report.TakeError();
   if (error.empty()) return;
-  CheckerLabel->setText(CheckerLabel->text() +
-                        "\nThe report could not be written: " + FromLatin1(error));
+  CheckerLabel->setText(CheckerLabel->text() + "\n" + FromLatin1(error));
 }
 
 void Vesker::beginCommand() {
@@ -605,7 +604,10 @@ void Vesker::Command1_Click() {
     sources_->initStdTest(context, server, device);
   }
   if (session_->checkerCaption.empty()) {
-    const int16_t code = lib_->lastFailure();
+    // The query's own answer, which may be the checker's (more properties
+    // than can be listed) rather than the library's.
+    const int16_t code =
+        sources_->propertyListCode() != 0 ? sources_->propertyListCode() : lib_->lastFailure();
     showPreparationFailure(FromLatin1("Standard test: the properties of /" + context + "/" +
                                       server + "/" + device + " could not be read (code " +
                                       std::to_string(code) + ": " + GetErrorString(*lib_, code) +
