@@ -34,7 +34,7 @@ std::string DefaultReportDirectory() {
 }
 
 ReportLog::ReportLog(Clock& clock, std::string directory)
-    : clock_(clock), directory_(std::move(directory)), write_(SystemWrite) {}
+    : clock_(clock), directory_(std::move(directory)), write_(SystemWrite), user_(::geteuid()) {}
 
 int16_t ReportLog::AddToReport(const std::string& txt, bool addDate) {
   if (reportFileName.empty()) {
@@ -73,7 +73,7 @@ std::string ReportLog::Append(const std::string& line) {
   struct stat st {};
   if (::fstat(file.fd, &st) != 0) return std::strerror(errno);
   if (!S_ISREG(st.st_mode)) return "it is not a regular file";
-  if (st.st_uid != ::geteuid()) return "it belongs to another user";
+  if (st.st_uid != user_) return "it belongs to another user";
   // A second name would be a hard link somebody else may have planted.
   if (st.st_nlink != 1) return "it has more than one name (a hard link)";
 
