@@ -6,11 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition)                                                            \
-  do {                                                                                   \
-    if (!(condition)) {                                                                  \
-      std::fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__, \
-                   #condition);                                                          \
-      std::abort();                                                                      \
-    }                                                                                    \
+#define FUZZ_CHECK(condition)                                                                      \
+  do {                                                                                             \
+    if (!(condition)) {                                                                            \
+      std::fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                                \
+    }                                                                                              \
   } while (0)

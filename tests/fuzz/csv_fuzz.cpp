@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(dsc::CsvField(line, static_cast<int16_t>(i)) == trimmed);
   }
   // Past the line's last field there is nothing.
-  if (fields.size() < 64) FUZZ_CHECK(dsc::CsvField(line, static_cast<int16_t>(fields.size())).empty());
+  if (fields.size() < 64)
+    FUZZ_CHECK(dsc::CsvField(line, static_cast<int16_t>(fields.size())).empty());
 
   const int16_t column = dsc::CsvColumnIndex(line, name);
   if (column >= 0 && column < 64) {
