@@ -654,12 +654,13 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  // Contexts and servers name test files in the database directory.
-  std::vector<std::pair<const char*, const std::string*>> typed;
-  if (*info || *standard || *specific) typed = {{"context", &context}, {"server", &server}};
-  if (!listNames.empty()) typed.push_back({"context", &listNames[0]});
-  if (listNames.size() > 1) typed.push_back({"server", &listNames[1]});
-  for (const auto& [what, name] : typed) {
+  // Contexts and servers name test files in the database directory. A Tango
+  // name given alone is looked up among the site's names instead.
+  const std::vector<std::string>& names = *list ? listNames : typed;
+  std::vector<std::pair<const char*, const std::string*>> pathNames;
+  if (names.size() >= 2 || (*list && !names.empty())) pathNames.push_back({"context", &names[0]});
+  if (names.size() >= 2) pathNames.push_back({"server", &names[1]});
+  for (const auto& [what, name] : pathNames) {
     if (const std::string why = UnsafeNameReason(*name); !why.empty()) {
       std::cerr << "ovra-check: " << what << " \"" << Latin1ToUtf8(VisibleControls(*name))
                 << "\" is refused: " << why << "\n";
