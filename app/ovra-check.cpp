@@ -654,20 +654,6 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  // Contexts and servers name test files in the database directory. A Tango
-  // name given alone is looked up among the site's names instead.
-  const std::vector<std::string>& names = *list ? listNames : typed;
-  std::vector<std::pair<const char*, const std::string*>> pathNames;
-  if (names.size() >= 2 || (*list && !names.empty())) pathNames.push_back({"context", &names[0]});
-  if (names.size() >= 2) pathNames.push_back({"server", &names[1]});
-  for (const auto& [what, name] : pathNames) {
-    if (const std::string why = UnsafeNameReason(*name); !why.empty()) {
-      std::cerr << "ovra-check: " << what << " \"" << Latin1ToUtf8(VisibleControls(*name))
-                << "\" is refused: " << why << "\n";
-      return kExitUsage;
-    }
-  }
-
   // One clock for the simulation and the checker: the simulated values move
   // in real time, as the asynchronous waits do.
   SystemClock clock;
@@ -714,6 +700,16 @@ int main(int argc, char** argv) {
         !Resolve(checker.lib(), typed, standard->parsed(), context, server, device, error)) {
       std::cerr << "ovra-check: " << TerminalText(error) << "\n";
       return kExitFailed;
+    }
+    // The context and server name test files in the database directory.
+    for (const auto& [what, name] :
+         {std::pair{"context", &context}, std::pair{"server", &server}}) {
+      if (!(*info || *standard || *specific)) break;
+      if (const std::string why = UnsafeNameReason(*name); !why.empty()) {
+        std::cerr << "ovra-check: " << what << " \"" << Latin1ToUtf8(VisibleControls(*name))
+                  << "\" is refused: " << why << "\n";
+        return kExitUsage;
+      }
     }
     if (*info) {
       std::cout << TerminalText(sources.GetServerInfo(context, server)) << "\n";
