@@ -20,9 +20,10 @@ inline constexpr int16_t kCodeShortPropsOnly = 73;  // PROPS: only the short rec
 inline constexpr int16_t kCodeNotImplemented = 86;  // NDEVICES not answered
 inline constexpr int16_t kCodeTimedOut = 93;        // no completion within the time-out
 inline constexpr int16_t kCodeServerUnavailable98 = 98;
-inline constexpr int16_t kCodeTargetNotMet = 103;    // answer differs from the reference
-inline constexpr int16_t kCodeRunInProgress = 104;   // a run owns the plan; refused
-inline constexpr int16_t kCodeFlagPartial = 0x4000;  // DEVICES: data valid, with a warning
+inline constexpr int16_t kCodeTargetNotMet = 103;       // answer differs from the reference
+inline constexpr int16_t kCodeRunInProgress = 104;      // a run owns the plan; refused
+inline constexpr int16_t kCodeTooManyProperties = 105;  // NPROPS: more than 32767
+inline constexpr int16_t kCodeFlagPartial = 0x4000;     // DEVICES: data valid, with a warning
 
 // What the codes above say, for a control system's RPCERR to start from; each
 // control system adds its own codes.
@@ -42,6 +43,8 @@ inline const std::map<int32_t, std::string>& CheckerCodeTexts() {
       {kCodeServerUnavailable98, "server unavailable"},
       {kCodeTargetNotMet, "answer differs from the reference"},
       {kCodeRunInProgress, "a test run is in progress"},
+      {kCodeTooManyProperties,
+       "the device has more than 32767 properties, more than can be listed"},
   };
   return texts;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 
 #include "access/CompletionCodes.h"
 #include "access/DataDescriptor.h"
@@ -130,6 +131,22 @@ int16_t GetPropertyList(ClientLibrary& lib, const std::string& device,
   int16_t code = ReadCount(lib, device, "NPROPS", 800, n);
   if (code != kCodeSuccess) return code;
   n = std::max<int16_t>(n, 0);
+  if (n == std::numeric_limits<int16_t>::max()) {
+    // A full count may be a larger one cut to 16 bits: asked as a LONG, the
+    // server tells. Testing only the first 32767 would pass over the rest
+    // unseen.
+    DataDescriptor out;
+    out.count = 1;
+    out.format = kFormatLong;
+    std::array<uint8_t, 4> value{};
+    const DataDescriptor in;
+    int32_t full = 0;
+    if (lib.T_EXECLINK(device, "NPROPS", out, value, in, {}, kNamespaceAccess, 800) ==
+        kCodeSuccess) {
+      std::memcpy(&full, value.data(), 4);
+      if (full > n) return kCodeTooManyProperties;
+    }
+  }
 
   std::vector<uint8_t> records(static_cast<size_t>(n + 1) * kLongRecord, 0);
   DataDescriptor out;

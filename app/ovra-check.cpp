@@ -30,6 +30,7 @@
 #include "app/ControlSystems.h"
 #include "app/RunOutputs.h"
 #include "base/Formats.h"
+#include "base/SafeNames.h"
 #include "base/TextEncoding.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
@@ -52,6 +53,8 @@ using namespace dsc;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// The tests ran but lines of their report were lost (disk full, a refused file).
+constexpr int kExitReportIncomplete = 3;
 
 // A CI job wants to hear about a dead server quickly but must not lose a
 // server to one slow answer: three failed accesses in a row.
@@ -283,11 +286,15 @@ class Checker {
       if (!tally_.stopLineWritten && !session_->report.reportFileName.empty())
         session_->report.AddToReport(t.interruptedBy, true);
     }
-    t.reportFile = session_->report.reportFileName;
+    // A report none of whose lines was written is no file to point at.
+    if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
     t.elapsedMs = UnixMs() - startMs_;
     const std::string reportError = session_->report.TakeError();
-    if (!reportError.empty()) human_ << "Report not written: " << TerminalText(reportError) << "\n";
+    if (!reportError.empty()) human_ << TerminalText(reportError) << "\n";
     t.exitCode = (t.failed + t.errors + t.notPrepared > 0) ? kExitFailed : kExitOk;
+    // Lost report lines outweigh failed commands: the record of the run is
+    // what a CI job keeps.
+    if (!session_->report.complete()) t.exitCode = kExitReportIncomplete;
     if (gSignal != 0) t.exitCode = 128 + gSignal;
     if (junit_) {
       junit_->Finished(t);
@@ -739,7 +746,9 @@ int main(int argc, char** argv) {
              "sys/tg_test/1\").\n\n"
              "Exit status: 0 every command succeeded, 1 a command failed or a test could not be\n"
              "prepared (info: the server did not answer), 2 usage error, unreadable facility or\n"
-             "database, or a --junit file that cannot be written; 130, 143, 129 the run was ended\n"
+             "database, a refused name, or a --junit file that cannot be written; 3 the tests ran\n"
+             "but their report is incomplete (lines lost to a full disk or a refused report\n"
+             "file); 130, 143, 129 the run was ended\n"
              "by SIGINT, SIGTERM or SIGHUP (the JUnit file and the summary are still written).\n\n"
              "Colours are used on a terminal only, never with NO_COLOR set or TERM=dumb.\n\n"
              "In a CI job (GitLab):\n"
@@ -864,6 +873,16 @@ int main(int argc, char** argv) {
         !Resolve(checker.lib(), typed, standard->parsed(), context, server, device, error)) {
       std::cerr << "ovra-check: " << TerminalText(error) << "\n";
       return kExitFailed;
+    }
+    // The context and server name test files in the database directory.
+    for (const auto& [what, name] :
+         {std::pair{"context", &context}, std::pair{"server", &server}}) {
+      if (!(*info || *standard || *specific)) break;
+      if (const std::string why = UnsafeNameReason(*name); !why.empty()) {
+        std::cerr << "ovra-check: " << what << " \"" << AsUtf8(VisibleControls(*name))
+                  << "\" is refused: " << why << "\n";
+        return kExitUsage;
+      }
     }
     if (*info) return Info(checker, context, server, opt.json);
     if (*lint) return Lint(checker, lintArgs, opt.json);

@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
+#include <utility>
 #include <vector>
+
+#include "base/SafeNames.h"
 
 namespace dsc::strictjson {
 
@@ -26,36 +28,53 @@ std::string PointerToken(std::string_view key) {
   return out;
 }
 
-// nlohmann keeps the last of two equal keys; a facility file that says the
-// same thing twice is refused instead, so that nothing written is lost.
-class DuplicateKeys {
+// Builds the document as nlohmann's own reader does, and notes the first key
+// given twice in one object: nlohmann would keep the last, losing what was
+// written first, so such a file is refused instead. A reader of our own
+// rather than nlohmann's callback, which looks through all of an array's
+// elements again each time one of them ends (quadratic in the array's length).
+class StrictSax {
  public:
-  bool operator()(int, json::parse_event_t event, json& parsed) {
-    using E = json::parse_event_t;
-    switch (event) {
-      case E::object_start:
-      case E::array_start:
-        element();
-        stack_.push_back({event == E::array_start, -1, {}, {}});
-        break;
-      case E::object_end:
-      case E::array_end:
-        if (!stack_.empty()) stack_.pop_back();
-        break;
-      case E::key: {
-        Frame& f = stack_.back();
-        f.key = parsed.get<std::string>();
-        if (!f.keys.insert(f.key).second && error.empty()) {
-          error = path();
-        }
-        break;
-      }
-      case E::value:
-        element();
-        break;
-    }
-    return true;
+  explicit StrictSax(json& root) : dom_(root, true) {}
+
+  bool null() { return element(), dom_.null(); }
+  bool boolean(bool v) { return element(), dom_.boolean(v); }
+  bool number_integer(json::number_integer_t v) { return element(), dom_.number_integer(v); }
+  bool number_unsigned(json::number_unsigned_t v) { return element(), dom_.number_unsigned(v); }
+  bool number_float(json::number_float_t v, const std::string& s) {
+    return element(), dom_.number_float(v, s);
   }
+  bool string(std::string& v) { return element(), dom_.string(v); }
+  bool binary(json::binary_t& v) { return element(), dom_.binary(v); }
+  bool start_object(std::size_t n) {
+    element();
+    stack_.push_back({false, -1, {}, {}});
+    return dom_.start_object(n);
+  }
+  bool key(std::string& k) {
+    Frame& f = stack_.back();
+    f.key = k;
+    if (!f.keys.insert(k).second && error.empty()) error = path();
+    return dom_.key(k);
+  }
+  bool end_object() {
+    stack_.pop_back();
+    return dom_.end_object();
+  }
+  bool start_array(std::size_t n) {
+    element();
+    stack_.push_back({true, -1, {}, {}});
+    return dom_.start_array(n);
+  }
+  bool end_array() {
+    stack_.pop_back();
+    return dom_.end_array();
+  }
+  template <class Exception>
+  bool parse_error(std::size_t position, const std::string& token, const Exception& e) {
+    return dom_.parse_error(position, token, e);  // throws e
+  }
+
   std::string error;  // JSON path of the first repeated key
 
  private:
@@ -74,6 +93,7 @@ class DuplicateKeys {
       p += f.array ? "/" + std::to_string(f.index) : "/" + PointerToken(f.key);
     return p;
   }
+  nlohmann::detail::json_sax_dom_parser<json> dom_;
   std::vector<Frame> stack_;
 };
 
@@ -149,16 +169,20 @@ const json& Array(const json& j, const std::string& path) {
   return j;
 }
 
-bool ParseStrict(std::string_view text, const std::string& sourceName,
-                 const std::function<void(const json&)>& build, std::string& error) {
+namespace {
+
+std::string TooLong() {
+  return "the file is longer than " + std::to_string(kMaxFileBytes >> 20) + " MiB";
+}
+
+bool ParseStrictRaw(std::string_view text, const std::string& sourceName,
+                    const std::function<void(const json&)>& build, std::string& error) {
   try {
-    DuplicateKeys duplicates;
-    json root = json::parse(text.begin(), text.end(),
-                            [&](int depth, json::parse_event_t event, json& parsed) {
-                              return duplicates(depth, event, parsed);
-                            });
-    if (!duplicates.error.empty()) {
-      error = sourceName + ": " + duplicates.error + ": the key is given twice in its object";
+    json root;
+    StrictSax sax(root);
+    json::sax_parse(text.begin(), text.end(), &sax);
+    if (!sax.error.empty()) {
+      error = sourceName + ": " + sax.error + ": the key is given twice in its object";
       return false;
     }
     build(root);
@@ -191,6 +215,21 @@ bool ParseStrict(std::string_view text, const std::string& sourceName,
   return false;
 }
 
+}  // namespace
+
+bool ParseStrict(std::string_view text, const std::string& sourceName,
+                 const std::function<void(const json&)>& build, std::string& error) {
+  if (text.size() > kMaxFileBytes) {
+    error = VisibleControls(sourceName) + ": " + TooLong();
+    return false;
+  }
+  if (ParseStrictRaw(text, sourceName, build, error)) return true;
+  // Names and parser messages quote the file: its control characters would
+  // drive the terminal the message is printed on.
+  error = VisibleControls(error);
+  return false;
+}
+
 bool ReadFileText(const std::string& path, std::string& text, std::string& error) {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
@@ -203,13 +242,20 @@ bool ReadFileText(const std::string& path, std::string& text, std::string& error
     error = path + ": cannot be opened: " + std::strerror(errno);
     return false;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
+  // Read no further than one byte past the limit: enough to refuse the file.
+  std::string bytes;
+  char chunk[1 << 16];
+  while (bytes.size() <= kMaxFileBytes && (in.read(chunk, sizeof chunk) || in.gcount() > 0))
+    bytes.append(chunk, static_cast<size_t>(in.gcount()));
   if (in.bad()) {
     error = path + ": cannot be read";
     return false;
   }
-  text = buffer.str();
+  if (bytes.size() > kMaxFileBytes) {
+    error = path + ": " + TooLong();
+    return false;
+  }
+  text = std::move(bytes);
   return true;
 }
 

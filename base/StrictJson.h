@@ -68,6 +68,10 @@ double Number(const json& j, const std::string& path);
 bool Bool(const json& j, const std::string& path);
 const json& Array(const json& j, const std::string& path);
 
+// Longest file read or text parsed: a parsed document takes several times its
+// size in memory, and no facility or site file comes near.
+inline constexpr size_t kMaxFileBytes = 8 << 20;
+
 // Reads a whole file, only a regular one: a directory opens "successfully"
 // and reads as empty, and a pipe would block the program. On failure returns
 // false and sets error to "<path>: <why>".

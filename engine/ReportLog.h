@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -14,9 +16,20 @@ inline constexpr const char* kReportColumnHeader =
 std::string DefaultReportDirectory();
 
 // The plain-text report: one line per call, CR LF, appended and closed at
-// once so every line is on disk when AddToReport returns.
+// once so every line is on disk when AddToReport returns, and other programs
+// may read or move the file between lines.
+//
+// The name <dir>/<unix time>.txt is predictable and the directory is often a
+// shared /tmp, so the file is opened without following a symbolic link and
+// must be a regular file of the running user with no other name; a new one is
+// created with mode 0644 (less the umask). Each line goes out in one write; a
+// line the file system takes only in part is cut off again, so the report
+// holds whole lines only.
 class ReportLog {
  public:
+  // The write(2) the lines go through; tests put in their own.
+  using WriteFunction = ssize_t (*)(int fd, const void* data, size_t size);
+
   ReportLog(Clock& clock, std::string directory);
 
   // Empty means the next line starts a new file named <dir>/<unix time>.txt.
@@ -24,17 +37,32 @@ class ReportLog {
 
   int16_t AddToReport(const std::string& txt, bool addDate);
 
-  // A failed open or write never stops a run. The first failure since the
-  // last TakeError is kept (path and system error text) for the front end to
-  // show once.
+  // Lines of the current file (since reportFileName was last emptied) that
+  // AddToReport was given and that reached the file whole.
+  int32_t linesAttempted() const { return attempted_; }
+  int32_t linesWritten() const { return written_; }
+  bool complete() const { return written_ == attempted_; }
+
+  // A failed open or write never stops a run. While lines of the current file
+  // were lost, says once "Report incomplete: N of M lines written to PATH:
+  // <first reason>" for the front end to show; "" otherwise.
   std::string TakeError();
   const std::string& directory() const { return directory_; }
   void setDirectory(std::string directory) { directory_ = std::move(directory); }
+  void setWriteFunction(WriteFunction write) { write_ = write; }
 
  private:
+  // "" when the whole line reached the file, else why not.
+  std::string Append(const std::string& line);
+
   Clock& clock_;
   std::string directory_;
-  std::string error_;
+  WriteFunction write_;
+  uid_t user_;  // who the checker runs as, asked once: one system call less per line
+  int32_t attempted_ = 0;
+  int32_t written_ = 0;
+  std::string reason_;  // first failure of the current file
+  bool told_ = false;   // TakeError has shown the current file's shortfall
 };
 
 }  // namespace dsc

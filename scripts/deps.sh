@@ -7,7 +7,9 @@ pkgs=(cmake g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchma
       help2man lintian appstream desktop-file-utils dpkg-dev file man-db libpugixml-dev
       # A Tango database for the live tests: MariaDB and DataBaseds; dbconfig-no-thanks
       # keeps tango-db's package scripts from configuring a system database.
-      mariadb-server-core mariadb-client-core dbconfig-no-thanks tango-db libtango-tools)
+      mariadb-server-core mariadb-client-core dbconfig-no-thanks tango-db libtango-tools
+      # libFuzzer for the fuzz targets (scripts/fuzz.sh).
+      clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -5,6 +5,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer and runs them. The Tango backend's tests (they
 # start Debian's TangoTest) run in the first build; the sanitizer build leaves
 # the backend out, since Tango's client libraries are not built for it.
+# Last, the fuzz targets are built with Clang and each runs for a short while
+# (OVRA_FUZZ_SECONDS, 15 s by default; scripts/fuzz.sh runs them longer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -21,3 +23,5 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DOVRA_WERROR=ON -DOVRA_SA
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
    ctest --output-on-failure -j"$jobs")
+
+bash scripts/fuzz.sh "${OVRA_FUZZ_SECONDS:-15}"

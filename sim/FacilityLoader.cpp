@@ -8,8 +8,9 @@
 
 #include "access/CompletionCodes.h"
 #include "base/Formats.h"
-#include "sim/Facility.h"
+#include "base/SafeNames.h"
 #include "base/StrictJson.h"
+#include "sim/Facility.h"
 
 namespace dsc::sim {
 
@@ -48,6 +49,14 @@ std::string Name(const json& j, const std::string& path, NameKind kind) {
     Fail(path, Quoted(name) + " has leading or trailing blanks (pad the listing slots instead)");
   if (kind != NameKind::kProperty && name.find('/') != std::string::npos)
     Fail(path, Quoted(name) + " contains \"/\"");
+  // Context and server names make the names of test files in the database
+  // directory; no name may carry characters that would drive a terminal.
+  if (kind == NameKind::kContext || kind == NameKind::kServer) {
+    if (const std::string why = UnsafeNameReason(name); !why.empty())
+      Fail(path, Quoted(name) + " is refused: " + why);
+  } else if (HasControlCharacter(name)) {
+    Fail(path, Quoted(name) + " holds a control character");
+  }
   if (kind == NameKind::kDevice && name == "#0")
     Fail(path, "\"#0\" is the server's own device; describe it with info and selftest");
   // The listing goes on in a second slot after 15 characters, and the checker
@@ -61,12 +70,21 @@ std::string Name(const json& j, const std::string& path, NameKind kind) {
   return name;
 }
 
-std::vector<std::string> Slots(const json& j, const std::string& path) {
+// Listing slots as the control system answers them. Context and server slots
+// are what the window offers to choose, so what they name is checked like the
+// names themselves (an empty or blank slot names nothing).
+std::vector<std::string> Slots(const json& j, const std::string& path, bool pathNames) {
   std::vector<std::string> slots;
   const json& arr = Array(j, path);
   for (size_t i = 0; i < arr.size(); ++i) {
     std::string s = String(arr[i], At(path, i));
     if (s.size() > 16) Fail(At(path, i), Quoted(s) + " does not fit a 16-character slot");
+    const size_t first = s.find_first_not_of(' '), last = s.find_last_not_of(' ');
+    const std::string named = first == std::string::npos ? "" : s.substr(first, last - first + 1);
+    if (pathNames && !named.empty()) {
+      if (const std::string why = UnsafeNameReason(named); !why.empty())
+        Fail(At(path, i), Quoted(s) + " is refused: " + why);
+    }
     slots.push_back(std::move(s));
   }
   return slots;
@@ -199,7 +217,46 @@ struct PropertyDraft {
 
 constexpr int64_t kMaxValueBytes = 16 << 20;
 
-PropertyDraft ParseProperty(const json& j, const std::string& path) {
+// What a whole facility may expand to. A template is copied into every device
+// that names it, so a small file could otherwise ask for gigabytes; these
+// limits lie far beyond any real facility (docs/facility-format.md) and are
+// checked before the memory is taken.
+constexpr int64_t kMaxFacilityValueBytes = 64 << 20;  // values and ramp positions
+constexpr int64_t kMaxFacilityProperties = 100'000;   // template copies included
+constexpr int64_t kMaxFacilityEvents = 100'000;
+constexpr int64_t kMaxFacilityItems = 100'000;  // contexts, servers and devices
+
+class Budget {
+ public:
+  // A property of `bytes` (its ramp's positions included) and its events.
+  void Property(int64_t bytes, int64_t events, const std::string& path) {
+    Take(properties_, 1, kMaxFacilityProperties, "properties", path);
+    Take(events_, events, kMaxFacilityEvents, "scripted events", path);
+    if (bytes > kMaxFacilityValueBytes - valueBytes_)
+      Fail(path, "the facility's values need more than " +
+                     std::to_string(kMaxFacilityValueBytes >> 20) + " MiB");
+    valueBytes_ += bytes;
+  }
+  void Item(const std::string& path) {
+    Take(items_, 1, kMaxFacilityItems, "contexts, servers and devices", path);
+  }
+
+ private:
+  static void Take(int64_t& used, int64_t n, int64_t max, const char* what,
+                   const std::string& path) {
+    if (n > max - used)
+      Fail(path, std::string("the facility has more than ") + std::to_string(max) + " " + what);
+    used += n;
+  }
+  int64_t valueBytes_ = 0, properties_ = 0, events_ = 0, items_ = 0;
+};
+
+// A ramp keeps the exact position of every element beside the value.
+int64_t ValueCost(int64_t count, int64_t elementSize, bool ramps) {
+  return count * elementSize + (ramps ? count * static_cast<int64_t>(sizeof(double)) : 0);
+}
+
+PropertyDraft ParseProperty(const json& j, const std::string& path, Budget& budget) {
   Obj o(j, path,
         {"name", "format", "count", "value", "values", "hex", "wave", "writable", "echo", "code",
          "delayMs", "pollMs", "ramp", "events"});
@@ -240,6 +297,9 @@ PropertyDraft ParseProperty(const json& j, const std::string& path) {
   if (count * size > kMaxValueBytes)
     Fail(o.path("count"), "a count of " + std::to_string(count) + " " +
                               FormatNameFromCode(p.format) + " needs more than 16 MiB");
+  const json* events = o.get("events");
+  budget.Property(ValueCost(count, size, o.get("ramp") != nullptr),
+                  events && events->is_array() ? static_cast<int64_t>(events->size()) : 0, path);
   p.count = static_cast<int32_t>(count);
   p.data.assign(static_cast<size_t>(count * size), 0);
 
@@ -294,12 +354,12 @@ PropertyDraft ParseProperty(const json& j, const std::string& path) {
   return draft;
 }
 
-std::vector<PropertyDraft> ParseProperties(const json& j, const std::string& path) {
+std::vector<PropertyDraft> ParseProperties(const json& j, const std::string& path, Budget& budget) {
   std::vector<PropertyDraft> drafts;
   NameMap<std::string> seen;
   const json& arr = Array(j, path);
   for (size_t i = 0; i < arr.size(); ++i) {
-    PropertyDraft draft = ParseProperty(arr[i], At(path, i));
+    PropertyDraft draft = ParseProperty(arr[i], At(path, i), budget);
     auto [it, fresh] = seen.emplace(draft.p.name, draft.path);
     if (!fresh)
       Fail(At(draft.path, "name"),
@@ -351,7 +411,8 @@ void LinkRamps(Device& d, const std::vector<PropertyDraft>& drafts) {
   }
 }
 
-Device ParseDevice(const json& j, const std::string& path, const Templates& templates) {
+Device ParseDevice(const json& j, const std::string& path, const Templates& templates,
+                   Budget& budget) {
   Obj o(j, path,
         {"name", "template", "properties", "values", "code", "codes", "delayMs", "nprops"});
   Device d;
@@ -361,12 +422,16 @@ Device ParseDevice(const json& j, const std::string& path, const Templates& temp
     std::string name = String(*t, o.path("template"));
     auto it = templates.find(name);
     if (it == templates.end()) Fail(o.path("template"), "unknown template " + Quoted(name));
+    for (const PropertyDraft& t : it->second) {
+      budget.Property(ValueCost(t.p.count, FormatElementSize(t.p.format), t.p.ramps),
+                      static_cast<int64_t>(t.p.events.size()), o.path("template"));
+    }
     drafts = it->second;
   }
   if (const json* props = o.get("properties")) {
     // A device's own property of a template's name replaces the template's.
     size_t fromTemplate = drafts.size();
-    for (PropertyDraft& own : ParseProperties(*props, o.path("properties"))) {
+    for (PropertyDraft& own : ParseProperties(*props, o.path("properties"), budget)) {
       auto same = std::find_if(drafts.begin(), drafts.begin() + fromTemplate,
                                [&](const PropertyDraft& s) { return s.p.name == own.p.name; });
       if (same != drafts.begin() + fromTemplate)
@@ -421,7 +486,8 @@ void ListDevice(const std::string& name, std::vector<std::string>& slots) {
   }
 }
 
-Server ParseServer(const json& j, const std::string& path, const Templates& templates) {
+Server ParseServer(const json& j, const std::string& path, const Templates& templates,
+                   Budget& budget) {
   Obj o(j, path,
         {"name", "code", "codes", "delayMs", "pollMs", "propsRecord", "ndevices", "deviceSlots",
          "info", "selftest", "devices"});
@@ -465,29 +531,36 @@ Server ParseServer(const json& j, const std::string& path, const Templates& temp
   if (const json* v = o.get("devices")) {
     ParseNamed(
         *v, o.path("devices"), "device",
-        [&](const json& e, const std::string& place) { return ParseDevice(e, place, templates); },
+        [&](const json& e, const std::string& place) {
+          budget.Item(place);
+          return ParseDevice(e, place, templates, budget);
+        },
         s.devices, s.index);
   }
   if (const json* v = o.get("deviceSlots")) {
-    s.deviceSlots = Slots(*v, o.path("deviceSlots"));
+    s.deviceSlots = Slots(*v, o.path("deviceSlots"), false);
   } else {
     for (const Device& d : s.devices) ListDevice(d.name, s.deviceSlots);
   }
   return s;
 }
 
-Context ParseContext(const json& j, const std::string& path, const Templates& templates) {
+Context ParseContext(const json& j, const std::string& path, const Templates& templates,
+                     Budget& budget) {
   Obj o(j, path, {"name", "servers", "serverSlots", "ntags", "codes"});
   Context c;
   c.name = Name(o.need("name"), o.path("name"), NameKind::kContext);
   if (const json* v = o.get("servers")) {
     ParseNamed(
         *v, o.path("servers"), "server",
-        [&](const json& e, const std::string& place) { return ParseServer(e, place, templates); },
+        [&](const json& e, const std::string& place) {
+          budget.Item(place);
+          return ParseServer(e, place, templates, budget);
+        },
         c.servers, c.index);
   }
   if (const json* v = o.get("serverSlots")) {
-    c.serverSlots = Slots(*v, o.path("serverSlots"));
+    c.serverSlots = Slots(*v, o.path("serverSlots"), true);
   } else {
     for (const Server& s : c.servers) c.serverSlots.push_back(s.name);
   }
@@ -497,6 +570,7 @@ Context ParseContext(const json& j, const std::string& path, const Templates& te
 }
 
 void Build(const json& root, Facility& f) {
+  Budget budget;
   Obj o(root, "", {"facility", "errors", "templates", "contexts", "contextSlots", "contextsCode"});
   if (const json* v = o.get("facility")) f.title = String(*v, o.path("facility"));
   f.errors = DefaultErrorTexts();
@@ -523,17 +597,20 @@ void Build(const json& root, Facility& f) {
       Fail(o.path("templates"), std::string("expected an object, found ") + v->type_name());
     for (const auto& [key, value] : v->items())
       templates[ToLatin1(key, At(o.path("templates"), key))] =
-          ParseProperties(value, At(o.path("templates"), key));
+          ParseProperties(value, At(o.path("templates"), key), budget);
   }
   ParseNamed(
       o.need("contexts"), o.path("contexts"), "context",
-      [&](const json& e, const std::string& place) { return ParseContext(e, place, templates); },
+      [&](const json& e, const std::string& place) {
+        budget.Item(place);
+        return ParseContext(e, place, templates, budget);
+      },
       f.contexts, f.index);
   for (size_t c = 0; c < f.contexts.size(); ++c)
     for (size_t k = 0; k < f.contexts[c].servers.size(); ++k)
       f.serverByName.emplace(f.contexts[c].servers[k].name, std::make_pair(c, k));
   if (const json* v = o.get("contextSlots")) {
-    f.contextSlots = Slots(*v, o.path("contextSlots"));
+    f.contextSlots = Slots(*v, o.path("contextSlots"), true);
   } else {
     for (const Context& c : f.contexts) f.contextSlots.push_back(c.name);
   }

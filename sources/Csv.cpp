@@ -59,6 +59,9 @@ std::string_view TrimView(std::string_view t) {
 }
 
 constexpr size_t kNone = std::string_view::npos;
+
+// Comment lines as CountDataLines knows them (the readers skip ":" lines too).
+bool IsCountedComment(char c) { return c == ';' || c == '%' || c == '#'; }
 // Positions are 16-bit: a line with more fields finds nothing past them.
 constexpr int32_t kMaxColumn = 32767;
 
@@ -141,23 +144,52 @@ bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines) 
   if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::string bytes;
+  // Lines every reader skips are not kept, and reading stops one record past
+  // what CountDataLines can tell apart: a file of any length then takes no
+  // more memory than its first records.
+  int32_t counted = 0;
+  auto keep = [&](std::string_view line) {
+    if (line.empty() || IsCountedComment(line.front())) return;
+    lines.emplace_back(line);
+    ++counted;
+  };
+  std::string pending;  // the start of a line that no chunk has ended yet
+  size_t scanned = 0;   // how much of pending holds no line break
+  size_t total = 0;
   char chunk[1 << 16];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) bytes.append(chunk, in.gcount());
-  if (in.bad()) return false;
-  // A spreadsheet's "CSV UTF-8" starts with a byte-order mark; left in, it
-  // would become part of the first column's name.
-  size_t start = bytes.starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
-  const size_t n = bytes.size();
-  for (size_t i = 0; i < n; ++i) {
-    const char c = bytes[i];
-    if (c != '\r' && c != '\n') continue;
-    lines.emplace_back(bytes, start, i - start);
-    if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n') ++i;
-    start = i + 1;
+  bool end = false;
+  while (!end) {
+    in.read(chunk, sizeof chunk);
+    const size_t got = static_cast<size_t>(in.gcount());
+    if (in.bad()) break;
+    end = got < sizeof chunk;
+    total += got;
+    if (total > kMaxDialectFileBytes) break;
+    pending.append(chunk, got);
+    // A spreadsheet's "CSV UTF-8" starts with a byte-order mark; left in, it
+    // would become part of the first column's name.
+    if (total == got && pending.starts_with(kUtf8Bom)) pending.erase(0, kUtf8Bom.size());
+    size_t start = 0;
+    const size_t n = pending.size();
+    for (size_t i = scanned; i < n; ++i) {
+      const char c = pending[i];
+      if (c != '\r' && c != '\n') continue;
+      // A CR that ends the chunk may be the first half of a CR LF.
+      if (c == '\r' && i + 1 == n && !end) break;
+      keep(std::string_view(pending).substr(start, i - start));
+      if (counted > kMaxListEntries + 1) return true;
+      if (c == '\r' && i + 1 < n && pending[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+    if (end) {
+      if (start < n) keep(std::string_view(pending).substr(start));
+      return true;
+    }
+    pending.erase(0, start);
+    scanned = pending.empty() || pending.back() != '\r' ? pending.size() : pending.size() - 1;
   }
-  if (start < n) lines.emplace_back(bytes, start, n - start);
-  return true;
+  lines.clear();
+  return false;
 }
 
 int32_t CountDataLines(const std::vector<std::string>& lines) {
@@ -167,7 +199,7 @@ int32_t CountDataLines(const std::vector<std::string>& lines) {
     const char c = line.front();
     // ":" lines are counted although the readers skip them: the count is only
     // an upper bound for the allocation.
-    if (c == ';' || c == '%' || c == '#') continue;
+    if (IsCountedComment(c)) continue;
     if (++count > kMaxListEntries + 1) break;
   }
   return count - 1;

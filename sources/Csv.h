@@ -36,9 +36,13 @@ int32_t CountDataLines(const std::string& path);
 // The same count over lines already read with ReadDialectLines.
 int32_t CountDataLines(const std::vector<std::string>& lines);
 
+// A database file longer than this is refused unread past it.
+inline constexpr size_t kMaxDialectFileBytes = 64 << 20;
+
 // Reads a file's lines by the dialect's line rule (CR LF, lone CR, LF),
-// without a leading UTF-8 byte-order mark.
-// Returns false when the file cannot be opened or read.
+// without a leading UTF-8 byte-order mark, leaving out the empty lines and those starting with ";"
+// "%" "#" (every reader skips them), and stopping once CountDataLines would say "too many". Returns
+// false when the file cannot be opened or read, or is longer than kMaxDialectFileBytes.
 bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines);
 
 // The bytes of a test file holding commands 0..count-1, as the script editor

@@ -14,6 +14,7 @@
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
 #include "base/Formats.h"
+#include "base/SafeNames.h"
 #include "engine/NumberText.h"
 #include "engine/ReportLog.h"
 #include "sources/Csv.h"
@@ -243,6 +244,34 @@ DatabaseChoice ChooseDatabaseDirectory(const DatabaseSearch& search,
   return {FindDatabaseDirectory(search.argv0, looked), "the program's", false};
 }
 
+std::string TestFileNameProblem(const std::string& context, const std::string& server) {
+  for (const auto& [what, name] : {std::pair{"context", &context}, std::pair{"server", &server}}) {
+    const std::string why = UnsafeNameReason(*name);
+    if (!why.empty()) {
+      return "No test file can be named after /" + VisibleControls(context) + "/" +
+             VisibleControls(server) + ": the " + what + " name \"" + VisibleControls(*name) +
+             "\" is refused (" + why + ")";
+    }
+  }
+  return "";
+}
+
+std::string ServerListNameProblem(const std::string& fileName) {
+  const std::string shown = "\"" + VisibleControls(fileName) + "\"";
+  if (fileName.empty()) return "the configuration names no server list";
+  if (fileName.front() == '/') return "the server list " + shown + " is outside the database";
+  for (size_t start = 0; start <= fileName.size();) {
+    size_t slash = fileName.find('/', start);
+    if (slash == std::string::npos) slash = fileName.size();
+    if (fileName.compare(start, slash - start, "..") == 0)
+      return "the server list " + shown + " is outside the database";
+    start = slash + 1;
+  }
+  if (HasControlCharacter(fileName))
+    return "the server list " + shown + " holds a control character";
+  return "";
+}
+
 std::string TestSources::TestFilePath(const std::string& context, const std::string& server) const {
   return s_.DatabasePath + context + "-" + server + ".csv";
 }
@@ -357,6 +386,7 @@ int16_t TestSources::fillInTestParamsFromServer(const std::string& context,
 int16_t TestSources::fillInTestParams(const std::string& context, const std::string& server,
                                       const std::string& /*device*/) {
   if (s_.runInProgress) return kCodeRunInProgress;
+  if (!TestFileNameProblem(context, server).empty()) return kCodeNothingToLoad;
   const std::string path = TestFilePath(context, server);
   std::vector<std::string> lines;
   const int32_t n = ReadCountedLines(path, lines);
@@ -397,6 +427,8 @@ int16_t TestSources::fillInProcNames() {
   int16_t result = kCodeSuccess;
   for (int32_t k = 0; k < i; ++k) {
     StoredConfig& c = configs[k];
+    // A list outside the database directory is not read: no servers.
+    if (!ServerListNameProblem(c.FileName).empty()) continue;
     const std::string listPath = s_.DatabasePath + c.FileName;
     std::vector<std::string> serverLines;
     const int32_t m = ReadCountedLines(listPath, serverLines);
@@ -438,9 +470,14 @@ int16_t TestSources::initSelfText(const std::string& devcon, const std::string& 
   s_.checkerCaption = s_.serverInfoText + "Specific test commands from SRVSELFTEST";
   if (r != 0) {
     const std::string path = TestFilePath(devcon, devsrv);
+    const std::string refused = TestFileNameProblem(devcon, devsrv);
     r = fillInTestParams(devcon, devsrv, devnam);
     s_.checkerCaption = s_.serverInfoText + "Specific test commands from " + path;
-    if (r != 0) s_.checkerCaption = s_.serverInfoText + path + " : " + GetErrorString(lib_, r);
+    if (!refused.empty()) {
+      s_.checkerCaption = s_.serverInfoText + refused;
+    } else if (r != 0) {
+      s_.checkerCaption = s_.serverInfoText + path + " : " + GetErrorString(lib_, r);
+    }
   }
   s_.report.AddToReport(kHyphens62, false);
   s_.report.AddToReport("Self-test for /" + devcon + "/" + devsrv, false);

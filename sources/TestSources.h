@@ -49,6 +49,13 @@ struct DatabaseChoice {
 DatabaseChoice ChooseDatabaseDirectory(const DatabaseSearch& search,
                                        std::vector<std::string>* looked = nullptr);
 
+// Why no test file can be named after the context and server (a name that is
+// empty, holds "/", ".." or a control character), or "" when one can.
+std::string TestFileNameProblem(const std::string& context, const std::string& server);
+// Why a configuration's server list file cannot be read (outside the database
+// directory, or a control character in its name), or "".
+std::string ServerListNameProblem(const std::string& fileName);
+
 // The producers of test plans and of the server information. They replace the
 // session's plan, set its caption (CheckerLabel) and write the report's head.
 // While a run is in progress they refuse and change nothing.

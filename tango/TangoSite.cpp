@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <unordered_set>
 
+#include "base/SafeNames.h"
 #include "base/StrictJson.h"
 
 namespace dsc::tango {
@@ -20,6 +21,9 @@ std::string Name(const json& j, const std::string& path) {
   if (name.find('/') != std::string::npos) Fail(path, Quoted(name) + " holds a \"/\"");
   if (name.front() == ' ' || name.back() == ' ')
     Fail(path, Quoted(name) + " begins or ends with a blank");
+  // Contexts and servers name the test files in the database directory.
+  if (const std::string why = UnsafeNameReason(name); !why.empty())
+    Fail(path, Quoted(name) + " is refused: " + why);
   return name;
 }
 

@@ -537,8 +537,7 @@ void Vesker::paletteChanged() {
 void Vesker::showReportError() {
   std::string error = session_->report.TakeError();
   if (error.empty()) return;
-  CheckerLabel->setText(CheckerLabel->text() +
-                        "\nThe report could not be written: " + FromLatin1(error));
+  CheckerLabel->setText(CheckerLabel->text() + "\n" + FromLatin1(error));
 }
 
 void Vesker::beginCommand() {
@@ -601,12 +600,15 @@ void Vesker::Command1_Click() {
   // plan in place; an empty caption afterwards tells us, and the old plan is
   // not run against the new device.
   session_->checkerCaption.clear();
+  int16_t propertyCode = 0;
   {
     Counted busy(queries_);
-    sources_->initStdTest(context, server, device);
+    propertyCode = sources_->initStdTest(context, server, device);
   }
   if (session_->checkerCaption.empty()) {
-    const int16_t code = lib_->lastFailure();
+    // The query's own answer, which may be the checker's (more properties
+    // than can be listed) rather than the library's.
+    const int16_t code = propertyCode != 0 ? propertyCode : lib_->lastFailure();
     showPreparationFailure(FromLatin1("Standard test: the properties of /" + context + "/" +
                                       server + "/" + device + " could not be read (code " +
                                       std::to_string(code) + ": " + GetErrorString(*lib_, code) +

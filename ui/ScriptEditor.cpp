@@ -23,6 +23,7 @@
 #include "base/Formats.h"
 #include "engine/NumberText.h"
 #include "sources/Csv.h"
+#include "sources/TestSources.h"
 #include "ui/QtFrontEnd.h"
 
 namespace dsc::ui {
@@ -396,8 +397,15 @@ std::string CheckScripter::TestFilePath() const {
 
 bool CheckScripter::Command1_Click() {
   say(QString());
-  const std::string path = TestFilePath();
+  // A name typed in the window or listed by the control system must not lead
+  // the file out of the database directory.
   const Server target = selection_ ? selection_() : Server{};
+  if (const std::string refused = TestFileNameProblem(target.first, target.second);
+      !refused.empty()) {
+    reportError(QString::fromLatin1(refused) + ". Nothing was saved.");
+    return false;
+  }
+  const std::string path = TestFilePath();
   if (!loadedFor_.second.empty() && target != loadedFor_) {
     const QString question =
         FromLatin1("These commands were loaded for /" + loadedFor_.first + "/" + loadedFor_.second +

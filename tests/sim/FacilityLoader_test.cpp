@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -49,7 +52,21 @@ TEST(Loader, RefusesNamingFilePlaceAndFault) {
       {WithProperty(R"("format": "DOUBLE", "count": 2147483647)"),
        prop + "count: a count of 2147483647 DOUBLE needs more than 16 MiB"},
       {WithProperty(R"("format": "DOUBLE", "ramp": {"towards": "ISET", "rate": 1})"),
-       prop + "ramp/towards: no property \"ISET\""}};
+       prop + "ramp/towards: no property \"ISET\""},
+      // Context and server names become test file names; control characters
+      // from the file are shown, not sent to the terminal.
+      {R"({"contexts": [{"name": ".."}]})", c0 + "name: \"..\" is refused: the name holds \"..\""},
+      {R"({"contexts": [{"name": "C", "servers": [{"name": "S\u001b[2J"}]}]})",
+       c0 + "servers/0/name: \"S\\x1B[2J\" is refused: the name holds a control character"},
+      {R"({"contexts": [{"name": "C", "servers": [{"name": "a/b"}]}]})",
+       c0 + "servers/0/name: \"a/b\" contains \"/\""},
+      {R"({"contexts": [], "contextSlots": ["../../../x"]})",
+       "/contextSlots/0: \"../../../x\" is refused: the name holds a \"/\""},
+      {R"({"contexts": [{"name": "C", "serverSlots": [" ..x"]}]})",
+       c0 + "serverSlots/0: \" ..x\" is refused: the name holds \"..\""},
+      {WithDevices(R"({"name": "D\u0007"})"), dev + "0/name: \"D\\x07\" holds a control character"},
+      {WithProperty(R"("format": "\u001b]0;x\u0007")"),
+       prop + "format: unknown format name \"\\x1B]0;x\\x07\""}};
   testing::FakeClock clock;
   std::string error;
   for (const auto& [json, message] : cases) {
@@ -60,6 +77,52 @@ TEST(Loader, RefusesNamingFilePlaceAndFault) {
                                    std::pair{"/", ": not a regular file"}}) {
     EXPECT_FALSE(SimControlSystem::FromFile(path, clock, error));
     EXPECT_EQ(error.rfind(std::string(path) + what, 0), 0u) << error;
+  }
+}
+
+// A template is copied into every device naming it: a few hundred bytes
+// could ask for gigabytes. The loader counts before it takes the memory.
+std::string Amplifying(int properties, const std::string& format, int count, int devices) {
+  std::string t = R"("templates": {"T": [)";
+  for (int i = 0; i < properties; ++i) {
+    t += std::string(i ? "," : "") + R"({"name": "P)" + std::to_string(i) + R"(", "format": ")" +
+         format + R"(", "count": )" + std::to_string(count) + "}";
+  }
+  std::string d;
+  for (int i = 0; i < devices; ++i)
+    d +=
+        std::string(i ? "," : "") + R"({"name": "D)" + std::to_string(i) + R"(", "template": "T"})";
+  return WithDevices(d, t + "]},");
+}
+
+TEST(Loader, RefusesWhatWouldExpandBeyondItsLimitsWithBoundedMemory) {
+  const std::string dev = "a.json: /contexts/0/servers/0/devices/";
+  const std::pair<std::string, std::string> cases[] = {
+      // 3 x 16 MB values, 1000 times over: 48 GB asked.
+      {Amplifying(3, "DOUBLE", 2'000'000, 1000),
+       dev + "0/template: the facility's values need more than 64 MiB"},
+      {Amplifying(1000, "SHORT", 1, 200),
+       dev + "99/template: the facility has more than 100000 properties"},
+  };
+  for (const auto& [json, message] : cases) {
+    // Loaded in a child process, whose peak memory the kernel reports.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Facility f;
+      std::string error;
+      const bool loaded = LoadFacility(json, "a.json", f, error);
+      _exit(!loaded && error == message ? 0 : 1);
+    }
+    int status = 0;
+    struct rusage usage {};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << message;
+    EXPECT_LT(usage.ru_maxrss, 400 * 1024) << "KiB at most, for " << message;
+    Facility f;
+    std::string error;
+    EXPECT_FALSE(LoadFacility(json, "a.json", f, error));
+    EXPECT_EQ(error, message);
   }
 }
 

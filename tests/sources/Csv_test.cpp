@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/Fakes.h"
@@ -86,6 +88,24 @@ TEST(CountDataLines, CountsRecordLinesOfEveryLineEnding) {
   EXPECT_EQ(CountDataLines(dir.path()), 0);  // a directory is no file
   ASSERT_EQ(mkfifo(dir.file("pipe.csv").c_str(), 0600), 0);
   EXPECT_EQ(CountDataLines(dir.file("pipe.csv")), 0);  // nor a pipe, which would block
+}
+
+// A file is read no further than its record limit: here 40000 records and
+// then a gigabyte (sparse, so cheap to make) that a whole read would load.
+// Without enough records a file past the byte limit is refused unread.
+TEST(ReadDialectLines, StopsPastTheRecordLimitAndRefusesHugeFiles) {
+  testing::TempDir dir;
+  string records = "; comment\r\n\r\nH\r\n";
+  for (int i = 0; i < 40000; ++i) records += "r\r\n";
+  for (const auto& [head, kept, read] : {std::tuple{records, size_t{32768 + 1}, true},
+                                         std::tuple{string("H\r\n"), size_t{0}, false}}) {
+    dir.write("f.csv", head);
+    ASSERT_EQ(truncate(dir.file("f.csv").c_str(), off_t{1} << 30), 0);
+    std::vector<string> lines;
+    EXPECT_EQ(ReadDialectLines(dir.file("f.csv"), lines), read);
+    EXPECT_EQ(lines.size(), kept);  // comments and empty lines are not kept
+    EXPECT_EQ(CountDataLines(dir.file("f.csv")), read ? 32768 : 0);
+  }
 }
 
 }  // namespace

@@ -122,6 +122,34 @@ TEST_F(SourcesTest, SelfTextFallsBackToTheStoredFileAndWritesTheHead) {
   }
 }
 
+// A name that would lead out of the database directory names no test file:
+// the file it would name is not read, and the caption says why.
+TEST_F(SourcesTest, NamesThatLeaveTheDatabaseNameNoTestFile) {
+  std::filesystem::create_directories(db.file("C-a"));
+  db.write("C-a/b.csv", "Property\r\nA\r\n");
+  db.write("..-S.csv", "Property\r\nA\r\n");
+  const struct {
+    string context, server, why;
+  } cases[] = {
+      {"C", "a/b", "the server name \"a/b\" is refused (the name holds a \"/\")"},
+      {"..", "S", "the context name \"..\" is refused (the name holds \"..\")"},
+      {"C", "S\x1b[2J",
+       "the server name \"S\\x1B[2J\" is refused (the name holds a control "
+       "character)"},
+      {"", "S", "the context name \"\" is refused (the name is empty)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    EXPECT_EQ(sources.fillInTestParams(c.context, c.server, "D"), 42);
+    session.serverInfoText = "info\r\n";
+    EXPECT_EQ(sources.initSelfText(c.context, c.server, "D"), 42);
+    EXPECT_EQ(session.checkerCaption,
+              "info\r\nNo test file can be named after /" + (c.context == "" ? "" : c.context) +
+                  "/" + (c.server.find('\x1b') != string::npos ? "S\\x1B[2J" : c.server) + ": " +
+                  c.why);
+  }
+}
+
 TEST_F(SourcesTest, ServerInformation) {
   const string at = "/C/S/#0|";
   lib.answers = {{at + "SRVVERSION", {7, "junk"}},
@@ -145,7 +173,8 @@ TEST_F(SourcesTest, ServerInformation) {
 TEST_F(SourcesTest, ConfigurationsAndServerLists) {
   db.write("procedures.csv",
            "; configurations\r\nContext,Description,FileName\r\nA,First,a.csv\r\nB,Second,"
-           "missing.csv\r\nC,Third,c.csv\r\n");
+           "missing.csv\r\nC,Third,c.csv\r\nD,Outside,../" +
+               std::filesystem::path(db.path()).filename().string() + "/a.csv\r\n");
   db.write("a.csv", "Server\r\nS1\r\n:skipped\r\nS2\r\n");
   db.write("c.csv", "Name\r\nx\r\ny\r\nz\r\n");
   EXPECT_EQ(sources.fillInProcNames(), 0);
@@ -156,11 +185,12 @@ TEST_F(SourcesTest, ConfigurationsAndServerLists) {
     for (int k = 0; k < c.ServerCount; ++k) got += " " + c.Servers[k];
     got += ";";
   }
-  EXPECT_EQ(got, "A First 2: S1 S2;B Second 0:;C Third 3:   ;");
+  // The fourth names a.csv through "..": not read.
+  EXPECT_EQ(got, "A First 2: S1 S2;B Second 0:;C Third 3:   ;D Outside 0:;");
 
   db.write("procedures.csv", "Description\r\n");
   EXPECT_EQ(sources.fillInProcNames(), 42);
-  EXPECT_EQ(session.configs.StoredConfigCount, 3);  // left as they were
+  EXPECT_EQ(session.configs.StoredConfigCount, 4);  // left as they were
 }
 
 TEST_F(SourcesTest, DatabasePathIsBesideTheWorkingDirectoryOrTheProgram) {

@@ -53,6 +53,11 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
       {"\"S\"", "\" S\"", srv + "/name: \" S\" begins or ends with a blank"},
       {"\"D\"", "\"D \"", dev + "/name: \"D \" begins or ends with a blank"},
       {"\"S\"", "\"ENS\"", srv + "/name: \"ENS\" is the name server's address"},
+      // Context and server names become test file names; control characters
+      // from the file are shown, not sent to the terminal.
+      {"\"C\"", "\"..\"", ctx + "/name: \"..\" is refused: the name holds \"..\""},
+      {"\"S\"", "\"S\\u001b[2J\"",
+       srv + "/name: \"S\\x1B[2J\" is refused: the name holds a control character"},
       {"[\n{", "[\n" + kOther + "{",
        "/tango/contexts/1/servers/0/name: duplicate server name \"S\" (also at "
        "/tango/contexts/0/servers/0)"},

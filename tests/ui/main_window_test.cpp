@@ -1,5 +1,7 @@
 #include "ui/MainWindow.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -335,6 +337,28 @@ TEST_F(WindowTest, SelectedServerWhoseTestCannotBePreparedRunsNothing) {
   EXPECT_TRUE(report().ends_with(std::string(kReportColumnHeader) + "\r\n")) << report();
   EXPECT_EQ(report().find("Pump pressure"), std::string::npos) << report();
   EXPECT_EQ(rows(), 0);
+}
+
+// A report that loses lines says so once, after the run; a server name typed
+// in the window that could not name a test file is refused with its reason.
+TEST_F(WindowTest, IncompleteReportIsShownOnceAndTypedNamesAreChecked) {
+  Open();
+  reports.write("elsewhere", "kept\n");
+  const std::string name = reports.file(std::to_string(clock.NowMs() / 1000) + ".txt");
+  ASSERT_EQ(symlink(reports.file("elsewhere").c_str(), name.c_str()), 0);
+  click("Command2");  // the three configured servers into one report
+  const std::string shown = label().toStdString();
+  const size_t at = shown.find("Report incomplete: 0 of ");
+  EXPECT_NE(at, std::string::npos) << shown;
+  EXPECT_EQ(shown.find("Report incomplete", at + 1), std::string::npos) << shown;
+  EXPECT_NE(shown.find(name + ": it is a symbolic link"), std::string::npos) << shown;
+  EXPECT_EQ(reports.read("elsewhere"), "kept\n");
+
+  Child<QRadioButton>(*window, "SelfTestOption1")->setChecked(true);
+  combo("DeviceServerList").setEditText("../../x");
+  click("Command2");
+  EXPECT_TRUE(label().contains("No test file can be named after /LINAC/../../x: the server name"))
+      << label().toStdString();
 }
 
 // The selected server's run waits; clicks inside that wait are refused, and

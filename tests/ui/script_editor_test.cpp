@@ -133,16 +133,30 @@ TEST_F(EditorTest, SaveWritesTheTestFileByteForByteOrSaysWhyNot) {
             "state,STATE,#0, 0,DOUBLE,, 1,SHORT,,READ\r\n"
             " set, twice ,CURRENT.SET,QF-01, 2,DOUBLE,1.5 2,-3,NULL,,WRITE\r\n");
 
-  // Nothing chosen in the main window still names a file (once the operator
-  // agrees to write another server's file than the one just saved).
-  context.clear();
-  server.clear();
-  session.DatabasePath = db.path() + "/missing/";
+  // Names that would put the file elsewhere than the database directory, or
+  // none at all, are refused before anything is written.
   QString reported;
   editor.reportError = [&](const QString& message) { reported = message; };
+  // Writing another server's file than the one just saved is agreed to.
   editor.ask = [](const QString&, QMessageBox::StandardButtons) { return QMessageBox::Yes; };
+  const std::pair<std::string, std::string> refused[] = {
+      {"", ""}, {"../../..", "x"}, {"LINAC", "a/b"}, {"LINAC", "X\x1b]0;owned\x07"}};
+  for (const auto& [c, s] : refused) {
+    context = c;
+    server = s;
+    reported.clear();
+    EXPECT_FALSE(editor.Command1_Click()) << c << " " << s;
+    EXPECT_TRUE(reported.contains("is refused")) << reported.toStdString();
+    EXPECT_FALSE(reported.contains("\x1b")) << reported.toStdString();
+  }
+  EXPECT_FALSE(std::filesystem::exists(db.path() + "/../../../x.csv"));
+  EXPECT_FALSE(std::filesystem::exists(db.path() + "/LINAC-a"));
+
+  context = "LINAC";
+  server = "X";
+  session.DatabasePath = db.path() + "/missing/";
   EXPECT_FALSE(editor.Command1_Click());
-  EXPECT_TRUE(reported.contains(QString::fromStdString(db.path() + "/missing/-.csv")));
+  EXPECT_TRUE(reported.contains(QString::fromStdString(db.path() + "/missing/LINAC-X.csv")));
   EXPECT_TRUE(reported.contains("No such file or directory")) << reported.toStdString();
 }
 

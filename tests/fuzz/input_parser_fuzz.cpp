@@ -1,0 +1,122 @@
+// The input-data parser: the first byte picks the format, the rest is the
+// text of a test command's Data field. Values it placed, printed again,
+// parse back to the same bytes.
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "base/Formats.h"
+#include "engine/InputParser.h"
+#include "tests/fuzz/FuzzCheck.h"
+
+namespace {
+
+using namespace dsc;
+
+constexpr int16_t kFormats[] = {kFormatDouble, kFormatShort,  kFormatByte,   kFormatLong,
+                                kFormatText,   kFormatSingle, kFormatName8,  kFormatName16,
+                                kFormatName32, kFormatName48, kFormatName64, kFormatStruct};
+
+// One value of the area as text that the parser reads back to the same bytes.
+std::string Printed(const uint8_t* at, int16_t format) {
+  char buf[48];
+  switch (format) {
+    case kFormatDouble: {
+      double v;
+      std::memcpy(&v, at, 8);
+      if (std::isinf(v)) return v > 0 ? "1e999" : "-1e999";
+      std::snprintf(buf, sizeof buf, "%.17g", v);
+      return buf;
+    }
+    case kFormatSingle: {
+      float v;
+      std::memcpy(&v, at, 4);
+      std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(v));
+      return buf;
+    }
+    case kFormatShort: {
+      int16_t v;
+      std::memcpy(&v, at, 2);
+      return std::to_string(v);
+    }
+    case kFormatLong: {
+      int32_t v;
+      std::memcpy(&v, at, 4);
+      return std::to_string(v);
+    }
+    case kFormatByte:
+      // 255 is what -1 leaves; 255 itself would store 0.
+      return at[0] == 255 ? "-1" : std::to_string(at[0]);
+    default: {
+      // A name: its bytes without the zero padding.
+      size_t n = FormatElementSize(format);
+      while (n > 0 && at[n - 1] == 0) --n;
+      return std::string(reinterpret_cast<const char*>(at), n);
+    }
+  }
+}
+
+// Equal bytes, except that a zero is a zero whatever its sign: a value that
+// underflows keeps the sign of its text ("-4e-400"), while "-0" reads as 0.
+bool SameValues(const uint8_t* a, const uint8_t* b, int16_t format, int32_t n) {
+  const size_t element = FormatElementSize(format);
+  for (int32_t i = 0; i < n; ++i, a += element, b += element) {
+    if (format == kFormatDouble) {
+      double x, y;
+      std::memcpy(&x, a, 8);
+      std::memcpy(&y, b, 8);
+      if (x != y) return false;
+    } else if (format == kFormatSingle) {
+      float x, y;
+      std::memcpy(&x, a, 4);
+      std::memcpy(&y, b, 4);
+      if (x != y) return false;
+    } else if (std::memcmp(a, b, element) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const int16_t format = kFormats[data[0] % std::size(kFormats)];
+  const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+
+  static TransferArea first, second;
+  first.fill(0xAA);
+  const int32_t n = parseStringToData(first, format, text);
+  const int32_t bytes = ParsedByteCount(format, text, n);
+  FUZZ_CHECK(bytes >= 0 && bytes <= static_cast<int32_t>(first.size()));
+  if (format == kFormatText) {
+    FUZZ_CHECK(n == static_cast<int32_t>(text.size()));
+    if (bytes > 0) FUZZ_CHECK(std::memcmp(first.data(), text.data(), text.size()) == 0);
+    return 0;
+  }
+  if (format == kFormatStruct) {
+    FUZZ_CHECK(n == 0 && bytes == 0);
+    return 0;
+  }
+  const int16_t element = FormatElementSize(format);
+  FUZZ_CHECK(n >= 0 && n * element == bytes);
+
+  // A name word holding a blank cannot be printed as one word; every other
+  // value can.
+  std::string again;
+  for (int32_t i = 0; i < n; ++i) {
+    const std::string word = Printed(first.data() + static_cast<size_t>(i) * element, format);
+    if (word.find(' ') != std::string::npos) return 0;
+    again += (i ? " " : "") + word;
+  }
+  // One empty name prints as no text at all, which holds no value.
+  if (n == 1 && again.empty()) return 0;
+  second.fill(0x55);
+  FUZZ_CHECK(parseStringToData(second, format, again) == n);
+  FUZZ_CHECK(SameValues(first.data(), second.data(), format, n));
+  return 0;
+}
