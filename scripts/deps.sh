@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the checker needs, only those that are missing.
 set -euo pipefail
-pkgs=(cmake g++ make qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
+pkgs=(cmake g++ make ccache qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
       nlohmann-json3-dev libcli11-dev xvfb x11-utils xauth imagemagick openbox
       pkg-config libtango-dev tango-test
       help2man lintian appstream desktop-file-utils dpkg-dev file man-db libpugixml-dev

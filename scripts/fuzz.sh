@@ -19,7 +19,7 @@ targets=("$@")
 cxx=${OVRA_FUZZ_CXX:-$(command -v clang++-14 || command -v clang++)}
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DOVRA_FUZZ=ON -DOVRA_WITH_UI=OFF -DOVRA_WITH_TANGO=OFF -DOVRA_WITH_TESTS=OFF \
-      -DOVRA_WITH_BENCH=OFF >/dev/null
+      -DOVRA_WITH_BENCH=OFF ${OVRA_CMAKE_LAUNCHER:-} >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target $(printf '%s_fuzz ' "${targets[@]}") >/dev/null
 
 status=0

@@ -11,15 +11,24 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs=$(nproc)
+# ccache, where it is installed, lets a second run on the same machine (a
+# developer's, or CI after a session) skip what did not change, from any
+# checkout: paths are taken relative to the tree.
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="$PWD"
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+export OVRA_CMAKE_LAUNCHER="${launcher[*]}"
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOVRA_WERROR=ON >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOVRA_WERROR=ON "${launcher[@]}" >/dev/null
 cmake --build build -j"$jobs"
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs")
 # The Debian packages of that build, installed, tried from /usr/bin and removed.
 bash scripts/package-test.sh build
 
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DOVRA_WERROR=ON -DOVRA_SANITIZE=ON \
-      -DOVRA_WITH_UI=OFF -DOVRA_WITH_BENCH=OFF -DOVRA_WITH_TANGO=OFF >/dev/null
+      -DOVRA_WITH_UI=OFF -DOVRA_WITH_BENCH=OFF -DOVRA_WITH_TANGO=OFF "${launcher[@]}" >/dev/null
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
    ctest --output-on-failure -j"$jobs")
