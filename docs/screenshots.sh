@@ -22,11 +22,11 @@ for tool in xvfb-run import openbox; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (bash scripts/deps.sh)" >&2; exit 1; }
 done
 
-db=build/screenshot-db/database
+db=/tmp/ovra-demo/database
 work=$(mktemp -d)
-trap 'rm -rf "$work" build/screenshot-db' EXIT
-rm -rf build/screenshot-db
-mkdir -p build/screenshot-db docs/images "$work/tmp"
+trap 'rm -rf "$work" /tmp/ovra-demo' EXIT
+rm -rf /tmp/ovra-demo
+mkdir -p /tmp/ovra-demo docs/images "$work/tmp"
 cp -r database "$db"
 printf 'Pump 4 pressure,PRESSURE,PUMP-04,0,,,1,DOUBLE,,READ\r\n' >>"$db/LINAC-VACUUM-1.csv"
 out=$(pwd)/docs/images
