@@ -92,14 +92,6 @@ TEST_F(OvraCheck, ExitStatus) {
   EXPECT_EQ(RunCheck("--database /nonexistent config 0", reports).code, 2);
 }
 
-TEST_F(OvraCheck, FindsTheSourceTreesDatabaseFromTheBuildTree) {
-  if (!string(OVRA_CHECK_EXE).starts_with(src + "/"))
-    GTEST_SKIP() << "the build tree is outside the source tree";
-  const auto [code, out, err] = RunCheck("config \"Ring vacuum and magnets\"", reports);
-  EXPECT_EQ(code, 0) << out;
-  EXPECT_NE(out.find("/database/RING-VACUUM-R.csv"), string::npos) << out;
-}
-
 TEST_F(OvraCheck, PrintsCaptionResultsAndReportPath) {
   const auto [code, out, err] = RunCheck(db + "standard LINAC VACUUM-1 PUMP-01", reports);
   EXPECT_EQ(code, 0) << out;
