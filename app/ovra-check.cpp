@@ -30,6 +30,7 @@
 #include "app/ControlSystems.h"
 #include "app/RunOutputs.h"
 #include "base/Formats.h"
+#include "base/NearestName.h"
 #include "base/SafeNames.h"
 #include "base/TextEncoding.h"
 #include "engine/CheckRunner.h"
@@ -609,36 +610,6 @@ int FindConfig(const StoredConfigState& configs, const std::string& key) {
   return -1;
 }
 
-// Edit distance, for "did you mean" on a mistyped subcommand or option.
-size_t Distance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = up;
-    }
-  }
-  return row[b.size()];
-}
-
-// The nearest known word, when it is near enough to be a typo.
-std::string Nearest(const std::string& typed, const std::vector<std::string>& known) {
-  std::string best;
-  size_t bestDistance = std::max<size_t>(2, typed.size() / 3) + 1;
-  for (const std::string& k : known) {
-    const size_t d = Distance(typed, k);
-    if (d < bestDistance) {
-      best = k;
-      bestDistance = d;
-    }
-  }
-  return best;
-}
-
 // CLI11's message, with the subcommand or option the user probably meant.
 std::string Suggestion(const CLI::App& app, int argc, char** argv) {
   std::vector<std::string> subcommands, options;
@@ -655,7 +626,7 @@ std::string Suggestion(const CLI::App& app, int argc, char** argv) {
     if (arg.starts_with("--")) {
       const std::string name = arg.substr(0, arg.find('='));
       if (std::find(options.begin(), options.end(), name) != options.end()) continue;
-      const std::string near = Nearest(name, options);
+      const std::string near = NearestName(name, options, false);
       if (!near.empty()) return "Did you mean \"" + near + "\" for \"" + name + "\"?\n";
       continue;
     }
@@ -665,7 +636,7 @@ std::string Suggestion(const CLI::App& app, int argc, char** argv) {
       continue;
     }
     if (!sawSubcommand) {
-      const std::string near = Nearest(arg, subcommands);
+      const std::string near = NearestName(arg, subcommands, false);
       if (!near.empty()) return "Did you mean the subcommand \"" + near + "\"?\n";
     }
   }

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "base/Formats.h"
+#include "base/NearestName.h"
 #include "base/TextEncoding.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
@@ -49,34 +50,6 @@ std::string Upper(std::string s) {
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
   return s;
-}
-
-size_t Distance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t up = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = up;
-    }
-  }
-  return row[b.size()];
-}
-
-std::string Nearest(const std::string& name, const std::vector<std::string>& known) {
-  std::string best;
-  size_t bestDistance = std::max<size_t>(2, name.size() / 3) + 1;
-  for (const std::string& k : known) {
-    const size_t d = Distance(Upper(name), Upper(k));
-    if (d < bestDistance) {
-      bestDistance = d;
-      best = k;
-    }
-  }
-  return best;
 }
 
 std::vector<std::string> Fields(const std::string& line) {
@@ -149,7 +122,7 @@ class Checker {
         Add(header->number, "duplicate-column",
             "column \"" + AsUtf8(n) + "\" appears twice; only the first is read");
       } else if (!isKnown) {
-        const std::string near = Nearest(n, known);
+        const std::string near = NearestName(n, known, true);
         Add(header->number, "unknown-column",
             "unknown column \"" + AsUtf8(n) + "\" is ignored" +
                 (near.empty() ? "" : "; did you mean \"" + near + "\"?"));
@@ -243,8 +216,9 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
       const double size = sizeColumn >= 0 ? LeadingNumber(field(f, sizeColumn)) : 0;
       if (name.empty() ? size > 0 : FormatCodeFromName(name) == kShortFormatUnknown) {
         const std::string near =
-            name.empty() ? ""
-                         : Nearest(name, {"DOUBLE", "SINGLE", "SHORT", "LONG", "BYTE", "TEXT"});
+            name.empty()
+                ? ""
+                : NearestName(name, {"DOUBLE", "SINGLE", "SHORT", "LONG", "BYTE", "TEXT"}, true);
         check.Add(l.number, "unknown-format",
                   what + ": " +
                       (name.empty() ? "no format" : "unknown format \"" + AsUtf8(name) + "\"") +
