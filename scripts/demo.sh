@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 bash scripts/build.sh
+# The demo facility, whatever Tango database or facility the environment names.
+unset TANGO_HOST OVRA_FACILITY
 if [ -n "${DISPLAY:-}" ] && [ -x build/app/ovra-checker ]; then
   exec build/app/ovra-checker "$@"
 fi
