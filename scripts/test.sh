@@ -13,10 +13,11 @@ bash scripts/deps.sh
 jobs=$(nproc)
 # ccache, where it is installed, lets a second run on the same machine (a
 # developer's, or CI after a session) skip what did not change, from any
-# checkout: paths are taken relative to the tree.
+# checkout: paths are taken relative to the tree, and the build directory is
+# left out of the hash (it only moves the debug information's paths).
 launcher=()
 if command -v ccache >/dev/null; then
-  export CCACHE_BASEDIR="$PWD"
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 export OVRA_CMAKE_LAUNCHER="${launcher[*]}"
