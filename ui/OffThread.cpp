@@ -23,9 +23,10 @@ struct BlockingCalls::Job {
   QEventLoop* loop = nullptr;  // set while the caller processes events
 };
 
-BlockingCalls::BlockingCalls() : thread_([this] { Work(); }) {}
+BlockingCalls::BlockingCalls() = default;
 
 BlockingCalls::~BlockingCalls() {
+  if (!thread_.joinable()) return;
   {
     std::lock_guard lock(mutex_);
     quit_ = true;
@@ -61,6 +62,7 @@ void BlockingCalls::Run(const std::function<void()>& call) {
     call();
     return;
   }
+  if (!thread_.joinable()) thread_ = std::thread([this] { Work(); });
   auto job = std::make_shared<Job>();
   job->call = call;
   {

@@ -60,6 +60,8 @@ class BlockingCalls {
   int depth_ = 0;
   bool inline_ = false;
   std::function<void()> beforeWait_;
+  // Started by the first call handed over: a window on a control system whose
+  // calls run inline never needs it, and no window waits for it to start.
   std::thread thread_;
 };
 
