@@ -140,9 +140,10 @@ double AsDouble(const T& v) {
 }
 
 // Numbers into the area; the elements the value has not got are zero.
-template <class T>
-Outcome PutNumbers(const std::vector<T>& values, std::span<uint8_t> out, int32_t count,
-                   int16_t format) {
+// `values` is a vector or a span of Tango's element type.
+template <class Values>
+Outcome PutNumbers(const Values& values, std::span<uint8_t> out, int32_t count, int16_t format) {
+  using T = std::remove_cv_t<typename Values::value_type>;
   if (count <= 0) return {};
   if (!NumericFormat(format))
     return Fault(kTangoIllegalFormat,
@@ -357,6 +358,68 @@ Declared DeclareCommand(const Tango::CommandInfo& info) {
   return d;
 }
 
+namespace {
+
+// Booleans as Tango received them, read as extract_read into vector<bool>
+// would: any non-zero octet is true.
+struct BooleanView {
+  using value_type = bool;
+  const CORBA::Boolean* data;
+  size_t count;
+  size_t size() const { return count; }
+  bool operator[](size_t i) const { return data[i] != 0; }
+};
+
+// The sequence Tango unmarshalled a read of element type T into.
+template <class T>
+auto* ReadSequence(Tango::DeviceAttribute& value) {
+  if constexpr (std::is_same_v<T, bool>)
+    return &value.BooleanSeq;
+  else if constexpr (std::is_same_v<T, short>)
+    return &value.ShortSeq;
+  else if constexpr (std::is_same_v<T, Tango::DevLong>)
+    return &value.LongSeq;
+  else if constexpr (std::is_same_v<T, float>)
+    return &value.FloatSeq;
+  else if constexpr (std::is_same_v<T, double>)
+    return &value.DoubleSeq;
+  else if constexpr (std::is_same_v<T, unsigned short>)
+    return &value.UShortSeq;
+  else if constexpr (std::is_same_v<T, Tango::DevULong>)
+    return &value.ULongSeq;
+  else if constexpr (std::is_same_v<T, unsigned char>)
+    return &value.UCharSeq;
+  else if constexpr (std::is_same_v<T, Tango::DevLong64>)
+    return &value.Long64Seq;
+  else
+    return &value.ULong64Seq;
+}
+
+// The read part of a numeric attribute straight from the sequence Tango
+// received, without extract_read's copy into a vector (an image is large);
+// false where there is no such sequence with values, which extract_read then
+// handles as it always has.
+bool DeliverReadDirectly(Tango::DeviceAttribute& value, long type, std::span<uint8_t> out,
+                         int32_t count, int16_t format, Outcome& result) {
+  bool delivered = false;
+  WithElementType(type, [&](auto tag) {
+    using T = decltype(tag);
+    auto& sequence = *ReadSequence<T>(value);
+    if (sequence.operator->() == nullptr || sequence->length() == 0) return;
+    const size_t n = std::min<size_t>(static_cast<size_t>(std::max(value.get_nb_read(), 0L)),
+                                      sequence->length());
+    const auto* data = sequence->get_buffer();
+    if constexpr (std::is_same_v<T, bool>)
+      result = PutNumbers(BooleanView{data, n}, out, count, format);
+    else
+      result = PutNumbers(std::span(data, n), out, count, format);
+    delivered = true;
+  });
+  return delivered;
+}
+
+}  // namespace
+
 Outcome DeliverAttribute(Tango::DeviceAttribute& value, std::span<uint8_t> out, int32_t count,
                          int16_t format) {
   // Nothing asked for (an unknown format, say): the read itself was the check.
@@ -368,6 +431,8 @@ Outcome DeliverAttribute(Tango::DeviceAttribute& value, std::span<uint8_t> out, 
     value.extract_read(lines);
     return PutText(Joined(lines), out, count, format);
   }
+  Outcome direct;
+  if (DeliverReadDirectly(value, type, out, count, format, direct)) return direct;
   return DeliverNumbers(
       type, [&](auto& values) { value.extract_read(values); }, out, count, format);
 }

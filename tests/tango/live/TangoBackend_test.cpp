@@ -218,6 +218,10 @@ TEST_F(TangoLive, WritesReadBackAndCommandsEchoAgainstReferences) {
       {"short_scalar_w,TG-1,0,,,1,SHORT,7,READ", 0},
       {"short_scalar_w,TG-1,0,,,1,SHORT,8,READ", kCodeTargetNotMet},
       {"double_spectrum,TG-1,3,DOUBLE,1.5 2.5 -3,3,DOUBLE,1.5 2.5 -3,WRITE", 0},
+      // Read back in another layout than Tango's: booleans as bytes, unsigned
+      // shorts as longs.
+      {"boolean_spectrum,TG-1,3,BYTE,1 0 1,3,BYTE,1 0 1,WRITE", 0},
+      {"ushort_spectrum,TG-1,2,LONG,65535 3,2,LONG,65535 3,WRITE", 0},
       {"string_scalar,TG-1,5,TEXT,hello,16,TEXT,hello,WRITE", 0},
       // Commands with input and output echo it, converted both ways.
       {"DevDouble,TG-1,1,DOUBLE,3.25,1,DOUBLE,3.25,READ", 0},
