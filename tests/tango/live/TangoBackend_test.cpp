@@ -26,6 +26,7 @@
 #include "tango/TangoBackend.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/TangoTestServer.h"
+#include "tests/tango/live/LiveChecker.h"
 
 namespace dsc::tango {
 namespace {
@@ -50,16 +51,9 @@ std::string With(std::string site, const std::string& fields) {
 
 // One checker on one TangoTest: the library, Zorbel1, a session with its
 // report in a temporary directory, and the runner with in-memory front ends.
-struct Checker {
+struct Checker : LiveChecker {
   explicit Checker(const TangoTestServer& server, const std::string& contextFields = "")
-      : library(Loaded(With(server.SiteJson(), contextFields)), clock) {
-    session.DatabasePath = database.path() + "/";
-    // The command an outcome points to lives only as long as the call.
-    runner.setOutcomeObserver([this](const CommandOutcome& o) {
-      outcomes.push_back({o.command->Property, o.status, o.resultText});
-      if (afterCommand) afterCommand(o);
-    });
-  }
+      : LiveChecker(Loaded(With(server.SiteJson(), contextFields))) {}
 
   // Runs the test file text as TGTEST-TANGOTEST.csv.
   bool RunFile(const std::string& csv) {
@@ -67,25 +61,6 @@ struct Checker {
     if (sources.initSelfText("TGTEST", "TANGOTEST", "#0") != 0) return false;
     return runner.RunVesk("TGTEST", "TANGOTEST");
   }
-
-  SystemClock clock;
-  TempDir reports, database;
-  TangoLibrary library;
-  std::unique_ptr<DataAcquisitionControl> control = MakeTangoControl(library);
-  CheckerSession session{clock, reports.path()};
-  TestSources sources{session, library};
-  MemoryGrid grid;
-  ScriptedPrompt prompt;
-  ControlEventPump pump{
-      *control, [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }};
-  CheckRunner runner{session, *control, grid, prompt, pump, clock};
-  struct Seen {
-    std::string property;
-    int32_t status;
-    std::string resultText;
-  };
-  std::vector<Seen> outcomes;
-  std::function<void(const CommandOutcome&)> afterCommand;
 };
 
 constexpr const char* kHeader =

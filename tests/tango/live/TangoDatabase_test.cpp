@@ -28,6 +28,7 @@
 #include "tango/TangoBackend.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/TangoDatabaseServer.h"
+#include "tests/tango/live/LiveChecker.h"
 
 namespace dsc::tango {
 namespace {
@@ -45,13 +46,8 @@ double Seconds(const std::function<void()>& f) {
 }
 
 // One checker on the database, as TANGO_HOST names it.
-struct Checker {
-  explicit Checker(const std::string& tangoHost) : library(Discovered(tangoHost), clock) {
-    session.DatabasePath = database.path() + "/";
-    runner.setOutcomeObserver([this](const CommandOutcome& o) {
-      outcomes.push_back({o.command->Property, o.status, o.resultText});
-    });
-  }
+struct Checker : LiveChecker {
+  explicit Checker(const std::string& tangoHost) : LiveChecker(Discovered(tangoHost)) {}
   static Site Discovered(const std::string& tangoHost) {
     std::string error;
     std::optional<Site> site = SiteFromTangoHosts({tangoHost}, error);
@@ -73,23 +69,6 @@ struct Checker {
                          : std::vector<std::string>{};
   }
 
-  SystemClock clock;
-  TempDir reports, database;
-  TangoLibrary library;
-  std::unique_ptr<DataAcquisitionControl> control = MakeTangoControl(library);
-  CheckerSession session{clock, reports.path()};
-  TestSources sources{session, library};
-  MemoryGrid grid;
-  ScriptedPrompt prompt;
-  ControlEventPump pump{
-      *control, [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }};
-  CheckRunner runner{session, *control, grid, prompt, pump, clock};
-  struct Seen {
-    std::string property;
-    int32_t status;
-    std::string resultText;
-  };
-  std::vector<Seen> outcomes;
   int16_t lastCode = 0;
 };
 

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "engine/CheckRunner.h"
+#include "engine/CheckerSession.h"
+#include "engine/ControlEventPump.h"
+#include "sources/TestSources.h"
+#include "tango/TangoBackend.h"
+#include "tests/support/Fakes.h"
+
+namespace dsc::tango {
+
+// One checker on a Tango site: the library, Zorbel1, a session with its report
+// and database in temporary directories, and the runner with in-memory front
+// ends. Every ended command is kept in `outcomes`.
+struct LiveChecker {
+  explicit LiveChecker(Site site) : library(std::move(site), clock) {
+    session.DatabasePath = database.path() + "/";
+    // The command an outcome points to lives only as long as the call.
+    runner.setOutcomeObserver([this](const CommandOutcome& o) {
+      outcomes.push_back({o.command->Property, o.status, o.resultText});
+      if (afterCommand) afterCommand(o);
+    });
+  }
+
+  SystemClock clock;
+  testing::TempDir reports, database;
+  TangoLibrary library;
+  std::unique_ptr<DataAcquisitionControl> control = MakeTangoControl(library);
+  CheckerSession session{clock, reports.path()};
+  TestSources sources{session, library};
+  testing::MemoryGrid grid;
+  testing::ScriptedPrompt prompt;
+  ControlEventPump pump{
+      *control, [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }};
+  CheckRunner runner{session, *control, grid, prompt, pump, clock};
+  struct Seen {
+    std::string property;
+    int32_t status;
+    std::string resultText;
+  };
+  std::vector<Seen> outcomes;
+  std::function<void(const CommandOutcome&)> afterCommand;
+};
+
+}  // namespace dsc::tango
