@@ -6,6 +6,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,9 @@ class LineFlusher {
  public:
   LineFlusher(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
   void LineDone();
+  // True when a line written now should reach the reader at once (and the
+  // next second starts): always on a terminal, else once a second.
+  bool Due();
 
  private:
   std::ostream& out_;
@@ -102,33 +106,47 @@ class TimestampCache {
 class JsonWriter final : public CheckOutput {
  public:
   JsonWriter(std::ostream& out, bool terminal) : out_(out), flusher_(out, terminal) {}
+  // Lines of a run that ends without Finished still reach the stream.
+  ~JsonWriter() override {
+    if (!pending_.empty()) Hand(true);
+  }
   void CommandEnded(const CommandOutcome& outcome) override;
+  // A server's lines are all in the stream when its run ends.
+  void RunEnded(const RunSummary&) override { Hand(flusher_.Due()); }
   void NotPrepared(const std::string& context, const std::string& server,
                    const std::string& reason) override;
   void Finished(const CheckTotals& totals) override;
 
-  // Fields a control system adds to a command's line, written as they come
-  // (",\"key\":value..."): its own names of server and device, a failure's
-  // whole error stack.
-  std::function<std::string(const CommandOutcome&)> extraFields;
+  // Fields a control system appends to a command's line, written as they
+  // come (",\"key\":value..."): its own names of server and device, a
+  // failure's whole error stack.
+  std::function<void(const CommandOutcome&, std::string& line)> extraFields;
 
  private:
   void String(std::string_view key, const std::string& text);
   void Number(std::string_view key, int64_t value);
   void Value(std::string_view key, const DecodedValue& value);
+  // Hands the finished lines to the stream; flush: and on to the reader.
+  void Hand(bool flush);
   std::ostream& out_;
   LineFlusher flusher_;
   TimestampCache clock_;
-  std::string line_;  // reused: one allocation for the whole run
+  // Finished lines not yet handed on, written in large pieces: a pipe or a
+  // file gets one system call per 64 KiB, not one per few lines.
+  std::string pending_;
+  // The start of every command line of one server, which is the same for
+  // all of them: {"type":"command","context":...,"server":...,"index":
+  std::string prefix_, prefixContext_, prefixServer_;
   nlohmann::ordered_json scratch_;
 };
 
-// JUnit XML: one testsuite per server, one testcase per command, written
-// when the invocation ends (interrupted or not).
+// JUnit XML: one testsuite per server, one testcase per command. The
+// document grows as commands end and is written when the invocation ends
+// (interrupted or not).
 class JunitWriter final : public CheckOutput {
  public:
   // ant: the flavour of the stricter Ant schema, without skipped tests.
-  explicit JunitWriter(bool ant = false) : ant_(ant) {}
+  explicit JunitWriter(bool ant = false);
   // Truncates the file at once: an earlier run's results never survive, and
   // a path that cannot be written is known before anything runs. False (with
   // the system's reason in error) when it cannot be created.
@@ -144,22 +162,23 @@ class JunitWriter final : public CheckOutput {
   const std::string& error() const { return error_; }
 
  private:
-  struct Case {
-    std::string name;
-    Verdict verdict = Verdict::Passed;
-    int64_t ms = 0;
-    const char* type = "";
-    std::string message, body;
-  };
   struct Suite {
-    std::string context, server, timestamp, stoppedBy;
+    std::string context, server, stoppedBy;
     int64_t startMs = 0, ms = 0;
-    std::vector<Case> cases;
+    int tests = 0, failures = 0, errors = 0, skipped = 0;
+    pugi::xml_node node, properties, prototype;
   };
   Suite& SuiteFor(const std::string& context, const std::string& server);
+  // A testcase for name; for a fault also its <error>, <failure> or
+  // <skipped> with message and, but for a skip, type and body.
+  void AddCase(Suite& s, const std::string& name, int64_t ms, Verdict verdict,
+               const char* type = "", const std::string& message = {},
+               const std::string& body = {});
   bool ant_;
-  std::string path_, error_;
+  std::string path_, error_, host_;
   bool written_ = false;
+  pugi::xml_document doc_;
+  pugi::xml_node root_;
   std::vector<Suite> suites_;
 };
 

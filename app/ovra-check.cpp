@@ -221,7 +221,9 @@ class Checker {
     outputs_.push_back(&printer_);
     if (opt.json) {
       json_ = std::make_unique<JsonWriter>(std::cout, isatty(STDOUT_FILENO) != 0);
-      json_->extraFields = [this](const CommandOutcome& o) { return ControlSystemFields(o); };
+      json_->extraFields = [this](const CommandOutcome& o, std::string& line) {
+        ControlSystemFields(o, line);
+      };
       outputs_.push_back(json_.get());
     }
     for (CheckOutput* o : outputs_) runner_.addObserver(*o);
@@ -313,27 +315,37 @@ class Checker {
   // What the control system knows beyond the checker's names and texts
   // (Tango's): its own names of server and device, asked once per device,
   // and the whole error stack of a failed access.
-  std::string ControlSystemFields(const CommandOutcome& o) {
+  // Appends the control system's own fields to a command's JSON line. The
+  // names are looked up once per device: a long run reads the same device
+  // over and over, so the last one is kept without building a key.
+  void ControlSystemFields(const CommandOutcome& o, std::string& line) {
     using Json = nlohmann::ordered_json;
-    const std::string device = o.command ? o.command->Device : "";
-    const std::string key = o.context + "/" + o.server + "/" + device;
-    auto it = longNames_.find(key);
-    if (it == longNames_.end()) {
-      std::string fields;
-      const std::string s = system_.library->LongNameOf(o.context, o.server, "").name;
-      const std::string d = system_.library->LongNameOf(o.context, o.server, device).name;
-      if (!s.empty()) fields += ",\"serverLongName\":" + Json(AsUtf8(s)).dump();
-      if (!d.empty()) fields += ",\"deviceLongName\":" + Json(AsUtf8(d)).dump();
-      it = longNames_.emplace(key, fields).first;
+    static const std::string kNoDevice;
+    const std::string& device = o.command ? o.command->Device : kNoDevice;
+    if (!names_ || names_->context != o.context || names_->server != o.server ||
+        names_->device != device) {
+      const std::string key = o.context + "/" + o.server + "/" + device;
+      auto it = longNames_.find(key);
+      if (it == longNames_.end()) {
+        LongNames n{o.context, o.server, device, {}};
+        const std::string s = system_.library->LongNameOf(o.context, o.server, "").name;
+        const std::string d = system_.library->LongNameOf(o.context, o.server, device).name;
+        if (!s.empty()) n.fields += ",\"serverLongName\":" + Json(AsUtf8(s)).dump();
+        if (!d.empty()) n.fields += ",\"deviceLongName\":" + Json(AsUtf8(d)).dump();
+        it = longNames_.emplace(key, std::move(n)).first;
+      }
+      names_ = &it->second;
     }
-    if (!o.accessFailed) return it->second;
+    line += names_->fields;
+    if (!o.accessFailed) return;
     Json stack = Json::array();
     for (const auto& frame : control_->ErrorStack())
       stack.push_back({{"reason", AsUtf8(frame.reason)},
                        {"description", AsUtf8(frame.description)},
                        {"origin", AsUtf8(frame.origin)}});
-    if (stack.empty()) return it->second;
-    return it->second + ",\"errors\":" + stack.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (stack.empty()) return;
+    line += ",\"errors\":";
+    line += stack.dump(-1, ' ', false, Json::error_handler_t::replace);
   }
 
   const Options& opt_;
@@ -354,7 +366,11 @@ class Checker {
   std::unique_ptr<JunitWriter> junit_;
   std::vector<CheckOutput*> outputs_;
   int64_t startMs_ = 0;
-  std::map<std::string, std::string> longNames_;
+  struct LongNames {
+    std::string context, server, device, fields;
+  };
+  std::map<std::string, LongNames> longNames_;
+  const LongNames* names_ = nullptr;
 };
 
 std::string Joined(const std::vector<std::string>& items) {
