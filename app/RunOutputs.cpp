@@ -65,12 +65,30 @@ std::string Dump(const Json& j) {
   return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-// XML 1.0 cannot carry most control characters, not even as references.
-bool PrintableAscii(const std::string& text) {
-  return std::all_of(text.begin(), text.end(), [](char ch) {
-    const auto c = static_cast<unsigned char>(ch);
-    return c >= 0x20 && c < 0x7F;
-  });
+// True when every byte is printable ASCII (0x20..0x7E) and, with json, none
+// is a quote or a backslash: text every output shows as it stands. It runs
+// over every text of every line, so eight bytes are looked at a time.
+bool PrintableAscii(std::string_view text, bool json = false) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+  const auto hasZero = [](uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t x;
+    std::memcpy(&x, text.data() + i, 8);
+    uint64_t bad = ((x - kOnes * 0x20) & ~x) | ((x + kOnes) | x);  // < 0x20, > 0x7E
+    if (json) bad |= hasZero(x ^ (kOnes * '"')) | hasZero(x ^ (kOnes * '\\'));
+    if ((bad & kHigh) != 0) return false;
+  }
+  // Bit 0: printable; bit 1: and not special to JSON.
+  static constexpr auto kPlain = [] {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0x20; c < 0x7F; ++c) t[c] = c == '"' || c == '\\' ? 1 : 3;
+    return t;
+  }();
+  const uint8_t need = json ? 2 : 1;
+  for (; i < text.size(); ++i)
+    if ((kPlain[static_cast<unsigned char>(text[i])] & need) == 0) return false;
+  return true;
 }
 
 std::string XmlText(const std::string& text) {
@@ -178,11 +196,7 @@ const char* VerdictName(Verdict v) {
 
 std::string TerminalText(const std::string& text) {
   // Most texts are printable ASCII and show as they are.
-  if (std::all_of(text.begin(), text.end(), [](char ch) {
-        const auto c = static_cast<unsigned char>(ch);
-        return c >= 0x20 && c < 0x7F;
-      }))
-    return text;
+  if (PrintableAscii(text)) return text;
   std::string shown;
   shown.reserve(text.size());
   const std::string utf8 = AsUtf8(text);
@@ -254,10 +268,7 @@ std::string TerminalPrinter::Paint(const std::string& text, const char* colour) 
 
 // Appends what TerminalText gives, without a copy for plain ASCII.
 void AppendShown(std::string& line, const std::string& text) {
-  if (std::all_of(text.begin(), text.end(), [](char ch) {
-        const auto c = static_cast<unsigned char>(ch);
-        return c >= 0x20 && c < 0x7F;
-      })) {
+  if (PrintableAscii(text)) {
     line += text;
   } else {
     line += TerminalText(text);
@@ -329,21 +340,10 @@ void TerminalPrinter::Finished(const CheckTotals& t) {
 
 // --- JSON -------------------------------------------------------------------
 
-// Text that JSON carries as it stands: printable ASCII without quote or
-// backslash. Anything else goes through the library's escaping.
-bool PlainJsonText(std::string_view text) {
-  static constexpr auto kPlain = [] {
-    std::array<bool, 256> t{};
-    for (int c = 0x20; c < 0x7F; ++c) t[c] = c != '"' && c != '\\';
-    return t;
-  }();
-  for (const char ch : text)
-    if (!kPlain[static_cast<unsigned char>(ch)]) return false;
-  return true;
-}
-
 void JsonWriter::String(std::string_view key, const std::string& text) {
-  if (PlainJsonText(text)) {
+  // Text that JSON carries as it stands; anything else goes through the
+  // library's escaping.
+  if (PrintableAscii(text, true)) {
     // Key, quotes and text in one piece: a line has a dozen of these.
     char buf[160];
     const size_t n = key.size() + text.size() + 2;
