@@ -544,9 +544,12 @@ void JunitWriter::AddCase(Suite& s, const std::string& name, int64_t ms, Verdict
   s.failures += verdict == Verdict::Failed;
   s.errors += verdict == Verdict::Error;
   s.skipped += verdict == Verdict::Skipped;
-  // The Ant schema knows no skipped test: that flavour leaves them out and
-  // names their number in a property.
-  if (ant_ && verdict == Verdict::Skipped) return;
+  // The Ant schema knows no skipped test: that flavour leaves them out,
+  // names their number in a property and lists them in <system-out>.
+  if (ant_ && verdict == Verdict::Skipped) {
+    s.leftOut += "not run: " + name + ": " + message + "\n";
+    return;
+  }
   ++s.tests;
   pugi::xml_node tc = s.node.append_copy(s.prototype);
   pugi::xml_attribute nameAttribute = tc.first_attribute();
@@ -619,7 +622,8 @@ void JunitWriter::Finished(const CheckTotals& totals) {
     if (!stopped.empty()) property("interrupted", stopped);
     if (ant_ && s.skipped > 0) property("skipped", std::to_string(s.skipped));
     s.node.remove_child(s.prototype);
-    s.node.append_child("system-out");
+    pugi::xml_node out = s.node.append_child("system-out");
+    if (!s.leftOut.empty()) out.text() = XmlText(s.leftOut).c_str();
     pugi::xml_node err = s.node.append_child("system-err");
     if (!stopped.empty()) err.text() = XmlText(stopped + "\n").c_str();
   }

@@ -164,6 +164,7 @@ class JunitWriter final : public CheckOutput {
  private:
   struct Suite {
     std::string context, server, stoppedBy;
+    std::string leftOut;  // the Ant flavour's skipped commands, a line each
     int64_t startMs = 0, ms = 0;
     int tests = 0, failures = 0, errors = 0, skipped = 0;
     pugi::xml_node node, properties, prototype;

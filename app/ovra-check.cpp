@@ -708,7 +708,8 @@ int main(int argc, char** argv) {
       ->type_name("FILE");
   app.add_flag("--junit-ant", opt.junitAnt,
                "Write the JUnit file for the Ant schema, which has no skipped tests: commands "
-               "not run are left out and counted in a \"skipped\" property");
+               "not run are left out, counted in a \"skipped\" property and listed in "
+               "<system-out>. The file is valid for Jenkins' schema too");
   app.add_option("--max-link-failures", opt.maxLinkFailures,
                  "After K failed accesses in a row, the rest of a server's commands are not run "
                  "(reported as skipped) and a configuration goes on with its next server; 0 runs "

@@ -75,6 +75,8 @@ TEST(JunitWriter, CaseTimesAndTheAntFlavoursSkips) {
     EXPECT_EQ(suite.attribute("tests").as_int(), ant ? 2 : 3);
     EXPECT_EQ(!suite.attribute("skipped").empty(), !ant);
     EXPECT_EQ(suite.child("properties").find_child_by_attribute("name", "skipped").empty(), !ant);
+    EXPECT_EQ(suite.child_value("system-out"),
+              std::string(ant ? "not run: skipped: Not run: skipped\n" : ""));
   }
 }
 
