@@ -1,9 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,11 +26,39 @@ struct ScriptedEvent {
   int32_t code = 0;
 };
 
+// A property's value bytes. Every device made from a template shares the
+// template's bytes (a 2048-element wave in each of many devices) until it
+// changes its own: a write, a ramp step or a value of the device's own takes
+// a copy first, through edit().
+class ValueBytes {
+ public:
+  ValueBytes() = default;
+  ValueBytes(size_t size, uint8_t fill)
+      : bytes_(std::make_shared<std::vector<uint8_t>>(size, fill)) {}
+
+  size_t size() const { return bytes_ ? bytes_->size() : 0; }
+  const uint8_t* data() const { return bytes_ ? bytes_->data() : nullptr; }
+  std::span<const uint8_t> view() const { return {data(), size()}; }
+  // The bytes of this property alone, copied if another holds them too.
+  std::span<uint8_t> edit() {
+    if (!bytes_) return {};
+    if (bytes_.use_count() > 1) bytes_ = std::make_shared<std::vector<uint8_t>>(*bytes_);
+    return *bytes_;
+  }
+
+  friend bool operator==(const ValueBytes& a, const std::vector<uint8_t>& b) {
+    return std::equal(a.data(), a.data() + a.size(), b.begin(), b.end());
+  }
+
+ private:
+  std::shared_ptr<std::vector<uint8_t>> bytes_;
+};
+
 struct Property {
   std::string name;
-  uint8_t format = 0;         // short code
-  int32_t count = 1;          // element count announced by PROPS
-  std::vector<uint8_t> data;  // the value, count elements of the format
+  uint8_t format = 0;  // short code
+  int32_t count = 1;   // element count announced by PROPS
+  ValueBytes data;     // the value, count elements of the format
   bool writable = false;
   bool echo = false;  // an access with input answers with that input
   int16_t code = 0;   // every access answers this code when non-zero

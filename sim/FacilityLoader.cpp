@@ -103,7 +103,7 @@ bool IsName(uint8_t f) { return f == 8 || f == 9 || f == 13 || f == 19 || f == 3
 constexpr uint8_t kText = 4;
 
 void PutNumber(Property& p, size_t i, double v, const std::string& path) {
-  uint8_t* at = p.data.data() + i * FormatElementSize(p.format);
+  uint8_t* at = p.data.edit().data() + i * FormatElementSize(p.format);
   auto whole = [&](int64_t lo, int64_t hi) {
     if (v != std::floor(v) || v < static_cast<double>(lo) || v > static_cast<double>(hi)) {
       char text[32];
@@ -150,7 +150,7 @@ void PutNumber(Property& p, size_t i, double v, const std::string& path) {
 void PutName(Property& p, size_t i, const std::string& s, const std::string& path) {
   size_t size = FormatElementSize(p.format);
   if (s.size() > size) Fail(path, Quoted(s) + " does not fit " + FormatNameFromCode(p.format));
-  std::memcpy(p.data.data() + i * size, s.data(), s.size());
+  std::memcpy(p.data.edit().data() + i * size, s.data(), s.size());
 }
 
 void NeedRoom(const Property& p, size_t n, const std::string& path) {
@@ -160,11 +160,12 @@ void NeedRoom(const Property& p, size_t n, const std::string& path) {
 
 // A scalar or a string: element 0 (a TEXT property takes the whole string).
 void SetValue(Property& p, const json& v, const std::string& path) {
-  std::fill(p.data.begin(), p.data.end(), 0);
+  const std::span<uint8_t> bytes = p.data.edit();
+  std::fill(bytes.begin(), bytes.end(), 0);
   if (p.format == kText) {
     std::string s = String(v, path);
     NeedRoom(p, s.size(), path);
-    std::memcpy(p.data.data(), s.data(), s.size());
+    std::memcpy(bytes.data(), s.data(), s.size());
   } else if (IsNumeric(p.format)) {
     NeedRoom(p, 1, path);
     PutNumber(p, 0, Number(v, path), path);
@@ -177,7 +178,8 @@ void SetValue(Property& p, const json& v, const std::string& path) {
 }
 
 void SetValues(Property& p, const json& v, const std::string& path) {
-  std::fill(p.data.begin(), p.data.end(), 0);
+  const std::span<uint8_t> bytes = p.data.edit();
+  std::fill(bytes.begin(), bytes.end(), 0);
   const json& arr = Array(v, path);
   NeedRoom(p, arr.size(), path);
   for (size_t i = 0; i < arr.size(); ++i) {
@@ -301,7 +303,7 @@ PropertyDraft ParseProperty(const json& j, const std::string& path, Budget& budg
   budget.Property(ValueCost(count, size, o.get("ramp") != nullptr),
                   events && events->is_array() ? static_cast<int64_t>(events->size()) : 0, path);
   p.count = static_cast<int32_t>(count);
-  p.data.assign(static_cast<size_t>(count * size), 0);
+  p.data = ValueBytes(static_cast<size_t>(count * size), 0);
 
   if (const json* v = o.get("value")) SetValue(p, *v, o.path("value"));
   if (const json* v = o.get("values")) SetValues(p, *v, o.path("values"));
@@ -309,7 +311,7 @@ PropertyDraft ParseProperty(const json& j, const std::string& path, Budget& budg
     if (hex.size() > p.data.size())
       Fail(o.path("hex"), std::to_string(hex.size()) + " bytes for a value of " +
                               std::to_string(p.data.size()) + " bytes");
-    std::copy(hex.begin(), hex.end(), p.data.begin());
+    std::copy(hex.begin(), hex.end(), p.data.edit().begin());
   }
   if (const json* w = o.get("wave")) {
     Obj wave(*w, o.path("wave"), {"offset", "amplitude", "period"});
@@ -440,7 +442,10 @@ Device ParseDevice(const json& j, const std::string& path, const Templates& temp
         drafts.push_back(std::move(own));
     }
   }
-  for (const PropertyDraft& s : drafts) d.properties.push_back(s.p);
+  // The drafts are this device's own copies: their properties move. Values
+  // stay shared with the template until the device changes them.
+  d.properties.reserve(drafts.size());
+  for (PropertyDraft& s : drafts) d.properties.push_back(std::move(s.p));
   Index(d);
   LinkRamps(d, drafts);
   if (const json* v = o.get("values")) {
@@ -470,8 +475,8 @@ Property TextProperty(const std::string& name, const std::string& text, int32_t 
   p.name = name;
   p.format = kText;
   p.count = std::max<int32_t>(minCount, static_cast<int32_t>(text.size()));
-  p.data.assign(p.count, 0);
-  std::memcpy(p.data.data(), text.data(), text.size());
+  p.data = ValueBytes(static_cast<size_t>(p.count), 0);
+  std::memcpy(p.data.edit().data(), text.data(), text.size());
   return p;
 }
 

@@ -382,8 +382,9 @@ int16_t SimCore::ValueAccess(SimTarget& t, const SimRequest& r, int32_t& deliver
   if (hasInput && p.echo) echo_.assign(input.begin(), input.end());
   if (hasInput && p.writable) {
     for (size_t dep : p.dependents) Advance(d, d.properties[dep]);
-    if (p.format == kText) std::fill(p.data.begin(), p.data.end(), 0);
-    Convert(input, inFormat, p.data, p.format, r.inCount);
+    const std::span<uint8_t> bytes = p.data.edit();
+    if (p.format == kText) std::fill(bytes.begin(), bytes.end(), 0);
+    Convert(input, inFormat, bytes, p.format, r.inCount);
     if (p.ramps) {
       p.rampNow.clear();
       p.rampLastMs = clock_.NowMs();
@@ -394,7 +395,7 @@ int16_t SimCore::ValueAccess(SimTarget& t, const SimRequest& r, int32_t& deliver
     delivered = Convert(echo_, inFormat, r.out, outFormat, r.outCount);
   } else {
     Advance(d, p);
-    delivered = Convert(p.data, p.format, r.out, outFormat, r.outCount);
+    delivered = Convert(p.data.view(), p.format, r.out, outFormat, r.outCount);
   }
   return kCodeSuccess;
 }
@@ -417,11 +418,12 @@ void SimCore::Advance(Device& d, Property& p) {
   }
   double step = p.rampRate * static_cast<double>(now - p.rampLastMs) / 1000.0;
   p.rampLastMs = now;
+  uint8_t* bytes = p.data.edit().data();
   for (size_t i = 0; i < n; ++i) {
     double goal = GetNumber(target.data.data() + i * targetSize, target.format);
     double& v = p.rampNow[i];
     v = v < goal ? std::min(v + step, goal) : std::max(v - step, goal);
-    PutNumber(p.data.data() + i * size, p.format, v);
+    PutNumber(bytes + i * size, p.format, v);
   }
 }
 
