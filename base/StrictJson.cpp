@@ -1,11 +1,11 @@
 #include "base/StrictJson.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -15,8 +15,11 @@ namespace dsc::strictjson {
 
 namespace {
 
-std::string PointerToken(std::string_view key) {
-  std::string out;
+void AppendPointerToken(std::string& out, std::string_view key) {
+  if (key.find_first_of("~/") == std::string_view::npos) {
+    out += key;
+    return;
+  }
   for (char c : key) {
     if (c == '~')
       out += "~0";
@@ -25,7 +28,6 @@ std::string PointerToken(std::string_view key) {
     else
       out += c;
   }
-  return out;
 }
 
 // Builds the document as nlohmann's own reader does, and notes the first key
@@ -48,26 +50,28 @@ class StrictSax {
   bool binary(json::binary_t& v) { return element(), dom_.binary(v); }
   bool start_object(std::size_t n) {
     element();
-    stack_.push_back({false, -1, {}, {}});
+    push(false);
     return dom_.start_object(n);
   }
   bool key(std::string& k) {
-    Frame& f = stack_.back();
-    f.key = k;
-    if (!f.keys.insert(k).second && error.empty()) error = path();
+    Frame& f = stack_[depth_ - 1];
+    // Objects have a handful of keys: a look along them costs less than a set.
+    const bool again = std::find(f.keys.begin(), f.keys.end(), k) != f.keys.end();
+    f.keys.push_back(k);
+    if (again && error.empty()) error = path();
     return dom_.key(k);
   }
   bool end_object() {
-    stack_.pop_back();
+    --depth_;
     return dom_.end_object();
   }
   bool start_array(std::size_t n) {
     element();
-    stack_.push_back({true, -1, {}, {}});
+    push(true);
     return dom_.start_array(n);
   }
   bool end_array() {
-    stack_.pop_back();
+    --depth_;
     return dom_.end_array();
   }
   template <class Exception>
@@ -79,22 +83,37 @@ class StrictSax {
 
  private:
   struct Frame {
-    bool array;
-    long index;
-    std::string key;
-    std::set<std::string> keys;
+    bool array = false;
+    long index = -1;
+    std::vector<std::string> keys;  // of an object, the last one being read
   };
+  // Frames above depth_ are kept for their storage: the next object at that
+  // depth reuses it.
+  void push(bool array) {
+    if (depth_ == stack_.size()) stack_.emplace_back();
+    Frame& f = stack_[depth_++];
+    f.array = array;
+    f.index = -1;
+    f.keys.clear();
+  }
   void element() {
-    if (!stack_.empty() && stack_.back().array) ++stack_.back().index;
+    if (depth_ > 0 && stack_[depth_ - 1].array) ++stack_[depth_ - 1].index;
   }
   std::string path() const {
     std::string p;
-    for (const Frame& f : stack_)
-      p += f.array ? "/" + std::to_string(f.index) : "/" + PointerToken(f.key);
+    for (size_t i = 0; i < depth_; ++i) {
+      const Frame& f = stack_[i];
+      p += '/';
+      if (f.array)
+        p += std::to_string(f.index);
+      else
+        AppendPointerToken(p, f.keys.back());
+    }
     return p;
   }
   nlohmann::detail::json_sax_dom_parser<json> dom_;
   std::vector<Frame> stack_;
+  size_t depth_ = 0;
 };
 
 }  // namespace
@@ -104,9 +123,23 @@ void Fail(const std::string& path, const std::string& what) {
 }
 
 std::string At(const std::string& path, std::string_view key) {
-  return path + "/" + PointerToken(key);
+  std::string at;
+  at.reserve(path.size() + 1 + key.size());
+  at += path;
+  at += '/';
+  AppendPointerToken(at, key);
+  return at;
 }
-std::string At(const std::string& path, size_t i) { return path + "/" + std::to_string(i); }
+std::string At(const std::string& path, size_t i) {
+  char digits[24];
+  const int n = std::snprintf(digits, sizeof digits, "%zu", i);
+  std::string at;
+  at.reserve(path.size() + 1 + static_cast<size_t>(n));
+  at += path;
+  at += '/';
+  at.append(digits, static_cast<size_t>(n));
+  return at;
+}
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
