@@ -2,8 +2,10 @@
 // --facility names another one or a Tango site file.
 
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -12,6 +14,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QPalette>
 #include <QProcess>
@@ -150,27 +153,62 @@ int main(int argc, char** argv) {
   // that they work without a display (help2man runs them).
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-  if (parser.parse(arguments) &&
+  const bool parsed = parser.parse(arguments);
+  if (parsed &&
       (parser.isSet(helpOption) || parser.isSet("help-all") || parser.isSet(versionOption))) {
     QCoreApplication terminal(argc, argv);
     QCoreApplication::setApplicationVersion(QString(OVRA_VERSION "\n") +
                                             QString::fromStdString(dsc::TangoBackendStatus()));
     parser.process(terminal);  // prints and exits
   }
+
+  dsc::SystemClock clock;
+  struct Opened {
+    dsc::ControlSystem system;
+    std::string error;
+    bool ok = false;
+  };
+  // What the options ask to open, and opening it.
+  auto chosen = [&] {
+    const std::string file = dsc::ChosenFacility(
+        parser.isSet(facilityOption) ? parser.value(facilityOption).toStdString() : "");
+    std::vector<std::string> given;
+    for (const QString& host : parser.values(tangoHostOption)) given.push_back(host.toStdString());
+    return std::pair(file,
+                     file.empty() ? dsc::TangoHostsToOpen(given) : std::vector<std::string>{});
+  };
+  auto open = [&clock](const std::string& file, const std::vector<std::string>& hosts) {
+    Opened o;
+    o.ok = hosts.empty() ? dsc::OpenControlSystem(file, clock, o.system, o.error)
+                         : dsc::OpenTangoDatabases(hosts, clock, o.system, o.error);
+    return o;
+  };
+  // The built-in demo facility is read and checked on a second thread while
+  // Qt starts up (the window system, the fonts). Only the demo: Tango's
+  // libraries read the environment, which Qt may change as it starts. With
+  // options only Qt knows (-platform ...), the arguments are understood once
+  // Qt has taken its own, and the control system opens after that.
+  std::future<Opened> early;
+  if (parsed) {
+    if (auto [file, hosts] = chosen(); file.empty() && hosts.empty())
+      early = std::async(std::launch::async, open, file, hosts);
+  }
   QApplication app(argc, argv);
   parser.process(app);
 
-  dsc::SystemClock clock;
-  dsc::ControlSystem system;
-  std::string error;
-  const std::string file = dsc::ChosenFacility(
-      parser.isSet(facilityOption) ? parser.value(facilityOption).toStdString() : "");
-  std::vector<std::string> given;
-  for (const QString& host : parser.values(tangoHostOption)) given.push_back(host.toStdString());
-  const std::vector<std::string> hosts =
-      file.empty() ? dsc::TangoHostsToOpen(given) : std::vector<std::string>{};
-  if (!(hosts.empty() ? dsc::OpenControlSystem(file, clock, system, error)
-                      : dsc::OpenTangoDatabases(hosts, clock, system, error))) {
+  Opened opened;
+  if (early.valid()) {
+    // Meanwhile the fonts are looked up, as the window's first text would
+    // have them looked up: the longest part of Qt's start.
+    QFontMetrics(QApplication::font()).height();
+    opened = early.get();
+  } else {
+    const auto [file, hosts] = chosen();
+    opened = open(file, hosts);
+  }
+  dsc::ControlSystem& system = opened.system;
+  const std::string& error = opened.error;
+  if (!opened.ok) {
     std::fprintf(stderr, "ovra-checker: %s\n", error.c_str());
     QMessageBox::critical(
         nullptr, "Device Server Checker",
