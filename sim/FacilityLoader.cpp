@@ -421,14 +421,25 @@ Device ParseDevice(const json& j, const std::string& path, const Templates& temp
   d.name = Name(o.need("name"), o.path("name"), NameKind::kDevice);
   std::vector<PropertyDraft> drafts;
   if (const json* t = o.get("template")) {
-    std::string name = String(*t, o.path("template"));
+    const std::string place = o.path("template");
+    std::string name = String(*t, place);
     auto it = templates.find(name);
-    if (it == templates.end()) Fail(o.path("template"), "unknown template " + Quoted(name));
+    if (it == templates.end()) Fail(place, "unknown template " + Quoted(name));
     for (const PropertyDraft& t : it->second) {
       budget.Property(ValueCost(t.p.count, FormatElementSize(t.p.format), t.p.ramps),
-                      static_cast<int64_t>(t.p.events.size()), o.path("template"));
+                      static_cast<int64_t>(t.p.events.size()), place);
     }
-    drafts = it->second;
+    // Where a template's property was written matters only to a ramp's
+    // message: other properties take their property alone.
+    drafts.reserve(it->second.size());
+    for (const PropertyDraft& t : it->second) {
+      PropertyDraft& copy = drafts.emplace_back();
+      copy.p = t.p;
+      if (t.p.ramps) {
+        copy.rampTowards = t.rampTowards;
+        copy.path = t.path;
+      }
+    }
   }
   if (const json* props = o.get("properties")) {
     // A device's own property of a template's name replaces the template's.
@@ -449,10 +460,10 @@ Device ParseDevice(const json& j, const std::string& path, const Templates& temp
   Index(d);
   LinkRamps(d, drafts);
   if (const json* v = o.get("values")) {
-    if (!v->is_object())
-      Fail(o.path("values"), std::string("expected an object, found ") + v->type_name());
+    const std::string values = o.path("values");
+    if (!v->is_object()) Fail(values, std::string("expected an object, found ") + v->type_name());
     for (const auto& [key, value] : v->items()) {
-      std::string place = At(o.path("values"), key);
+      std::string place = At(values, key);
       auto it = d.index.find(ToLatin1(key, place));
       if (it == d.index.end())
         Fail(place, "no property " + Quoted(key) + " on device " + Quoted(d.name));
