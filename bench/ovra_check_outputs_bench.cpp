@@ -5,6 +5,10 @@
 // processes' CPU time and what the JSON and JUnit outputs cost per command.
 //
 //   build/bench/ovra_check_outputs_bench [rounds]
+//
+// With OVRA_CHECK_BEFORE=PATH (another build of ovra-check, e.g. of an
+// earlier commit) the same two runs of that program are interleaved too, so
+// that before and after are measured under the same load.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -77,28 +81,48 @@ int main(int argc, char** argv) {
   Write(dir + "/BENCH-SRV.csv", file);
   std::filesystem::create_directory(dir + "/reports");
 
-  const std::string base = std::string(OVRA_CHECK_EXE) + " --facility " + dir +
-                           "/f.json --database " + dir + " --report-dir " + dir + "/reports";
-  const std::string plain = base + " specific BENCH SRV 2>/dev/null";
-  const std::string outputs =
-      base + " --json --junit " + dir + "/r.xml specific BENCH SRV 2>/dev/null";
-  const std::string jsonOnly = base + " --json specific BENCH SRV 2>/dev/null";
+  const std::string options =
+      " --facility " + dir + "/f.json --database " + dir + " --report-dir " + dir + "/reports";
+  const auto runs = [&](const std::string& exe) {
+    return std::pair(
+        exe + options + " specific BENCH SRV 2>/dev/null",
+        exe + options + " --json --junit " + dir + "/r.xml specific BENCH SRV 2>/dev/null");
+  };
+  const auto [plain, outputs] = runs(OVRA_CHECK_EXE);
+  const std::string jsonOnly =
+      std::string(OVRA_CHECK_EXE) + options + " --json specific BENCH SRV 2>/dev/null";
+  const char* before = std::getenv("OVRA_CHECK_BEFORE");
+  const auto [plainBefore, outputsBefore] = runs(before ? before : "");
 
-  std::vector<double> a, b, c;
+  std::vector<double> a, b, c, a0, b0;
   RunSeconds(plain);  // warm the caches once
   for (int r = 0; r < rounds; ++r) {
     a.push_back(RunSeconds(plain));
     b.push_back(RunSeconds(outputs));
     c.push_back(RunSeconds(jsonOnly));
+    if (before) {
+      a0.push_back(RunSeconds(plainBefore));
+      b0.push_back(RunSeconds(outputsBefore));
+    }
   }
   const double ma = Median(a), mb = Median(b), mc = Median(c);
-  std::printf("%d commands, %d rounds (ABC interleaved), medians:\n", kCommands, rounds);
+  std::printf("%d commands, %d rounds (interleaved), medians of CPU time:\n", kCommands, rounds);
   std::printf("  A terminal lines only      %8.3f s  %7.3f us/command\n", ma, ma / kCommands * 1e6);
   std::printf("  B --json --junit           %8.3f s  %7.3f us/command\n", mb, mb / kCommands * 1e6);
   std::printf("  C --json                   %8.3f s  %7.3f us/command\n", mc, mc / kCommands * 1e6);
   std::printf("  B - A: JSON + JUnit cost   %8.3f us/command (ratio B/A %.3f)\n",
               (mb - ma) / kCommands * 1e6, mb / ma);
   std::printf("  C - A: JSON cost           %8.3f us/command\n", (mc - ma) / kCommands * 1e6);
+  if (before) {
+    const double ma0 = Median(a0), mb0 = Median(b0);
+    std::printf("  before (%s):\n", before);
+    std::printf("  A terminal lines only      %8.3f s  %7.3f us/command\n", ma0,
+                ma0 / kCommands * 1e6);
+    std::printf("  B --json --junit           %8.3f s  %7.3f us/command\n", mb0,
+                mb0 / kCommands * 1e6);
+    std::printf("  B - A: JSON + JUnit cost   %8.3f us/command (ratio B/A %.3f)\n",
+                (mb0 - ma0) / kCommands * 1e6, mb0 / ma0);
+  }
   std::filesystem::remove_all(dir);
   return 0;
 }
