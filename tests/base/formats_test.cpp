@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <sstream>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "engine/RunState.h"
 
@@ -39,25 +37,17 @@ TEST(Formats, EveryCodeHasItsNameSizeAndAliasesInBothForms) {
       EXPECT_EQ(FormatNameFromCode(static_cast<int16_t>(form)), name);
       EXPECT_EQ(FormatElementSize(static_cast<int16_t>(form)), size);
     }
-    std::vector<std::string> names;
-    if (accepted) names.push_back(name);
-    while (fields >> alias) names.push_back(alias);
-    for (const std::string& n : names) {
-      std::string lower = n;
-      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      EXPECT_EQ(FormatCodeFromName(n), code) << n;
-      EXPECT_EQ(FormatCodeFromName(lower), code) << lower;
-      EXPECT_EQ(FullFormatFromName(n), code + 512) << n;
-    }
-    EXPECT_EQ(FormatCodeFromName(name), accepted ? code : 255) << name;
+    EXPECT_EQ(FormatCodeFromName(name), accepted ? code : 255);
+    while (fields >> alias) EXPECT_EQ(FullFormatFromName(alias), code + 512) << alias;
   }
   EXPECT_EQ(code, kFormatCount);
 }
 
 TEST(Formats, UnknownNamesAndCodesOutsideTheTable) {
   // Case, blanks, the separator and non-ASCII letters.
-  const std::pair<const char*, int> names[] = {
-      {"DoUbLe", 0}, {" DOUBLE", 255}, {"", 255}, {"NAME16|CHAR16", 255}, {"DOUBLE\xC9", 255}};
+  const std::pair<const char*, int> names[] = {{"DoUbLe", 0},          {"fLoAt", 5},
+                                               {" DOUBLE", 255},       {"", 255},
+                                               {"NAME16|CHAR16", 255}, {"DOUBLE\xC9", 255}};
   for (const auto& [name, code] : names) {
     EXPECT_EQ(FormatCodeFromName(name), code) << '"' << name << '"';
     EXPECT_EQ(FullFormatFromName(name), code + 512) << '"' << name << '"';
