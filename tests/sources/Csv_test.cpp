@@ -66,8 +66,6 @@ TEST(CsvField, SplitsAtCommasAndKeepsQuotedFieldsWhole) {
 
 TEST(CountDataLines, CountsRecordLinesOfEveryLineEnding) {
   testing::TempDir dir;
-  string big = "H\n";
-  for (int i = 0; i < 40000; ++i) big += "r\n";
   const struct {
     string bytes;
     int32_t count;
@@ -78,7 +76,6 @@ TEST(CountDataLines, CountsRecordLinesOfEveryLineEnding) {
       {";c\r\n%c\r\n#c\r\nH\r\na\r\n", 1},  // comments
       {"H\r\n:a\r\nb\r\n", 2},              // ":" lines are counted, though the readers skip them
       {" \r\nH\r\n", 1},                    // a line of blanks is a line
-      {big, 32768},                         // saturates so that callers see too many
   };
   for (const auto& c : cases) {
     dir.write("f.csv", c.bytes);

@@ -54,6 +54,11 @@ TEST(Lint, EachFindingOnItsOwn) {
       {"neither UTF-8 nor ASCII", h + "Temp\xe9rature,P,1,SHORT,1,READ\r\n", "2:encoding ", ""},
       {"UTF-8 is fine", h + "Temp\xc3\xa9rature,P,1,SHORT,1,READ\r\n", "", ""},
       {"too long", tooLong, "0:too-long ", "32768 records"},
+      // Configurations and server lists are told apart by their header.
+      {"configurations", "Description,FileName,Contxt\r\na,b,c\r\n", "1:unknown-column ", ""},
+      {"server list", "; c\r\nServer,\r\nS1\r\n\"S,2\"\r\n",
+       "2:trailing-empty-header 4:quoted-comma ", ""},
+      {"test file with a Server column", "Server,Property\r\nS,P\r\n", "1:unknown-column ", ""},
   };
   for (const auto& c : cases) {
     const auto findings = LintText(c.text, "f.csv");
@@ -63,15 +68,6 @@ TEST(Lint, EachFindingOnItsOwn) {
           << c.name << ": " << findings[0].Text();
     }
   }
-}
-
-TEST(Lint, ConfigurationsAndServerListsByTheirHeader) {
-  EXPECT_EQ(Codes(LintText("Description,FileName,Contxt\r\na,b,c\r\n", "p.csv")),
-            "1:unknown-column ");
-  EXPECT_EQ(Codes(LintText("Server,\r\nS1\r\n\"S,2\"\r\n", "l.csv")),
-            "1:trailing-empty-header 3:quoted-comma ");
-  EXPECT_EQ(LintKindOf("; c\r\nServer\r\nS\r\n"), LintFileKind::ServerList);
-  EXPECT_EQ(LintKindOf("Server,Property\r\n"), LintFileKind::TestFile);
 }
 
 TEST(Lint, ShippedFilesThatAreMeantToBeClean) {
