@@ -24,6 +24,25 @@ class SourcesTest : public ::testing::Test {
   SourcesTest() { session.DatabasePath = db.path() + "/"; }
   // The device argument never reaches the self-test query.
   string& SelfTest() { return lib.answers["/C/S/#0|SRVSELFTEST"].bytes; }
+  // The plan, a line per command:
+  // Description|Property|Device|Access|sizes|formats|Data|Reference|Tolerance
+  string Plan() const {
+    string out;
+    for (int k = 0; k < session.plan.TestPlanCount; ++k) {
+      const TestCommand& t = session.plan.TestPlan[k];
+      out += t.Description + "|" + t.Property + "|" + t.Device + "|" + t.Access + "|" +
+             std::to_string(t.InputSize) + " " + std::to_string(t.OutputSize) + "|" +
+             std::to_string(t.InputFormat) + " " + std::to_string(t.OutputFormat) + "|" + t.Data +
+             "|" + t.Reference + "|" + t.Tolerance + "\n";
+    }
+    return out;
+  }
+  // The plan read from text as the stored test file of /C/S.
+  string Read(const string& text) {
+    db.write("C-S.csv", text);
+    EXPECT_EQ(sources.fillInTestParams("C", "S", ""), 0) << text;
+    return Plan();
+  }
 
   testing::FakeClock clock;
   testing::TempDir dir, db;
@@ -71,82 +90,83 @@ TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
   }
 }
 
+// Defaults apply only where the header lacks the column. What a spreadsheet
+// saves reads as the file it was made from: a leading byte-order mark and
+// trailing empty header fields change nothing. Tolerance is read only where
+// the header names it.
 TEST_F(SourcesTest, TestFileColumnsAndDefaults) {
-  // Expected: Description|Property|Device|Access|InputSize|OutputSize|InputFormat|OutputFormat|
-  // Data|Reference
+  const string twin = "Temp\xc3\xa9rature|TEMP|D1|READ|0 0|0 0|||\nb|P2|D2|POLL|0 0|0 0|||\n";
+  const string bom = "\xef\xbb\xbf", rows = "Temp\xc3\xa9rature,TEMP,D1,READ\r\nb,P2,D2,POLL";
   const struct {
-    const char *header, *record, *fields;
+    string text, plan;
   } cases[] = {
-      {"Description,Property", "Read temp,TEMP", "Read temp|TEMP|#0|READ|0|0|0|0||"},
-      {"Property,Device,InputFormat,OutputFormat", "P,,,nonsense", "P|P||READ|0|0|767|767||"},
-      {"Property,InputSize,OutputSize,InputFormat", "P,2.5,x,double", "P|P|#0|READ|2|0|512|0||"},
+      {"Description,Property\r\nRead temp,TEMP", "Read temp|TEMP|#0|READ|0 0|0 0|||\n"},
+      {"Property,Device,InputFormat,OutputFormat\r\nP,,,nonsense", "P|P||READ|0 0|767 767|||\n"},
+      {"Property,InputSize,OutputSize,InputFormat\r\nP,2.5,x,double", "P|P|#0|READ|2 0|512 0|||\n"},
+      {bom + "Description,Property,Device,Access\r\n" + rows, twin},
+      {bom + " Description , Property,Device,Access, \t,\r\n" + rows + ",,", twin},
+      {"Property,Reference,Tolerance\r\nP,5,0.1 2%", "P|P|#0|READ|0 0|0 0||5|0.1 2%\n"},
+      // An empty header field answers for every name not found before it,
+      // but is no Tolerance column; a trailing one answers for none.
+      {"Property,Reference,,Tolerance\r\nP,5,9,0.1", "9|P|9|9|9 9|767 767|9|5|0.1\n"},
+      {"Property,Reference,\r\nP,5,0.1", "P|P|#0|READ|0 0|0 0||5|\n"},
+      {"Property,,Reference\r\nP,0.1,5", "0.1|P|0.1|0.1|0 0|767 767|0.1|0.1|\n"},
   };
-  for (const auto& c : cases) {
-    db.write("C-S.csv", string(c.header) + "\r\n" + c.record + "\r\n");
-    ASSERT_EQ(sources.fillInTestParams("C", "S", ""), 0) << c.header;
-    const TestCommand& t = session.plan.TestPlan[0];
-    EXPECT_EQ(t.Description + "|" + t.Property + "|" + t.Device + "|" + t.Access + "|" +
-                  std::to_string(t.InputSize) + "|" + std::to_string(t.OutputSize) + "|" +
-                  std::to_string(t.InputFormat) + "|" + std::to_string(t.OutputFormat) + "|" +
-                  t.Data + "|" + t.Reference,
-              c.fields)
-        << c.header;
-  }
+  for (const auto& c : cases) EXPECT_EQ(Read(c.text + "\r\n"), c.plan);
 }
 
-TEST_F(SourcesTest, SelfTextFallsBackToTheStoredFileAndWritesTheHead) {
-  lib.answers["/C/S/#0|SRVVERSION"] = {0, "4.2"};
-  const string info = sources.GetServerInfo("C", "S");  // its own texts are checked below
-  const string path = db.file("C-S.csv");
-  const struct {
-    string selfTest, file;
-    int16_t code;
-    string caption;
-  } cases[] = {
-      {"Property\nA\n", "", 0, info + "Specific test commands from SRVSELFTEST"},
-      {"one line", "Property\r\nA\r\n", 0, info + "Specific test commands from " + path},
-      {"one line", "", 42, info + path + " : message 42"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.caption);
-    SelfTest() = c.selfTest;
-    std::filesystem::remove(path);
-    if (!c.file.empty()) db.write("C-S.csv", c.file);
-    session.report.reportFileName.clear();
-    clock.Advance(1000);  // a new report file each time
-    EXPECT_EQ(sources.initSelfText("C", "S", "D"), c.code);
-    EXPECT_EQ(session.checkerCaption, c.caption);
-    EXPECT_EQ(testing::ReadFileBytes(session.report.reportFileName),
-              string(62, '-') + "\r\nSelf-test for /C/S\r\n" + c.caption + "\r\n" +
-                  kReportColumnHeader + "\r\n");
-  }
+// The editor's bytes stay as they were for a plan without tolerances; what it
+// saves with them reads back.
+TEST_F(SourcesTest, TestFileTextWritesToleranceOnlyWhenGiven) {
+  Read("Property,OutputSize,OutputFormat,Reference\r\nP,1,DOUBLE,5\r\nP,1,DOUBLE,5\r\n");
+  const string head =
+      "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,OutputFormat,Reference,"
+      "Access";
+  const string row = "P,P,#0, 0,DOUBLE,, 1,DOUBLE,5,READ";
+  EXPECT_EQ(TestFileText(session.plan.TestPlan, 2), head + "\r\n" + row + "\r\n" + row + "\r\n");
+  session.plan.TestPlan[1].Tolerance = "1%";
+  const string saved = TestFileText(session.plan.TestPlan, 2);
+  EXPECT_EQ(saved, head + ",Tolerance\r\n" + row + ",\r\n" + row + ",1%\r\n");
+  EXPECT_EQ(Read(saved), "P|P|#0|READ|0 1|512 512||5|\nP|P|#0|READ|0 1|512 512||5|1%\n");
 }
 
 // A name that would lead out of the database directory names no test file:
 // the file it would name is not read, and the caption says why.
-TEST_F(SourcesTest, NamesThatLeaveTheDatabaseNameNoTestFile) {
+TEST_F(SourcesTest, SelfTextFallsBackToTheStoredFileAndWritesTheHead) {
+  lib.answers["/C/S/#0|SRVVERSION"] = {0, "4.2"};
+  const string info = sources.GetServerInfo("C", "S");  // its own texts are checked below
+  const string path = db.file("C-S.csv"), refused = info + "No test file can be named after /";
   std::filesystem::create_directories(db.file("C-a"));
-  db.write("C-a/b.csv", "Property\r\nA\r\n");
-  db.write("..-S.csv", "Property\r\nA\r\n");
   const struct {
-    string context, server, why;
+    string context, server, selfTest;
+    bool file;
+    int16_t code;
+    string caption;
   } cases[] = {
-      {"C", "a/b", "the server name \"a/b\" is refused (the name holds a \"/\")"},
-      {"..", "S", "the context name \"..\" is refused (the name holds \"..\")"},
-      {"C", "S\x1b[2J",
-       "the server name \"S\\x1B[2J\" is refused (the name holds a control "
-       "character)"},
-      {"", "S", "the context name \"\" is refused (the name is empty)"},
+      {"C", "S", "Property\nA\n", false, 0, info + "Specific test commands from SRVSELFTEST"},
+      {"C", "S", "one line", true, 0, info + "Specific test commands from " + path},
+      {"C", "S", "one line", false, 42, info + path + " : message 42"},
+      {"C", "a/b", "", true, 42,
+       refused + "C/a/b: the server name \"a/b\" is refused (the name holds a \"/\")"},
+      {"..", "S", "", true, 42,
+       refused + "../S: the context name \"..\" is refused (the name holds \"..\")"},
+      {"C", "S\x1b[2J", "", true, 42,
+       refused + "C/S\\x1B[2J: the server name \"S\\x1B[2J\" is refused (the name holds a "
+                 "control character)"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.why);
-    EXPECT_EQ(sources.fillInTestParams(c.context, c.server, "D"), 42);
-    session.serverInfoText = "info\r\n";
-    EXPECT_EQ(sources.initSelfText(c.context, c.server, "D"), 42);
-    EXPECT_EQ(session.checkerCaption,
-              "info\r\nNo test file can be named after /" + (c.context == "" ? "" : c.context) +
-                  "/" + (c.server.find('\x1b') != string::npos ? "S\\x1B[2J" : c.server) + ": " +
-                  c.why);
+    SCOPED_TRACE(c.caption);
+    SelfTest() = c.selfTest;
+    const string file = c.context + "-" + c.server + ".csv";
+    std::filesystem::remove(db.file(file));
+    if (c.file) db.write(file, "Property\r\nA\r\n");
+    session.report.reportFileName.clear();
+    clock.Advance(1000);  // a new report file each time
+    EXPECT_EQ(sources.initSelfText(c.context, c.server, "D"), c.code);
+    EXPECT_EQ(session.checkerCaption, c.caption);
+    EXPECT_EQ(testing::ReadFileBytes(session.report.reportFileName),
+              string(62, '-') + "\r\nSelf-test for /" + c.context + "/" + c.server + "\r\n" +
+                  c.caption + "\r\n" + kReportColumnHeader + "\r\n");
   }
 }
 
@@ -170,12 +190,16 @@ TEST_F(SourcesTest, ServerInformation) {
   }
 }
 
+// Headers with a byte-order mark and trailing empty fields, as spreadsheets
+// save them.
 TEST_F(SourcesTest, ConfigurationsAndServerLists) {
-  db.write("procedures.csv",
-           "; configurations\r\nContext,Description,FileName\r\nA,First,a.csv\r\nB,Second,"
-           "missing.csv\r\nC,Third,c.csv\r\nD,Outside,../" +
-               std::filesystem::path(db.path()).filename().string() + "/a.csv\r\n");
-  db.write("a.csv", "Server\r\nS1\r\n:skipped\r\nS2\r\n");
+  db.write(
+      "procedures.csv",
+      "\xef\xbb\xbf; "
+      "configurations\r\nContext,Description,FileName,\r\nA,First,a.csv\r\nB,Second,missing.csv\r\n"
+      "C,Third,c.csv\r\nD,Outside,../" +
+          std::filesystem::path(db.path()).filename().string() + "/a.csv\r\n");
+  db.write("a.csv", "\xef\xbb\xbfServer,,\r\nS1\r\n:skipped\r\nS2\r\n");
   db.write("c.csv", "Name\r\nx\r\ny\r\nz\r\n");
   EXPECT_EQ(sources.fillInProcNames(), 0);
   string got;  // without a Server column the records count but have no names
@@ -211,15 +235,15 @@ TEST_F(SourcesTest, DatabasePathIsBesideTheWorkingDirectoryOrTheProgram) {
 TEST(DatabaseSearchOrder, FirstPresentLevelWins) {
   const char* origins[] = {"--database",   "$OVRA_DATABASE",     "the user's configuration",
                            "the system's", "the installed demo", "the program's"};
+  const char* dirs[] = {"/given/",
+                        "/env/",
+                        "/config/ovra-checker/database/",
+                        "/etc/ovra-checker/database/",
+                        "/usr/share/ovra-checker/database/",
+                        "/usr/bin/../database/"};
   for (int present = 0; present < 64; ++present) {
     testing::TempDir root;
     const string r = root.path();
-    const string dirs[] = {r + "/given/",
-                           r + "/env/",
-                           r + "/config/ovra-checker/database/",
-                           r + "/etc/ovra-checker/database/",
-                           r + "/usr/share/ovra-checker/database/",
-                           r + "/usr/bin/../database/"};
     std::filesystem::create_directories(r + "/usr/bin");
     DatabaseSearch search;
     search.configHome = r + "/config";
@@ -228,7 +252,7 @@ TEST(DatabaseSearchOrder, FirstPresentLevelWins) {
     if (present & 1) search.given = r + "/given";
     if (present & 2) search.environment = r + "/env";
     for (int level = 2; level < 6; ++level) {
-      if (present & (1 << level)) std::filesystem::create_directories(dirs[level]);
+      if (present & (1 << level)) std::filesystem::create_directories(r + dirs[level]);
     }
     int first = 0;
     while (first < 6 && !(present & (1 << first))) ++first;
@@ -237,12 +261,10 @@ TEST(DatabaseSearchOrder, FirstPresentLevelWins) {
     const DatabaseChoice got = ChooseDatabaseDirectory(search, &looked);
     if (first == 6) {
       // Nothing anywhere: the program's own rule, as in a build tree.
-      EXPECT_EQ(std::vector<string>(looked.begin(), looked.begin() + 4),
-                std::vector<string>(dirs + 2, dirs + 6))
-          << present;
+      for (int level = 2; level < 6; ++level) EXPECT_EQ(looked.at(level - 2), r + dirs[level]);
       first = 5;
     }
-    EXPECT_EQ(got.path, dirs[first]) << present;
+    EXPECT_EQ(r + dirs[first], got.path) << present;
     EXPECT_EQ(got.origin, origins[first]) << present;
     EXPECT_EQ(got.named, first < 2) << present;
   }
@@ -288,22 +310,13 @@ TEST_F(SourcesTest, StandardTestReadsEveryDemoPropertyThatDeliversData) {
   pump.properties[pump.index.at("CURRENT")].count = 0;
   TestSources demo{session, *system};
   demo.initStdTest("LINAC", "VACUUM-1", "PUMP-01");
-
-  string plan;  // Description|Property|Device|Access|sizes|formats|Data|Reference
-  for (int k = 0; k < session.plan.TestPlanCount; ++k) {
-    const TestCommand& t = session.plan.TestPlan[k];
-    plan += t.Description + "|" + t.Property + "|" + t.Device + "|" + t.Access + "|" +
-            std::to_string(t.InputSize) + " " + std::to_string(t.OutputSize) + "|" +
-            std::to_string(t.InputFormat) + " " + std::to_string(t.OutputFormat) + "|" + t.Data +
-            "|" + t.Reference + "\n";
-  }
-  EXPECT_EQ(plan,
-            "STATUS|STATUS|PUMP-01|READ|0 1|0 513||\n"
-            "PRESSURE|PRESSURE|PUMP-01|READ|0 1|0 512||\n"
-            "VOLTAGE|VOLTAGE|PUMP-01|READ|0 1|0 512||\n"
-            "ONOFF|ONOFF|PUMP-01|READ|0 1|0 513||\n"
-            "NAME|NAME|PUMP-01|READ|0 16|0 516||\n"
-            "HISTORY|HISTORY|PUMP-01|READ|0 256|0 512||\n");
+  EXPECT_EQ(Plan(),
+            "STATUS|STATUS|PUMP-01|READ|0 1|0 513|||\n"
+            "PRESSURE|PRESSURE|PUMP-01|READ|0 1|0 512|||\n"
+            "VOLTAGE|VOLTAGE|PUMP-01|READ|0 1|0 512|||\n"
+            "ONOFF|ONOFF|PUMP-01|READ|0 1|0 513|||\n"
+            "NAME|NAME|PUMP-01|READ|0 16|0 516|||\n"
+            "HISTORY|HISTORY|PUMP-01|READ|0 256|0 512|||\n");
   const string caption =
       " srv vers: 4.2.1\r\n srv start: 2024-03-11 06:42:17\r\n app vers: vacuum 2.3.0\r\n"
       " app date: 2023-11-28\r\nStandard test for  6 READ properties";
@@ -316,90 +329,6 @@ TEST_F(SourcesTest, StandardTestReadsEveryDemoPropertyThatDeliversData) {
   const long calls = system->callCount();
   demo.initStdTest("LINAC", "VACUUM-1", "NO-SUCH-DEVICE");
   EXPECT_EQ(system->callCount(), calls + 1);
-}
-
-}  // namespace
-}  // namespace dsc
-
-namespace dsc {
-namespace {
-
-// What a spreadsheet saves reads as the file it was made from: a leading
-// byte-order mark and trailing empty header fields change nothing.
-TEST_F(SourcesTest, SpreadsheetTwinsGiveTheSamePlan) {
-  const string clean =
-      "Description,Property,Device,Access\r\nTemp\xc3\xa9rature,TEMP,D1,READ\r\nb,P2,D2,POLL\r\n";
-  auto plan = [&](const string& text) {
-    db.write("C-S.csv", text);
-    EXPECT_EQ(sources.fillInTestParams("C", "S", ""), 0);
-    string out;
-    for (int i = 0; i < session.plan.TestPlanCount; ++i) {
-      const TestCommand& t = session.plan.TestPlan[i];
-      out += t.Description + "|" + t.Property + "|" + t.Device + "|" + t.Access + "\n";
-    }
-    return out;
-  };
-  const string expected = plan(clean);
-  EXPECT_EQ(expected, "Temp\xc3\xa9rature|TEMP|D1|READ\nb|P2|D2|POLL\n");
-  const string twins[] = {
-      "\xef\xbb\xbf" + clean,
-      "Description,Property,Device,Access,,\r\nTemp\xc3\xa9rature,TEMP,D1,READ\r\nb,P2,D2,POLL\r\n",
-      "\xef\xbb\xbf Description , Property,Device,Access, "
-      "\t,\r\nTemp\xc3\xa9rature,TEMP,D1,READ,,\r\n"
-      "b,P2,D2,POLL\r\n",
-  };
-  for (const string& twin : twins) EXPECT_EQ(plan(twin), expected) << twin;
-
-  db.write("procedures.csv",
-           "\xef\xbb\xbf"
-           "Description,FileName,Context,\r\nDaily,l.csv,C\r\n");
-  db.write("l.csv", "\xef\xbb\xbfServer,,\r\nS\r\n");
-  EXPECT_EQ(sources.fillInProcNames(), 0);
-  ASSERT_EQ(session.configs.StoredConfigCount, 1);
-  EXPECT_EQ(session.configs.StoredConfigs[0].Description, "Daily");
-  EXPECT_EQ(session.configs.StoredConfigs[0].Context, "C");
-  EXPECT_EQ(session.configs.StoredConfigs[0].Servers[0], "S");
-}
-
-// The Tolerance column is read only where the header names it, and the
-// editor's bytes stay as they were for a file without it.
-TEST_F(SourcesTest, ToleranceColumnReadAndSaved) {
-  const struct {
-    string header, record, tolerance;
-  } cases[] = {
-      {"Property,Reference,Tolerance", "P,5,0.1 2%", "0.1 2%"},
-      {"Property,Reference,,Tolerance", "P,5,9,0.1", "0.1"},
-      {"Property,Reference,", "P,5,0.1", ""},  // an empty header field is no Tolerance column
-      {"Property,,Reference", "P,0.1,5", ""},
-  };
-  for (const auto& c : cases) {
-    db.write("C-S.csv", c.header + "\r\n" + c.record + "\r\n");
-    ASSERT_EQ(sources.fillInTestParams("C", "S", ""), 0) << c.header;
-    EXPECT_EQ(session.plan.TestPlan[0].Tolerance, c.tolerance) << c.header;
-  }
-
-  std::vector<TestCommand> plan(2);
-  plan[0].Description = "a";
-  plan[0].Property = "P";
-  plan[0].OutputSize = 1;
-  plan[0].OutputFormat = 512;
-  plan[0].Reference = "5";
-  plan[0].Access = "READ";
-  plan[1] = plan[0];
-  const string head =
-      "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,OutputFormat,Reference,"
-      "Access";
-  EXPECT_EQ(TestFileText(plan, 2),
-            head + "\r\na,P,, 0,DOUBLE,, 1,DOUBLE,5,READ\r\na,P,, 0,DOUBLE,, 1,DOUBLE,5,READ\r\n");
-  plan[1].Tolerance = "1%";
-  EXPECT_EQ(TestFileText(plan, 2), head +
-                                       ",Tolerance\r\na,P,, 0,DOUBLE,, 1,DOUBLE,5,READ,\r\n"
-                                       "a,P,, 0,DOUBLE,, 1,DOUBLE,5,READ,1%\r\n");
-  // What was saved reads back with its tolerances.
-  db.write("C-S.csv", TestFileText(plan, 2));
-  ASSERT_EQ(sources.fillInTestParams("C", "S", ""), 0);
-  EXPECT_EQ(session.plan.TestPlan[1].Tolerance, "1%");
-  EXPECT_EQ(session.plan.TestPlan[1].Reference, "5");
 }
 
 }  // namespace
