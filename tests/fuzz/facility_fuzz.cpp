@@ -19,12 +19,6 @@ namespace {
 
 using namespace dsc;
 
-class StillClock final : public Clock {
- public:
-  int64_t NowMs() override { return 1'700'000'000'000; }
-  std::string LocalDateTime() override { return "2023-11-14 22:13:20"; }
-};
-
 // Every completion code the file sets on purpose: those may be answered.
 std::set<int32_t> Configured(const sim::Facility& f) {
   std::set<int32_t> codes{f.contextsCode};

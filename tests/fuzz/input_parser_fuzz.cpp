@@ -1,11 +1,12 @@
 // The input-data parser: the first byte picks the format, the rest is the
 // text of a test command's Data field. Values it placed, printed again,
-// parse back to the same bytes.
+// parse back to the same values.
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "base/Formats.h"
@@ -20,33 +21,32 @@ constexpr int16_t kFormats[] = {kFormatDouble, kFormatShort,  kFormatByte,   kFo
                                 kFormatText,   kFormatSingle, kFormatName8,  kFormatName16,
                                 kFormatName32, kFormatName48, kFormatName64, kFormatStruct};
 
-// One value of the area as text that the parser reads back to the same bytes.
+template <class T>
+T Load(const uint8_t* at) {
+  T v;
+  std::memcpy(&v, at, sizeof v);
+  return v;
+}
+
+// One value of the area as text that the parser reads back to the same value.
+// A zero prints without its sign: a value that underflows keeps the sign of
+// its text ("-4e-400"), while "-0" reads as 0; both are zero.
 std::string Printed(const uint8_t* at, int16_t format) {
   char buf[48];
   switch (format) {
     case kFormatDouble: {
-      double v;
-      std::memcpy(&v, at, 8);
+      const double v = Load<double>(at) + 0.0;
       if (std::isinf(v)) return v > 0 ? "1e999" : "-1e999";
       std::snprintf(buf, sizeof buf, "%.17g", v);
       return buf;
     }
-    case kFormatSingle: {
-      float v;
-      std::memcpy(&v, at, 4);
-      std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(v));
+    case kFormatSingle:
+      std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(Load<float>(at) + 0.0f));
       return buf;
-    }
-    case kFormatShort: {
-      int16_t v;
-      std::memcpy(&v, at, 2);
-      return std::to_string(v);
-    }
-    case kFormatLong: {
-      int32_t v;
-      std::memcpy(&v, at, 4);
-      return std::to_string(v);
-    }
+    case kFormatShort:
+      return std::to_string(Load<int16_t>(at));
+    case kFormatLong:
+      return std::to_string(Load<int32_t>(at));
     case kFormatByte:
       // 255 is what -1 leaves; 255 itself would store 0.
       return at[0] == 255 ? "-1" : std::to_string(at[0]);
@@ -59,26 +59,17 @@ std::string Printed(const uint8_t* at, int16_t format) {
   }
 }
 
-// Equal bytes, except that a zero is a zero whatever its sign: a value that
-// underflows keeps the sign of its text ("-4e-400"), while "-0" reads as 0.
-bool SameValues(const uint8_t* a, const uint8_t* b, int16_t format, int32_t n) {
-  const size_t element = FormatElementSize(format);
-  for (int32_t i = 0; i < n; ++i, a += element, b += element) {
-    if (format == kFormatDouble) {
-      double x, y;
-      std::memcpy(&x, a, 8);
-      std::memcpy(&y, b, 8);
-      if (x != y) return false;
-    } else if (format == kFormatSingle) {
-      float x, y;
-      std::memcpy(&x, a, 4);
-      std::memcpy(&y, b, 4);
-      if (x != y) return false;
-    } else if (std::memcmp(a, b, element) != 0) {
-      return false;
-    }
+// The n values of the area, printed and joined by blanks; none for a name
+// word holding a blank, which cannot be printed as one word.
+std::optional<std::string> PrintedValues(const TransferArea& area, int16_t format, int32_t n) {
+  std::string text;
+  for (int32_t i = 0; i < n; ++i) {
+    const std::string word =
+        Printed(area.data() + static_cast<size_t>(i) * FormatElementSize(format), format);
+    if (word.find(' ') != std::string::npos) return std::nullopt;
+    text += (i ? " " : "") + word;
   }
-  return true;
+  return text;
 }
 
 }  // namespace
@@ -102,21 +93,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(n == 0 && bytes == 0);
     return 0;
   }
-  const int16_t element = FormatElementSize(format);
-  FUZZ_CHECK(n >= 0 && n * element == bytes);
+  FUZZ_CHECK(n >= 0 && n * FormatElementSize(format) == bytes);
 
-  // A name word holding a blank cannot be printed as one word; every other
-  // value can.
-  std::string again;
-  for (int32_t i = 0; i < n; ++i) {
-    const std::string word = Printed(first.data() + static_cast<size_t>(i) * element, format);
-    if (word.find(' ') != std::string::npos) return 0;
-    again += (i ? " " : "") + word;
-  }
   // One empty name prints as no text at all, which holds no value.
-  if (n == 1 && again.empty()) return 0;
+  const auto again = PrintedValues(first, format, n);
+  if (!again || (n == 1 && again->empty())) return 0;
   second.fill(0x55);
-  FUZZ_CHECK(parseStringToData(second, format, again) == n);
-  FUZZ_CHECK(SameValues(first.data(), second.data(), format, n));
+  FUZZ_CHECK(parseStringToData(second, format, *again) == n);
+  FUZZ_CHECK(PrintedValues(second, format, n) == again);
   return 0;
 }

@@ -19,12 +19,6 @@ namespace {
 
 using namespace dsc;
 
-class StillClock final : public Clock {
- public:
-  int64_t NowMs() override { return 1'700'000'000'000; }
-  std::string LocalDateTime() override { return "2023-11-14 22:13:20"; }
-};
-
 // A directory of its own for the files, in memory where the system has one.
 const std::string& Directory() {
   static const std::string dir = [] {
