@@ -14,7 +14,7 @@ constexpr int16_t kDouble = 512, kShort = 513, kLong = 515, kText = 516;
 const char* kBench = R"({"contexts": [{"name": "C", "servers": [{"name": "S", "pollMs": 100,
   "codes": {"DOWN": 45}, "devices": [{"name": "D", "properties": [
     {"name": "V", "format": "DOUBLE", "values": [1.5, 2.5, 3.5]}, {"name": "DOWN", "format": "LONG"},
-    {"name": "I", "format": "DOUBLE", "ramp": {"towards": "ISET", "rate": 20}},
+    {"name": "I", "format": "DOUBLE", "ramp": {"towards": "ISET", "rate": 5}},
     {"name": "ISET", "format": "DOUBLE", "writable": true}, {"name": "RO", "format": "SHORT"},
     {"name": "ECHO", "format": "SHORT", "count": 4, "echo": true},
     {"name": "SLOW", "format": "LONG", "delayMs": 1500},
@@ -114,7 +114,7 @@ TEST_F(ControlTest, AsyncAccessDeliversOnlyFromProcessEventsWhenDue) {
     double last;  // value in the buffer at the end
   } cases[] = {{"V", "POLL", 0, 3, -1, -1, {0, 0, 0}, 1.5},
                {"V", "POLL", 0, 3, -1, 1, {0}, 0},
-               {"I", "REFRESH", 0, 4, 2, -1, {0, 0}, 1},  // quiet until the value moves
+               {"I", "REFRESH", 0, 4, 2, -1, {0, 0}, 0.5},  // quiet until the value moves, 5/s
                {"NOPE", "POLL", -63, 2, -1, -1, {}, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.property) + " " + c.mode);
