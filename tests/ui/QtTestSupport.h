@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QObject>
 #include <QSettings>
 #include <QString>
 
@@ -26,11 +25,6 @@ inline QApplication& QtApp() {
     return created;
   }();
   return *app;
-}
-
-template <class T>
-T* Child(QObject& parent, const char* name) {
-  return parent.findChild<T*>(QString::fromLatin1(name));
 }
 
 }  // namespace dsc::testing

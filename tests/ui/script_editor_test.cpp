@@ -21,8 +21,6 @@
 namespace dsc::ui {
 namespace {
 
-using dsc::testing::Child;
-
 TestCommand Cmd(const std::string& description) {
   return {description, "P", "#0", "READ", 0, 0, 0, 0, "", ""};
 }
@@ -35,10 +33,10 @@ class EditorTest : public ::testing::Test {
     session.plan.TestPlan = std::move(commands);
     editor.Form_Load();
   }
-  QLineEdit& edit(const char* name) { return *Child<QLineEdit>(editor, name); }
-  QCheckBox& box(const char* name) { return *Child<QCheckBox>(editor, name); }
-  QListWidget& list() { return *Child<QListWidget>(editor, "ScriptList"); }
-  QPushButton& button(const char* name) { return *Child<QPushButton>(editor, name); }
+  QLineEdit& edit(const char* name) { return *editor.findChild<QLineEdit*>(name); }
+  QCheckBox& box(const char* name) { return *editor.findChild<QCheckBox*>(name); }
+  QListWidget& list() { return *editor.findChild<QListWidget*>("ScriptList"); }
+  QPushButton& button(const char* name) { return *editor.findChild<QPushButton*>(name); }
   const TestCommand& last() { return editor.scriptCommands[editor.scriptCount - 1]; }
 
   QApplication& app = dsc::testing::QtApp();
@@ -62,7 +60,7 @@ TEST_F(EditorTest, LoadCutsThePlanAt1000AndEditsStopAt1001) {
   button("InsertCmd").click();
   button("AppendCmd").click();
   EXPECT_EQ(editor.scriptCount, 1001);
-  EXPECT_FALSE(Child<QLabel>(editor, "statusLine")->text().isEmpty());
+  EXPECT_FALSE(editor.findChild<QLabel*>("statusLine")->text().isEmpty());
 }
 
 TEST_F(EditorTest, EditsActOnTheSelectedEntry) {
@@ -110,8 +108,8 @@ TEST_F(EditorTest, AppendBuildsAccessAndFormatFromTheFields) {
     box("AccessCheck").setChecked(c.write);
     box("PollCheckBox").setChecked(c.poll);
     edit("TimeOutText").setText(c.timeout);
-    Child<QComboBox>(editor, "dataOutCombo")->setCurrentIndex(c.formatIndex);
-    Child<QComboBox>(editor, "dataInCombo")->setCurrentIndex(c.formatIndex);
+    editor.findChild<QComboBox*>("dataOutCombo")->setCurrentIndex(c.formatIndex);
+    editor.findChild<QComboBox*>("dataInCombo")->setCurrentIndex(c.formatIndex);
     button("AppendCmd").click();
     EXPECT_EQ(last().Access, c.access);
     EXPECT_EQ(last().InputFormat, c.format);
@@ -172,7 +170,7 @@ TEST_F(EditorTest, SaveGuardsTheServerAndClosingGuardsUnsavedEdits) {
   };
   editor.setLoadedFor({"LINAC", "MAGNETS-1"});
   Load({Cmd("A"), Cmd("B")});
-  EXPECT_TRUE(Child<QLabel>(editor, "pathLine")->text().endsWith("/LINAC-VACUUM-1.csv"));
+  EXPECT_TRUE(editor.findChild<QLabel*>("pathLine")->text().endsWith("/LINAC-VACUUM-1.csv"));
   EXPECT_FALSE(editor.Command1_Click());
   ASSERT_EQ(questions.size(), 1u);
   EXPECT_TRUE(questions[0].contains("loaded for /LINAC/MAGNETS-1")) << questions[0].toStdString();
