@@ -17,6 +17,16 @@
 
 namespace dsc::tango {
 
+inline constexpr const char* kHeader =
+    "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,OutputFormat,Reference,"
+    "Access\r\n";
+
+inline double Seconds(const std::function<void()>& f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // One checker on a Tango site: the library, Zorbel1, a session with its report
 // and database in temporary directories, and the runner with in-memory front
 // ends. Every ended command is kept in `outcomes`.
@@ -28,6 +38,12 @@ struct LiveChecker {
       outcomes.push_back({o.command->Property, o.status, o.resultText});
       if (afterCommand) afterCommand(o);
     });
+  }
+
+  // Runs the rows after the header as the server's test file.
+  bool RunFile(const std::string& context, const std::string& server, const std::string& rows) {
+    database.write(context + "-" + server + ".csv", kHeader + rows);
+    return sources.initSelfText(context, server, "#0") == 0 && runner.RunVesk(context, server);
   }
 
   SystemClock clock;
