@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -64,6 +66,28 @@ struct LiveChecker {
   };
   std::vector<Seen> outcomes;
   std::function<void(const CommandOutcome&)> afterCommand;
+};
+
+// A server (or database) that `Prepare` starts once for a suite of tests,
+// stopped after it; the tests are skipped where it is not installed.
+template <class Server, bool (*Prepare)(Server&, std::string&)>
+class LiveSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!Server::Installed()) return;
+    server_ = std::make_unique<Server>();
+    if (!Prepare(*server_, startError_)) server_.reset();
+  }
+  static void TearDownTestSuite() { server_.reset(); }
+  void SetUp() override {
+    if (!Server::Installed()) GTEST_SKIP() << "not installed: " << Server::Missing();
+    ASSERT_NE(server_, nullptr) << startError_;
+  }
+  static Server& server() { return *server_; }
+
+ private:
+  inline static std::unique_ptr<Server> server_;
+  inline static std::string startError_;
 };
 
 }  // namespace dsc::tango

@@ -48,37 +48,23 @@ struct Checker : LiveChecker {
 // self-test in the database and an alarm limit on double_scalar that every
 // value passes), TangoTest/multi registered with three devices
 // and not running, and a server whose instance name is too long to list.
-class TangoDatabaseLive : public ::testing::Test {
+bool Prepare(TangoDatabaseServer& db, std::string& e) {
+  return db.Start(e) &&
+         db.AddServer("TangoTest/multi", "TangoTest",
+                      {"test/multi/1", "test/multi/2", "Test/Multi/3"}, e) &&
+         db.AddServer("AVeryLongExecutable/instance", "TangoTest", {"long/name/1"}, e) &&
+         db.PutDeviceProperty("sys/tg_test/1", "SRVSELFTEST",
+                              {"Description,Property,Device,InputSize,InputFormat,Data,"
+                               "OutputSize,OutputFormat,Reference,Access",
+                               "from the database,short_scalar_w,#0,1,SHORT,5,1,SHORT,5,WRITE"},
+                              e) &&
+         db.PutAttributeProperty("sys/tg_test/1", "double_scalar", "max_alarm", "-1000000", e) &&
+         db.StartTangoTest("test", e);
+}
+class TangoDatabaseLive : public LiveSuite<TangoDatabaseServer, Prepare> {
  protected:
-  static void SetUpTestSuite() {
-    if (!TangoDatabaseServer::Installed()) return;
-    db_ = std::make_unique<TangoDatabaseServer>();
-    std::string& e = startError_;
-    if (!db_->Start(e) ||
-        !db_->AddServer("TangoTest/multi", "TangoTest",
-                        {"test/multi/1", "test/multi/2", "Test/Multi/3"}, e) ||
-        !db_->AddServer("AVeryLongExecutable/instance", "TangoTest", {"long/name/1"}, e) ||
-        !db_->PutDeviceProperty("sys/tg_test/1", "SRVSELFTEST",
-                                {"Description,Property,Device,InputSize,InputFormat,Data,"
-                                 "OutputSize,OutputFormat,Reference,Access",
-                                 "from the database,short_scalar_w,#0,1,SHORT,5,1,SHORT,5,WRITE"},
-                                e) ||
-        !db_->PutAttributeProperty("sys/tg_test/1", "double_scalar", "max_alarm", "-1000000", e) ||
-        !db_->StartTangoTest("test", e))
-      db_.reset();
-  }
-  static void TearDownTestSuite() { db_.reset(); }
-  void SetUp() override {
-    if (!TangoDatabaseServer::Installed())
-      GTEST_SKIP() << "not installed: " << TangoDatabaseServer::Missing();
-    ASSERT_NE(db_, nullptr) << startError_;
-  }
-  static TangoDatabaseServer& db() { return *db_; }
-  static std::string context() { return db_->TangoHost(); }  // its own short name
-
- private:
-  inline static std::unique_ptr<TangoDatabaseServer> db_;
-  inline static std::string startError_;
+  static TangoDatabaseServer& db() { return server(); }
+  static std::string context() { return db().TangoHost(); }  // its own short name
 };
 
 TEST_F(TangoDatabaseLive, DiscoveryListsRegisteredServersAndTheirDevicesByShortNames) {
