@@ -2,7 +2,6 @@
 
 #include <sys/types.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -20,8 +19,8 @@ class TangoDatabaseServer {
   TangoDatabaseServer& operator=(const TangoDatabaseServer&) = delete;
   ~TangoDatabaseServer() { Stop(); }
 
-  // Whether MariaDB, DataBaseds and tango_admin are installed.
-  static bool Installed();
+  // Whether MariaDB, DataBaseds, tango_admin and TangoTest are installed.
+  static bool Installed() { return Missing().empty(); }
   static std::string Missing();  // what is not installed, for the skip message
 
   // Creates the database and starts DataBaseds; waits until it answers.
@@ -36,7 +35,7 @@ class TangoDatabaseServer {
   std::string TangoHost() const { return "127.0.0.1:" + std::to_string(dbPort_); }
 
   // Registers a server instance ("Executable/instance") of a class with its
-  // devices; registers nothing and returns false on a Tango error.
+  // devices; false, with Tango's reason, on a Tango error.
   bool AddServer(const std::string& instance, const std::string& className,
                  const std::vector<std::string>& devices, std::string& error);
   bool PutDeviceProperty(const std::string& device, const std::string& property,
@@ -48,16 +47,11 @@ class TangoDatabaseServer {
                             std::string& error);
 
   // Starts Debian's TangoTest as instance `instance` (registered in the
-  // database), on a port of its own choosing; waits until its devices are
-  // exported. Returns the process id, or -1.
-  pid_t StartTangoTest(const std::string& instance, std::string& error);
-  void StopProcess(pid_t pid);
+  // database), on a port of its own choosing; waits until it is ready.
+  bool StartTangoTest(const std::string& instance, std::string& error);
 
  private:
-  bool Run(const std::vector<std::string>& argv, std::string& output,
-           const std::map<std::string, std::string>& environment = {});
-  pid_t Spawn(const std::vector<std::string>& argv, const std::string& log,
-              const std::map<std::string, std::string>& environment);
+  bool Run(const std::vector<std::string>& argv, std::string& output);
 
   std::string dir_;
   int sqlPort_ = 0;

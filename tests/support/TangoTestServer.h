@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+
 #include <string>
 
 namespace dsc::testing {
@@ -18,6 +19,7 @@ class TangoTestServer {
   // $OVRA_TANGOTEST, else /usr/lib/tango/TangoTest.
   static std::string Executable();
   static bool Installed();
+  static std::string Missing() { return Executable() + " (package tango-test)"; }
 
   // Starts the server and waits until it accepts requests (20 s at most).
   bool Start(std::string& error);

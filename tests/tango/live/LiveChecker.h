@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -17,6 +19,16 @@
 
 namespace dsc::tango {
 
+inline constexpr const char* kHeader =
+    "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,OutputFormat,Reference,"
+    "Access\r\n";
+
+inline double Seconds(const std::function<void()>& f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // One checker on a Tango site: the library, Zorbel1, a session with its report
 // and database in temporary directories, and the runner with in-memory front
 // ends. Every ended command is kept in `outcomes`.
@@ -28,6 +40,12 @@ struct LiveChecker {
       outcomes.push_back({o.command->Property, o.status, o.resultText});
       if (afterCommand) afterCommand(o);
     });
+  }
+
+  // Runs the rows after the header as the server's test file.
+  bool RunFile(const std::string& context, const std::string& server, const std::string& rows) {
+    database.write(context + "-" + server + ".csv", kHeader + rows);
+    return sources.initSelfText(context, server, "#0") == 0 && runner.RunVesk(context, server);
   }
 
   SystemClock clock;
@@ -48,6 +66,28 @@ struct LiveChecker {
   };
   std::vector<Seen> outcomes;
   std::function<void(const CommandOutcome&)> afterCommand;
+};
+
+// A server (or database) that `Prepare` starts once for a suite of tests,
+// stopped after it; the tests are skipped where it is not installed.
+template <class Server, bool (*Prepare)(Server&, std::string&)>
+class LiveSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!Server::Installed()) return;
+    server_ = std::make_unique<Server>();
+    if (!Prepare(*server_, startError_)) server_.reset();
+  }
+  static void TearDownTestSuite() { server_.reset(); }
+  void SetUp() override {
+    if (!Server::Installed()) GTEST_SKIP() << "not installed: " << Server::Missing();
+    ASSERT_NE(server_, nullptr) << startError_;
+  }
+  static Server& server() { return *server_; }
+
+ private:
+  inline static std::unique_ptr<Server> server_;
+  inline static std::string startError_;
 };
 
 }  // namespace dsc::tango

@@ -3,47 +3,25 @@
 // test program.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
-#include <thread>
-#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
 #include "base/Formats.h"
-#include "engine/CheckRunner.h"
-#include "engine/CheckerSession.h"
-#include "engine/ControlEventPump.h"
-#include "sources/TestSources.h"
-#include "tango/TangoBackend.h"
-#include "tests/support/Fakes.h"
 #include "tests/support/TangoDatabaseServer.h"
 #include "tests/tango/live/LiveChecker.h"
 
 namespace dsc::tango {
 namespace {
 
-using dsc::testing::MemoryGrid;
-using dsc::testing::ScriptedPrompt;
 using dsc::testing::TangoDatabaseServer;
-using dsc::testing::TempDir;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(const std::function<void()>& f) {
-  const auto start = Clock::now();
-  f();
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // One checker on the database, as TANGO_HOST names it.
 struct Checker : LiveChecker {
@@ -54,21 +32,15 @@ struct Checker : LiveChecker {
     if (!site) throw std::runtime_error(error);
     return std::move(*site);
   }
-  std::vector<std::string> Servers(const std::string& context) {
+  // The servers of a context, or the devices of a server; lastCode says how.
+  std::vector<std::string> Names(const std::string& context, const std::string& server = "") {
     std::vector<std::string> names;
     int16_t n = 0;
-    lastCode = GetServerList(library, context, names, n);
+    lastCode = server.empty() ? GetServerList(library, context, names, n)
+                              : GetDeviceNameList(library, server, names, n);
     return lastCode == 0 ? std::vector<std::string>(names.begin(), names.begin() + n)
                          : std::vector<std::string>{};
   }
-  std::vector<std::string> Devices(const std::string& server) {
-    std::vector<std::string> names;
-    int16_t n = 0;
-    lastCode = GetDeviceNameList(library, server, names, n);
-    return lastCode == 0 ? std::vector<std::string>(names.begin(), names.begin() + n)
-                         : std::vector<std::string>{};
-  }
-
   int16_t lastCode = 0;
 };
 
@@ -76,37 +48,23 @@ struct Checker : LiveChecker {
 // self-test in the database and an alarm limit on double_scalar that every
 // value passes), TangoTest/multi registered with three devices
 // and not running, and a server whose instance name is too long to list.
-class TangoDatabaseLive : public ::testing::Test {
+bool Prepare(TangoDatabaseServer& db, std::string& e) {
+  return db.Start(e) &&
+         db.AddServer("TangoTest/multi", "TangoTest",
+                      {"test/multi/1", "test/multi/2", "Test/Multi/3"}, e) &&
+         db.AddServer("AVeryLongExecutable/instance", "TangoTest", {"long/name/1"}, e) &&
+         db.PutDeviceProperty("sys/tg_test/1", "SRVSELFTEST",
+                              {"Description,Property,Device,InputSize,InputFormat,Data,"
+                               "OutputSize,OutputFormat,Reference,Access",
+                               "from the database,short_scalar_w,#0,1,SHORT,5,1,SHORT,5,WRITE"},
+                              e) &&
+         db.PutAttributeProperty("sys/tg_test/1", "double_scalar", "max_alarm", "-1000000", e) &&
+         db.StartTangoTest("test", e);
+}
+class TangoDatabaseLive : public LiveSuite<TangoDatabaseServer, Prepare> {
  protected:
-  static void SetUpTestSuite() {
-    if (!TangoDatabaseServer::Installed()) return;
-    db_ = std::make_unique<TangoDatabaseServer>();
-    std::string& e = startError_;
-    if (!db_->Start(e) ||
-        !db_->AddServer("TangoTest/multi", "TangoTest",
-                        {"test/multi/1", "test/multi/2", "Test/Multi/3"}, e) ||
-        !db_->AddServer("AVeryLongExecutable/instance", "TangoTest", {"long/name/1"}, e) ||
-        !db_->PutDeviceProperty("sys/tg_test/1", "SRVSELFTEST",
-                                {"Description,Property,Device,InputSize,InputFormat,Data,"
-                                 "OutputSize,OutputFormat,Reference,Access",
-                                 "from the database,short_scalar_w,#0,1,SHORT,5,1,SHORT,5,WRITE"},
-                                e) ||
-        !db_->PutAttributeProperty("sys/tg_test/1", "double_scalar", "max_alarm", "-1000000", e) ||
-        db_->StartTangoTest("test", e) < 0)
-      db_.reset();
-  }
-  static void TearDownTestSuite() { db_.reset(); }
-  void SetUp() override {
-    if (!TangoDatabaseServer::Installed())
-      GTEST_SKIP() << "not installed: " << TangoDatabaseServer::Missing();
-    ASSERT_NE(db_, nullptr) << startError_;
-  }
-  static TangoDatabaseServer& db() { return *db_; }
-  static std::string context() { return db_->TangoHost(); }  // its own short name
-
- private:
-  inline static std::unique_ptr<TangoDatabaseServer> db_;
-  inline static std::string startError_;
+  static TangoDatabaseServer& db() { return server(); }
+  static std::string context() { return db().TangoHost(); }  // its own short name
 };
 
 TEST_F(TangoDatabaseLive, DiscoveryListsRegisteredServersAndTheirDevicesByShortNames) {
@@ -114,17 +72,17 @@ TEST_F(TangoDatabaseLive, DiscoveryListsRegisteredServersAndTheirDevicesByShortN
   std::vector<std::string> names;
   int16_t n = 0;
   ASSERT_EQ(GetContextList(c.library, names, n), 0);
-  ASSERT_EQ(n, 1);
-  EXPECT_EQ(names[0], context());
+  EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + n),
+            std::vector<std::string>{context()});
   // The fresh database's own servers, then ours, in the database's order.
-  EXPECT_EQ(c.Servers(context()),
+  EXPECT_EQ(c.Names(context()),
             (std::vector<std::string>{// Too long: 11 characters, "~" and the name's hash.
                                       "AVeryLongEx~4ee3", "DataBaseds.2", "TangoAccess~dc47",
                                       "TangoRestSe~395b", "TangoTest.multi", "TangoTest.test"}));
-  EXPECT_EQ(c.Devices("TangoTest.multi"),
+  EXPECT_EQ(c.Names(context(), "TangoTest.multi"),
             (std::vector<std::string>{"test.multi.1", "test.multi.2", "Test.Multi.3"}));
   // A server's list by its Tango name, in any case; the admin device is not listed.
-  EXPECT_EQ(c.Devices("tangotest/TEST"), std::vector<std::string>{"sys.tg_test.1"});
+  EXPECT_EQ(c.Names(context(), "tangotest/TEST"), std::vector<std::string>{"sys.tg_test.1"});
   EXPECT_EQ(c.library.LongNameOf(context(), "TangoTest.multi", "test.multi.2").name,
             "test/multi/2");
   EXPECT_EQ(c.library.LongNameOf(context(), "TANGOTEST.TEST", "").name, "TangoTest/test");
@@ -142,13 +100,15 @@ TEST_F(TangoDatabaseLive, DiscoveryListsRegisteredServersAndTheirDevicesByShortN
       {"", "NoSuch/server", "", ""},
   };
   for (Typed t : cases) {
-    SCOPED_TRACE(t.server + " " + t.device);
     const bool found = c.library.FindNames(t.context, t.server, t.device);
     EXPECT_EQ(found ? t.context + "|" + t.server + "|" + t.device : "", t.found);
   }
 }
 
-TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndRunsItsSelfTestFromTheDatabase) {
+// What the database records of a running server, its self-test from the
+// database, and a value beyond its alarm limit, which reads with quality
+// ALARM said beside its success (only INVALID fails with failOnState).
+TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndQuality) {
   Checker c(context());
   const std::string info = c.sources.GetServerInfo(context(), "TangoTest.test");
   EXPECT_NE(info.find(" srv vers: TangoTest/test IDL"), std::string::npos) << info;
@@ -162,29 +122,18 @@ TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndRunsItsSelfTestFromT
       << c.session.checkerCaption;
   EXPECT_NE(c.session.checkerCaption.find("from SRVSELFTEST"), std::string::npos);
   EXPECT_TRUE(c.runner.RunVesk(context(), "TangoTest.test"));
-  ASSERT_EQ(c.outcomes.size(), 1u);
-  EXPECT_EQ(c.outcomes[0].status, 0) << c.outcomes[0].resultText;
 
-  c.sources.initStdTest(context(), "TangoTest.test", "sys.tg_test.1");
-  EXPECT_GT(c.session.plan.TestPlanCount, 40);
-}
-
-// A value beyond its alarm limit reads with quality ALARM, said beside its
-// success; with failOnState it is still a success (only INVALID fails).
-TEST_F(TangoDatabaseLive, QualityAlarmIsSaid) {
-  Checker c(context());
-  c.database.write(context() + "-TangoTest.test.csv",
-                   "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,"
-                   "OutputFormat,Reference,Access\r\n"
-                   "alarmed,double_scalar,sys.tg_test.1,0,,,1,DOUBLE,,READ\r\n"
-                   "plain,short_scalar,sys.tg_test.1,0,,,1,SHORT,,READ\r\n");
   // The database holds a self-test, so the test file is loaded directly.
+  c.database.write(context() + "-TangoTest.test.csv",
+                   std::string(kHeader) +
+                       "alarmed,double_scalar,sys.tg_test.1,0,,,1,DOUBLE,,READ\r\n"
+                       "plain,short_scalar,sys.tg_test.1,0,,,1,SHORT,,READ\r\n");
   ASSERT_EQ(c.sources.fillInTestParams(context(), "TangoTest.test", "#0"), 0);
   EXPECT_TRUE(c.runner.RunVesk(context(), "TangoTest.test"));
-  ASSERT_EQ(c.outcomes.size(), 2u);
-  EXPECT_EQ(c.outcomes[0].status, 0);
-  EXPECT_EQ(c.outcomes[0].resultText, "Success: quality ALARM");
-  EXPECT_EQ(c.outcomes[1].resultText, "Success");
+  ASSERT_EQ(c.outcomes.size(), 3u);
+  EXPECT_EQ(c.outcomes[0].resultText, "Success (Target met)");
+  EXPECT_EQ(c.outcomes[1].resultText, "Success: quality ALARM");
+  EXPECT_EQ(c.outcomes[2].resultText, "Success");
 }
 
 TEST_F(TangoDatabaseLive, RegisteredServerThatIsNotRunningAnswersAtOnce) {
@@ -219,49 +168,43 @@ TEST_F(TangoDatabaseLive, RegisteredServerThatIsNotRunningAnswersAtOnce) {
 // ovra-check on TANGO_HOST alone: Tango's names typed, in any case, find
 // their server and context; lists show Tango's names beside the short ones.
 TEST_F(TangoDatabaseLive, OvraCheckTakesTangoNamesFromTangoHost) {
-  TempDir dir;
-  auto run = [&](const std::string& args) {
+  testing::TempDir dir;
+  const struct {
+    std::string args;
+    int code;
+    std::vector<std::string> said;
+  } runs[] = {
+      {"list", 0, {context() + "\n"}},
+      {"list " + context(),
+       0,
+       {"TangoTest.multi\tTangoTest/multi\nTangoTest.test\tTangoTest/test\n"}},
+      {"list " + context() + " tangotest/MULTI",
+       0,
+       {"test.multi.1\ttest/multi/1\ntest.multi.2\ttest/multi/2\nTest.Multi.3\tTest/Multi/3\n"}},
+      // A device by its Tango name alone; TangoTest fails two attributes on
+      // purpose: Tango's reason and first description line in the result,
+      // its whole stack, with origins, beside it.
+      {"--json standard SYS/TG_TEST/1",
+       1,
+       {"\"server\":\"TangoTest.test\",\"index\":0",
+        "\"serverLongName\":\"TangoTest/test\",\"deviceLongName\":\"sys/tg_test/1\"",
+        "\"result\":\"API_AttrValueNotSet: ",
+        "\"errors\":[{\"reason\":\"API_AttrValueNotSet\",\"description\":", "\"origin\":\""}},
+      // A server by its Tango name runs the self-test the database holds.
+      {"specific TangoTest/test", 0, {"from the database : Success"}},
+      {"info tangotest/test", 0, {" name: TangoTest/test\n host: "}},
+      {"standard no/such/device", 1, {"\"no/such/device\" names no device"}},
+  };
+  for (const auto& run : runs) {
     const std::string command = "TANGO_HOST=" + db().TangoHost() + " " + OVRA_CHECK_EXE +
                                 " --report-dir '" + dir.path() + "' --database '" + dir.path() +
-                                "' " + args + " >'" + dir.file("out") + "' 2>&1";
+                                "' " + run.args + " >'" + dir.file("out") + "' 2>&1";
     const int status = std::system(command.c_str());
-    return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, dir.read("out"));
-  };
-  const std::pair<std::string, std::string> listed[] = {
-      {"list", context() + "\n"},
-      {"list " + context(), "TangoTest.multi\tTangoTest/multi\nTangoTest.test\tTangoTest/test\n"},
-      {"list " + context() + " tangotest/MULTI",
-       "test.multi.1\ttest/multi/1\ntest.multi.2\ttest/multi/2\nTest.Multi.3\tTest/Multi/3\n"},
-  };
-  for (const auto& [args, expected] : listed) {
-    const auto [code, out] = run(args);
-    EXPECT_EQ(code, 0) << args;
-    EXPECT_NE(out.find(expected), std::string::npos) << args << ":\n" << out;
+    const std::string out = dir.read("out");
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, run.code) << run.args << "\n" << out;
+    for (const std::string& said : run.said)
+      EXPECT_NE(out.find(said), std::string::npos) << run.args << ": " << said << "\n" << out;
   }
-  // The standard test of a device by its Tango name alone: TangoTest fails
-  // two attributes on purpose.
-  auto [code, out] = run("--json standard SYS/TG_TEST/1");
-  EXPECT_EQ(code, 1);
-  EXPECT_NE(out.find("\"server\":\"TangoTest.test\",\"index\":0"), std::string::npos) << out;
-  EXPECT_NE(out.find("\"serverLongName\":\"TangoTest/test\",\"deviceLongName\":\"sys/tg_test/1\""),
-            std::string::npos)
-      << out;
-  // Tango's reason and first description line in the result; its whole
-  // stack, with origins, beside it.
-  EXPECT_NE(out.find("\"result\":\"API_AttrValueNotSet: "), std::string::npos) << out;
-  EXPECT_NE(out.find("\"errors\":[{\"reason\":\"API_AttrValueNotSet\",\"description\":"),
-            std::string::npos)
-      << out;
-  EXPECT_NE(out.find("\"origin\":\""), std::string::npos) << out;
-  // A server by its Tango name runs the self-test the database holds.
-  std::tie(code, out) = run("specific TangoTest/test");
-  EXPECT_EQ(code, 0) << out;
-  EXPECT_NE(out.find("from the database : Success"), std::string::npos) << out;
-  std::tie(code, out) = run("info tangotest/test");
-  EXPECT_NE(out.find(" name: TangoTest/test\n host: "), std::string::npos) << out;
-  std::tie(code, out) = run("standard no/such/device");
-  EXPECT_EQ(code, 1);
-  EXPECT_NE(out.find("\"no/such/device\" names no device"), std::string::npos) << out;
 }
 #endif
 
@@ -269,35 +212,28 @@ TEST_F(TangoDatabaseLive, OvraCheckTakesTangoNamesFromTangoHost) {
 // within their time-out; a device already connected still answers.
 TEST_F(TangoDatabaseLive, DatabaseGoneMidRunIsNamedAndConnectedDevicesStillAnswer) {
   Checker c(context());
-  c.sources.initStdTest(context(), "TangoTest.test", "sys.tg_test.1");
-  ASSERT_GT(c.session.plan.TestPlanCount, 0);
+  ASSERT_EQ(c.sources.initStdTest(context(), "TangoTest.test", "sys.tg_test.1"), 0);
   db().StopDatabaseServer();
-  double listing = Seconds([&] { c.Servers(context()); });
+  EXPECT_LT(Seconds([&] { c.Names(context()); }), 3.5);
   EXPECT_EQ(c.lastCode, kTangoDatabaseUnreachable);
-  EXPECT_LT(listing, 3.5);
-  EXPECT_EQ(GetErrorString(c.library, c.lastCode),
-            "the Tango database at " + context() + " cannot be reached");
-  // A fresh checker: the database's host:port from the first call on.
+  // A fresh checker too: the database's host:port from the first call on.
   Checker fresh(context());
-  EXPECT_TRUE(fresh.Servers(context()).empty());
-  EXPECT_EQ(GetErrorString(fresh.library, fresh.lastCode),
-            "the Tango database at " + context() + " cannot be reached");
+  fresh.Names(context());
+  for (Checker* x : {&c, &fresh})
+    EXPECT_EQ(GetErrorString(x->library, x->lastCode),
+              "the Tango database at " + context() + " cannot be reached");
 
   // The connected device runs its test file (its self-test property is out
   // of reach with the database).
-  c.database.write(context() + "-TangoTest.test.csv",
-                   "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,"
-                   "OutputFormat,Reference,Access\r\nread,double_scalar,sys.tg_test.1,0,,,1,"
-                   "DOUBLE,,READ\r\n");
-  ASSERT_EQ(c.sources.initSelfText(context(), "TangoTest.test", "#0"), 0)
+  EXPECT_TRUE(c.RunFile(context(), "TangoTest.test",
+                        "read,double_scalar,sys.tg_test.1,0,,,1,DOUBLE,,READ\r\n"))
       << c.session.checkerCaption;
-  EXPECT_TRUE(c.runner.RunVesk(context(), "TangoTest.test"));
   ASSERT_EQ(c.outcomes.size(), 1u);
   EXPECT_EQ(c.outcomes[0].status, 0) << c.outcomes[0].resultText;
 
   std::string error;
   ASSERT_TRUE(db().StartDatabaseServer(error)) << error;
-  EXPECT_FALSE(c.Servers(context()).empty());  // back again
+  EXPECT_FALSE(c.Names(context()).empty());  // back again
 }
 
 }  // namespace
