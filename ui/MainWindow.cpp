@@ -224,17 +224,17 @@ void Vesker::buildWidgets() {
   resultsGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   resultsGrid->setContextMenuPolicy(Qt::CustomContextMenu);
 
-  runSummary = new QTreeWidget(this);
-  runSummary->setObjectName("runSummary");
-  runSummary->setRootIsDecorated(false);
-  runSummary->setHeaderLabels({"Server", "Passed", "Failed", "Skipped", "Note"});
-  runSummary->setToolTip("Each server of the configuration; choose one to see its rows");
-  runSummary->hide();
+  // The summary of a configured run is hidden until one runs; building its
+  // list would cost the first paint as much as a visible control.
+  summaryPlace = new QWidget(this);
+  summaryPlace->setObjectName("runSummary");
+  summaryPlace->setFocusPolicy(Qt::StrongFocus);  // so that it can hold the Tab position
+  summaryPlace->hide();
 
   gridSplitter = new QSplitter(Qt::Vertical, this);
   gridSplitter->setObjectName("gridSplitter");
   gridSplitter->addWidget(resultsGrid);
-  gridSplitter->addWidget(runSummary);
+  gridSplitter->addWidget(summaryPlace);
   gridSplitter->setStretchFactor(0, 3);
   gridSplitter->setStretchFactor(1, 1);
   gridSplitter->setChildrenCollapsible(false);
@@ -302,7 +302,7 @@ void Vesker::buildWidgets() {
   // Tab follows the eye: the options and selectors row by row, the grid and
   // summary, then the buttons from the top.
   QWidget* order[] = {SelfTestOption0,  StoredConfigCombo, SelfTestOption1, DeviceContextList,
-                      DeviceServerList, DeviceNameList,    resultsGrid,     runSummary,
+                      DeviceServerList, DeviceNameList,    resultsGrid,     summaryPlace,
                       Command3,         Command1,          Command2,        Command4,
                       Command5,         StopButton};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
@@ -320,12 +320,30 @@ void Vesker::buildWidgets() {
   connect(Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
   connect(Command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
   connect(StopButton, &QPushButton::clicked, this, [this] { Stop_Click(); });
-  connect(runSummary, &QTreeWidget::itemSelectionChanged, this,
-          [this] { showRowsOfSummaryEntry(); });
   connect(resultsGrid->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { showSelectedValues(); });
   connect(resultsGrid, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { showGridMenu(at); });
+}
+
+QTreeWidget& Vesker::summaryList() {
+  if (runSummary) return *runSummary;
+  runSummary = new QTreeWidget;
+  runSummary->setObjectName("runSummary");
+  runSummary->setRootIsDecorated(false);
+  runSummary->setHeaderLabels({"Server", "Passed", "Failed", "Skipped", "Note"});
+  runSummary->setToolTip("Each server of the configuration; choose one to see its rows");
+  // Takes over the place's size in the splitter and its hidden state.
+  delete gridSplitter->replaceWidget(1, runSummary);
+  summaryPlace = nullptr;
+  gridSplitter->setStretchFactor(1, 1);
+  // The saved sizes again, now measured against the list's own minimum.
+  if (!splitterState_.isEmpty()) gridSplitter->restoreState(splitterState_);
+  setTabOrder(resultsGrid, runSummary);
+  setTabOrder(runSummary, Command3);
+  connect(runSummary, &QTreeWidget::itemSelectionChanged, this,
+          [this] { showRowsOfSummaryEntry(); });
+  return *runSummary;
 }
 
 // A name typed rather than chosen may be the control system's own long
@@ -546,8 +564,10 @@ void Vesker::beginCommand() {
   commandActive_ = true;
   StopButton->setEnabled(true);
   summary_.clear();
-  runSummary->clear();
-  runSummary->hide();
+  if (runSummary) {
+    runSummary->clear();
+    runSummary->hide();
+  }
 }
 
 void Vesker::endCommand() {
@@ -671,7 +691,7 @@ void Vesker::Command2_Click() {
   }
   beginCommand();
   configServers_ = count;
-  runSummary->show();
+  summaryList().show();
   for (int i = 0; i < count; ++i) {
     auto entry = std::make_shared<ServerOutcome>();
     entry->server = config.Servers[i];
@@ -822,7 +842,10 @@ void Vesker::restoreSettings() {
   QSettings s;
   s.beginGroup("window");
   if (s.contains("geometry")) restoreGeometry(s.value("geometry").toByteArray());
-  if (s.contains("splitter")) gridSplitter->restoreState(s.value("splitter").toByteArray());
+  if (s.contains("splitter")) {
+    splitterState_ = s.value("splitter").toByteArray();
+    gridSplitter->restoreState(splitterState_);
+  }
   if (s.value("selected", false).toBool()) SelfTestOption1->setChecked(true);
   const QString config = s.value("configuration").toString();
   if (const int i = StoredConfigCombo->findText(config); !config.isEmpty() && i >= 0)

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include <QByteArray>
 #include <QWidget>
 
 #include "access/ClientLibrary.h"
@@ -118,6 +119,7 @@ class Vesker final : public QWidget {
   void publish();
   void forgetInfoOfOtherServer(const std::string& context, const std::string& server);
   void showPreparationFailure(const QString& text);
+  QTreeWidget& summaryList();
   void addSummaryEntry(const ServerOutcome& outcome);
   void showRowsOfSummaryEntry();
   void showSelectedValues();
@@ -149,7 +151,11 @@ class Vesker final : public QWidget {
   SelectorCombo* DeviceNameList = nullptr;
   QLabel* CheckerLabel = nullptr;
   QTableView* resultsGrid = nullptr;
+  // Built when a configured run first needs it; until then a bare widget
+  // holds its place in the splitter and in the Tab order.
   QTreeWidget* runSummary = nullptr;
+  QWidget* summaryPlace = nullptr;
+  QByteArray splitterState_;  // as restored, for the summary once it is built
   QSplitter* gridSplitter = nullptr;
   QProgressBar* progressBar = nullptr;
   QLabel* progressText = nullptr;
