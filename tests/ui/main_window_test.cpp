@@ -411,14 +411,23 @@ TEST_F(WindowTest, TypedNamesStayAsTypedAndOnlyAChoiceCascades) {
 // and every button and option has a mnemonic of its own.
 TEST_F(WindowTest, TabFollowsTheLayoutAndEveryButtonHasAMnemonic) {
   Open();
-  QStringList chain;
-  for (QWidget* w = window->findChild<QWidget*>("SelfTestOption0"); chain.size() < 14;
-       w = w->nextInFocusChain())
-    if (!w->objectName().isEmpty() && !w->objectName().startsWith("qt_")) chain << w->objectName();
-  EXPECT_EQ(chain.join(" ").toStdString(),
-            "SelfTestOption0 StoredConfigCombo SelfTestOption1 DeviceContextList DeviceServerList "
-            "DeviceNameList resultsGrid runSummary Command3 Command1 Command2 Command4 Command5 "
-            "StopButton");
+  const auto chain = [&] {
+    QStringList names;
+    for (QWidget* w = window->findChild<QWidget*>("SelfTestOption0"); names.size() < 14;
+         w = w->nextInFocusChain())
+      if (!w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
+        names << w->objectName();
+    return names.join(" ").toStdString();
+  };
+  const std::string order =
+      "SelfTestOption0 StoredConfigCombo SelfTestOption1 DeviceContextList DeviceServerList "
+      "DeviceNameList resultsGrid runSummary Command3 Command1 Command2 Command4 Command5 "
+      "StopButton";
+  EXPECT_EQ(chain(), order);
+  // The run summary is built by the first configured run, in the same place.
+  click("Command2");
+  EXPECT_NE(window->findChild<QTreeWidget*>("runSummary"), nullptr);
+  EXPECT_EQ(chain(), order);
   QString keys;
   for (auto* b : window->findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly)) {
     const QChar key = b->text().section('&', 1).front().toLower();
