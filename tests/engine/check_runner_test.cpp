@@ -11,6 +11,7 @@
 
 #include "base/Formats.h"
 #include "engine/ControlEventPump.h"
+#include "engine/ValueDecoding.h"
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/Recording.h"
@@ -26,7 +27,7 @@ using Answer = LinkErrorPrompt::Answer;
 
 // CTX/SRV/DEV: constants, a slow one, a value that ramps towards a set point,
 // and values whose asynchronous accesses deliver other completion codes
-// between data.
+// between data. Any other property name fails its access.
 constexpr const char* kFacility = R"({
   "contexts": [{"name": "CTX", "servers": [{"name": "SRV", "devices": [{"name": "DEV",
     "properties": [
@@ -34,6 +35,7 @@ constexpr const char* kFacility = R"({
       {"name": "ZERO", "format": "DOUBLE", "value": 0.0},
       {"name": "SLOW", "format": "DOUBLE", "value": 2.0, "delayMs": 1500},
       {"name": "VEC", "format": "DOUBLE", "values": [1, 2, 3]},
+      {"name": "LIST", "format": "LONG", "values": [1, 2, 3, 4, 5, 6, 7, 8, 9, 10]},
       {"name": "TXT", "format": "TEXT", "count": 16, "value": "HELLO"},
       {"name": "SET", "format": "DOUBLE", "value": 10.0, "writable": true},
       {"name": "RAMP", "format": "DOUBLE", "value": 0.0, "ramp": {"towards": "SET", "rate": 2.0}},
@@ -45,7 +47,7 @@ constexpr const char* kFacility = R"({
 })";
 
 // Reads outSize values of property, or with inSize sends data as doubles.
-TestCommand Cmd(std::string property, std::string access, int32_t outSize,
+TestCommand Cmd(std::string property, std::string access = "READ", int32_t outSize = 1,
                 std::string reference = "", int16_t outFormat = kFormatDouble, int32_t inSize = 0,
                 std::string data = "") {
   const int16_t inFormat = inSize ? kFormatDouble : kFormatNull;
@@ -58,10 +60,21 @@ TestCommand Within(TestCommand c, std::string tolerance) {
   return c;
 }
 
+// Keeps the summaries, and can act when a command starts.
+struct Recorder : RunObserver {
+  void CommandStarted(int32_t k, const TestCommand&) override {
+    if (onCommand) onCommand(k);
+  }
+  void RunEnded(const RunSummary& s) override { summaries.push_back(s); }
+  std::function<void(int32_t)> onCommand;
+  std::vector<RunSummary> summaries;
+};
+
 class CheckRunnerTest : public ::testing::Test {
  protected:
   CheckRunnerTest() {
     runner.setOutcomeObserver([this](const CommandOutcome& o) { outcomes.push_back(o); });
+    runner.addObserver(recorder);
   }
   void Run(std::vector<TestCommand> commands) {
     session.plan.TestPlanCount = static_cast<int16_t>(commands.size());
@@ -69,6 +82,10 @@ class CheckRunnerTest : public ::testing::Test {
     ASSERT_TRUE(runner.RunVesk("CTX", "SRV"));
   }
   const MemoryGrid::Cell& Result(int32_t k) { return grid.at(k + 1, 1); }
+  std::string Report() { return testing::ReadFileBytes(session.report.reportFileName); }
+  std::string Line(const std::string& text) {
+    return clock.LocalDateTime() + " : " + text + "\r\n";
+  }
 
   FakeClock clock;
   TempDir dir;
@@ -87,6 +104,7 @@ class CheckRunnerTest : public ::testing::Test {
   ScriptedPrompt prompt;
   CheckRunner runner{session, tap, grid, prompt, pump, clock};
   std::vector<CommandOutcome> outcomes;
+  Recorder recorder;
 };
 
 struct CommandCase {
@@ -95,14 +113,15 @@ struct CommandCase {
   int32_t status;      // -1: whatever non-zero code the control gives
   const char* result;  // nullptr: the control's status text
   const char* accesses;
-  int64_t waitedMs;  // the Results cell shows "Waiting ." and a dot more each second
+  int64_t waitedMs;    // the Results cell shows "Waiting ." and a dot more each second
+  const char* values;  // the value read, and after " ? " the reference it was compared with
 };
 
 void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
 
 class OneCommand : public CheckRunnerTest, public ::testing::WithParamInterface<CommandCase> {};
 
-TEST_P(OneCommand, RecordsOutcomeInGridReportAndObserver) {
+TEST_P(OneCommand, RecordsOutcomeInGridReportAndObservers) {
   const CommandCase& c = GetParam();
   const int64_t start = clock.NowMs();
   Run({c.command});
@@ -116,82 +135,87 @@ TEST_P(OneCommand, RecordsOutcomeInGridReportAndObserver) {
   shown.push_back(expected);
   EXPECT_EQ(grid.resultHistory, shown);
   ASSERT_EQ(outcomes.size(), 1u);
-  EXPECT_EQ(outcomes[0].resultText, expected);
-  EXPECT_TRUE(c.status < 0 ? outcomes[0].status != 0 : outcomes[0].status == c.status);
+  const CommandOutcome& o = outcomes[0];
+  EXPECT_EQ(o.resultText, expected);
+  EXPECT_TRUE(c.status < 0 ? o.status != 0 : o.status == c.status);
+  EXPECT_EQ(o.actual.Display() + (o.compared ? " ? " + o.expected.Display() : ""), c.values);
   // Only an access that failed asks; a parse error or a missed target does not.
   const bool asks = c.status != 0 && c.status != kCodeParseError && c.status != kCodeTargetNotMet;
+  EXPECT_EQ(o.accessFailed, asks);
   const std::string asked = "/CTX/SRV/DEV[" + c.command.Property + "]  ->  " + expected;
   EXPECT_EQ(prompt.asked, decltype(prompt.asked)(asks ? 1 : 0, {"Link Error", asked}));
   EXPECT_EQ(tap.accesses, c.accesses);
-  EXPECT_EQ(testing::ReadFileBytes(session.report.reportFileName),
-            clock.LocalDateTime() + " : " + c.command.Description + " : " + expected + "\r\n");
+  EXPECT_EQ(Report(), Line(c.command.Description + " : " + expected));
+  ASSERT_EQ(recorder.summaries.size(), 1u);
+  EXPECT_EQ(recorder.summaries[0].run, 1);
+  EXPECT_EQ(recorder.summaries[0].failed, c.status != 0 ? 1 : 0);
 }
 
 const CommandCase kCommandCases[] = {
-    {"ReadWithoutReference", Cmd("NUM", "READ", 1), 0, "Success", "Execute 1/0;", 0},
-    {"ReadTargetMet", Cmd("NUM", "READ", 1, "1.5"), 0, "Success (Target met)", "Execute 1/0;", 0},
+    {"ReadTargetMet", Cmd("NUM", "READ", 1, "1.5"), 0, "Success (Target met)", "Execute 1/0;", 0,
+     "1.5 ? 1.5"},
     {"ReadTargetNotMet", Cmd("NUM", "READ", 1, "1.25"), kCodeTargetNotMet, "Target not met !",
-     "Execute 1/0;", 0},
-    {"ReferenceWithoutOutput", Cmd("NUM", "READ", 0, "7"), 0, "Success", "Execute 0/0;", 0},
-    {"Write", Cmd("SET", "WRITE", 0, "", kFormatDouble, 1, "4"), 0, "Success", "Execute 0/1;", 0},
+     "Execute 1/0;", 0, "1.5 ? 1.25"},
+    {"ReferenceWithoutOutput", Cmd("NUM", "READ", 0, "7"), 0, "Success", "Execute 0/0;", 0, ""},
+    {"ListIsCutForShow", Cmd("LIST", "READ", 10, "", kFormatLong), 0, "Success", "Execute 10/0;", 0,
+     "[1, 2, 3, 4, 5, 6, 7, 8, ... 2 more]"},
+    {"TextReference", Cmd("TXT", "READ", 16, "HELLO", kFormatText), 0, "Success (Target met)",
+     "Execute 16/0;", 0, "\"HELLO\" ? \"HELLO\""},
     // Sending only never waits, whatever the mode.
     {"SendWithPoll", Cmd("SET", "POLL[timeout=5000]", 0, "", kFormatDouble, 1, "4"), 0, "Success",
-     "Execute 0/1;", 0},
+     "Execute 0/1;", 0, ""},
     {"ParseError", Cmd("SET", "WRITE", 0, "", kFormatDouble, 3, "1 2"), kCodeParseError,
-     "Input data : parse error", "", 0},
+     "Input data : parse error", "", 0, ""},
     {"MoreValuesThanAnnounced", Cmd("SET", "WRITE", 0, "", kFormatDouble, 1, "4 5"),
-     kCodeParseError, "Input data : parse error", "", 0},
+     kCodeParseError, "Input data : parse error", "", 0, ""},
     // A reference the parser cannot convert sets no bytes and is never met,
     // even where the untouched area happens to equal the answer.
     {"CompoundReference", Cmd("ZERO", "READ", 8, "0", kFormatStruct), kCodeTargetNotMet,
-     "Target not met !", "Execute 8/0;", 0},
-    {"CompoundReferencePolled", Cmd("ZERO", "POLL[timeout=0]", 8, "0", kFormatStruct),
-     kCodeTimedOut, "timed out waiting for reference", "Start 8/0;", 1000},
+     "Target not met !", "Execute 8/0;", 0, "[<00 00 00 00 00 00 00 00>] ? "},
     // The command's own time-out reaches the control; without one it is 1 s.
-    {"SlowReadWithinItsTimeout", Cmd("SLOW", "READ[timeout=3000]", 1), 0, "Success", "Execute 1/0;",
-     0},
-    {"SlowReadPastTheDefault", Cmd("SLOW", "READ", 1), kCodeLinkTimeout, nullptr, "Execute 1/0;",
-     0},
+    {"SlowReadWithinItsTimeout", Cmd("SLOW", "READ[timeout=3000]"), 0, "Success", "Execute 1/0;", 0,
+     "2"},
+    {"SlowReadPastTheDefault", Cmd("SLOW"), kCodeLinkTimeout, nullptr, "Execute 1/0;", 0, ""},
     // A format without element size switches its direction off.
-    {"NoElementSize", Cmd("NUM", "READ", 10, "", kFormatNull), 0, "Success", "Execute 0/0;", 0},
-    {"UnknownProperty", Cmd("NOSUCH", "READ", 1), -1, nullptr, "Execute 1/0;", 0},
+    {"NoElementSize", Cmd("NUM", "READ", 10, "", kFormatNull), 0, "Success", "Execute 0/0;", 0, ""},
+    {"UnknownProperty", Cmd("NOSUCH"), -1, nullptr, "Execute 1/0;", 0, ""},
     {"PollWaitsForTheRamp", Cmd("RAMP", "POLL[timeout=10000]", 1, "10"), 0, "Success (Target met)",
-     "Start 1/0;", 5200},
+     "Start 1/0;", 5200, "10 ? 10"},
     {"RefreshWaitsForTheRamp", Cmd("RAMP", "REFRESH[timeout=10000]", 1, "10"), 0,
-     "Success (Target met)", "Start 1/0;", 5200},
+     "Success (Target met)", "Start 1/0;", 5200, "10 ? 10"},
     // A tolerance: absolute, relative, or the larger of both; POLL stops as
     // soon as the ramp is within it.
     {"WithinAbsoluteTolerance", Within(Cmd("NUM", "READ", 1, "1.45"), "0.1"), 0,
-     "Success (Target met)", "Execute 1/0;", 0},
+     "Success (Target met)", "Execute 1/0;", 0, "1.5 ? 1.45"},
     {"OutsideTolerance", Within(Cmd("NUM", "READ", 1, "1.4"), "0.05 3%"), kCodeTargetNotMet,
-     "Target not met !", "Execute 1/0;", 0},
+     "Target not met !", "Execute 1/0;", 0, "1.5 ? 1.4"},
     {"WithinRelativeTolerance", Within(Cmd("NUM", "READ", 1, "1.4"), "0.05 8%"), 0,
-     "Success (Target met)", "Execute 1/0;", 0},
+     "Success (Target met)", "Execute 1/0;", 0, "1.5 ? 1.4"},
     {"ToleranceOfEveryElement", Within(Cmd("VEC", "READ", 3, "1.1 2 2.5"), "0.2"),
-     kCodeTargetNotMet, "Target not met !", "Execute 3/0;", 0},
+     kCodeTargetNotMet, "Target not met !", "Execute 3/0;", 0, "[1, 2, 3] ? [1.1, 2, 2.5]"},
     {"UnreadableToleranceComparesExactly", Within(Cmd("NUM", "READ", 1, "1.4"), "0.1x"),
-     kCodeTargetNotMet, "Target not met !", "Execute 1/0;", 0},
+     kCodeTargetNotMet, "Target not met !", "Execute 1/0;", 0, "1.5 ? 1.4"},
     {"PollWaitsUntilWithinTolerance", Within(Cmd("RAMP", "POLL[timeout=10000]", 1, "10"), "1"), 0,
-     "Success (Target met)", "Start 1/0;", 4900},
+     "Success (Target met)", "Start 1/0;", 4900, "9.599999999999998 ? 10"},
     // One-second clock: a limit of 1 s gives up once the clock passes start + 1;
     // the limit is the time-out in whole seconds, halves to even.
     {"PollTimesOut", Cmd("NUM", "POLL[timeout=1000]", 1, "99"), kCodeTimedOut,
-     "timed out waiting for reference", "Start 1/0;", 2000},
+     "timed out waiting for reference", "Start 1/0;", 2000, ""},
     {"PollTimeoutOfOneAndAHalfSeconds", Cmd("NUM", "POLL[timeout=1500]", 1, "99"), kCodeTimedOut,
-     "timed out waiting for reference", "Start 1/0;", 3000},
+     "timed out waiting for reference", "Start 1/0;", 3000, ""},
     {"PollTimeoutOfTwoAndAHalfSeconds", Cmd("NUM", "POLL[timeout=2500]", 1, "99"), kCodeTimedOut,
-     "timed out waiting for reference", "Start 1/0;", 3000},
+     "timed out waiting for reference", "Start 1/0;", 3000, ""},
     // Events come every 250 ms, seen at 100 ms steps; only data and codes 35 and 36 end the wait.
-    {"PollSkipsOtherCodes", Cmd("ODD", "POLL", 1), 0, "Success", "Start 1/0;", 700},
-    {"PollEndsOn35", Cmd("END35", "POLL", 1, "99"), 35, nullptr, "Start 1/0;", 700},
-    {"PollEndsOn36", Cmd("END36", "POLL", 1, "99"), 36, nullptr, "Start 1/0;", 400},
+    {"PollSkipsOtherCodes", Cmd("ODD", "POLL"), 0, "Success", "Start 1/0;", 700, "1"},
+    {"PollEndsOn35", Cmd("END35", "POLL", 1, "99"), 35, nullptr, "Start 1/0;", 700, ""},
+    {"PollEndsOn36", Cmd("END36", "POLL", 1, "99"), 36, nullptr, "Start 1/0;", 400, ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Runner, OneCommand, ::testing::ValuesIn(kCommandCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CheckRunnerTest, EmptyPlanShowsHeaderOnlyAndStillNamesTheServer) {
-  session.plan.TestPlan = {Cmd("NUM", "READ", 1)};  // beyond the count
+  session.plan.TestPlan = {Cmd("NUM")};  // beyond the count
   ASSERT_TRUE(runner.RunVesk("CTX", "SRV"));
   EXPECT_EQ(grid.rows(), 1);
   EXPECT_EQ(grid.at(0, 0).text, " Action ");
@@ -230,7 +254,7 @@ TEST_P(ThrowingControl, IsRecordedAsFailedAccessAndTheRunGoesOn) {
   // A Retry must parse the reference again rather than trust the buffer.
   tap.onThrow = [&] { session.run.referenceBuffer.fill(0xEE); };
   if (c.retry) prompt.answers = {Answer::Retry};
-  Run({Cmd("NUM", c.access, 1, "1.5"), Cmd("NUM", "READ", 1)});
+  Run({Cmd("NUM", c.access, 1, "1.5"), Cmd("NUM")});
   ASSERT_EQ(prompt.asked.size(), 1u);
   EXPECT_EQ(prompt.asked[0].second, c.prompted + ("  ->  " + fault));
   EXPECT_EQ(Result(0).text, c.retry ? "Success (Target met)" : fault);
@@ -255,11 +279,90 @@ TEST_F(CheckRunnerTest, SecondRunDuringAWaitIsRefused) {
   onSleep = [&] {
     if (nested.empty()) nested.push_back(runner.RunVesk("OTHER", "SERVER"));
   };
-  Run({Cmd("RAMP", "POLL[timeout=10000]", 1, "10"), Cmd("NUM", "READ", 1)});
+  Run({Cmd("RAMP", "POLL[timeout=10000]", 1, "10"), Cmd("NUM")});
   EXPECT_EQ(nested, std::vector<bool>{false});
   EXPECT_EQ(tap.ContextName(), "CTX");
   EXPECT_EQ(Result(1).text, "Success");
   EXPECT_FALSE(session.runInProgress);
+}
+
+// "Cancel All" asks no more in its run, which still runs every command; the
+// next run (the next server of a configuration) asks again.
+TEST_F(CheckRunnerTest, CancelAllAsksOncePerRun) {
+  prompt.answers = {Answer::CancelAll};
+  Run({Cmd("NOPE"), Cmd("NOPE"), Cmd("NOPE")});
+  EXPECT_EQ(prompt.asked.size(), 1u);
+  EXPECT_EQ(tap.accesses, "Execute 1/0;Execute 1/0;Execute 1/0;");
+  Run({Cmd("NOPE")});
+  EXPECT_EQ(prompt.asked.size(), 2u);
+}
+
+// K failed accesses in a row leave the rest of the server's commands not
+// run; a success between failures starts the count again. Deselected
+// commands are not run either, each with its reason in the report.
+TEST_F(CheckRunnerTest, FailFastAndDeselectedCommands) {
+  RunOptions options;
+  options.maxLinkFailures = 2;
+  options.skipReason = [](const TestCommand& c) {
+    return c.Property == "TXT" ? std::string("deselected by --skip") : std::string();
+  };
+  runner.setOptions(options);
+  Run({Cmd("TXT"), Cmd("NOPE"), Cmd("NUM"), Cmd("NOPE"), Cmd("NOPE"), Cmd("NUM")});
+  EXPECT_EQ(prompt.asked.size(), 3u);
+  std::string skipped;
+  for (const CommandOutcome& o : outcomes) skipped += o.skipped() ? 'S' : '-';
+  EXPECT_EQ(skipped, "S----S");
+  EXPECT_EQ(outcomes.at(5).resultText, "Not run : server not answering");
+  EXPECT_EQ(Result(5).text, "Not run : server not answering");
+  const std::string failed = Line("NOPE check : " + outcomes[1].resultText);
+  EXPECT_EQ(Report(), Line("TXT check : Not run : deselected by --skip") + failed +
+                          Line("NUM check : Success") + failed + failed +
+                          Line("Remaining commands not run : server not answering after 2 failed "
+                               "accesses in a row"));
+  EXPECT_EQ(recorder.summaries.at(0).skipped, 2);
+  EXPECT_EQ(recorder.summaries.at(0).failed, 3);
+}
+
+TEST_F(CheckRunnerTest, AStopDuringTheLastCommandStillGetsItsLine) {
+  recorder.onCommand = [&](int32_t) { session.stop.Request("Run stopped by the operator"); };
+  Run({Cmd("NUM")});
+  EXPECT_EQ(Report(), Line("NUM check : Success") + Line("Run stopped by the operator"));
+  EXPECT_EQ(recorder.summaries.at(0).stoppedBy, "Run stopped by the operator");
+}
+
+// A stop ends an asynchronous wait at once, and no command runs after it.
+TEST_F(CheckRunnerTest, StopEndsAnAsynchronousWaitAtOnce) {
+  onSleep = [&] { session.stop.Request("Run interrupted (SIGINT)"); };
+  const int64_t start = clock.NowMs();
+  Run({Cmd("NUM", "POLL[timeout=30000]", 1, "99"), Cmd("NUM")});
+  EXPECT_LT(clock.NowMs() - start, 1000);
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].status, kCodeStopped);
+  EXPECT_FALSE(outcomes[0].accessFailed);
+  EXPECT_TRUE(prompt.asked.empty());
+  EXPECT_EQ(Report(),
+            Line("NUM check : stopped before completion") + Line("Run interrupted (SIGINT)"));
+}
+
+TEST(ValueDecoding, EachFormatFamilyShowsAsItsUsersReadIt) {
+  const struct {
+    std::vector<uint8_t> bytes;
+    int16_t format;
+    int32_t count;
+    const char* shown;
+  } cases[] = {
+      {{0x66, 0x66, 0x86, 0x40}, kFormatSingle, 1, "4.2"},  // not 4.199999809265137
+      {{0xff, 0xff, 0x02, 0x00}, kFormatShort, 2, "[-1, 2]"},
+      {{0xfe, 0xff, 0xff, 0xff}, kFormatLong, 1, "-2"},
+      {{0xff}, kFormatByte, 1, "255"},
+      {{'N', 'A', 'M', 'E', 0, 0, 0, 0}, kFormatName8, 1, "\"NAME\""},
+      {{1, 2}, kFormatNull, 2, ""},
+      {{1, 2}, kFormatByte, 0, ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(DecodeValue(c.bytes, c.format, c.count).Display(), c.shown) << c.shown;
+  // A count past the area is cut to what the area holds.
+  EXPECT_EQ(DecodeValue(std::vector<uint8_t>(400), kFormatDouble, 1000).count, 50);
 }
 
 }  // namespace
