@@ -1,18 +1,19 @@
-// End to end: the built ovra-check against the demo facility and the
-// repository's database directory, and against a Tango site file.
+// ovra-check end to end, through the process: exit codes, terminal lines and
+// the report, and its machine-readable contract (every JSON line parses, the
+// JUnit file has the structure the common JUnit schemas demand).
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
+#include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <pugixml.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -22,139 +23,37 @@
 
 namespace {
 
+using nlohmann::json;
 using std::string;
 
-struct Outcome {
-  int code = -1;
-  string out, err;
-};
+// The context is "CAFÉ" (Latin-1 in the control system, typed in UTF-8);
+// texts hold quotes, an ESC and a Latin-1 letter. DOWN answers nothing and
+// its test cannot be prepared; the DEAD property of S refuses every access.
+constexpr const char* kFacility = R"({"contexts": [{"name": "CAF\u00c9", "servers": [
+  {"name": "S", "info": {"SRVVERSION": "1.0", "SRVSTARTTIME": "now", "APPVERSION": "a",
+   "APPDATE": "d"}, "devices": [{"name": "D", "properties": [
+    {"name": "NUM", "format": "DOUBLE", "value": 4.2},
+    {"name": "LIST", "format": "SHORT", "values": [1, 2, 3, 4, 5, 6, 7, 8, 9, 10]},
+    {"name": "TXT", "format": "TEXT", "value": "say \"hi\" \u001b[2J caf\u00e9", "count": 40},
+    {"name": "DEAD", "format": "SHORT", "value": 1, "code": 45}]}]},
+  {"name": "DEAD", "code": 45, "devices": [{"name": "D", "properties": [
+    {"name": "P", "format": "SHORT", "value": 1}]}]},
+  {"name": "DOWN", "code": 45, "info": {"SRVVERSION": "1.0", "SRVSTARTTIME": "now",
+   "APPVERSION": "a", "APPDATE": "d"}, "devices": [{"name": "D", "properties": [
+    {"name": "P", "format": "SHORT", "value": 1}]}]}]}]})";
 
-// Standard output and error go to files beside the reports: not a terminal,
-// like a pipe.
-// `environment` is put before the program: "NAME=value ..."; the reports go
-// to reportDir when given.
-Outcome RunCheck(const string& args, const dsc::testing::TempDir& dir,
-                 const string& environment = "", const string& reportDir = "") {
-  // The tester's own settings stay out of it.
-  const string command =
-      "env -u OVRA_DATABASE -u OVRA_FACILITY -u OVRA_PLUGIN_DIR "
-      "XDG_CONFIG_HOME='" +
-      dir.path() + "' " + environment + " " + string(OVRA_CHECK_EXE) + " --report-dir '" +
-      (reportDir.empty() ? dir.path() : reportDir) + "' " + args + " >'" + dir.file("stdout.txt") +
-      "' 2>'" + dir.file("stderr.txt") + "'";
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, dir.read("stdout.txt"),
-          dir.read("stderr.txt")};
-}
+constexpr const char* kTestFile =
+    "Description,Property,Device,OutputSize,OutputFormat,Reference,Access\r\n"
+    "Number,NUM,D,1,DOUBLE,5,READ\r\n"
+    "List,LIST,D,10,SHORT,,READ\r\n"
+    "Text,TXT,D,40,TEXT,,READ\r\n"
+    "Caf\xe9 number,NUM,D,1,DOUBLE,4.2,READ\r\n"
+    "Dead 1,DEAD,D,1,SHORT,,READ\r\n"
+    "Dead 2,DEAD,D,1,SHORT,,READ\r\n"
+    "Dead 3,DEAD,D,1,SHORT,,READ\r\n"
+    "After \"it\",NUM,D,1,DOUBLE,,READ\r\n";
 
-class OvraCheck : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (src.empty()) GTEST_SKIP() << "OVRA_SOURCE_DIR is not set (run through ctest)";
-    db = " --database '" + src + "/database' ";
-  }
-  const char* srcEnv = std::getenv("OVRA_SOURCE_DIR");
-  const string src = srcEnv ? srcEnv : "";
-  dsc::testing::TempDir reports;
-  string db;
-};
-
-// The environment names the facility and the database; the options beat it.
-TEST_F(OvraCheck, EnvironmentNamesFacilityAndDatabase) {
-  const string noFacility = "OVRA_FACILITY=/nonexistent.json";
-  EXPECT_EQ(RunCheck("list", reports, noFacility).code, 2);
-  EXPECT_EQ(
-      RunCheck("--facility '" + src + "/facilities/demo.json' list", reports, noFacility).code, 0);
-  const string noDatabase = "OVRA_DATABASE=/nonexistent";
-  const Outcome refused = RunCheck("config 0", reports, noDatabase);
-  EXPECT_EQ(refused.code, 2);
-  EXPECT_EQ(refused.err, "ovra-check: no database directory /nonexistent/ ($OVRA_DATABASE)\n");
-  // A database that was found lists its configurations.
-  const string found = "ovra-check: no configuration \"99\"; there are:";
-  EXPECT_EQ(
-      RunCheck("config 99", reports, "OVRA_DATABASE='" + src + "/database'").err.rfind(found, 0),
-      0u);
-  EXPECT_EQ(RunCheck(db + "config 99", reports, noDatabase).err.rfind(found, 0), 0u);
-}
-
-TEST_F(OvraCheck, ExitStatus) {
-  const std::pair<string, int> cases[] = {
-      {"standard LINAC VACUUM-1 NO-SUCH", 1},  // property query fails
-      {"specific LINAC BPM-1", 1},             // one reference is not met on purpose
-      {"specific LINAC KLYSTRON-3", 1},        // cannot be prepared
-      {"info LINAC VACUUM-1", 0},
-      {"list NOWHERE VACUUM-1 PUMP-01", 1},
-      {"", 2},
-      {"config 99", 2},
-      {"--facility /nonexistent.json list", 2},
-  };
-  for (const auto& [args, code] : cases) EXPECT_EQ(RunCheck(db + args, reports).code, code) << args;
-  EXPECT_EQ(RunCheck("--database /nonexistent config 0", reports).code, 2);
-}
-
-TEST_F(OvraCheck, PrintsCaptionResultsAndReportPath) {
-  const auto [code, out, err] = RunCheck(db + "standard LINAC VACUUM-1 PUMP-01", reports);
-  EXPECT_EQ(code, 0) << out;
-  for (const string& part :
-       {string("Standard test for  7 READ properties\n"), string("[1/7] STATUS : Success  = 1  ("),
-        "Report: " + reports.path() + "/", string("7 succeeded, 0 failed in ")})
-    EXPECT_NE(out.find(part), string::npos) << part << " in " << out;
-  EXPECT_EQ(out.find("\x1b["), string::npos);  // no colours when not on a terminal
-}
-
-// Names typed in UTF-8 reach the control system in Latin-1, and control
-// characters of a garbled test file never reach the terminal.
-TEST_F(OvraCheck, TypedNamesAndGarbledText) {
-  reports.write("f.json",
-                "{\"contexts\": [{\"name\": \"CAF\u00c9\", \"servers\": [{\"name\": \"S\", "
-                "\"devices\": [{\"name\": \"D\", \"properties\": [{\"name\": \"P\", "
-                "\"format\": \"SHORT\", \"value\": 1}]}]}]}]}");
-  reports.write("CAF\xc9-S.csv", "Description,Property,Device\r\n\x1b[2J\x07x,P,D\r\n");
-  const auto [code, out, err] =
-      RunCheck("--facility '" + reports.file("f.json") + "' --database '" + reports.path() +
-                   "' specific CAF\xc3\x89 S",
-               reports);
-  EXPECT_EQ(code, 0) << out;
-  EXPECT_NE(out.find("?[2J?x : Success  ("), string::npos) << out;
-}
-
-// ovra-check with its output through a pipe, under a limit on the size of
-// the files it writes when fileSizeLimit > 0 (a pipe has no size to limit).
-Outcome RunUnderLimit(const std::vector<string>& args, rlim_t fileSizeLimit) {
-  int out[2];
-  if (pipe(out) != 0) return {};
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    dup2(out[1], STDERR_FILENO);
-    close(out[0]);
-    close(out[1]);
-    for (const char* name : {"OVRA_DATABASE", "OVRA_FACILITY", "OVRA_PLUGIN_DIR"}) unsetenv(name);
-    if (fileSizeLimit > 0) {
-      // Ignored, SIGXFSZ leaves a write past the limit to fail with EFBIG.
-      signal(SIGXFSZ, SIG_IGN);
-      const struct rlimit limit { fileSizeLimit, fileSizeLimit };
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    std::vector<char*> argv{const_cast<char*>(OVRA_CHECK_EXE)};
-    for (const string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  Outcome r;
-  char buf[4096];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) r.out.append(buf, n);
-  close(out[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-// A facility with one device of `properties` SHORT properties, in context C,
-// server S, device D.
+// A facility with one device of `properties` SHORT properties: C/S/D.
 string ManyProperties(int properties) {
   string p;
   for (int i = 0; i < properties; ++i)
@@ -165,92 +64,331 @@ string ManyProperties(int properties) {
          p + "]}]}]}]}";
 }
 
-// Lines lost from the report give exit status 3 and say how many were
-// written; the file holds whole lines only. A full 64 KiB file system is a
-// tmpfs mount where the tests may mount one (root with the capability),
-// and a 64 KiB file-size limit otherwise, which cuts writes the same way.
-TEST_F(OvraCheck, IncompleteReportSaysSoAndExitsWithThree) {
-  reports.write("f.json", ManyProperties(2000));
-  const string mountPoint = reports.file("small");
-  std::filesystem::create_directory(mountPoint);
-  const bool mounted =
-      std::system(("mount -t tmpfs -o size=64k tmpfs '" + mountPoint + "' 2>/dev/null").c_str()) ==
-      0;
-  const Outcome r = RunUnderLimit(
-      {"--report-dir", mountPoint, "--facility", reports.file("f.json"), "standard", "C", "S", "D"},
-      mounted ? 0 : 65536);
-  string report;
-  for (const auto& file : std::filesystem::directory_iterator(mountPoint))
-    report = dsc::testing::ReadFileBytes(file.path().string());
-  if (mounted) {
-    EXPECT_EQ(std::system(("umount '" + mountPoint + "'").c_str()), 0);
+struct Result {
+  int code = -1;
+  string out, err;
+  std::vector<json> lines;  // stdout parsed line by line, with --json
+};
+
+class OvraCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir.write("f.json", kFacility);
+    dir.write("CAF\xc9-S.csv", kTestFile);
+    dir.write(
+        "procedures.csv",
+        "Description,FileName,Context\r\nBoth,list.csv,CAF\xc9\r\nThree,list3.csv,CAF\xc9\r\n");
+    dir.write("list3.csv", "Server\r\nS\r\nDEAD\r\nS\r\n");
+    dir.write("CAF\xc9-DEAD.csv",
+              "Property,Device,OutputSize,OutputFormat\r\nP,D,1,SHORT\r\nP,D,1,SHORT\r\n"
+              "P,D,1,SHORT\r\nP,D,1,SHORT\r\n");
+    dir.write("list.csv", "Server\r\nS\r\nDOWN\r\n");
+    dir.write("CAF\xc9-T.csv", "Description,Property,Device,Refernce\r\nx,NUM,D,1\r\n");
+    std::filesystem::create_directory(reportDir);
   }
+  // ovra-check on the facility and database above, unless the arguments or
+  // the environment name others; the tester's own settings stay out of it.
+  string Command(const string& args, const string& env = "") const {
+    const bool own = args.find("--facility") == string::npos &&
+                     args.find("--database") == string::npos && env.find("OVRA_") == string::npos;
+    return "env -u OVRA_DATABASE -u OVRA_FACILITY -u OVRA_PLUGIN_DIR XDG_CONFIG_HOME='" +
+           dir.path() + "' " + env + " " + OVRA_CHECK_EXE + " --report-dir '" + reportDir + "' " +
+           (own ? "--facility '" + dir.file("f.json") + "' --database '" + dir.path() + "' " : "") +
+           args;
+  }
+  // Standard output through a pipe, as in a CI job; the shell runs `before`
+  // (limits) and `after` (what goes on meanwhile) around the program.
+  Result Run(const string& args, const string& env = "", const string& before = "",
+             const string& after = "") const {
+    Result r;
+    const string command = before + Command(args, env) + " 2>'" + dir.file("err") + "'" + after;
+    FILE* out = popen(command.c_str(), "r");
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, out)) > 0;) r.out.append(buf, n);
+    const int status = pclose(out);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = dir.read("err");
+    std::istringstream in(r.out);
+    // Throws, failing the test, on a line that is not one JSON value.
+    for (string line; args.find("--json") != string::npos && std::getline(in, line);)
+      r.lines.push_back(json::parse(line));
+    return r;
+  }
+  // The JSON line of a command (null when there is none).
+  static json Find(const Result& r, const string& description, const string& type = "command") {
+    for (const json& j : r.lines)
+      if (j.value("type", "") == type && j.value("description", "") == description) return j;
+    return nullptr;
+  }
+  dsc::testing::TempDir dir;
+  string reportDir = dir.file("reports");
+};
 
-  EXPECT_EQ(r.code, 3) << r.out << r.err;
-  const size_t at = r.out.find("Report incomplete: ");
-  ASSERT_NE(at, string::npos) << r.out;
-  int written = 0, attempted = 0;
-  ASSERT_EQ(
-      std::sscanf(r.out.c_str() + at, "Report incomplete: %d of %d lines", &written, &attempted),
-      2);
-  EXPECT_EQ(attempted, 2003);  // three lines of head, one per property
-  EXPECT_GT(written, 100);
-  EXPECT_LT(written, attempted);
-  EXPECT_LE(report.size(), 65536u);
-  // Whole lines only: the head (its information block is one line of five)
-  // and then complete result lines, as many as were written.
-  std::vector<string> lines;
-  for (size_t p = 0, e; (e = report.find("\r\n", p)) != string::npos; p = e + 2)
-    lines.push_back(report.substr(p, e - p));
-  EXPECT_TRUE(report.ends_with("\r\n"));
-  ASSERT_EQ(lines.size(), static_cast<size_t>(written) + 4)
-      << (mounted ? "tmpfs" : "file-size limit");
-  const std::regex result(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d : PROPERTY-\d+ : Success)");
-  for (size_t i = 7; i < lines.size(); ++i)
-    EXPECT_TRUE(std::regex_match(lines[i], result)) << lines[i];
-  EXPECT_NE(r.out.find("Report: "), string::npos);  // the file exists, with what it could take
-  EXPECT_NE(r.out.find("2000 succeeded, 0 failed"), string::npos);
-}
+TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
+  // The JUnit path is checked before anything runs: no report is written.
+  const Result junit = Run("--junit /nonexistent/dir/r.xml specific CAF\xc3\x89 S");
+  EXPECT_EQ(junit.code, 2);
+  EXPECT_NE(junit.err.find("cannot write the JUnit file /nonexistent/dir/r.xml"), string::npos);
+  EXPECT_TRUE(std::filesystem::is_empty(reportDir));
 
-TEST_F(OvraCheck, ReportWithoutAnyLineIsNotShownAsAFile) {
-  reports.write("plain", "");  // a directory under a regular file cannot exist
-  const Outcome r =
-      RunCheck(db + "standard LINAC VACUUM-1 PUMP-01", reports, "", reports.file("plain"));
-  EXPECT_EQ(r.code, 3);
-  EXPECT_EQ(r.out.find("Report: "), string::npos) << r.out;
-  EXPECT_NE(
-      r.out.find("Report incomplete: 0 of 10 lines written to " + reports.file("plain") + "/"),
-      string::npos)
-      << r.out;
-}
-
-// Names from the command line that would lead out of the database directory
-// or drive the terminal are refused before anything is asked.
-TEST_F(OvraCheck, UnsafeNamesAreRefused) {
-  const std::pair<string, string> cases[] = {
-      {"specific .. VACUUM-1", "context \"..\" is refused: the name holds \"..\""},
-      {"info LINAC ../../x", "server \"../../x\" is refused: the name holds a \"/\""},
-      {"standard LINAC \"$(printf 'V\\033[2J')\" D",
+  const struct {
+    string args;
+    int code;
+    string inOutput;  // stdout + stderr
+  } cases[] = {
+      {"", 2, "A subcommand is required"},
+      {"config 2", 2, "no configuration \"2\""},  // index = number of configurations
+      {"config 0", 1, "Configuration: Both"},
+      // The second server stopped answering: the configuration goes on with the third.
+      {"config Three", 1, "6 succeeded, 11 failed, 3 not run"},
+      {"info CAF\xc3\x89 S", 0, "srv vers: 1.0"},
+      {"info CAF\xc3\x89 DOWN", 1, "server not answering (code 45)"},
+      {"--json info CAF\xc3\x89 DOWN", 1, "\"answered\":false"},
+      {"--json list", 0, "\"items\":[\"CAF\xc3\x89\"]"},
+      {"--json list CAF\xc3\x89 S D", 0,
+       "\"items\":[{\"name\":\"NUM\",\"size\":1,\"format\":\"DOUBLE\"}"},
+      {"specific CAF\xc3\x89 DOWN", 1, "0 succeeded, 0 failed, 1 not prepared"},
+      {"list NOWHERE S D", 1, "ovra-check: /NOWHERE/S/D: unknown context (code 60)"},
+      {"--retries 0 --only 'dead 1' specific CAF\xc3\x89 S", 1, "0 succeeded, 1 failed, 7 not run"},
+      {"--retries 2 --only 'dead 1' specific CAF\xc3\x89 S", 1, "(retry 2 of 2)"},
+      {"--skip 'dead*' --skip NUM specific CAF\xc3\x89 S", 0, "2 succeeded, 0 failed, 6 not run"},
+      {"--max-link-failures 0 --skip 'number' specific CAF\xc3\x89 S", 1,
+       "4 succeeded, 3 failed, 1 not run"},
+      {"standard CAF\xc3\x89 S NOPE", 1, "NOPE: unknown device (code 62)"},
+      {"standard CAF\xc3\x89 S D", 1,
+       "Standard test for  4 READ properties\n[1/4] NUM : Success  = 4.2  ("},
+      {"--strict specific CAF\xc3\x89 T", 2, "did you mean \"Reference\"? [unknown-column]"},
+      {"lint CAF\xc3\x89 T", 1, "CAF\xc3\x89-T.csv:1: unknown column \"Refernce\""},
+      {"lint /nonexistent.csv", 2, "cannot read /nonexistent.csv"},
+      {"stnadard CAF\xc3\x89 S D", 2, "Did you mean the subcommand \"standard\"?"},
+      {"--jsn list", 2, "Did you mean \"--json\""},
+      // Names that would lead out of the database directory or drive the
+      // terminal are refused before anything is asked.
+      {"specific .. S", 2, "ovra-check: context \"..\" is refused: the name holds \"..\""},
+      {"info CAF\xc3\x89 ../../x", 2, "server \"../../x\" is refused: the name holds a \"/\""},
+      {"standard CAF\xc3\x89 \"$(printf 'V\\033[2J')\" D", 2,
        "server \"V\\x1B[2J\" is refused: the name holds a control"},
   };
-  for (const auto& [args, message] : cases) {
-    const Outcome r = RunCheck(db + args, reports);
-    EXPECT_EQ(r.code, 2) << args;
-    EXPECT_NE(r.err.find("ovra-check: " + message), string::npos) << r.err;
-    EXPECT_EQ(r.err.find('\x1b'), string::npos);
+  for (const auto& c : cases) {
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.inOutput), string::npos) << c.args << "\n" << r.out << r.err;
+    // Not a terminal: no colours, and no control character of a name or a value.
+    EXPECT_EQ((r.out + r.err).find('\x1b'), string::npos) << c.args;
+    EXPECT_EQ(r.out.find("(retry") != string::npos, c.args.starts_with("--retries 2")) << r.out;
+  }
+}
+
+// The environment names the facility and the database; the options beat it.
+TEST_F(OvraCheck, EnvironmentNamesFacilityAndDatabase) {
+  const string facility = "--facility '" + dir.file("f.json") + "' ";
+  EXPECT_EQ(Run("list", "OVRA_FACILITY=/nonexistent.json").code, 2);
+  EXPECT_EQ(Run(facility + "list", "OVRA_FACILITY=/nonexistent.json").code, 0);
+  EXPECT_EQ(Run("config 0", "OVRA_DATABASE=/nonexistent").err,
+            "ovra-check: no database directory /nonexistent/ ($OVRA_DATABASE)\n");
+  EXPECT_EQ(Run("--database /nonexistent config 0").err,
+            "ovra-check: no database directory /nonexistent\n");
+  // A database that was found lists its configurations.
+  const string found = "ovra-check: no configuration \"9\"; there are:\n  0  Both\n  1  Three\n";
+  EXPECT_EQ(Run(facility + "config 9", "OVRA_DATABASE='" + dir.path() + "'").err, found);
+  EXPECT_EQ(Run(facility + "--database '" + dir.path() + "' config 9", "OVRA_DATABASE=/no").err,
+            found);
+}
+
+// Lines lost from the report (to a limit on the size of the files written)
+// give exit status 3 and say how many were written; the file keeps whole
+// lines only, and a report without a line is no file to point at.
+TEST_F(OvraCheck, IncompleteReportSaysSoAndExitsWithThree) {
+  dir.write("many.json", ManyProperties(100));
+  for (const int blocks : {0, 4}) {
+    const Result r = Run("--facility '" + dir.file("many.json") + "' standard C S D", "",
+                         "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; ");
+    EXPECT_EQ(r.code, 3) << r.out << r.err;
+    int written = -1, attempted = 0;
+    const size_t at = r.out.find("Report incomplete: ");
+    ASSERT_NE(at, string::npos) << r.out;
+    std::sscanf(r.out.c_str() + at, "Report incomplete: %d of %d lines", &written, &attempted);
+    EXPECT_EQ(attempted, 103);  // three lines of head, one per property
+    EXPECT_EQ(r.out.find("Report: ") != string::npos, blocks > 0) << r.out;
+    if (blocks == 0) continue;
+    EXPECT_GT(written, 10);
+    EXPECT_LT(written, attempted);
+    const size_t path = r.out.find("Report: ") + 8;
+    const string report =
+        dsc::testing::ReadFileBytes(r.out.substr(path, r.out.find('\n', path) - path));
+    EXPECT_TRUE(report.ends_with("\r\n"));
+    // The head's information block is one line of five.
+    size_t lines = 0;
+    for (size_t p = 0; (p = report.find("\r\n", p)) != string::npos; p += 2) ++lines;
+    EXPECT_EQ(lines, static_cast<size_t>(written) + 4);
+    EXPECT_NE(r.out.find("100 succeeded, 0 failed"), string::npos);
   }
 }
 
 // Only the first 32767 properties could be listed: the device is refused
 // rather than tested in part.
 TEST_F(OvraCheck, DeviceWithMoreThan32767PropertiesIsRefused) {
-  reports.write("f.json", ManyProperties(32768));
-  const string facility = "--facility '" + reports.file("f.json") + "' ";
-  for (const char* command : {"standard C S D", "list C S D"}) {
-    const Outcome r = RunCheck(facility + command, reports);
-    EXPECT_EQ(r.code, 1) << command;
-    EXPECT_NE((r.out + r.err).find("the device has more than 32767 properties"), string::npos)
-        << r.out << r.err;
+  dir.write("many.json", ManyProperties(32768));
+  const Result r = Run("--facility '" + dir.file("many.json") + "' list C S D");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("the device has more than 32767 properties"), string::npos) << r.err;
+}
+
+// The structure of Jenkins' junit-10.xsd and of the Ant JUnit schema: the
+// Ant one allows no attribute on <testsuites>, demands properties,
+// system-out and system-err around the test cases and the attributes below;
+// both want time, name and classname on each case and a type on each fault.
+// The Ant schema has no notion of a skipped test: the `skipped` attribute and
+// element are the one construct only Jenkins' schema (and GitLab) know.
+std::map<string, int> ExpectJunitSchemas(const string& path, bool antOnly = false) {
+  std::map<string, int> totals;
+  pugi::xml_document doc;
+  EXPECT_TRUE(doc.load_file(path.c_str())) << dsc::testing::ReadFileBytes(path);
+  const pugi::xml_node root = doc.document_element();
+  EXPECT_STREQ(root.name(), "testsuites");
+  EXPECT_TRUE(root.attributes().begin() == root.attributes().end());
+  const std::regex timestamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)");
+  const std::regex decimal(R"(\d+(\.\d+)?)");
+  std::set<string> suiteAttributes = {"name", "tests",     "failures", "errors", "skipped",
+                                      "time", "timestamp", "hostname", "id",     "package"};
+  if (antOnly) suiteAttributes.erase("skipped");
+  for (const pugi::xml_node suite : root.children()) {
+    EXPECT_STREQ(suite.name(), "testsuite");
+    for (const pugi::xml_attribute a : suite.attributes())
+      EXPECT_TRUE(suiteAttributes.count(a.name())) << a.name();
+    for (const string& a : suiteAttributes) EXPECT_FALSE(suite.attribute(a.c_str()).empty()) << a;
+    EXPECT_NE(string(suite.attribute("name").value()), "");
+    EXPECT_NE(string(suite.attribute("hostname").value()), "");
+    EXPECT_TRUE(std::regex_match(suite.attribute("timestamp").value(), timestamp));
+    EXPECT_TRUE(std::regex_match(suite.attribute("time").value(), decimal));
+    string order;
+    std::map<string, int> counted;
+    for (const pugi::xml_node child : suite.children()) {
+      order += child.name() + string(",");
+      if (string(child.name()) != "testcase") continue;
+      ++counted["tests"];
+      for (const char* a : {"name", "classname", "time"})
+        EXPECT_FALSE(child.attribute(a).empty()) << a;
+      EXPECT_TRUE(std::regex_match(child.attribute("time").value(), decimal));
+      EXPECT_LE(std::distance(child.begin(), child.end()), 1);
+      for (const pugi::xml_node f : child.children()) {
+        const string kind = f.name();
+        EXPECT_TRUE(kind == "failure" || kind == "error" || (kind == "skipped" && !antOnly))
+            << kind;
+        ++counted[kind == "failure" ? "failures" : kind == "error" ? "errors" : "skipped"];
+        if (kind == "skipped") continue;
+        EXPECT_FALSE(f.attribute("type").empty());
+        EXPECT_FALSE(f.attribute("message").empty());
+        EXPECT_NE(string(f.child_value()).find("result: "), string::npos);
+      }
+    }
+    EXPECT_TRUE(
+        std::regex_match(order, std::regex("properties,(testcase,)*system-out,system-err,")))
+        << order;
+    for (const char* a : {"tests", "failures", "errors", "skipped"}) {
+      EXPECT_EQ(suite.attribute(a).as_int(), counted[a]) << a;
+      totals[a] += counted[a];
+    }
+  }
+  return totals;
+}
+
+TEST_F(OvraCheck, JsonLinesAndJunitFilesOfAConfiguration) {
+  const string junit = dir.file("results.xml");
+  dir.write("results.xml", "<stale/>");
+  const Result r = Run("--json --junit '" + junit + "' --max-link-failures 2 config Both");
+  EXPECT_EQ(r.code, 1) << r.err;
+
+  json number = Find(r, "Number");
+  EXPECT_EQ(number["outcome"], "failed");
+  EXPECT_EQ(number["compared"], true);
+  EXPECT_EQ(number["value"], 4.2);
+  EXPECT_EQ(number["expected"], 5.0);
+  EXPECT_NE(r.err.find("[1/8] Number : Target not met !  expected 5 got 4.2  ("), string::npos)
+      << r.err;
+  EXPECT_EQ(Find(r, "List")["value"], json({1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(Find(r, "List")["count"], 10);
+  // Quote, ESC and a Latin-1 letter: escaped or encoded as JSON wants, and
+  // harmless on the terminal.
+  EXPECT_EQ(Find(r, "Text")["value"], "say \"hi\" \x1b[2J caf\xc3\xa9");
+  EXPECT_NE(r.out.find("\\u001b[2J"), string::npos);
+  EXPECT_NE(r.err.find("Text : Success  = \"say \"hi\" ?[2J caf\xc3\xa9\""), string::npos) << r.err;
+  EXPECT_EQ(Find(r, "Caf\xc3\xa9 number")["context"], "CAF\xc3\x89");
+  EXPECT_EQ(Find(r, "Dead 2")["outcome"], "error");
+  for (const char* rest : {"Dead 3", "After \"it\""}) {
+    EXPECT_EQ(Find(r, rest)["outcome"], "skipped") << rest;
+    EXPECT_EQ(Find(r, rest)["result"], "Not run : server not answering") << rest;
+  }
+  EXPECT_EQ(Find(r, "preparation", "preparation")["server"], "DOWN");
+  const json expected = {{"type", "summary"}, {"tests", 8},     {"passed", 3},
+                         {"failed", 1},       {"errors", 2},    {"skipped", 2},
+                         {"not_prepared", 1}, {"exit_code", 1}, {"interrupted", false}};
+  ASSERT_FALSE(r.lines.empty());
+  for (const auto& [key, value] : expected.items()) EXPECT_EQ(r.lines.back()[key], value) << key;
+
+  // The unprepared server is one error of its own suite.
+  EXPECT_EQ(ExpectJunitSchemas(junit),
+            (std::map<string, int>{{"tests", 9}, {"failures", 1}, {"errors", 3}, {"skipped", 2}}));
+  pugi::xml_document doc;
+  doc.load_file(junit.c_str());
+  const pugi::xml_node failure = doc.select_node("//testcase[@name='Number']/failure").node();
+  EXPECT_NE(string(failure.child_value()).find("expected: 5\nactual: 4.2\n"), string::npos);
+  EXPECT_TRUE(doc.select_node("//testsuite[@name='/CAF\xc3\x89/DOWN']/testcase/error"));
+  // Latin-1 from the file and the control system arrives as UTF-8.
+  EXPECT_TRUE(
+      doc.select_node("//testcase[@name='Caf\xc3\xa9 number'][@classname='CAF\xc3\x89.S']"));
+
+  // The Ant flavour: the same file without the construct only Jenkins'
+  // schema knows; the skipped commands are counted in a property.
+  EXPECT_EQ(Run("--junit-ant --junit '" + junit + "' --max-link-failures 2 config Both").code, 1);
+  EXPECT_EQ(ExpectJunitSchemas(junit, true),
+            (std::map<string, int>{{"tests", 7}, {"failures", 1}, {"errors", 3}, {"skipped", 0}}));
+  EXPECT_NE(dsc::testing::ReadFileBytes(junit).find("<property name=\"skipped\" value=\"2\""),
+            string::npos);
+}
+
+// Colours only on a terminal (a pseudo-terminal here), never with NO_COLOR
+// or TERM=dumb.
+TEST_F(OvraCheck, ColoursOnlyOnATerminalThatWantsThem) {
+  if (std::system("script -qec true /dev/null >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "script(1) is not available";
+  const std::pair<string, bool> cases[] = {
+      {"TERM=xterm", true}, {"TERM=xterm NO_COLOR=1", false}, {"TERM=dumb", false}};
+  for (const auto& [env, colour] : cases) {
+    const string command = "env " + env + " script -qec \"" + Command("specific CAF\xc3\x89 S") +
+                           "\" /dev/null >'" + dir.file("tty") + "' 2>&1";
+    std::system(command.c_str());
+    EXPECT_EQ(dir.read("tty").find("\x1b[3") != string::npos, colour) << env;
+  }
+}
+
+// SIGTERM or SIGINT in the middle of a slow run: the run ends after the current
+// command, the report says so, JUnit and summary are written and marked.
+TEST_F(OvraCheck, SignalEndsTheRunWithItsOutputs) {
+  // Polls for a value that never comes: each command waits its 1 s time-out
+  // (and a second signal-free second at most) unless the signal ends it.
+  string many = "Description,Property,Device,OutputSize,OutputFormat,Reference,Access\r\n";
+  for (int i = 0; i < 100; ++i)
+    many += "N" + std::to_string(i) + ",NUM,D,1,DOUBLE,7,POLL[timeout=1000]\r\n";
+  dir.write("CAF\xc9-S.csv", many);
+  const string junit = dir.file("results.xml");
+  dir.write("results.xml", "<stale/>");
+
+  for (const auto& [sig, code] : {std::pair{"TERM", 143}, std::pair{"INT", 130}}) {
+    const Result r = Run("--json --junit '" + junit + "' specific CAF\xc3\x89 S", "", "",
+                         " & sleep 2.5; kill -" + string(sig) + " $!; wait $!");
+    EXPECT_EQ(r.code, code);
+    ASSERT_FALSE(r.lines.empty());
+    const string line = "Run interrupted (SIG" + string(sig) + ")";
+    EXPECT_EQ(r.lines.back()["interrupted_by"], line);
+    EXPECT_EQ(r.lines.back()["interrupted"], true);
+    const std::map<string, int> totals = ExpectJunitSchemas(junit);
+    EXPECT_GT(totals.at("tests"), 0);
+    EXPECT_LT(totals.at("tests"), 100);
+    EXPECT_NE(dsc::testing::ReadFileBytes(junit).find("<property name=\"interrupted\""),
+              string::npos);
+    const string report = dsc::testing::ReadFileBytes(r.lines.back()["report"].get<string>());
+    EXPECT_NE(report.find(line + "\r\n"), string::npos) << report;
   }
 }
 
@@ -262,66 +400,30 @@ string SiteText() {
     {"name": "TG-2", "device": "sys/tg_test/2"}]}]}]}})";
 }
 
-TEST(OvraCheckTangoSite, BadSiteFileNamesFileAndPlace) {
-  dsc::testing::TempDir dir;
-  const string site = dir.file("site.json");
+// A bad site file is refused with its place named; without the Tango
+// backend's module a good one is refused too, whether the build has none or
+// the installation lacks it; the simulation needs none.
+TEST_F(OvraCheck, TangoSiteFiles) {
+  const string site = "--facility '" + dir.file("site.json") + "' ";
   string text = SiteText();
   dir.write("site.json", text.replace(text.find("TG-2"), 4, "TG/2"));
-  const Outcome r = RunCheck("--facility '" + site + "' list", dir);
+  Result r = Run(site + "list");
   EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find(site + ": /tango/contexts/0/servers/0/devices/1/name: \"TG/2\" holds"),
+  EXPECT_NE(r.err.find(dir.file("site.json") +
+                       ": /tango/contexts/0/servers/0/devices/1/name: \"TG/2\" holds"),
             string::npos)
       << r.err;
-}
 
-// Without the Tango backend's module a site file is refused, whether the
-// build has none or the installation lacks it; the simulation needs none.
-TEST(OvraCheckTangoSite, WithoutTheBackendModule) {
-  dsc::testing::TempDir dir;
   dir.write("site.json", SiteText());
-  const string empty = "OVRA_PLUGIN_DIR='" + dir.path() + "'";
-  const Outcome site = RunCheck("--facility '" + dir.file("site.json") + "' list", dir, empty);
-  EXPECT_EQ(site.code, 2);
-  EXPECT_EQ(site.err.rfind("ovra-check: " + dir.file("site.json") + ": a Tango site file, but ", 0),
+  const string noModule = "OVRA_PLUGIN_DIR='" + dir.path() + "'";
+  r = Run(site + "list", noModule);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err.rfind("ovra-check: " + dir.file("site.json") + ": a Tango site file, but ", 0),
             0u)
-      << site.err;
-  EXPECT_EQ(site.out, "");
-  const Outcome version = RunCheck("--version", dir, empty);
-  EXPECT_NE(version.out.find("Tango backend: not "), string::npos) << version.out;
-  EXPECT_EQ(RunCheck("list", dir, empty).code, 0);
-}
-
-// A server that does not answer is reported, never waited for.
-TEST(OvraCheckTangoSite, UnreachableServer) {
-  dsc::testing::TempDir dir;
-  dir.write("site.json", SiteText());
-  const string facility = "--facility '" + dir.file("site.json") + "' ";
-  const Outcome probe = RunCheck(facility + "list", dir);
-  if (probe.err.find("a Tango site file, but") != string::npos) GTEST_SKIP() << probe.err;
-
-  // The names come from the site file alone, Tango's beside the checker's;
-  // typed names are found in any case.
-  const std::pair<string, string> lists[] = {
-      {"list", "LAB\n"},
-      {"list LAB", "TG\n"},
-      {"list lab tg", "TG-1\tsys/tg_test/1\nTG-2\tsys/tg_test/2\n"}};
-  for (const auto& [args, out] : lists) {
-    const Outcome r = RunCheck(facility + args, dir);
-    EXPECT_EQ(r.code, 0) << args << ": " << r.err;
-    EXPECT_EQ(r.out, out) << args;
-  }
-
-  const Outcome info = RunCheck(facility + "info LAB TG", dir);
-  EXPECT_EQ(info.code, 1) << info.err;
-  EXPECT_EQ(info.out.rfind("srv vers: unavailable -> server not answering", 0), 0u) << info.out;
-
-  const auto start = std::chrono::steady_clock::now();
-  const Outcome standard = RunCheck(facility + "standard LAB TG TG-1", dir);
-  // A bound on hanging, not a performance target: refused connections fail at once.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  EXPECT_EQ(standard.code, 1);
-  EXPECT_NE((standard.out + standard.err).find("no property list for /LAB/TG/TG-1"), string::npos)
-      << standard.out << standard.err;
+      << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(Run("--version", noModule).out.find("Tango backend: not "), string::npos);
+  EXPECT_EQ(Run("list", noModule).code, 0);
 }
 
 }  // namespace
