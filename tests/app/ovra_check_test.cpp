@@ -314,6 +314,7 @@ TEST_F(OvraCheck, JsonLinesAndJunitFilesOfAConfiguration) {
   EXPECT_NE(r.out.find("\\u001b[2J"), string::npos);
   EXPECT_NE(r.err.find("Text : Success  = \"say \"hi\" ?[2J caf\xc3\xa9\""), string::npos) << r.err;
   EXPECT_EQ(Find(r, "Caf\xc3\xa9 number")["context"], "CAF\xc3\x89");
+  EXPECT_NE(r.err.find("[4/8] Caf\xc3\xa9 number : Success (Target met)  = 4.2  ("), string::npos);
   EXPECT_EQ(Find(r, "Dead 2")["outcome"], "error");
   for (const char* rest : {"Dead 3", "After \"it\""}) {
     EXPECT_EQ(Find(r, rest)["outcome"], "skipped") << rest;
