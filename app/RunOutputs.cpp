@@ -627,18 +627,17 @@ void JunitWriter::Finished(const CheckTotals& totals) {
     pugi::xml_node err = s.node.append_child("system-err");
     if (!stopped.empty()) err.text() = XmlText(stopped + "\n").c_str();
   }
-  // Written in one piece: a disk that fills up shows at the write or the
-  // close, and nothing is left half-said without an error.
-  struct Text final : pugi::xml_writer {
-    std::string text;
-    void write(const void* data, size_t size) override {
-      text.append(static_cast<const char*>(data), size);
-    }
-  } xml;
-  doc_.save(xml, "  ", pugi::format_default, pugi::encoding_utf8);
+  // Written through a large buffer, and checked at the close too: a disk
+  // that fills up shows there at the latest.
   FILE* f = std::fopen(path_.c_str(), "wb");
-  bool ok = f != nullptr && std::fwrite(xml.text.data(), 1, xml.text.size(), f) == xml.text.size();
-  if (f != nullptr && std::fclose(f) != 0) ok = false;
+  bool ok = f != nullptr;
+  if (ok) {
+    std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
+    pugi::xml_writer_file file(f);
+    doc_.save(file, "  ", pugi::format_default, pugi::encoding_utf8);
+    ok = std::ferror(f) == 0;
+    if (std::fclose(f) != 0) ok = false;
+  }
   written_ = ok;
   if (!written_) error_ = path_ + ": " + std::strerror(errno);
 }

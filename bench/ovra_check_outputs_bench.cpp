@@ -36,30 +36,36 @@ void Write(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-double ChildCpuSeconds() {
+// CPU time of the finished children: user, and user + system.
+struct Cpu {
+  double user = 0, total = 0;
+};
+
+Cpu ChildCpu() {
   rusage u{};
   getrusage(RUSAGE_CHILDREN, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  return {seconds(u.ru_utime), seconds(u.ru_utime) + seconds(u.ru_stime)};
 }
 
-// CPU time (user + system) of one run, its stdout drained through a pipe:
-// on a shared machine the wall time measures the neighbours too. Exits on
-// failure.
-double RunSeconds(const std::string& command) {
-  const double start = ChildCpuSeconds();
+// CPU time of one run, its stdout drained through a pipe: on a shared
+// machine the wall time measures the neighbours too. Exits on failure.
+Cpu RunCpu(const std::string& command) {
+  const Cpu start = ChildCpu();
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) std::exit(2);
   char buffer[1 << 16];
   size_t bytes = 0;
   while (const size_t n = fread(buffer, 1, sizeof buffer, pipe)) bytes += n;
   const int status = pclose(pipe);
-  const double s = ChildCpuSeconds() - start;
+  const Cpu end = ChildCpu();
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || bytes == 0) {
     std::fprintf(stderr, "failed (%d, %zu bytes): %s\n", status, bytes, command.c_str());
     std::exit(2);
   }
-  return s;
+  return {end.user - start.user, end.total - start.total};
 }
 
 double Median(std::vector<double> v) {
@@ -94,35 +100,42 @@ int main(int argc, char** argv) {
   const char* before = std::getenv("OVRA_CHECK_BEFORE");
   const auto [plainBefore, outputsBefore] = runs(before ? before : "");
 
-  std::vector<double> a, b, c, a0, b0;
-  RunSeconds(plain);  // warm the caches once
+  // Rows in the order measured; every round runs each once.
+  struct Row {
+    const char* name;
+    std::string command;
+    std::vector<double> user, total;
+  };
+  std::vector<Row> rows = {{"A terminal lines only", plain, {}, {}},
+                           {"B --json --junit", outputs, {}, {}},
+                           {"C --json", jsonOnly, {}, {}}};
+  if (before) {
+    rows.push_back({"A' before: terminal lines only", plainBefore, {}, {}});
+    rows.push_back({"B' before: --json --junit", outputsBefore, {}, {}});
+  }
+  RunCpu(plain);  // warm the caches once
   for (int r = 0; r < rounds; ++r) {
-    a.push_back(RunSeconds(plain));
-    b.push_back(RunSeconds(outputs));
-    c.push_back(RunSeconds(jsonOnly));
-    if (before) {
-      a0.push_back(RunSeconds(plainBefore));
-      b0.push_back(RunSeconds(outputsBefore));
+    for (Row& row : rows) {
+      const Cpu cpu = RunCpu(row.command);
+      row.user.push_back(cpu.user);
+      row.total.push_back(cpu.total);
     }
   }
-  const double ma = Median(a), mb = Median(b), mc = Median(c);
-  std::printf("%d commands, %d rounds (interleaved), medians of CPU time:\n", kCommands, rounds);
-  std::printf("  A terminal lines only      %8.3f s  %7.3f us/command\n", ma, ma / kCommands * 1e6);
-  std::printf("  B --json --junit           %8.3f s  %7.3f us/command\n", mb, mb / kCommands * 1e6);
-  std::printf("  C --json                   %8.3f s  %7.3f us/command\n", mc, mc / kCommands * 1e6);
-  std::printf("  B - A: JSON + JUnit cost   %8.3f us/command (ratio B/A %.3f)\n",
-              (mb - ma) / kCommands * 1e6, mb / ma);
-  std::printf("  C - A: JSON cost           %8.3f us/command\n", (mc - ma) / kCommands * 1e6);
-  if (before) {
-    const double ma0 = Median(a0), mb0 = Median(b0);
-    std::printf("  before (%s):\n", before);
-    std::printf("  A terminal lines only      %8.3f s  %7.3f us/command\n", ma0,
-                ma0 / kCommands * 1e6);
-    std::printf("  B --json --junit           %8.3f s  %7.3f us/command\n", mb0,
-                mb0 / kCommands * 1e6);
-    std::printf("  B - A: JSON + JUnit cost   %8.3f us/command (ratio B/A %.3f)\n",
-                (mb0 - ma0) / kCommands * 1e6, mb0 / ma0);
-  }
+  // Per command, in microseconds. The user time is the steadier figure: the
+  // system time is mostly the report, which every run writes alike.
+  const auto us = [](double seconds) { return seconds / kCommands * 1e6; };
+  std::printf("%d commands, %d rounds (interleaved), medians of CPU time per command:\n", kCommands,
+              rounds);
+  std::printf("  %-32s %10s %10s\n", "", "user us", "user+sys us");
+  for (const Row& row : rows)
+    std::printf("  %-32s %10.3f %10.3f\n", row.name, us(Median(row.user)), us(Median(row.total)));
+  const auto cost = [&](const char* name, const Row& with, const Row& without) {
+    std::printf("  %-32s %10.3f %10.3f\n", name, us(Median(with.user) - Median(without.user)),
+                us(Median(with.total) - Median(without.total)));
+  };
+  cost("B - A: JSON + JUnit cost", rows[1], rows[0]);
+  cost("C - A: JSON cost", rows[2], rows[0]);
+  if (before) cost("B' - A' before: JSON + JUnit", rows[4], rows[3]);
   std::filesystem::remove_all(dir);
   return 0;
 }
