@@ -82,6 +82,14 @@ TEST_F(TangoLive, NamespaceComesFromTheSiteAndTheDevice) {
                                                      {"/TGTEST/TANGOTEST/X", kTangoUnknownDevice}};
   for (const auto& [device, code] : unknown)
     EXPECT_EQ(GetPropertyList(c.library, device, names, sizes, formats, n), code) << device;
+
+  // A device typed alone, by its listed name or its Tango name in any case,
+  // is found where the hand-listed site puts it.
+  for (const char* typed : {"tg-1", "SYS/TG_TEST/1"}) {
+    std::string context, server, device = typed;
+    EXPECT_TRUE(c.library.FindNames(context, server, device)) << typed;
+    EXPECT_EQ(context + "|" + server + "|" + device, "TGTEST|TANGOTEST|TG-1") << typed;
+  }
 }
 
 // The standard test reads every attribute that delivers data; its JSON lines
