@@ -298,6 +298,9 @@ void Vesker::buildWidgets() {
   outer->addLayout(left, 1);
   outer->addLayout(right);
   resize(1000, 700);
+  // The progress row, the value line and Stop have nothing to show before the
+  // first run; left hidden until then, they cost the first paint nothing.
+  for (QWidget* w : runControls()) w->hide();
 
   // Tab follows the eye: the options and selectors row by row, the grid and
   // summary, then the buttons from the top.
@@ -558,10 +561,15 @@ void Vesker::showReportError() {
   CheckerLabel->setText(CheckerLabel->text() + "\n" + FromLatin1(error));
 }
 
+std::array<QWidget*, 4> Vesker::runControls() const {
+  return {progressBar, progressText, valueLine, StopButton};
+}
+
 void Vesker::beginCommand() {
   session_->stop.Clear();
   session_->report.reportFileName.clear();
   commandActive_ = true;
+  for (QWidget* w : runControls()) w->show();
   StopButton->setEnabled(true);
   summary_.clear();
   if (runSummary) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -157,6 +158,7 @@ class Vesker final : public QWidget {
   QWidget* summaryPlace = nullptr;
   QByteArray splitterState_;  // as restored, for the summary once it is built
   QSplitter* gridSplitter = nullptr;
+  std::array<QWidget*, 4> runControls() const;
   QProgressBar* progressBar = nullptr;
   QLabel* progressText = nullptr;
   QLabel* valueLine = nullptr;
