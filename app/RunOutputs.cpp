@@ -69,26 +69,34 @@ std::string Dump(const Json& j) {
 // is a quote or a backslash: text every output shows as it stands. It runs
 // over every text of every line, so eight bytes are looked at a time.
 bool PrintableAscii(std::string_view text, bool json = false) {
+  // Eight bytes at a time: the high bit of a byte of `bad` is set where the
+  // byte is below 0x20 or above 0x7E (or, for JSON, a quote or backslash).
   constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
-  const auto hasZero = [](uint64_t v) { return (v - kOnes) & ~v & kHigh; };
-  size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    uint64_t x;
-    std::memcpy(&x, text.data() + i, 8);
-    uint64_t bad = ((x - kOnes * 0x20) & ~x) | ((x + kOnes) | x);  // < 0x20, > 0x7E
+  const auto clean = [json](uint64_t x) {
+    const auto hasZero = [](uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+    uint64_t bad = ((x - kOnes * 0x20) & ~x) | ((x + kOnes) | x);
     if (json) bad |= hasZero(x ^ (kOnes * '"')) | hasZero(x ^ (kOnes * '\\'));
-    if ((bad & kHigh) != 0) return false;
+    return (bad & kHigh) == 0;
+  };
+  const auto load = [](const char* p, auto word) {
+    std::memcpy(&word, p, sizeof word);
+    return static_cast<uint64_t>(word);
+  };
+  const char* p = text.data();
+  const size_t n = text.size();
+  if (n >= 8) {
+    for (size_t i = 0; i + 8 <= n; i += 8)
+      if (!clean(load(p + i, uint64_t{}))) return false;
+    return n % 8 == 0 || clean(load(p + n - 8, uint64_t{}));  // the tail, overlapping
   }
-  // Bit 0: printable; bit 1: and not special to JSON.
-  static constexpr auto kPlain = [] {
-    std::array<uint8_t, 256> t{};
-    for (int c = 0x20; c < 0x7F; ++c) t[c] = c == '"' || c == '\\' ? 1 : 3;
-    return t;
-  }();
-  const uint8_t need = json ? 2 : 1;
-  for (; i < text.size(); ++i)
-    if ((kPlain[static_cast<unsigned char>(text[i])] & need) == 0) return false;
-  return true;
+  // Short texts, the most common, in one word: overlapping halves, the rest
+  // of the word filled with a harmless letter.
+  if (n >= 4) return clean(load(p, uint32_t{}) | load(p + n - 4, uint32_t{}) << 32);
+  if (n == 0) return true;
+  const auto byte = [p](size_t i) {
+    return static_cast<uint64_t>(static_cast<unsigned char>(p[i]));
+  };
+  return clean((kOnes * 'A' & ~0xFFFFFFULL) | byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16);
 }
 
 std::string XmlText(const std::string& text) {
@@ -340,53 +348,54 @@ void TerminalPrinter::Finished(const CheckTotals& t) {
 
 // --- JSON -------------------------------------------------------------------
 
+void LineBuffer::Grow(size_t n) {
+  const size_t capacity = std::max({size_ + n, 2 * capacity_, size_t{4096}});
+  auto grown = std::make_unique<char[]>(capacity);
+  if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
+  data_ = std::move(grown);
+  capacity_ = capacity;
+}
+
 void JsonWriter::String(std::string_view key, const std::string& text) {
   // Text that JSON carries as it stands; anything else goes through the
   // library's escaping.
-  if (PrintableAscii(text, true)) {
-    // Key, quotes and text in one piece: a line has a dozen of these.
-    char buf[160];
-    const size_t n = key.size() + text.size() + 2;
-    if (n <= sizeof buf) {
-      std::memcpy(buf, key.data(), key.size());
-      buf[key.size()] = '"';
-      std::memcpy(buf + key.size() + 1, text.data(), text.size());
-      buf[n - 1] = '"';
-      pending_.append(buf, n);
-      return;
-    }
-    pending_ += key;
-    pending_ += '"';
-    pending_ += text;
-    pending_ += '"';
+  if (!PrintableAscii(text, true)) {
+    pending_.Add(key);
+    pending_.Add(Dump(AsUtf8(text)));
     return;
   }
-  pending_ += key;
-  scratch_ = AsUtf8(text);
-  pending_ += Dump(scratch_);
+  char* p = pending_.Room(key.size() + text.size() + 2);
+  std::memcpy(p, key.data(), key.size());
+  p += key.size();
+  *p++ = '"';
+  std::memcpy(p, text.data(), text.size());
+  p += text.size();
+  *p++ = '"';
+  pending_.Commit(p);
 }
 
 void JsonWriter::Number(std::string_view key, int64_t value) {
-  char buf[48];
-  std::memcpy(buf, key.data(), key.size());
-  char* end = std::to_chars(buf + key.size(), buf + sizeof buf, value).ptr;
-  pending_.append(buf, static_cast<size_t>(end - buf));
+  constexpr size_t kDigits = 20;
+  char* p = pending_.Room(key.size() + kDigits);
+  std::memcpy(p, key.data(), key.size());
+  p += key.size();
+  pending_.Commit(std::to_chars(p, p + kDigits, value).ptr);
 }
 
 void JsonWriter::Value(std::string_view key, const DecodedValue& v) {
-  pending_ += key;
+  pending_.Add(key);
   if (v.kind == DecodedValue::Kind::Number && v.count == 1 && v.numbers.size() == 1 &&
       std::isfinite(v.numbers[0])) {
     // The shortest text that reads back as the value: what the terminal
     // shows, and a JSON number as it stands.
-    pending_ += v.Display();
+    pending_.Add(v.Display());
     return;
   }
-  pending_ += Dump(ValueJson(v));
+  pending_.Add(Dump(ValueJson(v)));
 }
 
 void JsonWriter::Hand(bool flush) {
-  out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+  out_.write(pending_.view().data(), static_cast<std::streamsize>(pending_.size()));
   pending_.clear();
   if (flush) out_.flush();
 }
@@ -398,15 +407,15 @@ void JsonWriter::CommandEnded(const CommandOutcome& o) {
   if (prefix_.empty() || o.context != prefixContext_ || o.server != prefixServer_) {
     prefixContext_ = o.context;
     prefixServer_ = o.server;
-    pending_.swap(prefix_);
-    pending_.clear();
-    pending_ += "{\"type\":\"command\"";
+    const size_t start = pending_.size();
+    pending_.Add("{\"type\":\"command\"");
     String(",\"context\":", o.context);
     String(",\"server\":", o.server);
-    pending_ += ",\"index\":";
-    pending_.swap(prefix_);
+    pending_.Add(",\"index\":");
+    prefix_ = pending_.view().substr(start);
+  } else {
+    pending_.Add(prefix_);
   }
-  pending_ += prefix_;
   Number("", o.index);
   String(",\"description\":", c.Description);
   String(",\"property\":", c.Property);
@@ -415,8 +424,8 @@ void JsonWriter::CommandEnded(const CommandOutcome& o) {
   Number(",\"status\":", o.status);
   String(",\"result\":", o.resultText);
   String(",\"outcome\":", VerdictText(VerdictOf(o)));
-  pending_ +=
-      o.compared ? std::string_view(",\"compared\":true") : std::string_view(",\"compared\":false");
+  pending_.Add(o.compared ? std::string_view(",\"compared\":true")
+                          : std::string_view(",\"compared\":false"));
   Value(",\"value\":", o.actual);
   // A met reference usually holds the very values read: shown once.
   const bool same = o.expected.kind == o.actual.kind && o.expected.format == o.actual.format &&
@@ -425,10 +434,10 @@ void JsonWriter::CommandEnded(const CommandOutcome& o) {
   Value(",\"expected\":", same ? o.actual : o.expected);
   if (o.actual.count > 1) Number(",\"count\":", o.actual.count);
   Number(",\"elapsed_ms\":", o.elapsedMs);
-  if (extraFields) extraFields(o, pending_);
-  pending_ += ",\"timestamp\":\"";
-  pending_ += clock_.Now();
-  pending_ += "\"}\n";
+  if (extraFields) pending_.Add(extraFields(o));
+  pending_.Add(",\"timestamp\":\"");
+  pending_.Add(clock_.Now());
+  pending_.Add("\"}\n");
   const bool due = flusher_.Due();
   if (due || pending_.size() >= 64 * 1024) Hand(due);
 }
@@ -463,8 +472,8 @@ void JsonWriter::NotPrepared(const std::string& context, const std::string& serv
   j["result"] = AsUtf8(reason);
   j["outcome"] = "error";
   j["timestamp"] = clock_.Now();
-  pending_ += Dump(j);
-  pending_ += '\n';
+  pending_.Add(Dump(j));
+  pending_.Add("\n");
   Hand(flusher_.Due());
 }
 
@@ -482,8 +491,8 @@ void JsonWriter::Finished(const CheckTotals& t) {
   j["interrupted_by"] = t.interruptedBy.empty() ? Json(nullptr) : Json(AsUtf8(t.interruptedBy));
   j["report"] = t.reportFile.empty() ? Json(nullptr) : Json(AsUtf8(t.reportFile));
   j["exit_code"] = t.exitCode;
-  pending_ += Dump(j);
-  pending_ += '\n';
+  pending_.Add(Dump(j));
+  pending_.Add("\n");
   Hand(true);
 }
 

@@ -221,9 +221,7 @@ class Checker {
     outputs_.push_back(&printer_);
     if (opt.json) {
       json_ = std::make_unique<JsonWriter>(std::cout, isatty(STDOUT_FILENO) != 0);
-      json_->extraFields = [this](const CommandOutcome& o, std::string& line) {
-        ControlSystemFields(o, line);
-      };
+      json_->extraFields = [this](const CommandOutcome& o) { return ControlSystemFields(o); };
       outputs_.push_back(json_.get());
     }
     for (CheckOutput* o : outputs_) runner_.addObserver(*o);
@@ -318,7 +316,7 @@ class Checker {
   // Appends the control system's own fields to a command's JSON line. The
   // names are looked up once per device: a long run reads the same device
   // over and over, so the last one is kept without building a key.
-  void ControlSystemFields(const CommandOutcome& o, std::string& line) {
+  std::string_view ControlSystemFields(const CommandOutcome& o) {
     using Json = nlohmann::ordered_json;
     static const std::string kNoDevice;
     const std::string& device = o.command ? o.command->Device : kNoDevice;
@@ -336,16 +334,16 @@ class Checker {
       }
       names_ = &it->second;
     }
-    line += names_->fields;
-    if (!o.accessFailed) return;
+    if (!o.accessFailed) return names_->fields;
     Json stack = Json::array();
     for (const auto& frame : control_->ErrorStack())
       stack.push_back({{"reason", AsUtf8(frame.reason)},
                        {"description", AsUtf8(frame.description)},
                        {"origin", AsUtf8(frame.origin)}});
-    if (stack.empty()) return;
-    line += ",\"errors\":";
-    line += stack.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (stack.empty()) return names_->fields;
+    withErrors_ = names_->fields +
+                  ",\"errors\":" + stack.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return withErrors_;
   }
 
   const Options& opt_;
@@ -370,6 +368,7 @@ class Checker {
     std::string context, server, device, fields;
   };
   std::map<std::string, LongNames> longNames_;
+  std::string withErrors_;  // the fields of a failed access: names and error stack
   const LongNames* names_ = nullptr;
 };
 
