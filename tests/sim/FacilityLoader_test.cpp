@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -57,7 +55,8 @@ TEST(Loader, RefusesNamingFilePlaceAndFault) {
       // from the file are shown, not sent to the terminal.
       {R"({"contexts": [{"name": ".."}]})", c0 + "name: \"..\" is refused: the name holds \"..\""},
       {R"({"contexts": [{"name": "C", "servers": [{"name": "S\u001b[2J"}]}]})",
-       c0 + "servers/0/name: \"S\\x1B[2J\" is refused: the name holds a control character"},
+       c0 + "servers/0/name: \"S\\x1B[2J\" is refused: the name holds a "
+            "control character"},
       {R"({"contexts": [{"name": "C", "servers": [{"name": "a/b"}]}]})",
        c0 + "servers/0/name: \"a/b\" contains \"/\""},
       {R"({"contexts": [], "contextSlots": ["../../../x"]})",
@@ -95,6 +94,14 @@ std::string Amplifying(int properties, const std::string& format, int count, int
   return WithDevices(d, t + "]},");
 }
 
+// Loads in a child process, whose peak memory the kernel reports; exits 0 when
+// the load failed with the message.
+[[noreturn]] void RefuseInChild(const std::string& json, const std::string& message) {
+  Facility f;
+  std::string error;
+  std::exit(!LoadFacility(json, "a.json", f, error) && error == message ? 0 : 1);
+}
+
 TEST(Loader, RefusesWhatWouldExpandBeyondItsLimitsWithBoundedMemory) {
   const std::string dev = "a.json: /contexts/0/servers/0/devices/";
   const std::pair<std::string, std::string> cases[] = {
@@ -105,21 +112,11 @@ TEST(Loader, RefusesWhatWouldExpandBeyondItsLimitsWithBoundedMemory) {
        dev + "99/template: the facility has more than 100000 properties"},
   };
   for (const auto& [json, message] : cases) {
-    // Loaded in a child process, whose peak memory the kernel reports.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      Facility f;
-      std::string error;
-      const bool loaded = LoadFacility(json, "a.json", f, error);
-      _exit(!loaded && error == message ? 0 : 1);
-    }
-    int status = 0;
-    struct rusage usage {};
-    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << message;
-    EXPECT_LT(usage.ru_maxrss, 400 * 1024) << "KiB at most, for " << message;
+    EXPECT_EXIT(RefuseInChild(json, message), ::testing::ExitedWithCode(0), "") << message;
   }
+  struct rusage usage {};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 400 * 1024) << "KiB at most";
 }
 
 TEST(Loader, TemplatesAndValues) {

@@ -9,16 +9,23 @@
 namespace dsc::sim {
 namespace {
 
-constexpr int16_t kDouble = 512, kShort = 513, kLong = 515, kText = 516;
+constexpr int16_t kDouble = 512, kShort = 513, kText = 516;
 
-const char* kBench = R"({"contexts": [{"name": "C", "servers": [{"name": "S", "pollMs": 100,
+// Devices A, B and E are made from template t, B with a value of its own.
+const char* kBench = R"({"templates": {"t": [
+    {"name": "W", "format": "SHORT", "count": 2, "values": [5, 6], "writable": true},
+    {"name": "I", "format": "DOUBLE", "value": 0, "ramp": {"towards": "ISET", "rate": 10}},
+    {"name": "ISET", "format": "DOUBLE", "value": 0, "writable": true}]},
+  "contexts": [{"name": "C", "servers": [{"name": "S", "pollMs": 100,
   "codes": {"DOWN": 45}, "devices": [{"name": "D", "properties": [
     {"name": "V", "format": "DOUBLE", "values": [1.5, 2.5, 3.5]}, {"name": "DOWN", "format": "LONG"},
     {"name": "I", "format": "DOUBLE", "ramp": {"towards": "ISET", "rate": 5}},
     {"name": "ISET", "format": "DOUBLE", "writable": true}, {"name": "RO", "format": "SHORT"},
     {"name": "ECHO", "format": "SHORT", "count": 4, "echo": true},
     {"name": "SLOW", "format": "LONG", "delayMs": 1500},
-    {"name": "TXT", "format": "TEXT", "count": 8, "value": "hello", "writable": true}]}]}]}]})";
+    {"name": "TXT", "format": "TEXT", "count": 8, "value": "hello", "writable": true}]},
+    {"name": "A", "template": "t"}, {"name": "B", "template": "t", "values": {"W": [7]}},
+    {"name": "E", "template": "t"}]}]}]})";
 
 class ControlTest : public ::testing::Test {
  protected:
@@ -138,49 +145,21 @@ TEST_F(ControlTest, AsyncAccessDeliversOnlyFromProcessEventsWhenDue) {
 
 // Devices made from one template share its values until one changes its own:
 // a write, a ramp step or a value of the device's own reaches no other device.
-TEST(SharedTemplateValues, ChangeOnlyTheDeviceThatChangesThem) {
-  const char* facility = R"({"templates": {"t": [
-    {"name": "W", "format": "SHORT", "count": 2, "values": [5, 6], "writable": true},
-    {"name": "I", "format": "DOUBLE", "value": 0, "ramp": {"towards": "ISET", "rate": 10}},
-    {"name": "ISET", "format": "DOUBLE", "value": 0, "writable": true}]},
-    "contexts": [{"name": "C", "servers": [{"name": "S", "devices": [
-      {"name": "A", "template": "t"}, {"name": "B", "template": "t", "values": {"W": [7]}},
-      {"name": "C", "template": "t"}]}]}]})";
-  testing::FakeClock clock;
-  std::string error;
-  auto sim = SimControlSystem::FromText(facility, "f", clock, error);
-  ASSERT_TRUE(sim) << error;
-  auto control = MakeSimControl(*sim);
-  control->setContextName("C");
-  control->setServerName("S");
-  auto aim = [&](const char* device, const char* property) {
-    control->setDeviceName(device);
-    control->setPropertyName(property);
-  };
-  auto write = [&](const char* device, const char* property, auto value, int16_t format) {
-    aim(device, property);
-    std::array<uint8_t, sizeof value> in;
-    std::memcpy(in.data(), &value, sizeof value);
-    EXPECT_EQ(control->ExecuteAccess({}, 0, 767, in, 1, format), 0);
-  };
-  auto read = [&](const char* device, const char* property, auto value, int16_t format) {
-    aim(device, property);
-    std::array<uint8_t, sizeof value> out{};
-    EXPECT_EQ(control->ExecuteAccess(out, format == kShort ? 2 : 1, format, {}, 0, 767), 0);
-    std::memcpy(&value, out.data(), sizeof value);
-    return value;
-  };
-  using Shorts = std::array<int16_t, 2>;
-  write("A", "W", int16_t{9}, kShort);
-  write("A", "ISET", 10.0, kDouble);
-  read("A", "I", 0.0, kDouble);  // the ramp starts
-  clock.Advance(500);
-  EXPECT_EQ(std::tuple(read("A", "W", Shorts{}, kShort), read("B", "W", Shorts{}, kShort),
-                       read("C", "W", Shorts{}, kShort)),
-            std::tuple(Shorts{9, 6}, Shorts{7, 0}, Shorts{5, 6}));
-  EXPECT_EQ(std::tuple(read("A", "I", 0.0, kDouble), read("C", "I", 0.0, kDouble),
-                       read("C", "ISET", 0.0, kDouble)),
-            std::tuple(5.0, 0.0, 0.0));
+TEST_F(ControlTest, TemplateValuesChangeOnlyTheDeviceThatChangesThem) {
+  Aim("C", "S", "A");
+  WriteDouble("W", 9);
+  WriteDouble("ISET", 10);
+  Read("I", 1, kDouble);  // the ramp starts
+  clock_.Advance(500);
+  std::vector<double> seen;  // W[0] W[1] I ISET of A, B and E
+  for (const char* device : {"A", "B", "E"}) {
+    Aim("C", "S", device);
+    for (const auto& [property, count] : {std::pair{"W", 2}, {"I", 1}, {"ISET", 1}}) {
+      ASSERT_EQ(Read(property, count, kDouble), 0);
+      for (int k = 0; k < count; ++k) seen.push_back(Double(k));
+    }
+  }
+  EXPECT_EQ(seen, (std::vector<double>{9, 6, 5, 10, 7, 0, 0, 0, 5, 6, 0, 0}));
 }
 
 }  // namespace
