@@ -1,7 +1,5 @@
 #include "tests/support/Fakes.h"
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -20,30 +18,9 @@ std::string FakeClock::LocalDateTime() {
   return buf;
 }
 
-void MemoryGrid::Clear() {
-  cells_.clear();
-  row_ = col_ = 0;
-  ++clears;
-}
-
-void MemoryGrid::SetRows(int32_t rows) { cells_.resize(rows < 0 ? 0 : rows); }
-
-MemoryGrid::Cell& MemoryGrid::cell() {
-  if (row_ < 0 || col_ < 0 || col_ > 1 || row_ >= rows())
-    throw std::out_of_range("grid cell " + std::to_string(row_) + "," + std::to_string(col_));
-  return cells_[row_][col_];
-}
-
 void MemoryGrid::SetText(const std::string& text) {
   cell().text = text;
   if (col_ == 1) resultHistory.push_back(text);
-}
-
-std::string MemoryGrid::Text() const { return at(row_, col_).text; }
-
-void MemoryGrid::SetTextColor(Rgb color) {
-  cell().color = color;
-  cell().colorSet = true;
 }
 
 const MemoryGrid::Cell& MemoryGrid::at(int32_t row, int32_t col) const {

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,7 +23,6 @@ class FakeClock final : public Clock {
   int64_t stepMs = 0;
   std::string LocalDateTime() override;
   void Advance(int64_t ms) { now_ += ms; }
-  void Set(int64_t ms) { now_ = ms; }
 
  private:
   int64_t now_;
@@ -36,28 +34,27 @@ class MemoryGrid final : public ResultsGrid {
   struct Cell {
     std::string text;
     Rgb color{};
-    bool colorSet = false;
   };
-  void Clear() override;
-  void SetRows(int32_t rows) override;
+  void Clear() override {
+    cells_.clear();
+    row_ = col_ = 0;
+  }
+  void SetRows(int32_t rows) override { cells_.resize(rows < 0 ? 0 : rows); }
   void SelectRow(int32_t row) override { row_ = row; }
   void SelectCol(int32_t col) override { col_ = col; }
   void SetText(const std::string& text) override;
-  std::string Text() const override;
-  void SetTextColor(Rgb color) override;
-  void SetColumnWidthTwips(int32_t col, int32_t twips) override { widths[col] = twips; }
+  std::string Text() const override { return at(row_, col_).text; }
+  void SetTextColor(Rgb color) override { cell().color = color; }
+  void SetColumnWidthTwips(int32_t, int32_t) override {}
 
+  // Throws for a cell outside the grid.
   const Cell& at(int32_t row, int32_t col) const;
   int32_t rows() const { return static_cast<int32_t>(cells_.size()); }
-  int32_t row() const { return row_; }
-  int32_t col() const { return col_; }
-  std::map<int32_t, int32_t> widths;
-  int clears = 0;
   // Every text that column 1 of any row has shown, in order (to see "Waiting ." and its dots).
   std::vector<std::string> resultHistory;
 
  private:
-  Cell& cell();
+  Cell& cell() { return const_cast<Cell&>(at(row_, col_)); }
   std::vector<std::array<Cell, 2>> cells_;
   int32_t row_ = 0, col_ = 0;
 };
