@@ -1,6 +1,9 @@
-// The facility loader on any text. A facility it accepts answers: every
-// property of every device is found by the name the model lists it under, and
-// the property list query lists no name the device does not have.
+// The facility and site loaders on any text. Refusals name the file and show
+// none of its control characters. A facility accepted answers: every property
+// of every device is found by the name the model lists it under, and the
+// property list query lists no name the device does not have. A site accepted
+// is recognised as one, names only what may become a file name, and gives
+// every device an address.
 
 #include <cstdint>
 #include <set>
@@ -13,6 +16,7 @@
 #include "base/SafeNames.h"
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
+#include "tango/TangoSite.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 namespace {
@@ -40,17 +44,38 @@ std::set<int32_t> Configured(const sim::Facility& f) {
   return codes;
 }
 
+// A refusal of the file called `name`.
+void CheckRefusal(const std::string& error, const std::string& name) {
+  FUZZ_CHECK(error.rfind(name + ": ", 0) == 0);
+  for (const char c : error) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+}
+
+void CheckSite(std::string_view text) {
+  std::string error;
+  const auto site = tango::LoadSite(text, "site.json", error);
+  if (!site) return CheckRefusal(error, "site.json");
+  FUZZ_CHECK(tango::LooksLikeSite(text));
+  FUZZ_CHECK(!site->contexts.empty());
+  for (const auto& c : site->contexts) {
+    FUZZ_CHECK(IsSafeName(c.name));
+    for (const auto& s : c.servers) {
+      FUZZ_CHECK(IsSafeName(s.name) && !s.devices.empty());
+      for (const auto& d : s.devices)
+        FUZZ_CHECK(tango::TangoAddress(c, d).rfind("tango://" + c.host + ":", 0) == 0);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  CheckSite(text);
   static StillClock clock;
   std::string error;
-  auto system = sim::SimControlSystem::FromText(
-      std::string_view(reinterpret_cast<const char*>(data), size), "fuzz.json", clock, error);
+  auto system = sim::SimControlSystem::FromText(text, "fuzz.json", clock, error);
   if (!system) {
-    FUZZ_CHECK(error.rfind("fuzz.json: ", 0) == 0);
-    // Messages quote the file, but never its control characters.
-    for (const char c : error) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+    CheckRefusal(error, "fuzz.json");
     return 0;
   }
   const sim::Facility& f = system->facility();

@@ -1,6 +1,11 @@
-// The input-data parser: the first byte picks the format, the rest is the
-// text of a test command's Data field. Values it placed, printed again,
-// parse back to the same values.
+// The engine's readers of command text, each on the whole input:
+// - access strings give one of the four modes and a time-out, the default one
+//   for text without a bracket group;
+// - the leading-number rule reads any text, and a number it reads, printed
+//   with enough digits, reads back as the same number;
+// - the input-data parser, with the first byte picking the format and the
+//   rest as a Data field: values it placed, printed again, parse back to the
+//   same values.
 
 #include <cmath>
 #include <cstdint>
@@ -8,9 +13,13 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/Formats.h"
 #include "engine/InputParser.h"
+#include "engine/NumberText.h"
+#include "engine/TestPlan.h"
+#include "engine/ValueDecoding.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 namespace {
@@ -21,42 +30,24 @@ constexpr int16_t kFormats[] = {kFormatDouble, kFormatShort,  kFormatByte,   kFo
                                 kFormatText,   kFormatSingle, kFormatName8,  kFormatName16,
                                 kFormatName32, kFormatName48, kFormatName64, kFormatStruct};
 
-template <class T>
-T Load(const uint8_t* at) {
-  T v;
-  std::memcpy(&v, at, sizeof v);
-  return v;
-}
-
 // One value of the area as text that the parser reads back to the same value.
 // A zero prints without its sign: a value that underflows keeps the sign of
 // its text ("-4e-400"), while "-0" reads as 0; both are zero.
 std::string Printed(const uint8_t* at, int16_t format) {
-  char buf[48];
-  switch (format) {
-    case kFormatDouble: {
-      const double v = Load<double>(at) + 0.0;
-      if (std::isinf(v)) return v > 0 ? "1e999" : "-1e999";
-      std::snprintf(buf, sizeof buf, "%.17g", v);
-      return buf;
-    }
-    case kFormatSingle:
-      std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(Load<float>(at) + 0.0f));
-      return buf;
-    case kFormatShort:
-      return std::to_string(Load<int16_t>(at));
-    case kFormatLong:
-      return std::to_string(Load<int32_t>(at));
-    case kFormatByte:
-      // 255 is what -1 leaves; 255 itself would store 0.
-      return at[0] == 255 ? "-1" : std::to_string(at[0]);
-    default: {
-      // A name: its bytes without the zero padding.
-      size_t n = FormatElementSize(format);
-      while (n > 0 && at[n - 1] == 0) --n;
-      return std::string(reinterpret_cast<const char*>(at), n);
-    }
+  const auto size = static_cast<size_t>(FormatElementSize(format));
+  const DecodedValue value = DecodeValue({at, size}, format, 1);
+  if (value.kind != DecodedValue::Kind::Number) {
+    // A name: its bytes without the zero padding.
+    size_t n = size;
+    while (n > 0 && at[n - 1] == 0) --n;
+    return std::string(reinterpret_cast<const char*>(at), n);
   }
+  const double v = value.numbers[0] + 0.0;
+  // 255 is what -1 leaves; 255 itself would store 0.
+  if (format == kFormatByte && v == 255) return "-1";
+  // A DOUBLE may overflow to infinity; a SINGLE saturates and never does.
+  if (format == kFormatDouble && std::isinf(v)) return v > 0 ? "1e999" : "-1e999";
+  return ShortestNumberText(v);
 }
 
 // The n values of the area, printed and joined by blanks; none for a name
@@ -72,12 +63,37 @@ std::optional<std::string> PrintedValues(const TransferArea& area, int16_t forma
   return text;
 }
 
+void CheckAccessString(const std::string& text) {
+  const std::string mode = getAccessMode(text);
+  FUZZ_CHECK(mode == "READ" || mode == "WRITE" || mode == "POLL" || mode == "REFRESH");
+  const int32_t timeout = getAccessTimeout(text);
+  if (text.find('[') == std::string::npos) FUZZ_CHECK(timeout == 1000);
+  // The mode is found anywhere: what follows a word that is no mode keeps it.
+  if (mode != "READ") FUZZ_CHECK(getAccessMode(text + " x") == mode);
+}
+
+void CheckLeadingNumber(std::string_view text) {
+  const double value = LeadingNumber(text);
+  FUZZ_CHECK(!std::isnan(value));
+  FUZZ_CHECK(LeadingInt32(text) == RoundToInt32(value));
+  if (std::isfinite(value)) {
+    char printed[40];
+    std::snprintf(printed, sizeof printed, "%.17g", value);
+    FUZZ_CHECK(LeadingNumber(printed) == value);
+  }
+  const int32_t whole = RoundToInt32(value);
+  FUZZ_CHECK(LeadingInt32(NumberText(whole)) == whole);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string all(reinterpret_cast<const char*>(data), size);
+  CheckAccessString(all);
+  CheckLeadingNumber(all);
   if (size == 0) return 0;
   const int16_t format = kFormats[data[0] % std::size(kFormats)];
-  const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::string text = all.substr(1);
 
   static TransferArea first, second;
   first.fill(0xAA);

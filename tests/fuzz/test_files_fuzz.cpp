@@ -1,6 +1,9 @@
 // The database readers on any bytes: a stored test file, the same text as a
 // server's self-test answer, and procedures.csv with a server list. Whatever
-// they accept fits the plan they announce.
+// they accept fits the plan they announce. And the CSV helpers on the first
+// line: fields are pieces of the line in order, a field read alone is the
+// split field trimmed, and a column found by the rest of the input as a name
+// is that name or an empty field.
 
 #include <unistd.h>
 
@@ -8,9 +11,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "access/CompletionCodes.h"
 #include "engine/CheckerSession.h"
+#include "sources/Csv.h"
 #include "sources/TestSources.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/support/Recording.h"
@@ -41,10 +47,42 @@ void CheckPlan(const CheckerSession& s, int16_t code) {
   FUZZ_CHECK(static_cast<size_t>(s.plan.TestPlanCount) < s.plan.TestPlan.size());
 }
 
+std::string Upper(std::string text) {
+  for (char& ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+      ch = static_cast<char>(c - 0x20);
+  }
+  return text;
+}
+
+void CheckCsv(const std::string& line, const std::string& name) {
+  std::vector<std::string_view> fields;
+  CsvSplit(line, fields, 64);
+  FUZZ_CHECK(!fields.empty() && fields.size() <= 64);
+  const char* previousEnd = line.data();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    FUZZ_CHECK(fields[i].data() >= previousEnd);
+    FUZZ_CHECK(fields[i].data() + fields[i].size() <= line.data() + line.size());
+    previousEnd = fields[i].data() + fields[i].size();
+    FUZZ_CHECK(CsvField(line, static_cast<int16_t>(i)) == TrimWhite(std::string(fields[i])));
+  }
+  // Past the line's last field there is nothing.
+  if (fields.size() < 64) FUZZ_CHECK(CsvField(line, static_cast<int16_t>(fields.size())).empty());
+  const int16_t column = CsvColumnIndex(line, name);
+  if (column >= 0 && column < 64) {
+    FUZZ_CHECK(static_cast<size_t>(column) < fields.size());
+    FUZZ_CHECK(fields[column].empty() ||
+               Upper(TrimWhite(std::string(fields[column]))) == Upper(name));
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
+  const size_t lf = text.find('\n');
+  CheckCsv(text.substr(0, lf), lf == std::string::npos ? "" : text.substr(lf + 1));
   static StillClock clock;
   CheckerSession session(clock, "/nonexistent");
   session.DatabasePath = Directory();
