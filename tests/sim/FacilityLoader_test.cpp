@@ -119,23 +119,6 @@ TEST(Loader, RefusesWhatWouldExpandBeyondItsLimitsWithBoundedMemory) {
   EXPECT_LT(usage.ru_maxrss, 400 * 1024) << "KiB at most";
 }
 
-TEST(Loader, TemplatesAndValues) {
-  const std::string templates =
-      R"("templates": {"\u00e4": [{"name": "A", "format": "SHORT", "value": 1},
-      {"name": "B", "format": "TEXT", "count": 8}]},)";
-  const std::string device = R"({"name": "D", "template": "\u00e4",
-      "values": {"A": 7}, "properties": [{"name": "B", "format": "LONG"},
-      {"name": "Z", "format": "TEXT", "value": "\u00c4"}]})";
-  Facility f;
-  std::string error;
-  ASSERT_TRUE(LoadFacility(WithDevices(device, templates), "t.json", f, error)) << error;
-  const std::vector<Property>& p = f.contexts[0].servers[0].devices[0].properties;
-  ASSERT_EQ(p.size(), 3u);
-  // The device's own B replaced the template's; Z is in Latin-1.
-  EXPECT_EQ(std::tuple(p[0].data, p[1].format, p[2].data),
-            std::tuple(std::vector<uint8_t>{7, 0}, 3, std::vector<uint8_t>{0xC4}));
-}
-
 TEST(Loader, DocumentedExampleLoads) {
   const char* env = std::getenv("OVRA_SOURCE_DIR");
   std::filesystem::path root =

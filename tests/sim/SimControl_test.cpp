@@ -11,11 +11,13 @@ namespace {
 
 constexpr int16_t kDouble = 512, kShort = 513, kText = 516;
 
-// Devices A, B and E are made from template t, B with a value of its own.
-const char* kBench = R"({"templates": {"t": [
+// Devices A, B and E are made from template \u00e4, B with a value of its own,
+// E with a property of its own in place of the template's.
+const char* kBench = R"({"templates": {"\u00e4": [
     {"name": "W", "format": "SHORT", "count": 2, "values": [5, 6], "writable": true},
     {"name": "I", "format": "DOUBLE", "value": 0, "ramp": {"towards": "ISET", "rate": 10}},
-    {"name": "ISET", "format": "DOUBLE", "value": 0, "writable": true}]},
+    {"name": "ISET", "format": "DOUBLE", "value": 0, "writable": true},
+    {"name": "Z", "format": "TEXT", "value": "\u00c4"}]},
   "contexts": [{"name": "C", "servers": [{"name": "S", "pollMs": 100,
   "codes": {"DOWN": 45}, "devices": [{"name": "D", "properties": [
     {"name": "V", "format": "DOUBLE", "values": [1.5, 2.5, 3.5]}, {"name": "DOWN", "format": "LONG"},
@@ -24,8 +26,9 @@ const char* kBench = R"({"templates": {"t": [
     {"name": "ECHO", "format": "SHORT", "count": 4, "echo": true},
     {"name": "SLOW", "format": "LONG", "delayMs": 1500},
     {"name": "TXT", "format": "TEXT", "count": 8, "value": "hello", "writable": true}]},
-    {"name": "A", "template": "t"}, {"name": "B", "template": "t", "values": {"W": [7]}},
-    {"name": "E", "template": "t"}]}]}]})";
+    {"name": "A", "template": "\u00e4"}, {"name": "B", "template": "\u00e4", "values": {"W": [7]}},
+    {"name": "E", "template": "\u00e4",
+     "properties": [{"name": "ISET", "format": "LONG", "value": 3}]}]}]}]})";
 
 class ControlTest : public ::testing::Test {
  protected:
@@ -159,7 +162,10 @@ TEST_F(ControlTest, TemplateValuesChangeOnlyTheDeviceThatChangesThem) {
       for (int k = 0; k < count; ++k) seen.push_back(Double(k));
     }
   }
-  EXPECT_EQ(seen, (std::vector<double>{9, 6, 5, 10, 7, 0, 0, 0, 5, 6, 0, 0}));
+  EXPECT_EQ(seen, (std::vector<double>{9, 6, 5, 10, 7, 0, 0, 0, 5, 6, 0, 3}));
+  buf_.fill(0xEE);
+  ASSERT_EQ(Read("Z", 2, kText), 0);  // a Latin-1 text of one character
+  EXPECT_EQ(std::tuple(buf_[0], buf_[1]), std::tuple(0xC4, 0xEE));
 }
 
 }  // namespace
