@@ -115,24 +115,29 @@ TEST_F(ControlTest, FailuresHaveCodesAndTextsNamingThem) {
 
 // The runner starts only POLL and REFRESH accesses. Each tick calls ProcessEvents twice, then lets
 // 100 ms (the poll period) pass. Stopping clears the buffer, so that a delivery after it shows.
+// An input (-7 as SHORT) goes out at the start, and its answer is the first delivery.
 TEST_F(ControlTest, AsyncAccessDeliversOnlyFromProcessEventsWhenDue) {
   struct {
     const char *property, *mode;
-    int32_t started;
+    int32_t inputs, started;
     int ticks, writeAt, stopAt;  // ticks before which ISET becomes 1, the access stops
     std::vector<int32_t> events;
     double last;  // value in the buffer at the end
-  } cases[] = {{"V", "POLL", 0, 3, -1, -1, {0, 0, 0}, 1.5},
-               {"V", "POLL", 0, 3, -1, 1, {0}, 0},
-               {"I", "REFRESH", 0, 4, 2, -1, {0, 0}, 0.5},  // quiet until the value moves, 5/s
-               {"NOPE", "POLL", -63, 2, -1, -1, {}, 0}};
+  } cases[] = {
+      {"V", "POLL", 0, 0, 3, -1, -1, {0, 0, 0}, 1.5}, {"V", "POLL", 0, 0, 3, -1, 1, {0}, 0},
+      {"I", "REFRESH", 0, 0, 4, 2, -1, {0, 0}, 0.5},  // quiet until the value moves, 5/s
+      {"SLOW", "POLL", 0, 0, 16, -1, -1, {0}, 0},     // first after its 1500 ms delay
+      {"ECHO", "POLL", 1, 0, 1, -1, -1, {0}, -7},     {"NOPE", "POLL", 0, -63, 2, -1, -1, {}, 0}};
+  const int16_t input = -7;
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.property) + " " + c.mode);
     events_.clear();
     buf_.fill(0);
     control_->setPropertyName(c.property);
     control_->setAccessMode(c.mode);
-    ASSERT_EQ(control_->StartAccess(buf_, 1, kDouble, {}, 0, 767), c.started);
+    ASSERT_EQ(control_->StartAccess(buf_, 1, kDouble, {reinterpret_cast<const uint8_t*>(&input), 2},
+                                    c.inputs, kShort),
+              c.started);
     EXPECT_TRUE(events_.empty());
     for (int i = 0; i < c.ticks; ++i, clock_.Advance(100)) {
       if (i == c.writeAt) WriteDouble("ISET", 1);
