@@ -13,12 +13,14 @@ namespace dsc {
 namespace {
 
 // Each context, server or device is named after the case it stands for.
+// More context slots than the list has room for, the second one empty.
 std::string Facility() {
-  std::string many = R"({"name": "P0", "format": "SHORT"})";
+  std::string many = R"({"name": "P0", "format": "SHORT"})", slots = R"("FIRST", "")";
   for (int i = 1; i < 500; ++i)
     many += R"(,{"name": "P)" + std::to_string(i) + R"(", "format": "SHORT"})";
-  return R"({"errors": {"8": ")" + std::string(90, 'x') +
-         R"("}, "contexts": [{"name": "FIRST", "serverSlots": ["X"]},
+  for (int i = 2; i < 250; ++i) slots += ",\"C" + std::to_string(i) + "\"";
+  return R"({"errors": {"8": ")" + std::string(90, 'x') + R"("}, "contextSlots": [)" + slots +
+         R"(], "contexts": [{"name": "FIRST", "serverSlots": ["X"]},
     {"name": "LINAC", "serverSlots": [" A ", "", "B"]},
     {"name": "NTAGSFAILS", "codes": {"NTAGS": 12}},
     {"name": "C", "servers": [
@@ -39,10 +41,9 @@ std::string Facility() {
 
 class NamespaceTest : public ::testing::Test {
  protected:
-  void SetUp() override { Load(Facility()); }
-  void Load(const std::string& json) {
+  void SetUp() override {
     std::string error;
-    sim_ = sim::SimControlSystem::FromText(json, "inline.json", clock_, error);
+    sim_ = sim::SimControlSystem::FromText(Facility(), "inline.json", clock_, error);
     ASSERT_TRUE(sim_) << error;
     lib_ = std::make_unique<testing::RecordingLibrary>(sim_.get());
   }
@@ -79,19 +80,19 @@ TEST_F(NamespaceTest, ContextServerAndDeviceLists) {
     EXPECT_EQ(count, code ? -1 : static_cast<int16_t>(expected.size()));
     if (code == 0) names.resize(std::max<int16_t>(count, 0));
     EXPECT_EQ(names, expected);
-    EXPECT_EQ(lib_->calls.empty() ? "" : lib_->calls.back(), last);
+    EXPECT_EQ(lib_->calls.back(), last);
   }
 }
 
-// Like the servers, the contexts keep their empty slots.
-TEST_F(NamespaceTest, ContextListKeepsEmptySlotsAndIsCutToThem) {
-  std::string many = R"("C0", "")";
-  for (int i = 2; i < 250; ++i) many += ",\"C" + std::to_string(i) + "\"";
-  Load(R"({"contexts": [], "contextSlots": [)" + many + "]}");
+// Like the servers, the contexts keep their empty slots. An unknown code has
+// no text; a message filling the buffer ends with it.
+TEST_F(NamespaceTest, ContextListAndErrorStrings) {
   std::vector<std::string> names;
   int16_t count = -1;
   ASSERT_EQ(GetContextList(*lib_, names, count), 0);
   EXPECT_EQ(std::tuple(count, names[1], names[200]), std::tuple(kContextSlots, "", "C200"));
+  EXPECT_EQ(GetErrorString(*lib_, 9), "Error undefined");
+  EXPECT_EQ(GetErrorString(*lib_, 8), std::string(80, 'x'));
 }
 
 // The long PROPS list first, the short one when the server answers 73. A
@@ -118,12 +119,6 @@ TEST_F(NamespaceTest, PropertyLists) {
     EXPECT_EQ(lib_->calls, calls);
     lib_->calls.clear();
   }
-}
-
-// An unknown code has no text; a message filling the buffer ends with it.
-TEST_F(NamespaceTest, ErrorStrings) {
-  EXPECT_EQ(GetErrorString(*lib_, 9), "Error undefined");
-  EXPECT_EQ(GetErrorString(*lib_, 8), std::string(80, 'x'));
 }
 
 TEST(ByteText, BufferToLinesAndBack) {

@@ -79,10 +79,8 @@ TEST_F(ReportLogTest, UnwritableDirectoryIsReportedOnceAndTheRunGoesOn) {
 TEST_F(ReportLogTest, ForeignFilesAtTheReportsNameAreRefused) {
   const std::string name = "1700000000.txt";
   const std::string at = dir.file(name);
-  const struct {
-    std::function<bool()> plant;  // false: cannot be set up here
-    const char* reason;
-  } cases[] = {
+  // how to plant it (false: cannot be set up here), the reason given
+  const std::pair<std::function<bool()>, const char*> cases[] = {
       {[&] { return symlink(dir.file("nowhere").c_str(), at.c_str()) == 0; },
        "it is a symbolic link"},
       {[&] { return link(dir.file("target").c_str(), at.c_str()) == 0; },
@@ -95,15 +93,15 @@ TEST_F(ReportLogTest, ForeignFilesAtTheReportsNameAreRefused) {
        },
        "it belongs to another user"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [plant, reason] : cases) {
     dir.write("target", "precious\n");
-    if (c.plant()) {  // chown needs root
+    if (plant()) {  // chown needs root
       ReportLog log(clock, dir.path());
       log.AddToReport("header", false);
-      EXPECT_EQ(dir.read("target"), "precious\n") << c.reason;
-      EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere"))) << c.reason;
+      EXPECT_EQ(dir.read("target"), "precious\n") << reason;
+      EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere"))) << reason;
       EXPECT_EQ(log.TakeError(),
-                "Report incomplete: 0 of 1 lines written to " + at + ": " + c.reason);
+                "Report incomplete: 0 of 1 lines written to " + at + ": " + reason);
     }
     std::filesystem::remove_all(at);
   }

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tests/support/Fakes.h"
@@ -16,25 +17,19 @@ namespace {
 using std::string;
 
 TEST(TrimWhite, RemovesBlanksAndOneLoneLineBreakAtEachEnd) {
-  const struct {
-    string in, out;
-  } cases[] = {
+  const std::pair<string, string> cases[] = {
       {"\r\n\t x \r\n", "x"}, {"\n a", " a"},  // one lone LF goes, the blank after it stays
       {"\r\n\r\n x", "x"},    {"\r\r x", "\r x"}, {string("\0\0ab\0 ", 6), "ab"},
       {"a\r\r", "a\r"},  // only one trailing CR: why self-test lines are stripped first
   };
-  for (const auto& c : cases) EXPECT_EQ(TrimWhite(c.in), c.out) << "[" << c.in << "]";
+  for (const auto& [in, out] : cases) EXPECT_EQ(TrimWhite(in), out) << "[" << in << "]";
 }
 
 TEST(CsvColumnIndex, FindsNamesInAnyOrderAndCase) {
   const string header = "access,PROPERTY, description ,\"Data,x\",Device";
-  const struct {
-    string name;
-    int16_t index;
-  } cases[] = {
-      {"Access", 0}, {"Property", 1}, {"DESCRIPTION", 2}, {"Device", 4}, {"Reference", -1},
-  };
-  for (const auto& c : cases) EXPECT_EQ(CsvColumnIndex(header, c.name), c.index) << c.name;
+  const std::pair<string, int16_t> cases[] = {
+      {"Access", 0}, {"Property", 1}, {"DESCRIPTION", 2}, {"Device", 4}, {"Reference", -1}};
+  for (const auto& [name, index] : cases) EXPECT_EQ(CsvColumnIndex(header, name), index) << name;
   EXPECT_EQ(CsvColumnIndex("A,B,A", "a"), 0);               // first occurrence counts
   EXPECT_EQ(CsvColumnIndex("A,,Property", "Property"), 1);  // an empty field stops the search
   EXPECT_EQ(CsvColumnIndex("A,B, ,", "C"), -1);             // unless it is a trailing one
@@ -44,11 +39,8 @@ TEST(CsvColumnIndex, FindsNamesInAnyOrderAndCase) {
 }
 
 TEST(CsvField, SplitsAtCommasAndKeepsQuotedFieldsWhole) {
-  const struct {
-    string line;
-    int16_t position;
-    string field;
-  } cases[] = {
+  // line, position, field
+  const std::tuple<string, int16_t, string> cases[] = {
       // clang-format off
       {"x,\"a,b\",c", 2, "c"},
       {"x,P,\"1,2,3\"", 3, ""},  // short record after a quoted last field
@@ -59,17 +51,14 @@ TEST(CsvField, SplitsAtCommasAndKeepsQuotedFieldsWhole) {
       {"a,b", -1, ""},
       // clang-format on
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(CsvField(c.line, c.position), c.field) << c.line << " @" << c.position;
-  }
+  for (const auto& [line, position, field] : cases)
+    EXPECT_EQ(CsvField(line, position), field) << line << " @" << position;
 }
 
 TEST(CountDataLines, CountsRecordLinesOfEveryLineEnding) {
   testing::TempDir dir;
-  const struct {
-    string bytes;
-    int32_t count;
-  } cases[] = {
+  const std::pair<string, int32_t> cases[] = {
+      // bytes, count
       {"", -1},
       {"H\ra\rb", 2},                       // lone CR ends a line
       {"H\na\n\n\nb\n", 2},                 // empty lines skipped
@@ -77,9 +66,9 @@ TEST(CountDataLines, CountsRecordLinesOfEveryLineEnding) {
       {"H\r\n:a\r\nb\r\n", 2},              // ":" lines are counted, though the readers skip them
       {" \r\nH\r\n", 1},                    // a line of blanks is a line
   };
-  for (const auto& c : cases) {
-    dir.write("f.csv", c.bytes);
-    EXPECT_EQ(CountDataLines(dir.file("f.csv")), c.count) << c.bytes.substr(0, 20);
+  for (const auto& [bytes, count] : cases) {
+    dir.write("f.csv", bytes);
+    EXPECT_EQ(CountDataLines(dir.file("f.csv")), count) << bytes.substr(0, 20);
   }
   EXPECT_EQ(CountDataLines(dir.file("missing.csv")), 0);
   EXPECT_EQ(CountDataLines(dir.path()), 0);  // a directory is no file

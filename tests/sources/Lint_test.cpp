@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "tests/support/Fakes.h"
 
@@ -23,11 +25,8 @@ TEST(Lint, EachFindingOnItsOwn) {
   const string h = "Description,Property,OutputSize,OutputFormat,Reference,Access\r\n";
   string tooLong = "Property\n";
   for (int i = 0; i < 32768; ++i) tooLong += "P\n";
-  const struct {
-    const char* name;
-    string text;
-    string codes, inMessage;
-  } cases[] = {
+  // name, text, findings, a piece of the first one's message
+  const std::tuple<const char*, string, string, string> cases[] = {
       {"clean", h + "a,P,2,SHORT,1 2,READ\r\nw,P,0,,,WRITE\r\n", "", ""},
       {"typo'd column", "Description,Property,Refernce\r\na,P,1\r\n", "1:unknown-column ",
        "did you mean \"Reference\""},
@@ -60,12 +59,11 @@ TEST(Lint, EachFindingOnItsOwn) {
        "2:trailing-empty-header 4:quoted-comma ", ""},
       {"test file with a Server column", "Server,Property\r\nS,P\r\n", "1:unknown-column ", ""},
   };
-  for (const auto& c : cases) {
-    const auto findings = LintText(c.text, "f.csv");
-    EXPECT_EQ(Codes(findings), c.codes) << c.name;
-    if (!c.inMessage.empty() && !findings.empty()) {
-      EXPECT_NE(findings[0].message.find(c.inMessage), string::npos)
-          << c.name << ": " << findings[0].Text();
+  for (const auto& [name, text, codes, inMessage] : cases) {
+    const auto findings = LintText(text, "f.csv");
+    EXPECT_EQ(Codes(findings), codes) << name;
+    if (!findings.empty()) {
+      EXPECT_NE(findings[0].message.find(inMessage), string::npos) << findings[0].Text();
     }
   }
 }

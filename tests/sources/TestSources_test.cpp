@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "sim/Facility.h"
@@ -56,13 +58,8 @@ class SourcesTest : public ::testing::Test {
 TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
   string many = "Property\n";
   for (int i = 0; i < 32768; ++i) many += "P\n";
-  const struct {
-    const char* name;
-    bool server;
-    string text;
-    int16_t code, count;  // count -1: the plan was left as it was
-    string lastProperty;
-  } cases[] = {
+  // name, from the server, text, code, count (-1: the plan was left as it was), last property
+  const std::tuple<const char*, bool, string, int16_t, int16_t, string> cases[] = {
       {"only comments and header", false, "; c\r\n# c\r\nProperty\r\n", 42, -1, ""},
       {"blank line is the header", false, "   \r\nProperty\r\nx\r\n", 21, 2, ""},
       {"colon lines are spare entries", false, "Property\r\n:x\r\nA\r\n", 0, 1, "A"},
@@ -77,16 +74,16 @@ TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
       {"self-test first character trimmed", true, "Property\n A\n\tB\n;c\nC\n", 0, 1, "C"},
       {"self-test without Property", true, "Description\na\n", 21, 3, ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, server, text, code, count, last] : cases) {
+    SCOPED_TRACE(name);
     session.plan.TestPlanCount = -1;
-    db.write("C-S.csv", c.server ? "" : c.text);
-    SelfTest() = c.server ? c.text : "";
-    EXPECT_EQ(c.server ? sources.fillInTestParamsFromServer("C", "S", "DEV")
-                       : sources.fillInTestParams("C", "S", "DEV"),
-              c.code);
-    EXPECT_EQ(session.plan.TestPlanCount, c.count);
-    EXPECT_EQ(c.code == 0 ? session.plan.TestPlan[c.count - 1].Property : "", c.lastProperty);
+    db.write("C-S.csv", server ? "" : text);
+    SelfTest() = server ? text : "";
+    EXPECT_EQ(server ? sources.fillInTestParamsFromServer("C", "S", "DEV")
+                     : sources.fillInTestParams("C", "S", "DEV"),
+              code);
+    EXPECT_EQ(session.plan.TestPlanCount, count);
+    EXPECT_EQ(code == 0 ? session.plan.TestPlan[count - 1].Property : "", last);
   }
 }
 
@@ -97,9 +94,8 @@ TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
 TEST_F(SourcesTest, TestFileColumnsAndDefaults) {
   const string twin = "Temp\xc3\xa9rature|TEMP|D1|READ|0 0|0 0|||\nb|P2|D2|POLL|0 0|0 0|||\n";
   const string bom = "\xef\xbb\xbf", rows = "Temp\xc3\xa9rature,TEMP,D1,READ\r\nb,P2,D2,POLL";
-  const struct {
-    string text, plan;
-  } cases[] = {
+  const std::pair<string, string> cases[] = {
+      // text, plan
       {"Description,Property\r\nRead temp,TEMP", "Read temp|TEMP|#0|READ|0 0|0 0|||\n"},
       {"Property,Device,InputFormat,OutputFormat\r\nP,,,nonsense", "P|P||READ|0 0|767 767|||\n"},
       {"Property,InputSize,OutputSize,InputFormat\r\nP,2.5,x,double", "P|P|#0|READ|2 0|512 0|||\n"},
@@ -112,7 +108,7 @@ TEST_F(SourcesTest, TestFileColumnsAndDefaults) {
       {"Property,Reference,\r\nP,5,0.1", "P|P|#0|READ|0 0|0 0||5|\n"},
       {"Property,,Reference\r\nP,0.1,5", "0.1|P|0.1|0.1|0 0|767 767|0.1|0.1|\n"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Read(c.text + "\r\n"), c.plan);
+  for (const auto& [text, plan] : cases) EXPECT_EQ(Read(text + "\r\n"), plan);
 }
 
 // The editor's bytes stay as they were for a plan without tolerances; what it
@@ -137,12 +133,8 @@ TEST_F(SourcesTest, SelfTextFallsBackToTheStoredFileAndWritesTheHead) {
   const string info = sources.GetServerInfo("C", "S");  // its own texts are checked below
   const string path = db.file("C-S.csv"), refused = info + "No test file can be named after /";
   std::filesystem::create_directories(db.file("C-a"));
-  const struct {
-    string context, server, selfTest;
-    bool file;
-    int16_t code;
-    string caption;
-  } cases[] = {
+  // context, server, self-test text, a stored file, code, caption
+  const std::tuple<string, string, string, bool, int16_t, string> cases[] = {
       {"C", "S", "Property\nA\n", false, 0, info + "Specific test commands from SRVSELFTEST"},
       {"C", "S", "one line", true, 0, info + "Specific test commands from " + path},
       {"C", "S", "one line", false, 42, info + path + " : message 42"},
@@ -154,19 +146,19 @@ TEST_F(SourcesTest, SelfTextFallsBackToTheStoredFileAndWritesTheHead) {
        refused + "C/S\\x1B[2J: the server name \"S\\x1B[2J\" is refused (the name holds a "
                  "control character)"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.caption);
-    SelfTest() = c.selfTest;
-    const string file = c.context + "-" + c.server + ".csv";
-    std::filesystem::remove(db.file(file));
-    if (c.file) db.write(file, "Property\r\nA\r\n");
+  for (const auto& [context, server, selfTest, file, code, caption] : cases) {
+    SCOPED_TRACE(caption);
+    SelfTest() = selfTest;
+    const string name = context + "-" + server + ".csv";
+    std::filesystem::remove(db.file(name));
+    if (file) db.write(name, "Property\r\nA\r\n");
     session.report.reportFileName.clear();
     clock.Advance(1000);  // a new report file each time
-    EXPECT_EQ(sources.initSelfText(c.context, c.server, "D"), c.code);
-    EXPECT_EQ(session.checkerCaption, c.caption);
+    EXPECT_EQ(sources.initSelfText(context, server, "D"), code);
+    EXPECT_EQ(session.checkerCaption, caption);
     EXPECT_EQ(testing::ReadFileBytes(session.report.reportFileName),
-              string(62, '-') + "\r\nSelf-test for /" + c.context + "/" + c.server + "\r\n" +
-                  c.caption + "\r\n" + kReportColumnHeader + "\r\n");
+              string(62, '-') + "\r\nSelf-test for /" + context + "/" + server + "\r\n" + caption +
+                  "\r\n" + kReportColumnHeader + "\r\n");
   }
 }
 
@@ -215,17 +207,6 @@ TEST_F(SourcesTest, ConfigurationsAndServerLists) {
   db.write("procedures.csv", "Description\r\n");
   EXPECT_EQ(sources.fillInProcNames(), 42);
   EXPECT_EQ(session.configs.StoredConfigCount, 4);  // left as they were
-}
-
-TEST_F(SourcesTest, DatabasePathIsBesideTheWorkingDirectoryOrTheProgram) {
-  dir.write("prog", "");
-  const auto cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  // The first program is found in the working directory, the second is not.
-  const string paths =
-      getDatabasePath("/elsewhere/bin/prog") + "|" + getDatabasePath("C:\\ovra\\bin\\other.exe");
-  std::filesystem::current_path(cwd);
-  EXPECT_EQ(paths, "../database/|C:/ovra/bin/../database/");
 }
 
 // Every combination of the six levels, each present or absent: the first
@@ -281,10 +262,19 @@ TEST(DatabaseSearchOrder, EnvironmentIsRead) {
   EXPECT_EQ(search.systemDir, "/etc/ovra-checker/database");
 }
 
-// A program in a build tree finds the source tree's database: the nearest
-// "database" holding procedures.csv above it, wherever the tree is.
-TEST_F(SourcesTest, DatabaseOfABuildTreeIsTheNearestAboveIt) {
+// The database is beside the working directory when the program is found
+// there, or else beside the program. A program in a build tree finds the
+// source tree's database: the nearest "database" holding procedures.csv above
+// it, wherever the tree is.
+TEST_F(SourcesTest, DatabaseBesideTheProgramOrNearestAboveABuildTree) {
   namespace fs = std::filesystem;
+  dir.write("prog", "");
+  const auto cwd = fs::current_path();
+  fs::current_path(dir.path());
+  const string paths =
+      getDatabasePath("/elsewhere/bin/prog") + "|" + getDatabasePath("C:\\ovra\\bin\\other.exe");
+  fs::current_path(cwd);
+  EXPECT_EQ(paths, "../database/|C:/ovra/bin/../database/");
   fs::create_directories(dir.file("src/database"));
   fs::create_directories(dir.file("src/out/database"));  // no procedures.csv: passed by
   fs::create_directories(dir.file("src/out/build/app"));
