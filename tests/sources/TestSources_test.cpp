@@ -226,15 +226,11 @@ TEST(DatabaseSearchOrder, FirstPresentLevelWins) {
     testing::TempDir root;
     const string r = root.path();
     std::filesystem::create_directories(r + "/usr/bin");
-    DatabaseSearch search;
-    search.configHome = r + "/config";
-    search.systemDir = r + "/etc/ovra-checker/database";
-    search.argv0 = r + "/usr/bin/prog";
-    if (present & 1) search.given = r + "/given";
-    if (present & 2) search.environment = r + "/env";
-    for (int level = 2; level < 6; ++level) {
+    const DatabaseSearch search{present & 1 ? r + "/given" : "", present & 2 ? r + "/env" : "",
+                                r + "/config", r + "/etc/ovra-checker/database",
+                                r + "/usr/bin/prog"};
+    for (int level = 2; level < 6; ++level)
       if (present & (1 << level)) std::filesystem::create_directories(r + dirs[level]);
-    }
     int first = 0;
     while (first < 6 && !(present & (1 << first))) ++first;
 
