@@ -110,9 +110,9 @@ struct CommandCase {
   TestCommand command;
   int32_t status;  // -1: whatever non-zero code the control gives
   const char* accesses;
-  int64_t waitedMs;    // the Results cell shows "Waiting ." and a dot more each second
-  const char* values;  // the value read, and after " ? " the reference it was
-                       // compared with
+  int64_t waitedMs;  // the Results cell shows "Waiting ." and a dot more each second
+  // The value read, and after " ? " the reference it was compared with.
+  const char* values;
 };
 
 void PrintTo(const CommandCase& c, std::ostream* os) {
@@ -143,6 +143,7 @@ TEST_P(OneCommand, RecordsOutcomeInGridReportAndObservers) {
   EXPECT_EQ(grid.resultHistory, shown);
   ASSERT_EQ(outcomes.size(), 1u);
   const CommandOutcome& o = outcomes[0];
+  EXPECT_EQ(o.resultText, expected);
   EXPECT_TRUE(c.status < 0 ? o.status != 0 : o.status == c.status);
   EXPECT_EQ(o.actual.Display() + (o.compared ? " ? " + o.expected.Display() : ""), values);
   // Only an access that failed asks; a parse error or a missed target does not.
@@ -195,13 +196,12 @@ const CommandCase kCommandCases[] = {
      "1.5 ? 1.4"},
     {Within(Cmd("RAMP", "POLL[timeout=10000]", 1, "10"), "1"), 0, "Start 1/0;", 4900,
      "9.599999999999998 ? 10"},
-    // One-second clock: a limit of 1 s gives up once the clock passes start +
-    // 1; the limit is the time-out in whole seconds, halves to even.
+    // One-second clock: a limit of 1 s gives up once the clock passes start + 1;
+    // the limit is the time-out in whole seconds, halves to even.
     {Cmd("NUM", "POLL[timeout=1000]", 1, "99"), kCodeTimedOut, "Start 1/0;", 2000, ""},
     {Cmd("NUM", "POLL[timeout=1500]", 1, "99"), kCodeTimedOut, "Start 1/0;", 3000, ""},
     {Cmd("NUM", "POLL[timeout=2500]", 1, "99"), kCodeTimedOut, "Start 1/0;", 3000, ""},
-    // Events come every 250 ms, seen at 100 ms steps; only data and codes 35
-    // and 36 end the wait.
+    // Events come every 250 ms, seen at 100 ms steps; only data and codes 35 and 36 end the wait.
     {Cmd("ODD", "POLL"), 0, "Start 1/0;", 700, "1"},
     {Cmd("END35", "POLL", 1, "99"), 35, "Start 1/0;", 700, ""},
     {Cmd("END36", "POLL", 1, "99"), 36, "Start 1/0;", 400, ""},
@@ -301,8 +301,7 @@ TEST_F(CheckRunnerTest, FailFastAndDeselectedCommands) {
   const std::string failed = Line("NOPE check : " + outcomes[1].resultText);
   EXPECT_EQ(Report(), Line("TXT check : Not run : deselected by --skip") + failed +
                           Line("NUM check : Success") + failed + failed +
-                          Line("Remaining commands not run : server not "
-                               "answering after 2 failed "
+                          Line("Remaining commands not run : server not answering after 2 failed "
                                "accesses in a row"));
   EXPECT_EQ(recorder.summaries.at(0).skipped, 2);
   EXPECT_EQ(recorder.summaries.at(0).failed, 3);
