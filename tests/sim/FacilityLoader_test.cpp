@@ -27,6 +27,7 @@ TEST(Loader, RefusesNamingFilePlaceAndFault) {
                     prop = dev + "0/properties/0/";
   std::pair<std::string, std::string> cases[] = {
       {"{\n  \"contexts\": [\n    {\"name\": \"C\",}\n  ]\n}", "line 3, column 18: syntax error"},
+      {R"({"contexts": [,]})", "line 1, column 15: syntax error"},
       {R"({"contexts": [{"name": "C", "sever": []}]})", "/contexts/0/sever: unknown field"},
       {R"({"contexts": [{"name": "C", "name": "D"}]})", "/contexts/0/name: the key is given twice"},
       {R"({"contexts": [{"name": "C"}, {"name": "C"}]})",

@@ -17,7 +17,7 @@ const char* kBench = R"({"templates": {"\u00e4": [
     {"name": "W", "format": "SHORT", "count": 2, "values": [5, 6], "writable": true},
     {"name": "I", "format": "DOUBLE", "value": 0, "ramp": {"towards": "ISET", "rate": 10}},
     {"name": "ISET", "format": "DOUBLE", "value": 0, "writable": true},
-    {"name": "Z", "format": "TEXT", "value": "\u00c4"}]},
+    {"name": "Z", "format": "TEXT", "value": "\u00c4\u00d6"}]},
   "contexts": [{"name": "C", "servers": [{"name": "S", "pollMs": 100,
   "codes": {"DOWN": 45}, "devices": [{"name": "D", "properties": [
     {"name": "V", "format": "DOUBLE", "values": [1.5, 2.5, 3.5]}, {"name": "DOWN", "format": "LONG"},
@@ -169,8 +169,8 @@ TEST_F(ControlTest, TemplateValuesChangeOnlyTheDeviceThatChangesThem) {
   }
   EXPECT_EQ(seen, (std::vector<double>{9, 6, 5, 10, 7, 0, 0, 0, 5, 6, 0, 3}));
   buf_.fill(0xEE);
-  ASSERT_EQ(Read("Z", 2, kText), 0);  // a Latin-1 text of one character
-  EXPECT_EQ(std::tuple(buf_[0], buf_[1]), std::tuple(0xC4, 0xEE));
+  ASSERT_EQ(Read("Z", 3, kText), 0);  // a Latin-1 text of two characters
+  EXPECT_EQ(std::tuple(buf_[0], buf_[1], buf_[2]), std::tuple(0xC4, 0xD6, 0xEE));
 }
 
 }  // namespace
