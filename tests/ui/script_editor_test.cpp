@@ -120,23 +120,58 @@ TEST_F(EditorTest, AppendBuildsAccessAndFormatFromTheFields) {
   EXPECT_FALSE(box("AccessCheck").isChecked() || box("PollCheckBox").isChecked());
 }
 
-TEST_F(EditorTest, SaveWritesTheTestFileByteForByteOrSaysWhyNot) {
+// Save asks before it writes another server's file than the one the commands
+// were loaded for, then writes the test file byte for byte; afterwards the
+// saved commands are the plan. Unsaved edits are not dropped without asking.
+TEST_F(EditorTest, SaveWritesTheTestFileByteForByteGuardedOrSaysWhyNot) {
+  std::vector<QString> questions;
+  QMessageBox::StandardButton answer = QMessageBox::No;
+  editor.ask = [&](const QString& text, QMessageBox::StandardButtons) {
+    questions.push_back(text);
+    return answer;
+  };
+  std::pair<std::string, std::string> saved;
+  editor.onSaved = [&](const auto& s) { saved = s; };
+  editor.setLoadedFor({"LINAC", "VACUUM-1"});
   server = "MAGNETS-1";
   Load({{"state", "STATE", "#0", "READ", 0, 1, 0, 513, "", ""},
         {" set, twice ", "CURRENT.SET", "QF-01", "WRITE", 2, -3, 512, 767, "1.5 2", ""}});
+  EXPECT_TRUE(editor.findChild<QLabel*>("pathLine")->text().endsWith("/LINAC-MAGNETS-1.csv"));
+  EXPECT_FALSE(editor.Command1_Click());
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_TRUE(questions[0].contains("loaded for /LINAC/VACUUM-1")) << questions[0].toStdString();
+  EXPECT_FALSE(std::filesystem::exists(db.file("LINAC-MAGNETS-1.csv")));
+  answer = QMessageBox::Yes;
   ASSERT_TRUE(editor.Command1_Click());
   EXPECT_EQ(db.read("LINAC-MAGNETS-1.csv"),
             "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,OutputFormat,"
             "Reference,Access\r\n"
             "state,STATE,#0, 0,DOUBLE,, 1,SHORT,,READ\r\n"
             " set, twice ,CURRENT.SET,QF-01, 2,DOUBLE,1.5 2,-3,NULL,,WRITE\r\n");
+  EXPECT_EQ(saved, std::make_pair(context, server));
+
+  list().setCurrentRow(1);
+  button("DeleteCmd").click();
+  editor.show();
+  answer = QMessageBox::Cancel;  // closing asks, and Cancel keeps the editor open
+  editor.reject();
+  EXPECT_TRUE(editor.isVisible());
+  answer = QMessageBox::Save;  // Save from the close question, for the server saved before
+  editor.reject();
+  EXPECT_FALSE(editor.isVisible());
+  EXPECT_EQ(session.plan.TestPlanCount, 1);
+  EXPECT_EQ(session.plan.TestPlan[0].Description, "state");
+  const size_t asked = questions.size();
+  editor.show();
+  editor.reject();  // nothing left unsaved: no question
+  EXPECT_EQ(questions.size(), asked);
+  EXPECT_FALSE(editor.isVisible());
 
   // Names that would put the file elsewhere than the database directory, or
   // none at all, are refused before anything is written.
   QString reported;
   editor.reportError = [&](const QString& message) { reported = message; };
-  // Writing another server's file than the one just saved is agreed to.
-  editor.ask = [](const QString&, QMessageBox::StandardButtons) { return QMessageBox::Yes; };
+  answer = QMessageBox::Yes;  // writing another server's file is agreed to
   const std::pair<std::string, std::string> refused[] = {
       {"", ""}, {"../../..", "x"}, {"LINAC", "a/b"}, {"LINAC", "X\x1b]0;owned\x07"}};
   for (const auto& [c, s] : refused) {
@@ -155,45 +190,6 @@ TEST_F(EditorTest, SaveWritesTheTestFileByteForByteOrSaysWhyNot) {
   EXPECT_FALSE(editor.Command1_Click());
   EXPECT_TRUE(reported.contains(QString::fromStdString(db.path() + "/missing/LINAC-X.csv")));
   EXPECT_TRUE(reported.contains("No such file or directory")) << reported.toStdString();
-}
-
-// Save asks before it writes another server's file than the one the commands
-// were loaded for; afterwards the saved commands are the plan. Unsaved edits
-// are not dropped without asking.
-TEST_F(EditorTest, SaveGuardsTheServerAndClosingGuardsUnsavedEdits) {
-  std::vector<QString> questions;
-  QMessageBox::StandardButton answer = QMessageBox::No;
-  editor.ask = [&](const QString& text, QMessageBox::StandardButtons) {
-    questions.push_back(text);
-    return answer;
-  };
-  editor.setLoadedFor({"LINAC", "MAGNETS-1"});
-  Load({Cmd("A"), Cmd("B")});
-  EXPECT_TRUE(editor.findChild<QLabel*>("pathLine")->text().endsWith("/LINAC-VACUUM-1.csv"));
-  EXPECT_FALSE(editor.Command1_Click());
-  ASSERT_EQ(questions.size(), 1u);
-  EXPECT_TRUE(questions[0].contains("loaded for /LINAC/MAGNETS-1")) << questions[0].toStdString();
-  EXPECT_FALSE(std::filesystem::exists(db.file("LINAC-VACUUM-1.csv")));
-
-  list().setCurrentRow(1);
-  button("DeleteCmd").click();
-  EXPECT_TRUE(editor.modified());
-  editor.show();
-  answer = QMessageBox::Cancel;  // closing asks, and Cancel keeps the editor open
-  editor.reject();
-  EXPECT_TRUE(editor.isVisible());
-  answer = QMessageBox::Yes;  // Save from the close question, past the guard
-  std::pair<std::string, std::string> saved;
-  editor.onSaved = [&](const auto& s) { saved = s; };
-  ASSERT_TRUE(editor.Command1_Click());
-  EXPECT_EQ(saved, std::make_pair(context, server));
-  EXPECT_EQ(session.plan.TestPlanCount, 1);
-  EXPECT_EQ(session.plan.TestPlan[0].Description, "A");
-  EXPECT_FALSE(editor.modified());
-  const size_t asked = questions.size();
-  editor.reject();  // nothing left unsaved: no question
-  EXPECT_EQ(questions.size(), asked);
-  EXPECT_FALSE(editor.isVisible());
 }
 
 }  // namespace
