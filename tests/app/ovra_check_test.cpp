@@ -332,14 +332,11 @@ TEST_F(OvraCheck, JsonLinesAndJunitFilesOfAConfiguration) {
   // The unprepared server is one error of its own suite.
   EXPECT_EQ(ExpectJunitSchemas(junit),
             (std::map<string, int>{{"tests", 9}, {"failures", 1}, {"errors", 3}, {"skipped", 2}}));
-  pugi::xml_document doc;
-  doc.load_file(junit.c_str());
-  const pugi::xml_node failure = doc.select_node("//testcase[@name='Number']/failure").node();
-  EXPECT_NE(string(failure.child_value()).find("expected: 5\nactual: 4.2\n"), string::npos);
-  EXPECT_TRUE(doc.select_node("//testsuite[@name='/CAF\xc3\x89/DOWN']/testcase/error"));
   // Latin-1 from the file and the control system arrives as UTF-8.
-  EXPECT_TRUE(
-      doc.select_node("//testcase[@name='Caf\xc3\xa9 number'][@classname='CAF\xc3\x89.S']"));
+  const string xml = dsc::testing::ReadFileBytes(junit);
+  for (const char* part : {"expected: 5\nactual: 4.2\n", "<testsuite name=\"/CAF\xc3\x89/DOWN\"",
+                           "name=\"Caf\xc3\xa9 number\" classname=\"CAF\xc3\x89.S\""})
+    EXPECT_NE(xml.find(part), string::npos) << part;
 
   // The Ant flavour: the same file without the construct only Jenkins'
   // schema knows; the skipped commands are counted in a property.
