@@ -35,6 +35,8 @@ TEST(JsonWriter, EscapesWhatJsonCannotCarryWhereverItStands) {
       JsonWriter(out, false).CommandEnded(Outcome(c, 0, 0));
       SCOPED_TRACE(out.str());
       EXPECT_EQ(nlohmann::json::parse(out.str())["description"], AsUtf8(c.Description));
+      // Nor does a terminal line carry a control character to the terminal.
+      EXPECT_EQ(TerminalText(c.Description).find_first_of("\x1b\x7f"), std::string::npos);
     }
   }
 }
