@@ -13,7 +13,7 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,10 +47,7 @@ struct HeldPort {
 };
 
 inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {}};
 }
 
 template <class Done>
@@ -82,16 +79,22 @@ inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& log)
   return pid;
 }
 
-// Waits until a Tango device server says in its log that it is ready;
-// false when it did not within 20 s, or ended (then `pid` is -1, reaped).
-inline bool WaitUntilReady(pid_t& pid, const std::string& log) {
-  return WaitFor(std::chrono::seconds(20),
-                 [&] {
-                   if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
-                   return pid < 0 ||
-                          ReadAll(log).find("Ready to accept request") != std::string::npos;
-                 }) &&
-         pid > 0;
+// Starts Debian's TangoTest (argv) and waits until it says in its log that it
+// is ready (20 s at most); false, with the log in `error`, when it did not
+// (`pid` is then -1 when it ended, else the hung server's, for its owner to
+// stop).
+inline bool StartTangoTest(const std::vector<std::string>& argv, const std::string& log, pid_t& pid,
+                           std::string& error) {
+  pid = Spawn(argv, log);
+  const bool ready = WaitFor(std::chrono::seconds(20), [&] {
+    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
+    return pid < 0 || ReadAll(log).find("Ready to accept request") != std::string::npos;
+  });
+  if (ready && pid > 0) return true;
+  error =
+      std::string(pid > 0 ? "TangoTest did not get ready in 20 s: " : "TangoTest ended at once: ") +
+      ReadAll(log);
+  return false;
 }
 
 // SIGTERM (to a stopped process too), then SIGKILL when it lingers; reaps it.

@@ -153,44 +153,28 @@ bool TangoDatabaseServer::AddServer(const std::string& instance, const std::stri
   });
 }
 
-bool TangoDatabaseServer::PutDeviceProperty(const std::string& device, const std::string& property,
-                                            const std::vector<std::string>& lines,
-                                            std::string& error) {
-  return Registered(dbPort_, error, [&](Tango::Database& db) {
-    Tango::DbDatum datum(property);
-    std::vector<std::string> values = lines;
-    datum << values;
-    Tango::DbData data{datum};
-    std::string name = device;
-    db.put_device_property(name, data);
-  });
-}
-
-bool TangoDatabaseServer::PutAttributeProperty(const std::string& device,
-                                               const std::string& attribute,
-                                               const std::string& property,
-                                               const std::string& value, std::string& error) {
+bool TangoDatabaseServer::PutProperty(const std::string& device, const std::string& attribute,
+                                      const std::string& property,
+                                      const std::vector<std::string>& lines, std::string& error) {
   return Registered(dbPort_, error, [&](Tango::Database& db) {
     Tango::DbDatum name(attribute), datum(property);
     name << static_cast<short>(1);  // one property follows
-    std::string text = value;
-    datum << text;
-    Tango::DbData data{name, datum};
-    std::string dev = device;
-    db.put_device_attribute_property(dev, data);
+    std::vector<std::string> values = lines;
+    datum << values;
+    Tango::DbData data = attribute.empty() ? Tango::DbData{datum} : Tango::DbData{name, datum};
+    if (attribute.empty())
+      db.put_device_property(device, data);
+    else
+      db.put_device_attribute_property(device, data);
   });
 }
 
 bool TangoDatabaseServer::StartTangoTest(const std::string& instance, std::string& error) {
-  const std::string log = dir_ + "/TangoTest-" + instance + ".log";
+  pid_t& pid = servers_.emplace_back(-1);  // stopped with the rest when it hangs
   // Port 0: the server takes a free one and tells the database.
-  pid_t pid = Spawn({"/usr/bin/env", "TANGO_HOST=" + TangoHost(), kTangoTest, instance,
-                     "-ORBendPoint", "giop:tcp:127.0.0.1:"},
-                    log);
-  const bool ready = pid > 0 && WaitUntilReady(pid, log);
-  servers_.push_back(pid);  // stopped with the rest when it hangs
-  if (!ready) error = "TangoTest " + instance + " did not get ready: " + ReadAll(log);
-  return ready;
+  return dsc::testing::StartTangoTest({"/usr/bin/env", "TANGO_HOST=" + TangoHost(), kTangoTest,
+                                       instance, "-ORBendPoint", "giop:tcp:127.0.0.1:"},
+                                      dir_ + "/TangoTest-" + instance + ".log", pid, error);
 }
 
 }  // namespace dsc::testing

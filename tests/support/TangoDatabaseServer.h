@@ -38,13 +38,11 @@ class TangoDatabaseServer {
   // devices; false, with Tango's reason, on a Tango error.
   bool AddServer(const std::string& instance, const std::string& className,
                  const std::vector<std::string>& devices, std::string& error);
-  bool PutDeviceProperty(const std::string& device, const std::string& property,
-                         const std::vector<std::string>& lines, std::string& error);
-  // An attribute's configuration property (max_alarm, say), read by the
-  // server when it starts.
-  bool PutAttributeProperty(const std::string& device, const std::string& attribute,
-                            const std::string& property, const std::string& value,
-                            std::string& error);
+  // A device property, or with `attribute` an attribute's configuration
+  // property (max_alarm, say; read by the server when it starts).
+  bool PutProperty(const std::string& device, const std::string& attribute,
+                   const std::string& property, const std::vector<std::string>& lines,
+                   std::string& error);
 
   // Starts Debian's TangoTest as instance `instance` (registered in the
   // database), on a port of its own choosing; waits until it is ready.

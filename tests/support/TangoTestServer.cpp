@@ -1,17 +1,8 @@
 #include "tests/support/TangoTestServer.h"
 
-#include <cstdlib>
-
 #include "tests/support/Processes.h"
 
 namespace dsc::testing {
-
-std::string TangoTestServer::Executable() {
-  const char* path = std::getenv("OVRA_TANGOTEST");
-  return path && *path ? path : "/usr/lib/tango/TangoTest";
-}
-
-bool TangoTestServer::Installed() { return access(Executable().c_str(), X_OK) == 0; }
 
 bool TangoTestServer::Start(std::string& error) {
   Stop();
@@ -26,12 +17,11 @@ bool TangoTestServer::Start(std::string& error) {
   }
   close(logFd);
   log_ = logName;
-  pid_ = Spawn({Executable(), "test", "-ORBendPoint", "giop:tcp:127.0.0.1:" + std::to_string(port_),
-                "-nodb", "-dlist", "sys/tg_test/1"},
-               log_);
-  if (pid_ > 0 && WaitUntilReady(pid_, log_)) return true;
-  error = Executable() + (pid_ > 0 ? " did not get ready in 20 s: " : " ended at once: ") +
-          ReadAll(log_);
+  if (StartTangoTest(
+          {Executable(), "test", "-ORBendPoint", "giop:tcp:127.0.0.1:" + std::to_string(port_),
+           "-nodb", "-dlist", "sys/tg_test/1"},
+          log_, pid_, error))
+    return true;
   Stop();
   return false;
 }
@@ -61,11 +51,11 @@ void TangoTestServer::Resume() {
   if (pid_ > 0) kill(pid_, SIGCONT);
 }
 
-std::string TangoTestServer::SiteJson(int pollMs) const {
+std::string TangoTestServer::SiteJson(const std::string& contextFields) const {
   return R"({"site": "TangoTest", "tango": {"contexts": [{"name": "TGTEST", "host": "127.0.0.1",
   "port": )" +
-         std::to_string(port_) + R"(, "pollMs": )" + std::to_string(pollMs) +
-         R"(, "servers": [{"name": "TANGOTEST", "instance": "TangoTest/test",
+         std::to_string(port_) + ", " + contextFields +
+         R"("pollMs": 50, "servers": [{"name": "TANGOTEST", "instance": "TangoTest/test",
   "devices": [{"name": "TG-1", "device": "sys/tg_test/1"}]}]}]}})";
 }
 

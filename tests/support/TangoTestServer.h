@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -16,9 +17,8 @@ class TangoTestServer {
   TangoTestServer& operator=(const TangoTestServer&) = delete;
   ~TangoTestServer() { Stop(); }
 
-  // $OVRA_TANGOTEST, else /usr/lib/tango/TangoTest.
-  static std::string Executable();
-  static bool Installed();
+  static std::string Executable() { return "/usr/lib/tango/TangoTest"; }
+  static bool Installed() { return access(Executable().c_str(), X_OK) == 0; }
   static std::string Missing() { return Executable() + " (package tango-test)"; }
 
   // Starts the server and waits until it accepts requests (20 s at most).
@@ -30,8 +30,8 @@ class TangoTestServer {
   int port() const { return port_; }
 
   // A site file naming the server TANGOTEST with the device TG-1 in the
-  // context TGTEST.
-  std::string SiteJson(int pollMs = 50) const;
+  // context TGTEST, polled every 50 ms, with more fields in the context.
+  std::string SiteJson(const std::string& contextFields = "") const;
 
  private:
   pid_t pid_ = -1;

@@ -4,12 +4,17 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "access/NamespaceQueries.h"
+#include "base/Formats.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/ControlEventPump.h"
@@ -29,11 +34,11 @@ inline double Seconds(const std::function<void()>& f) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// One checker on a Tango site: the library, Zorbel1, a session with its report
-// and database in temporary directories, and the runner with in-memory front
-// ends. Every ended command is kept in `outcomes`.
+// One checker on a Tango site file: the library, Zorbel1, a session with its
+// report and database in temporary directories, and the runner with in-memory
+// front ends. Every ended command is kept in `outcomes`.
 struct LiveChecker {
-  explicit LiveChecker(Site site) : library(std::move(site), clock) {
+  explicit LiveChecker(const std::string& siteJson) : library(Loaded(siteJson), clock) {
     session.DatabasePath = database.path() + "/";
     // The command an outcome points to lives only as long as the call.
     runner.setOutcomeObserver([this](const CommandOutcome& o) {
@@ -41,11 +46,41 @@ struct LiveChecker {
       if (afterCommand) afterCommand(o);
     });
   }
+  static Site Loaded(const std::string& json) {
+    std::string error;
+    std::optional<Site> site = LoadSite(json, "test site", error);
+    if (!site) throw std::runtime_error(error);
+    return std::move(*site);
+  }
 
   // Runs the rows after the header as the server's test file.
   bool RunFile(const std::string& context, const std::string& server, const std::string& rows) {
     database.write(context + "-" + server + ".csv", kHeader + rows);
     return sources.initSelfText(context, server, "#0") == 0 && runner.RunVesk(context, server);
+  }
+
+  // The contexts, the servers of a context, or the devices of a server;
+  // lastCode says how the list went.
+  std::vector<std::string> Names(const std::string& context = "", const std::string& server = "") {
+    std::vector<std::string> names;
+    int16_t n = 0;
+    lastCode = context.empty()  ? GetContextList(library, names, n)
+               : server.empty() ? GetServerList(library, context, names, n)
+                                : GetDeviceNameList(library, server, names, n);
+    names.resize(lastCode == 0 ? n : 0);
+    return names;
+  }
+
+  // A device's PROPS as name -> "size FORMAT;" for every record of the name.
+  std::map<std::string, std::string> Props(const std::string& device) {
+    std::vector<std::string> names;
+    std::vector<int16_t> sizes, formats;
+    int16_t n = 0;
+    lastCode = GetPropertyList(library, device, names, sizes, formats, n);
+    std::map<std::string, std::string> props;
+    for (int i = 0; lastCode == 0 && i < n; ++i)
+      props[names[i]] += std::to_string(sizes[i]) + " " + FormatNameFromCode(formats[i]) + ";";
+    return props;
   }
 
   SystemClock clock;
@@ -66,6 +101,7 @@ struct LiveChecker {
   };
   std::vector<Seen> outcomes;
   std::function<void(const CommandOutcome&)> afterCommand;
+  int16_t lastCode = 0;
 };
 
 // A server (or database) that `Prepare` starts once for a suite of tests,
