@@ -43,7 +43,6 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
   struct Case {
     string from, to, error;
   } cases[] = {
-      {"1234,", "1234,,", "site.json: line 3, column 41: "},
       {"\"host\": \"h\", ", "", ctx + ": missing field \"host\""},
       {"", R"({"site": "x"})", "site.json: /: missing field \"tango\""},
       {"", "[]", "site.json: /: expected an object, found array"},
@@ -52,11 +51,8 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
       {"\"C\"", "\"C/1\"", ctx + "/name: \"C/1\" holds a \"/\""},
       {"\"S\"", "\" S\"", srv + "/name: \" S\" begins or ends with a blank"},
       {"\"S\"", "\"ENS\"", srv + "/name: \"ENS\" is the name server's address"},
-      // Context and server names become test file names; control characters
-      // from the file are shown, not sent to the terminal.
+      // Context and server names become test file names.
       {"\"C\"", "\"..\"", ctx + "/name: \"..\" is refused: the name holds \"..\""},
-      {"\"S\"", "\"S\\u001b[2J\"",
-       srv + "/name: \"S\\x1B[2J\" is refused: the name holds a control character"},
       {"[\n{", "[\n" + kOther + "{",
        "/tango/contexts/1/servers/0/name: duplicate server name \"S\" (also at "
        "/tango/contexts/0/servers/0)"},
