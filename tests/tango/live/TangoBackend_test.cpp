@@ -71,9 +71,16 @@ TEST_F(TangoLive, StandardTestReadsEveryAttributeThatDeliversData) {
   ASSERT_EQ(static_cast<int>(c.outcomes.size()), c.session.plan.TestPlanCount);
   // TangoTest fails exactly these two on purpose, as errors of the device.
   const std::set<std::string> failing = {"no_value", "throw_exception"};
-  for (const LiveChecker::Seen& o : c.outcomes)
+  for (const LiveChecker::Seen& o : c.outcomes) {
+    // TangoTest's random string image cannot always be carried by the ORB
+    // (MARSHAL_PassEndOfMessage, about one read in twenty): that read then
+    // truly fails, as a transport fault, and the checker must say so.
+    if (o.property == "string_image_ro" && o.status == kCodeServerUnavailable45 &&
+        o.resultText.find("MARSHAL") != std::string::npos)
+      continue;
     EXPECT_EQ(o.status, failing.count(o.property) ? kTangoDeviceError : 0)
         << o.property << ": " << o.resultText;
+  }
   EXPECT_NE(c.session.serverInfoText.find("srv vers: TangoTest/test IDL"), std::string::npos);
   std::map<std::string, nlohmann::json> byProperty;
   std::istringstream in(lines.str());
