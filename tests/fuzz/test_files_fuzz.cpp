@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -25,15 +26,20 @@ namespace {
 
 using namespace dsc;
 
-// A directory of its own for the files, in memory where the system has one.
+// A directory of its own for the files, in memory where the system has one,
+// removed when the run ends (a crash leaves it, beside its finding).
 const std::string& Directory() {
-  static const std::string dir = [] {
+  struct Scratch {
+    std::string path;
+    ~Scratch() { std::filesystem::remove_all(path); }
+  };
+  static const Scratch dir = [] {
     std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
     pattern += "/ovra-fuzz-XXXXXX";
     if (!mkdtemp(pattern.data())) std::abort();
-    return pattern + "/";
+    return Scratch{pattern + "/"};
   }();
-  return dir;
+  return dir.path;
 }
 
 void Write(const std::string& name, const std::string& bytes) {
