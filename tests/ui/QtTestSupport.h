@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QSettings>
 #include <QString>
+#include <QTemporaryDir>
 
 namespace dsc::testing {
 
@@ -17,11 +18,10 @@ inline QApplication& QtApp() {
     auto* created = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     // Settings the window remembers go to a directory of this run's own,
-    // never to the user's.
-    static const QString settings =
-        QDir::temp().filePath(QString("ovra-ui-tests-%1").arg(QApplication::applicationPid()));
+    // never to the user's, removed when the run ends.
+    static const QTemporaryDir settings(QDir::temp().filePath("ovra-ui-tests-XXXXXX"));
     QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     return created;
   }();
   return *app;
