@@ -11,8 +11,11 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "access/CompletionCodes.h"
 #include "base/Formats.h"
 #include "tango/TangoBackend.h"
 
@@ -156,6 +159,28 @@ TEST(TangoValues, AttributesDeclareTheirElementCountAndFormat) {
     const Declared d = DeclareAttribute(info);
     EXPECT_EQ(d.count, c.count) << c.type << " " << c.shape << " " << c.x << "x" << c.y;
     EXPECT_EQ(d.format, c.format) << c.type << " " << c.shape;
+  }
+}
+
+// A Tango error: the code says whether the device or the link failed, the
+// text is the first entry's reason and the first line of its description.
+TEST(TangoValues, ErrorsGiveTheirCodeAndTheFirstLineOfWhatTheySay) {
+  const std::tuple<const char*, const char*, int16_t, const char*> rows[] = {
+      {"API_CommunicationFailed", "Failed to execute\nmore", kCodeServerUnavailable45,
+       "API_CommunicationFailed: Failed to execute"},
+      {"API_DeviceNotExported", "not exported", kCodeServerUnavailable45,
+       "API_DeviceNotExported: not exported"},
+      {"API_DeviceTimedOut", "too slow", kCodeLinkTimeout, "API_DeviceTimedOut: too slow"},
+      {"Out of range", "limit 3  \r\nat line 2", kTangoDeviceError, "Out of range: limit 3"},
+      {"", "", kTangoDeviceError, "Tango error"}};
+  for (const auto& [reason, desc, code, detail] : rows) {
+    Tango::DevErrorList errors(1);
+    errors.length(1);
+    errors[0].reason = CORBA::string_dup(reason);
+    errors[0].desc = CORBA::string_dup(desc);
+    errors[0].origin = CORBA::string_dup("test");
+    const Outcome o = FromDevFailed(Tango::DevFailed(errors));
+    EXPECT_EQ(std::pair(o.code, o.detail), std::pair(code, std::string(detail))) << reason;
   }
 }
 
