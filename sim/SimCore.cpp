@@ -190,6 +190,13 @@ int16_t FirstCode(std::initializer_list<int16_t> codes) {
   return 0;
 }
 
+// A server that fails every access (down, not answering) fails it before it
+// could know the device or property asked for. A warning code does not count:
+// the server answers, with data.
+int16_t ServerFault(const Server& server) {
+  return static_cast<uint16_t>(server.code) & kCodeFlagPartial ? 0 : server.code;
+}
+
 int16_t CodeOf(const NameMap<int16_t>& codes, std::string_view property) {
   auto it = codes.find(property);
   return it == codes.end() ? 0 : it->second;
@@ -288,7 +295,9 @@ int16_t SimCore::Resolve(std::string_view device, std::string_view property, Sim
   } else {
     auto di = t.server->index.find(dev);
     if (di == t.server->index.end())
-      return fail(kSimUnknownDevice, "unknown device", dev, device.substr(0, b + 1));
+      return ServerFault(*t.server)
+                 ? ServerFault(*t.server)
+                 : fail(kSimUnknownDevice, "unknown device", dev, device.substr(0, b + 1));
     t.device = &t.server->devices[di->second];
   }
   t.delayMs = t.server->delayMs + t.device->delayMs;
@@ -300,7 +309,9 @@ int16_t SimCore::Resolve(std::string_view device, std::string_view property, Sim
   } else {
     auto pi = t.device->index.find(property);
     if (pi == t.device->index.end())
-      return fail(kSimUnknownProperty, "unknown property", property, device);
+      return ServerFault(*t.server)
+                 ? ServerFault(*t.server)
+                 : fail(kSimUnknownProperty, "unknown property", property, device);
     t.property = &t.device->properties[pi->second];
     t.delayMs += t.property->delayMs;
     if (t.property->pollMs > 0) t.pollMs = t.property->pollMs;

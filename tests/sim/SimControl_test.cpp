@@ -28,7 +28,8 @@ const char* kBench = R"({"templates": {"\u00e4": [
     {"name": "TXT", "format": "TEXT", "count": 8, "value": "hello", "writable": true}]},
     {"name": "A", "template": "\u00e4"}, {"name": "B", "template": "\u00e4", "values": {"W": [7]}},
     {"name": "E", "template": "\u00e4",
-     "properties": [{"name": "ISET", "format": "LONG", "value": 3}]}]}]}]})";
+     "properties": [{"name": "ISET", "format": "LONG", "value": 3}]}]},
+    {"name": "OFF", "code": 45, "devices": [{"name": "D"}]}]}]})";
 
 class ControlTest : public ::testing::Test {
  protected:
@@ -99,6 +100,9 @@ TEST_F(ControlTest, FailuresHaveCodesAndTextsNamingThem) {
                {"C", "S", "Z", "V", false, 62, "unknown device Z of /C/S"},
                {"C", "S", "D", "Q", false, 63, "unknown property Q of /C/S/D"},
                {"C", "S", "D", "DOWN", false, 45, "server not answering"},
+               // A server that is down cannot tell what it does not know.
+               {"C", "OFF", "#0", "SRVVERS", false, 45, "server not answering"},
+               {"C", "OFF", "Z", "V", false, 45, "server not answering"},
                {"C", "S", "D", "SLOW", false, 56, "no answer from /C/S/D[SLOW] within 1000 ms"},
                {"C", "S", "D", "RO", true, 64, "property is read-only"}};
   for (const auto& c : cases) {
