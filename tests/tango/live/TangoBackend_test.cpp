@@ -231,24 +231,54 @@ TEST_F(TangoLive, StoppedServerCostsOnlyItsTimeOuts) {
     EXPECT_EQ(c.lastCode, kCodeServerUnavailable45);
     own.Resume();
   }
-  // Stopped on an established connection. Preparing asks the silent server
-  // too (its self-test list, 800 ms); the commands then cost their own
-  // time-outs. (How many of them the runner lets fail is its own test's.)
+  {
+    // Stopped on an established connection. Preparing asks the silent server
+    // too (its self-test list, 800 ms); the commands then cost their own
+    // time-outs.
+    LiveChecker c(own.SiteJson());
+    ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
+    own.Pause();
+    c.database.write("TGTEST-TANGOTEST.csv",
+                     std::string(kHeader) +
+                         "read,double_scalar,TG-1,0,,,1,DOUBLE,,READ[timeout=300]\r\n"
+                         "poll,long_scalar_w,TG-1,0,,,1,LONG,1,POLL[timeout=300]\r\n");
+    ASSERT_EQ(c.sources.initSelfText("TGTEST", "TANGOTEST", "#0"), 0);
+    // 0.6 s; a read that waited for Tango's own 3 s would pass 2.5 s.
+    EXPECT_LT(Seconds([&] { EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST")); }), 2.5);
+    ASSERT_EQ(c.outcomes.size(), 2u);
+    EXPECT_EQ(c.outcomes[0].status, kCodeLinkTimeout) << c.outcomes[0].resultText;
+    EXPECT_EQ(c.outcomes[1].status, kCodeTimedOut) << c.outcomes[1].resultText;
+    const std::string info = c.sources.GetServerInfo("TGTEST", "TANGOTEST");
+    EXPECT_EQ(info.rfind(unavailable, 0), 0u) << info;
+    own.Resume();
+  }
+  // Stopped in the middle of a standard test with maxLinkFailures K: K
+  // accesses fail, then the rest of its commands are not run, so the stop
+  // costs at most K + 1 time-outs, not one for each command left.
   LiveChecker c(own.SiteJson());
   ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
-  own.Pause();
-  c.database.write("TGTEST-TANGOTEST.csv",
-                   std::string(kHeader) +
-                       "read,double_scalar,TG-1,0,,,1,DOUBLE,,READ[timeout=300]\r\n"
-                       "poll,long_scalar_w,TG-1,0,,,1,LONG,1,POLL[timeout=300]\r\n");
-  ASSERT_EQ(c.sources.initSelfText("TGTEST", "TANGOTEST", "#0"), 0);
-  // 0.6 s; a read that waited for Tango's own 3 s would pass 2.5 s.
-  EXPECT_LT(Seconds([&] { EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST")); }), 2.5);
-  ASSERT_EQ(c.outcomes.size(), 2u);
-  EXPECT_EQ(c.outcomes[0].status, kCodeLinkTimeout) << c.outcomes[0].resultText;
-  EXPECT_EQ(c.outcomes[1].status, kCodeTimedOut) << c.outcomes[1].resultText;
-  const std::string info = c.sources.GetServerInfo("TGTEST", "TANGOTEST");
-  EXPECT_EQ(info.rfind(unavailable, 0), 0u) << info;
+  constexpr int32_t kMax = 2;
+  c.runner.setOptions({.maxLinkFailures = kMax});
+  Clock::time_point paused;
+  c.afterCommand = [&](const CommandOutcome& o) {
+    if (o.index != 4) return;
+    own.Pause();
+    paused = Clock::now();
+  };
+  EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST"));
+  const double afterPause = std::chrono::duration<double>(Clock::now() - paused).count();
+  own.Resume();
+  ASSERT_EQ(static_cast<int>(c.outcomes.size()), c.session.plan.TestPlanCount);
+  // Reads the backend still answers from what it holds may pass after the
+  // pause; from the first time-out on, exactly K accesses fail.
+  size_t first = 5;
+  while (first < c.outcomes.size() && c.outcomes[first].status != kCodeLinkTimeout) ++first;
+  ASSERT_LT(first + kMax, c.outcomes.size());
+  for (size_t i = first; i < first + kMax; ++i)
+    EXPECT_EQ(c.outcomes[i].status, kCodeLinkTimeout) << c.outcomes[i].property;
+  for (size_t i = first + kMax; i < c.outcomes.size(); ++i)
+    EXPECT_EQ(c.outcomes[i].resultText, "Not run : server not answering") << c.outcomes[i].property;
+  EXPECT_LT(afterPause, (kMax + 1) * 3.0);
 }
 
 }  // namespace
