@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "access/CompletionCodes.h"
@@ -103,6 +104,7 @@ TEST_F(TangoLive, WritesReadBackAndCommandsEchoAgainstReferences) {
       // A scalar written and read back against its reference.
       {"short_scalar_w,TG-1,1,SHORT,7,1,SHORT,7,WRITE", 0},
       {"short_scalar_w,TG-1,0,,,1,SHORT,7,READ", 0},
+      {"short_scalar_w,TG-1,0,,,1,SHORT,8,READ", kCodeTargetNotMet},
       {"double_spectrum,TG-1,3,DOUBLE,1.5 2.5 -3,3,DOUBLE,1.5 2.5 -3,WRITE", 0},
       // Read back in another layout than Tango's: booleans as bytes, unsigned
       // shorts as longs.
@@ -125,11 +127,23 @@ TEST_F(TangoLive, WritesReadBackAndCommandsEchoAgainstReferences) {
   };
   std::string csv;
   for (const auto& [line, status] : rows) csv += std::string("step,") + line + "\r\n";
+  std::ostringstream lines;
+  JsonWriter json(lines, false);
+  c.runner.addObserver(json);
   EXPECT_TRUE(RunRows(c, csv));
+  c.runner.removeObserver(json);
   ASSERT_EQ(c.outcomes.size(), std::size(rows));
   for (size_t i = 0; i < std::size(rows); ++i)
     EXPECT_EQ(c.outcomes[i].status, rows[i].second)
         << rows[i].first << ": " << c.outcomes[i].resultText;
+  // The reference not met: its JSON line says what was expected and what was read.
+  std::istringstream in(lines.str());
+  std::string line;
+  for (int i = 0; i < 3; ++i) std::getline(in, line);
+  const nlohmann::json notMet = nlohmann::json::parse(line);
+  EXPECT_EQ(std::tuple(notMet["expected"], notMet["value"], notMet["outcome"]),
+            std::tuple(nlohmann::json(8), nlohmann::json(7), nlohmann::json("failed")))
+      << line;
 }
 
 TEST_F(TangoLive, PollMeetsItsReferenceAndRefreshDeliversOnlyChanges) {
