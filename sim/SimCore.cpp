@@ -269,6 +269,8 @@ int16_t SimCore::Resolve(std::string_view device, std::string_view property, Sim
       t.kind = SimTarget::Kind::kNDevices;
     else if (property == "DEVICES")
       t.kind = SimTarget::Kind::kDevices;
+    else if (const int16_t code = ServerFault(*t.server))
+      return code;
     else
       return fail(kSimUnknownProperty, "unknown property", property, device);
     t.code = FirstCode({t.server->code, CodeOf(t.server->codes, property)});
@@ -294,10 +296,10 @@ int16_t SimCore::Resolve(std::string_view device, std::string_view property, Sim
     t.device = &t.server->self;
   } else {
     auto di = t.server->index.find(dev);
-    if (di == t.server->index.end())
-      return ServerFault(*t.server)
-                 ? ServerFault(*t.server)
-                 : fail(kSimUnknownDevice, "unknown device", dev, device.substr(0, b + 1));
+    if (di == t.server->index.end()) {
+      if (const int16_t code = ServerFault(*t.server)) return code;
+      return fail(kSimUnknownDevice, "unknown device", dev, device.substr(0, b + 1));
+    }
     t.device = &t.server->devices[di->second];
   }
   t.delayMs = t.server->delayMs + t.device->delayMs;
@@ -308,10 +310,10 @@ int16_t SimCore::Resolve(std::string_view device, std::string_view property, Sim
     t.kind = SimTarget::Kind::kProps;
   } else {
     auto pi = t.device->index.find(property);
-    if (pi == t.device->index.end())
-      return ServerFault(*t.server)
-                 ? ServerFault(*t.server)
-                 : fail(kSimUnknownProperty, "unknown property", property, device);
+    if (pi == t.device->index.end()) {
+      if (const int16_t code = ServerFault(*t.server)) return code;
+      return fail(kSimUnknownProperty, "unknown property", property, device);
+    }
     t.property = &t.device->properties[pi->second];
     t.delayMs += t.property->delayMs;
     if (t.property->pollMs > 0) t.pollMs = t.property->pollMs;
