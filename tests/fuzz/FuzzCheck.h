@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/Clock.h"
-
 #define FUZZ_CHECK(condition)                                                                      \
   do {                                                                                             \
     if (!(condition)) {                                                                            \
@@ -15,10 +13,3 @@
       std::abort();                                                                                \
     }                                                                                              \
   } while (0)
-
-// A clock that stands still, for targets that need one.
-class StillClock final : public dsc::Clock {
- public:
-  int64_t NowMs() override { return 1'700'000'000'000; }
-  std::string LocalDateTime() override { return "2023-11-14 22:13:20"; }
-};

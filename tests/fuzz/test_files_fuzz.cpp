@@ -9,8 +9,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,31 +18,19 @@
 #include "sources/Csv.h"
 #include "sources/TestSources.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/support/Fakes.h"
 #include "tests/support/Recording.h"
 
 namespace {
 
 using namespace dsc;
 
-// A directory of its own for the files, in memory where the system has one,
-// removed when the run ends (a crash leaves it, beside its finding).
-const std::string& Directory() {
-  struct Scratch {
-    std::string path;
-    ~Scratch() { std::filesystem::remove_all(path); }
-  };
-  static const Scratch dir = [] {
-    std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-    pattern += "/ovra-fuzz-XXXXXX";
-    if (!mkdtemp(pattern.data())) std::abort();
-    return Scratch{pattern + "/"};
-  }();
-  return dir.path;
-}
-
-void Write(const std::string& name, const std::string& bytes) {
-  std::ofstream(Directory() + name, std::ios::binary | std::ios::trunc) << bytes;
-}
+// A directory of its own for the files, in memory where the system has one
+// (they are written for every input; on disk the target runs several times
+// slower), removed when the run ends (a crash leaves it, beside its finding).
+[[maybe_unused]] const bool inMemory =
+    access("/dev/shm", W_OK) == 0 && setenv("TMPDIR", "/dev/shm", 1) == 0;
+const testing::TempDir directory;
 
 void CheckPlan(const CheckerSession& s, int16_t code) {
   FUZZ_CHECK(code == kCodeSuccess || code == kCodeNothingToLoad || code == kCodeNoPropertyColumn);
@@ -89,13 +75,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const size_t lf = text.find('\n');
   CheckCsv(text.substr(0, lf), lf == std::string::npos ? "" : text.substr(lf + 1));
-  static StillClock clock;
+  static testing::FakeClock clock;
   CheckerSession session(clock, "/nonexistent");
-  session.DatabasePath = Directory();
+  session.DatabasePath = directory.path() + "/";
   testing::RecordingLibrary lib;
   TestSources sources(session, lib);
 
-  Write("C-S.csv", text);
+  directory.write("C-S.csv", text);
   CheckPlan(session, sources.fillInTestParams("C", "S", "D"));
 
   lib.answers["/C/S/#0|SRVSELFTEST"] = {0, text};
@@ -103,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // procedures.csv is the text up to the first "|", the server list the rest.
   const size_t bar = text.find('|');
-  Write("procedures.csv", text.substr(0, bar));
-  Write("list.csv", bar == std::string::npos ? "" : text.substr(bar + 1));
+  directory.write("procedures.csv", text.substr(0, bar));
+  directory.write("list.csv", bar == std::string::npos ? "" : text.substr(bar + 1));
   const int16_t code = sources.fillInProcNames();
   FUZZ_CHECK(code == kCodeSuccess || code == kCodeNothingToLoad);
   const StoredConfigState& c = session.configs;
