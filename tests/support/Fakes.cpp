@@ -4,7 +4,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace dsc::testing {
@@ -51,17 +51,14 @@ TempDir::~TempDir() {
 }
 
 void TempDir::write(const std::string& name, const std::string& bytes) const {
-  std::ofstream f(file(name), std::ios::binary | std::ios::trunc);
-  f << bytes;
+  std::ofstream(file(name), std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string TempDir::read(const std::string& name) const { return ReadFileBytes(file(name)); }
 
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
+  return {std::istreambuf_iterator<char>(f), {}};
 }
 
 }  // namespace dsc::testing

@@ -81,19 +81,13 @@ class RecordingControl final : public DataAcquisitionControl {
   int throws = 0;
   std::function<void()> onThrow;
 
-  void setContextName(const std::string& n) override {
-    Raise("setContextName");
-    inner_.setContextName(n);
-  }
+  void setContextName(const std::string& n) override { Raised(__func__).setContextName(n); }
   std::string ContextName() const override { return inner_.ContextName(); }
   void setServerName(const std::string& n) override { inner_.setServerName(n); }
   std::string ServerName() const override { return inner_.ServerName(); }
   void setDeviceName(const std::string& n) override { inner_.setDeviceName(n); }
   std::string DeviceName() const override { return inner_.DeviceName(); }
-  void setPropertyName(const std::string& n) override {
-    Raise("setPropertyName");
-    inner_.setPropertyName(n);
-  }
+  void setPropertyName(const std::string& n) override { Raised(__func__).setPropertyName(n); }
   std::string PropertyName() const override { return inner_.PropertyName(); }
   void setAccessMode(const std::string& m) override { inner_.setAccessMode(m); }
   std::string AccessMode() const override { return inner_.AccessMode(); }
@@ -102,12 +96,12 @@ class RecordingControl final : public DataAcquisitionControl {
   std::string StatusText() const override { return inner_.StatusText(); }
   int32_t ExecuteAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
                         int32_t ic, int16_t inf) override {
-    Note("ExecuteAccess", oc, ic);
+    Note(__func__, oc, ic);
     return inner_.ExecuteAccess(out, oc, of, in, ic, inf);
   }
   int32_t StartAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
                       int32_t ic, int16_t inf) override {
-    Note("StartAccess", oc, ic);
+    Note(__func__, oc, ic);
     return inner_.StartAccess(out, oc, of, in, ic, inf);
   }
   void StopAccess() override { inner_.StopAccess(); }
@@ -117,14 +111,15 @@ class RecordingControl final : public DataAcquisitionControl {
   void ProcessEvents() override { inner_.ProcessEvents(); }
 
  private:
-  void Raise(const std::string& member) {
-    if (member != throwIn || throws == 0) return;
+  // The inner control, unless `member` is to raise now.
+  DataAcquisitionControl& Raised(const std::string& member) {
+    if (member != throwIn || throws == 0) return inner_;
     --throws;
     if (onThrow) onThrow();
     throw std::runtime_error("bus fault in " + member);
   }
   void Note(const std::string& member, int32_t out, int32_t in) {
-    Raise(member);
+    Raised(member);
     accesses += member.substr(0, member.size() - 6) + " " + std::to_string(out) + "/" +
                 std::to_string(in) + ";";
   }
