@@ -23,12 +23,6 @@ void MemoryGrid::SetText(const std::string& text) {
   if (col_ == 1) resultHistory.push_back(text);
 }
 
-const MemoryGrid::Cell& MemoryGrid::at(int32_t row, int32_t col) const {
-  if (row < 0 || col < 0 || col > 1 || row >= rows())
-    throw std::out_of_range("grid cell " + std::to_string(row) + "," + std::to_string(col));
-  return cells_[row][col];
-}
-
 LinkErrorPrompt::Answer ScriptedPrompt::Ask(const std::string& title, const std::string& text) {
   asked.emplace_back(title, text);
   if (answers.empty()) return Answer::Cancel;

@@ -47,8 +47,8 @@ class MemoryGrid final : public ResultsGrid {
   void SetTextColor(Rgb color) override { cell().color = color; }
   void SetColumnWidthTwips(int32_t, int32_t) override {}
 
-  // Throws for a cell outside the grid.
-  const Cell& at(int32_t row, int32_t col) const;
+  // Throws std::out_of_range for a cell outside the grid.
+  const Cell& at(int32_t row, int32_t col) const { return cells_.at(row).at(col); }
   int32_t rows() const { return static_cast<int32_t>(cells_.size()); }
   // Every text that column 1 of any row has shown, in order (to see "Waiting ." and its dots).
   std::vector<std::string> resultHistory;
