@@ -11,7 +11,7 @@
 namespace dsc::sim {
 namespace {
 
-constexpr int16_t kDouble = 512, kShort = 513, kText = 516;
+constexpr int16_t kDouble = 512, kShort = 513, kText = 516, kName8 = 520;
 
 // Devices A, B and E are made from template \u00e4, B with a value of its own,
 // E with a property of its own in place of the template's.
@@ -27,7 +27,8 @@ const char* kBench = R"({"templates": {"\u00e4": [
     {"name": "ISET", "format": "DOUBLE", "writable": true}, {"name": "RO", "format": "SHORT"},
     {"name": "ECHO", "format": "SHORT", "count": 4, "echo": true},
     {"name": "SLOW", "format": "LONG", "delayMs": 1500},
-    {"name": "TXT", "format": "TEXT", "count": 8, "value": "hello", "writable": true}]},
+    {"name": "TXT", "format": "TEXT", "count": 8, "value": "hello", "writable": true},
+    {"name": "N", "format": "NAME8", "count": 2, "values": ["AB", "C"]}]},
     {"name": "A", "template": "\u00e4"}, {"name": "B", "template": "\u00e4", "values": {"W": [7]}},
     {"name": "E", "template": "\u00e4",
      "properties": [{"name": "ISET", "format": "LONG", "value": 3}]}]},
@@ -81,6 +82,13 @@ TEST_F(ControlTest, ReadsNoMoreThanAskedOrThanTheSpanHoldsAndConverts) {
   std::memcpy(buf_.data(), std::array<int16_t, 2>{-7, 9}.data(), 4);
   ASSERT_EQ(control_->ExecuteAccess(buf_, 2, kDouble, buf_, 2, kShort), 0);
   EXPECT_EQ(std::tuple(Double(0), Double(1)), std::tuple(-7.0, 9.0));
+  ASSERT_EQ(Read("N", 2, kName8), 0);  // name values, each padded
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf_.data()), 10),
+            std::string("AB\0\0\0\0\0\0C\0", 10));
+  // Like the library, the contexts are counted even when none fit.
+  int32_t count = 0;
+  ASSERT_EQ(sim_->T_GETCONTEXTS(std::span(buf_).first(0), count), 0);
+  EXPECT_EQ(count, 1);
 }
 
 // A slow answer fails within the default timeout (the runner's tests give it a
