@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/qtestsupport_core.h>
-#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
