@@ -272,7 +272,6 @@ TEST_F(WindowTest, ClicksDuringARunAreRefusedAndClosingOffersToStop) {
     EXPECT_FALSE(button("StopButton")->isEnabled());
     EXPECT_EQ(report().find(Vesker::kStoppedLine) != std::string::npos, stop);
     EXPECT_TRUE(Shows("Specific test commands from"));
-    ASSERT_EQ(rows(), 5);
     // Values at a glance: the tool tip carries the decoded values read and expected.
     EXPECT_EQ(table().model()->index(0, 0).data(Qt::ToolTipRole).toString(),
               "value read: 499.654\nvalue expected: 499.654");
