@@ -54,7 +54,6 @@ TEST(JunitWriter, CaseTimeAndTheAntFlavoursSkips) {
   w.CommandEnded(Outcome(slow, 0, 61234));
   w.CommandEnded(Outcome(skipped, kCodeNotRun, 0));
   w.Finished(CheckTotals{});
-  ASSERT_TRUE(w.written()) << w.error();
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_file(dir.file("j.xml").c_str()));
   const pugi::xml_node suite = doc.child("testsuites").child("testsuite");

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <QApplication>
-#include <QDir>
 #include <QSettings>
-#include <QString>
 #include <QTemporaryDir>
 
 namespace dsc::testing {
@@ -19,7 +17,7 @@ inline QApplication& QtApp() {
     QApplication::setQuitOnLastWindowClosed(false);
     // Settings the window remembers go to a directory of this run's own,
     // never to the user's, removed when the run ends.
-    static const QTemporaryDir settings(QDir::temp().filePath("ovra-ui-tests-XXXXXX"));
+    static const QTemporaryDir settings;
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     return created;
