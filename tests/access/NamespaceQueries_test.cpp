@@ -59,7 +59,7 @@ auto* const Devices = &GetDeviceNameList;
 // Blanks are trimmed; empty servers keep their place, empty devices do not. A
 // full device slot ending in "&" goes on in the next (the facility's own
 // listing of long names). A failure leaves the list and the count alone.
-TEST_F(NamespaceTest, ContextServerAndDeviceLists) {
+TEST_F(NamespaceTest, ContextServerAndDeviceListsAndErrorStrings) {
   // query, server or context, code, names, last call
   std::tuple<decltype(Servers), std::string, int16_t, std::vector<std::string>, std::string>
       cases[] = {
@@ -82,11 +82,8 @@ TEST_F(NamespaceTest, ContextServerAndDeviceLists) {
     EXPECT_EQ(names, expected);
     EXPECT_EQ(lib_->calls.back(), last);
   }
-}
-
-// Like the servers, the contexts keep their empty slots. An unknown code has
-// no text; a message filling the buffer ends with it.
-TEST_F(NamespaceTest, ContextListAndErrorStrings) {
+  // Like the servers, the contexts keep their empty slots. An unknown code
+  // has no text; a message filling the buffer ends with it.
   std::vector<std::string> names;
   int16_t count = -1;
   ASSERT_EQ(GetContextList(*lib_, names, count), 0);

@@ -25,17 +25,39 @@ class ReportLogTest : public ::testing::Test {
   testing::FakeClock clock{1'700'000'000'250};  // 2023-11-14 22:13:20 UTC
 };
 
-TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAndAppendedTo) {
+// The lines handed to write(2), as the test's write function saw them.
+std::vector<size_t> writes;
+size_t takeAtMost = SIZE_MAX;
+ssize_t RecordingWrite(int fd, const void* data, size_t size) {
+  writes.push_back(size);
+  return ::write(fd, data, std::min(size, takeAtMost));
+}
+
+// Each line is one write; a part line that the file system took is cut off
+// again.
+TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAndAppendedToALineAtATime) {
   dir.write("1700000000.txt", "earlier\r\n");  // an existing file is appended to
   ReportLog log(clock, dir.path());
+  log.setWriteFunction(RecordingWrite);
   log.AddToReport("header", false);
   clock.Advance(61'000);
   log.AddToReport("Read X : Success", true);
+  const std::string longLine(20'000, 'd');
+  writes.clear();
+  log.AddToReport(longLine, false);
+  EXPECT_EQ(writes, std::vector<size_t>{20'002});
+  takeAtMost = 100;
+  log.AddToReport(std::string(500, 'x'), false);
+  takeAtMost = SIZE_MAX;
   log.AddToReport("two\nlines", false);
   EXPECT_EQ(dir.read("1700000000.txt"),
-            "earlier\r\nheader\r\n2023-11-14 22:14:21 : Read X : Success\r\ntwo\nlines\r\n");
+            "earlier\r\nheader\r\n2023-11-14 22:14:21 : Read X : Success\r\n" + longLine +
+                "\r\ntwo\nlines\r\n");
+  EXPECT_EQ(log.TakeError(), "Report incomplete: 4 of 5 lines written to " +
+                                 dir.file("1700000000.txt") +
+                                 ": only 100 of 502 bytes of a line were taken");
 
-  log.reportFileName.clear();
+  log.reportFileName.clear();  // a new file starts a new count
   log.AddToReport("next", false);
   EXPECT_EQ(dir.read("1700000061.txt"), "next\r\n");
   EXPECT_EQ(log.TakeError(), "");
@@ -105,32 +127,6 @@ TEST_F(ReportLogTest, ForeignFilesAtTheReportsNameAreRefused) {
     }
     std::filesystem::remove_all(at);
   }
-}
-
-// The lines handed to write(2), as the test's write function saw them.
-std::vector<size_t> writes;
-size_t takeAtMost = SIZE_MAX;
-ssize_t RecordingWrite(int fd, const void* data, size_t size) {
-  writes.push_back(size);
-  return ::write(fd, data, std::min(size, takeAtMost));
-}
-
-TEST_F(ReportLogTest, EachLineIsOneWriteAndAPartLineIsTakenBack) {
-  ReportLog log(clock, dir.path());
-  log.setWriteFunction(RecordingWrite);
-  writes.clear();
-  const std::string longLine(20'000, 'd');
-  log.AddToReport(longLine, false);
-  EXPECT_EQ(writes, std::vector<size_t>{20'002});
-  // A file system that takes only part of a line: the part is cut off again.
-  takeAtMost = 100;
-  log.AddToReport(std::string(500, 'x'), false);
-  takeAtMost = SIZE_MAX;
-  log.AddToReport("after", false);
-  EXPECT_EQ(dir.read("1700000000.txt"), longLine + "\r\nafter\r\n");
-  EXPECT_EQ(log.TakeError(), "Report incomplete: 2 of 3 lines written to " +
-                                 dir.file("1700000000.txt") +
-                                 ": only 100 of 502 bytes of a line were taken");
 }
 
 TEST(ReportLog, DefaultDirectoryFromTheEnvironment) {

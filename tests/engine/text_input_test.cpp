@@ -1,17 +1,102 @@
-#include "engine/InputParser.h"
-
+// Reading what users type: numbers, access strings and command data.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "base/Formats.h"
+#include "engine/InputParser.h"
+#include "engine/NumberText.h"
+#include "engine/TestPlan.h"
 
 namespace dsc {
 namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+TEST(NumberText, LeadingNumber) {
+  const std::pair<const char*, double> cases[] = {
+      {"abc", 0},     {"  42", 42},   {"- 7", -7},
+      {"2 5", 25},    {"\t1\n2", 12}, {"1\r2", 1},
+      {".5", 0.5},    {"5.", 5},      {"1,5", 1},
+      {"1d3", 1000},  {"1D-2", 0.01}, {"1e", 1},
+      {"1e+2x", 100}, {"1.2.3", 1.2}, {"--1", 0},
+      {"&hff", 255},  {"&O17", 15},   {"&o8", 0},
+      {"-&H10", -16}, {"&X1", 0},     {"&HFFFFFFFF", 4294967295.0},
+      {"1e-400", 0},  {"-0", 0}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(LeadingNumber(text), value) << text;
+  EXPECT_FALSE(std::signbit(LeadingNumber("-0")));
+}
+
+TEST(NumberText, HugeTextsNeitherOverflowNorHang) {
+  const std::string digits(10'000'000, '9');
+  const std::string halfway = "9007199254740993";  // 2^53 + 1: halfway between two doubles
+  const std::pair<std::string, double> cases[] = {
+      {"123456789012345678901234567890", 123456789012345678901234567890.0},
+      {"0.000000000000000000001", 1e-21},
+      {"1e999999", kInf},
+      {"-1e" + std::string(40, '9'), -kInf},
+      {"1e-" + std::string(40, '9'), 0},
+      {"&HFFFFFFFFFFFFFFFFFFFF", 0xFFFFFFFFFFFFFFFFFFFFp0},
+      {"&H" + std::string(300, 'F'), kInf},
+      {digits, kInf},
+      {"0." + digits, 1.0},  // 0.999... rounds to one
+      {std::string(10'000'000, '0') + "1e-3", 0.001},
+      {"1" + std::string(400, '0') + "e-400", 1.0},
+      // A digit far beyond the kept ones still decides a halfway case.
+      {halfway, 9007199254740992.0},
+      {halfway + std::string(900, '0') + "1e-901", 9007199254740994.0}};
+  for (const auto& [text, value] : cases)
+    EXPECT_EQ(LeadingNumber(text), value) << text.substr(0, 40);
+}
+
+TEST(NumberText, RoundToInt32) {
+  const std::pair<double, int32_t> cases[] = {{2.5, 2},           {3.5, 4},
+                                              {-3.5, -4},         {2.4999, 2},
+                                              {2.5001, 3},        {2147483647.5, INT32_MAX},
+                                              {kInf, INT32_MAX},  {-2147483648.5, INT32_MIN},
+                                              {-kInf, INT32_MIN}, {std::nan(""), 0}};
+  for (const auto& [value, expected] : cases) EXPECT_EQ(RoundToInt32(value), expected) << value;
+  EXPECT_EQ(LeadingInt32("1e999999"), INT32_MAX);
+  EXPECT_EQ(LeadingInt32("2.5"), 2);
+}
+
+// The access string's mode, and its time-out read by LeadingInt32 above.
+TEST(AccessString, ModeAndTimeout) {
+  const std::tuple<const char*, const char*, int32_t> cases[] = {
+      {"", "READ", 1000},
+      {"write", "READ", 1000},
+      {"WRITE", "WRITE", 1000},
+      {"WRITE POLL", "POLL", 1000},
+      {"READ REFRESH", "REFRESH", 1000},
+      {"REFRESH POLL WRITE", "REFRESH", 1000},
+      {"POLLING", "POLL", 1000},
+      {"REFRESH[TIMEOUT=0]", "REFRESH", 0},
+      {"POLL[timeout]", "POLL", 1000},
+      {"POLL[timeout=]", "POLL", 0},
+      {"POLL[timeout=1500", "POLL", 1500},
+      {"POLL[a=1=timeout=300]", "POLL", 300},
+      {"POLL[a=timeout=300]", "POLL", 1000},
+      {"A[timeout=5]B[timeout=9]", "READ", 5},
+      {"timeout=5", "READ", 1000},
+      {"POLL[x[timeout=5]", "POLL", 1000},
+      {"POLL[timeout=5=timeout=7]", "POLL", 7},
+      {"POLL[mytimeoutvalue=42]", "POLL", 42},
+      {"POLL[timeout=-20]", "POLL", -20},
+      {"POLL[timeout=1e99]", "POLL", INT32_MAX},
+      {"POLL]timeout=5[", "POLL", 1000}};
+  for (const auto& [access, mode, timeout] : cases) {
+    EXPECT_EQ(getAccessMode(access), mode) << access;
+    EXPECT_EQ(getAccessTimeout(access), timeout) << access;
+  }
+}
 
 // "01 00 ff" -> bytes
 std::vector<uint8_t> Hex(const std::string& text) {
