@@ -17,6 +17,7 @@
 
 #include "access/CompletionCodes.h"
 #include "base/Formats.h"
+#include "engine/ValueDecoding.h"
 #include "tango/TangoBackend.h"
 
 namespace dsc::tango {
@@ -30,19 +31,9 @@ std::vector<uint8_t> Bytes(double v, int16_t format) {
   return b;
 }
 
-template <class T>
-double As(const std::vector<uint8_t>& b) {
-  T v;
-  std::memcpy(&v, b.data(), sizeof v);
-  return static_cast<double>(v);
-}
-
+// The first element of an area, as the checker's front ends decode it.
 double Value(const std::vector<uint8_t>& b, int16_t format) {
-  return format == kFormatLong     ? As<int32_t>(b)
-         : format == kFormatShort  ? As<int16_t>(b)
-         : format == kFormatByte   ? As<uint8_t>(b)
-         : format == kFormatSingle ? As<float>(b)
-                                   : As<double>(b);
+  return DecodeValue(b, format, 1).numbers.at(0);
 }
 
 constexpr double kRefused = NAN;
