@@ -3,8 +3,6 @@
 #include <tango/tango.h>
 
 #include <filesystem>
-#include <map>
-#include <memory>
 
 #include "tests/support/Processes.h"
 
@@ -24,15 +22,12 @@ constexpr const char* kSchema = "/usr/share/dbconfig-common/data/tango-db/instal
 // false, with Tango's reason, when it fails.
 template <class Call>
 bool Registered(int port, std::string& error, Call call) {
-  static std::map<int, std::unique_ptr<Tango::Database>> databases;
   try {
-    std::unique_ptr<Tango::Database>& db = databases[port];
     std::string host = "127.0.0.1";
-    if (!db) db = std::make_unique<Tango::Database>(host, port);
-    call(*db);
+    Tango::Database db(host, port);
+    call(db);
     return true;
   } catch (const Tango::DevFailed& e) {
-    databases.erase(port);
     error = e.errors.length() > 0
                 ? std::string(e.errors[0].reason.in()) + ": " + std::string(e.errors[0].desc.in())
                 : "Tango error";
@@ -71,15 +66,12 @@ bool TangoDatabaseServer::Start(std::string& error) {
   char dir[] = "/tmp/ovra-tangodb-XXXXXX";
   if (!mkdtemp(dir)) return failed("cannot create a directory in /tmp", dir);
   dir_ = dir;
-  std::filesystem::create_directories(dir_ + "/data");
-  std::filesystem::create_directories(dir_ + "/tmp");
   // mariadb-install-db and mariadbd with these options first, then `more`.
   auto mariadb = [&](const char* executable, const std::vector<std::string>& more) {
     std::vector<std::string> argv = {executable,
                                      "--no-defaults",
                                      "--user=root",
                                      "--datadir=" + dir_ + "/data",
-                                     "--tmpdir=" + dir_ + "/tmp",
                                      "--skip-name-resolve",
                                      "--innodb-log-file-size=8M"};
     argv.insert(argv.end(), more.begin(), more.end());

@@ -16,21 +16,17 @@ bool TangoTestServer::Start(std::string& error) {
     return false;
   }
   close(logFd);
-  log_ = logName;
-  if (StartTangoTest(
-          {Executable(), "test", "-ORBendPoint", "giop:tcp:127.0.0.1:" + std::to_string(port_),
-           "-nodb", "-dlist", "sys/tg_test/1"},
-          log_, pid_, error))
-    return true;
-  Stop();
-  return false;
+  // Once ready, the server writes on into the unlinked file: nothing is left behind.
+  const bool started = StartTangoTest(
+      {Executable(), "test", "-ORBendPoint", "giop:tcp:127.0.0.1:" + std::to_string(port_), "-nodb",
+       "-dlist", "sys/tg_test/1"},
+      logName, pid_, error);
+  unlink(logName);
+  if (!started) Stop();
+  return started;
 }
 
-void TangoTestServer::Stop() {
-  Terminate(pid_);
-  if (!log_.empty()) unlink(log_.c_str());
-  log_.clear();
-}
+void TangoTestServer::Stop() { Terminate(pid_); }
 
 void TangoTestServer::Kill() {
   if (pid_ > 0) kill(pid_, SIGKILL);

