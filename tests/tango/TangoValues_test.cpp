@@ -113,6 +113,16 @@ TEST(TangoValues, ReadNumbersRoundAndSaturateInTheAskedFormat) {
   }
 }
 
+// A command's lines are one text, a line feed between them, cut at the count.
+TEST(TangoValues, StringArraysReadAsOneTextOfLines) {
+  Tango::DeviceData d;
+  std::vector<std::string> lines{"ab", "c", "def"};
+  d << lines;
+  std::vector<uint8_t> out(8, 0xAA);
+  ASSERT_EQ(DeliverCommand(d, Tango::DEVVAR_STRINGARRAY, out, 7, kFormatText).code, 0);
+  EXPECT_EQ(std::string(out.begin(), out.end()), "ab\nc\nde\xAA");
+}
+
 // What PROPS declares for an attribute: a scalar is one element (a string
 // its characters), a spectrum its length, an image width times height.
 TEST(TangoValues, AttributesDeclareTheirElementCountAndFormat) {
