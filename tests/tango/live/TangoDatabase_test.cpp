@@ -63,6 +63,12 @@ TEST_F(TangoDatabaseLive, DiscoveryListsRegisteredServersAndTheirDevicesByShortN
   EXPECT_EQ(c.Found("", "", "test/multi/3"), context() + "|TangoTest.multi|Test.Multi.3");
   EXPECT_EQ(c.Found(context(), "tangotest.test", "#0"), context() + "|TangoTest.test|#0");
   EXPECT_EQ(c.Found("", "NoSuch/server", ""), "");
+
+  // Named otherwise in a site file, the context is still found by host:port.
+  std::string renamed = site();
+  renamed.replace(renamed.find("\"name\":\"" + context() + "\""), context().size() + 9,
+                  "\"name\":\"CTRL\"");
+  EXPECT_EQ(LiveChecker(renamed).Names(context()), c.Names(context()));
 }
 
 // What the database records of a running server, its self-test from the
