@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -60,13 +62,36 @@ bool WaitFor(std::chrono::milliseconds limit, Done done) {
   return done();
 }
 
+// Tango and omniORB keep a directory of their own in /tmp for a server's logs
+// and local sockets (tango-$USER, omni-$USER). The servers the tests start
+// keep theirs in a scratch directory of this process, removed at its end.
+struct ServerScratch {
+  ServerScratch() {
+    char name[] = "/tmp/ovra-servers-XXXXXX";
+    if (mkdtemp(name)) dir = name;
+  }
+  ~ServerScratch() {
+    if (!dir.empty()) std::filesystem::remove_all(dir);
+  }
+  std::string dir;
+};
+
 // Starts argv[0] (a path; /usr/bin/env to set variables) with its output
 // appended to `log`; -1 on failure. No fork of the test process, which has
-// threads (Tango's).
+// threads (Tango's), and no change to its environment, which they read.
 inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& log) {
-  std::vector<char*> args;
+  static const ServerScratch scratch;
+  std::vector<std::string> variables;
+  for (char** e = environ; *e; ++e) variables.emplace_back(*e);
+  if (!scratch.dir.empty()) {
+    variables.push_back("TANGO_LOG_PATH=" + scratch.dir + "/tango");
+    variables.push_back("ORBunixTransportDirectory=" + scratch.dir + "/omni");
+  }
+  std::vector<char*> args, envp;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  for (const std::string& v : variables) envp.push_back(const_cast<char*>(v.c_str()));
+  envp.push_back(nullptr);
   posix_spawn_file_actions_t files;
   posix_spawn_file_actions_init(&files);
   posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -74,7 +99,7 @@ inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& log)
                                    O_WRONLY | O_CREAT | O_APPEND, 0600);
   posix_spawn_file_actions_adddup2(&files, STDOUT_FILENO, STDERR_FILENO);
   pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &files, nullptr, args.data(), environ) != 0) pid = -1;
+  if (posix_spawn(&pid, args[0], &files, nullptr, args.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&files);
   return pid;
 }
