@@ -13,6 +13,10 @@ inline QApplication& QtApp() {
   static char name[] = "ui_tests";
   static char* argv[] = {name, nullptr};
   static QApplication* app = [] {
+    // Without a session's runtime directory Qt makes /tmp/runtime-$USER.
+    static const QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+      qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     auto* created = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     // Settings the window remembers go to a directory of this run's own,
