@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
@@ -41,16 +40,11 @@ std::string Facility() {
 
 class NamespaceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string error;
-    sim_ = sim::SimControlSystem::FromText(Facility(), "inline.json", clock_, error);
-    ASSERT_TRUE(sim_) << error;
-    lib_ = std::make_unique<testing::RecordingLibrary>(sim_.get());
-  }
-
   testing::FakeClock clock_;
-  std::unique_ptr<sim::SimControlSystem> sim_;
-  std::unique_ptr<testing::RecordingLibrary> lib_;
+  std::string error_;  // the facility is fixed: it loads
+  std::unique_ptr<sim::SimControlSystem> sim_ =
+      sim::SimControlSystem::FromText(Facility(), "inline.json", clock_, error_);
+  testing::RecordingLibrary lib_{sim_.get()};
 };
 
 auto* const Servers = &GetServerList;
@@ -76,20 +70,20 @@ TEST_F(NamespaceTest, ContextServerAndDeviceListsAndErrorStrings) {
     SCOPED_TRACE(where);
     std::vector<std::string> names{"kept"};
     int16_t count = -1;
-    ASSERT_EQ(query(*lib_, where, names, count), code);
+    ASSERT_EQ(query(lib_, where, names, count), code);
     EXPECT_EQ(count, code ? -1 : static_cast<int16_t>(expected.size()));
     if (code == 0) names.resize(std::max<int16_t>(count, 0));
     EXPECT_EQ(names, expected);
-    EXPECT_EQ(lib_->calls.back(), last);
+    EXPECT_EQ(lib_.calls.back(), last);
   }
   // Like the servers, the contexts keep their empty slots. An unknown code
   // has no text; a message filling the buffer ends with it.
   std::vector<std::string> names;
   int16_t count = -1;
-  ASSERT_EQ(GetContextList(*lib_, names, count), 0);
+  ASSERT_EQ(GetContextList(lib_, names, count), 0);
   EXPECT_EQ(std::tuple(count, names[1], names[200]), std::tuple(kContextSlots, "", "C200"));
-  EXPECT_EQ(GetErrorString(*lib_, 9), "Error undefined");
-  EXPECT_EQ(GetErrorString(*lib_, 8), std::string(80, 'x'));
+  EXPECT_EQ(GetErrorString(lib_, 9), "Error undefined");
+  EXPECT_EQ(GetErrorString(lib_, 8), std::string(80, 'x'));
 }
 
 // The long PROPS list first, the short one when the server answers 73. A
@@ -107,14 +101,14 @@ TEST_F(NamespaceTest, PropertyLists) {
     std::vector<std::string> names{"kept"};
     std::vector<int16_t> sizes{0}, formats{0};
     int16_t count = -1;
-    EXPECT_EQ(GetPropertyList(*lib_, device, names, sizes, formats, count), code);
+    EXPECT_EQ(GetPropertyList(lib_, device, names, sizes, formats, count), code);
     ASSERT_EQ(count, expected);
     const size_t at = std::max(count - 1, 0);
     EXPECT_EQ(std::tie(names[at], sizes[at], formats[at]), record);
     std::vector<std::string> calls{device + " NPROPS 1 513 800"};
     for (const std::string& call : props) calls.push_back(device + " " + call + " 3000");
-    EXPECT_EQ(lib_->calls, calls);
-    lib_->calls.clear();
+    EXPECT_EQ(lib_.calls, calls);
+    lib_.calls.clear();
   }
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <string>
 #include <utility>
 
 #include "engine/RunState.h"

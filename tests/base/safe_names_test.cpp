@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <utility>
 
 namespace dsc {
 namespace {

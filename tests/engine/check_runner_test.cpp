@@ -2,15 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <functional>
 #include <map>
-#include <memory>
 #include <optional>
-#include <ostream>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "base/Formats.h"
 #include "engine/ControlEventPump.h"
@@ -111,14 +105,11 @@ struct CommandCase {
   const char* values;
 };
 
-void PrintTo(const CommandCase& c, std::ostream* os) {
-  *os << c.command.Property << " " << c.command.Access;
-}
-
 class OneCommand : public CheckRunnerTest, public ::testing::WithParamInterface<CommandCase> {};
 
 TEST_P(OneCommand, RecordsOutcomeInGridReportAndObservers) {
   const CommandCase& c = GetParam();
+  SCOPED_TRACE(c.command.Property + " " + c.command.Access);
   const int64_t start = clock.NowMs();
   Run({c.command});
   EXPECT_EQ(clock.NowMs() - start, c.waitedMs);
@@ -203,15 +194,6 @@ const CommandCase kCommandCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Runner, OneCommand, ::testing::ValuesIn(kCommandCases));
 
-TEST_F(CheckRunnerTest, EmptyPlanShowsHeaderOnlyAndStillNamesTheServer) {
-  session.plan.TestPlan = {Cmd("NUM")};  // beyond the count
-  ASSERT_TRUE(runner.RunVesk("CTX", "SRV"));
-  EXPECT_EQ(grid.rows(), 1);
-  EXPECT_EQ(grid.at(0, 0).text, " Action ");
-  EXPECT_TRUE(session.report.reportFileName.empty());
-  EXPECT_EQ(tap.ContextName() + "/" + tap.ServerName(), "CTX/SRV");
-}
-
 TEST_F(CheckRunnerTest, ShortReferenceComparesOnlyTheBytesItSet) {
   // Left over from an earlier command: must not decide the outcome.
   session.run.referenceBuffer.fill(0x55);
@@ -253,12 +235,19 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"setContextName", "READ", true, "///DEV[NUM]"}),
     [](const auto& info) { return std::get<0>(info.param); });
 
-// K failed accesses in a row leave the rest of the server's commands not
-// run; a success between failures starts the count again. Deselected
-// commands are not run either, each with its reason in the report. "Cancel
-// All" asks no more in its run, which still runs every command it can; the
-// next run (the next server of a configuration) asks again.
-TEST_F(CheckRunnerTest, FailFastDeselectedCommandsAndCancelAll) {
+// An empty plan shows the header only and still names the server. K failed
+// accesses in a row leave the rest of the server's commands not run; a
+// success between failures starts the count again. Deselected commands are
+// not run either, each with its reason in the report. "Cancel All" asks no
+// more in its run, which still runs every command it can; the next run (the
+// next server of a configuration) asks again.
+TEST_F(CheckRunnerTest, EmptyPlanFailFastDeselectedCommandsAndCancelAll) {
+  session.plan.TestPlan = {Cmd("NUM")};  // beyond the count
+  ASSERT_TRUE(runner.RunVesk("CTX", "SRV"));
+  EXPECT_EQ(grid.rows(), 1);
+  EXPECT_EQ(grid.at(0, 0).text, " Action ");
+  EXPECT_TRUE(session.report.reportFileName.empty());
+  EXPECT_EQ(tap.ContextName() + "/" + tap.ServerName(), "CTX/SRV");
   RunOptions options;
   options.maxLinkFailures = 2;
   options.skipReason = [](const TestCommand& c) {
@@ -279,8 +268,8 @@ TEST_F(CheckRunnerTest, FailFastDeselectedCommandsAndCancelAll) {
                           Line("NUM check : Success") + failed + failed +
                           Line("Remaining commands not run : server not answering after 2 failed "
                                "accesses in a row"));
-  EXPECT_EQ(summaries.at(0).skipped, 2);
-  EXPECT_EQ(summaries.at(0).failed, 3);
+  EXPECT_EQ(summaries.at(1).skipped, 2);
+  EXPECT_EQ(summaries.at(1).failed, 3);
   Run({Cmd("NOPE")});
   EXPECT_EQ(prompt.asked.size(), 2u);
 }
@@ -312,12 +301,7 @@ TEST_F(CheckRunnerTest, AStopEndsAWaitAtOnceAndTheRunWithItsLine) {
 }
 
 TEST(ValueDecoding, EachFormatFamilyShowsAsItsUsersReadIt) {
-  const struct {
-    std::vector<uint8_t> bytes;
-    int16_t format;
-    int32_t count;
-    const char* shown;
-  } cases[] = {
+  const std::tuple<std::vector<uint8_t>, int16_t, int32_t, const char*> cases[] = {
       {{0x66, 0x66, 0x86, 0x40}, kFormatSingle, 1, "4.2"},  // not 4.199999809265137
       {{0xff, 0xff, 0x02, 0x00}, kFormatShort, 2, "[-1, 2]"},
       {{0xfe, 0xff, 0xff, 0xff}, kFormatLong, 1, "-2"},
@@ -326,8 +310,8 @@ TEST(ValueDecoding, EachFormatFamilyShowsAsItsUsersReadIt) {
       {{1, 2}, kFormatNull, 2, ""},
       {{1, 2}, kFormatByte, 0, ""},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(DecodeValue(c.bytes, c.format, c.count).Display(), c.shown) << c.shown;
+  for (const auto& [bytes, format, count, shown] : cases)
+    EXPECT_EQ(DecodeValue(bytes, format, count).Display(), shown) << shown;
   // A count past the area is cut to what the area holds.
   EXPECT_EQ(DecodeValue(std::vector<uint8_t>(400), kFormatDouble, 1000).count, 50);
 }

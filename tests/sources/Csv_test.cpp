@@ -5,10 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "sources/Lint.h"
 #include "tests/support/Fakes.h"
