@@ -16,8 +16,6 @@
 namespace dsc {
 namespace {
 
-using Answer = LinkErrorPrompt::Answer;
-
 // CTX/SRV/DEV: constants, a slow one, a value that ramps towards a set point,
 // and values whose asynchronous accesses deliver other completion codes
 // between data. Any other property name fails its access.
@@ -96,53 +94,47 @@ class CheckRunnerTest : public ::testing::Test, public RunObserver {
   std::vector<RunSummary> summaries;
 };
 
-struct CommandCase {
-  TestCommand command;
-  int32_t status;  // -1: whatever non-zero code the control gives
-  const char* accesses;
-  int64_t waitedMs;  // the Results cell shows "Waiting ." and a dot more each second
-  // The value read, and after " ? " the reference it was compared with.
-  const char* values;
-};
+// The command; its status (-1: whatever non-zero code the control gives); the
+// accesses; the time waited, while the Results cell shows "Waiting ." and a dot
+// more each second; the value read, and after " ? " the reference it was
+// compared with.
+using CommandCase = std::tuple<TestCommand, int32_t, const char*, int64_t, std::string>;
 
 class OneCommand : public CheckRunnerTest, public ::testing::WithParamInterface<CommandCase> {};
 
 TEST_P(OneCommand, RecordsOutcomeInGridReportAndObservers) {
-  const CommandCase& c = GetParam();
-  SCOPED_TRACE(c.command.Property + " " + c.command.Access);
+  const auto& [command, status, accesses, waitedMs, values] = GetParam();
+  SCOPED_TRACE(command.Property + " " + command.Access);
   const int64_t start = clock.NowMs();
-  Run({c.command});
-  EXPECT_EQ(clock.NowMs() - start, c.waitedMs);
-  const std::string values = c.values;
+  Run({command});
+  EXPECT_EQ(clock.NowMs() - start, waitedMs);
   // The result each status shows; the others show the control's status text.
   const std::map<int32_t, std::string> texts{
       {0, values.find(" ? ") != std::string::npos ? "Success (Target met)" : "Success"},
       {kCodeTargetNotMet, "Target not met !"},
       {kCodeParseError, "Input data : parse error"},
       {kCodeTimedOut, "timed out waiting for reference"}};
-  const std::string expected = texts.contains(c.status) ? texts.at(c.status) : tap.StatusText();
-  EXPECT_EQ(grid.at(1, 0).text, c.command.Description);
-  EXPECT_EQ(Result(0).color, c.status == 0 ? kBlack : kRed);
+  const std::string expected = texts.contains(status) ? texts.at(status) : tap.StatusText();
+  EXPECT_EQ(grid.at(1, 0).text, command.Description);
+  EXPECT_EQ(Result(0).color, status == 0 ? kBlack : kRed);
   std::vector<std::string> shown{" Results "};
-  for (int64_t n = 1; c.waitedMs > 0 && n <= 1 + c.waitedMs / 1000; ++n)
+  for (int64_t n = 1; waitedMs > 0 && n <= 1 + waitedMs / 1000; ++n)
     shown.push_back("Waiting " + std::string(n, '.'));
   shown.push_back(expected);
   EXPECT_EQ(grid.resultHistory, shown);
-  ASSERT_EQ(outcomes.size(), 1u);
-  const CommandOutcome& o = outcomes[0];
+  const CommandOutcome& o = outcomes.at(0);
   EXPECT_EQ(o.resultText, expected);
-  EXPECT_TRUE(c.status < 0 ? o.status != 0 : o.status == c.status);
+  EXPECT_TRUE(status < 0 ? o.status != 0 : o.status == status);
   EXPECT_EQ(o.actual.Display() + (o.compared ? " ? " + o.expected.Display() : ""), values);
   // Only an access that failed asks; a parse error or a missed target does not.
-  const bool asks = c.status != 0 && c.status != kCodeParseError && c.status != kCodeTargetNotMet;
+  const bool asks = status != 0 && status != kCodeParseError && status != kCodeTargetNotMet;
   EXPECT_EQ(o.accessFailed, asks);
-  const std::string asked = "/CTX/SRV/DEV[" + c.command.Property + "]  ->  " + expected;
+  const std::string asked = "/CTX/SRV/DEV[" + command.Property + "]  ->  " + expected;
   EXPECT_EQ(prompt.asked, decltype(prompt.asked)(asks ? 1 : 0, {"Link Error", asked}));
-  EXPECT_EQ(tap.accesses, c.accesses);
-  EXPECT_EQ(Report(), Line(c.command.Description + " : " + expected));
-  ASSERT_EQ(summaries.size(), 1u);
-  EXPECT_EQ(summaries[0].run, 1);
-  EXPECT_EQ(summaries[0].failed, c.status != 0 ? 1 : 0);
+  EXPECT_EQ(tap.accesses, accesses);
+  EXPECT_EQ(Report(), Line(command.Description + " : " + expected));
+  EXPECT_EQ(summaries.at(0).run, 1);
+  EXPECT_EQ(summaries.at(0).failed, status != 0 ? 1 : 0);
 }
 
 const CommandCase kCommandCases[] = {
@@ -214,7 +206,7 @@ TEST_P(ThrowingControl, IsRecordedAsFailedAccessAndTheRunGoesOn) {
   tap.throws = retry ? 2 : 1;
   // A Retry must parse the reference again rather than trust the buffer.
   tap.onThrow = [&] { session.run.referenceBuffer.fill(0xEE); };
-  if (retry) prompt.answers = {Answer::Retry};
+  if (retry) prompt.answers = {LinkErrorPrompt::Answer::Retry};
   Run({Cmd("NUM", access, 1, "1.5"), Cmd("NUM")});
   EXPECT_EQ(prompt.asked, decltype(prompt.asked)(1, {"Link Error", prompted + ("  ->  " + fault)}));
   EXPECT_EQ(Result(0).text, retry ? "Success (Target met)" : fault);
@@ -250,7 +242,7 @@ TEST_F(CheckRunnerTest, EmptyPlanFailFastDeselectedCommandsAndCancelAll) {
     return c.Property == "TXT" ? std::string("deselected by --skip") : std::string();
   };
   runner.setOptions(options);
-  prompt.answers = {Answer::CancelAll};
+  prompt.answers = {LinkErrorPrompt::Answer::CancelAll};
   Run({Cmd("TXT"), Cmd("NOPE"), Cmd("NUM"), Cmd("NOPE"), Cmd("NOPE"), Cmd("NUM")});
   EXPECT_EQ(prompt.asked.size(), 1u);
   EXPECT_EQ(tap.accesses, "Execute 1/0;Execute 1/0;Execute 1/0;Execute 1/0;");

@@ -27,17 +27,16 @@ class ReportLogTest : public ::testing::Test {
 // The lines handed to write(2), as the test's write function saw them.
 std::vector<size_t> writes;
 size_t takeAtMost = SIZE_MAX;
-ssize_t RecordingWrite(int fd, const void* data, size_t size) {
-  writes.push_back(size);
-  return ::write(fd, data, std::min(size, takeAtMost));
-}
 
 // Each line is one write; a part line that the file system took is cut off
 // again. A failure is told once, and a new file starts a new count.
 TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAppendedToALineAtATimeAndFailuresToldOnce) {
   dir.write("1700000000.txt", "earlier\r\n");  // an existing file is appended to
   ReportLog log(clock, dir.path());
-  log.setWriteFunction(RecordingWrite);
+  log.setWriteFunction([](int fd, const void* data, size_t size) {
+    writes.push_back(size);
+    return ::write(fd, data, std::min(size, takeAtMost));
+  });
   log.AddToReport("header", false);
   clock.Advance(61'000);
   log.AddToReport("Read X : Success", true);
