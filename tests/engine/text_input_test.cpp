@@ -67,7 +67,6 @@ TEST(NumberText, RoundToInt32) {
 // The access string's mode, and its time-out read by LeadingInt32 above.
 TEST(AccessString, ModeAndTimeout) {
   const std::tuple<const char*, const char*, int32_t> cases[] = {
-      {"", "READ", 1000},
       {"write", "READ", 1000},
       {"WRITE", "WRITE", 1000},
       {"WRITE POLL", "POLL", 1000},
