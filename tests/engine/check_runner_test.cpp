@@ -236,12 +236,9 @@ TEST_F(CheckRunnerTest, EmptyPlanFailFastDeselectedCommandsAndCancelAll) {
   EXPECT_EQ(grid.at(0, 0).text, " Action ");
   EXPECT_TRUE(session.report.reportFileName.empty());
   EXPECT_EQ(tap.ContextName() + "/" + tap.ServerName(), "CTX/SRV");
-  RunOptions options;
-  options.maxLinkFailures = 2;
-  options.skipReason = [](const TestCommand& c) {
-    return c.Property == "TXT" ? std::string("deselected by --skip") : std::string();
-  };
-  runner.setOptions(options);
+  runner.setOptions({.maxLinkFailures = 2, .skipReason = [](const TestCommand& c) {
+                       return c.Property == "TXT" ? "deselected by --skip" : "";
+                     }});
   prompt.answers = {LinkErrorPrompt::Answer::CancelAll};
   Run({Cmd("TXT"), Cmd("NOPE"), Cmd("NUM"), Cmd("NOPE"), Cmd("NOPE"), Cmd("NUM")});
   EXPECT_EQ(prompt.asked.size(), 1u);

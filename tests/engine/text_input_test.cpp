@@ -92,14 +92,6 @@ TEST(AccessString, ModeAndTimeout) {
   }
 }
 
-// "01 00 ff" -> bytes
-std::vector<uint8_t> Hex(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<uint8_t> bytes;
-  for (unsigned value = 0; in >> std::hex >> value;) bytes.push_back(static_cast<uint8_t>(value));
-  return bytes;
-}
-
 constexpr uint8_t kOld = 0xAA;  // what the area held before the parse
 
 TEST(Parse, PlacesValues) {
@@ -132,7 +124,9 @@ TEST(Parse, PlacesValues) {
     SCOPED_TRACE(text.substr(0, 40));
     area->fill(kOld);
     EXPECT_EQ(parseStringToData(*area, fmt, text), count);
-    const std::vector<uint8_t> expected = Hex(bytes);
+    std::istringstream hex(bytes);  // "01 00 ff"
+    std::vector<uint8_t> expected;
+    for (unsigned v = 0; hex >> std::hex >> v;) expected.push_back(static_cast<uint8_t>(v));
     EXPECT_EQ(std::vector<uint8_t>(area->begin(), area->begin() + expected.size()), expected);
     // Trailing "aa" bytes of an expectation are ones the parse must not set.
     size_t set = expected.size();
