@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
@@ -39,30 +38,21 @@ std::string Facility() {
          many + "]}]}]}]}";
 }
 
-class NamespaceTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string error;
-    sim_ = sim::SimControlSystem::FromText(Facility(), "inline.json", clock_, error);
-    ASSERT_TRUE(sim_) << error;
-    lib_ = std::make_unique<testing::RecordingLibrary>(sim_.get());
-  }
-
-  testing::FakeClock clock_;
-  std::unique_ptr<sim::SimControlSystem> sim_;
-  std::unique_ptr<testing::RecordingLibrary> lib_;
-};
-
 auto* const Servers = &GetServerList;
 auto* const Devices = &GetDeviceNameList;
 
 // Blanks are trimmed; empty servers keep their place, empty devices do not. A
 // full device slot ending in "&" goes on in the next (the facility's own
 // listing of long names). A failure leaves the list and the count alone.
-TEST_F(NamespaceTest, ContextServerAndDeviceListsAndErrorStrings) {
+TEST(NamespaceQueries, ListsErrorStringsAndProperties) {
+  testing::FakeClock clock;
+  std::string error;
+  const auto sim = sim::SimControlSystem::FromText(Facility(), "inline.json", clock, error);
+  ASSERT_TRUE(sim) << error;
+  testing::RecordingLibrary lib(sim.get());
   // query, server or context, code, names, last call
   std::tuple<decltype(Servers), std::string, int16_t, std::vector<std::string>, std::string>
-      cases[] = {
+      lists[] = {
           {Servers, "LINAC", 0, {"A", "", "B"}, "ENS/LINAC TAGS 3 521 3000"},
           {Servers, "", 0, {"X"}, "ENS TAGS 1 521 3000"},  // the first context
           {Servers, "NTAGSFAILS", 12, {"kept"}, "ENS/NTAGSFAILS NTAGS 1 513 500"},
@@ -72,29 +62,27 @@ TEST_F(NamespaceTest, ContextServerAndDeviceListsAndErrorStrings) {
           {Devices, "NOCOUNT", 0, {"A", "B"}, "NOCOUNT DEVICES 512 521 3000"},
           {Devices, "WARNS", 0, {"A"}, "WARNS DEVICES 1 521 3000"},
           {Devices, "DOWN", 45, {"kept"}, "DOWN NDEVICES 1 513 800"}};
-  for (const auto& [query, where, code, expected, last] : cases) {
+  for (const auto& [query, where, code, expected, last] : lists) {
     SCOPED_TRACE(where);
     std::vector<std::string> names{"kept"};
     int16_t count = -1;
-    ASSERT_EQ(query(*lib_, where, names, count), code);
+    ASSERT_EQ(query(lib, where, names, count), code);
     EXPECT_EQ(count, code ? -1 : static_cast<int16_t>(expected.size()));
     if (code == 0) names.resize(std::max<int16_t>(count, 0));
     EXPECT_EQ(names, expected);
-    EXPECT_EQ(lib_->calls.back(), last);
+    EXPECT_EQ(lib.calls.back(), last);
   }
   // Like the servers, the contexts keep their empty slots. An unknown code
   // has no text; a message filling the buffer ends with it.
   std::vector<std::string> names;
   int16_t count = -1;
-  ASSERT_EQ(GetContextList(*lib_, names, count), 0);
+  ASSERT_EQ(GetContextList(lib, names, count), 0);
   EXPECT_EQ(std::tuple(count, names[1], names[200]), std::tuple(kContextSlots, "", "C200"));
-  EXPECT_EQ(GetErrorString(*lib_, 9), "Error undefined");
-  EXPECT_EQ(GetErrorString(*lib_, 8), std::string(80, 'x'));
-}
+  EXPECT_EQ(GetErrorString(lib, 9), "Error undefined");
+  EXPECT_EQ(GetErrorString(lib, 8), std::string(80, 'x'));
 
-// The long PROPS list first, the short one when the server answers 73. A
-// record without a name (NPROPS announces more than there are) is dropped.
-TEST_F(NamespaceTest, PropertyLists) {
+  // The long PROPS list first, the short one when the server answers 73. A
+  // record without a name (NPROPS announces more than there are) is dropped.
   // device, code, count, the last record (name, size, format), PROPS calls
   std::tuple<std::string, int16_t, int16_t, std::tuple<std::string, int16_t, int16_t>,
              std::vector<std::string>>
@@ -104,17 +92,17 @@ TEST_F(NamespaceTest, PropertyLists) {
                  {"/C/OLD/FAILS", 73, -1, {"kept", 0, 0}, {"PROPS 376 519", "PROPS 136 519"}}};
   for (const auto& [device, code, expected, record, props] : cases) {
     SCOPED_TRACE(device);
-    std::vector<std::string> names{"kept"};
+    lib.calls.clear();
+    names = {"kept"};
     std::vector<int16_t> sizes{0}, formats{0};
-    int16_t count = -1;
-    EXPECT_EQ(GetPropertyList(*lib_, device, names, sizes, formats, count), code);
+    count = -1;
+    EXPECT_EQ(GetPropertyList(lib, device, names, sizes, formats, count), code);
     ASSERT_EQ(count, expected);
     const size_t at = std::max(count - 1, 0);
     EXPECT_EQ(std::tie(names[at], sizes[at], formats[at]), record);
     std::vector<std::string> calls{device + " NPROPS 1 513 800"};
     for (const std::string& call : props) calls.push_back(device + " " + call + " 3000");
-    EXPECT_EQ(lib_->calls, calls);
-    lib_->calls.clear();
+    EXPECT_EQ(lib.calls, calls);
   }
 }
 

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -28,17 +27,16 @@ class ReportLogTest : public ::testing::Test {
 // The lines handed to write(2), as the test's write function saw them.
 std::vector<size_t> writes;
 size_t takeAtMost = SIZE_MAX;
-ssize_t RecordingWrite(int fd, const void* data, size_t size) {
-  writes.push_back(size);
-  return ::write(fd, data, std::min(size, takeAtMost));
-}
 
 // Each line is one write; a part line that the file system took is cut off
-// again.
-TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAndAppendedToALineAtATime) {
+// again. A failure is told once, and a new file starts a new count.
+TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAppendedToALineAtATimeAndFailuresToldOnce) {
   dir.write("1700000000.txt", "earlier\r\n");  // an existing file is appended to
   ReportLog log(clock, dir.path());
-  log.setWriteFunction(RecordingWrite);
+  log.setWriteFunction([](int fd, const void* data, size_t size) {
+    writes.push_back(size);
+    return ::write(fd, data, std::min(size, takeAtMost));
+  });
   log.AddToReport("header", false);
   clock.Advance(61'000);
   log.AddToReport("Read X : Success", true);
@@ -57,10 +55,23 @@ TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAndAppendedToALineAtATime) {
                                  dir.file("1700000000.txt") +
                                  ": only 100 of 502 bytes of a line were taken");
 
-  log.reportFileName.clear();  // a new file starts a new count
+  // A path under a regular file fails even for root.
+  dir.write("plain", "");
+  log.setDirectory(dir.file("plain"));
+  log.reportFileName.clear();
+  log.AddToReport("lost", true);
+  log.AddToReport("lost too", false);
+  EXPECT_EQ(log.TakeError(), "Report incomplete: 0 of 2 lines written to " + dir.file("plain") +
+                                 "/1700000061.txt: Not a directory");
+  log.AddToReport("still lost", false);
+  EXPECT_EQ(log.TakeError(), "");  // told once
+  EXPECT_EQ(log.linesAttempted(), 3);
+
+  log.setDirectory(dir.path());
+  log.reportFileName.clear();
   log.AddToReport("next", false);
   EXPECT_EQ(dir.read("1700000061.txt"), "next\r\n");
-  EXPECT_EQ(log.TakeError(), "");
+  EXPECT_TRUE(log.complete());
 }
 
 // With the system clock too, and readable by all, writable by its owner.
@@ -76,24 +87,6 @@ TEST_F(ReportLogTest, DatedLineWithTheSystemClockFitsTheColumnHeader) {
   EXPECT_EQ(line.find(" : "), std::string(kReportColumnHeader).find(":"));
   EXPECT_EQ(std::filesystem::status(log.reportFileName).permissions(),
             std::filesystem::perms(0644));
-}
-
-TEST_F(ReportLogTest, UnwritableDirectoryIsReportedOnceAndTheRunGoesOn) {
-  // A path under a regular file fails even for root.
-  dir.write("plain", "");
-  ReportLog log(clock, dir.file("plain"));
-  log.AddToReport("lost", true);
-  log.AddToReport("lost too", false);
-  EXPECT_EQ(log.TakeError(), "Report incomplete: 0 of 2 lines written to " + dir.file("plain") +
-                                 "/1700000000.txt: Not a directory");
-  log.AddToReport("still lost", false);
-  EXPECT_EQ(log.TakeError(), "");  // said once
-  EXPECT_EQ(log.linesAttempted(), 3);
-
-  log.setDirectory(dir.path());  // a new file starts a new count
-  log.reportFileName.clear();
-  log.AddToReport("kept", false);
-  EXPECT_TRUE(log.complete());
 }
 
 // Whatever stands at the report's name and is not a regular file of ours with

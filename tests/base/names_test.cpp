@@ -1,11 +1,13 @@
+// Names the checker reads and writes: the formats' names and codes, and the
+// names that become file names.
 #include "base/Formats.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <string>
 #include <utility>
 
+#include "base/SafeNames.h"
 #include "engine/RunState.h"
 
 namespace dsc {
@@ -65,6 +67,21 @@ TEST(Formats, EffectiveSizeIsCutToTheTransferLimit) {
       {-1, 514, 0},    {16385, 514, 16384}, {INT32_MAX, 514, 16384}, {3, 0, 3}};
   for (const auto& [size, format, expected] : cases)
     EXPECT_EQ(EffectiveSize(size, static_cast<int16_t>(format)), expected) << size << " " << format;
+}
+
+TEST(SafeNames, RefusesWhatWouldLeaveTheDirectoryOrDriveATerminal) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"VACUUM-1.A", ""},
+      {"CAF\xc9", ""},  // Latin-1 letters are names
+      {"", "the name is empty"},
+      {"/", "the name holds a \"/\""},
+      {"x..y", "the name holds \"..\""},
+      {std::string("S\0", 2), "the name holds a control character"},
+      {"S\x7f", "the name holds a control character"},
+      {"S\x9b", "the name holds a control character"},  // Latin-1's C1 controls
+  };
+  for (const auto& [name, why] : cases) EXPECT_EQ(UnsafeNameReason(name), why) << name;
+  EXPECT_EQ(VisibleControls("a\x1b[2J\tb\x7f\\caf\xc3\xa9"), "a\\x1B[2J\\x09b\\x7F\\caf\xc3\xa9");
 }
 
 }  // namespace
