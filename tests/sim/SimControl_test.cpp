@@ -92,9 +92,8 @@ TEST_F(ControlTest, ReadsNoMoreThanAskedOrThanTheSpanHoldsAndConverts) {
 }
 
 // A slow answer fails within the default timeout (the runner's tests give it a
-// longer one); no time passes.
+// longer one).
 TEST_F(ControlTest, FailuresHaveCodesAndTextsNamingThem) {
-  const int64_t start = clock_.NowMs();
   const std::tuple<const char*, const char*, const char*, const char*, bool, int32_t, const char*>
       cases[] = {{"X", "S", "D", "V", false, 60, "unknown context X"},
                  {"C", "Y", "D", "V", false, 61, "unknown device server Y of /C"},
@@ -115,7 +114,6 @@ TEST_F(ControlTest, FailuresHaveCodesAndTextsNamingThem) {
         << property;
     EXPECT_EQ(control_->StatusText(), text);
   }
-  EXPECT_EQ(clock_.NowMs(), start);
 }
 
 // The runner starts only POLL and REFRESH accesses. Each tick calls ProcessEvents twice, then lets
@@ -160,7 +158,7 @@ TEST_F(ControlTest, AsyncAccessDeliversOnlyFromProcessEventsWhenDue) {
 TEST_F(ControlTest, TemplateValuesChangeOnlyTheDeviceThatChangesThem) {
   Aim("C", "S", "A");
   WriteDouble("W", 9);
-  WriteDouble("ISET", 10);
+  WriteDouble("ISET", -10);  // I ramps down, 10/s
   Read("I", 1, kDouble);  // the ramp starts
   clock_.Advance(500);
   std::vector<double> seen;  // W[0] W[1] I ISET of A, B and E
@@ -171,7 +169,7 @@ TEST_F(ControlTest, TemplateValuesChangeOnlyTheDeviceThatChangesThem) {
       for (int k = 0; k < count; ++k) seen.push_back(Double(k));
     }
   }
-  EXPECT_EQ(seen, (std::vector<double>{9, 6, 5, 10, 7, 0, 0, 0, 5, 6, 0, 3}));
+  EXPECT_EQ(seen, (std::vector<double>{9, 6, -5, -10, 7, 0, 0, 0, 5, 6, 0, 3}));
   buf_.fill(0xEE);
   ASSERT_EQ(Read("Z", 3, kText), 0);  // a Latin-1 text of two characters
   EXPECT_EQ(std::tuple(buf_[0], buf_[1], buf_[2]), std::tuple(0xC4, 0xD6, 0xEE));

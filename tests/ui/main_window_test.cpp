@@ -19,7 +19,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "access/NamedControl.h"
+#include "access/ForwardingControl.h"
+#include "access/ForwardingLibrary.h"
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
@@ -30,61 +31,27 @@ namespace dsc::ui {
 namespace {
 
 // The simulated control, whose synchronous accesses wait on the worker thread
-// while `closed`. It keeps the names and hands them on with each access.
-class GatedControl final : public NamedControl {
+// while `closed`.
+class GatedControl final : public ForwardingControl {
  public:
-  explicit GatedControl(std::unique_ptr<DataAcquisitionControl> inner) : inner_(std::move(inner)) {}
+  using ForwardingControl::ForwardingControl;
   std::atomic<bool> closed = false;
   std::atomic<int> held = 0;  // accesses waiting now
 
-  std::string StatusText() const override { return inner_->StatusText(); }
   int32_t ExecuteAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
                         int32_t ic, int16_t inf) override {
     ++held;
     while (closed) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     --held;
-    return Named().ExecuteAccess(out, oc, of, in, ic, inf);
+    return inner().ExecuteAccess(out, oc, of, in, ic, inf);
   }
-  int32_t StartAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
-                      int32_t ic, int16_t inf) override {
-    return Named().StartAccess(out, oc, of, in, ic, inf);
-  }
-  void StopAccess() override { inner_->StopAccess(); }
-  void setCompletionHandler(CompletionHandler h) override { inner_->setCompletionHandler(h); }
-  void ProcessEvents() override { inner_->ProcessEvents(); }
-
- private:
-  DataAcquisitionControl& Named() {
-    inner_->setContextName(context_);
-    inner_->setServerName(server_);
-    inner_->setDeviceName(device_);
-    inner_->setPropertyName(property_);
-    inner_->setAccessMode(mode_);
-    inner_->setLinkTimeout(linkTimeout_);
-    return *inner_;
-  }
-  std::unique_ptr<DataAcquisitionControl> inner_;
 };
 
 // The demo's library with long names for its servers, as a Tango site's has:
 // "linac/vacuum-1" for VACUUM-1, found in any case.
-class LongNamed final : public ClientLibrary {
+class LongNamed final : public ForwardingLibrary {
  public:
-  explicit LongNamed(std::unique_ptr<ClientLibrary> lib) : lib_(std::move(lib)) {}
-  int16_t T_EXECLINK(const std::string& d, const std::string& p, DataDescriptor& o,
-                     std::span<uint8_t> od, const DataDescriptor& i, std::span<const uint8_t> id,
-                     int16_t a, int32_t t) override {
-    return lib_->T_EXECLINK(d, p, o, od, i, id, a, t);
-  }
-  int16_t EXECLINKEx(const std::string& d, const std::string& p, DataDescriptor& o,
-                     std::span<uint8_t> od, const DataDescriptor& i, std::span<const uint8_t> id,
-                     int16_t a, int32_t t) override {
-    return lib_->EXECLINKEx(d, p, o, od, i, id, a, t);
-  }
-  int16_t T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) override {
-    return lib_->T_GETCONTEXTS(names, count);
-  }
-  int16_t RPCERR(int16_t code, std::span<char> text) override { return lib_->RPCERR(code, text); }
+  using ForwardingLibrary::ForwardingLibrary;
   bool FindNames(std::string& context, std::string& server, std::string&) override {
     if (QString::fromStdString(server).toUpper() != "LINAC/VACUUM-1") return false;
     context = "LINAC";
@@ -96,9 +63,6 @@ class LongNamed final : public ClientLibrary {
     if (server.empty() || !device.empty()) return {};
     return {"linac/" + QString::fromStdString(server).toLower().toStdString(), ""};
   }
-
- private:
-  std::unique_ptr<ClientLibrary> lib_;
 };
 
 // The real window over the demo facility, with a fake clock that the
