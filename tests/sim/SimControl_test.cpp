@@ -5,6 +5,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "access/ForwardingControl.h"
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
 
@@ -59,7 +60,9 @@ class ControlTest : public ::testing::Test {
   testing::FakeClock clock_;
   std::string error_;  // the facility is fixed: it loads
   std::unique_ptr<SimControlSystem> sim_ = SimControlSystem::FromText(kBench, "b", clock_, error_);
-  std::unique_ptr<DataAcquisitionControl> control_ = MakeSimControl(*sim_);
+  // Held as the window holds it, behind a decorator that forwards every member.
+  std::unique_ptr<DataAcquisitionControl> control_ =
+      std::make_unique<ForwardingControl>(MakeSimControl(*sim_));
   std::array<uint8_t, 64> buf_{};
   std::vector<int32_t> events_;
 };
@@ -159,7 +162,7 @@ TEST_F(ControlTest, TemplateValuesChangeOnlyTheDeviceThatChangesThem) {
   Aim("C", "S", "A");
   WriteDouble("W", 9);
   WriteDouble("ISET", -10);  // I ramps down, 10/s
-  Read("I", 1, kDouble);  // the ramp starts
+  Read("I", 1, kDouble);     // the ramp starts
   clock_.Advance(500);
   std::vector<double> seen;  // W[0] W[1] I ISET of A, B and E
   for (const char* device : {"A", "B", "E"}) {
