@@ -20,7 +20,6 @@
 #include <QTreeWidget>
 
 #include "access/ForwardingControl.h"
-#include "access/ForwardingLibrary.h"
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
@@ -49,9 +48,23 @@ class GatedControl final : public ForwardingControl {
 
 // The demo's library with long names for its servers, as a Tango site's has:
 // "linac/vacuum-1" for VACUUM-1, found in any case.
-class LongNamed final : public ForwardingLibrary {
+class LongNamed final : public ClientLibrary {
  public:
-  using ForwardingLibrary::ForwardingLibrary;
+  explicit LongNamed(std::unique_ptr<ClientLibrary> lib) : lib_(std::move(lib)) {}
+  int16_t T_EXECLINK(const std::string& d, const std::string& p, DataDescriptor& o,
+                     std::span<uint8_t> od, const DataDescriptor& i, std::span<const uint8_t> id,
+                     int16_t a, int32_t t) override {
+    return lib_->T_EXECLINK(d, p, o, od, i, id, a, t);
+  }
+  int16_t EXECLINKEx(const std::string& d, const std::string& p, DataDescriptor& o,
+                     std::span<uint8_t> od, const DataDescriptor& i, std::span<const uint8_t> id,
+                     int16_t a, int32_t t) override {
+    return lib_->EXECLINKEx(d, p, o, od, i, id, a, t);
+  }
+  int16_t T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) override {
+    return lib_->T_GETCONTEXTS(names, count);
+  }
+  int16_t RPCERR(int16_t code, std::span<char> text) override { return lib_->RPCERR(code, text); }
   bool FindNames(std::string& context, std::string& server, std::string&) override {
     if (QString::fromStdString(server).toUpper() != "LINAC/VACUUM-1") return false;
     context = "LINAC";
@@ -63,6 +76,9 @@ class LongNamed final : public ForwardingLibrary {
     if (server.empty() || !device.empty()) return {};
     return {"linac/" + QString::fromStdString(server).toLower().toStdString(), ""};
   }
+
+ private:
+  std::unique_ptr<ClientLibrary> lib_;
 };
 
 // The real window over the demo facility, with a fake clock that the
