@@ -99,16 +99,16 @@ void BlockingCalls::Run(const std::function<void()>& call) {
   if (job->error) std::rethrow_exception(job->error);
 }
 
-OffThreadControl::OffThreadControl(std::unique_ptr<DataAcquisitionControl> inner,
+OffThreadControl::OffThreadControl(std::unique_ptr<DataAcquisitionControl> control,
                                    BlockingCalls& calls)
-    : inner_(std::move(inner)), calls_(calls) {
-  inner_->setCompletionHandler(
+    : ForwardingControl(std::move(control)), calls_(calls) {
+  inner().setCompletionHandler(
       [this](int32_t ignored, int32_t code) { raised_.emplace_back(ignored, code); });
 }
 
 OffThreadControl::~OffThreadControl() {
   try {
-    inner_->setCompletionHandler({});
+    inner().setCompletionHandler({});
   } catch (...) {
     // Nothing is left to call back into.
   }
@@ -119,7 +119,7 @@ int32_t OffThreadControl::ExecuteAccess(std::span<uint8_t> out, int32_t outCount
                                         int16_t inFormat) {
   int32_t code = 0;
   calls_.Run(
-      [&] { code = inner_->ExecuteAccess(out, outCount, outFormat, in, inCount, inFormat); });
+      [&] { code = inner().ExecuteAccess(out, outCount, outFormat, in, inCount, inFormat); });
   return code;
 }
 
@@ -127,12 +127,12 @@ int32_t OffThreadControl::StartAccess(std::span<uint8_t> out, int32_t outCount, 
                                       std::span<const uint8_t> in, int32_t inCount,
                                       int16_t inFormat) {
   int32_t code = 0;
-  calls_.Run([&] { code = inner_->StartAccess(out, outCount, outFormat, in, inCount, inFormat); });
+  calls_.Run([&] { code = inner().StartAccess(out, outCount, outFormat, in, inCount, inFormat); });
   return code;
 }
 
 void OffThreadControl::ProcessEvents() {
-  calls_.Run([this] { inner_->ProcessEvents(); });
+  calls_.Run([this] { inner().ProcessEvents(); });
   // Handed over on this thread, in the order raised; a handler that pumps
   // again sees only what is raised later.
   auto raised = std::move(raised_);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "access/ClientLibrary.h"
-#include "access/DataAcquisitionControl.h"
+#include "access/ForwardingControl.h"
 
 namespace dsc::ui {
 
@@ -71,37 +71,19 @@ class BlockingCalls {
 // to the worker. Completion events that the inner control raises there are
 // kept and handed to the handler on the caller's thread before ProcessEvents
 // returns: they still arrive only when the engine pumps.
-class OffThreadControl final : public DataAcquisitionControl {
+class OffThreadControl final : public ForwardingControl {
  public:
-  OffThreadControl(std::unique_ptr<DataAcquisitionControl> inner, BlockingCalls& calls);
+  OffThreadControl(std::unique_ptr<DataAcquisitionControl> control, BlockingCalls& calls);
   ~OffThreadControl() override;
-
-  void setContextName(const std::string& name) override { inner_->setContextName(name); }
-  std::string ContextName() const override { return inner_->ContextName(); }
-  void setServerName(const std::string& name) override { inner_->setServerName(name); }
-  std::string ServerName() const override { return inner_->ServerName(); }
-  void setDeviceName(const std::string& name) override { inner_->setDeviceName(name); }
-  std::string DeviceName() const override { return inner_->DeviceName(); }
-  void setPropertyName(const std::string& name) override { inner_->setPropertyName(name); }
-  std::string PropertyName() const override { return inner_->PropertyName(); }
-  void setAccessMode(const std::string& mode) override { inner_->setAccessMode(mode); }
-  std::string AccessMode() const override { return inner_->AccessMode(); }
-  void setLinkTimeout(int32_t ms) override { inner_->setLinkTimeout(ms); }
-  int32_t LinkTimeout() const override { return inner_->LinkTimeout(); }
-  std::string StatusText() const override { return inner_->StatusText(); }
-  std::vector<ErrorFrame> ErrorStack() const override { return inner_->ErrorStack(); }
-  std::string SuccessNote() const override { return inner_->SuccessNote(); }
 
   int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
                         std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override;
   int32_t StartAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
                       std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override;
-  void StopAccess() override { inner_->StopAccess(); }
   void setCompletionHandler(CompletionHandler handler) override { handler_ = std::move(handler); }
   void ProcessEvents() override;
 
  private:
-  std::unique_ptr<DataAcquisitionControl> inner_;
   BlockingCalls& calls_;
   CompletionHandler handler_;
   std::vector<std::pair<int32_t, int32_t>> raised_;  // written on the worker only

@@ -68,9 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<std::string> names;
         std::vector<int16_t> sizes, formats;
         int16_t count = 0;
-        if (GetPropertyList(*system, device, names, sizes, formats, count) == 0) {
+        if (GetPropertyList(*system, device, names, sizes, formats, count) == 0)
           for (int16_t i = 0; i < count; ++i) FUZZ_CHECK(d.index.count(names[i]) == 1);
-        }
         for (const auto& p : d.properties) {
           if (++reads > 200) return 0;  // enough for one input
           // Whatever code the file sets, the name itself is always found.

@@ -18,19 +18,6 @@ std::string FakeClock::LocalDateTime() {
   return buf;
 }
 
-void MemoryGrid::SetText(const std::string& text) {
-  cell().text = text;
-  if (col_ == 1) resultHistory.push_back(text);
-}
-
-LinkErrorPrompt::Answer ScriptedPrompt::Ask(const std::string& title, const std::string& text) {
-  asked.emplace_back(title, text);
-  if (answers.empty()) return Answer::Cancel;
-  Answer a = answers.front();
-  answers.pop_front();
-  return a;
-}
-
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "ovra-test-XXXXXX").string();
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
@@ -47,8 +34,6 @@ TempDir::~TempDir() {
 void TempDir::write(const std::string& name, const std::string& bytes) const {
   std::ofstream(file(name), std::ios::binary | std::ios::trunc) << bytes;
 }
-
-std::string TempDir::read(const std::string& name) const { return ReadFileBytes(file(name)); }
 
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

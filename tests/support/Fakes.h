@@ -42,7 +42,10 @@ class MemoryGrid final : public ResultsGrid {
   void SetRows(int32_t rows) override { cells_.resize(rows < 0 ? 0 : rows); }
   void SelectRow(int32_t row) override { row_ = row; }
   void SelectCol(int32_t col) override { col_ = col; }
-  void SetText(const std::string& text) override;
+  void SetText(const std::string& text) override {
+    cell().text = text;
+    if (col_ == 1) resultHistory.push_back(text);
+  }
   std::string Text() const override { return at(row_, col_).text; }
   void SetTextColor(Rgb color) override { cell().color = color; }
   void SetColumnWidthTwips(int32_t, int32_t) override {}
@@ -62,10 +65,18 @@ class MemoryGrid final : public ResultsGrid {
 // Answers the Link Error box from a script; Cancel once the script is used up.
 class ScriptedPrompt final : public LinkErrorPrompt {
  public:
-  Answer Ask(const std::string& title, const std::string& text) override;
+  Answer Ask(const std::string& title, const std::string& text) override {
+    asked.emplace_back(title, text);
+    if (answers.empty()) return Answer::Cancel;
+    const Answer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
   std::deque<Answer> answers;
   std::vector<std::pair<std::string, std::string>> asked;  // title, text
 };
+
+std::string ReadFileBytes(const std::string& path);
 
 // Creates a fresh temporary directory and removes it with its contents.
 class TempDir {
@@ -77,12 +88,10 @@ class TempDir {
   const std::string& path() const { return path_; }  // without trailing "/"
   std::string file(const std::string& name) const { return path_ + "/" + name; }
   void write(const std::string& name, const std::string& bytes) const;
-  std::string read(const std::string& name) const;
+  std::string read(const std::string& name) const { return ReadFileBytes(file(name)); }
 
  private:
   std::string path_;
 };
-
-std::string ReadFileBytes(const std::string& path);
 
 }  // namespace dsc::testing

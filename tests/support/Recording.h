@@ -12,11 +12,10 @@
 #include <span>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "access/ClientLibrary.h"
-#include "access/DataAcquisitionControl.h"
+#include "access/ForwardingControl.h"
 
 namespace dsc::testing {
 
@@ -43,13 +42,13 @@ class RecordingLibrary final : public ClientLibrary {
     calls.push_back(device + " " + property + " " + std::to_string(out.count) + " " +
                     std::to_string(out.format) + " " + std::to_string(timeoutMs));
     const auto it = answers.find(device + "|" + property);
-    if (it != answers.end()) {
-      const size_t n = std::min(outData.size(), it->second.bytes.size());
-      std::memcpy(outData.data(), it->second.bytes.data(), n);
-      return it->second.code;
-    }
-    if (!inner_) return 45;
-    return inner_->T_EXECLINK(device, property, out, outData, in, inData, access, timeoutMs);
+    if (it == answers.end())
+      return inner_
+                 ? inner_->T_EXECLINK(device, property, out, outData, in, inData, access, timeoutMs)
+                 : 45;
+    std::memcpy(outData.data(), it->second.bytes.data(),
+                std::min(outData.size(), it->second.bytes.size()));
+    return it->second.code;
   }
   int16_t EXECLINKEx(const std::string& device, const std::string& property, DataDescriptor& out,
                      std::span<uint8_t> outData, const DataDescriptor& in,
@@ -72,9 +71,9 @@ class RecordingLibrary final : public ClientLibrary {
 // Passes every call to the inner control, noting each access as
 // "Execute out/in;" or "Start out/in;". The member named by throwIn raises
 // (after calling onThrow) the next `throws` times it is called.
-class RecordingControl final : public DataAcquisitionControl {
+class RecordingControl final : public ForwardingControl {
  public:
-  explicit RecordingControl(DataAcquisitionControl& inner) : inner_(inner) {}
+  using ForwardingControl::ForwardingControl;
 
   std::string accesses;
   std::string throwIn;
@@ -82,38 +81,22 @@ class RecordingControl final : public DataAcquisitionControl {
   std::function<void()> onThrow;
 
   void setContextName(const std::string& n) override { Raised(__func__).setContextName(n); }
-  std::string ContextName() const override { return inner_.ContextName(); }
-  void setServerName(const std::string& n) override { inner_.setServerName(n); }
-  std::string ServerName() const override { return inner_.ServerName(); }
-  void setDeviceName(const std::string& n) override { inner_.setDeviceName(n); }
-  std::string DeviceName() const override { return inner_.DeviceName(); }
   void setPropertyName(const std::string& n) override { Raised(__func__).setPropertyName(n); }
-  std::string PropertyName() const override { return inner_.PropertyName(); }
-  void setAccessMode(const std::string& m) override { inner_.setAccessMode(m); }
-  std::string AccessMode() const override { return inner_.AccessMode(); }
-  void setLinkTimeout(int32_t ms) override { inner_.setLinkTimeout(ms); }
-  int32_t LinkTimeout() const override { return inner_.LinkTimeout(); }
-  std::string StatusText() const override { return inner_.StatusText(); }
   int32_t ExecuteAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
                         int32_t ic, int16_t inf) override {
     Note(__func__, oc, ic);
-    return inner_.ExecuteAccess(out, oc, of, in, ic, inf);
+    return inner().ExecuteAccess(out, oc, of, in, ic, inf);
   }
   int32_t StartAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
                       int32_t ic, int16_t inf) override {
     Note(__func__, oc, ic);
-    return inner_.StartAccess(out, oc, of, in, ic, inf);
+    return inner().StartAccess(out, oc, of, in, ic, inf);
   }
-  void StopAccess() override { inner_.StopAccess(); }
-  void setCompletionHandler(CompletionHandler h) override {
-    inner_.setCompletionHandler(std::move(h));
-  }
-  void ProcessEvents() override { inner_.ProcessEvents(); }
 
  private:
   // The inner control, unless `member` is to raise now.
   DataAcquisitionControl& Raised(const std::string& member) {
-    if (member != throwIn || throws == 0) return inner_;
+    if (member != throwIn || throws == 0) return inner();
     --throws;
     if (onThrow) onThrow();
     throw std::runtime_error("bus fault in " + member);
@@ -123,7 +106,6 @@ class RecordingControl final : public DataAcquisitionControl {
     accesses += member.substr(0, member.size() - 6) + " " + std::to_string(out) + "/" +
                 std::to_string(in) + ";";
   }
-  DataAcquisitionControl& inner_;
 };
 
 }  // namespace dsc::testing

@@ -19,7 +19,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include "access/NamedControl.h"
+#include "access/ForwardingControl.h"
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
@@ -30,40 +30,20 @@ namespace dsc::ui {
 namespace {
 
 // The simulated control, whose synchronous accesses wait on the worker thread
-// while `closed`. It keeps the names and hands them on with each access.
-class GatedControl final : public NamedControl {
+// while `closed`.
+class GatedControl final : public ForwardingControl {
  public:
-  explicit GatedControl(std::unique_ptr<DataAcquisitionControl> inner) : inner_(std::move(inner)) {}
+  using ForwardingControl::ForwardingControl;
   std::atomic<bool> closed = false;
   std::atomic<int> held = 0;  // accesses waiting now
 
-  std::string StatusText() const override { return inner_->StatusText(); }
   int32_t ExecuteAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
                         int32_t ic, int16_t inf) override {
     ++held;
     while (closed) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     --held;
-    return Named().ExecuteAccess(out, oc, of, in, ic, inf);
+    return inner().ExecuteAccess(out, oc, of, in, ic, inf);
   }
-  int32_t StartAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
-                      int32_t ic, int16_t inf) override {
-    return Named().StartAccess(out, oc, of, in, ic, inf);
-  }
-  void StopAccess() override { inner_->StopAccess(); }
-  void setCompletionHandler(CompletionHandler h) override { inner_->setCompletionHandler(h); }
-  void ProcessEvents() override { inner_->ProcessEvents(); }
-
- private:
-  DataAcquisitionControl& Named() {
-    inner_->setContextName(context_);
-    inner_->setServerName(server_);
-    inner_->setDeviceName(device_);
-    inner_->setPropertyName(property_);
-    inner_->setAccessMode(mode_);
-    inner_->setLinkTimeout(linkTimeout_);
-    return *inner_;
-  }
-  std::unique_ptr<DataAcquisitionControl> inner_;
 };
 
 // The demo's library with long names for its servers, as a Tango site's has:
