@@ -22,6 +22,7 @@
 
 namespace {
 
+using dsc::testing::ReadFileBytes;
 using nlohmann::json;
 using std::string;
 
@@ -60,13 +61,12 @@ constexpr const char* kSite = R"({"site": "Lab", "tango": {"contexts": [{"name":
 
 // A facility with one device of `properties` SHORT properties: C/S/D.
 string ManyProperties(int properties) {
-  string p;
+  string p = R"({"contexts": [{"name": "C", "servers": [{"name": "S", "devices": [{"name": "D", )"
+             R"("properties": [)";
   for (int i = 0; i < properties; ++i)
-    p += string(i ? "," : "") + R"({"name": "PROPERTY-)" + std::to_string(i) +
+    p += string(i ? "," : "") + R"({"name": "P)" + std::to_string(i) +
          R"(", "format": "SHORT", "value": 1})";
-  return R"({"contexts": [{"name": "C", "servers": [{"name": "S", "devices": [{"name": "D", )"
-         R"("properties": [)" +
-         p + "]}]}]}]}";
+  return p + "]}]}]}]}";
 }
 
 struct Result {
@@ -243,7 +243,7 @@ TEST_F(OvraCheck, IncompleteReportSaysSoAndExitsWithThree) {
 std::map<string, int> ExpectJunitSchemas(const string& path, bool antOnly = false) {
   std::map<string, int> totals;
   pugi::xml_document doc;
-  EXPECT_TRUE(doc.load_file(path.c_str())) << dsc::testing::ReadFileBytes(path);
+  EXPECT_TRUE(doc.load_file(path.c_str())) << ReadFileBytes(path);
   const pugi::xml_node root = doc.document_element();
   EXPECT_STREQ(root.name(), "testsuites");
   EXPECT_FALSE(root.first_attribute());
@@ -322,7 +322,7 @@ TEST_F(OvraCheck, JsonLinesAndJunitFilesOfAConfiguration) {
   EXPECT_EQ(ExpectJunitSchemas(junit),
             (std::map<string, int>{{"tests", 9}, {"failures", 1}, {"errors", 3}, {"skipped", 2}}));
   // Latin-1 from the file and the control system arrives as UTF-8.
-  const string xml = dsc::testing::ReadFileBytes(junit);
+  const string xml = ReadFileBytes(junit);
   for (const char* part : {"expected: 5\nactual: 4.2\n", "<testsuite name=\"/CAF\xc3\x89/DOWN\"",
                            "name=\"Caf\xc3\xa9 number\" classname=\"CAF\xc3\x89.S\""})
     EXPECT_NE(xml.find(part), string::npos) << part;
@@ -332,8 +332,7 @@ TEST_F(OvraCheck, JsonLinesAndJunitFilesOfAConfiguration) {
   EXPECT_EQ(Run("--junit-ant --junit '" + junit + "' --max-link-failures 2 config Both").code, 1);
   EXPECT_EQ(ExpectJunitSchemas(junit, true),
             (std::map<string, int>{{"tests", 7}, {"failures", 1}, {"errors", 3}, {"skipped", 0}}));
-  EXPECT_NE(dsc::testing::ReadFileBytes(junit).find("<property name=\"skipped\" value=\"2\""),
-            string::npos);
+  EXPECT_NE(ReadFileBytes(junit).find(R"(<property name="skipped" value="2")"), string::npos);
 }
 
 // Colours only on a terminal (a pseudo-terminal here), never with NO_COLOR
@@ -371,10 +370,9 @@ TEST_F(OvraCheck, SignalEndsTheRunWithItsOutputs) {
     const int tests = ExpectJunitSchemas(junit).at("tests");
     EXPECT_TRUE(tests > 0 && tests < 100) << tests;
     // This run's signal: the file of the run before does not pass for it.
-    EXPECT_NE(dsc::testing::ReadFileBytes(junit).find("<property name=\"interrupted\" value=\"" +
-                                                      line + "\""),
-              string::npos);
-    const string report = dsc::testing::ReadFileBytes(r.lines.back()["report"].get<string>());
+    const string property = R"(<property name="interrupted" value=")" + line + "\"";
+    EXPECT_NE(ReadFileBytes(junit).find(property), string::npos);
+    const string report = ReadFileBytes(r.lines.back()["report"].get<string>());
     EXPECT_NE(report.find(line + "\r\n"), string::npos) << report;
   }
 }
