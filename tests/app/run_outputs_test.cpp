@@ -56,10 +56,7 @@ TEST(JunitWriter, CaseTimeAndTheAntFlavoursSkips) {
   const pugi::xml_node suite = doc.child("testsuites").child("testsuite");
   EXPECT_STREQ(suite.child("testcase").attribute("time").value(), "61.234");
   EXPECT_STREQ(suite.child_value("system-out"), "not run: skipped: Not run: skipped\n");
-  EXPECT_STREQ(suite.child("properties")
-                   .find_child_by_attribute("name", "skipped")
-                   .attribute("value")
-                   .value(),
+  EXPECT_STREQ(suite.select_node("properties/property[@name='skipped']/@value").attribute().value(),
                "1");
 }
 
