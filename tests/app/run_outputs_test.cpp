@@ -15,8 +15,6 @@ namespace {
 CommandOutcome Outcome(const TestCommand& command, int32_t status, int64_t ms) {
   CommandOutcome o;
   o.command = &command;
-  o.context = "C";
-  o.server = "S";
   o.status = status;
   o.resultText = status == 0 ? "Success" : "Not run: skipped";
   o.elapsedMs = ms;
@@ -46,7 +44,6 @@ TEST(JsonWriter, EscapesWhatJsonCannotCarryWhereverItStands) {
 TEST(JunitWriter, CaseTimeAndTheAntFlavoursSkips) {
   testing::TempDir dir;
   TestCommand slow, skipped;
-  slow.Description = "slow";
   skipped.Description = "skipped";
   JunitWriter w(true);
   std::string error;
@@ -59,6 +56,8 @@ TEST(JunitWriter, CaseTimeAndTheAntFlavoursSkips) {
   const pugi::xml_node suite = doc.child("testsuites").child("testsuite");
   EXPECT_STREQ(suite.child("testcase").attribute("time").value(), "61.234");
   EXPECT_STREQ(suite.child_value("system-out"), "not run: skipped: Not run: skipped\n");
+  EXPECT_STREQ(suite.select_node("properties/property[@name='skipped']/@value").attribute().value(),
+               "1");
 }
 
 }  // namespace

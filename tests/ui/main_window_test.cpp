@@ -138,9 +138,6 @@ class WindowTest : public ::testing::Test {
     ASSERT_GE(i, 0) << text;
     c->choose(i);
   }
-  std::string report() {
-    return dsc::testing::ReadFileBytes(window->session().report.reportFileName);
-  }
 
   dsc::testing::FakeClock clock;
   dsc::testing::ScriptedPrompt prompt;
@@ -250,7 +247,8 @@ TEST_F(WindowTest, ClicksDuringARunAreRefusedAndClosingOffersToStop) {
     click("Command2");
     EXPECT_FALSE(duringWait);
     EXPECT_FALSE(button("StopButton")->isEnabled());
-    EXPECT_EQ(report().find(Vesker::kStoppedLine) != std::string::npos, stop);
+    const std::string report = dsc::testing::ReadFileBytes(window->session().report.reportFileName);
+    EXPECT_EQ(report.find(Vesker::kStoppedLine) != std::string::npos, stop);
     EXPECT_TRUE(Shows("Specific test commands from"));
     // Values at a glance: the tool tip carries the decoded values read and expected.
     EXPECT_EQ(table().model()->index(0, 0).data(Qt::ToolTipRole).toString(),
