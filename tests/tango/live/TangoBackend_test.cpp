@@ -216,23 +216,6 @@ TEST_F(TangoLive, StoppedServerCostsOnlyItsTimeOuts) {
   for (size_t i = first + kMax; i < c.outcomes.size(); ++i)
     EXPECT_EQ(c.outcomes[i].resultText, "Not run : server not answering") << c.outcomes[i].property;
   EXPECT_LT(afterPause, (kMax + 1) * 3.0);
-
-  // Killed mid-run: the reads after it fail as a server unavailable, the
-  // poll finds nothing, all within their time-outs.
-  LiveChecker k(own.SiteJson());
-  k.afterCommand = [&](const CommandOutcome& o) {
-    if (o.index == 0) own.Kill();
-  };
-  const std::string read = "read,double_scalar,TG-1,0,,,1,DOUBLE,,READ[timeout=500]\r\n";
-  EXPECT_LT(Seconds([&] {
-              EXPECT_TRUE(k.RunFile(read + read + read +
-                                    "poll,long_scalar_w,TG-1,0,,,1,LONG,1,POLL[timeout=500]\r\n"));
-            }),
-            4.0);
-  std::vector<int32_t> codes;
-  for (const LiveChecker::Seen& o : k.outcomes) codes.push_back(o.status);
-  EXPECT_EQ(codes, (std::vector<int32_t>{0, kCodeServerUnavailable45, kCodeServerUnavailable45,
-                                         kCodeTimedOut}));
 }
 
 }  // namespace
