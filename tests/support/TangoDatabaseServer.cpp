@@ -28,9 +28,8 @@ bool Registered(int port, std::string& error, Call call) {
     call(db);
     return true;
   } catch (const Tango::DevFailed& e) {
-    error = e.errors.length() > 0
-                ? std::string(e.errors[0].reason.in()) + ": " + std::string(e.errors[0].desc.in())
-                : "Tango error";
+    error = e.errors.length() == 0 ? "Tango error"
+                                   : std::string(e.errors[0].reason) + ": " + e.errors[0].desc.in();
     return false;
   }
 }
@@ -67,15 +66,11 @@ bool TangoDatabaseServer::Start(std::string& error) {
   if (!mkdtemp(dir)) return failed("cannot create a directory in /tmp", dir);
   dir_ = dir;
   // mariadb-install-db and mariadbd with these options first, then `more`.
-  auto mariadb = [&](const char* executable, const std::vector<std::string>& more) {
-    std::vector<std::string> argv = {executable,
-                                     "--no-defaults",
-                                     "--user=root",
-                                     "--datadir=" + dir_ + "/data",
-                                     "--skip-name-resolve",
-                                     "--innodb-log-file-size=8M"};
-    argv.insert(argv.end(), more.begin(), more.end());
-    return argv;
+  auto mariadb = [&](const char* executable, std::vector<std::string> more) {
+    more.insert(more.begin(),
+                {executable, "--no-defaults", "--user=root", "--datadir=" + dir_ + "/data",
+                 "--skip-name-resolve", "--innodb-log-file-size=8M"});
+    return more;
   };
   if (!Run(mariadb(kMariadbInstall, {"--skip-test-db", "--auth-root-authentication-method=normal"}),
            out))

@@ -28,11 +28,6 @@ bool TangoTestServer::Start(std::string& error) {
 
 void TangoTestServer::Stop() { Terminate(pid_); }
 
-void TangoTestServer::Kill() {
-  if (pid_ > 0) kill(pid_, SIGKILL);
-  Terminate(pid_);
-}
-
 void TangoTestServer::Pause() {
   if (pid_ <= 0) return;
   // A stop signal takes effect when the server's threads next run, which on

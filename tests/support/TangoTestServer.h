@@ -24,7 +24,6 @@ class TangoTestServer {
   // Starts the server and waits until it accepts requests (20 s at most).
   bool Start(std::string& error);
   void Stop();    // SIGTERM, then SIGKILL when it lingers
-  void Kill();    // SIGKILL, as a crash would
   void Pause();   // SIGSTOP, returning once stopped: the port stays open, nothing answers
   void Resume();  // SIGCONT
   int port() const { return port_; }

@@ -7,12 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iterator>
-#include <optional>
-#include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 namespace dsc::tango {
 namespace {
@@ -42,10 +38,10 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
   const string dev = srv + "/devices/0";
   struct Case {
     string from, to, error;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"\"host\": \"h\", ", "", ctx + ": missing field \"host\""},
       {"", R"({"site": "x"})", "site.json: /: missing field \"tango\""},
-      {"", "[]", "site.json: /: expected an object, found array"},
       {"\"S\"", "\"SSSSSSSSSSSSSSSSS\"", srv + "/name: \"SSSSSSSSSSSSSSSSS\" must have 1 to 16"},
       {"\"D\"", "\"\"", dev + "/name: \"\" must have 1 to 16 characters"},
       {"\"C\"", "\"C/1\"", ctx + "/name: \"C/1\" holds a \"/\""},
@@ -83,11 +79,10 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
        "\"discover\": true, \"pollMs\": 250,\n \"servers\": [{\"name\": \"S\", ",
        srv + ": missing field \"instance\""},
   };
-  std::vector<Case> all(std::begin(cases), std::end(cases));
   for (const char* device : {"a/b", "a//c", "/b/c", "a/b/", "a/b/c/d", "a/b/c#x", "a/b c/d"})
-    all.push_back({"\"a/b/c\"", "\"" + string(device) + "\"",
-                   dev + "/device: \"" + device + "\" is not a Tango device name"});
-  for (const Case& c : all) {
+    cases.push_back({"\"a/b/c\"", "\"" + string(device) + "\"",
+                     dev + "/device: \"" + device + "\" is not a Tango device name"});
+  for (const Case& c : cases) {
     const string text = Edited(c.from, c.to);
     string error;
     EXPECT_FALSE(LoadSite(text, "site.json", error)) << text;
@@ -152,6 +147,8 @@ TEST(TangoSite, SitesFromTangoHost) {
     EXPECT_FALSE(SiteFromTangoHosts({bad}, error)) << bad;
     EXPECT_NE(error.find("TANGO_HOST"), string::npos) << error;
   }
+  const auto json = SiteJsonFromTangoHosts({"h:1"}, error, true);
+  EXPECT_NE(json.value().find(R"("failOnState":true)"), string::npos) << *json;
 }
 
 TEST(TangoSite, ShortNamesFitUniqueAndStable) {
@@ -163,13 +160,11 @@ TEST(TangoSite, ShortNamesFitUniqueAndStable) {
   EXPECT_NE(ShortName("ABCDEFGHIJKLMNOPQ"), ShortName("ABCDEFGHIJKLMNOPR"));
 
   // "a/b" and "a.b" meet: the later by lower-case name hashes with "#1".
-  const std::vector<string> meeting = {"a.b", "a/b", "other/server"};
-  const std::vector<string> names = ShortNames(meeting, {});
+  const std::vector<string> names = ShortNames({"a.b", "a/b", "other/server"}, {});
   EXPECT_EQ(names[0], "a.b");  // "a.b" < "a/b" ('.' sorts before '/')
   EXPECT_EQ(names[1].substr(0, 4), "a.b~");
   // ... and nothing else moves when servers come and go.
-  const std::vector<string> fewer = ShortNames({"other/server", "a/b"}, {});
-  EXPECT_EQ(fewer[0], names[2]);
+  EXPECT_EQ(ShortNames({"other/server", "a/b"}, {})[0], names[2]);
   // A name chosen in the site file stands, and the one it would shadow moves.
   const std::vector<string> chosen =
       ShortNames({"x/y", "TangoTest/test"}, {{"tangotest/TEST", "x.y"}});

@@ -35,7 +35,8 @@ inline double Seconds(const std::function<void()>& f) {
 // report and database in temporary directories, and the runner with in-memory
 // front ends. Every ended command is kept in `outcomes`.
 struct LiveChecker {
-  explicit LiveChecker(const std::string& siteJson) : library(Loaded(siteJson), clock) {
+  explicit LiveChecker(const std::string& siteJson)
+      : library(LoadSite(siteJson, "test site", siteError).value(), clock) {
     session.DatabasePath = database.path() + "/";
     // The command an outcome points to lives only as long as the call.
     runner.setOutcomeObserver([this](const CommandOutcome& o) {
@@ -43,13 +44,11 @@ struct LiveChecker {
       if (afterCommand) afterCommand(o);
     });
   }
-  static Site Loaded(const std::string& json) {
-    std::string error;  // the tests' sites are valid
-    return LoadSite(json, "test site", error).value();
-  }
 
-  // Runs the rows after the header as the server's test file.
-  bool RunFile(const std::string& context, const std::string& server, const std::string& rows) {
+  // Runs the rows after the header as the server's test file (by default
+  // TangoTestServer's).
+  bool RunFile(const std::string& rows, const std::string& context = "TGTEST",
+               const std::string& server = "TANGOTEST") {
     database.write(context + "-" + server + ".csv", kHeader + rows);
     return sources.initSelfText(context, server, "#0") == 0 && runner.RunVesk(context, server);
   }
@@ -83,6 +82,7 @@ struct LiveChecker {
     return props;
   }
 
+  std::string siteError;  // the tests' sites are valid
   SystemClock clock;
   testing::TempDir reports, database;
   TangoLibrary library;

@@ -3,13 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "access/CompletionCodes.h"
 #include "app/RunOutputs.h"
@@ -26,11 +21,7 @@ using Clock = std::chrono::steady_clock;
 bool StartServer(TangoTestServer& server, std::string& error) { return server.Start(error); }
 class TangoLive : public LiveSuite<TangoTestServer, StartServer> {};
 
-bool RunRows(LiveChecker& c, const std::string& rows) {
-  return c.RunFile("TGTEST", "TANGOTEST", rows);
-}
-
-TEST_F(TangoLive, NamespaceComesFromTheSiteAndTheDevice) {
+TEST_F(TangoLive, NamespaceComesFromTheSiteAndTheStandardTestFromTheDevice) {
   LiveChecker c(server().SiteJson());
   // The attribute types' own formats are the conversions' tests; here the
   // records: State is an attribute first, a boolean a BYTE, and commands
@@ -53,12 +44,9 @@ TEST_F(TangoLive, NamespaceComesFromTheSiteAndTheDevice) {
   // is found where the hand-listed site puts it.
   for (const char* typed : {"tg-1", "SYS/TG_TEST/1"})
     EXPECT_EQ(c.Found("", "", typed), "TGTEST|TANGOTEST|TG-1") << typed;
-}
 
-// The standard test reads every attribute that delivers data (which format
-// each type is read in is the conversions' test).
-TEST_F(TangoLive, StandardTestReadsEveryAttributeThatDeliversData) {
-  LiveChecker c(server().SiteJson());
+  // The standard test reads every attribute that delivers data (which format
+  // each type is read in is the conversions' test).
   ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
   ASSERT_GT(c.session.plan.TestPlanCount, 40);
   EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST"));
@@ -78,7 +66,7 @@ TEST_F(TangoLive, StandardTestReadsEveryAttributeThatDeliversData) {
   EXPECT_NE(c.session.serverInfoText.find("srv vers: TangoTest/test IDL"), std::string::npos);
 }
 
-TEST_F(TangoLive, WritesReadBackAndCommandsEchoAgainstReferences) {
+TEST_F(TangoLive, WritesCommandsAndPollsMeetTheirReferences) {
   LiveChecker c(server().SiteJson());
   const std::pair<const char*, int32_t> rows[] = {
       // A scalar written and read back against its reference.
@@ -91,12 +79,9 @@ TEST_F(TangoLive, WritesReadBackAndCommandsEchoAgainstReferences) {
       {"boolean_spectrum,TG-1,3,BYTE,1 0 1,3,BYTE,1 0 1,WRITE", 0},
       {"ushort_spectrum,TG-1,2,LONG,65535 3,2,LONG,65535 3,WRITE", 0},
       {"string_scalar,TG-1,5,TEXT,hello,16,TEXT,hello,WRITE", 0},
-      // Commands with input and output echo it, converted both ways.
-      {"DevDouble,TG-1,1,DOUBLE,3.25,1,DOUBLE,3.25,READ", 0},
+      // Commands with input and output echo it, converted both ways (each
+      // numeric type's edges are the conversions' test).
       {"DevFloat,TG-1,1,SINGLE,-0.5,1,SINGLE,-0.5,READ", 0},
-      {"DevUShort,TG-1,1,LONG,65535,1,LONG,65535,READ", 0},
-      {"DevULong,TG-1,1,DOUBLE,4000000000,1,DOUBLE,4000000000,READ", 0},
-      {"DevLong64,TG-1,1,DOUBLE,-9000000000,1,DOUBLE,-9000000000,READ", 0},
       {"DevBoolean,TG-1,1,BYTE,1,1,BYTE,1,READ", 0},
       {"DevVarLongArray,TG-1,3,LONG,1 2 3,3,LONG,1 2 3,READ", 0},
       {"DevString,TG-1,5,TEXT,abcde,8,TEXT,abcde,READ", 0},
@@ -104,41 +89,30 @@ TEST_F(TangoLive, WritesReadBackAndCommandsEchoAgainstReferences) {
       {"DevUShort,TG-1,1,LONG,70000,1,LONG,,READ", kTangoIllegalFormat},
       {"short_scalar_ro,TG-1,1,SHORT,1,0,,,WRITE", kTangoNotWritable},
       {"no_such_thing,TG-1,0,,,1,SHORT,,READ", kTangoUnknownProperty},
+      // A poll meets its reference; one never met times out; REFRESH
+      // delivers the standing value once.
+      {"long_scalar_w,TG-1,1,LONG,42,0,,,WRITE", 0},
+      {"long_scalar_w,TG-1,0,,,1,LONG,42,POLL[timeout=3000]", 0},
+      {"long_scalar_w,TG-1,0,,,1,LONG,43,POLL[timeout=400]", kCodeTimedOut},
+      {"long_scalar_w,TG-1,0,,,1,LONG,42,REFRESH[timeout=2000]", 0},
   };
   std::string csv;
   for (const auto& [line, status] : rows) csv += std::string("step,") + line + "\r\n";
   std::ostringstream lines;
   JsonWriter json(lines, false);
   c.runner.addObserver(json);
-  EXPECT_TRUE(RunRows(c, csv));
+  EXPECT_TRUE(c.RunFile(csv));
   c.runner.removeObserver(json);
   ASSERT_EQ(c.outcomes.size(), std::size(rows));
   for (size_t i = 0; i < std::size(rows); ++i)
     EXPECT_EQ(c.outcomes[i].status, rows[i].second)
         << rows[i].first << ": " << c.outcomes[i].resultText;
   // The reference not met: its JSON line says what was expected and what was read.
-  std::istringstream in(lines.str());
-  std::string line;
-  for (int i = 0; i < 3; ++i) std::getline(in, line);
-  const nlohmann::json notMet = nlohmann::json::parse(line);
-  EXPECT_EQ(std::tuple(notMet["expected"], notMet["value"], notMet["outcome"]),
-            std::tuple(nlohmann::json(8), nlohmann::json(7), nlohmann::json("failed")))
-      << line;
-}
+  EXPECT_NE(lines.str().find(R"("outcome":"failed","compared":true,"value":7,"expected":8,)"),
+            std::string::npos)
+      << lines.str();
 
-TEST_F(TangoLive, PollMeetsItsReferenceAndRefreshDeliversOnlyChanges) {
-  LiveChecker c(server().SiteJson());
-  EXPECT_TRUE(RunRows(c,
-                      "set,long_scalar_w,TG-1,1,LONG,42,0,,,WRITE\r\n"
-                      "poll,long_scalar_w,TG-1,0,,,1,LONG,42,POLL[timeout=3000]\r\n"
-                      "poll again,long_scalar_w,TG-1,0,,,1,LONG,43,POLL[timeout=400]\r\n"
-                      "refresh,long_scalar_w,TG-1,0,,,1,LONG,42,REFRESH[timeout=2000]\r\n"));
-  ASSERT_EQ(c.outcomes.size(), 4u);
-  EXPECT_EQ(c.outcomes[1].status, 0) << c.outcomes[1].resultText;
-  EXPECT_EQ(c.outcomes[2].status, kCodeTimedOut);  // 43 never comes
-  EXPECT_EQ(c.outcomes[3].status, 0) << c.outcomes[3].resultText;
-
-  // A standing value: POLL delivers at every period, REFRESH only once.
+  // The standing value 42: POLL delivers at every period, REFRESH only once.
   c.control->setContextName("TGTEST");
   c.control->setServerName("TANGOTEST");
   c.control->setDeviceName("TG-1");
@@ -165,11 +139,11 @@ TEST_F(TangoLive, PollMeetsItsReferenceAndRefreshDeliversOnlyChanges) {
 TEST_F(TangoLive, StateIsNamedAndFaultFailsWhereAsked) {
   for (const bool failOnState : {false, true}) {
     LiveChecker c(server().SiteJson(failOnState ? "\"failOnState\": true, " : ""));
-    RunRows(c,
-            "before,State,TG-1,0,,,1,BYTE,,READ\r\n"
-            "switch,SwitchStates,TG-1,0,,,0,,,READ\r\n"
-            "after,State,TG-1,0,,,1,BYTE,,READ\r\n"
-            "switch back,SwitchStates,TG-1,0,,,0,,,READ\r\n");
+    c.RunFile(
+        "before,State,TG-1,0,,,1,BYTE,,READ\r\n"
+        "switch,SwitchStates,TG-1,0,,,0,,,READ\r\n"
+        "after,State,TG-1,0,,,1,BYTE,,READ\r\n"
+        "switch back,SwitchStates,TG-1,0,,,0,,,READ\r\n");
     ASSERT_EQ(c.outcomes.size(), 4u);
     EXPECT_EQ(c.outcomes[0].resultText, "Success: state RUNNING");
     EXPECT_EQ(c.outcomes[2].status, failOnState ? kTangoBadState : 0);
@@ -185,40 +159,36 @@ TEST_F(TangoLive, StoppedServerCostsOnlyItsTimeOuts) {
   std::string error;
   ASSERT_TRUE(own.Start(error)) << error;
   const std::string unavailable = "srv vers: unavailable -> server not answering\r\n";
-  {
-    // Hung before the first contact: the connection itself is bound by the
-    // access's time-out, so the information costs at most its four reads'
-    // time-outs, and the property list its own 3 s.
-    own.Pause();
-    LiveChecker c(own.SiteJson());
-    std::string info;
-    EXPECT_LE(Seconds([&] { info = c.sources.GetServerInfo("TGTEST", "TANGOTEST"); }), 2.5);
-    EXPECT_EQ(info.rfind(unavailable, 0), 0u) << info;
-    EXPECT_LE(Seconds([&] { c.Props("/TGTEST/TANGOTEST/TG-1"); }), 3.5);
-    EXPECT_EQ(c.lastCode, kCodeServerUnavailable45);
-    own.Resume();
-  }
-  {
-    // Stopped on an established connection. Preparing asks the silent server
-    // too (its self-test list, 800 ms); the commands then cost their own
-    // time-outs.
-    LiveChecker c(own.SiteJson());
-    ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
-    own.Pause();
-    c.database.write("TGTEST-TANGOTEST.csv",
-                     std::string(kHeader) +
-                         "read,double_scalar,TG-1,0,,,1,DOUBLE,,READ[timeout=300]\r\n"
-                         "poll,long_scalar_w,TG-1,0,,,1,LONG,1,POLL[timeout=300]\r\n");
-    ASSERT_EQ(c.sources.initSelfText("TGTEST", "TANGOTEST", "#0"), 0);
-    // 0.6 s; a read that waited for Tango's own 3 s would pass 2.5 s.
-    EXPECT_LT(Seconds([&] { EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST")); }), 2.5);
-    ASSERT_EQ(c.outcomes.size(), 2u);
-    EXPECT_EQ(c.outcomes[0].status, kCodeLinkTimeout) << c.outcomes[0].resultText;
-    EXPECT_EQ(c.outcomes[1].status, kCodeTimedOut) << c.outcomes[1].resultText;
-    const std::string info = c.sources.GetServerInfo("TGTEST", "TANGOTEST");
-    EXPECT_EQ(info.rfind(unavailable, 0), 0u) << info;
-    own.Resume();
-  }
+  // Hung before the first contact: the connection itself is bound by the
+  // access's time-out, so the information costs at most its four reads'
+  // time-outs, and the property list its own 3 s.
+  own.Pause();
+  LiveChecker hung(own.SiteJson());
+  std::string info;
+  EXPECT_LE(Seconds([&] { info = hung.sources.GetServerInfo("TGTEST", "TANGOTEST"); }), 2.5);
+  EXPECT_EQ(info.rfind(unavailable, 0), 0u) << info;
+  EXPECT_LE(Seconds([&] { hung.Props("/TGTEST/TANGOTEST/TG-1"); }), 3.5);
+  EXPECT_EQ(hung.lastCode, kCodeServerUnavailable45);
+  own.Resume();
+
+  // Stopped on an established connection. Preparing asks the silent server
+  // too (its self-test list, 800 ms); the commands then cost their own
+  // time-outs: 0.6 s; a read that waited for Tango's own 3 s would pass 2.5 s.
+  LiveChecker stopped(own.SiteJson());
+  ASSERT_EQ(stopped.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
+  own.Pause();
+  stopped.database.write("TGTEST-TANGOTEST.csv",
+                         std::string(kHeader) +
+                             "read,double_scalar,TG-1,0,,,1,DOUBLE,,READ[timeout=300]\r\n"
+                             "poll,long_scalar_w,TG-1,0,,,1,LONG,1,POLL[timeout=300]\r\n");
+  ASSERT_EQ(stopped.sources.initSelfText("TGTEST", "TANGOTEST", "#0"), 0);
+  EXPECT_LT(Seconds([&] { EXPECT_TRUE(stopped.runner.RunVesk("TGTEST", "TANGOTEST")); }), 2.5);
+  ASSERT_EQ(stopped.outcomes.size(), 2u);
+  EXPECT_EQ(stopped.outcomes[0].status, kCodeLinkTimeout) << stopped.outcomes[0].resultText;
+  EXPECT_EQ(stopped.outcomes[1].status, kCodeTimedOut) << stopped.outcomes[1].resultText;
+  info = stopped.sources.GetServerInfo("TGTEST", "TANGOTEST");
+  EXPECT_EQ(info.rfind(unavailable, 0), 0u) << info;
+  own.Resume();
   // Stopped in the middle of a standard test with maxLinkFailures K: K
   // accesses fail, then the rest of its commands are not run, so the stop
   // costs at most K + 1 time-outs, not one for each command left.
@@ -246,24 +216,6 @@ TEST_F(TangoLive, StoppedServerCostsOnlyItsTimeOuts) {
   for (size_t i = first + kMax; i < c.outcomes.size(); ++i)
     EXPECT_EQ(c.outcomes[i].resultText, "Not run : server not answering") << c.outcomes[i].property;
   EXPECT_LT(afterPause, (kMax + 1) * 3.0);
-
-  // Killed mid-run: the reads after it fail as a server unavailable, the
-  // poll finds nothing, all within their time-outs.
-  LiveChecker k(own.SiteJson());
-  k.afterCommand = [&](const CommandOutcome& o) {
-    if (o.index == 0) own.Kill();
-  };
-  const std::string read = "read,double_scalar,TG-1,0,,,1,DOUBLE,,READ[timeout=500]\r\n";
-  EXPECT_LT(
-      Seconds([&] {
-        EXPECT_TRUE(RunRows(
-            k, read + read + read + "poll,long_scalar_w,TG-1,0,,,1,LONG,1,POLL[timeout=500]\r\n"));
-      }),
-      4.0);
-  std::vector<int32_t> codes;
-  for (const LiveChecker::Seen& o : k.outcomes) codes.push_back(o.status);
-  EXPECT_EQ(codes, (std::vector<int32_t>{0, kCodeServerUnavailable45, kCodeServerUnavailable45,
-                                         kCodeTimedOut}));
 }
 
 }  // namespace

@@ -7,8 +7,7 @@
 
 #include <cstdlib>
 #include <regex>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "access/CompletionCodes.h"
 #include "tests/support/TangoDatabaseServer.h"
@@ -47,7 +46,7 @@ class TangoDatabaseLive : public LiveSuite<TangoDatabaseServer, Prepare> {
   }
 };
 
-TEST_F(TangoDatabaseLive, DiscoveryListsRegisteredServersAndTheirDevicesByShortNames) {
+TEST_F(TangoDatabaseLive, DiscoveryListsServersByShortNamesAndKnowsWhichAreNotRunning) {
   LiveChecker c(site());
   EXPECT_EQ(c.Names(), std::vector<std::string>{context()});
   // The fresh database's own servers, then ours, in the database's order.
@@ -64,11 +63,28 @@ TEST_F(TangoDatabaseLive, DiscoveryListsRegisteredServersAndTheirDevicesByShortN
   EXPECT_EQ(c.Found(context(), "tangotest.test", "#0"), context() + "|TangoTest.test|#0");
   EXPECT_EQ(c.Found("", "NoSuch/server", ""), "");
 
-  // Named otherwise in a site file, the context is still found by host:port.
+  // Named otherwise in a site file, the context is still found by host:port;
+  // its patterns choose the servers listed.
   std::string renamed = site();
   renamed.replace(renamed.find("\"name\":\"" + context() + "\""), context().size() + 9,
-                  "\"name\":\"CTRL\"");
-  EXPECT_EQ(LiveChecker(renamed).Names(context()), c.Names(context()));
+                  R"("name":"CTRL","include":["*test*"],"exclude":["*/multi"])");
+  EXPECT_EQ(LiveChecker(renamed).Names(context()), std::vector<std::string>{"TangoTest.test"});
+
+  // A registered server that is not running answers at once, and an access
+  // says why, in the database's words; "#0" is the first device.
+  EXPECT_LT(Seconds([&] { c.Props("/" + context() + "/TangoTest.multi/test.multi.2"); }), 0.3);
+  EXPECT_EQ(c.lastCode, kCodeServerUnavailable45);
+  c.control->setContextName(context());
+  c.control->setServerName("TangoTest.multi");
+  c.control->setDeviceName("#0");
+  c.control->setPropertyName("State");
+  c.control->setLinkTimeout(3000);
+  uint8_t state = 0;
+  EXPECT_EQ(c.control->ExecuteAccess({&state, 1}, 1, kFormatByte, {}, 0, kFormatNull),
+            kCodeServerUnavailable45);
+  EXPECT_EQ(c.control->StatusText(),
+            "API_DeviceNotExported: server TangoTest/multi is not running (test/multi/1 is not "
+            "exported in the database)");
 }
 
 // What the database records of a running server, its self-test from the
@@ -101,34 +117,13 @@ TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndQuality) {
   EXPECT_EQ(c.outcomes[2].resultText, "Success");
 }
 
-TEST_F(TangoDatabaseLive, RegisteredServerThatIsNotRunningAnswersAtOnce) {
-  LiveChecker c(site());
-  EXPECT_LT(Seconds([&] { c.Props("/" + context() + "/TangoTest.multi/test.multi.2"); }), 0.3);
-  EXPECT_EQ(c.lastCode, kCodeServerUnavailable45);
-  // An access says why, in the database's words; "#0" is the first device.
-  c.control->setContextName(context());
-  c.control->setServerName("TangoTest.multi");
-  c.control->setDeviceName("#0");
-  c.control->setPropertyName("State");
-  c.control->setLinkTimeout(3000);
-  uint8_t state = 0;
-  EXPECT_EQ(c.control->ExecuteAccess({&state, 1}, 1, kFormatByte, {}, 0, kFormatNull),
-            kCodeServerUnavailable45);
-  EXPECT_EQ(c.control->StatusText(),
-            "API_DeviceNotExported: server TangoTest/multi is not running (test/multi/1 is not "
-            "exported in the database)");
-}
-
 #ifdef OVRA_CHECK_EXE
 // ovra-check on TANGO_HOST alone: Tango's names typed, in any case, find
 // their server and context; lists show Tango's names beside the short ones.
 TEST_F(TangoDatabaseLive, OvraCheckTakesTangoNamesFromTangoHost) {
   testing::TempDir dir;
-  const struct {
-    std::string args;
-    int code;
-    std::vector<std::string> said;
-  } runs[] = {
+  // Arguments, exit code, what the output says.
+  const std::tuple<std::string, int, std::vector<std::string>> runs[] = {
       {"list " + context(),
        0,
        {"TangoTest.multi\tTangoTest/multi\nTangoTest.test\tTangoTest/test\n"}},
@@ -147,15 +142,15 @@ TEST_F(TangoDatabaseLive, OvraCheckTakesTangoNamesFromTangoHost) {
       {"info tangotest/test", 0, {" name: TangoTest/test\n host: "}},
       {"standard no/such/device", 1, {"\"no/such/device\" names no device"}},
   };
-  for (const auto& run : runs) {
+  for (const auto& [args, code, said] : runs) {
     const std::string command = "TANGO_HOST=" + db().TangoHost() + " " + OVRA_CHECK_EXE +
                                 " --report-dir '" + dir.path() + "' --database '" + dir.path() +
-                                "' " + run.args + " >'" + dir.file("out") + "' 2>&1";
+                                "' " + args + " >'" + dir.file("out") + "' 2>&1";
     const int status = std::system(command.c_str());
     const std::string out = dir.read("out");
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, run.code) << run.args << "\n" << out;
-    for (const std::string& said : run.said)
-      EXPECT_NE(out.find(said), std::string::npos) << run.args << ": " << said << "\n" << out;
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, code) << args << "\n" << out;
+    for (const std::string& text : said)
+      EXPECT_NE(out.find(text), std::string::npos) << args << ": " << text << "\n" << out;
   }
 }
 #endif
@@ -177,8 +172,8 @@ TEST_F(TangoDatabaseLive, DatabaseGoneMidRunIsNamedAndConnectedDevicesStillAnswe
 
   // The connected device runs its test file (its self-test property is out
   // of reach with the database).
-  EXPECT_TRUE(c.RunFile(context(), "TangoTest.test",
-                        "read,double_scalar,sys.tg_test.1,0,,,1,DOUBLE,,READ\r\n"))
+  EXPECT_TRUE(c.RunFile("read,double_scalar,sys.tg_test.1,0,,,1,DOUBLE,,READ\r\n", context(),
+                        "TangoTest.test"))
       << c.session.checkerCaption;
   ASSERT_EQ(c.outcomes.size(), 1u);
   EXPECT_EQ(c.outcomes[0].status, 0) << c.outcomes[0].resultText;
