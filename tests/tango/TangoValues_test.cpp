@@ -158,15 +158,23 @@ TEST(TangoValues, ErrorsGiveTheirCodeAndTheFirstLineOfWhatTheySay) {
       {"API_DeviceTimedOut", "too slow", kCodeLinkTimeout, "API_DeviceTimedOut: too slow"},
       {"Out of range", "limit 3  \r\nat line 2", kTangoDeviceError, "Out of range: limit 3"},
       {"", "", kTangoDeviceError, "Tango error"}};
-  for (const auto& [reason, desc, code, detail] : rows) {
+  const auto outcome = [](const char* reason, const char* desc) {
     Tango::DevErrorList errors(1);
     errors.length(1);
     errors[0].reason = CORBA::string_dup(reason);
     errors[0].desc = CORBA::string_dup(desc);
     errors[0].origin = CORBA::string_dup("test");
-    const Outcome o = FromDevFailed(Tango::DevFailed(errors));
+    return FromDevFailed(Tango::DevFailed(errors));
+  };
+  for (const auto& [reason, desc, code, detail] : rows) {
+    const Outcome o = outcome(reason, desc);
     EXPECT_EQ(std::pair(o.code, o.detail), std::pair(code, std::string(detail))) << reason;
   }
+  // The other reasons that say the server or the way to it is not there.
+  for (const char* reason :
+       {"API_CantConnectToDevice", "API_ServerNotRunning", "API_CorbaException",
+        "API_CantConnectToDatabase", "API_ConnectionFailed"})
+    EXPECT_EQ(outcome(reason, "").code, kCodeServerUnavailable45) << reason;
 }
 
 }  // namespace
