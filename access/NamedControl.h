@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "access/DataAcquisitionControl.h"
-#include "base/Formats.h"
+#include "access/Formats.h"
 
 namespace dsc {
 

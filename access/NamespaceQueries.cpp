@@ -7,8 +7,8 @@
 
 #include "access/CompletionCodes.h"
 #include "access/DataDescriptor.h"
+#include "access/Formats.h"
 #include "access/UtilityLibrary.h"
-#include "base/Formats.h"
 
 namespace dsc {
 

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
+#include "access/StrictJson.h"
 #include "app/BackendPlugins.h"
-#include "base/StrictJson.h"
 #include "sim/SimControlSystem.h"
 #include "tango/TangoSite.h"
 

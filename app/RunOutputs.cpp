@@ -16,9 +16,9 @@
 #include <sstream>
 
 #include "access/CompletionCodes.h"
-#include "base/Formats.h"
-#include "base/TextEncoding.h"
+#include "access/Formats.h"
 #include "engine/CheckRunner.h"
+#include "sources/TextEncoding.h"
 
 namespace dsc {
 

@@ -26,13 +26,11 @@
 #include <vector>
 
 #include "access/CompletionCodes.h"
+#include "access/Formats.h"
 #include "access/NamespaceQueries.h"
+#include "access/SafeNames.h"
 #include "app/ControlSystems.h"
 #include "app/RunOutputs.h"
-#include "base/Formats.h"
-#include "base/NearestName.h"
-#include "base/SafeNames.h"
-#include "base/TextEncoding.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
@@ -41,7 +39,9 @@
 #include "engine/ReportLog.h"
 #include "sources/Csv.h"
 #include "sources/Lint.h"
+#include "sources/NearestName.h"
 #include "sources/TestSources.h"
+#include "sources/TextEncoding.h"
 
 #ifndef OVRA_VERSION
 #define OVRA_VERSION "unknown"

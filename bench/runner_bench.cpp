@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "access/Formats.h"
 #include "bench/BenchSupport.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
 #include "engine/ControlEventPump.h"
-#include "base/Formats.h"
 #include "sim/SimControlSystem.h"
 
 namespace {

@@ -24,7 +24,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "base/Formats.h"
+#include "access/Formats.h"
 #include "bench/BenchSupport.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"

@@ -21,7 +21,7 @@
 #include <QApplication>
 #include <QTableWidget>
 
-#include "base/Formats.h"
+#include "access/Formats.h"
 #include "bench/BenchSupport.h"
 #include "engine/Clock.h"
 #include "sim/SimControlSystem.h"

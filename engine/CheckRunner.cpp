@@ -4,8 +4,8 @@
 #include <exception>
 #include <utility>
 
+#include "access/Formats.h"
 #include "access/UtilityLibrary.h"
-#include "base/Formats.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/RunState.h"

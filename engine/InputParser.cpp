@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "base/Formats.h"
+#include "access/Formats.h"
 #include "engine/NumberText.h"
 
 namespace dsc {

@@ -1,6 +1,6 @@
 #include "engine/RunState.h"
 
-#include "base/Formats.h"
+#include "access/Formats.h"
 
 namespace dsc {
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "base/Formats.h"
+#include "access/Formats.h"
 
 namespace dsc {
 

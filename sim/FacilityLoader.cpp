@@ -7,9 +7,9 @@
 #include <set>
 
 #include "access/CompletionCodes.h"
-#include "base/Formats.h"
-#include "base/SafeNames.h"
-#include "base/StrictJson.h"
+#include "access/Formats.h"
+#include "access/SafeNames.h"
+#include "access/StrictJson.h"
 #include "sim/Facility.h"
 
 namespace dsc::sim {

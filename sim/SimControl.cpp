@@ -3,8 +3,8 @@
 #include <limits>
 
 #include "access/CompletionCodes.h"
+#include "access/Formats.h"
 #include "access/NamedControl.h"
-#include "base/Formats.h"
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
 #include "sim/SimCore.h"

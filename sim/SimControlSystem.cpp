@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "access/CompletionCodes.h"
+#include "access/StrictJson.h"
 #include "sim/Facility.h"
 #include "sim/SimCore.h"
-#include "base/StrictJson.h"
 
 namespace dsc::sim {
 

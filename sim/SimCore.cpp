@@ -7,7 +7,7 @@
 
 #include "access/ClientLibrary.h"
 #include "access/CompletionCodes.h"
-#include "base/Formats.h"
+#include "access/Formats.h"
 
 namespace dsc::sim {
 

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <system_error>
 
-#include "base/Formats.h"
-#include "base/TextEncoding.h"
+#include "access/Formats.h"
 #include "engine/NumberText.h"
 #include "engine/TestPlan.h"
+#include "sources/TextEncoding.h"
 
 namespace dsc {
 

@@ -6,13 +6,13 @@
 #include <memory>
 #include <system_error>
 
-#include "base/Formats.h"
-#include "base/NearestName.h"
-#include "base/TextEncoding.h"
+#include "access/Formats.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/TestPlan.h"
 #include "sources/Csv.h"
+#include "sources/NearestName.h"
+#include "sources/TextEncoding.h"
 
 namespace dsc {
 

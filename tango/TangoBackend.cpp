@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "access/CompletionCodes.h"
+#include "access/Formats.h"
 #include "access/NamedControl.h"
-#include "base/Formats.h"
 #include "tango/TangoValues.h"
 
 namespace dsc::tango {

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <unordered_set>
 
-#include "base/SafeNames.h"
-#include "base/StrictJson.h"
+#include "access/SafeNames.h"
+#include "access/StrictJson.h"
 
 namespace dsc::tango {
 

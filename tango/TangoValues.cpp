@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "access/CompletionCodes.h"
-#include "base/Formats.h"
+#include "access/Formats.h"
 #include "tango/TangoBackend.h"
 
 namespace dsc::tango {

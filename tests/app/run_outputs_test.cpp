@@ -6,7 +6,7 @@
 #include <pugixml.hpp>
 #include <sstream>
 
-#include "base/TextEncoding.h"
+#include "sources/TextEncoding.h"
 #include "tests/support/Fakes.h"
 
 namespace dsc {

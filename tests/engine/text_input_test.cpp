@@ -7,7 +7,7 @@
 #include <tuple>
 #include <utility>
 
-#include "base/Formats.h"
+#include "access/Formats.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/TestPlan.h"

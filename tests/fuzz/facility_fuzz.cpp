@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "access/Formats.h"
 #include "access/NamespaceQueries.h"
-#include "base/Formats.h"
-#include "base/SafeNames.h"
+#include "access/SafeNames.h"
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
 #include "sim/SimCore.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/Formats.h"
+#include "access/Formats.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/TestPlan.h"

@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "access/CompletionCodes.h"
-#include "base/Formats.h"
+#include "access/Formats.h"
 #include "engine/ValueDecoding.h"
 #include "tango/TangoBackend.h"
 

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "access/Formats.h"
 #include "access/NamespaceQueries.h"
-#include "base/Formats.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/ControlEventPump.h"

@@ -1,4 +1,4 @@
-#include "base/TextEncoding.h"
+#include "sources/TextEncoding.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "base/StrictJson.h"
+#include "access/StrictJson.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/SafeNames.h"
+#include "access/SafeNames.h"
 
 namespace dsc::strictjson {
 

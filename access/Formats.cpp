@@ -1,4 +1,4 @@
-#include "base/Formats.h"
+#include "access/Formats.h"
 
 #include <array>
 #include <string_view>

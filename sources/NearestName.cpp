@@ -1,4 +1,4 @@
-#include "base/NearestName.h"
+#include "sources/NearestName.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "base/SafeNames.h"
+#include "access/SafeNames.h"
 
 #include <cstdio>
 
