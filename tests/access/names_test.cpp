@@ -24,7 +24,7 @@ constexpr const char* kTable =
     "FLTFLT 8|INTFLTSHTSHT 12|BOOLEAN 4|INTINTFLTFLT 16 FWINDOW|FLTINTFLTINT 16|NAME64 64|"
     "NAME64I 68|[LNGDBL] 12|[NULL] 0|DBLDBL 32";
 
-TEST(Formats, EveryCodeHasItsNameSizeAndAliasesInBothForms) {
+TEST(Formats, EveryCodeHasItsNameSizeAndAliasesInBothFormsAndNoOtherDoes) {
   std::istringstream rows(kTable);
   int code = 0;
   for (std::string row; std::getline(rows, row, '|'); ++code) {
@@ -43,10 +43,8 @@ TEST(Formats, EveryCodeHasItsNameSizeAndAliasesInBothForms) {
     while (fields >> alias) EXPECT_EQ(FullFormatFromName(alias), code + 512) << alias;
   }
   EXPECT_EQ(code, kFormatCount);
-}
 
-TEST(Formats, UnknownNamesAndCodesOutsideTheTable) {
-  // Case, blanks, the separator and non-ASCII letters.
+  // Outside the table. Names: case, blanks, the separator and non-ASCII letters.
   const std::pair<const char*, int> names[] = {{"DoUbLe", 0},          {"fLoAt", 5},
                                                {" DOUBLE", 255},       {"", 255},
                                                {"NAME16|CHAR16", 255}, {"DOUBLE\xC9", 255}};

@@ -72,20 +72,19 @@ TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAppendedToALineAtATimeAndFailuresTo
   log.AddToReport("next", false);
   EXPECT_EQ(dir.read("1700000061.txt"), "next\r\n");
   EXPECT_TRUE(log.complete());
-}
 
-// With the system clock too, and readable by all, writable by its owner.
-TEST_F(ReportLogTest, DatedLineWithTheSystemClockFitsTheColumnHeader) {
+  // With the system clock too, the dated line fits the column header; the
+  // file is readable by all, writable by its owner.
   SystemClock system;
-  ReportLog log(system, dir.path());
+  ReportLog dated(system, dir.path());
   const mode_t old = umask(0);
-  log.AddToReport("x", true);
+  dated.AddToReport("x", true);
   umask(old);
-  const std::string line = testing::ReadFileBytes(log.reportFileName);
+  const std::string line = testing::ReadFileBytes(dated.reportFileName);
   EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d : x\r\n)")))
       << line;
   EXPECT_EQ(line.find(" : "), std::string(kReportColumnHeader).find(":"));
-  EXPECT_EQ(std::filesystem::status(log.reportFileName).permissions(),
+  EXPECT_EQ(std::filesystem::status(dated.reportFileName).permissions(),
             std::filesystem::perms(0644));
 }
 
