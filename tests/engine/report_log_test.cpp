@@ -91,8 +91,7 @@ TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAppendedToALineAtATimeAndFailuresTo
 // Whatever stands at the report's name and is not a regular file of ours with
 // one name is refused, and what it points to stays as it was.
 TEST_F(ReportLogTest, ForeignFilesAtTheReportsNameAreRefused) {
-  const std::string name = "1700000000.txt";
-  const std::string at = dir.file(name);
+  const std::string at = dir.file("1700000000.txt");
   // how to plant it (false: cannot be set up here), the reason given
   const std::pair<std::function<bool()>, const char*> cases[] = {
       {[&] { return symlink(dir.file("nowhere").c_str(), at.c_str()) == 0; },
@@ -102,7 +101,7 @@ TEST_F(ReportLogTest, ForeignFilesAtTheReportsNameAreRefused) {
       {[&] { return mkfifo(at.c_str(), 0600) == 0; }, "it is not a regular file"},
       {[&] { return mkdir(at.c_str(), 0700) == 0; }, "Is a directory"},
       {[&] {
-         dir.write(name, "theirs\r\n");
+         dir.write("1700000000.txt", "theirs\r\n");
          return geteuid() == 0 && chown(at.c_str(), 65534, 65534) == 0;
        },
        "it belongs to another user"},

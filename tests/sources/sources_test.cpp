@@ -23,16 +23,15 @@ namespace {
 
 using std::string;
 
-TEST(TrimWhite, RemovesBlanksAndOneLoneLineBreakAtEachEnd) {
-  const std::pair<string, string> cases[] = {
+// Trimming takes blanks and one lone line break from each end.
+TEST(Csv, TrimmedFieldsFoundByPositionColumnsByNameInAnyOrderAndCase) {
+  const std::pair<string, string> trimmed[] = {
       {"\r\n\t x \r\n", "x"}, {"\n a", " a"},  // one lone LF goes, the blank after it stays
       {"\r\n\r\n x", "x"},    {"\r\r x", "\r x"}, {string("\0\0ab\0 ", 6), "ab"},
       {"a\r\r", "a\r"},  // only one trailing CR: why self-test lines are stripped first
   };
-  for (const auto& [in, out] : cases) EXPECT_EQ(TrimWhite(in), out) << "[" << in << "]";
-}
+  for (const auto& [in, out] : trimmed) EXPECT_EQ(TrimWhite(in), out) << "[" << in << "]";
 
-TEST(Csv, ColumnsFoundByNameInAnyOrderAndCaseFieldsByPosition) {
   const string header = "access,PROPERTY, description ,\"Data,x\",Device";
   const std::pair<string, int16_t> cases[] = {
       {"Access", 0}, {"Property", 1}, {"DESCRIPTION", 2}, {"Device", 4}, {"Reference", -1}};
@@ -103,7 +102,7 @@ string Codes(const std::vector<LintFinding>& findings) {
 
 // Every finding from a file that has only it, and the message names the fix
 // where there is one.
-TEST(Lint, EachFindingOnItsOwn) {
+TEST(Lint, EachFindingOnItsOwnAndNoneInTheShippedFiles) {
   const string h = "Description,Property,OutputSize,OutputFormat,Reference,Access\r\n";
   const string t = "Property,OutputSize,OutputFormat,Reference,Tolerance\r\n";
   string tooLong = "Property\n";
@@ -144,9 +143,8 @@ TEST(Lint, EachFindingOnItsOwn) {
       EXPECT_NE(findings[0].message.find(inMessage), string::npos) << findings[0].Text();
     }
   }
-}
 
-TEST(Lint, ShippedFilesThatAreMeantToBeClean) {
+  // The shipped files that are meant to be clean.
   const char* src = std::getenv("OVRA_SOURCE_DIR");
   if (!src) GTEST_SKIP() << "OVRA_SOURCE_DIR is not set (run through ctest)";
   std::vector<LintFinding> findings;
@@ -338,7 +336,7 @@ TEST_F(SourcesTest, ConfigurationsAndServerLists) {
 // present one wins. --database and $OVRA_DATABASE count when set, even for a
 // directory that does not exist (the programs then say so); the others only
 // when their directory exists.
-TEST(DatabaseSearchOrder, FirstPresentLevelWins) {
+TEST_F(SourcesTest, DatabaseFirstPresentLevelWinsThenBesideTheProgramOrAboveABuildTree) {
   // Each level's directory and origin.
   const std::pair<const char*, const char*> levels[] = {
       {"/given/", "--database"},
@@ -378,13 +376,11 @@ TEST(DatabaseSearchOrder, FirstPresentLevelWins) {
   ::unsetenv("OVRA_DATABASE");
   EXPECT_EQ(search.environment + "|" + search.configHome + "|" + search.systemDir,
             "/from/env|/home/someone/.config|/etc/ovra-checker/database");
-}
 
-// The database is beside the working directory when the program is found
-// there, or else beside the program. A program in a build tree finds the
-// source tree's database: the nearest "database" holding procedures.csv above
-// it, wherever the tree is.
-TEST_F(SourcesTest, DatabaseBesideTheProgramOrNearestAboveABuildTree) {
+  // The program's own rule: the database is beside the working directory when
+  // the program is found there, or else beside the program. A program in a
+  // build tree finds the source tree's database: the nearest "database"
+  // holding procedures.csv above it, wherever the tree is.
   namespace fs = std::filesystem;
   dir.write("prog", "");
   const auto cwd = fs::current_path();
