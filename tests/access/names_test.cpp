@@ -24,7 +24,7 @@ constexpr const char* kTable =
     "FLTFLT 8|INTFLTSHTSHT 12|BOOLEAN 4|INTINTFLTFLT 16 FWINDOW|FLTINTFLTINT 16|NAME64 64|"
     "NAME64I 68|[LNGDBL] 12|[NULL] 0|DBLDBL 32";
 
-TEST(Formats, EveryCodeHasItsNameSizeAndAliasesInBothForms) {
+TEST(Formats, EveryCodeHasItsNameSizeAndAliasesNoOtherDoesAndSizesAreCut) {
   std::istringstream rows(kTable);
   int code = 0;
   for (std::string row; std::getline(rows, row, '|'); ++code) {
@@ -43,10 +43,8 @@ TEST(Formats, EveryCodeHasItsNameSizeAndAliasesInBothForms) {
     while (fields >> alias) EXPECT_EQ(FullFormatFromName(alias), code + 512) << alias;
   }
   EXPECT_EQ(code, kFormatCount);
-}
 
-TEST(Formats, UnknownNamesAndCodesOutsideTheTable) {
-  // Case, blanks, the separator and non-ASCII letters.
+  // Outside the table. Names: case, blanks, the separator and non-ASCII letters.
   const std::pair<const char*, int> names[] = {{"DoUbLe", 0},          {"fLoAt", 5},
                                                {" DOUBLE", 255},       {"", 255},
                                                {"NAME16|CHAR16", 255}, {"DOUBLE\xC9", 255}};
@@ -58,10 +56,9 @@ TEST(Formats, UnknownNamesAndCodesOutsideTheTable) {
     EXPECT_EQ(FormatNameFromCode(code), "NULL") << code;
     EXPECT_EQ(FormatElementSize(code), 0) << code;
   }
-}
 
-TEST(Formats, EffectiveSizeIsCutToTheTransferLimit) {
-  // size, format, the element count transferred
+  // The effective size is cut to the transfer limit: size, format, the
+  // element count transferred.
   const int32_t cases[][3] = {
       {700, 522, 682}, {171, 536, 170},     {600, 552, 512},         {10, 767, 0}, {1, 524, 0},
       {-1, 514, 0},    {16385, 514, 16384}, {INT32_MAX, 514, 16384}, {3, 0, 3}};

@@ -72,28 +72,26 @@ TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAppendedToALineAtATimeAndFailuresTo
   log.AddToReport("next", false);
   EXPECT_EQ(dir.read("1700000061.txt"), "next\r\n");
   EXPECT_TRUE(log.complete());
-}
 
-// With the system clock too, and readable by all, writable by its owner.
-TEST_F(ReportLogTest, DatedLineWithTheSystemClockFitsTheColumnHeader) {
+  // With the system clock too, the dated line fits the column header; the
+  // file is readable by all, writable by its owner.
   SystemClock system;
-  ReportLog log(system, dir.path());
+  ReportLog dated(system, dir.path());
   const mode_t old = umask(0);
-  log.AddToReport("x", true);
+  dated.AddToReport("x", true);
   umask(old);
-  const std::string line = testing::ReadFileBytes(log.reportFileName);
+  const std::string line = testing::ReadFileBytes(dated.reportFileName);
   EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d : x\r\n)")))
       << line;
   EXPECT_EQ(line.find(" : "), std::string(kReportColumnHeader).find(":"));
-  EXPECT_EQ(std::filesystem::status(log.reportFileName).permissions(),
+  EXPECT_EQ(std::filesystem::status(dated.reportFileName).permissions(),
             std::filesystem::perms(0644));
 }
 
 // Whatever stands at the report's name and is not a regular file of ours with
 // one name is refused, and what it points to stays as it was.
 TEST_F(ReportLogTest, ForeignFilesAtTheReportsNameAreRefused) {
-  const std::string name = "1700000000.txt";
-  const std::string at = dir.file(name);
+  const std::string at = dir.file("1700000000.txt");
   // how to plant it (false: cannot be set up here), the reason given
   const std::pair<std::function<bool()>, const char*> cases[] = {
       {[&] { return symlink(dir.file("nowhere").c_str(), at.c_str()) == 0; },
@@ -103,7 +101,7 @@ TEST_F(ReportLogTest, ForeignFilesAtTheReportsNameAreRefused) {
       {[&] { return mkfifo(at.c_str(), 0600) == 0; }, "it is not a regular file"},
       {[&] { return mkdir(at.c_str(), 0700) == 0; }, "Is a directory"},
       {[&] {
-         dir.write(name, "theirs\r\n");
+         dir.write("1700000000.txt", "theirs\r\n");
          return geteuid() == 0 && chown(at.c_str(), 65534, 65534) == 0;
        },
        "it belongs to another user"},
