@@ -122,7 +122,8 @@ int main(int argc, char** argv) {
     rigs.server = dsc::tango::ShortName(kInstance);
     rigs.library = std::make_unique<dsc::tango::TangoLibrary>(std::move(*site), clock);
     std::string host = "127.0.0.1";
-    rigs.database = std::make_unique<Tango::Database>(host, db.port());
+    rigs.database =
+        std::make_unique<Tango::Database>(host, rigs.library->site().contexts.front().port);
     // The whole list of the context, from a checker that has asked nothing yet.
     std::vector<std::string> names;
     int16_t n = 0;

@@ -64,8 +64,9 @@ bool WaitFor(std::chrono::milliseconds limit, Done done) {
 
 // Tango and omniORB keep a directory of their own in /tmp for a server's logs
 // and local sockets (tango-$USER, omni-$USER). The servers the tests start
-// keep theirs in a scratch directory of this process, removed at its end.
-struct ServerScratch {
+// keep theirs, and their output, in a scratch directory of this process,
+// removed at its end.
+inline const struct ServerScratch {
   ServerScratch() {
     char name[] = "/tmp/ovra-servers-XXXXXX";
     if (mkdtemp(name)) dir = name;
@@ -74,32 +75,25 @@ struct ServerScratch {
     if (!dir.empty()) std::filesystem::remove_all(dir);
   }
   std::string dir;
-};
+} kScratch;
 
-// Starts argv[0] (a path; /usr/bin/env to set variables) with its output
-// appended to `log`; -1 on failure. No fork of the test process, which has
-// threads (Tango's), and no change to its environment, which they read.
-inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& log) {
-  static const ServerScratch scratch;
-  std::vector<std::string> variables;
-  for (char** e = environ; *e; ++e) variables.emplace_back(*e);
-  if (!scratch.dir.empty()) {
-    variables.push_back("TANGO_LOG_PATH=" + scratch.dir + "/tango");
-    variables.push_back("ORBunixTransportDirectory=" + scratch.dir + "/omni");
-  }
-  std::vector<char*> args, envp;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+// Starts argv[0] (a path, or VARIABLE=value settings first) with its output
+// in `log`, written afresh; -1 on failure. No fork of the test process, which
+// has threads (Tango's), and no change to its environment, which they read.
+inline pid_t Spawn(std::vector<std::string> argv, const std::string& log) {
+  argv.insert(argv.begin(), {"/usr/bin/env", "TANGO_LOG_PATH=" + kScratch.dir + "/tango",
+                             "ORBunixTransportDirectory=" + kScratch.dir + "/omni"});
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
-  for (const std::string& v : variables) envp.push_back(const_cast<char*>(v.c_str()));
-  envp.push_back(nullptr);
   posix_spawn_file_actions_t files;
   posix_spawn_file_actions_init(&files);
   posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, log.c_str(),
-                                   O_WRONLY | O_CREAT | O_APPEND, 0600);
+  posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   posix_spawn_file_actions_adddup2(&files, STDOUT_FILENO, STDERR_FILENO);
   pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &files, nullptr, args.data(), envp.data()) != 0) pid = -1;
+  if (posix_spawn(&pid, args[0], &files, nullptr, args.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&files);
   return pid;
 }

@@ -45,12 +45,10 @@ std::string TangoDatabaseServer::Missing() {
 }
 
 bool TangoDatabaseServer::Run(const std::vector<std::string>& argv, std::string& output) {
-  const std::string log = dir_ + "/run.log";
-  std::filesystem::remove(log);
-  const pid_t pid = Spawn(argv, log);
+  const pid_t pid = Spawn(argv, dir_ + "/run.log");
   int status = 0;
   if (pid < 0 || waitpid(pid, &status, 0) != pid) return false;
-  output = ReadAll(log);
+  output = ReadAll(dir_ + "/run.log");
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -101,17 +99,14 @@ bool TangoDatabaseServer::Start(std::string& error) {
 bool TangoDatabaseServer::StartDatabaseServer(std::string& error) {
   const HeldPort held(dbPort_);  // until DataBaseds listens on it
   // Never MYSQL_HOST=localhost: that is the system's socket.
-  databaseds_ =
-      Spawn({"/usr/bin/env", "MYSQL_HOST=127.0.0.1:" + std::to_string(sqlPort_), "MYSQL_USER=tango",
-             "MYSQL_PASSWORD=tango", "TANGO_HOST=" + TangoHost(), kDataBaseds, "2", "-ORBendPoint",
-             "giop:tcp:127.0.0.1:" + std::to_string(dbPort_)},
-            dir_ + "/databaseds.log");
+  databaseds_ = Spawn({"MYSQL_HOST=127.0.0.1:" + std::to_string(sqlPort_), "MYSQL_USER=tango",
+                       "MYSQL_PASSWORD=tango", "TANGO_HOST=" + TangoHost(), kDataBaseds, "2",
+                       "-ORBendPoint", "giop:tcp:127.0.0.1:" + std::to_string(dbPort_)},
+                      dir_ + "/databaseds.log");
   // DataBaseds exits 0 even when it fails: ready is when it answers.
   std::string out;
   if (WaitFor(std::chrono::seconds(20), [&] {
-        return Run(
-            {"/usr/bin/env", "TANGO_HOST=" + TangoHost(), kTangoAdmin, "--ping-database", "1"},
-            out);
+        return Run({"TANGO_HOST=" + TangoHost(), kTangoAdmin, "--ping-database", "1"}, out);
       }))
     return true;
   error = "DataBaseds did not answer: " + ReadAll(dir_ + "/databaseds.log");
@@ -159,9 +154,9 @@ bool TangoDatabaseServer::PutProperty(const std::string& device, const std::stri
 bool TangoDatabaseServer::StartTangoTest(const std::string& instance, std::string& error) {
   pid_t& pid = servers_.emplace_back(-1);  // stopped with the rest when it hangs
   // Port 0: the server takes a free one and tells the database.
-  return dsc::testing::StartTangoTest({"/usr/bin/env", "TANGO_HOST=" + TangoHost(), kTangoTest,
-                                       instance, "-ORBendPoint", "giop:tcp:127.0.0.1:"},
-                                      dir_ + "/TangoTest-" + instance + ".log", pid, error);
+  return dsc::testing::StartTangoTest(
+      {"TANGO_HOST=" + TangoHost(), kTangoTest, instance, "-ORBendPoint", "giop:tcp:127.0.0.1:"},
+      dir_ + "/TangoTest-" + instance + ".log", pid, error);
 }
 
 }  // namespace dsc::testing

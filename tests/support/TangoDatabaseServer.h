@@ -31,7 +31,6 @@ class TangoDatabaseServer {
   void StopDatabaseServer();
   bool StartDatabaseServer(std::string& error);
 
-  int port() const { return dbPort_; }
   std::string TangoHost() const { return "127.0.0.1:" + std::to_string(dbPort_); }
 
   // Registers a server instance ("Executable/instance") of a class with its

@@ -9,19 +9,14 @@ bool TangoTestServer::Start(std::string& error) {
   port_ = 0;
   // Held until the server listens on the port (or has given up on it).
   const HeldPort held(port_);
-  char logName[] = "/tmp/ovra-tangotest-XXXXXX";
-  const int logFd = mkstemp(logName);
-  if (port_ == 0 || logFd < 0) {
-    error = port_ == 0 ? "no free loopback port" : "cannot create a log file in /tmp";
+  if (port_ == 0) {
+    error = "no free loopback port";
     return false;
   }
-  close(logFd);
-  // Once ready, the server writes on into the unlinked file: nothing is left behind.
   const bool started = StartTangoTest(
       {Executable(), "test", "-ORBendPoint", "giop:tcp:127.0.0.1:" + std::to_string(port_), "-nodb",
        "-dlist", "sys/tg_test/1"},
-      logName, pid_, error);
-  unlink(logName);
+      kScratch.dir + "/TangoTest-" + std::to_string(port_) + ".log", pid_, error);
   if (!started) Stop();
   return started;
 }

@@ -28,11 +28,6 @@ std::vector<uint8_t> Bytes(double v, int16_t format) {
   return b;
 }
 
-// The first element of an area, as the checker's front ends decode it.
-double Value(const std::vector<uint8_t>& b, int16_t format) {
-  return DecodeValue(b, format, 1).numbers.at(0);
-}
-
 constexpr double kRefused = NAN;
 
 // A command's scalar argument at the edges of its Tango type: the last value
@@ -70,7 +65,7 @@ TEST(TangoValues, CommandArgumentsAreRefusedBeyondTheirTypesRange) {
     if (o.code != 0) continue;
     std::vector<uint8_t> back(8);
     ASSERT_EQ(DeliverCommand(d, type, back, 1, kFormatDouble).code, 0);
-    EXPECT_EQ(Value(back, kFormatDouble), carried);
+    EXPECT_EQ(DecodeValue(back, kFormatDouble, 1).numbers.at(0), carried);
   }
 }
 
@@ -92,7 +87,7 @@ TEST(TangoValues, ReadNumbersRoundAndSaturateInTheAskedFormat) {
     d << value;
     std::vector<uint8_t> out(16, 0xAA);
     ASSERT_EQ(DeliverCommand(d, Tango::DEV_DOUBLE, out, 1, format).code, 0);
-    EXPECT_EQ(Value(out, format), expected);
+    EXPECT_EQ(DecodeValue(out, format, 1).numbers.at(0), expected);
     EXPECT_EQ(out[static_cast<size_t>(FormatElementSize(format))], 0xAA) << "written past it";
   }
 }

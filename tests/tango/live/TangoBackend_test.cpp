@@ -3,11 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-#include <sstream>
-
 #include "access/CompletionCodes.h"
-#include "app/RunOutputs.h"
 #include "tests/support/TangoTestServer.h"
 #include "tests/tango/live/LiveChecker.h"
 
@@ -15,7 +11,6 @@ namespace dsc::tango {
 namespace {
 
 using dsc::testing::TangoTestServer;
-using Clock = std::chrono::steady_clock;
 
 // One server for the tests that do not stop theirs.
 bool StartServer(TangoTestServer& server, std::string& error) { return server.Start(error); }
@@ -50,9 +45,6 @@ TEST_F(TangoLive, NamespaceComesFromTheSiteAndTheStandardTestFromTheDevice) {
   ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
   ASSERT_GT(c.session.plan.TestPlanCount, 40);
   EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST"));
-  ASSERT_EQ(static_cast<int>(c.outcomes.size()), c.session.plan.TestPlanCount);
-  // TangoTest fails exactly these two on purpose, as errors of the device.
-  const std::set<std::string> failing = {"no_value", "throw_exception"};
   for (const LiveChecker::Seen& o : c.outcomes) {
     // TangoTest's random string image cannot always be carried by the ORB
     // (MARSHAL_PassEndOfMessage, about one read in twenty): that read then
@@ -60,8 +52,9 @@ TEST_F(TangoLive, NamespaceComesFromTheSiteAndTheStandardTestFromTheDevice) {
     if (o.property == "string_image_ro" && o.status == kCodeServerUnavailable45 &&
         o.resultText.find("MARSHAL") != std::string::npos)
       continue;
-    EXPECT_EQ(o.status, failing.count(o.property) ? kTangoDeviceError : 0)
-        << o.property << ": " << o.resultText;
+    // TangoTest fails exactly these two on purpose, as errors of the device.
+    const bool failing = o.property == "no_value" || o.property == "throw_exception";
+    EXPECT_EQ(o.status, failing ? kTangoDeviceError : 0) << o.property << ": " << o.resultText;
   }
   EXPECT_NE(c.session.serverInfoText.find("srv vers: TangoTest/test IDL"), std::string::npos);
 }
@@ -98,19 +91,11 @@ TEST_F(TangoLive, WritesCommandsAndPollsMeetTheirReferences) {
   };
   std::string csv;
   for (const auto& [line, status] : rows) csv += std::string("step,") + line + "\r\n";
-  std::ostringstream lines;
-  JsonWriter json(lines, false);
-  c.runner.addObserver(json);
   EXPECT_TRUE(c.RunFile(csv));
-  c.runner.removeObserver(json);
   ASSERT_EQ(c.outcomes.size(), std::size(rows));
   for (size_t i = 0; i < std::size(rows); ++i)
     EXPECT_EQ(c.outcomes[i].status, rows[i].second)
         << rows[i].first << ": " << c.outcomes[i].resultText;
-  // The reference not met: its JSON line says what was expected and what was read.
-  EXPECT_NE(lines.str().find(R"("outcome":"failed","compared":true,"value":7,"expected":8,)"),
-            std::string::npos)
-      << lines.str();
 
   // The standing value 42: POLL delivers at every period, REFRESH only once.
   c.control->setContextName("TGTEST");
@@ -125,7 +110,7 @@ TEST_F(TangoLive, WritesCommandsAndPollsMeetTheirReferences) {
     ASSERT_EQ(c.control->StartAccess({reinterpret_cast<uint8_t*>(&value), 4}, 1, kFormatLong, {}, 0,
                                      kFormatNull),
               0);
-    for (const auto end = Clock::now() + std::chrono::milliseconds(400); Clock::now() < end;) {
+    for (int i = 0; i < 80; ++i) {  // 400 ms at least
       c.control->ProcessEvents();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -173,49 +158,27 @@ TEST_F(TangoLive, StoppedServerCostsOnlyItsTimeOuts) {
 
   // Stopped on an established connection. Preparing asks the silent server
   // too (its self-test list, 800 ms); the commands then cost their own
-  // time-outs: 0.6 s; a read that waited for Tango's own 3 s would pass 2.5 s.
+  // time-outs, 0.9 s (a read that waited for Tango's own 3 s would pass
+  // 2.5 s), also while Tango refuses to reconnect for a second after the
+  // first; after maxLinkFailures of them the rest is not run.
   LiveChecker stopped(own.SiteJson());
   ASSERT_EQ(stopped.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
+  stopped.runner.setOptions({.maxLinkFailures = 3});
   own.Pause();
   stopped.database.write("TGTEST-TANGOTEST.csv",
                          std::string(kHeader) +
                              "read,double_scalar,TG-1,0,,,1,DOUBLE,,READ[timeout=300]\r\n"
-                             "poll,long_scalar_w,TG-1,0,,,1,LONG,1,POLL[timeout=300]\r\n");
+                             "again,short_scalar,TG-1,0,,,1,SHORT,,READ[timeout=300]\r\n"
+                             "poll,long_scalar_w,TG-1,0,,,1,LONG,1,POLL[timeout=300]\r\n"
+                             "left,long_scalar,TG-1,0,,,1,LONG,,READ\r\n");
   ASSERT_EQ(stopped.sources.initSelfText("TGTEST", "TANGOTEST", "#0"), 0);
   EXPECT_LT(Seconds([&] { EXPECT_TRUE(stopped.runner.RunVesk("TGTEST", "TANGOTEST")); }), 2.5);
-  ASSERT_EQ(stopped.outcomes.size(), 2u);
-  EXPECT_EQ(stopped.outcomes[0].status, kCodeLinkTimeout) << stopped.outcomes[0].resultText;
-  EXPECT_EQ(stopped.outcomes[1].status, kCodeTimedOut) << stopped.outcomes[1].resultText;
+  const int32_t codes[] = {kCodeLinkTimeout, kCodeLinkTimeout, kCodeTimedOut, kCodeNotRun};
+  ASSERT_EQ(stopped.outcomes.size(), std::size(codes));
+  for (size_t i = 0; i < std::size(codes); ++i)
+    EXPECT_EQ(stopped.outcomes[i].status, codes[i]) << stopped.outcomes[i].resultText;
   info = stopped.sources.GetServerInfo("TGTEST", "TANGOTEST");
   EXPECT_EQ(info.rfind(unavailable, 0), 0u) << info;
-  own.Resume();
-  // Stopped in the middle of a standard test with maxLinkFailures K: K
-  // accesses fail, then the rest of its commands are not run, so the stop
-  // costs at most K + 1 time-outs, not one for each command left.
-  LiveChecker c(own.SiteJson());
-  ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
-  constexpr int32_t kMax = 2;
-  c.runner.setOptions({.maxLinkFailures = kMax});
-  Clock::time_point paused;
-  c.afterCommand = [&](const CommandOutcome& o) {
-    if (o.index != 4) return;
-    own.Pause();
-    paused = Clock::now();
-  };
-  EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST"));
-  const double afterPause = std::chrono::duration<double>(Clock::now() - paused).count();
-  own.Resume();
-  ASSERT_EQ(static_cast<int>(c.outcomes.size()), c.session.plan.TestPlanCount);
-  // Reads the backend still answers from what it holds may pass after the
-  // pause; from the first time-out on, exactly K accesses fail.
-  size_t first = 5;
-  while (first < c.outcomes.size() && c.outcomes[first].status != kCodeLinkTimeout) ++first;
-  ASSERT_LT(first + kMax, c.outcomes.size());
-  for (size_t i = first; i < first + kMax; ++i)
-    EXPECT_EQ(c.outcomes[i].status, kCodeLinkTimeout) << c.outcomes[i].property;
-  for (size_t i = first + kMax; i < c.outcomes.size(); ++i)
-    EXPECT_EQ(c.outcomes[i].resultText, "Not run : server not answering") << c.outcomes[i].property;
-  EXPECT_LT(afterPause, (kMax + 1) * 3.0);
 }
 
 }  // namespace
