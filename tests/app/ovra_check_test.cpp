@@ -326,11 +326,10 @@ TEST_F(OvraCheck, JsonLinesAndJunitFilesOfAConfiguration) {
     EXPECT_NE(xml.find(part), string::npos) << part;
 
   // The Ant flavour: the same file without the construct only Jenkins'
-  // schema knows; the skipped commands are counted in a property.
+  // schema knows (how it counts the skipped commands is the writer's test).
   EXPECT_EQ(Run("--junit-ant --junit '" + junit + "' --max-link-failures 2 config Both").code, 1);
   EXPECT_EQ(ExpectJunitSchemas(junit, true),
             (std::map<string, int>{{"tests", 7}, {"failures", 1}, {"errors", 3}, {"skipped", 0}}));
-  EXPECT_NE(ReadFileBytes(junit).find(R"(<property name="skipped" value="2")"), string::npos);
 }
 
 // Colours only on a terminal (a pseudo-terminal here), never with NO_COLOR
