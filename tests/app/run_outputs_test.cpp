@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-#include <pugixml.hpp>
 #include <sstream>
 
 #include "sources/TextEncoding.h"

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -16,7 +15,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include "access/ForwardingControl.h"

@@ -43,11 +43,9 @@ TEST(OffThreadControl, AccessesRunOnTheWorkerAndCompletionsReachTheCallersThread
   auto owned = std::make_unique<ThreadNoting>();
   const ThreadNoting& inner = *owned;
   OffThreadControl control(std::move(owned), calls);
-  std::vector<std::pair<int32_t, int32_t>> completions;
-  std::vector<std::thread::id> handlerThreads;
+  std::vector<std::tuple<int32_t, int32_t, std::thread::id>> completions;
   control.setCompletionHandler([&](int32_t ignored, int32_t code) {
-    completions.emplace_back(ignored, code);
-    handlerThreads.push_back(std::this_thread::get_id());
+    completions.emplace_back(ignored, code, std::this_thread::get_id());
   });
   uint8_t area[8] = {};
   control.ExecuteAccess(area, 1, kFormatDouble, {}, 0, kFormatNull);
@@ -56,8 +54,7 @@ TEST(OffThreadControl, AccessesRunOnTheWorkerAndCompletionsReachTheCallersThread
   const std::thread::id caller = std::this_thread::get_id();
   ASSERT_EQ(inner.threads.size(), 3u);
   for (const std::thread::id worker : inner.threads) EXPECT_NE(worker, caller);
-  EXPECT_EQ(completions, (std::vector<std::pair<int32_t, int32_t>>{{7, 36}}));
-  EXPECT_EQ(handlerThreads, std::vector{caller});
+  EXPECT_EQ(completions, (std::vector{std::tuple{7, 36, caller}}));
 }
 
 }  // namespace

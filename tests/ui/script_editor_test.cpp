@@ -1,7 +1,6 @@
 #include "ui/ScriptEditor.h"
 
 #include <filesystem>
-#include <vector>
 
 #include <gtest/gtest.h>
 
