@@ -61,8 +61,13 @@ TEST(Loader, RefusesNamingFilePlaceAndFaultAndLoadsTheDocumentedExample) {
        prop + "values: 2 values for a count of 1"},
       {WithProperty(R"("format": "DOUBLE", "count": 2147483647)"),
        prop + "count: a count of 2147483647 DOUBLE needs more than 16 MiB"},
+      {WithProperty(R"("format": "DOUBLE", "count": 2097153)"),
+       prop + "count: a count of 2097153 DOUBLE needs more than 16 MiB"},
       {WithProperty(R"("format": "DOUBLE", "ramp": {"towards": "ISET", "rate": 1})"),
        prop + "ramp/towards: no property \"ISET\""},
+      {WithProperty(R"("format": "TEXT"}, {"name": "Q", "format": "LONG", )"
+                    R"("ramp": {"towards": "P", "rate": 1})"),
+       dev + "0/properties/1/ramp/towards: \"P\" is not numeric"},
       // Context and server names become test file names; control characters
       // from the file are shown, not sent to the terminal.
       {R"({"contexts": [{"name": ".."}]})", c0 + "name: \"..\" is refused: the name holds \"..\""},
@@ -87,7 +92,8 @@ TEST(Loader, RefusesNamingFilePlaceAndFaultAndLoadsTheDocumentedExample) {
     EXPECT_EQ(error.rfind("bench.json: " + message, 0), 0u) << json << "\n" << error;
   }
   for (const auto& [path, what] : {std::pair{"/nonexistent/x.json", ": cannot be opened"},
-                                   std::pair{"/", ": not a regular file"}}) {
+                                   std::pair{"/", ": not a regular file"},
+                                   std::pair{"/proc/self/cmdline", ": line 1, column 1: "}}) {
     SimControlSystem::FromFile(path, clock, error);
     EXPECT_EQ(error.rfind(std::string(path) + what, 0), 0u) << error;
   }
@@ -96,7 +102,7 @@ TEST(Loader, RefusesNamingFilePlaceAndFaultAndLoadsTheDocumentedExample) {
   // which a child shows: the kernel reports its peak. First 3 x 16 MB values,
   // 1000 times over: 48 GB asked.
   for (const auto& [json, message] :
-       {std::pair{Amplifying(3, "DOUBLE", 2'000'000, 1000),
+       {std::pair{Amplifying(3, "DOUBLE", 2'097'152, 1000),
                   dev + "0/template: the facility's values need more than 64 MiB"},
         std::pair{Amplifying(1000, "SHORT", 1, 200),
                   dev + "99/template: the facility has more than 100000 properties"}})
