@@ -10,7 +10,6 @@
 #include <cstdlib>
 
 #include "access/CompletionCodes.h"
-#include "engine/CheckerSession.h"
 #include "sources/Csv.h"
 #include "sources/TestSources.h"
 #include "tests/fuzz/FuzzCheck.h"
