@@ -6,10 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition)                                                                      \
-  do {                                                                                             \
-    if (!(condition)) {                                                                            \
-      std::fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                                \
-    }                                                                                              \
-  } while (0)
+#define FUZZ_CHECK(condition)                                                                     \
+  ((condition) ? void()                                                                           \
+               : (std::fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__, \
+                               #condition),                                                       \
+                  std::abort()))

@@ -5,15 +5,9 @@
 // device does not have. A site accepted is recognised as one, names only what
 // may become a file name, and gives every device an address.
 
-#include <cstdint>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "access/Formats.h"
 #include "access/NamespaceQueries.h"
 #include "access/SafeNames.h"
-#include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
 #include "sim/SimCore.h"
 #include "tango/TangoSite.h"
@@ -76,9 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           sim::SimTarget target;
           FUZZ_CHECK(system->core().Resolve(device, p.name, target, nullptr) == 0 &&
                      target.property == &p);
-          DataDescriptor out;
-          out.count = 1;
-          out.format = static_cast<int16_t>(p.format + kFormatBase);
+          DataDescriptor out{.count = 1, .format = static_cast<int16_t>(p.format + kFormatBase)};
           std::vector<uint8_t> value(64);
           system->EXECLINKEx(device, p.name, out, value, DataDescriptor{}, {}, 1, 1000);
         }

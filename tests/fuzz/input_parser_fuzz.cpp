@@ -8,11 +8,8 @@
 //   same values.
 
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <optional>
-#include <string>
-#include <string_view>
 
 #include "access/Formats.h"
 #include "engine/InputParser.h"

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <array>
-#include <cstdint>
 #include <deque>
-#include <string>
 #include <utility>
 #include <vector>
 

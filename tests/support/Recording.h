@@ -4,15 +4,10 @@
 // test can see which calls the code under test made and inject answers or faults.
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <map>
-#include <span>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "access/ClientLibrary.h"
 #include "access/ForwardingControl.h"
