@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "access/CompletionCodes.h"
 #include "tests/support/TangoTestServer.h"
 #include "tests/tango/live/LiveChecker.h"
@@ -97,25 +99,30 @@ TEST_F(TangoLive, WritesCommandsAndPollsMeetTheirReferences) {
     EXPECT_EQ(c.outcomes[i].status, rows[i].second)
         << rows[i].first << ": " << c.outcomes[i].resultText;
 
-  // The standing value 42: POLL delivers at every period, REFRESH only once.
+  // The standing value 42: POLL delivers at every period, REFRESH only once;
+  // a command's input goes out again at every poll.
   c.control->setContextName("TGTEST");
   c.control->setServerName("TANGOTEST");
   c.control->setDeviceName("TG-1");
-  c.control->setPropertyName("long_scalar_w");
-  for (const char* mode : {"POLL", "REFRESH"}) {
+  const std::tuple<const char*, const char*, int32_t> polls[] = {
+      {"POLL", "long_scalar_w", 0}, {"REFRESH", "long_scalar_w", 0}, {"POLL", "DevLong", 42}};
+  for (const auto& [mode, property, input] : polls) {
     int32_t value = 0;
     int deliveries = 0;
     c.control->setCompletionHandler([&](int32_t, int32_t code) { deliveries += code == 0; });
     c.control->setAccessMode(mode);
-    ASSERT_EQ(c.control->StartAccess({reinterpret_cast<uint8_t*>(&value), 4}, 1, kFormatLong, {}, 0,
-                                     kFormatNull),
+    c.control->setPropertyName(property);
+    ASSERT_EQ(c.control->StartAccess({reinterpret_cast<uint8_t*>(&value), 4}, 1, kFormatLong,
+                                     {reinterpret_cast<const uint8_t*>(&input), 4}, input ? 1 : 0,
+                                     input ? kFormatLong : kFormatNull),
               0);
     for (int i = 0; i < 80; ++i) {  // 400 ms at least
       c.control->ProcessEvents();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     c.control->StopAccess();
-    EXPECT_TRUE(mode[0] == 'P' ? deliveries >= 4 : deliveries == 1) << mode << " " << deliveries;
+    EXPECT_TRUE(mode[0] == 'P' ? deliveries >= 4 : deliveries == 1)
+        << property << " " << deliveries;
     EXPECT_EQ(value, 42);
   }
 }
