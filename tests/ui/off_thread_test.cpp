@@ -17,6 +17,7 @@ class ThreadNoting final : public NamedControl {
   CompletionHandler handler;
 
   std::string StatusText() const override { return {}; }
+  std::string SuccessNote() const override { return "ON"; }  // a Tango state's name, say
   int32_t ExecuteAccess(std::span<uint8_t>, int32_t, int16_t, std::span<const uint8_t>, int32_t,
                         int16_t) override {
     threads.push_back(std::this_thread::get_id());
@@ -55,6 +56,7 @@ TEST(OffThreadControl, AccessesRunOnTheWorkerAndCompletionsReachTheCallersThread
   ASSERT_EQ(inner.threads.size(), 3u);
   for (const std::thread::id worker : inner.threads) EXPECT_NE(worker, caller);
   EXPECT_EQ(completions, (std::vector{std::tuple{7, 36, caller}}));
+  EXPECT_EQ(control.SuccessNote(), "ON");
 }
 
 }  // namespace
