@@ -36,7 +36,8 @@ TEST(Loader, RefusesNamingFilePlaceAndFaultAndLoadsTheDocumentedExample) {
                     prop = dev + "0/properties/0/";
   std::pair<std::string, std::string> cases[] = {
       {"{\n  \"contexts\": [\n    {\"name\": \"C\",}\n  ]\n}", "line 3, column 18: syntax error"},
-      {R"({"contexts": [{"name": "C", "sever": []}]})", "/contexts/0/sever: unknown field"},
+      {R"({"contexts": [{"name": "C", "se/v~er": []}]})", "/contexts/0/se~1v~0er: unknown field"},
+      {std::string((8 << 20) + 1, ' '), "the file is longer than 8 MiB"},
       {R"({"contexts": [{"name": "C", "name": "D"}]})", "/contexts/0/name: the key is given twice"},
       {R"({"contexts": [{"name": "C"}, {"name": "C"}]})",
        "/contexts/1/name: duplicate context name \"C\" (also at /contexts/0)"},
@@ -63,6 +64,8 @@ TEST(Loader, RefusesNamingFilePlaceAndFaultAndLoadsTheDocumentedExample) {
        prop + "count: a count of 2147483647 DOUBLE needs more than 16 MiB"},
       {WithProperty(R"("format": "DOUBLE", "count": 2097153)"),
        prop + "count: a count of 2097153 DOUBLE needs more than 16 MiB"},
+      {WithProperty(R"("format": "LONG", "pollMs": 1.5)"),
+       prop + "pollMs: expected a whole number, found 1.5"},
       {WithProperty(R"("format": "DOUBLE", "ramp": {"towards": "ISET", "rate": 1})"),
        prop + "ramp/towards: no property \"ISET\""},
       {WithProperty(R"("format": "TEXT"}, {"name": "Q", "format": "LONG", )"
