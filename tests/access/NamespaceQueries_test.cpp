@@ -21,18 +21,18 @@ std::string Facility() {
   return R"({"errors": {"8": ")" + std::string(90, 'x') + R"("}, "contextSlots": [)" + slots +
          R"(], "contexts": [{"name": "FIRST", "serverSlots": ["X"]},
     {"name": "LINAC", "serverSlots": [" A ", "", "B"]},
-    {"name": "NTAGSFAILS", "codes": {"NTAGS": 12}},
+    {"name": "NTAGSFAILS", "codes": {"NTAGS": 12}}, {"name": "NEGATIVE", "ntags": -2},
     {"name": "C", "servers": [
     {"name": "BLANKS", "deviceSlots": ["  PUMP  ", "    ", "", "X"]},
     {"name": "GOESONLAST", "deviceSlots": ["A", "ABCDEFGHIJKLMNO&"]},
     {"name": "OWN", "devices": [{"name": "PSU-WITH-LONG-NAME"}, {"name": "ABCDEFGHIJKLMNO&"}]},
     {"name": "NOCOUNT", "deviceSlots": ["A", "B"], "codes": {"NDEVICES": 86}},
     {"name": "WARNS", "deviceSlots": ["A"], "codes": {"DEVICES": 16385}},
-    {"name": "DOWN", "code": 45},
+    {"name": "DOWN", "code": 45}, {"name": "NEGATIVE", "ndevices": -2},
     {"name": "NEW", "devices": [{"name": "D", "nprops": 4, "properties": [
       {"name": "PRESSURE", "format": "DOUBLE"}, {"name": "NAME", "format": "TEXT", "count": 16},
       {"name": "TRACE", "format": "single", "count": 40000}]},
-      {"name": "PROPSFAILS", "nprops": 2, "codes": {"PROPS": 12}}]},
+      {"name": "PROPSFAILS", "nprops": 2, "codes": {"PROPS": 12}}, {"name": "NEG", "nprops": -2}]},
     {"name": "OLD", "propsRecord": "short", "devices": [
       {"name": "FAILS", "nprops": 2, "codes": {"PROPS": 73}}, {"name": "MANY", "properties": [)" +
          many + "]}]}]}]}";
@@ -56,6 +56,8 @@ TEST(NamespaceQueries, ListsErrorStringsAndProperties) {
           {Servers, "LINAC", 0, {"A", "", "B"}, "ENS/LINAC TAGS 3 521 3000"},
           {Servers, "", 0, {"X"}, "ENS TAGS 1 521 3000"},  // the first context
           {Servers, "NTAGSFAILS", 12, {"kept"}, "ENS/NTAGSFAILS NTAGS 1 513 500"},
+          {Servers, "NEGATIVE", 0, {}, "ENS/NEGATIVE TAGS 0 521 3000"},  // a count below 0 is 0
+          {Devices, "NEGATIVE", 0, {}, "NEGATIVE DEVICES 0 521 3000"},
           {Devices, "BLANKS", 0, {"PUMP", "X"}, "BLANKS DEVICES 4 521 3000"},
           {Devices, "GOESONLAST", 0, {"A", "ABCDEFGHIJKLMNO"}, "GOESONLAST DEVICES 2 521 3000"},
           {Devices, "OWN", 0, {"PSU-WITH-LONG-NAME", "ABCDEFGHIJKLMNO&"}, "OWN DEVICES 4 521 3000"},
@@ -89,6 +91,7 @@ TEST(NamespaceQueries, ListsErrorStringsAndProperties) {
       cases[] = {{"/C/NEW/D", 0, 3, {"TRACE", 32767, 517}, {"PROPS 752 519"}},
                  {"/C/OLD/MANY", 0, 481, {"P480", 1, 513}, {"PROPS 94000 519", "PROPS 32708 519"}},
                  {"/C/NEW/PROPSFAILS", 12, -1, {"kept", 0, 0}, {"PROPS 376 519"}},
+                 {"/C/NEW/NEG", 0, 0, {"", 0, 0}, {"PROPS 0 519"}},
                  {"/C/OLD/FAILS", 73, -1, {"kept", 0, 0}, {"PROPS 376 519", "PROPS 136 519"}}};
   for (const auto& [device, code, expected, record, props] : cases) {
     SCOPED_TRACE(device);
