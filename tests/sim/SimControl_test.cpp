@@ -149,6 +149,7 @@ TEST_F(ControlTest, AsyncAccessDeliversOnlyFromProcessEventsWhenDue) {
     double last;  // value in the buffer at the end
   } cases[] = {
       {"V", "POLL", 0, 0, 3, -1, -1, {0, 0}, 1.5},   {"V", "POLL", 0, 0, 3, -1, 1, {0}, 0},
+      {"V", "READ", 0, 0, 5, -1, -1, {0}, 1.5},       // once, though the period comes round again
       {"I", "REFRESH", 0, 0, 4, 2, -1, {0, 0}, 0.5},  // quiet until the value moves, 5/s
       {"SLOW", "POLL", 0, 0, 16, -1, -1, {0}, 0},     // first after its 1500 ms delay
       {"ECHO", "POLL", 1, 0, 1, -1, -1, {0}, -7},    {"NOPE", "POLL", 0, -63, 2, -1, -1, {}, 0}};
