@@ -2,7 +2,9 @@
 // sources built on them.
 #include "sources/Csv.h"
 #include "sources/Lint.h"
+#include "sources/NearestName.h"
 #include "sources/TestSources.h"
+#include "sources/TextEncoding.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -92,6 +94,30 @@ TEST(CountDataLines, CountsRecordLinesAndReadsNoFurtherThanTheLimit) {
     EXPECT_EQ(ReadDialectLines(dir.file("f.csv"), lines), read);
     EXPECT_EQ(lines.size(), kept);  // comments and empty lines are not kept
   }
+}
+
+// Names and texts typed or read in either encoding: strict UTF-8 (no overlong
+// form, no surrogate, nothing past U+10FFFF), and Latin-1 where it is not.
+TEST(TextEncoding, StrictUtf8AndLatin1BothWays) {
+  EXPECT_TRUE(IsUtf8("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"));
+  // Overlong twice, a surrogate, past U+10FFFF, Latin-1.
+  for (const char* text :
+       {"\xc0\xa9", "\xe0\x9f\xbf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "caf\xe9"})
+    EXPECT_FALSE(IsUtf8(text)) << text;
+  EXPECT_EQ(AsUtf8("caf\xe9") + AsUtf8("\xc3\xa9"), "caf\xc3\xa9\xc3\xa9");
+  EXPECT_EQ(Utf8ToLatin1("caf\xc3\xa9\xc2\xa0"), "caf\xe9\xa0");
+  EXPECT_EQ(Utf8ToLatin1("\xc4\x80"), "\xc4\x80");  // U+0100, past Latin-1: kept as typed
+}
+
+// "Did you mean": within a third of the typed length (at least 2 edits).
+TEST(NearestName, SuggestsOnlyWhatIsNear) {
+  const std::vector<string> known = {"Property", "Reference", "Tolerance"};
+  // Three edits are near enough for nine letters, four are not.
+  const std::pair<const char*, const char*> cases[] = {
+      {"Refernce", "Reference"}, {"REFERENCE", ""}, {"Rxfxrxnce", "Reference"}, {"Rxfxrxnxe", ""}};
+  for (const auto& [typed, nearest] : cases)
+    EXPECT_EQ(NearestName(typed, known, false), nearest) << typed;
+  EXPECT_EQ(NearestName("REFERENCE", known, true), "Reference");
 }
 
 string Codes(const std::vector<LintFinding>& findings) {
