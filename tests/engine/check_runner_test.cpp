@@ -115,7 +115,6 @@ TEST_P(OneCommand, RecordsOutcomeInGridReportAndObservers) {
       {kCodeParseError, "Input data : parse error"},
       {kCodeTimedOut, "timed out waiting for reference"}};
   const std::string expected = texts.contains(status) ? texts.at(status) : tap.StatusText();
-  EXPECT_EQ(grid.at(1, 0).text, command.Description);
   EXPECT_EQ(Result(0).color, status == 0 ? kBlack : kRed);
   std::vector<std::string> shown{" Results "};
   for (int64_t n = 1; waitedMs > 0 && n <= 1 + waitedMs / 1000; ++n)
@@ -244,7 +243,6 @@ TEST_F(CheckRunnerTest, EmptyPlanFailFastDeselectedCommandsAndCancelAll) {
   std::string skipped;
   for (const CommandOutcome& o : outcomes) skipped += o.skipped() ? 'S' : '-';
   EXPECT_EQ(skipped, "S----S");
-  EXPECT_EQ(outcomes.at(5).resultText, "Not run : server not answering");
   EXPECT_EQ(Result(5).text, "Not run : server not answering");
   const std::string failed = Line("NOPE check : " + outcomes[1].resultText);
   EXPECT_EQ(Report(), Line("TXT check : Not run : deselected by --skip") + failed +

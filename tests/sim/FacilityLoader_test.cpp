@@ -94,8 +94,7 @@ TEST(Loader, RefusesNamingFilePlaceAndFaultAndLoadsTheDocumentedExample) {
     SimControlSystem::FromText(json, "bench.json", clock, error);
     EXPECT_EQ(error.rfind("bench.json: " + message, 0), 0u) << json << "\n" << error;
   }
-  for (const auto& [path, what] : {std::pair{"/nonexistent/x.json", ": cannot be opened"},
-                                   std::pair{"/", ": not a regular file"},
+  for (const auto& [path, what] : {std::pair{"/", ": not a regular file"},
                                    std::pair{"/proc/self/cmdline", ": line 1, column 1: "}}) {
     SimControlSystem::FromFile(path, clock, error);
     EXPECT_EQ(error.rfind(std::string(path) + what, 0), 0u) << error;

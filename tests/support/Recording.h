@@ -20,7 +20,7 @@ namespace dsc::testing {
 // held past them stays. The rest go to the inner library, or fail with 45
 // without one.
 // Without an inner library every code's text is "message <code>".
-class RecordingLibrary final : public ClientLibrary {
+class RecordingLibrary : public ClientLibrary {
  public:
   struct Answer {
     int16_t code = 0;
@@ -65,7 +65,8 @@ class RecordingLibrary final : public ClientLibrary {
 
 // Passes every call to the inner control, noting each access as
 // "Execute out/in;" or "Start out/in;". The member named by throwIn raises
-// (after calling onThrow) the next `throws` times it is called.
+// (after calling onThrow) the next `throws` times it is called;
+// beforeExecute runs before each synchronous access is passed on.
 class RecordingControl final : public ForwardingControl {
  public:
   using ForwardingControl::ForwardingControl;
@@ -73,13 +74,14 @@ class RecordingControl final : public ForwardingControl {
   std::string accesses;
   std::string throwIn;
   int throws = 0;
-  std::function<void()> onThrow;
+  std::function<void()> onThrow, beforeExecute;
 
   void setContextName(const std::string& n) override { Raised(__func__).setContextName(n); }
   void setPropertyName(const std::string& n) override { Raised(__func__).setPropertyName(n); }
   int32_t ExecuteAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
                         int32_t ic, int16_t inf) override {
     Note(__func__, oc, ic);
+    if (beforeExecute) beforeExecute();
     return inner().ExecuteAccess(out, oc, of, in, ic, inf);
   }
   int32_t StartAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,

@@ -17,52 +17,22 @@
 #include <QTableView>
 #include <QTreeWidget>
 
-#include "access/ForwardingControl.h"
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/Recording.h"
 #include "tests/ui/QtTestSupport.h"
 #include "ui/SelectorCombo.h"
 
 namespace dsc::ui {
 namespace {
 
-// The simulated control, whose synchronous accesses wait on the worker thread
-// while `closed`.
-class GatedControl final : public ForwardingControl {
- public:
-  using ForwardingControl::ForwardingControl;
-  std::atomic<bool> closed = false;
-  std::atomic<int> held = 0;  // accesses waiting now
-
-  int32_t ExecuteAccess(std::span<uint8_t> out, int32_t oc, int16_t of, std::span<const uint8_t> in,
-                        int32_t ic, int16_t inf) override {
-    ++held;
-    while (closed) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    --held;
-    return inner().ExecuteAccess(out, oc, of, in, ic, inf);
-  }
-};
-
 // The demo's library with long names for its servers, as a Tango site's has:
 // "linac/vacuum-1" for VACUUM-1, found in any case.
-class LongNamed final : public ClientLibrary {
+class LongNamed final : public dsc::testing::RecordingLibrary {
  public:
-  explicit LongNamed(std::unique_ptr<ClientLibrary> lib) : lib_(std::move(lib)) {}
-  int16_t T_EXECLINK(const std::string& d, const std::string& p, DataDescriptor& o,
-                     std::span<uint8_t> od, const DataDescriptor& i, std::span<const uint8_t> id,
-                     int16_t a, int32_t t) override {
-    return lib_->T_EXECLINK(d, p, o, od, i, id, a, t);
-  }
-  int16_t EXECLINKEx(const std::string& d, const std::string& p, DataDescriptor& o,
-                     std::span<uint8_t> od, const DataDescriptor& i, std::span<const uint8_t> id,
-                     int16_t a, int32_t t) override {
-    return lib_->EXECLINKEx(d, p, o, od, i, id, a, t);
-  }
-  int16_t T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) override {
-    return lib_->T_GETCONTEXTS(names, count);
-  }
-  int16_t RPCERR(int16_t code, std::span<char> text) override { return lib_->RPCERR(code, text); }
+  explicit LongNamed(std::unique_ptr<ClientLibrary> lib)
+      : RecordingLibrary(lib.get()), lib_(std::move(lib)) {}
   bool FindNames(std::string& context, std::string& server, std::string&) override {
     if (QString::fromStdString(server).toUpper() != "LINAC/VACUUM-1") return false;
     context = "LINAC";
@@ -102,8 +72,13 @@ class WindowTest : public ::testing::Test {
     auto system = sim::SimControlSystem::Demo(clock);
     if (edit) edit(system->facility());
     sim = system.get();
-    auto control = std::make_unique<GatedControl>(sim::MakeSimControl(*system));
-    gate = control.get();
+    // Its synchronous accesses wait on the worker thread while `closed`.
+    auto control = std::make_unique<dsc::testing::RecordingControl>(sim::MakeSimControl(*system));
+    control->beforeExecute = [this] {
+      ++held;
+      while (closed) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      --held;
+    };
     auto sleep = [this](int32_t ms) {
       clock.Advance(ms);
       if (duringWait) std::exchange(duringWait, nullptr)();
@@ -141,7 +116,8 @@ class WindowTest : public ::testing::Test {
   dsc::testing::ScriptedPrompt prompt;
   dsc::testing::TempDir reports, db;
   sim::SimControlSystem* sim = nullptr;
-  GatedControl* gate = nullptr;
+  std::atomic<bool> closed = false;
+  std::atomic<int> held = 0;  // accesses waiting now
   std::unique_ptr<Vesker> window;
   std::vector<QString> opened;
   std::function<void()> duringWait;   // run once from the asynchronous wait
@@ -262,16 +238,16 @@ TEST_F(WindowTest, StopEndsTheRunAfterABlockedAccess) {
   Open();
   selected();
   choose("DeviceServerList", "MAGNETS-1");  // two READs from its test file
-  gate->closed = true;
+  closed = true;
   int ticks = 0;
   QString progressWhileHeld;
   QTimer timer;
   QObject::connect(&timer, &QTimer::timeout, [&] {
     // Several events while the access is held.
-    if (!gate->closed || gate->held == 0 || ++ticks < 3) return;
+    if (!closed || held == 0 || ++ticks < 3) return;
     progressWhileHeld = window->findChild<QLabel*>("progressText")->text();
     click("StopButton");
-    gate->closed = false;
+    closed = false;
   });
   timer.start(10);
   click("Command2");
