@@ -169,12 +169,13 @@ TEST_F(WindowTest, SpecificTestRunsEachConfiguredServerIntoOneReportAndSumsThemU
   QStringList shown;
   for (int i = 0; i < summary->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* item = summary->topLevelItem(i);
-    shown << QString("%1 %2 %3 %4 %5")
-                 .arg(item->text(0), item->text(1), item->text(2), item->text(4).left(8))
+    shown << QString("%1 %2 %3 %4 %5 %6")
+                 .arg(item->text(0), item->text(1), item->text(2), item->text(3),
+                      item->text(4).left(8))
                  .arg(item->data(0, ResultsModel::kColorRole).toInt(), 0, 16);
   }
   EXPECT_EQ(shown.join(" | ").toStdString(),
-            "VACUUM-1 0 1  ff0000 | KLYSTRON-3 - - not run: ff0000 | MAGNETS-1 2 0  0");
+            "VACUUM-1 0 1 0  ff0000 | KLYSTRON-3 - - - not run: ff0000 | MAGNETS-1 2 0 0  0");
   // Choosing a server shows its rows again.
   summary->topLevelItem(0)->setSelected(true);
   EXPECT_EQ(rows(), 1);
