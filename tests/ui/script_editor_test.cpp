@@ -44,11 +44,13 @@ class EditorTest : public ::testing::Test {
 
 TEST_F(EditorTest, LoadCutsThePlanAt1000AndEditsStopAt1001) {
   std::vector<TestCommand> commands(1005, Cmd("x"));
-  commands[0] = {"state", "STATE", "#0", "POLL[timeout=1500]", 0, 1, 0, 513, "", ""};
+  commands[0] = {"state", "STATE", "#0", "POLL[timeout=1500]", 2, 1, 515, 513, "4 5", ""};
   Load(commands);
   EXPECT_EQ(session.plan.TestPlanCount, 1000);
   ASSERT_EQ(list().count(), 1000);
-  EXPECT_EQ(list().item(0)->text(), "state (STATE,#0, get  1 SHORT) POLL[timeout=1500] access");
+  EXPECT_EQ(list().item(0)->text() + "|" + list().item(1)->text(),
+            "state (STATE,#0, get  1 SHORT put  2 LONG) POLL[timeout=1500] access|x (P,#0,) READ "
+            "access");
   EXPECT_TRUE(box("PollCheckBox").isChecked());
 
   list().setCurrentRow(0);
