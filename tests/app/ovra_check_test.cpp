@@ -195,11 +195,9 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
   };
   for (const auto& c : cases) {
     // A usage error runs nothing: no report is written (reports are named by
-    // the second, so a new one could land in an older file).
-    if (c.code == 2) {
-      std::filesystem::remove_all(reportDir);
-      std::filesystem::create_directory(reportDir);
-    }
+    // the second, so each case starts without any).
+    std::filesystem::remove_all(reportDir);
+    std::filesystem::create_directory(reportDir);
     const Result r = Run(c.args, c.env);
     EXPECT_TRUE(c.code != 2 || std::filesystem::is_empty(reportDir)) << c.args;
     EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.out << r.err;
