@@ -17,6 +17,7 @@
 
 #include "access/CompletionCodes.h"
 #include "access/Formats.h"
+#include "app/Markup.h"
 #include "engine/CheckRunner.h"
 #include "sources/TextEncoding.h"
 
@@ -101,12 +102,7 @@ bool PrintableAscii(std::string_view text, bool json = false) {
 
 std::string XmlText(const std::string& text) {
   if (PrintableAscii(text)) return text;
-  std::string out = AsUtf8(text);
-  for (char& ch : out) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') ch = '?';
-  }
-  return out;
+  return MarkupText(text);
 }
 
 // An attribute's value, copied only when it must be converted.
