@@ -446,6 +446,8 @@ int16_t TestSources::fillInProcNames() {
     if (context >= 0) c.Context = CsvField(line, context);
   }
 
+  // Only ":" lines below the header: loaded, but nothing.
+  if (i == 0) refusal_ = "no record below the header";
   int16_t result = kCodeSuccess;
   for (int32_t k = 0; k < i; ++k) {
     StoredConfig& c = configs[k];
@@ -479,6 +481,7 @@ int16_t TestSources::fillInProcNames() {
       ++count;
     }
     c.ServerCount = static_cast<int16_t>(count);
+    if (count == 0) c.ServerListRefusal = "no record below the header";
   }
   s_.configs.StoredConfigs = std::move(configs);
   s_.configs.StoredConfigCount = static_cast<int16_t>(i);

@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (in.ConsumeBool()) o.expected = Value(in);
   }
   const std::string reason = in.ConsumeRandomLengthString(60);
-  const std::string stopped = in.ConsumeBool() ? in.ConsumeRemainingAsString() : "";
+  const std::string stopped = in.ConsumeBool() ? in.ConsumeRandomLengthString() : "";
 
   std::ostringstream jsonOut;
   JunitWriter junit(ant);

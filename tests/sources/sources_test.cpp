@@ -159,7 +159,7 @@ TEST(Lint, EachFindingOnItsOwnAndNoneInTheShippedFiles) {
       {"neither UTF-8 nor ASCII", h + "Temp\xe9rature,P,1,SHORT,1,READ\r\n", "2:encoding ", ""},
       {"too long", tooLong, "0:too-long ", "32768 records"},
       {"no records", "; c\r\nProperty\r\n", "0:no-records ", "nothing is loaded"},
-      {"a colon line is a record to the loader", "Property\r\n:x\r\n", "", ""},
+      {"only colon lines", "Property\r\n:x\r\n", "0:no-records ", ""},
       // Sizes the loader cannot hold refuse the file; the size is not
       // multiplied past 32 bits for the reference's length.
       {"size beyond 32 bits", h + "a,P,1e10,SHORT,1,READ\r\n", "2:bad-size 2:short-reference ",
