@@ -407,9 +407,11 @@ TEST_F(SourcesTest, ConfigurationsAndServerLists) {
       "\xef\xbb\xbf; "
       "configurations\r\nContext,Description,FileName,\r\nA,First,a.csv\r\nB,Second,missing.csv\r\n"
       "C,Third,c.csv\r\nD,Outside,../" +
-          std::filesystem::path(db.path()).filename().string() + "/a.csv\r\nE,Rooted,/a.csv\r\n");
+          std::filesystem::path(db.path()).filename().string() +
+          "/a.csv\r\nE,Rooted,/a.csv\r\nF,Colons,colons.csv\r\n");
   db.write("a.csv", "\xef\xbb\xbfServer,,\r\nS1\r\n:skipped\r\nS2\r\n");
   db.write("c.csv", "Name\r\nx\r\ny\r\nz\r\n");
+  db.write("colons.csv", "Server\r\n:S1\r\n");
   EXPECT_EQ(sources.fillInProcNames(), 0);
   string got;  // without a Server column the records count but have no names
   for (int i = 0; i < session.configs.StoredConfigCount; ++i) {
@@ -421,12 +423,13 @@ TEST_F(SourcesTest, ConfigurationsAndServerLists) {
   // The fourth and fifth name a.csv through ".." and from the root: not read.
   EXPECT_EQ(got,
             ";A First 2: S1 S2;B Second 0: (no such file);C Third 3:   ;D Outside 0: (the server "
-            "list \"../ovra);E Rooted 0: (the server list \"/a.csv\")");
+            "list \"../ovra);E Rooted 0: (the server list \"/a.csv\");F Colons 0: (no record below "
+            "the he)");
 
   db.write("procedures.csv", "Description\r\n");
   EXPECT_EQ(sources.fillInProcNames(), 42);
   EXPECT_EQ(sources.refusal(), "no record below the header");
-  EXPECT_EQ(session.configs.StoredConfigCount, 5);  // left as they were
+  EXPECT_EQ(session.configs.StoredConfigCount, 6);  // left as they were
 }
 
 // Every combination of the six levels, each present or absent: the first
