@@ -424,7 +424,7 @@ TEST_F(SourcesTest, ConfigurationsAndServerLists) {
   EXPECT_EQ(got,
             ";A First 2: S1 S2;B Second 0: (no such file);C Third 3:   ;D Outside 0: (the server "
             "list \"../ovra);E Rooted 0: (the server list \"/a.csv\");F Colons 0: (no record below "
-            "the he)");
+            "the head)");
 
   db.write("procedures.csv", "Description\r\n");
   EXPECT_EQ(sources.fillInProcNames(), 42);
