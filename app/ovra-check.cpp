@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -30,6 +31,7 @@
 #include "access/NamespaceQueries.h"
 #include "access/SafeNames.h"
 #include "app/ControlSystems.h"
+#include "app/ProgressLine.h"
 #include "app/RunOutputs.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
@@ -40,6 +42,7 @@
 #include "sources/Csv.h"
 #include "sources/Lint.h"
 #include "sources/NearestName.h"
+#include "sources/SiteSweep.h"
 #include "sources/TestSources.h"
 #include "sources/TextEncoding.h"
 
@@ -125,11 +128,13 @@ class RetryPrompt final : public LinkErrorPrompt {
   Answer Ask(const std::string& title, const std::string& text) override {
     if (used_ >= retries_) return Answer::Cancel;
     ++used_;
+    if (beforeLine) beforeLine();
     out_ << "  " << title << ": " << TerminalText(text) << " (retry " << used_ << " of " << retries_
          << ")\n";
     return Answer::Retry;
   }
   void NextCommand() { used_ = 0; }
+  std::function<void()> beforeLine;  // the progress line steps aside
 
  private:
   int retries_;
@@ -150,6 +155,9 @@ struct Options {
   std::vector<std::string> only, skip;
   bool strict = false;
   bool junitAnt = false;
+  int timeoutMs = 0;  // 0: the reads' time-outs as they always were
+  std::string shard;
+  Shard shardParsed;
 };
 
 // Whether a command is selected by --only/--skip: glob patterns matched
@@ -215,10 +223,16 @@ class Checker {
         pump_(*control_,
               [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
         runner_(*session_, *control_, grid_, prompt_, pump_, clock_),
-        printer_(human_, UseColour(humanFd_), isatty(humanFd_) != 0) {
+        printer_(human_, UseColour(humanFd_), isatty(humanFd_) != 0),
+        // UseColour's rule: a terminal that wants more than plain lines.
+        progress_(human_, !opt.json && UseColour(humanFd_)) {
     session_->DatabasePath = std::move(databasePath);
+    sources_.readTimeoutMs = opt.timeoutMs;
+    prompt_.beforeLine = [this] { progress_.Erase(); };
     outputs_.push_back(&tally_);
+    outputs_.push_back(&progress_.eraser());
     outputs_.push_back(&printer_);
+    outputs_.push_back(&progress_.drawer());
     if (opt.json) {
       json_ = std::make_unique<JsonWriter>(std::cout, isatty(STDOUT_FILENO) != 0);
       json_->extraFields = [this](const CommandOutcome& o) { return ControlSystemFields(o); };
@@ -258,7 +272,14 @@ class Checker {
   std::ostream& human() { return human_; }
   bool stopped() const { return session_->stop.requested(); }
 
-  void Caption() { human_ << TerminalText(session_->checkerCaption) << "\n"; }
+  void Caption() { Line(session_->checkerCaption); }
+  // A line of the invocation's own, beside the outputs' lines.
+  void Line(const std::string& text) {
+    progress_.Erase();
+    human_ << TerminalText(text) << "\n";
+  }
+  ProgressLine& progress() { return progress_; }
+  const CheckTotals& totals() const { return tally_.totals; }
 
   // A test that could not be prepared counts as a failure of its server.
   void PreparationFailed(const std::string& context, const std::string& server,
@@ -266,7 +287,7 @@ class Checker {
     // A shown caption already ends with the reason.
     const size_t lf = why.rfind('\n');
     const std::string reason = lf == std::string::npos ? why : why.substr(lf + 1);
-    if (captionShown) human_ << "not prepared: skipped\n";
+    if (captionShown) Line("not prepared: skipped");
     for (CheckOutput* o : outputs_) {
       if (o == &printer_ && captionShown) continue;
       o->NotPrepared(context, server, reason);
@@ -360,6 +381,7 @@ class Checker {
   CheckRunner runner_;
   Tally tally_;
   TerminalPrinter printer_;
+  ProgressLine progress_;
   std::unique_ptr<JsonWriter> json_;
   std::unique_ptr<JunitWriter> junit_;
   std::vector<CheckOutput*> outputs_;
@@ -539,6 +561,120 @@ int Info(Checker& checker, const std::string& context, const std::string& server
     std::cerr << "ovra-check: /" << TerminalText(context) << "/" << TerminalText(server) << ": "
               << TerminalText(GetErrorString(checker.lib(), code)) << " (code " << code << ")\n";
   return answered ? kExitOk : kExitFailed;
+}
+
+// How one server of a sweep went, for the site summary.
+enum class ServerVerdict { Passed, Failed, NotRunning, Hung, NotPrepared };
+
+// The servers of a selection that this shard checks.
+std::vector<SweepServer> InShard(std::vector<SweepServer> servers, const Shard& shard) {
+  std::erase_if(servers, [&](const SweepServer& s) {
+    return !shard.Holds(ShardKey(s.context, s.server, s.longName));
+  });
+  return servers;
+}
+
+// The standard test of every chosen device (standard: true), or the specific
+// test, of each server in turn, into one report; a server that does not
+// answer its information is one outcome, not one per property. Closes with
+// the site summary: how many servers passed, failed, were not running, hung
+// or could not be prepared, and the slowest ones.
+int Sweep(Checker& checker, const std::vector<SweepServer>& servers, bool standard) {
+  CheckerSession& session = checker.session();
+  TestSources& sources = checker.sources();
+  ClientLibrary& lib = checker.lib();
+  session.report.reportFileName.clear();
+  const int32_t infoTimeoutMs = sources.readTimeoutMs > 0 ? sources.readTimeoutMs : 500;
+  int32_t counts[5] = {};
+  std::vector<std::pair<int64_t, std::string>> times;
+  checker.progress().Start(static_cast<int32_t>(servers.size()));
+  for (const SweepServer& s : servers) {
+    if (checker.stopped()) break;
+    checker.Line("");
+    const std::string name = "/" + s.context + "/" + s.server;
+    const std::string shown = name + (s.longName.empty() ? "" : " (" + s.longName + ")");
+    const CheckTotals before = checker.totals();
+    const int64_t startMs = UnixMs();
+    session.serverInfoText.clear();
+    int16_t code = 0;
+    const std::string info = sources.GetServerInfo(s.context, s.server, &code);
+    ServerVerdict verdict = ServerVerdict::Passed;
+    if (code == kCodeServerUnavailable45 || code == kCodeServerUnavailable98) {
+      // Both say "server not answering"; a process that hangs lets the read
+      // run into its time-out, one that is not running is refused at once.
+      const bool hung = UnixMs() - startMs >= infoTimeoutMs / 2;
+      verdict = hung ? ServerVerdict::Hung : ServerVerdict::NotRunning;
+      const std::string why =
+          (hung ? "server hung: no answer within " + std::to_string(infoTimeoutMs) + " ms"
+                : std::string("server not running")) +
+          " (" + GetErrorString(lib, code) + ")";
+      session.report.AddToReport("Sweep of " + shown + " : " + why, true);
+      checker.Line("Server " + shown);
+      checker.PreparationFailed(s.context, s.server, why, false);
+    } else {
+      session.serverInfoText = info;
+      if (standard) {
+        checker.Line("Server " + shown);
+        if (s.devices.empty()) checker.PreparationFailed(s.context, s.server, "no devices", false);
+        bool infoShown = false;
+        for (const std::string& d : s.devices) {
+          if (checker.stopped()) break;
+          const std::string longName = lib.LongNameOf(s.context, s.server, d).name;
+          const std::string device =
+              name + "/" + d + (longName.empty() || longName == d ? "" : " (" + longName + ")");
+          session.report.AddToReport("Device " + device, false);
+          code = sources.initStdTest(s.context, s.server, d);
+          if (code != 0) {
+            checker.PreparationFailed(s.context, s.server,
+                                      "no property list for " + name + "/" + d + ": " +
+                                          GetErrorString(lib, code) + " (code " +
+                                          std::to_string(code) + ")",
+                                      false);
+            continue;
+          }
+          // The server's information once, then one line per device.
+          const std::string& caption = session.checkerCaption;
+          const std::string& info = session.serverInfoText;
+          checker.Line((infoShown ? "" : info) + "Device " + device + ": " +
+                       caption.substr(info.size()));
+          infoShown = true;
+          checker.Run(s.context, s.server);
+        }
+      } else {
+        const int16_t r = sources.initSelfText(s.context, s.server, "#0");
+        checker.Caption();
+        if (r == 0) {
+          checker.Run(s.context, s.server);
+        } else {
+          checker.PreparationFailed(s.context, s.server, session.checkerCaption, true);
+        }
+      }
+      const CheckTotals& after = checker.totals();
+      if (after.failed + after.errors > before.failed + before.errors) {
+        verdict = ServerVerdict::Failed;
+      } else if (after.notPrepared > before.notPrepared) {
+        verdict = ServerVerdict::NotPrepared;
+      }
+    }
+    ++counts[static_cast<int>(verdict)];
+    times.emplace_back(UnixMs() - startMs, name);
+    checker.progress().ServerDone(verdict != ServerVerdict::Passed);
+  }
+  std::stable_sort(times.begin(), times.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::string slowest;
+  for (size_t i = 0; i < times.size() && i < 5; ++i)
+    slowest += (i ? ", " : "") + times[i].second + " " + std::to_string(times[i].first) + " ms";
+  const std::string summary =
+      std::to_string(times.size()) + " servers: " + std::to_string(counts[0]) + " passed, " +
+      std::to_string(counts[1]) + " failed, " + std::to_string(counts[2]) + " not running, " +
+      std::to_string(counts[3]) + " hung, " + std::to_string(counts[4]) + " not prepared";
+  session.report.AddToReport("Site summary : " + summary, true);
+  if (!slowest.empty()) session.report.AddToReport("Slowest servers : " + slowest, true);
+  checker.Line("");
+  checker.Line("Site: " + summary);
+  if (!slowest.empty()) checker.Line("Slowest: " + slowest);
+  return checker.Finish();
 }
 
 // What "specific" would load for a server: its self-test list when it gives
@@ -724,6 +860,17 @@ int main(int argc, char** argv) {
                  "Do not run the commands whose description or property matches a glob PATTERN "
                  "(case-insensitive; repeatable)")
       ->type_name("PATTERN");
+  app.add_option("--timeout", opt.timeoutMs,
+                 "Time-out in ms of the standard test's reads and of the information reads "
+                 "(default: 1000 and 500 ms, as always)")
+      ->check(CLI::Range(1, 3600000))
+      ->type_name("MS");
+  app.add_option("--shard", opt.shard,
+                 "Check only part K of N of the servers a sweep or configuration chooses, split "
+                 "by a hash of each server's name (FNV-1a 64 of CONTEXT/NAME in lower case, "
+                 "modulo N), so CI runners share a site and servers that come and go move no "
+                 "other one")
+      ->type_name("K/N");
   app.footer(std::string(kWhereThingsComeFrom) +
              "\n\n"
              "Tango: --tango-host HOST:PORT, or with no facility chosen the TANGO_HOST\n"
@@ -756,22 +903,33 @@ int main(int argc, char** argv) {
   std::string context, server, device = "#0", configKey;
   std::vector<std::string> typed;
   auto* info = app.add_subcommand("info", "Show a server's information");
-  info->add_option("names", typed, "CONTEXT SERVER, or a Tango server (executable/instance)")
+  info->add_option("names", typed,
+                   "CONTEXT SERVER, or a Tango server (executable/instance), a context or a glob "
+                   "pattern of server names")
       ->required()
       ->expected(1, 2);
 
   auto* standard = app.add_subcommand("standard", "Read every property of a device once");
   standard
       ->add_option("names", typed,
-                   "CONTEXT SERVER DEVICE, or a Tango device (domain/family/member)")
+                   "CONTEXT SERVER DEVICE, or a Tango device (domain/family/member); CONTEXT "
+                   "SERVER, a context, a server or a glob pattern of server or device names "
+                   "(short or Tango's) for every device they choose")
       ->required()
       ->expected(1, 3);
+  std::vector<std::string> sweepNames;
+  auto* sweep = app.add_subcommand(
+      "sweep",
+      "Standard-test every device of every server of the contexts named (all when none is), "
+      "or of the servers named or matched by glob patterns; closes with a site summary");
+  sweep->add_option("names", sweepNames, "[CONTEXT|SERVER|PATTERN...]");
 
   auto* specific =
       app.add_subcommand("specific", "Run a server's self-test list or its stored test file");
   specific
       ->add_option("names", typed,
-                   "CONTEXT SERVER [DEVICE] (device default \"#0\"), or a Tango server")
+                   "CONTEXT SERVER [DEVICE] (device default \"#0\"), or a Tango server, a "
+                   "context or a glob pattern of server names")
       ->required()
       ->expected(1, 3);
 
@@ -799,8 +957,9 @@ int main(int argc, char** argv) {
   for (std::string* name : {&context, &server, &device, &configKey}) *name = Utf8ToLatin1(*name);
   for (std::string& name : listNames) name = Utf8ToLatin1(name);
   for (std::string& name : typed) name = Utf8ToLatin1(name);
-  if (*standard && typed.size() == 2) {
-    std::cerr << "ovra-check: standard takes CONTEXT SERVER DEVICE, or a Tango device name\n";
+  for (std::string& name : sweepNames) name = Utf8ToLatin1(name);
+  if (std::string why; !opt.shard.empty() && !ParseShard(opt.shard, opt.shardParsed, why)) {
+    std::cerr << "ovra-check: " << why << "\n";
     return kExitUsage;
   }
   // Names of the control system, not paths: a path is taken as typed.
@@ -856,6 +1015,55 @@ int main(int argc, char** argv) {
       return session.configs.StoredConfigCount > 0 ? kExitOk : kExitFailed;
     }
     if (*list) return List(checker, listNames, opt.json);
+    // Many servers: a sweep, a context, a server's devices, or patterns.
+    std::optional<SweepSelection> chosen;
+    if (*sweep) {
+      chosen = SelectServers(checker.lib(), sweepNames, true);
+    } else if ((*info || *standard || *specific) && typed.size() <= 2) {
+      const bool pattern = std::any_of(typed.begin(), typed.end(),
+                                       [](const std::string& t) { return IsGlobPattern(t); });
+      if (*standard && typed.size() == 2 && !pattern) {
+        // CONTEXT SERVER: every device of the server.
+        Resolve(checker.lib(), typed, false, context, server, device, error);
+        SweepSelection one;
+        SweepServer& s = one.servers.emplace_back();
+        s.context = context;
+        s.server = server;
+        s.longName = checker.lib().LongNameOf(context, server, "").name;
+        std::vector<std::string> devices;
+        int16_t n = 0;
+        if (GetDeviceNameList(checker.lib(), server, devices, n) == 0)
+          s.devices.assign(devices.begin(), devices.begin() + std::max<int16_t>(n, 0));
+        chosen = std::move(one);
+      } else if (typed.size() == 1 && (pattern || !Resolve(checker.lib(), typed, standard->parsed(),
+                                                           context, server, device, error))) {
+        SweepSelection found = SelectServers(checker.lib(), typed, standard->parsed());
+        if (!found.servers.empty() || pattern) chosen = std::move(found);
+      } else if (pattern) {
+        std::cerr << "ovra-check: a pattern stands alone: one name that holds *, ? or [\n";
+        return kExitUsage;
+      }
+    }
+    if (chosen) {
+      if (chosen->code != 0)
+        std::cerr << "ovra-check: " << TerminalText(chosen->failedList) << ": "
+                  << TerminalText(GetErrorString(checker.lib(), chosen->code)) << " (code "
+                  << chosen->code << ")\n";
+      for (const std::string& name : chosen->unmatched)
+        std::cerr << "ovra-check: \"" << TerminalText(name)
+                  << "\" names or matches no context, server or device\n";
+      if (!chosen->unmatched.empty() || chosen->servers.empty()) return kExitUsage;
+      const std::vector<SweepServer> servers = InShard(chosen->servers, opt.shardParsed);
+      if (*info) {
+        int rc = kExitOk;
+        for (const SweepServer& s : servers)
+          rc = std::max(rc, Info(checker, s.context, s.server, opt.json));
+        return rc;
+      }
+      if (!checker.OpenJunit()) return kExitUsage;
+      checker.ListenForSignals();
+      return Sweep(checker, servers, !*specific);
+    }
     if ((*info || *standard || *specific) &&
         !Resolve(checker.lib(), typed, standard->parsed(), context, server, device, error)) {
       std::cerr << "ovra-check: " << TerminalText(error) << "\n";
@@ -944,7 +1152,7 @@ int main(int argc, char** argv) {
           return kExitUsage;
         }
       }
-      checker.human() << "Configuration: " << TerminalText(c.Description) << "\n";
+      checker.Line("Configuration: " + c.Description);
       session.report.reportFileName.clear();
       if (c.ServerCount < 1) {
         checker.PreparationFailed(c.Context, "",
@@ -953,9 +1161,18 @@ int main(int argc, char** argv) {
                                       GetErrorString(checker.lib(), kCodeNothingToLoad) + ")",
                                   false);
       }
-      for (int16_t i = 0; i < c.ServerCount && !checker.stopped(); ++i) {
+      std::vector<int16_t> inShard;
+      for (int16_t i = 0; i < c.ServerCount; ++i)
+        if (opt.shardParsed.Holds(
+                ShardKey(c.Context, c.Servers[i],
+                         checker.lib().LongNameOf(c.Context, c.Servers[i], "").name)))
+          inShard.push_back(i);
+      checker.progress().Start(static_cast<int32_t>(inShard.size()));
+      for (const int16_t i : inShard) {
+        if (checker.stopped()) break;
         const std::string& srv = c.Servers[i];
-        checker.human() << "\n";
+        const CheckTotals before = checker.totals();
+        checker.Line("");
         session.serverInfoText.clear();
         const int16_t r = sources.initSelfText(c.Context, srv, "#0");
         checker.Caption();
@@ -964,6 +1181,9 @@ int main(int argc, char** argv) {
         } else {
           checker.PreparationFailed(c.Context, srv, session.checkerCaption, true);
         }
+        const CheckTotals& after = checker.totals();
+        checker.progress().ServerDone(after.failed + after.errors + after.notPrepared >
+                                      before.failed + before.errors + before.notPrepared);
       }
       return checker.Finish();
     }

@@ -91,6 +91,10 @@ class TestSources {
   // The stored test file of a server, as fillInTestParams and the editor name it.
   std::string TestFilePath(const std::string& context, const std::string& server) const;
 
+  // The time-out in ms of the standard test's reads and of the information
+  // reads; 0 leaves them as they always were (1000 and 500 ms).
+  int32_t readTimeoutMs = 0;
+
  private:
   CheckerSession& s_;
   ClientLibrary& lib_;
