@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "app/RunOutputs.h"
+#include "app/CheckOutput.h"
 
 namespace dsc {
 
