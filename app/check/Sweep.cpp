@@ -41,6 +41,8 @@ int Sweep(Checker& checker, const std::vector<SweepServer>& servers, bool standa
     checker.Line("");
     const std::string name = "/" + s.context + "/" + s.server;
     const std::string shown = name + (s.longName.empty() ? "" : " (" + s.longName + ")");
+    // Named before its information is read: a hung server's wait shows whose it is.
+    checker.Line("Server " + shown);
     const CheckTotals before = checker.totals();
     const int64_t startMs = UnixMs();
     session.serverInfoText.clear();
@@ -57,12 +59,10 @@ int Sweep(Checker& checker, const std::vector<SweepServer>& servers, bool standa
                 : std::string("server not running")) +
           " (" + GetErrorString(lib, code) + ")";
       session.report.AddToReport("Sweep of " + shown + " : " + why, true);
-      checker.Line("Server " + shown);
       checker.PreparationFailed(s.context, s.server, why, false);
     } else {
       session.serverInfoText = info;
       if (standard) {
-        checker.Line("Server " + shown);
         if (s.devices.empty()) checker.PreparationFailed(s.context, s.server, "no devices", false);
         bool infoShown = false;
         for (const std::string& d : s.devices) {
