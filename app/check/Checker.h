@@ -35,6 +35,9 @@ namespace dsc::check {
 class Tally final : public CheckOutput {
  public:
   void CommandEnded(const CommandOutcome& o) override {
+    // The runner gave up on the server: the rest of its commands were not run.
+    if (o.skipped() && o.resultText == "Not run : server not answering") gaveUp = true;
+    if (!o.skipped()) inARow = o.accessFailed ? inARow + 1 : 0;
     switch (VerdictOf(o)) {
       case Verdict::Passed:
         ++totals.passed;
@@ -58,6 +61,8 @@ class Tally final : public CheckOutput {
   }
   CheckTotals totals;
   bool stopLineWritten = false;
+  bool gaveUp = false;  // since last cleared
+  int32_t inARow = 0;   // failed accesses at the end of the last run
 };
 
 // Everything one invocation needs: the control system, the session, the
@@ -146,7 +151,13 @@ class Checker {
     }
   }
 
+  // Whether the runner gave up on the server since the last Run.
+  bool gaveUp() const {
+    return tally_.gaveUp || (opt_.maxLinkFailures > 0 && tally_.inARow >= opt_.maxLinkFailures);
+  }
   void Run(const std::string& context, const std::string& server) {
+    tally_.gaveUp = false;
+    tally_.inARow = 0;
     prompt_.NextCommand();
     runner_.RunVesk(context, server);
   }

@@ -87,6 +87,15 @@ int Sweep(Checker& checker, const std::vector<SweepServer>& servers, bool standa
                        caption.substr(info.size()));
           infoShown = true;
           checker.Run(s.context, s.server);
+          // A server that stopped answering during one device is not asked
+          // about the others: each would cost its time-outs again.
+          if (checker.gaveUp() && &d != &s.devices.back()) {
+            session.report.AddToReport(
+                "Remaining devices of " + name + " not run : server not answering", true);
+            checker.Line("Remaining devices not run: server not answering");
+            verdict = ServerVerdict::Hung;
+            break;
+          }
         }
       } else {
         const int16_t r = sources.initSelfText(s.context, s.server, "#0");
@@ -98,7 +107,9 @@ int Sweep(Checker& checker, const std::vector<SweepServer>& servers, bool standa
         }
       }
       const CheckTotals& after = checker.totals();
-      if (after.failed + after.errors > before.failed + before.errors) {
+      if (verdict == ServerVerdict::Hung) {
+        // Said so above.
+      } else if (after.failed + after.errors > before.failed + before.errors) {
         verdict = ServerVerdict::Failed;
       } else if (after.notPrepared > before.notPrepared) {
         verdict = ServerVerdict::NotPrepared;

@@ -429,6 +429,24 @@ TEST_F(OvraCheck, SweepOfAContextIsOneReportWithOneOutcomePerSilentServer) {
       << none.err;
 }
 
+// A server that stops answering during one device is one outcome: its other
+// devices are not asked (each would cost the time-outs again).
+TEST_F(OvraCheck, SweepGivesUpOnAServerThatStopsAnswering) {
+  const string dead = R"({"name": "P1", "format": "SHORT", "value": 1, "code": 45},
+                         {"name": "P2", "format": "SHORT", "value": 1, "code": 45},
+                         {"name": "P3", "format": "SHORT", "value": 1, "code": 45})";
+  dir.write("h.json", R"({"contexts": [{"name": "C", "servers": [{"name": "H", "info":
+      {"SRVVERSION": "1"}, "devices": [{"name": "D1", "properties": [)" +
+                          dead + R"(]}, {"name": "D2", "properties": [)" + dead + "]}]}]}]}");
+  const Result r =
+      Run("--json --facility '" + dir.file("h.json") + "' --database '" + dir.path() + "' sweep C");
+  EXPECT_EQ(r.code, 1);
+  for (const json& j : r.lines) EXPECT_NE(j.value("device", ""), "D2") << j;
+  EXPECT_NE(r.err.find("Site: 1 servers: 0 passed, 0 failed, 0 not running, 1 hung, "),
+            string::npos)
+      << r.err;
+}
+
 // --shard: the shards of a sweep hold every server once between them.
 TEST_F(OvraCheck, ShardsOfASweepHoldEveryServerOnce) {
   std::multiset<string> seen;
