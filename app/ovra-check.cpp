@@ -54,8 +54,10 @@ int RunOvraCheck(int argc, char** argv) {
   for (std::string* name : {&context, &server, &device, &cl.configKey}) *name = Utf8ToLatin1(*name);
   for (std::string& name : cl.listNames) name = Utf8ToLatin1(name);
   for (std::string& name : cl.typed) name = Utf8ToLatin1(name);
-  if (*cl.standard && cl.typed.size() == 2) {
-    std::cerr << "ovra-check: standard takes CONTEXT SERVER DEVICE, or a Tango device name\n";
+  for (std::string& name : cl.sweepNames) name = Utf8ToLatin1(name);
+  if (std::string why;
+      !cl.opt.shard.empty() && !ParseShard(cl.opt.shard, cl.opt.shardParsed, why)) {
+    std::cerr << "ovra-check: " << why << "\n";
     return kExitUsage;
   }
   // Names of the control system, not paths: a path is taken as typed.
@@ -96,6 +98,7 @@ int RunOvraCheck(int argc, char** argv) {
   try {
     if (*cl.list && cl.listConfigurations) return ListConfigurations(checker, opt.json);
     if (*cl.list) return List(checker, cl.listNames, opt.json);
+    if (const std::optional<int> rc = RunSweep(checker, cl)) return *rc;
     if ((*cl.info || *cl.standard || *cl.specific) &&
         !Resolve(checker.lib(), cl.typed, cl.standard->parsed(), context, server, device, error)) {
       std::cerr << "ovra-check: " << TerminalText(error) << "\n";

@@ -294,7 +294,8 @@ std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::
   out.count = 32;
   out.format = kFormatText;
   const DataDescriptor in;  // 0 elements of 767: no input
-  int16_t code = lib_.EXECLINKEx(device, "SRVVERSION", out, version, in, {}, kReadAccess, 500);
+  const int32_t timeout = readTimeoutMs > 0 ? readTimeoutMs : 500;
+  int16_t code = lib_.EXECLINKEx(device, "SRVVERSION", out, version, in, {}, kReadAccess, timeout);
   if (versionCode) *versionCode = code;
   if (code == kCodeServerUnavailable45 || code == kCodeServerUnavailable98) {
     const std::string e = GetErrorString(lib_, code);
@@ -308,7 +309,7 @@ std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::
       {"APPVERSION", &appVersion}, {"SRVSTARTTIME", &start}, {"APPDATE", &appDate}};
   for (const auto& [property, buffer] : rest) {
     out.count = 32;
-    code = lib_.EXECLINKEx(device, property, out, *buffer, in, {}, kReadAccess, 500);
+    code = lib_.EXECLINKEx(device, property, out, *buffer, in, {}, kReadAccess, timeout);
     if (code != 0) StringListToBytes("unavailable", *buffer);
   }
   return " srv vers: " + BytesToStringList(version) + "\r\n" +
@@ -335,7 +336,7 @@ int16_t TestSources::initStdTest(const std::string& devcon, const std::string& d
     c.Description = name;
     c.Property = name;
     c.Device = devnam;
-    c.Access = "READ";
+    c.Access = readTimeoutMs > 0 ? "READ[timeout=" + std::to_string(readTimeoutMs) + "]" : "READ";
     c.OutputSize = s_.propertySizes[i];
     c.OutputFormat = s_.propertyFormats[i];
     ++k;

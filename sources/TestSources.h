@@ -98,6 +98,10 @@ class TestSources {
   // configuration's server list keeps its own (StoredConfig::ServerListRefusal).
   const std::string& refusal() const { return refusal_; }
 
+  // The time-out in ms of the standard test's reads and of the information
+  // reads; 0 leaves them as they always were (1000 and 500 ms).
+  int32_t readTimeoutMs = 0;
+
  private:
   CheckerSession& s_;
   ClientLibrary& lib_;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/ControlSystems.h"
+#include "app/ProgressLine.h"
 #include "app/RunOutputs.h"
 #include "app/check/Options.h"
 #include "app/check/Signals.h"
@@ -34,6 +35,9 @@ namespace dsc::check {
 class Tally final : public CheckOutput {
  public:
   void CommandEnded(const CommandOutcome& o) override {
+    // The runner gave up on the server: the rest of its commands were not run.
+    if (o.skipped() && o.resultText == "Not run : server not answering") gaveUp = true;
+    if (!o.skipped()) inARow = o.accessFailed ? inARow + 1 : 0;
     switch (VerdictOf(o)) {
       case Verdict::Passed:
         ++totals.passed;
@@ -57,6 +61,8 @@ class Tally final : public CheckOutput {
   }
   CheckTotals totals;
   bool stopLineWritten = false;
+  bool gaveUp = false;  // since last cleared
+  int32_t inARow = 0;   // failed accesses at the end of the last run
 };
 
 // Everything one invocation needs: the control system, the session, the
@@ -77,10 +83,16 @@ class Checker {
         pump_(*control_,
               [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
         runner_(*session_, *control_, grid_, prompt_, pump_, clock_),
-        printer_(human_, UseColour(humanFd_), isatty(humanFd_) != 0) {
+        printer_(human_, UseColour(humanFd_), isatty(humanFd_) != 0),
+        // UseColour's rule: a terminal that wants more than plain lines.
+        progress_(human_, !opt.json && UseColour(humanFd_)) {
     session_->DatabasePath = std::move(databasePath);
+    sources_.readTimeoutMs = opt.timeoutMs;
+    prompt_.beforeLine = [this] { progress_.Erase(); };
     outputs_.push_back(&tally_);
+    outputs_.push_back(&progress_.eraser());
     outputs_.push_back(&printer_);
+    outputs_.push_back(&progress_.drawer());
     if (opt.json) {
       json_ = std::make_unique<JsonWriter>(std::cout, isatty(STDOUT_FILENO) != 0);
       json_->extraFields = [this](const CommandOutcome& o) { return ControlSystemFields(o); };
@@ -117,13 +129,19 @@ class Checker {
   std::ostream& human() { return human_; }
   bool stopped() const { return session_->stop.requested(); }
 
-  void Caption() { human_ << TerminalText(session_->checkerCaption) << "\n"; }
+  void Caption() { Line(session_->checkerCaption); }
   // The caption with why the loader refused, after the completion code's
   // text it ends with (the report keeps the caption as it always was).
   void Caption(const std::string& refusal) {
-    human_ << TerminalText(session_->checkerCaption + (refusal.empty() ? "" : ": " + refusal))
-           << "\n";
+    Line(session_->checkerCaption + (refusal.empty() ? "" : ": " + refusal));
   }
+  // A line of the invocation's own, beside the outputs' lines.
+  void Line(const std::string& text) {
+    progress_.Erase();
+    human_ << TerminalText(text) << "\n";
+  }
+  ProgressLine& progress() { return progress_; }
+  const CheckTotals& totals() const { return tally_.totals; }
 
   // A test that could not be prepared counts as a failure of its server.
   void PreparationFailed(const std::string& context, const std::string& server,
@@ -131,14 +149,20 @@ class Checker {
     // A shown caption already ends with the reason.
     const size_t lf = why.rfind('\n');
     const std::string reason = lf == std::string::npos ? why : why.substr(lf + 1);
-    if (captionShown) human_ << "not prepared: skipped\n";
+    if (captionShown) Line("not prepared: skipped");
     for (CheckOutput* o : outputs_) {
       if (o == &printer_ && captionShown) continue;
       o->NotPrepared(context, server, reason);
     }
   }
 
+  // Whether the runner gave up on the server since the last Run.
+  bool gaveUp() const {
+    return tally_.gaveUp || (opt_.maxLinkFailures > 0 && tally_.inARow >= opt_.maxLinkFailures);
+  }
   void Run(const std::string& context, const std::string& server) {
+    tally_.gaveUp = false;
+    tally_.inARow = 0;
     prompt_.NextCommand();
     runner_.RunVesk(context, server);
   }
@@ -225,6 +249,7 @@ class Checker {
   CheckRunner runner_;
   Tally tally_;
   TerminalPrinter printer_;
+  ProgressLine progress_;
   std::unique_ptr<JsonWriter> json_;
   std::unique_ptr<JunitWriter> junit_;
   std::vector<CheckOutput*> outputs_;

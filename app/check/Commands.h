@@ -4,6 +4,7 @@
 // (standard, specific, config).
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -48,6 +49,10 @@ int RunStandard(Checker& checker, const std::string& context, const std::string&
                 const std::string& device);
 int RunSpecific(Checker& checker, const Options& opt, const std::string& context,
                 const std::string& server, const std::string& device);
+// Many servers (sweep; standard, specific and info given a context, a server
+// or a pattern): the exit status, or nothing when the names choose the one
+// server or device of the single forms.
+std::optional<int> RunSweep(Checker& checker, const CommandLine& cl);
 // looked: where procedures.csv was looked for, for the message when it is missing.
 int RunConfig(Checker& checker, const Options& opt, const std::string& key,
               const std::vector<std::string>& looked);

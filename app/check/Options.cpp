@@ -85,6 +85,17 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
                  "Do not run the commands whose description or property matches a glob PATTERN "
                  "(case-insensitive; repeatable)")
       ->type_name("PATTERN");
+  app.add_option("--timeout", opt.timeoutMs,
+                 "Time-out in ms of the standard test's reads and of the information reads "
+                 "(default: 1000 and 500 ms, as always)")
+      ->check(CLI::Range(1, 3600000))
+      ->type_name("MS");
+  app.add_option("--shard", opt.shard,
+                 "Check only part K of N of the servers a sweep or configuration chooses, split "
+                 "by a hash of each server's name (FNV-1a 64 of CONTEXT/NAME in lower case, "
+                 "modulo N), so CI runners share a site and servers that come and go move no "
+                 "other one")
+      ->type_name("K/N");
   app.footer(std::string(kWhereThingsComeFrom) +
              "\n\n"
              "Tango: --tango-host HOST:PORT, or with no facility chosen the TANGO_HOST\n"
@@ -113,22 +124,33 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
   // Where the lists hold short names for Tango's, a Tango server or device
   // name alone is enough; names are found whatever their case.
   cl.info = app.add_subcommand("info", "Show a server's information");
-  cl.info->add_option("names", cl.typed, "CONTEXT SERVER, or a Tango server (executable/instance)")
+  cl.info
+      ->add_option("names", cl.typed,
+                   "CONTEXT SERVER, or a Tango server (executable/instance), a context or a "
+                   "glob pattern of server names")
       ->required()
       ->expected(1, 2);
 
   cl.standard = app.add_subcommand("standard", "Read every property of a device once");
   cl.standard
       ->add_option("names", cl.typed,
-                   "CONTEXT SERVER DEVICE, or a Tango device (domain/family/member)")
+                   "CONTEXT SERVER DEVICE, or a Tango device (domain/family/member); CONTEXT "
+                   "SERVER, a context, a server or a glob pattern of server or device names "
+                   "(short or Tango's) for every device they choose")
       ->required()
       ->expected(1, 3);
+  cl.sweep = app.add_subcommand(
+      "sweep",
+      "Standard-test every device of every server of the contexts named (all when none is), "
+      "or of the servers named or matched by glob patterns; closes with a site summary");
+  cl.sweep->add_option("names", cl.sweepNames, "[CONTEXT|SERVER|PATTERN...]");
 
   cl.specific =
       app.add_subcommand("specific", "Run a server's self-test list or its stored test file");
   cl.specific
       ->add_option("names", cl.typed,
-                   "CONTEXT SERVER [DEVICE] (device default \"#0\"), or a Tango server")
+                   "CONTEXT SERVER [DEVICE] (device default \"#0\"), or a Tango server, a "
+                   "context or a glob pattern of server names")
       ->required()
       ->expected(1, 3);
 

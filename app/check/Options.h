@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/TestPlan.h"
+#include "sources/SiteSweep.h"
 
 namespace dsc::check {
 
@@ -34,6 +35,9 @@ struct Options {
   std::vector<std::string> only, skip;
   bool strict = false;
   bool junitAnt = false;
+  int timeoutMs = 0;  // 0: the reads' time-outs as they always were
+  std::string shard;
+  Shard shardParsed;
 };
 
 // Whether a command is selected by --only/--skip: "" when it is, else why not.
@@ -48,8 +52,9 @@ struct CommandLine {
   std::vector<std::string> typed;
   std::string configKey;
   std::vector<std::string> lintArgs;
+  std::vector<std::string> sweepNames;
   CLI::App *list = nullptr, *info = nullptr, *standard = nullptr, *specific = nullptr,
-           *config = nullptr, *lint = nullptr;
+           *config = nullptr, *lint = nullptr, *sweep = nullptr;
 };
 
 // The options and subcommands, with their help, bound to cl.

@@ -118,7 +118,7 @@ int RunConfig(Checker& checker, const Options& opt, const std::string& key,
       return kExitUsage;
     }
   }
-  checker.human() << "Configuration: " << TerminalText(c.Description) << "\n";
+  checker.Line("Configuration: " + c.Description);
   session.report.reportFileName.clear();
   if (c.ServerCount < 1) {
     checker.PreparationFailed(
@@ -128,12 +128,23 @@ int RunConfig(Checker& checker, const Options& opt, const std::string& key,
             (c.ServerListRefusal.empty() ? "" : ": " + c.ServerListRefusal) + ")",
         false);
   }
-  for (int16_t i = 0; i < c.ServerCount && !checker.stopped(); ++i) {
+  std::vector<int16_t> inShard;
+  for (int16_t i = 0; i < c.ServerCount; ++i) {
+    const std::string longName = checker.lib().LongNameOf(c.Context, c.Servers[i], "").name;
+    if (opt.shardParsed.Holds(ShardKey(c.Context, c.Servers[i], longName))) inShard.push_back(i);
+  }
+  checker.progress().Start(static_cast<int32_t>(inShard.size()));
+  for (const int16_t i : inShard) {
+    if (checker.stopped()) break;
     const std::string& srv = c.Servers[i];
-    checker.human() << "\n";
+    const CheckTotals before = checker.totals();
+    checker.Line("");
     session.serverInfoText.clear();
     const int16_t r = sources.initSelfText(c.Context, srv, "#0");
     PrepareOrRun(checker, c.Context, srv, r);
+    const CheckTotals& after = checker.totals();
+    checker.progress().ServerDone(after.failed + after.errors + after.notPrepared >
+                                  before.failed + before.errors + before.notPrepared);
   }
   return checker.Finish();
 }

@@ -19,6 +19,7 @@ bool UseColour(int fd) {
 LinkErrorPrompt::Answer RetryPrompt::Ask(const std::string& title, const std::string& text) {
   if (used_ >= retries_) return Answer::Cancel;
   ++used_;
+  if (beforeLine) beforeLine();
   out_ << "  " << title << ": " << TerminalText(text) << " (retry " << used_ << " of " << retries_
        << ")\n";
   return Answer::Retry;

@@ -3,6 +3,7 @@
 // The terminal's side of the runner's interfaces: a grid of one cell and
 // the "Link Error" box answered by --retries.
 
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -36,6 +37,7 @@ class RetryPrompt final : public LinkErrorPrompt {
   RetryPrompt(int retries, std::ostream& out) : retries_(retries), out_(out) {}
   Answer Ask(const std::string& title, const std::string& text) override;
   void NextCommand() { used_ = 0; }
+  std::function<void()> beforeLine;  // the progress line steps aside
 
  private:
   int retries_;

@@ -402,3 +402,86 @@ TEST_F(OvraCheck, SignalEndsTheRunWithItsOutputs) {
 }
 
 }  // namespace
+
+namespace {
+
+// The servers of a run's JSON lines, in order, each once.
+std::vector<string> ServersOf(const Result& r) {
+  std::vector<string> servers;
+  for (const json& j : r.lines)
+    if (j.contains("server") && (servers.empty() || servers.back() != j["server"].get<string>()))
+      servers.push_back(j["server"]);
+  return servers;
+}
+
+TEST_F(OvraCheck, SweepOfAContextIsOneReportWithOneOutcomePerSilentServer) {
+  const Result r = Run("--json sweep CAF\xc3\x89");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(ServersOf(r), (std::vector<string>{"S", "DEAD", "DOWN"}));
+  // DEAD answers nothing, not even its information: one preparation line,
+  // no line per property.
+  int deadLines = 0;
+  for (const json& j : r.lines)
+    if (j.value("server", "") == "DEAD") {
+      ++deadLines;
+      EXPECT_EQ(j["type"], "preparation");
+      EXPECT_EQ(j["result"], "server not running (server not answering)");
+    }
+  EXPECT_EQ(deadLines, 1);
+  EXPECT_NE(r.err.find("Site: 3 servers: "), string::npos) << r.err;
+  EXPECT_NE(r.err.find("0 passed, 1 failed, 2 not running, 0 hung, 0 not prepared"), string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("\x1b["), string::npos);  // no progress line in a pipe
+
+  // One report, the device named before its lines, the summary last.
+  std::vector<string> reports;
+  for (const auto& e : std::filesystem::directory_iterator(reportDir)) reports.push_back(e.path());
+  ASSERT_EQ(reports.size(), 1u);
+  const string report = ReadFileBytes(reports[0]);
+  const size_t device = report.find("Device /CAF\xc9/S/D\r\n");
+  EXPECT_NE(device, string::npos) << report;
+  EXPECT_LT(device, report.find("NUM : Success"));
+  EXPECT_NE(report.find(" : Sweep of /CAF\xc9/DEAD : server not running"), string::npos);
+  EXPECT_NE(report.rfind(" : Site summary : 3 servers: "), string::npos);
+
+  // A server by name; a pattern that names servers chooses them, else devices.
+  EXPECT_EQ(ServersOf(Run("--json standard S")), (std::vector<string>{"S"}));
+  EXPECT_EQ(ServersOf(Run("--json standard 'D*'")), (std::vector<string>{"DEAD", "DOWN"}));
+  // (The silent servers list no devices to match.)
+  EXPECT_EQ(ServersOf(Run("--json standard '[d]'")), (std::vector<string>{"S"}));
+  const Result none = Run("sweep 'NOTHING*'");
+  EXPECT_EQ(none.code, 2);
+  EXPECT_NE(none.err.find("\"NOTHING*\" names or matches no context, server or device"),
+            string::npos)
+      << none.err;
+}
+
+// A server that stops answering during one device is one outcome: its other
+// devices are not asked (each would cost the time-outs again).
+TEST_F(OvraCheck, SweepGivesUpOnAServerThatStopsAnswering) {
+  const string dead = R"({"name": "P1", "format": "SHORT", "value": 1, "code": 45},
+                         {"name": "P2", "format": "SHORT", "value": 1, "code": 45},
+                         {"name": "P3", "format": "SHORT", "value": 1, "code": 45})";
+  dir.write("h.json", R"({"contexts": [{"name": "C", "servers": [{"name": "H", "info":
+      {"SRVVERSION": "1"}, "devices": [{"name": "D1", "properties": [)" +
+                          dead + R"(]}, {"name": "D2", "properties": [)" + dead + "]}]}]}]}");
+  const Result r =
+      Run("--json --facility '" + dir.file("h.json") + "' --database '" + dir.path() + "' sweep C");
+  EXPECT_EQ(r.code, 1);
+  for (const json& j : r.lines) EXPECT_NE(j.value("device", ""), "D2") << j;
+  EXPECT_NE(r.err.find("Site: 1 servers: 0 passed, 0 failed, 0 not running, 1 hung, "),
+            string::npos)
+      << r.err;
+}
+
+// --shard: the shards of a sweep hold every server once between them.
+TEST_F(OvraCheck, ShardsOfASweepHoldEveryServerOnce) {
+  std::multiset<string> seen;
+  for (const char* shard : {"1/3", "2/3", "3/3"})
+    for (const string& s : ServersOf(Run(string("--json --shard ") + shard + " sweep")))
+      seen.insert(s);
+  EXPECT_EQ(seen, (std::multiset<string>{"S", "DEAD", "DOWN"}));
+  EXPECT_EQ(Run("--shard 4/3 sweep").code, 2);
+}
+
+}  // namespace
