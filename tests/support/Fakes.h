@@ -76,6 +76,10 @@ class ScriptedPrompt final : public LinkErrorPrompt {
 
 std::string ReadFileBytes(const std::string& path);
 
+// `text` as a test parameter's name ("POLL[timeout=1500]" -> "POLL_timeout_1500"):
+// letters and digits kept, every other run of characters one '_'.
+std::string CaseName(const std::string& text);
+
 // Creates a fresh temporary directory and removes it with its contents.
 class TempDir {
  public:
