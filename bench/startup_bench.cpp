@@ -124,7 +124,7 @@ std::vector<double> WallMs(const Variant& v) {
 // is a bare process of the same kind.
 void Print(const char* what, const std::vector<Variant>& variants, const Variant& floor) {
   const Sample base = Medians(floor);
-  std::printf("%s (medians; floor: %s)\n", what, floor.name.c_str());
+  std::printf("%s (medians; ratios to the floor, %s)\n", what, floor.name.c_str());
   std::printf("  %-36s %9s %9s %8s %8s %9s %6s %8s\n", "", "wall ms", "ratio", "q1", "q3", "CPU ms",
               "ratio", "max MiB");
   for (const auto& v : variants) {

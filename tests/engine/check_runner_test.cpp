@@ -175,15 +175,16 @@ const CommandCase kCommandCases[] = {
 };
 
 // Named by property and access, a repeat numbered: ".../NUM_POLL_timeout_1500".
-INSTANTIATE_TEST_SUITE_P(Runner, OneCommand, ::testing::ValuesIn(kCommandCases), [](const auto& info) {
-  const auto name = [](const CommandCase& c) {
-    return testing::CaseName(std::get<0>(c).Property + " " + std::get<0>(c).Access);
-  };
-  const std::string own = name(info.param);
-  const auto repeats = std::count_if(kCommandCases, kCommandCases + info.index,
-                                     [&](const CommandCase& c) { return name(c) == own; });
-  return repeats ? own + "_" + std::to_string(repeats + 1) : own;
-});
+INSTANTIATE_TEST_SUITE_P(
+    Runner, OneCommand, ::testing::ValuesIn(kCommandCases), [](const auto& info) {
+      const auto name = [](const CommandCase& c) {
+        return testing::CaseName(std::get<0>(c).Property + " " + std::get<0>(c).Access);
+      };
+      const std::string own = name(info.param);
+      const auto repeats = std::count_if(kCommandCases, kCommandCases + info.index,
+                                         [&](const CommandCase& c) { return name(c) == own; });
+      return repeats ? own + "_" + std::to_string(repeats + 1) : own;
+    });
 
 // Only the bytes a reference set take part: what an earlier command left in
 // the buffer must not decide. A tolerance (absolute, relative, or the larger
