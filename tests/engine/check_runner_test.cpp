@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <tuple>
@@ -173,7 +174,17 @@ const CommandCase kCommandCases[] = {
     {Cmd("END36", "POLL", 1, "99"), 36, "Start 1/0;", 400, ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Runner, OneCommand, ::testing::ValuesIn(kCommandCases));
+// Named by property and access, a repeat numbered: ".../NUM_POLL_timeout_1500".
+INSTANTIATE_TEST_SUITE_P(
+    Runner, OneCommand, ::testing::ValuesIn(kCommandCases), [](const auto& info) {
+      const auto name = [](const CommandCase& c) {
+        return testing::CaseName(std::get<0>(c).Property + " " + std::get<0>(c).Access);
+      };
+      const std::string own = name(info.param);
+      const auto repeats = std::count_if(kCommandCases, kCommandCases + info.index,
+                                         [&](const CommandCase& c) { return name(c) == own; });
+      return repeats ? own + "_" + std::to_string(repeats + 1) : own;
+    });
 
 // Only the bytes a reference set take part: what an earlier command left in
 // the buffer must not decide. A tolerance (absolute, relative, or the larger
@@ -218,7 +229,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FaultCase{"ExecuteAccess", "READ", false, "/CTX/SRV/DEV[NUM]"},
                       FaultCase{"StartAccess", "POLL", false, "/CTX/SRV/DEV[NUM]"},
                       FaultCase{"setPropertyName", "READ", true, "/CTX/SRV/[]"},
-                      FaultCase{"setContextName", "READ", true, "///DEV[NUM]"}));
+                      FaultCase{"setContextName", "READ", true, "///DEV[NUM]"}),
+    [](const auto& info) { return std::get<0>(info.param); });
 
 // An empty plan shows the header only and still names the server. K failed
 // accesses in a row leave the rest of the server's commands not run; a
