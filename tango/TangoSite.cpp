@@ -14,6 +14,8 @@ namespace {
 
 using namespace dsc::strictjson;
 
+std::string LowerCase(std::string_view s);
+
 // A checker name: 1..16 characters, no "/", no blank at either end.
 std::string Name(const json& j, const std::string& path) {
   std::string name = String(j, path);
@@ -53,8 +55,21 @@ SiteDevice BuildDevice(const json& j, const std::string& path) {
   return d;
 }
 
+// State names, as Tango spells them ("on" is "ON").
+std::vector<std::string> States(const json& j, const std::string& path) {
+  std::vector<std::string> states;
+  Array(j, path);
+  for (size_t i = 0; i < j.size(); ++i) {
+    const std::string given = String(j[i], At(path, i));
+    const std::string name = StateName(given);
+    if (name.empty()) Fail(At(path, i), Quoted(given) + " is not a Tango state");
+    states.push_back(name);
+  }
+  return states;
+}
+
 SiteServer BuildServer(const json& j, const std::string& path, bool discovered) {
-  Obj o(j, path, {"name", "instance", "devices"});
+  Obj o(j, path, {"name", "instance", "devices", "expectStates"});
   SiteServer s;
   s.name = Name(o.need("name"), o.path("name"));
   if (s.name == "ENS") Fail(o.path("name"), "\"ENS\" is the name server's address");
@@ -67,6 +82,7 @@ SiteServer BuildServer(const json& j, const std::string& path, bool discovered) 
     for (size_t i = 0; i < devices->size(); ++i)
       s.devices.push_back(BuildDevice((*devices)[i], At(o.path("devices"), i)));
   }
+  if (const json* v = o.get("expectStates")) s.expectStates = States(*v, o.path("expectStates"));
   if (s.devices.empty() && !discovered)
     Fail(o.path("devices"), "a server needs at least one device");
   Unique(s.devices, o.path("devices"), "device");
@@ -83,7 +99,8 @@ std::vector<std::string> Patterns(const json& j, const std::string& path) {
 SiteContext BuildContext(const json& j, const std::string& path) {
   Obj o(j, path,
         {"name", "host", "port", "database", "discover", "include", "exclude", "pollMs",
-         "failOnState", "servers"});
+         "failOnState", "failOnQuality", "checkLimits", "expectStates", "expectStatesByClass",
+         "servers"});
   SiteContext c;
   c.name = Name(o.need("name"), o.path("name"));
   c.host = String(o.need("host"), o.path("host"));
@@ -104,6 +121,20 @@ SiteContext BuildContext(const json& j, const std::string& path) {
   if (const json* v = o.get("pollMs"))
     c.pollMs = static_cast<int32_t>(Int(*v, o.path("pollMs"), 10, 3600000));
   if (const json* v = o.get("failOnState")) c.failOnState = Bool(*v, o.path("failOnState"));
+  if (const json* v = o.get("failOnQuality")) {
+    const std::string given = String(*v, o.path("failOnQuality"));
+    c.failOnQuality = QualityLevel(given);
+    if (c.failOnQuality.empty() || c.failOnQuality == "VALID")
+      Fail(o.path("failOnQuality"), Quoted(given) + " is not WARNING, ALARM or INVALID");
+  }
+  if (const json* v = o.get("checkLimits")) c.checkLimits = Bool(*v, o.path("checkLimits"));
+  if (const json* v = o.get("expectStates")) c.expectStates = States(*v, o.path("expectStates"));
+  if (const json* v = o.get("expectStatesByClass")) {
+    if (!v->is_object()) Fail(o.path("expectStatesByClass"), "must be an object");
+    for (const auto& [cls, states] : v->items())
+      c.expectStatesByClass.emplace_back(LowerCase(cls),
+                                         States(states, At(o.path("expectStatesByClass"), cls)));
+  }
   const json* servers = c.discover ? o.get("servers") : &o.need("servers");
   if (servers) {
     Array(*servers, o.path("servers"));
@@ -215,6 +246,41 @@ std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, st
   const std::vector<std::string> shortNames = ShortNames(names, {});
   for (size_t i = 0; i < site.contexts.size(); ++i) site.contexts[i].name = shortNames[i];
   return site;
+}
+
+std::string QualityLevel(std::string_view name) {
+  std::string upper(name);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char* level : {"VALID", "CHANGING", "WARNING", "ALARM", "INVALID"})
+    if (upper == level) return upper;
+  return {};
+}
+
+std::string StateName(std::string_view name) {
+  static const char* const kStates[] = {"ON",      "OFF",    "CLOSE",   "OPEN",   "INSERT",
+                                        "EXTRACT", "MOVING", "STANDBY", "FAULT",  "INIT",
+                                        "RUNNING", "ALARM",  "DISABLE", "UNKNOWN"};
+  std::string upper(name);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char* state : kStates)
+    if (upper == state) return upper;
+  return {};
+}
+
+std::string WithJudgement(std::string_view siteJson, const Judgement& judgement) {
+  nlohmann::ordered_json root =
+      nlohmann::ordered_json::parse(siteJson.begin(), siteJson.end(), nullptr, false);
+  if (judgement.empty() || !root.is_object() || !root.contains("tango") ||
+      !root["tango"].is_object() || !root["tango"].contains("contexts") ||
+      !root["tango"]["contexts"].is_array())
+    return std::string(siteJson);
+  for (auto& c : root["tango"]["contexts"]) {
+    if (!c.is_object()) continue;
+    if (!judgement.failOnQuality.empty()) c["failOnQuality"] = judgement.failOnQuality;
+    if (judgement.checkLimits) c["checkLimits"] = true;
+    if (!judgement.expectStates.empty()) c["expectStates"] = judgement.expectStates;
+  }
+  return root.dump();
 }
 
 std::optional<std::string> SiteJsonFromTangoHosts(const std::vector<std::string>& hosts,
