@@ -51,7 +51,8 @@ bool OpenTangoSite(const std::string& text, const std::string& source, const std
 std::vector<std::string> TangoHostsToOpen(const std::vector<std::string>& given) {
   if (!given.empty()) return given;
   const char* host = std::getenv("TANGO_HOST");
-  if (host && *host) return {host};
+  // An empty TANGO_HOST is a mistake to be told, not the demo opened silently.
+  if (host) return {host};
   return {};
 }
 

@@ -16,6 +16,12 @@ using namespace dsc::strictjson;
 
 std::string LowerCase(std::string_view s);
 
+// A line feed, BEL or other control character: never part of a Tango name.
+bool HasControl(std::string_view s) {
+  return std::any_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
 // A checker name: 1..16 characters, no "/", no blank at either end.
 std::string Name(const json& j, const std::string& path) {
   std::string name = String(j, path);
@@ -33,7 +39,8 @@ template <class T>
 void Unique(const std::vector<T>& items, const std::string& path, const char* what) {
   for (size_t i = 0; i < items.size(); ++i) {
     for (size_t k = 0; k < i; ++k) {
-      if (items[k].name == items[i].name)
+      // Case ignored: the names make test files, and Tango ignores case.
+      if (SameName(items[k].name, items[i].name))
         Fail(At(At(path, i), "name"), std::string("duplicate ") + what + " name " +
                                           Quoted(items[i].name) + " (also at " + At(path, k) + ")");
     }
@@ -50,7 +57,8 @@ SiteDevice BuildDevice(const json& j, const std::string& path) {
   const size_t a = t.find('/');
   const size_t b = a == std::string::npos ? a : t.find('/', a + 1);
   if (a == 0 || b == std::string::npos || b == a + 1 || b + 1 >= t.size() ||
-      t.find('/', b + 1) != std::string::npos || t.find_first_of(" #") != std::string::npos)
+      t.find('/', b + 1) != std::string::npos || t.find_first_of(" #") != std::string::npos ||
+      HasControl(t))
     Fail(o.path("device"), Quoted(t) + " is not a Tango device name (domain/family/member)");
   return d;
 }
@@ -104,7 +112,7 @@ SiteContext BuildContext(const json& j, const std::string& path) {
   SiteContext c;
   c.name = Name(o.need("name"), o.path("name"));
   c.host = String(o.need("host"), o.path("host"));
-  if (c.host.empty() || c.host.find_first_of(" /:#") != std::string::npos)
+  if (c.host.empty() || c.host.find_first_of(" /:#") != std::string::npos || HasControl(c.host))
     Fail(o.path("host"), Quoted(c.host) + " is not a host name or address");
   c.port = static_cast<int>(Int(o.need("port"), o.path("port"), 1, 65535));
   if (const json* v = o.get("database")) c.database = Bool(*v, o.path("database"));
@@ -161,7 +169,7 @@ Site Build(const json& root) {
     for (size_t s = 0; s < site.contexts[i].servers.size(); ++s) {
       for (size_t k = 0; k < i; ++k) {
         for (size_t t = 0; t < site.contexts[k].servers.size(); ++t) {
-          if (site.contexts[k].servers[t].name == site.contexts[i].servers[s].name)
+          if (SameName(site.contexts[k].servers[t].name, site.contexts[i].servers[s].name))
             Fail(At(At(At(At("/tango/contexts", i), "servers"), s), "name"),
                  "duplicate server name " + Quoted(site.contexts[i].servers[s].name) +
                      " (also at " + At(At(At("/tango/contexts", k), "servers"), t) + ")");
@@ -226,9 +234,10 @@ std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, st
       SiteContext c;
       c.host = hostPort.substr(0, colon == std::string::npos ? 0 : colon);
       const std::string port = colon == std::string::npos ? "" : hostPort.substr(colon + 1);
-      if (c.host.empty() || c.host.find_first_of(" /:#") != std::string::npos || port.empty() ||
-          port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoi(port) < 1 || std::stoi(port) > 65535) {
+      if (c.host.empty() || c.host.find_first_of(" /:#") != std::string::npos ||
+          HasControl(c.host) || port.empty() || port.size() > 5 ||
+          port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) < 1 ||
+          std::stoi(port) > 65535) {
         error = "TANGO_HOST \"" + hostPort + "\" is not host:port";
         return std::nullopt;
       }
