@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -46,6 +47,29 @@ class DataAcquisitionControl {
   // "Success" (a device's state by name, a value of doubtful quality); empty
   // by default and for most accesses.
   virtual std::string SuccessNote() const { return {}; }
+  // What the last access told about its value beyond the value itself, where
+  // the control system has it (Tango: quality, type, unit, time stamp, the
+  // sizes read, a text array's lines, the set point read back, the limits
+  // the value is judged by). Empty by default: a field left empty (or -1,
+  // or without value) is not known.
+  struct ValueFacts {
+    std::string quality;     // "VALID", "WARNING", "ALARM", "CHANGING", "INVALID"
+    std::string dataType;    // the control system's type name, e.g. "DevDouble"
+    std::string dataFormat;  // "SCALAR", "SPECTRUM", "IMAGE"
+    std::string unit;
+    std::string timeStamp;           // UTC, "2026-12-07T03:40:00.123456Z"
+    int32_t dimX = -1, dimY = -1;    // the sizes read
+    std::vector<std::string> lines;  // the elements of a text array
+    std::vector<double> values;      // the numbers read, before any conversion
+    std::vector<double> setPoint;    // the set point read back
+    bool writable = false;
+    std::optional<double> minAlarm, maxAlarm, minWarning, maxWarning;
+  };
+  virtual ValueFacts LastValueFacts() const { return {}; }
+  // The tolerance of the command about to run ("0.05", "2%"), for a control
+  // that compares a value it reads back itself (a set point after a write);
+  // the default compares nothing.
+  virtual void setTolerance(const std::string& /*tolerance*/) {}
 
   // Output area, count, format; input area, count, format. Counts are element
   // counts, formats full-form codes. An omitted direction passes an empty

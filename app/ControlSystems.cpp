@@ -51,17 +51,19 @@ bool OpenTangoSite(const std::string& text, const std::string& source, const std
 std::vector<std::string> TangoHostsToOpen(const std::vector<std::string>& given) {
   if (!given.empty()) return given;
   const char* host = std::getenv("TANGO_HOST");
-  if (host && *host) return {host};
+  // An empty TANGO_HOST is a mistake to be told, not the demo opened silently.
+  if (host) return {host};
   return {};
 }
 
 bool OpenTangoDatabases(const std::vector<std::string>& hosts, Clock& clock, ControlSystem& opened,
-                        std::string& error, bool failOnState) {
+                        std::string& error, bool failOnState, const tango::Judgement& judgement) {
   // The databases become a site of discovered contexts, opened as any site.
   const std::optional<std::string> site = tango::SiteJsonFromTangoHosts(hosts, error, failOnState);
   if (!site) return false;
-  if (!OpenTangoSite(*site, "TANGO_HOST " + tango::JoinedHosts(hosts), "a Tango database", clock,
-                     opened, error))
+  if (!OpenTangoSite(tango::WithJudgement(*site, judgement),
+                     "TANGO_HOST " + tango::JoinedHosts(hosts), "a Tango database", clock, opened,
+                     error))
     return false;
   opened.description = "Tango database " + tango::JoinedHosts(hosts);
   return true;
@@ -84,7 +86,7 @@ std::string TangoBackendStatus() {
 }
 
 bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& opened,
-                       std::string& error) {
+                       std::string& error, const tango::Judgement& judgement) {
   if (path.empty()) {
     std::unique_ptr<sim::SimControlSystem> sim = sim::SimControlSystem::Demo(clock);
     if (!sim) {
@@ -104,7 +106,8 @@ bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& ope
   if (tango::LooksLikeSite(text)) {
     std::optional<tango::Site> site = tango::LoadSite(text, path, error);
     if (!site) return false;
-    return OpenTangoSite(text, path, "a Tango site file", clock, opened, error);
+    return OpenTangoSite(tango::WithJudgement(text, judgement), path, "a Tango site file", clock,
+                         opened, error);
   }
 
   std::unique_ptr<sim::SimControlSystem> sim =

@@ -7,6 +7,7 @@
 #include "access/ClientLibrary.h"
 #include "access/DataAcquisitionControl.h"
 #include "engine/Clock.h"
+#include "tango/TangoSite.h"
 
 namespace dsc {
 
@@ -39,15 +40,17 @@ std::string ChosenFacility(const std::string& given);
 // An empty path opens the built-in demo facility. A JSON file with a "tango"
 // member is a Tango site file; any other is a facility description. On
 // failure returns false and sets error to a message naming the file.
+// `judgement` (the command line's) is set on every context of a Tango site.
 bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& opened,
-                       std::string& error);
+                       std::string& error, const tango::Judgement& judgement = {});
 
 // The Tango databases named by --tango-host (each "host:port", or several
 // separated by commas as TANGO_HOST has them): their servers and devices are
 // discovered; with failOnState a device in FAULT, ALARM or UNKNOWN state, or
 // an INVALID value, fails its read. On failure returns false and sets error.
 bool OpenTangoDatabases(const std::vector<std::string>& hosts, Clock& clock, ControlSystem& opened,
-                        std::string& error, bool failOnState = false);
+                        std::string& error, bool failOnState = false,
+                        const tango::Judgement& judgement = {});
 
 // What a program opens when no facility is chosen: the databases of
 // --tango-host when given, else those of TANGO_HOST in the environment, else

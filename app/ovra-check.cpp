@@ -76,9 +76,17 @@ int RunOvraCheck(int argc, char** argv) {
     std::cerr << "ovra-check: --facility and --tango-host exclude each other\n";
     return kExitUsage;
   }
-  if (!(tangoHosts.empty()
-            ? OpenControlSystem(facility, clock, system, error)
-            : OpenTangoDatabases(tangoHosts, clock, system, error, opt.tangoFailOnState))) {
+  tango::Judgement judgement{tango::QualityLevel(opt.failOnQuality), opt.checkLimits, {}};
+  for (const std::string& state : opt.expectStates) {
+    judgement.expectStates.push_back(tango::StateName(state));
+    if (judgement.expectStates.back().empty()) {
+      std::cerr << "ovra-check: --expect-state: \"" << state << "\" is not a Tango state\n";
+      return kExitUsage;
+    }
+  }
+  if (!(tangoHosts.empty() ? OpenControlSystem(facility, clock, system, error, judgement)
+                           : OpenTangoDatabases(tangoHosts, clock, system, error,
+                                                opt.tangoFailOnState, judgement))) {
     std::cerr << "ovra-check: " << error << "\n";
     return kExitUsage;
   }

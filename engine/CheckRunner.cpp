@@ -250,6 +250,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
                 readBackMode();
                 controlReady = true;
               }
+              control_.setTolerance(C.Tolerance);
               if (in > 0 && out == 0) {
                 // Sending only: synchronous whatever the mode.
                 status = control_.ExecuteAccess({}, 0, kFormatNull, area, in, C.InputFormat);

@@ -205,6 +205,32 @@ class Checker {
   // Appends the control system's own fields to a command's JSON line. The
   // names are looked up once per device: a long run reads the same device
   // over and over, so the last one is kept without building a key.
+  // What the control system told about the value (Tango: quality, type,
+  // unit, time stamp, sizes, lines, set point); nothing for the simulation.
+  static void AppendFacts(const DataAcquisitionControl::ValueFacts& f, std::string& line) {
+    using Json = nlohmann::ordered_json;
+    Json j = Json::object();
+    auto text = [&](const char* key, const std::string& v) {
+      if (!v.empty()) j[key] = AsUtf8(v);
+    };
+    text("quality", f.quality);
+    text("dataType", f.dataType);
+    text("dataFormat", f.dataFormat);
+    text("unit", f.unit);
+    text("timeStamp", f.timeStamp);
+    if (f.dimX >= 0) j["dimX"] = f.dimX;
+    if (f.dimY >= 0 && !f.dataFormat.empty() && f.dataFormat != "SCALAR") j["dimY"] = f.dimY;
+    if (!f.lines.empty()) {
+      Json lines = Json::array();
+      for (const std::string& l : f.lines) lines.push_back(AsUtf8(l));
+      j["lines"] = lines;
+    }
+    if (!f.setPoint.empty()) j["setPoint"] = f.setPoint;
+    if (j.empty()) return;
+    const std::string s = j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    line += "," + s.substr(1, s.size() - 2);
+  }
+
   std::string_view ControlSystemFields(const CommandOutcome& o) {
     using Json = nlohmann::ordered_json;
     static const std::string kNoDevice;
@@ -223,15 +249,16 @@ class Checker {
       }
       names_ = &it->second;
     }
-    if (!o.accessFailed) return names_->fields;
+    withErrors_ = names_->fields;
+    AppendFacts(control_->LastValueFacts(), withErrors_);
+    if (!o.accessFailed) return withErrors_;
     Json stack = Json::array();
     for (const auto& frame : control_->ErrorStack())
       stack.push_back({{"reason", AsUtf8(frame.reason)},
                        {"description", AsUtf8(frame.description)},
                        {"origin", AsUtf8(frame.origin)}});
-    if (stack.empty()) return names_->fields;
-    withErrors_ = names_->fields +
-                  ",\"errors\":" + stack.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (stack.empty()) return withErrors_;
+    withErrors_ += ",\"errors\":" + stack.dump(-1, ' ', false, Json::error_handler_t::replace);
     return withErrors_;
   }
 

@@ -50,6 +50,19 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
   app.add_flag("--tango-fail-on-state", opt.tangoFailOnState,
                "With a Tango database: a State of FAULT, ALARM or UNKNOWN, or a value of quality "
                "INVALID, fails its read (a site file says so with \"failOnState\")");
+  app.add_option("--fail-on-quality", opt.failOnQuality,
+                 "Tango: a read whose quality is LEVEL or worse (WARNING, ALARM, INVALID) fails "
+                 "(a site file says so with \"failOnQuality\")")
+      ->type_name("LEVEL")
+      ->check(CLI::IsMember({"WARNING", "ALARM", "INVALID"}, CLI::ignore_case));
+  app.add_flag("--check-limits", opt.checkLimits,
+               "Tango: a value outside its attribute's alarm limits fails, one outside its "
+               "warning limits is said (a site file: \"checkLimits\")");
+  app.add_option("--expect-state", opt.expectStates,
+                 "Tango: the states a State read must be in, e.g. ON,RUNNING (a site file: "
+                 "\"expectStates\" per context, server or device class)")
+      ->type_name("STATE,...")
+      ->delimiter(',');
   app.add_option("--database", opt.database,
                  "Database directory (procedures.csv, server lists, test files); default: "
                  "see below")

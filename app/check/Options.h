@@ -26,6 +26,9 @@ struct Options {
   std::string facility;
   std::vector<std::string> tangoHosts;
   bool tangoFailOnState = false;
+  std::string failOnQuality;              // WARNING, ALARM or INVALID
+  bool checkLimits = false;               // alarm limits fail, warning limits are said
+  std::vector<std::string> expectStates;  // a State read outside them fails
   std::string database;
   std::string reportDir;
   int retries = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <cstring>
 
 #include <chrono>
 #include <cstdlib>
@@ -127,5 +128,23 @@ class LiveSuite : public ::testing::Test {
   inline static std::unique_ptr<Server> server_;
   inline static std::string startError_;
 };
+
+// One synchronous access of DOUBLE values through the checker's control; its
+// completion code. Facts, note and text are then the control's.
+inline int32_t AccessOnce(LiveChecker& c, const std::string& context, const std::string& server,
+                          const std::string& device, const std::string& property,
+                          std::vector<double> in, int32_t outCount) {
+  DataAcquisitionControl& z = *c.control;
+  z.setContextName(context);
+  z.setServerName(server);
+  z.setDeviceName(device);
+  z.setPropertyName(property);
+  z.setAccessMode("READ");
+  z.setLinkTimeout(3000);
+  std::vector<uint8_t> input(in.size() * 8), out(static_cast<size_t>(outCount) * 8);
+  if (!in.empty()) std::memcpy(input.data(), in.data(), input.size());
+  return z.ExecuteAccess(out, outCount, kFormatDouble, input, static_cast<int32_t>(in.size()),
+                         in.empty() ? kFormatNull : kFormatDouble);
+}
 
 }  // namespace dsc::tango
