@@ -121,6 +121,7 @@ class Vesker final : public QWidget {
   void forgetInfoOfOtherServer(const std::string& context, const std::string& server);
   void showPreparationFailure(const QString& text);
   QTreeWidget& summaryList();
+  void runConfiguration();  // Specific Test on a stored configuration
   void addSummaryEntry(const ServerOutcome& outcome);
   void showRowsOfSummaryEntry();
   void showSelectedValues();
