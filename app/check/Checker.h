@@ -1,0 +1,234 @@
+#pragma once
+
+// Everything one invocation of ovra-check needs, and the counts of its
+// outputs for the summaries and the exit status.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/ControlSystems.h"
+#include "app/RunOutputs.h"
+#include "app/check/Options.h"
+#include "app/check/Signals.h"
+#include "app/check/TerminalAdapters.h"
+#include "engine/CheckRunner.h"
+#include "engine/CheckerSession.h"
+#include "engine/Clock.h"
+#include "engine/ControlEventPump.h"
+#include "engine/ReportLog.h"
+#include "sources/TestSources.h"
+#include "sources/TextEncoding.h"
+
+namespace dsc::check {
+
+// Counts what the outputs report, for their summaries and the exit status.
+class Tally final : public CheckOutput {
+ public:
+  void CommandEnded(const CommandOutcome& o) override {
+    switch (VerdictOf(o)) {
+      case Verdict::Passed:
+        ++totals.passed;
+        break;
+      case Verdict::Failed:
+        ++totals.failed;
+        break;
+      case Verdict::Error:
+        ++totals.errors;
+        break;
+      case Verdict::Skipped:
+        ++totals.skipped;
+        break;
+    }
+  }
+  void RunEnded(const RunSummary& s) override {
+    if (!s.stoppedBy.empty()) stopLineWritten = true;
+  }
+  void NotPrepared(const std::string&, const std::string&, const std::string&) override {
+    ++totals.notPrepared;
+  }
+  CheckTotals totals;
+  bool stopLineWritten = false;
+};
+
+// Everything one invocation needs: the control system, the session, the
+// runner, the terminal's side of the runner's interfaces and the outputs.
+class Checker {
+ public:
+  Checker(const Options& opt, Clock& clock, ControlSystem system, std::string databasePath)
+      : opt_(opt),
+        human_(opt.json ? std::cerr : std::cout),
+        humanFd_(opt.json ? STDERR_FILENO : STDOUT_FILENO),
+        clock_(clock),
+        system_(std::move(system)),
+        control_(std::move(system_.control)),
+        session_(std::make_unique<CheckerSession>(
+            clock_, opt.reportDir.empty() ? DefaultReportDirectory() : opt.reportDir)),
+        sources_(*session_, *system_.library),
+        prompt_(opt.retries, human_),
+        pump_(*control_,
+              [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
+        runner_(*session_, *control_, grid_, prompt_, pump_, clock_),
+        printer_(human_, UseColour(humanFd_), isatty(humanFd_) != 0) {
+    session_->DatabasePath = std::move(databasePath);
+    outputs_.push_back(&tally_);
+    outputs_.push_back(&printer_);
+    if (opt.json) {
+      json_ = std::make_unique<JsonWriter>(std::cout, isatty(STDOUT_FILENO) != 0);
+      json_->extraFields = [this](const CommandOutcome& o) { return ControlSystemFields(o); };
+      outputs_.push_back(json_.get());
+    }
+    for (CheckOutput* o : outputs_) runner_.addObserver(*o);
+    RunOptions options;
+    options.maxLinkFailures = opt.maxLinkFailures;
+    if (!opt.only.empty() || !opt.skip.empty())
+      options.skipReason = [&opt](const TestCommand& c) { return SkipReason(opt, c); };
+    runner_.setOptions(std::move(options));
+    startMs_ = UnixMs();
+  }
+  ~Checker() { StopListening(); }
+
+  // The JUnit file is truncated before anything runs; false when it cannot be.
+  bool OpenJunit() {
+    if (opt_.junit.empty()) return true;
+    junit_ = std::make_unique<JunitWriter>(opt_.junitAnt);
+    std::string error;
+    if (!junit_->Open(opt_.junit, error)) {
+      std::cerr << "ovra-check: cannot write the JUnit file " << error << "\n";
+      return false;
+    }
+    outputs_.push_back(junit_.get());
+    runner_.addObserver(*junit_);
+    return true;
+  }
+  void ListenForSignals() { check::ListenForSignals(*session_); }
+
+  ClientLibrary& lib() { return *system_.library; }
+  TestSources& sources() { return sources_; }
+  CheckerSession& session() { return *session_; }
+  std::ostream& human() { return human_; }
+  bool stopped() const { return session_->stop.requested(); }
+
+  void Caption() { human_ << TerminalText(session_->checkerCaption) << "\n"; }
+
+  // A test that could not be prepared counts as a failure of its server.
+  void PreparationFailed(const std::string& context, const std::string& server,
+                         const std::string& why, bool captionShown) {
+    // A shown caption already ends with the reason.
+    const size_t lf = why.rfind('\n');
+    const std::string reason = lf == std::string::npos ? why : why.substr(lf + 1);
+    if (captionShown) human_ << "not prepared: skipped\n";
+    for (CheckOutput* o : outputs_) {
+      if (o == &printer_ && captionShown) continue;
+      o->NotPrepared(context, server, reason);
+    }
+  }
+
+  void Run(const std::string& context, const std::string& server) {
+    prompt_.NextCommand();
+    runner_.RunVesk(context, server);
+  }
+
+  int Finish() {
+    CheckTotals& t = tally_.totals;
+    if (SignalReceived() != 0) {
+      t.interruptedBy = InterruptLineOf(SignalReceived());
+      // A signal between runs (while a test was prepared) stopped no runner:
+      // the report still says so.
+      if (!tally_.stopLineWritten && !session_->report.reportFileName.empty())
+        session_->report.AddToReport(t.interruptedBy, true);
+    }
+    // A report none of whose lines was written is no file to point at.
+    if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
+    t.elapsedMs = UnixMs() - startMs_;
+    const std::string reportError = session_->report.TakeError();
+    if (!reportError.empty()) human_ << TerminalText(reportError) << "\n";
+    t.exitCode = (t.failed + t.errors + t.notPrepared > 0) ? kExitFailed : kExitOk;
+    // Lost report lines outweigh failed commands: the record of the run is
+    // what a CI job keeps.
+    if (!session_->report.complete()) t.exitCode = kExitReportIncomplete;
+    if (SignalReceived() != 0) t.exitCode = 128 + SignalReceived();
+    if (junit_) {
+      junit_->Finished(t);
+      if (!junit_->written()) {
+        std::cerr << "ovra-check: cannot write the JUnit file " << junit_->error() << "\n";
+        if (SignalReceived() == 0) t.exitCode = kExitUsage;
+      }
+    }
+    for (CheckOutput* o : outputs_)
+      if (o != junit_.get()) o->Finished(t);
+    return t.exitCode;
+  }
+
+ private:
+  // What the control system knows beyond the checker's names and texts
+  // (Tango's): its own names of server and device, asked once per device,
+  // and the whole error stack of a failed access.
+  // Appends the control system's own fields to a command's JSON line. The
+  // names are looked up once per device: a long run reads the same device
+  // over and over, so the last one is kept without building a key.
+  std::string_view ControlSystemFields(const CommandOutcome& o) {
+    using Json = nlohmann::ordered_json;
+    static const std::string kNoDevice;
+    const std::string& device = o.command ? o.command->Device : kNoDevice;
+    if (!names_ || names_->context != o.context || names_->server != o.server ||
+        names_->device != device) {
+      const std::string key = o.context + "/" + o.server + "/" + device;
+      auto it = longNames_.find(key);
+      if (it == longNames_.end()) {
+        LongNames n{o.context, o.server, device, {}};
+        const std::string s = system_.library->LongNameOf(o.context, o.server, "").name;
+        const std::string d = system_.library->LongNameOf(o.context, o.server, device).name;
+        if (!s.empty()) n.fields += ",\"serverLongName\":" + Json(AsUtf8(s)).dump();
+        if (!d.empty()) n.fields += ",\"deviceLongName\":" + Json(AsUtf8(d)).dump();
+        it = longNames_.emplace(key, std::move(n)).first;
+      }
+      names_ = &it->second;
+    }
+    if (!o.accessFailed) return names_->fields;
+    Json stack = Json::array();
+    for (const auto& frame : control_->ErrorStack())
+      stack.push_back({{"reason", AsUtf8(frame.reason)},
+                       {"description", AsUtf8(frame.description)},
+                       {"origin", AsUtf8(frame.origin)}});
+    if (stack.empty()) return names_->fields;
+    withErrors_ = names_->fields +
+                  ",\"errors\":" + stack.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return withErrors_;
+  }
+
+  const Options& opt_;
+  std::ostream& human_;
+  int humanFd_;
+  Clock& clock_;
+  ControlSystem system_;
+  std::unique_ptr<DataAcquisitionControl> control_;
+  std::unique_ptr<CheckerSession> session_;
+  TestSources sources_;
+  TerminalGrid grid_;
+  RetryPrompt prompt_;
+  ControlEventPump pump_;
+  CheckRunner runner_;
+  Tally tally_;
+  TerminalPrinter printer_;
+  std::unique_ptr<JsonWriter> json_;
+  std::unique_ptr<JunitWriter> junit_;
+  std::vector<CheckOutput*> outputs_;
+  int64_t startMs_ = 0;
+  struct LongNames {
+    std::string context, server, device, fields;
+  };
+  std::map<std::string, LongNames> longNames_;
+  std::string withErrors_;  // the fields of a failed access: names and error stack
+  const LongNames* names_ = nullptr;
+};
+
+}  // namespace dsc::check

@@ -1,0 +1,61 @@
+#pragma once
+
+// The command line of ovra-check: its exit statuses, its options and
+// subcommands, and what the user typed into them.
+
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+#include "engine/TestPlan.h"
+
+namespace dsc::check {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+// The tests ran but lines of their report were lost (disk full, a refused file).
+constexpr int kExitReportIncomplete = 3;
+
+// A CI job wants to hear about a dead server quickly but must not lose a
+// server to one slow answer: three failed accesses in a row.
+constexpr int kDefaultMaxLinkFailures = 3;
+
+struct Options {
+  std::string facility;
+  std::vector<std::string> tangoHosts;
+  bool tangoFailOnState = false;
+  std::string database;
+  std::string reportDir;
+  int retries = 0;
+  bool json = false;
+  std::string junit;
+  int maxLinkFailures = kDefaultMaxLinkFailures;
+  std::vector<std::string> only, skip;
+  bool strict = false;
+  bool junitAnt = false;
+};
+
+// Whether a command is selected by --only/--skip: "" when it is, else why not.
+std::string SkipReason(const Options& opt, const TestCommand& c);
+
+// What the user typed, filled in by the parse.
+struct CommandLine {
+  Options opt;
+  std::vector<std::string> listNames;
+  bool listConfigurations = false;
+  // The names of info, standard and specific.
+  std::vector<std::string> typed;
+  std::string configKey;
+  std::vector<std::string> lintArgs;
+  CLI::App *list = nullptr, *info = nullptr, *standard = nullptr, *specific = nullptr,
+           *config = nullptr, *lint = nullptr;
+};
+
+// The options and subcommands, with their help, bound to cl.
+void DefineCommandLine(CLI::App& app, CommandLine& cl);
+
+// CLI11's message, with the subcommand or option the user probably meant.
+std::string Suggestion(const CLI::App& app, int argc, char** argv);
+
+}  // namespace dsc::check
