@@ -52,7 +52,9 @@ HtmlRunInfo RunInfo(int argc, char** argv, const std::string& facility,
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// main's body, callable in process (the command-line fuzz target runs it
+// with its own arguments; it writes to std::cout and std::cerr).
+int RunOvraCheck(int argc, char** argv) {
   // Lines are flushed where they should be (LineFlusher), not on every "\n".
   std::ios::sync_with_stdio(false);
   // With --json the human lines go to stderr: into a pipe or file they are
@@ -151,3 +153,7 @@ int main(int argc, char** argv) {
   }
   return kExitUsage;
 }
+
+#ifndef OVRA_CHECK_NO_MAIN
+int main(int argc, char** argv) { return RunOvraCheck(argc, argv); }
+#endif

@@ -138,6 +138,12 @@ class Checker {
   bool stopped() const { return session_->stop.requested(); }
 
   void Caption() { human_ << TerminalText(session_->checkerCaption) << "\n"; }
+  // The caption with why the loader refused, after the completion code's
+  // text it ends with (the report keeps the caption as it always was).
+  void Caption(const std::string& refusal) {
+    human_ << TerminalText(session_->checkerCaption + (refusal.empty() ? "" : ": " + refusal))
+           << "\n";
+  }
 
   // A test that could not be prepared counts as a failure of its server.
   void PreparationFailed(const std::string& context, const std::string& server,

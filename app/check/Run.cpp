@@ -27,6 +27,22 @@ int FindConfig(const StoredConfigState& configs, const std::string& key) {
   return -1;
 }
 
+// The caption of a specific test, then its run, or why it was not prepared:
+// the completion code's text, and after it the loader's reason.
+void PrepareOrRun(Checker& checker, const std::string& context, const std::string& server,
+                  int16_t code) {
+  const std::string& caption = checker.session().checkerCaption;
+  const std::string why = code == kCodeNothingToLoad ? checker.sources().refusal() : "";
+  // A refused name already says why in the caption.
+  const bool told = caption.find(why) != std::string::npos;
+  checker.Caption(told ? "" : why);
+  if (code == 0) {
+    checker.Run(context, server);
+  } else {
+    checker.PreparationFailed(context, server, caption + (told ? "" : ": " + why), true);
+  }
+}
+
 }  // namespace
 
 int RunStandard(Checker& checker, const std::string& context, const std::string& server,
@@ -66,12 +82,7 @@ int RunSpecific(Checker& checker, const Options& opt, const std::string& context
   }
   session.report.reportFileName.clear();
   const int16_t r = sources.initSelfText(context, server, device);
-  checker.Caption();
-  if (r == 0) {
-    checker.Run(context, server);
-  } else {
-    checker.PreparationFailed(context, server, session.checkerCaption, true);
-  }
+  PrepareOrRun(checker, context, server, r);
   return checker.Finish();
 }
 
@@ -84,7 +95,8 @@ int RunConfig(Checker& checker, const Options& opt, const std::string& key,
   if (configs.StoredConfigCount < 1) {
     std::cerr << "ovra-check: no configurations: "
               << TerminalText(session.DatabasePath + "procedures.csv : " +
-                              GetErrorString(checker.lib(), loaded ? loaded : kCodeNothingToLoad))
+                              GetErrorString(checker.lib(), loaded ? loaded : kCodeNothingToLoad) +
+                              (sources.refusal().empty() ? "" : ": " + sources.refusal()))
               << "\n  (looked for procedures.csv in " << Joined(looked) << ")\n";
     return kExitUsage;
   }
@@ -109,23 +121,19 @@ int RunConfig(Checker& checker, const Options& opt, const std::string& key,
   checker.human() << "Configuration: " << TerminalText(c.Description) << "\n";
   session.report.reportFileName.clear();
   if (c.ServerCount < 1) {
-    checker.PreparationFailed(c.Context, "",
-                              "the configuration lists no server (" + session.DatabasePath +
-                                  c.FileName + " : " +
-                                  GetErrorString(checker.lib(), kCodeNothingToLoad) + ")",
-                              false);
+    checker.PreparationFailed(
+        c.Context, "",
+        "the configuration lists no server (" + session.DatabasePath + c.FileName + " : " +
+            GetErrorString(checker.lib(), kCodeNothingToLoad) +
+            (c.ServerListRefusal.empty() ? "" : ": " + c.ServerListRefusal) + ")",
+        false);
   }
   for (int16_t i = 0; i < c.ServerCount && !checker.stopped(); ++i) {
     const std::string& srv = c.Servers[i];
     checker.human() << "\n";
     session.serverInfoText.clear();
     const int16_t r = sources.initSelfText(c.Context, srv, "#0");
-    checker.Caption();
-    if (r == 0) {
-      checker.Run(c.Context, srv);
-    } else {
-      checker.PreparationFailed(c.Context, srv, session.checkerCaption, true);
-    }
+    PrepareOrRun(checker, c.Context, srv, r);
   }
   return checker.Finish();
 }
