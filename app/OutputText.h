@@ -17,7 +17,7 @@ namespace dsc {
 // is a quote or a backslash: text every output shows as it stands.
 bool PrintableAscii(std::string_view text, bool json = false);
 
-// Text for an XML attribute or body: UTF-8, controls XML cannot hold as "?".
+// Text for an XML attribute or body: MarkupText, plain ASCII without a copy.
 std::string XmlText(const std::string& text);
 
 // "12.345": whole milliseconds as seconds, never with an exponent. Writes

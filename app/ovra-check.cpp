@@ -2,7 +2,8 @@
 // tests as the window (standard, specific, stored configuration, information),
 // runs them through the check runner against a simulated facility (or a Tango
 // installation, given a site file) and prints
-// one line per command; --json and --junit give machine-readable results.
+// one line per command; --json and --junit give machine-readable results,
+// --html a page to look at.
 // The subcommands live in app/check/, a file each.
 
 #include <unistd.h>
@@ -24,6 +25,32 @@
 
 using namespace dsc;
 using namespace dsc::check;
+
+namespace {
+
+// What the HTML page says was run, and against what: the arguments as
+// typed (quoted where a shell would need it), the facility or the Tango
+// databases.
+HtmlRunInfo RunInfo(int argc, char** argv, const std::string& facility,
+                    const std::vector<std::string>& tangoHosts, const std::string& database) {
+  HtmlRunInfo info;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool plain =
+        !arg.empty() && arg.find_first_of(" \t\n\"'\\$`*?;&|<>()") == std::string::npos;
+    info.what += (i > 1 ? " " : "") + (plain ? arg : "\"" + arg + "\"");
+  }
+  if (!tangoHosts.empty()) {
+    info.against = "Tango database";
+    for (const std::string& host : tangoHosts) info.against += " " + host;
+  } else {
+    info.against = facility.empty() ? "the built-in demo facility" : facility;
+  }
+  info.database = database;
+  return info;
+}
+
+}  // namespace
 
 // main's body, callable in process (the command-line fuzz target runs it
 // with its own arguments; it writes to std::cout and std::cerr).
@@ -125,6 +152,8 @@ int RunOvraCheck(int argc, char** argv) {
     if (*cl.info) return Info(checker, context, server, opt.json);
     if (*cl.lint) return Lint(checker, cl.lintArgs, opt.json);
     if (!checker.OpenJunit()) return kExitUsage;
+    if (!checker.OpenHtml(RunInfo(argc, argv, facility, tangoHosts, database.path)))
+      return kExitUsage;
     checker.ListenForSignals();
     if (*cl.standard) return RunStandard(checker, context, server, device);
     if (*cl.specific) return RunSpecific(checker, opt, context, server, device);

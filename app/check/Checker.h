@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/ControlSystems.h"
+#include "app/HtmlReport.h"
 #include "app/ProgressLine.h"
 #include "app/RunOutputs.h"
 #include "app/check/Options.h"
@@ -121,6 +122,25 @@ class Checker {
     runner_.addObserver(*junit_);
     return true;
   }
+  // The HTML file too; the page names the control system's own names of
+  // servers and devices where it has them.
+  bool OpenHtml(HtmlRunInfo info) {
+    if (opt_.html.empty()) return true;
+    info.startedMs = startMs_;
+    html_ = std::make_unique<HtmlReport>(std::move(info));
+    html_->longName = [this](const std::string& context, const std::string& server,
+                             const std::string& device) {
+      return system_.library->LongNameOf(context, server, device).name;
+    };
+    std::string error;
+    if (!html_->Open(opt_.html, error)) {
+      std::cerr << "ovra-check: cannot write the HTML file " << error << "\n";
+      return false;
+    }
+    outputs_.push_back(html_.get());
+    runner_.addObserver(*html_);
+    return true;
+  }
   void ListenForSignals() { check::ListenForSignals(*session_); }
 
   ClientLibrary& lib() { return *system_.library; }
@@ -193,8 +213,16 @@ class Checker {
         if (SignalReceived() == 0) t.exitCode = kExitUsage;
       }
     }
+    // The page shows the exit status, so it is written once that is known.
+    if (html_) {
+      html_->Finished(t);
+      if (!html_->written()) {
+        std::cerr << "ovra-check: cannot write the HTML file " << html_->error() << "\n";
+        if (SignalReceived() == 0) t.exitCode = kExitUsage;
+      }
+    }
     for (CheckOutput* o : outputs_)
-      if (o != junit_.get()) o->Finished(t);
+      if (o != junit_.get() && o != html_.get()) o->Finished(t);
     return t.exitCode;
   }
 
@@ -279,6 +307,7 @@ class Checker {
   ProgressLine progress_;
   std::unique_ptr<JsonWriter> json_;
   std::unique_ptr<JunitWriter> junit_;
+  std::unique_ptr<HtmlReport> html_;
   std::vector<CheckOutput*> outputs_;
   int64_t startMs_ = 0;
   struct LongNames {

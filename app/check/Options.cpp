@@ -79,6 +79,11 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
   app.add_option("--junit", opt.junit,
                  "Write JUnit XML results to FILE (emptied before anything runs)")
       ->type_name("FILE");
+  app.add_option("--html", opt.html,
+                 "Write the run as one self-contained HTML page to FILE: totals, a section per "
+                 "server with a row per command, plots of the elapsed times (emptied before "
+                 "anything runs)")
+      ->type_name("FILE");
   app.add_flag("--junit-ant", opt.junitAnt,
                "Write the JUnit file for the Ant schema, which has no skipped tests: commands "
                "not run are left out, counted in a \"skipped\" property and listed in "
@@ -118,10 +123,10 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
              "sys/tg_test/1\").\n\n"
              "Exit status: 0 every command succeeded, 1 a command failed or a test could not be\n"
              "prepared (info: the server did not answer), 2 usage error, unreadable facility or\n"
-             "database, a refused name, or a --junit file that cannot be written; 3 the tests ran\n"
-             "but their report is incomplete (lines lost to a full disk or a refused report\n"
-             "file); 130, 143, 129 the run was ended\n"
-             "by SIGINT, SIGTERM or SIGHUP (the JUnit file and the summary are still written).\n\n"
+             "database, a refused name, or a --junit or --html file that cannot be written; 3 the\n"
+             "tests ran but their report is incomplete (lines lost to a full disk or a refused\n"
+             "report file); 130, 143, 129 the run was ended by SIGINT, SIGTERM or SIGHUP (the\n"
+             "JUnit and HTML files and the summary are still written).\n\n"
              "Colours are used on a terminal only, never with NO_COLOR set or TERM=dumb.\n\n"
              "In a CI job (GitLab):\n"
              "  check:\n"

@@ -34,6 +34,7 @@ struct Options {
   int retries = 0;
   bool json = false;
   std::string junit;
+  std::string html;
   int maxLinkFailures = kDefaultMaxLinkFailures;
   std::vector<std::string> only, skip;
   bool strict = false;
