@@ -219,6 +219,9 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
        "ovra-check: " + dir.file("site.json") + ": a Tango site file, but ", noModule},
       {"--version", 0, "Tango backend: not ", noModule},
       {"list", 0, "LINAC", noModule},
+      // An empty TANGO_HOST is told, not taken for "no database".
+      {"list", 2, "no Tango database given (TANGO_HOST is host:port)",
+       noModule + " TANGO_HOST="},
   };
   for (const auto& c : cases) {
     // A usage error runs nothing: no report is written (reports are named by
