@@ -105,7 +105,8 @@ class Vesker::Progress final : public RunObserver {
  public:
   explicit Progress(Vesker& w) : w_(w) {}
 
-  void RunStarted(const std::string& context, const std::string& server, int32_t planned) override {
+  void ServerStarted(const std::string& context, const std::string& server,
+                     int32_t planned) override {
     rows = w_.model_->StartRun(context, server);
     this->planned = planned;
     done = failed = 0;
@@ -114,12 +115,12 @@ class Vesker::Progress final : public RunObserver {
   }
   void CommandEnded(const CommandOutcome& o) override {
     ++done;
-    if (o.status != 0 && !o.skipped()) ++failed;
+    if (!o.outcome.passed() && !o.skipped()) ++failed;
     if (!o.actual.empty() || !o.expected.empty())
       w_.model_->SetValues(o.index + 1, o.actual.Display(), o.expected.Display());
     changed = true;
   }
-  void RunEnded(const RunSummary& s) override {
+  void ServerEnded(const RunSummary& s) override {
     last = s;
     running = false;
     changed = true;

@@ -23,6 +23,7 @@
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
+#include "engine/ConfiguredRun.h"
 #include "engine/ControlEventPump.h"
 #include "engine/ReportLog.h"
 #include "sources/TestSources.h"
@@ -30,33 +31,13 @@
 
 namespace dsc::check {
 
-// Counts what the outputs report, for their summaries and the exit status.
-class Tally final : public CheckOutput {
+// Whether a stop request ended a server's run with its report line.
+class StopLineWatcher final : public RunObserver {
  public:
-  void CommandEnded(const CommandOutcome& o) override {
-    switch (VerdictOf(o)) {
-      case Verdict::Passed:
-        ++totals.passed;
-        break;
-      case Verdict::Failed:
-        ++totals.failed;
-        break;
-      case Verdict::Error:
-        ++totals.errors;
-        break;
-      case Verdict::Skipped:
-        ++totals.skipped;
-        break;
-    }
+  void ServerEnded(const RunSummary& s) override {
+    if (!s.stoppedBy.empty()) written = true;
   }
-  void RunEnded(const RunSummary& s) override {
-    if (!s.stoppedBy.empty()) stopLineWritten = true;
-  }
-  void NotPrepared(const std::string&, const std::string&, const std::string&) override {
-    ++totals.notPrepared;
-  }
-  CheckTotals totals;
-  bool stopLineWritten = false;
+  bool written = false;
 };
 
 // Everything one invocation needs: the control system, the session, the
@@ -77,16 +58,26 @@ class Checker {
         pump_(*control_,
               [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
         runner_(*session_, *control_, grid_, prompt_, pump_, clock_),
+        run_(*session_, runner_, sources_),
         printer_(human_, UseColour(humanFd_), isatty(humanFd_) != 0) {
     session_->DatabasePath = std::move(databasePath);
-    outputs_.push_back(&tally_);
-    outputs_.push_back(&printer_);
+    run_.addObserver(stopLine_);
+    run_.addObserver(printer_);
     if (opt.json) {
       json_ = std::make_unique<JsonWriter>(std::cout, isatty(STDOUT_FILENO) != 0);
       json_->extraFields = [this](const CommandOutcome& o) { return ControlSystemFields(o); };
-      outputs_.push_back(json_.get());
+      run_.addObserver(*json_);
     }
-    for (CheckOutput* o : outputs_) runner_.addObserver(*o);
+    // A configuration's servers are set apart by an empty line; each shows
+    // the caption of its test, and one that was not prepared says so.
+    run_.serverPrepared = [this](const std::string&, const std::string&, bool prepared) {
+      if (configuration_) human_ << "\n";
+      Caption();
+      if (!prepared) {
+        human_ << "not prepared: skipped\n";
+        printer_.CaptionShown();
+      }
+    };
     RunOptions options;
     options.maxLinkFailures = opt.maxLinkFailures;
     if (!opt.only.empty() || !opt.skip.empty())
@@ -105,8 +96,7 @@ class Checker {
       std::cerr << "ovra-check: cannot write the JUnit file " << error << "\n";
       return false;
     }
-    outputs_.push_back(junit_.get());
-    runner_.addObserver(*junit_);
+    run_.addObserver(*junit_);
     return true;
   }
   void ListenForSignals() { check::ListenForSignals(*session_); }
@@ -119,52 +109,33 @@ class Checker {
 
   void Caption() { human_ << TerminalText(session_->checkerCaption) << "\n"; }
 
-  // A test that could not be prepared counts as a failure of its server.
-  void PreparationFailed(const std::string& context, const std::string& server,
-                         const std::string& why, bool captionShown) {
-    // A shown caption already ends with the reason.
-    const size_t lf = why.rfind('\n');
-    const std::string reason = lf == std::string::npos ? why : why.substr(lf + 1);
-    if (captionShown) human_ << "not prepared: skipped\n";
-    for (CheckOutput* o : outputs_) {
-      if (o == &printer_ && captionShown) continue;
-      o->NotPrepared(context, server, reason);
-    }
+  // The run and its outputs; configuration: servers are set apart.
+  ConfiguredRun& run(bool configuration = false) {
+    configuration_ = configuration;
+    return run_;
   }
 
-  void Run(const std::string& context, const std::string& server) {
-    prompt_.NextCommand();
-    runner_.RunVesk(context, server);
-  }
-
+  // Ends the run: totals complete, files written, exit status decided.
   int Finish() {
-    CheckTotals& t = tally_.totals;
-    if (SignalReceived() != 0) {
-      t.interruptedBy = InterruptLineOf(SignalReceived());
-      // A signal between runs (while a test was prepared) stopped no runner:
-      // the report still says so.
-      if (!tally_.stopLineWritten && !session_->report.reportFileName.empty())
-        session_->report.AddToReport(t.interruptedBy, true);
-    }
-    // A report none of whose lines was written is no file to point at.
-    if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
-    t.elapsedMs = UnixMs() - startMs_;
-    const std::string reportError = session_->report.TakeError();
-    if (!reportError.empty()) human_ << TerminalText(reportError) << "\n";
-    t.exitCode = (t.failed + t.errors + t.notPrepared > 0) ? kExitFailed : kExitOk;
-    // Lost report lines outweigh failed commands: the record of the run is
-    // what a CI job keeps.
-    if (!session_->report.complete()) t.exitCode = kExitReportIncomplete;
-    if (SignalReceived() != 0) t.exitCode = 128 + SignalReceived();
-    if (junit_) {
-      junit_->Finished(t);
-      if (!junit_->written()) {
-        std::cerr << "ovra-check: cannot write the JUnit file " << junit_->error() << "\n";
-        if (SignalReceived() == 0) t.exitCode = kExitUsage;
-      }
-    }
-    for (CheckOutput* o : outputs_)
-      if (o != junit_.get()) o->Finished(t);
+    const CheckTotals t = run_.End(
+        [this](CheckTotals& t) {
+          if (SignalReceived() != 0) {
+            t.interruptedBy = InterruptLineOf(SignalReceived());
+            // A signal between runs (while a test was prepared) stopped no
+            // runner: the report still says so.
+            if (!stopLine_.written && !session_->report.reportFileName.empty())
+              session_->report.AddToReport(t.interruptedBy, true);
+          }
+          // A report none of whose lines was written is no file to point at.
+          if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
+          t.elapsedMs = UnixMs() - startMs_;
+        },
+        [this](CheckTotals& t) {
+          const std::string reportError = session_->report.TakeError();
+          if (!reportError.empty()) human_ << TerminalText(reportError) << "\n";
+          t.exitCode = ExitStatusOf(t, session_->report.complete(), SignalReceived());
+          if (!t.outputError.empty()) std::cerr << "ovra-check: " << t.outputError << "\n";
+        });
     return t.exitCode;
   }
 
@@ -193,7 +164,7 @@ class Checker {
       }
       names_ = &it->second;
     }
-    if (!o.accessFailed) return names_->fields;
+    if (!o.accessFailed()) return names_->fields;
     Json stack = Json::array();
     for (const auto& frame : control_->ErrorStack())
       stack.push_back({{"reason", AsUtf8(frame.reason)},
@@ -217,11 +188,12 @@ class Checker {
   RetryPrompt prompt_;
   ControlEventPump pump_;
   CheckRunner runner_;
-  Tally tally_;
+  ConfiguredRun run_;
+  StopLineWatcher stopLine_;
   TerminalPrinter printer_;
   std::unique_ptr<JsonWriter> json_;
   std::unique_ptr<JunitWriter> junit_;
-  std::vector<CheckOutput*> outputs_;
+  bool configuration_ = false;
   int64_t startMs_ = 0;
   struct LongNames {
     std::string context, server, device, fields;

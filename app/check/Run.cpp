@@ -36,16 +36,17 @@ int RunStandard(Checker& checker, const std::string& context, const std::string&
   session.report.reportFileName.clear();
   session.checkerCaption.clear();
   const int16_t code = sources.initStdTest(context, server, device);
+  ConfiguredRun& run = checker.run();
+  run.Begin({context, "", 1});
   if (code != 0) {
-    checker.PreparationFailed(context, server,
-                              "no property list for /" + context + "/" + server + "/" + device +
-                                  ": " + GetErrorString(checker.lib(), code) + " (code " +
-                                  std::to_string(code) + ")",
-                              false);
+    run.NotPrepared(context, server,
+                    "no property list for /" + context + "/" + server + "/" + device + ": " +
+                        GetErrorString(checker.lib(), code) + " (code " + std::to_string(code) +
+                        ")");
     return checker.Finish();
   }
   checker.Caption();
-  checker.Run(context, server);
+  run.RunPlan(context, server);
   return checker.Finish();
 }
 
@@ -65,13 +66,9 @@ int RunSpecific(Checker& checker, const Options& opt, const std::string& context
     }
   }
   session.report.reportFileName.clear();
-  const int16_t r = sources.initSelfText(context, server, device);
-  checker.Caption();
-  if (r == 0) {
-    checker.Run(context, server);
-  } else {
-    checker.PreparationFailed(context, server, session.checkerCaption, true);
-  }
+  ConfiguredRun& run = checker.run();
+  run.Begin({context, "", 1});
+  run.RunSpecific(context, server, device);
   return checker.Finish();
 }
 
@@ -108,25 +105,11 @@ int RunConfig(Checker& checker, const Options& opt, const std::string& key,
   }
   checker.human() << "Configuration: " << TerminalText(c.Description) << "\n";
   session.report.reportFileName.clear();
-  if (c.ServerCount < 1) {
-    checker.PreparationFailed(c.Context, "",
-                              "the configuration lists no server (" + session.DatabasePath +
-                                  c.FileName + " : " +
-                                  GetErrorString(checker.lib(), kCodeNothingToLoad) + ")",
-                              false);
-  }
-  for (int16_t i = 0; i < c.ServerCount && !checker.stopped(); ++i) {
-    const std::string& srv = c.Servers[i];
-    checker.human() << "\n";
-    session.serverInfoText.clear();
-    const int16_t r = sources.initSelfText(c.Context, srv, "#0");
-    checker.Caption();
-    if (r == 0) {
-      checker.Run(c.Context, srv);
-    } else {
-      checker.PreparationFailed(c.Context, srv, session.checkerCaption, true);
-    }
-  }
+  ConfiguredRun& run = checker.run(true);
+  run.Begin({c.Context, c.Description, c.ServerCount});
+  run.RunConfiguration(c, "the configuration lists no server (" + session.DatabasePath +
+                              c.FileName + " : " +
+                              GetErrorString(checker.lib(), kCodeNothingToLoad) + ")");
   return checker.Finish();
 }
 
