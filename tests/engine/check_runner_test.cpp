@@ -61,7 +61,7 @@ class CheckRunnerTest : public ::testing::Test, public RunObserver {
   void CommandStarted(int32_t k, const TestCommand&) override {
     if (onCommand) onCommand(k);
   }
-  void RunEnded(const RunSummary& s) override { summaries.push_back(s); }
+  void ServerEnded(const RunSummary& s) override { summaries.push_back(s); }
   void Run(std::vector<TestCommand> commands) {
     session.plan.TestPlanCount = static_cast<int16_t>(commands.size());
     session.plan.TestPlan = std::move(commands);
@@ -123,11 +123,11 @@ TEST_P(OneCommand, RecordsOutcomeInGridReportAndObservers) {
   EXPECT_EQ(grid.resultHistory, shown);
   const CommandOutcome& o = outcomes.at(0);
   EXPECT_EQ(o.resultText, expected);
-  EXPECT_TRUE(status < 0 ? o.status != 0 : o.status == status);
+  EXPECT_TRUE(status < 0 ? !o.outcome.passed() : o.outcome.code == status);
   EXPECT_EQ(o.actual.Display() + (o.compared ? " ? " + o.expected.Display() : ""), values);
   // Only an access that failed asks; a parse error or a missed target does not.
   const bool asks = status != 0 && status != kCodeParseError && status != kCodeTargetNotMet;
-  EXPECT_EQ(o.accessFailed, asks);
+  EXPECT_EQ(o.accessFailed(), asks);
   const std::string asked = "/CTX/SRV/DEV[" + command.Property + "]  ->  " + expected;
   EXPECT_EQ(prompt.asked, decltype(prompt.asked)(asks ? 1 : 0, {"Link Error", asked}));
   EXPECT_EQ(tap.accesses, accesses);
@@ -209,7 +209,7 @@ TEST_P(ThrowingControl, IsRecordedAsFailedAccessAndTheRunGoesOn) {
   EXPECT_EQ(prompt.asked, decltype(prompt.asked)(1, {"Link Error", prompted + ("  ->  " + fault)}));
   EXPECT_EQ(Result(0).text, retry ? "Success (Target met)" : fault);
   EXPECT_EQ(Result(1).text, "Success");
-  EXPECT_EQ(outcomes.at(0).status, retry ? 0 : kCodeControlFault);
+  EXPECT_EQ(outcomes.at(0).outcome.failure, retry ? AccessFailure::None : AccessFailure::ControlFault);
 }
 
 // A setter that raised is tried again by the next attempt.
@@ -267,8 +267,8 @@ TEST_F(CheckRunnerTest, AStopEndsAWaitAtOnceAndTheRunWithItsLine) {
   Run({Cmd("NUM", "POLL[timeout=30000]", 1, "99"), Cmd("NUM")});
   EXPECT_EQ(nested, false);
   EXPECT_LT(clock.NowMs() - start, 1000);
-  EXPECT_EQ(outcomes.at(0).status, kCodeStopped);
-  EXPECT_FALSE(outcomes.at(0).accessFailed);
+  EXPECT_EQ(outcomes.at(0).outcome.notRun, NotRunReason::Stopped);
+  EXPECT_FALSE(outcomes.at(0).accessFailed());
   EXPECT_TRUE(prompt.asked.empty());
   session.stop.Clear();
   onCommand = [&](int32_t) { session.stop.Request("Run stopped by the operator"); };
