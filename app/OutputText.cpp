@@ -7,6 +7,7 @@
 
 #include "access/CompletionCodes.h"
 #include "app/CheckOutput.h"
+#include "app/Markup.h"
 #include "engine/CheckRunner.h"
 #include "sources/TextEncoding.h"
 
@@ -48,12 +49,7 @@ bool PrintableAscii(std::string_view text, bool json) {
 
 std::string XmlText(const std::string& text) {
   if (PrintableAscii(text)) return text;
-  std::string out = AsUtf8(text);
-  for (char& ch : out) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') ch = '?';
-  }
-  return out;
+  return MarkupText(text);
 }
 
 // "12.345": whole milliseconds as seconds, never with an exponent. Writes

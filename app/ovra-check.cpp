@@ -25,7 +25,9 @@
 using namespace dsc;
 using namespace dsc::check;
 
-int main(int argc, char** argv) {
+// main's body, callable in process (the command-line fuzz target runs it
+// with its own arguments; it writes to std::cout and std::cerr).
+int RunOvraCheck(int argc, char** argv) {
   // Lines are flushed where they should be (LineFlusher), not on every "\n".
   std::ios::sync_with_stdio(false);
   // With --json the human lines go to stderr: into a pipe or file they are
@@ -122,3 +124,7 @@ int main(int argc, char** argv) {
   }
   return kExitUsage;
 }
+
+#ifndef OVRA_CHECK_NO_MAIN
+int main(int argc, char** argv) { return RunOvraCheck(argc, argv); }
+#endif

@@ -96,9 +96,17 @@ class TestSources final : public SpecificTestLoader {
   // The stored test file of a server, as fillInTestParams and the editor name it.
   std::string TestFilePath(const std::string& context, const std::string& server) const;
 
+  // Why the last fillInTestParams, fillInTestParamsFromServer or
+  // fillInProcNames (for procedures.csv) loaded nothing: "more than 32767
+  // records", "larger than 64 MiB", ...; "" when it loaded. The front ends
+  // show it after the completion code's text, which stays as it is; a
+  // configuration's server list keeps its own (StoredConfig::ServerListRefusal).
+  const std::string& refusal() const { return refusal_; }
+
  private:
   CheckerSession& s_;
   ClientLibrary& lib_;
+  std::string refusal_;
 };
 
 }  // namespace dsc

@@ -821,7 +821,7 @@ void Vesker::Command4_Click() {
   scripter_->lint = [](const std::string& path) {
     std::vector<LintFinding> findings;
     QStringList lines;
-    if (!LintFile(path, findings)) return lines;
+    if (!LintFile(path, LintFileKind::TestFile, findings)) return lines;
     for (const LintFinding& f : findings)
       lines << QString("Line %1: %2 [%3]")
                    .arg(f.line)

@@ -108,6 +108,12 @@ class Checker {
   bool stopped() const { return session_->stop.requested(); }
 
   void Caption() { human_ << TerminalText(session_->checkerCaption) << "\n"; }
+  // The caption with why the loader refused, after the completion code's
+  // text it ends with (the report keeps the caption as it always was).
+  void Caption(const std::string& refusal) {
+    human_ << TerminalText(session_->checkerCaption + (refusal.empty() ? "" : ": " + refusal))
+           << "\n";
+  }
 
   // The run and its outputs; configuration: servers are set apart.
   ConfiguredRun& run(bool configuration = false) {

@@ -18,7 +18,8 @@ bool LintSpecific(Checker& checker, const std::string& context, const std::strin
     findings.insert(findings.end(), found.begin(), found.end());
     return true;
   }
-  return LintFile(checker.sources().TestFilePath(context, server), findings);
+  return LintFile(checker.sources().TestFilePath(context, server), LintFileKind::TestFile,
+                  findings);
 }
 
 // Prints the findings; with JSON one object each and a summary.
@@ -71,8 +72,10 @@ int Lint(Checker& checker, const std::vector<std::string>& args, bool json) {
 bool LintConfiguration(Checker& checker, const StoredConfig& c,
                        std::vector<LintFinding>& findings) {
   const std::string& db = checker.session().DatabasePath;
-  LintFile(db + "procedures.csv", findings);
-  LintFile(db + c.FileName, findings);
+  LintFile(db + "procedures.csv", LintFileKind::Configurations, findings);
+  // A list the loader refuses to read is procedures.csv's finding.
+  if (ServerListNameProblem(c.FileName).empty())
+    LintFile(db + c.FileName, LintFileKind::ServerList, findings);
   bool readable = true;
   for (int16_t i = 0; i < c.ServerCount; ++i)
     readable = LintSpecific(checker, c.Context, c.Servers[i], findings) && readable;

@@ -30,6 +30,7 @@ int List(Checker& checker, std::vector<std::string> names, bool json) {
   int16_t count = 0;
   int16_t code = 0;
   std::string what;
+  int32_t reported = 0;  // contexts the control system has, listed or not
   // Typed names may be the control system's own; the lists hold short ones.
   if (!names.empty()) {
     std::string context = names[0], server = names.size() > 1 ? names[1] : "",
@@ -63,7 +64,7 @@ int List(Checker& checker, std::vector<std::string> names, bool json) {
   } else {
     if (names.empty()) {
       what = "contexts";
-      code = GetContextList(lib, list, count);
+      code = GetContextList(lib, list, count, &reported);
     } else if (names.size() == 1) {
       what = "servers of " + names[0];
       code = GetServerList(lib, names[0], list, count);
@@ -92,8 +93,13 @@ int List(Checker& checker, std::vector<std::string> names, bool json) {
     j["error"] = code == 0 ? Json(nullptr) : Json(AsUtf8(GetErrorString(lib, code)));
     j["items"] = items;
     if (!longNames.empty()) j["longNames"] = longNames;
+    if (code == 0 && reported > count) j["reported"] = reported;
     PrintJson(j);
   }
+  // The list holds what fits the query's buffer; the rest are not lost unseen.
+  if (code == 0 && reported > count)
+    std::cerr << "ovra-check: the control system has " << reported << " contexts; only the first "
+              << count << " can be listed\n";
   if (code != 0) {
     std::cerr << "ovra-check: " << TerminalText(what) << ": "
               << TerminalText(GetErrorString(lib, code)) << " (code " << code << ")\n";

@@ -27,6 +27,7 @@ int FindConfig(const StoredConfigState& configs, const std::string& key) {
   return -1;
 }
 
+
 }  // namespace
 
 int RunStandard(Checker& checker, const std::string& context, const std::string& server,
@@ -81,7 +82,8 @@ int RunConfig(Checker& checker, const Options& opt, const std::string& key,
   if (configs.StoredConfigCount < 1) {
     std::cerr << "ovra-check: no configurations: "
               << TerminalText(session.DatabasePath + "procedures.csv : " +
-                              GetErrorString(checker.lib(), loaded ? loaded : kCodeNothingToLoad))
+                              GetErrorString(checker.lib(), loaded ? loaded : kCodeNothingToLoad) +
+                              (sources.refusal().empty() ? "" : ": " + sources.refusal()))
               << "\n  (looked for procedures.csv in " << Joined(looked) << ")\n";
     return kExitUsage;
   }
@@ -109,7 +111,9 @@ int RunConfig(Checker& checker, const Options& opt, const std::string& key,
   run.Begin({c.Context, c.Description, c.ServerCount});
   run.RunConfiguration(c, "the configuration lists no server (" + session.DatabasePath +
                               c.FileName + " : " +
-                              GetErrorString(checker.lib(), kCodeNothingToLoad) + ")");
+                              GetErrorString(checker.lib(), kCodeNothingToLoad) +
+                              (c.ServerListRefusal.empty() ? "" : ": " + c.ServerListRefusal) +
+                              ")");
   return checker.Finish();
 }
 

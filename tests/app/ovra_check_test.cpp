@@ -125,6 +125,20 @@ class OvraCheck : public ::testing::Test {
 
 TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
   dir.write("big.json", ManyProperties(32768));
+  string contexts = R"({"contexts": [)";
+  for (int i = 0; i < 202; ++i)
+    contexts += (i ? ",{\"name\": \"C" : "{\"name\": \"C") + std::to_string(i) + "\"}";
+  dir.write("contexts.json", contexts + "]}");
+  string records = "Property\r\n";
+  for (int i = 0; i < 32768; ++i) records += "P\r\n";
+  dir.write("CAF\xc9-BIG.csv", records);
+  dir.write("CAF\xc9-L.csv", "Server\r\nS\r\n");  // a test file whose header looks like a list
+  std::filesystem::create_directory(dir.file("rooted"));
+  dir.write("rooted/procedures.csv",
+            "Description,FileName,Context\r\nRooted,/list.csv,CAF\xc9\r\n");
+  dir.write("rooted/list.csv", "Server\r\nS\r\n");
+  const string rooted =
+      "--database '" + dir.file("rooted") + "' --facility '" + dir.file("f.json") + "' ";
   const string facility = "--facility '" + dir.file("f.json") + "' ";
   const string noModule = "OVRA_PLUGIN_DIR='" + dir.path() + "'";
   dir.write("site.json", kSite);
@@ -165,6 +179,19 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
       {"--strict specific CAF\xc3\x89 T", 2, "did you mean \"Reference\"? [unknown-column]"},
       {"lint CAF\xc3\x89 T", 1, "CAF\xc3\x89-T.csv:1: unknown column \"Refernce\""},
       {"lint /nonexistent.csv", 2, "cannot read /nonexistent.csv"},
+      {"lint CAF\xc3\x89 L", 1, "the file cannot be loaded [no-property-column]"},
+      // Why a file gave "nothing to load", after the text that stays.
+      {"specific CAF\xc3\x89 BIG", 1,
+       "CAF\xc3\x89-BIG.csv : nothing to load or reading failed: more than 32767 records\n"},
+      {"--json specific CAF\xc3\x89 BIG", 1, "reading failed: more than 32767 records\",\"outcome"},
+      {rooted + "config Rooted", 1,
+       "lists no server (" + dir.file("rooted") +
+           "//list.csv : nothing to load or reading failed: the server list \"/list.csv\" is "
+           "outside the database)"},
+      {rooted + "--strict config Rooted", 2,
+       "outside the database: the configuration has no servers [server-list-name]"},
+      {"--facility '" + dir.file("contexts.json") + "' list", 0,
+       "C200\novra-check: the control system has 202 contexts; only the first 201 can be listed"},
       {"stnadard CAF\xc3\x89 S D", 2, "Did you mean the subcommand \"standard\"?"},
       {"--jsn list", 2, "Did you mean \"--json\""},
       // Names that would lead out of the database directory or drive the
@@ -220,8 +247,8 @@ TEST_F(OvraCheck, IncompleteReportSaysSoAndExitsWithThree) {
     const Result r = Run("--facility '" + dir.file("many.json") + "' standard C S D", "",
                          "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; ");
     EXPECT_EQ(r.code, 3) << r.out << r.err;
-    // Three lines of head, one per property.
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("Report incomplete: \\d+ of 103 lines")))
+    // Seven lines of head (the caption has five), one per property.
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("Report incomplete: \\d+ of 107 lines")))
         << r.out;
     EXPECT_EQ(r.out.find("Report: ") != string::npos, blocks > 0) << r.out;
     EXPECT_NE(r.out.find("99 succeeded, 1 failed"), string::npos);
