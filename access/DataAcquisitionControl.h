@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "access/CompletionCodes.h"
+
 namespace dsc {
 
 // The data-acquisition control (Zorbel1 on the main window): one property of
@@ -70,6 +72,16 @@ class DataAcquisitionControl {
   // that compares a value it reads back itself (a set point after a write);
   // the default compares nothing.
   virtual void setTolerance(const std::string& /*tolerance*/) {}
+  // Why the last access failed with code; refusedAtStart: StartAccess
+  // refused it. A control system that knows more than the code says (a
+  // server hung rather than gone) tells it here.
+  virtual AccessFailure FailureOf(int32_t code, bool refusedAtStart) const {
+    return FailureOfCode(code, refusedAtStart);
+  }
+  // True when the last failure was not the server's doing this time: the
+  // client library answered at once with an earlier time-out (while it holds
+  // back reconnecting). Fail fast does not count it again.
+  virtual bool LastFailureRepeated() const { return false; }
 
   // Output area, count, format; input area, count, format. Counts are element
   // counts, formats full-form codes. An omitted direction passes an empty
@@ -77,8 +89,8 @@ class DataAcquisitionControl {
   // input is consumed before the answer is written. Returns the completion code.
   virtual int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
                                 std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) = 0;
-  // Same arguments; negative means refused, otherwise the access goes on and
-  // delivers into `out` (which must stay valid until StopAccess).
+  // Same arguments; negative means refused (minus the completion code), otherwise the access goes
+  // on and delivers into `out` (which must stay valid until StopAccess).
   virtual int32_t StartAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
                               std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) = 0;
   virtual void StopAccess() = 0;

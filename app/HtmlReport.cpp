@@ -35,7 +35,7 @@ constexpr const char* kKindNames[] = {"passed", "failed", "error", "skipped"};
 const char* KindName(Kind k) { return kKindNames[static_cast<int>(k)]; }
 
 Kind KindOf(const CommandOutcome& o) {
-  switch (VerdictOf(o)) {
+  switch (o.verdict()) {
     case Verdict::Passed:
       return Kind::Passed;
     case Verdict::Failed:
@@ -489,8 +489,8 @@ HtmlReport::Server& HtmlReport::ServerFor(const std::string& context, const std:
   return s;
 }
 
-void HtmlReport::RunStarted(const std::string& context, const std::string& server,
-                            int32_t planned) {
+void HtmlReport::ServerStarted(const std::string& context, const std::string& server,
+                               int32_t planned) {
   Server& s = ServerFor(context, server);
   s.planned = planned;
   s.rows.reserve(static_cast<size_t>(std::max(planned, 0)));
@@ -518,8 +518,8 @@ void HtmlReport::CommandEnded(const CommandOutcome& o) {
   Row& r = s.rows.emplace_back();
   r.index = o.index;
   r.kind = KindOf(o);
-  r.status = o.status;
-  r.timedOut = o.status == kCodeTimedOut || o.status == kCodeLinkTimeout;
+  r.status = o.outcome.code;
+  r.timedOut = o.outcome.failure == AccessFailure::TimedOut;
   r.ms = o.elapsedMs;
   if (o.command) {
     r.description = o.command->Description;
@@ -538,14 +538,14 @@ void HtmlReport::CommandEnded(const CommandOutcome& o) {
   pendingIndex_ = -1;
 }
 
-void HtmlReport::RunEnded(const RunSummary& summary) {
+void HtmlReport::ServerEnded(const RunSummary& summary) {
   Server& s = ServerFor(summary.context, summary.server);
   s.ms = UnixMs() - s.startMs;
   s.stoppedBy = summary.stoppedBy;
 }
 
-void HtmlReport::NotPrepared(const std::string& context, const std::string& server,
-                             const std::string& reason) {
+void HtmlReport::ServerNotPrepared(const std::string& context, const std::string& server,
+                                   const std::string& reason) {
   ServerFor(context, server).notPrepared = reason.empty() ? "not prepared" : reason;
 }
 

@@ -28,12 +28,14 @@ class HtmlReport final : public CheckOutput {
   // Truncates the file at once, as the JUnit writer does: a path that cannot
   // be written is known before anything runs.
   bool Open(const std::string& path, std::string& error);
-  void RunStarted(const std::string& context, const std::string& server, int32_t planned) override;
+  void ServerStarted(const std::string& context, const std::string& server,
+                     int32_t planned) override;
   void CommandEnded(const CommandOutcome& outcome) override;
-  void RunEnded(const RunSummary& summary) override;
-  void NotPrepared(const std::string& context, const std::string& server,
-                   const std::string& reason) override;
-  void Finished(const CheckTotals& totals) override;
+  void ServerEnded(const RunSummary& summary) override;
+  void ServerNotPrepared(const std::string& context, const std::string& server,
+                         const std::string& reason) override;
+  // Writes the page; called once the exit status it shows is known.
+  void Finished(const CheckTotals& totals);
   // A value a POLL command was delivered while it waited, ms after its start.
   void ValueDelivered(int32_t index, int64_t atMs, const DecodedValue& value);
   bool written() const { return written_; }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "access/CompletionCodes.h"
 #include "access/Formats.h"
 #include "sources/TextEncoding.h"
 
@@ -53,6 +54,16 @@ std::string Dump(const Json& j) {
   // Replace, never throw: every text was made UTF-8 already, but a line that
   // cannot be written must not end the run.
   return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// The documented `status`: the completion code, and for the outcomes that
+// have none the values it has always had.
+int64_t StatusOf(const Outcome& o) {
+  if (o.kind == OutcomeKind::NotRun)
+    return o.notRun == NotRunReason::Stopped ? kJsonStatusStopped : kJsonStatusNotRun;
+  if (o.kind == OutcomeKind::AccessFailed && o.failure == AccessFailure::ControlFault)
+    return kJsonStatusControlFault;
+  return o.code;
 }
 
 }  // namespace
@@ -130,9 +141,17 @@ void JsonWriter::CommandEnded(const CommandOutcome& o) {
   String(",\"property\":", c.Property);
   String(",\"device\":", c.Device);
   String(",\"access\":", c.Access);
-  Number(",\"status\":", o.status);
+  Number(",\"status\":", StatusOf(o.outcome));
   String(",\"result\":", o.resultText);
-  String(",\"outcome\":", VerdictText(VerdictOf(o)));
+  String(",\"outcome\":", VerdictText(o.verdict()));
+  pending_.Add(",\"kind\":\"");
+  pending_.Add(OutcomeKindName(o.outcome.kind));
+  pending_.Add("\"");
+  if (const char* why = WhyName(o.outcome); *why != '\0') {
+    pending_.Add(",\"why\":\"");
+    pending_.Add(why);
+    pending_.Add("\"");
+  }
   pending_.Add(o.compared ? std::string_view(",\"compared\":true")
                           : std::string_view(",\"compared\":false"));
   Value(",\"value\":", o.actual);
@@ -151,8 +170,8 @@ void JsonWriter::CommandEnded(const CommandOutcome& o) {
   if (due || pending_.size() >= 64 * 1024) Hand(due);
 }
 
-void JsonWriter::NotPrepared(const std::string& context, const std::string& server,
-                             const std::string& reason) {
+void JsonWriter::ServerNotPrepared(const std::string& context, const std::string& server,
+                                   const std::string& reason) {
   // A pipeline reading only the JSON must see the server it lost too; no
   // command ran, so there is no index.
   Json j;
@@ -170,13 +189,14 @@ void JsonWriter::NotPrepared(const std::string& context, const std::string& serv
   Hand(flusher_.Due());
 }
 
-void JsonWriter::Finished(const CheckTotals& t) {
+void JsonWriter::RunEnded(const CheckTotals& t) {
   Json j;
   j["type"] = "summary";
-  j["tests"] = t.tests();
+  // A server that could not be prepared is one test in error, as in JUnit.
+  j["tests"] = t.tests() + t.notPrepared;
   j["passed"] = t.passed;
   j["failed"] = t.failed;
-  j["errors"] = t.errors;
+  j["errors"] = t.errors + t.notPrepared;
   j["skipped"] = t.skipped;
   j["not_prepared"] = t.notPrepared;
   j["elapsed_ms"] = t.elapsedMs;

@@ -48,10 +48,10 @@ class JsonWriter final : public CheckOutput {
   }
   void CommandEnded(const CommandOutcome& outcome) override;
   // A server's lines are all in the stream when its run ends.
-  void RunEnded(const RunSummary&) override { Hand(flusher_.Due()); }
-  void NotPrepared(const std::string& context, const std::string& server,
-                   const std::string& reason) override;
-  void Finished(const CheckTotals& totals) override;
+  void ServerEnded(const RunSummary&) override { Hand(flusher_.Due()); }
+  void ServerNotPrepared(const std::string& context, const std::string& server,
+                         const std::string& reason) override;
+  void RunEnded(const CheckTotals& totals) override;
 
   // Fields a control system adds to a command's line, written as they come
   // (",\"key\":value..."): its own names of server and device, a failure's

@@ -127,7 +127,7 @@ void JunitWriter::AddCase(Suite& s, const std::string& name, int64_t ms, Verdict
   fault.text() = XmlText(body).c_str();
 }
 
-void JunitWriter::RunStarted(const std::string& context, const std::string& server, int32_t) {
+void JunitWriter::ServerStarted(const std::string& context, const std::string& server, int32_t) {
   SuiteFor(context, server);
 }
 
@@ -135,34 +135,41 @@ void JunitWriter::CommandEnded(const CommandOutcome& o) {
   Suite& s = SuiteFor(o.context, o.server);
   const TestCommand& cmd = CommandOf(o);
   const std::string& name = cmd.Description.empty() ? cmd.Property : cmd.Description;
-  const Verdict verdict = VerdictOf(o);
+  const Verdict verdict = o.verdict();
   if (verdict == Verdict::Passed) return AddCase(s, name, o.elapsedMs, verdict);
-  const char* type = verdict == Verdict::Error     ? "access"
-                     : o.status == kCodeParseError ? "parse"
-                                                   : "reference";
+  const OutcomeKind kind = o.outcome.kind;
+  const char* type = verdict == Verdict::Error             ? "access"
+                     : kind == OutcomeKind::InputNotParsed ? "parse"
+                                                           : "reference";
   std::string message = o.resultText;
   const std::string note = ValueNote(o);
-  if (!note.empty() && o.status == kCodeTargetNotMet) message += " (" + note + ")";
+  if (!note.empty() && kind == OutcomeKind::ReferenceNotMet) message += " (" + note + ")";
+  // Every fault has the same four lines, whatever was read or compared.
   std::string body;
-  if (!o.expected.empty()) body += "expected: " + o.expected.Display() + "\n";
-  if (!o.actual.empty()) body += "actual: " + o.actual.Display() + "\n";
-  body += "result: " + o.resultText + "\ncommand: " + CommandPath(o) + "\n";
+  body +=
+      "expected: " + (o.expected.empty() ? std::string("(no reference)") : o.expected.Display());
+  body += "\nactual: " + (o.actual.empty() ? std::string("(nothing read)") : o.actual.Display());
+  body += "\nresult: " + o.resultText + "\ncommand: " + CommandPath(o) + "\n";
+  body += std::string("kind: ") + OutcomeKindName(kind);
+  if (const char* why = WhyName(o.outcome); *why != '\0') body += std::string(" (") + why + ")";
+  if (o.outcome.code != 0) body += ", completion code " + std::to_string(o.outcome.code);
+  body += "\n";
   AddCase(s, name, o.elapsedMs, verdict, type, message, body);
 }
 
-void JunitWriter::RunEnded(const RunSummary& summary) {
+void JunitWriter::ServerEnded(const RunSummary& summary) {
   Suite& s = SuiteFor(summary.context, summary.server);
   s.ms = UnixMs() - s.startMs;
   s.stoppedBy = summary.stoppedBy;
 }
 
-void JunitWriter::NotPrepared(const std::string& context, const std::string& server,
-                              const std::string& reason) {
+void JunitWriter::ServerNotPrepared(const std::string& context, const std::string& server,
+                                    const std::string& reason) {
   AddCase(SuiteFor(context, server), "preparation", 0, Verdict::Error, "preparation", reason,
           "result: " + reason + "\ncommand: /" + context + "/" + server + "\n");
 }
 
-void JunitWriter::Finished(const CheckTotals& totals) {
+void JunitWriter::RunEnding(CheckTotals& totals) {
   for (Suite& s : suites_) {
     s.node.attribute("tests") = s.tests;
     s.node.attribute("failures") = s.failures;
@@ -196,7 +203,10 @@ void JunitWriter::Finished(const CheckTotals& totals) {
     if (std::fclose(f) != 0) ok = false;
   }
   written_ = ok;
-  if (!written_) error_ = path_ + ": " + std::strerror(errno);
+  if (!written_) {
+    error_ = path_ + ": " + std::strerror(errno);
+    if (totals.outputError.empty()) totals.outputError = "cannot write the JUnit file " + error_;
+  }
 }
 
 }  // namespace dsc

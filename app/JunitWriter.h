@@ -20,13 +20,15 @@ class JunitWriter final : public CheckOutput {
   // a path that cannot be written is known before anything runs. False (with
   // the system's reason in error) when it cannot be created.
   bool Open(const std::string& path, std::string& error);
-  void RunStarted(const std::string& context, const std::string& server, int32_t planned) override;
+  void ServerStarted(const std::string& context, const std::string& server,
+                     int32_t planned) override;
   void CommandEnded(const CommandOutcome& outcome) override;
-  void RunEnded(const RunSummary& summary) override;
-  void NotPrepared(const std::string& context, const std::string& server,
-                   const std::string& reason) override;
-  void Finished(const CheckTotals& totals) override;
-  // False when Finished could not write the file; the reason in error().
+  void ServerEnded(const RunSummary& summary) override;
+  void ServerNotPrepared(const std::string& context, const std::string& server,
+                         const std::string& reason) override;
+  // Writes the file; a file that cannot be written is said in outputError.
+  void RunEnding(CheckTotals& totals) override;
+  // False when RunEnding could not write the file; the reason in error().
   bool written() const { return written_; }
   const std::string& error() const { return error_; }
 

@@ -82,34 +82,6 @@ std::string CommandPath(const CommandOutcome& o) {
   return "/" + o.context + "/" + o.server + "/" + c.Device + "[" + c.Property + "] " + c.Access;
 }
 
-Verdict VerdictOf(const CommandOutcome& o) {
-  if (o.skipped()) return Verdict::Skipped;
-  if (o.status == 0) return Verdict::Passed;
-  if (o.accessFailed || o.status == kCodeControlFault || o.status == kCodeStopped)
-    return Verdict::Error;
-  return Verdict::Failed;
-}
-
-const std::string& VerdictText(Verdict v) {
-  static const std::string kNames[] = {VerdictName(Verdict::Passed), VerdictName(Verdict::Failed),
-                                       VerdictName(Verdict::Error), VerdictName(Verdict::Skipped)};
-  return kNames[static_cast<int>(v)];
-}
-
-const char* VerdictName(Verdict v) {
-  switch (v) {
-    case Verdict::Passed:
-      return "passed";
-    case Verdict::Failed:
-      return "failed";
-    case Verdict::Error:
-      return "error";
-    case Verdict::Skipped:
-      return "skipped";
-  }
-  return "";
-}
-
 std::string TerminalText(const std::string& text) {
   // Most texts are printable ASCII and show as they are.
   if (PrintableAscii(text)) return text;
@@ -133,7 +105,7 @@ std::string TerminalText(const std::string& text) {
 }
 
 std::string ValueNote(const CommandOutcome& o) {
-  if (o.status == kCodeTargetNotMet && !o.expected.empty())
+  if (o.outcome.kind == OutcomeKind::ReferenceNotMet && !o.expected.empty())
     return "expected " + o.expected.Display() + " got " + o.actual.Display();
   if (!o.actual.empty()) return "= " + o.actual.Display();
   return "";

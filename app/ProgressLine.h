@@ -31,13 +31,13 @@ class ProgressLine {
  private:
   struct Eraser final : CheckOutput {
     explicit Eraser(ProgressLine& p) : p(p) {}
-    void RunStarted(const std::string&, const std::string&, int32_t) override { p.Erase(); }
+    void ServerStarted(const std::string&, const std::string&, int32_t) override { p.Erase(); }
     void CommandEnded(const CommandOutcome&) override { p.Erase(); }
-    void RunEnded(const RunSummary&) override { p.Erase(); }
-    void NotPrepared(const std::string&, const std::string&, const std::string&) override {
+    void ServerEnded(const RunSummary&) override { p.Erase(); }
+    void ServerNotPrepared(const std::string&, const std::string&, const std::string&) override {
       p.Erase();
     }
-    void Finished(const CheckTotals&) override {
+    void RunEnding(CheckTotals&) override {
       p.Erase();
       p.started_ = false;
     }
@@ -46,7 +46,7 @@ class ProgressLine {
   struct Drawer final : CheckOutput {
     explicit Drawer(ProgressLine& p) : p(p) {}
     void CommandEnded(const CommandOutcome&) override { p.Draw(); }
-    void NotPrepared(const std::string&, const std::string&, const std::string&) override {
+    void ServerNotPrepared(const std::string&, const std::string&, const std::string&) override {
       p.Draw();
     }
     ProgressLine& p;

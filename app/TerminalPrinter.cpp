@@ -31,7 +31,7 @@ void AppendNumber(std::string& line, int64_t value) {
 }  // namespace
 
 void TerminalPrinter::CommandEnded(const CommandOutcome& o) {
-  const Verdict v = VerdictOf(o);
+  const Verdict v = o.verdict();
   line_.clear();
   if (planned_ > 1) {
     line_ += '[';
@@ -47,7 +47,7 @@ void TerminalPrinter::CommandEnded(const CommandOutcome& o) {
   }
   AppendShown(line_, o.resultText);
   if (colour_) line_ += "\x1b[0m";
-  if (o.status == kCodeTargetNotMet && !o.expected.empty()) {
+  if (o.outcome.kind == OutcomeKind::ReferenceNotMet && !o.expected.empty()) {
     line_ += "  expected ";
     AppendShown(line_, o.expected.Display());
     line_ += " got ";
@@ -66,18 +66,22 @@ void TerminalPrinter::CommandEnded(const CommandOutcome& o) {
   flusher_.LineDone();
 }
 
-void TerminalPrinter::RunEnded(const RunSummary& summary) {
+void TerminalPrinter::ServerEnded(const RunSummary& summary) {
   if (!summary.stoppedBy.empty())
     out_ << Paint(TerminalText(summary.stoppedBy), "\x1b[31m") << '\n';
 }
 
-void TerminalPrinter::NotPrepared(const std::string&, const std::string&,
-                                  const std::string& reason) {
+void TerminalPrinter::ServerNotPrepared(const std::string&, const std::string&,
+                                        const std::string& reason) {
+  if (captionShown_) {
+    captionShown_ = false;
+    return;
+  }
   out_ << Paint("not prepared: " + TerminalText(reason), "\x1b[31m") << '\n';
   flusher_.LineDone();
 }
 
-void TerminalPrinter::Finished(const CheckTotals& t) {
+void TerminalPrinter::RunEnded(const CheckTotals& t) {
   if (!t.reportFile.empty()) out_ << "Report: " << AsUtf8(t.reportFile) << '\n';
   out_ << t.passed << " succeeded, " << t.failed + t.errors << " failed";
   if (t.skipped > 0) out_ << ", " << t.skipped << " not run";

@@ -13,14 +13,16 @@ class TerminalPrinter final : public CheckOutput {
  public:
   TerminalPrinter(std::ostream& out, bool colour, bool terminal)
       : out_(out), colour_(colour), flusher_(out, terminal) {}
-  void RunStarted(const std::string&, const std::string&, int32_t planned) override {
+  void ServerStarted(const std::string&, const std::string&, int32_t planned) override {
     planned_ = planned;
   }
   void CommandEnded(const CommandOutcome& outcome) override;
-  void RunEnded(const RunSummary& summary) override;
-  void NotPrepared(const std::string& context, const std::string& server,
-                   const std::string& reason) override;
-  void Finished(const CheckTotals& totals) override;
+  void ServerEnded(const RunSummary& summary) override;
+  void ServerNotPrepared(const std::string& context, const std::string& server,
+                         const std::string& reason) override;
+  void RunEnded(const CheckTotals& totals) override;
+  // The caption already said why the next server was not prepared.
+  void CaptionShown() { captionShown_ = true; }
 
  private:
   std::string Paint(const std::string& text, const char* colour) const;
@@ -29,6 +31,7 @@ class TerminalPrinter final : public CheckOutput {
   LineFlusher flusher_;
   int32_t planned_ = 0;
   std::string line_;
+  bool captionShown_ = false;
 };
 
 }  // namespace dsc

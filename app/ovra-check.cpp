@@ -31,8 +31,8 @@ namespace {
 // What the HTML page says was run, and against what: the arguments as
 // typed (quoted where a shell would need it), the facility or the Tango
 // databases.
-HtmlRunInfo RunInfo(int argc, char** argv, const std::string& facility,
-                    const std::vector<std::string>& tangoHosts, const std::string& database) {
+HtmlRunInfo HtmlRunInfoOf(int argc, char** argv, const std::string& facility,
+                          const std::vector<std::string>& tangoHosts, const std::string& database) {
   HtmlRunInfo info;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -152,7 +152,7 @@ int RunOvraCheck(int argc, char** argv) {
     if (*cl.info) return Info(checker, context, server, opt.json);
     if (*cl.lint) return Lint(checker, cl.lintArgs, opt.json);
     if (!checker.OpenJunit()) return kExitUsage;
-    if (!checker.OpenHtml(RunInfo(argc, argv, facility, tangoHosts, database.path)))
+    if (!checker.OpenHtml(HtmlRunInfoOf(argc, argv, facility, tangoHosts, database.path)))
       return kExitUsage;
     checker.ListenForSignals();
     if (*cl.standard) return RunStandard(checker, context, server, device);

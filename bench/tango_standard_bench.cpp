@@ -57,7 +57,7 @@ struct CheckerRig {
         clock, *control, reportDir, CancelPrompt::Failures::Expected,
         [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
     parts->runner.setOutcomeObserver([this](const dsc::CommandOutcome& o) {
-      if (o.status != 0) ++failed;
+      if (!o.outcome.passed()) ++failed;
     });
     dsc::TestSources(parts->session, library).initStdTest(kContext, kServer, kDevice);
   }

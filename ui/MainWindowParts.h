@@ -54,7 +54,8 @@ class Vesker::Progress final : public RunObserver {
  public:
   explicit Progress(Vesker& w) : w_(w) {}
 
-  void RunStarted(const std::string& context, const std::string& server, int32_t planned) override {
+  void ServerStarted(const std::string& context, const std::string& server,
+                     int32_t planned) override {
     rows = w_.model_->StartRun(context, server);
     this->planned = planned;
     done = failed = 0;
@@ -62,13 +63,15 @@ class Vesker::Progress final : public RunObserver {
     changed = true;
   }
   void CommandEnded(const CommandOutcome& o) override {
+    // A command a stop left out was not done; the summary says the run stopped.
+    if (o.outcome.notRun == NotRunReason::Interrupted) return;
     ++done;
-    if (o.status != 0 && !o.skipped()) ++failed;
+    if (!o.outcome.passed() && !o.skipped()) ++failed;
     if (!o.actual.empty() || !o.expected.empty())
       w_.model_->SetValues(o.index + 1, o.actual.Display(), o.expected.Display());
     changed = true;
   }
-  void RunEnded(const RunSummary& s) override {
+  void ServerEnded(const RunSummary& s) override {
     last = s;
     running = false;
     changed = true;

@@ -25,6 +25,7 @@
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/Clock.h"
+#include "engine/ConfiguredRun.h"
 #include "engine/ControlEventPump.h"
 #include "engine/ReportLog.h"
 #include "sources/TestSources.h"
@@ -32,38 +33,29 @@
 
 namespace dsc::check {
 
-// Counts what the outputs report, for their summaries and the exit status.
-class Tally final : public CheckOutput {
+// Whether a stop request ended a server's run with its report line.
+class StopLineWatcher final : public RunObserver {
+ public:
+  void ServerEnded(const RunSummary& s) override {
+    if (!s.stoppedBy.empty()) written = true;
+  }
+  bool written = false;
+};
+
+// Whether the runner gave up on a server: for a sweep, which then asks that
+// server about no more of its devices.
+class GiveUpWatcher final : public RunObserver {
  public:
   void CommandEnded(const CommandOutcome& o) override {
-    // The runner gave up on the server: the rest of its commands were not run.
-    if (o.skipped() && o.resultText == "Not run : server not answering") gaveUp = true;
-    if (!o.skipped()) inARow = o.accessFailed ? inARow + 1 : 0;
-    switch (VerdictOf(o)) {
-      case Verdict::Passed:
-        ++totals.passed;
-        break;
-      case Verdict::Failed:
-        ++totals.failed;
-        break;
-      case Verdict::Error:
-        ++totals.errors;
-        break;
-      case Verdict::Skipped:
-        ++totals.skipped;
-        break;
-    }
+    if (o.outcome.notRun == NotRunReason::ServerGivenUp) gaveUp = true;
+    if (!o.skipped()) silentInARow = ServerSilent(o.outcome) ? silentInARow + 1 : 0;
   }
-  void RunEnded(const RunSummary& s) override {
-    if (!s.stoppedBy.empty()) stopLineWritten = true;
+  void Clear() {
+    gaveUp = false;
+    silentInARow = 0;
   }
-  void NotPrepared(const std::string&, const std::string&, const std::string&) override {
-    ++totals.notPrepared;
-  }
-  CheckTotals totals;
-  bool stopLineWritten = false;
-  bool gaveUp = false;  // since last cleared
-  int32_t inARow = 0;   // failed accesses at the end of the last run
+  bool gaveUp = false;
+  int32_t silentInARow = 0;  // accesses a silent server failed at the end of the last run
 };
 
 // Everything one invocation needs: the control system, the session, the
@@ -84,22 +76,33 @@ class Checker {
         pump_(*control_,
               [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
         runner_(*session_, *control_, grid_, prompt_, pump_, clock_),
+        run_(*session_, runner_, sources_),
         printer_(human_, UseColour(humanFd_), isatty(humanFd_) != 0),
         // UseColour's rule: a terminal that wants more than plain lines.
         progress_(human_, !opt.json && UseColour(humanFd_)) {
     session_->DatabasePath = std::move(databasePath);
     sources_.readTimeoutMs = opt.timeoutMs;
     prompt_.beforeLine = [this] { progress_.Erase(); };
-    outputs_.push_back(&tally_);
-    outputs_.push_back(&progress_.eraser());
-    outputs_.push_back(&printer_);
-    outputs_.push_back(&progress_.drawer());
+    run_.addObserver(stopLine_);
+    run_.addObserver(giveUp_);
+    run_.addObserver(progress_.eraser());
+    run_.addObserver(printer_);
+    run_.addObserver(progress_.drawer());
     if (opt.json) {
       json_ = std::make_unique<JsonWriter>(std::cout, isatty(STDOUT_FILENO) != 0);
       json_->extraFields = [this](const CommandOutcome& o) { return ControlSystemFields(o); };
-      outputs_.push_back(json_.get());
+      run_.addObserver(*json_);
     }
-    for (CheckOutput* o : outputs_) runner_.addObserver(*o);
+    // A configuration's servers are set apart by an empty line; each shows
+    // the caption of its test, and one that was not prepared says so.
+    run_.serverPrepared = [this](const std::string&, const std::string&, bool prepared) {
+      if (configuration_) Line("");
+      Caption(prepared ? "" : UntoldRefusal(session_->checkerCaption, sources_.refusal()));
+      if (!prepared) {
+        Line("not prepared: skipped");
+        printer_.CaptionShown();
+      }
+    };
     RunOptions options;
     options.maxLinkFailures = opt.maxLinkFailures;
     if (!opt.only.empty() || !opt.skip.empty())
@@ -118,8 +121,7 @@ class Checker {
       std::cerr << "ovra-check: cannot write the JUnit file " << error << "\n";
       return false;
     }
-    outputs_.push_back(junit_.get());
-    runner_.addObserver(*junit_);
+    run_.addObserver(*junit_);
     return true;
   }
   // The HTML file too; the page names the control system's own names of
@@ -137,8 +139,7 @@ class Checker {
       std::cerr << "ovra-check: cannot write the HTML file " << error << "\n";
       return false;
     }
-    outputs_.push_back(html_.get());
-    runner_.addObserver(*html_);
+    run_.addObserver(*html_);
     return true;
   }
   void ListenForSignals() { check::ListenForSignals(*session_); }
@@ -161,68 +162,65 @@ class Checker {
     human_ << TerminalText(text) << "\n";
   }
   ProgressLine& progress() { return progress_; }
-  const CheckTotals& totals() const { return tally_.totals; }
+  const CheckTotals& totals() const { return run_.totals(); }
 
-  // A test that could not be prepared counts as a failure of its server.
+  // A test that could not be prepared counts as a failure of its server;
+  // captionShown: the caption shown already ends with the reason.
   void PreparationFailed(const std::string& context, const std::string& server,
                          const std::string& why, bool captionShown) {
-    // A shown caption already ends with the reason.
-    const size_t lf = why.rfind('\n');
-    const std::string reason = lf == std::string::npos ? why : why.substr(lf + 1);
-    if (captionShown) Line("not prepared: skipped");
-    for (CheckOutput* o : outputs_) {
-      if (o == &printer_ && captionShown) continue;
-      o->NotPrepared(context, server, reason);
+    if (captionShown) {
+      Line("not prepared: skipped");
+      printer_.CaptionShown();
     }
+    run_.NotPrepared(context, server, PreparationReason(why));
   }
 
-  // Whether the runner gave up on the server since the last Run.
-  bool gaveUp() const {
-    return tally_.gaveUp || (opt_.maxLinkFailures > 0 && tally_.inARow >= opt_.maxLinkFailures);
-  }
+  // One server's prepared plan; afterwards gaveUp() says whether the runner
+  // gave up on the server during it.
   void Run(const std::string& context, const std::string& server) {
-    tally_.gaveUp = false;
-    tally_.inARow = 0;
-    prompt_.NextCommand();
-    runner_.RunVesk(context, server);
+    giveUp_.Clear();
+    run_.RunPlan(context, server);
+  }
+  bool gaveUp() const {
+    return giveUp_.gaveUp ||
+           (opt_.maxLinkFailures > 0 && giveUp_.silentInARow >= opt_.maxLinkFailures);
   }
 
+  // The run and its outputs; configuration: servers are set apart.
+  ConfiguredRun& run(bool configuration = false) {
+    configuration_ = configuration;
+    return run_;
+  }
+
+  // Ends the run: totals complete, files written, exit status decided.
   int Finish() {
-    CheckTotals& t = tally_.totals;
-    if (SignalReceived() != 0) {
-      t.interruptedBy = InterruptLineOf(SignalReceived());
-      // A signal between runs (while a test was prepared) stopped no runner:
-      // the report still says so.
-      if (!tally_.stopLineWritten && !session_->report.reportFileName.empty())
-        session_->report.AddToReport(t.interruptedBy, true);
-    }
-    // A report none of whose lines was written is no file to point at.
-    if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
-    t.elapsedMs = UnixMs() - startMs_;
-    const std::string reportError = session_->report.TakeError();
-    if (!reportError.empty()) human_ << TerminalText(reportError) << "\n";
-    t.exitCode = (t.failed + t.errors + t.notPrepared > 0) ? kExitFailed : kExitOk;
-    // Lost report lines outweigh failed commands: the record of the run is
-    // what a CI job keeps.
-    if (!session_->report.complete()) t.exitCode = kExitReportIncomplete;
-    if (SignalReceived() != 0) t.exitCode = 128 + SignalReceived();
-    if (junit_) {
-      junit_->Finished(t);
-      if (!junit_->written()) {
-        std::cerr << "ovra-check: cannot write the JUnit file " << junit_->error() << "\n";
-        if (SignalReceived() == 0) t.exitCode = kExitUsage;
-      }
-    }
-    // The page shows the exit status, so it is written once that is known.
-    if (html_) {
-      html_->Finished(t);
-      if (!html_->written()) {
-        std::cerr << "ovra-check: cannot write the HTML file " << html_->error() << "\n";
-        if (SignalReceived() == 0) t.exitCode = kExitUsage;
-      }
-    }
-    for (CheckOutput* o : outputs_)
-      if (o != junit_.get() && o != html_.get()) o->Finished(t);
+    const CheckTotals t = run_.End(
+        [this](CheckTotals& t) {
+          if (SignalReceived() != 0) {
+            t.interruptedBy = InterruptLineOf(SignalReceived());
+            // A signal between runs (while a test was prepared) stopped no
+            // runner: the report still says so.
+            if (!stopLine_.written && !session_->report.reportFileName.empty())
+              session_->report.AddToReport(t.interruptedBy, true);
+          }
+          // A report none of whose lines was written is no file to point at.
+          if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
+          t.elapsedMs = UnixMs() - startMs_;
+        },
+        [this](CheckTotals& t) {
+          const std::string reportError = session_->report.TakeError();
+          if (!reportError.empty()) human_ << TerminalText(reportError) << "\n";
+          t.exitCode = ExitStatusOf(t, session_->report.complete(), SignalReceived());
+          // The page shows the exit status, so it is written once that is known.
+          if (html_) {
+            html_->Finished(t);
+            if (!html_->written() && t.outputError.empty()) {
+              t.outputError = "cannot write the HTML file " + html_->error();
+              if (SignalReceived() == 0) t.exitCode = kExitUsage;
+            }
+          }
+          if (!t.outputError.empty()) std::cerr << "ovra-check: " << t.outputError << "\n";
+        });
     return t.exitCode;
   }
 
@@ -279,7 +277,7 @@ class Checker {
     }
     withErrors_ = names_->fields;
     AppendFacts(control_->LastValueFacts(), withErrors_);
-    if (!o.accessFailed) return withErrors_;
+    if (!o.accessFailed()) return withErrors_;
     Json stack = Json::array();
     for (const auto& frame : control_->ErrorStack())
       stack.push_back({{"reason", AsUtf8(frame.reason)},
@@ -302,13 +300,15 @@ class Checker {
   RetryPrompt prompt_;
   ControlEventPump pump_;
   CheckRunner runner_;
-  Tally tally_;
+  ConfiguredRun run_;
+  StopLineWatcher stopLine_;
+  GiveUpWatcher giveUp_;
   TerminalPrinter printer_;
   ProgressLine progress_;
   std::unique_ptr<JsonWriter> json_;
   std::unique_ptr<JunitWriter> junit_;
   std::unique_ptr<HtmlReport> html_;
-  std::vector<CheckOutput*> outputs_;
+  bool configuration_ = false;
   int64_t startMs_ = 0;
   struct LongNames {
     std::string context, server, device, fields;

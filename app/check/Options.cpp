@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "app/ControlSystems.h"
+#include "engine/Outcome.h"
 #include "sources/NearestName.h"
 #include "sources/TextEncoding.h"
 
@@ -29,6 +30,13 @@ std::string SkipReason(const Options& opt, const TestCommand& c) {
   for (const std::string& pattern : opt.skip)
     if (matches(pattern)) return "deselected by --skip " + Utf8ToLatin1(pattern);
   return "";
+}
+
+int ExitStatusOf(const CheckTotals& t, bool reportComplete, int signal) {
+  if (signal != 0) return 128 + signal;
+  if (!t.outputError.empty()) return kExitUsage;
+  if (!reportComplete) return kExitReportIncomplete;
+  return t.failed + t.errors + t.notPrepared > 0 ? kExitFailed : kExitOk;
 }
 
 void DefineCommandLine(CLI::App& app, CommandLine& cl) {

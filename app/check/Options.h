@@ -10,6 +10,10 @@
 #include "engine/TestPlan.h"
 #include "sources/SiteSweep.h"
 
+namespace dsc {
+struct CheckTotals;
+}
+
 namespace dsc::check {
 
 constexpr int kExitOk = 0;
@@ -21,6 +25,11 @@ constexpr int kExitReportIncomplete = 3;
 // A CI job wants to hear about a dead server quickly but must not lose a
 // server to one slow answer: three failed accesses in a row.
 constexpr int kDefaultMaxLinkFailures = 3;
+
+// The exit status of a run, from what it did: lost report lines outweigh
+// failed commands (the record of the run is what a CI job keeps); an output
+// that could not be written is a usage error; a signal says which it was.
+int ExitStatusOf(const CheckTotals& totals, bool reportComplete, int signal);
 
 struct Options {
   std::string facility;

@@ -27,22 +27,6 @@ int FindConfig(const StoredConfigState& configs, const std::string& key) {
   return -1;
 }
 
-// The caption of a specific test, then its run, or why it was not prepared:
-// the completion code's text, and after it the loader's reason.
-void PrepareOrRun(Checker& checker, const std::string& context, const std::string& server,
-                  int16_t code) {
-  const std::string& caption = checker.session().checkerCaption;
-  const std::string why = code == kCodeNothingToLoad ? checker.sources().refusal() : "";
-  // A refused name already says why in the caption.
-  const bool told = caption.find(why) != std::string::npos;
-  checker.Caption(told ? "" : why);
-  if (code == 0) {
-    checker.Run(context, server);
-  } else {
-    checker.PreparationFailed(context, server, caption + (told ? "" : ": " + why), true);
-  }
-}
-
 }  // namespace
 
 int RunStandard(Checker& checker, const std::string& context, const std::string& server,
@@ -52,16 +36,17 @@ int RunStandard(Checker& checker, const std::string& context, const std::string&
   session.report.reportFileName.clear();
   session.checkerCaption.clear();
   const int16_t code = sources.initStdTest(context, server, device);
+  ConfiguredRun& run = checker.run();
+  run.Begin({context, "", 1});
   if (code != 0) {
-    checker.PreparationFailed(context, server,
-                              "no property list for /" + context + "/" + server + "/" + device +
-                                  ": " + GetErrorString(checker.lib(), code) + " (code " +
-                                  std::to_string(code) + ")",
-                              false);
+    run.NotPrepared(context, server,
+                    "no property list for /" + context + "/" + server + "/" + device + ": " +
+                        GetErrorString(checker.lib(), code) + " (code " + std::to_string(code) +
+                        ")");
     return checker.Finish();
   }
   checker.Caption();
-  checker.Run(context, server);
+  run.RunPlan(context, server);
   return checker.Finish();
 }
 
@@ -81,8 +66,9 @@ int RunSpecific(Checker& checker, const Options& opt, const std::string& context
     }
   }
   session.report.reportFileName.clear();
-  const int16_t r = sources.initSelfText(context, server, device);
-  PrepareOrRun(checker, context, server, r);
+  ConfiguredRun& run = checker.run();
+  run.Begin({context, "", 1});
+  run.RunSpecific(context, server, device);
   return checker.Finish();
 }
 
@@ -120,32 +106,18 @@ int RunConfig(Checker& checker, const Options& opt, const std::string& key,
   }
   checker.Line("Configuration: " + c.Description);
   session.report.reportFileName.clear();
-  if (c.ServerCount < 1) {
-    checker.PreparationFailed(
-        c.Context, "",
-        "the configuration lists no server (" + session.DatabasePath + c.FileName + " : " +
-            GetErrorString(checker.lib(), kCodeNothingToLoad) +
-            (c.ServerListRefusal.empty() ? "" : ": " + c.ServerListRefusal) + ")",
-        false);
-  }
-  std::vector<int16_t> inShard;
-  for (int16_t i = 0; i < c.ServerCount; ++i) {
-    const std::string longName = checker.lib().LongNameOf(c.Context, c.Servers[i], "").name;
-    if (opt.shardParsed.Holds(ShardKey(c.Context, c.Servers[i], longName))) inShard.push_back(i);
-  }
-  checker.progress().Start(static_cast<int32_t>(inShard.size()));
-  for (const int16_t i : inShard) {
-    if (checker.stopped()) break;
-    const std::string& srv = c.Servers[i];
-    const CheckTotals before = checker.totals();
-    checker.Line("");
-    session.serverInfoText.clear();
-    const int16_t r = sources.initSelfText(c.Context, srv, "#0");
-    PrepareOrRun(checker, c.Context, srv, r);
-    const CheckTotals& after = checker.totals();
-    checker.progress().ServerDone(after.failed + after.errors + after.notPrepared >
-                                  before.failed + before.errors + before.notPrepared);
-  }
+  ConfiguredRun& run = checker.run(true);
+  run.selects = [&](const std::string& context, const std::string& server) {
+    const std::string longName = checker.lib().LongNameOf(context, server, "").name;
+    return opt.shardParsed.Holds(ShardKey(context, server, longName));
+  };
+  run.serverDone = [&](bool failed) { checker.progress().ServerDone(failed); };
+  run.Begin({c.Context, c.Description, c.ServerCount});
+  checker.progress().Start(static_cast<int32_t>(run.SelectedServers(c).size()));
+  run.RunConfiguration(
+      c, "the configuration lists no server (" + session.DatabasePath + c.FileName + " : " +
+             GetErrorString(checker.lib(), kCodeNothingToLoad) +
+             (c.ServerListRefusal.empty() ? "" : ": " + c.ServerListRefusal) + ")");
   return checker.Finish();
 }
 

@@ -35,6 +35,7 @@ int Sweep(Checker& checker, const std::vector<SweepServer>& servers, bool standa
   const int32_t infoTimeoutMs = sources.readTimeoutMs > 0 ? sources.readTimeoutMs : 500;
   int32_t counts[5] = {};
   std::vector<std::pair<int64_t, std::string>> times;
+  checker.run().Begin({"", "sweep", static_cast<int32_t>(servers.size())});
   checker.progress().Start(static_cast<int32_t>(servers.size()));
   for (const SweepServer& s : servers) {
     if (checker.stopped()) break;
@@ -98,13 +99,7 @@ int Sweep(Checker& checker, const std::vector<SweepServer>& servers, bool standa
           }
         }
       } else {
-        const int16_t r = sources.initSelfText(s.context, s.server, "#0");
-        checker.Caption();
-        if (r == 0) {
-          checker.Run(s.context, s.server);
-        } else {
-          checker.PreparationFailed(s.context, s.server, session.checkerCaption, true);
-        }
+        checker.run().RunSpecific(s.context, s.server, "#0");
       }
       const CheckTotals& after = checker.totals();
       if (verdict == ServerVerdict::Hung) {

@@ -36,7 +36,8 @@ class RetryPrompt final : public LinkErrorPrompt {
  public:
   RetryPrompt(int retries, std::ostream& out) : retries_(retries), out_(out) {}
   Answer Ask(const std::string& title, const std::string& text) override;
-  void NextCommand() { used_ = 0; }
+  // Each command gets its own retries.
+  void NewCommand() override { used_ = 0; }
   std::function<void()> beforeLine;  // the progress line steps aside
 
  private:

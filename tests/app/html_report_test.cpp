@@ -14,14 +14,13 @@ namespace {
 struct Command {
   const char* name;
   TestCommand command;
-  int32_t status;
+  Outcome outcome;
   const char* result;
   int64_t ms;
-  bool accessFailed = false;
 };
 
 void Feed(HtmlReport& page, const std::string& server, const std::vector<Command>& commands) {
-  page.RunStarted("CTX", server, static_cast<int32_t>(commands.size()));
+  page.ServerStarted("CTX", server, static_cast<int32_t>(commands.size()));
   int32_t index = 0;
   for (const Command& c : commands) {
     CommandOutcome o;
@@ -29,16 +28,15 @@ void Feed(HtmlReport& page, const std::string& server, const std::vector<Command
     o.command = &c.command;
     o.context = "CTX";
     o.server = server;
-    o.status = c.status;
+    o.outcome = c.outcome;
     o.resultText = c.result;
     o.elapsedMs = c.ms;
-    o.accessFailed = c.accessFailed;
     page.CommandEnded(o);
   }
   RunSummary s;
   s.context = "CTX";
   s.server = server;
-  page.RunEnded(s);
+  page.ServerEnded(s);
 }
 
 TestCommand Cmd(std::string description, std::string property = "P") {
@@ -67,13 +65,19 @@ class HtmlReportTest : public ::testing::Test {
     page.longName = [](const std::string&, const std::string& server, const std::string& device) {
       return device.empty() ? "Tango/" + server : "sys/tg/" + device;
     };
-    Feed(page, "QUIET", {{"ok", Cmd("Pressure"), 0, "Success", 3}});
+    Feed(page, "QUIET", {{"ok", Cmd("Pressure"), {}, "Success", 3}});
     Feed(page, "LOUD",
-         {{"script", Cmd("<script>alert('x')</script> & \"q\""), 0, "Success", 1},
-          {"escape", Cmd("ESC\x1b[31m red"), kCodeTargetNotMet, "Target not met !", 12},
-          {"latin-1", Cmd("CAF\xc9", "\xff\xfe"), kCodeTimedOut, "Timed out", 1001, true},
-          {"skip", Cmd("not run"), kCodeNotRun, "Not run : not selected by --only", 0}});
-    page.NotPrepared("CTX", "GONE", "no test file </td>");
+         {{"script", Cmd("<script>alert('x')</script> & \"q\""), {}, "Success", 1},
+          {"escape",
+           Cmd("ESC\x1b[31m red"),
+           {OutcomeKind::ReferenceNotMet, {}, {}, kCodeTargetNotMet},
+           "Target not met !",
+           12},
+          {"latin-1", Cmd("CAF\xc9", "\xff\xfe"),
+           Outcome::Failed(AccessFailure::TimedOut, kCodeTimedOut), "Timed out", 1001},
+          {"skip", Cmd("not run"), Outcome::Skipped(NotRunReason::Deselected),
+           "Not run : not selected by --only", 0}});
+    page.ServerNotPrepared("CTX", "GONE", "no test file </td>");
     CheckTotals t;
     t.passed = 2;
     t.failed = 1;
@@ -169,7 +173,7 @@ TEST_F(HtmlReportTest, NothingRefersOutsideThePage) {
 // Values a POLL command was delivered are drawn over time.
 TEST(HtmlReport, PollDeliveriesBecomeAPlotOfTheirCommand) {
   HtmlReport page(HtmlRunInfo{"standard CTX S D", "", "", 1});
-  page.RunStarted("CTX", "S", 2);
+  page.ServerStarted("CTX", "S", 2);
   TestCommand c = Cmd("Ramp");
   CommandOutcome o;
   o.command = &c;

@@ -108,13 +108,14 @@ TEST(JunitWriter, ANoncharacterInADescriptionLeavesAFileCiCanRead) {
   c.Property = "P\x1b";
   CommandOutcome o;
   o.command = &c;
-  o.status = 1;
+  o.outcome = {OutcomeKind::ReferenceNotMet, {}, {}, kCodeTargetNotMet};
   o.resultText = "Target not met \xef\xbf\xbf";
   JunitWriter w;
   std::string error;
   ASSERT_TRUE(w.Open(dir.file("j.xml"), error)) << error;
   w.CommandEnded(o);
-  w.Finished(CheckTotals{});
+  CheckTotals totals;
+  w.RunEnding(totals);
   const std::string xml = testing::ReadFileBytes(dir.file("j.xml"));
   ASSERT_TRUE(testing::StrictXmlParses(xml, error)) << error << "\n" << xml;
   EXPECT_NE(xml.find("name=\"Pressure \\uFFFE\""), std::string::npos) << xml;

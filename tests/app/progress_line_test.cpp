@@ -33,7 +33,8 @@ TEST(ProgressLine, SaysWhatIsDoneAndWhatIsLeftAndStepsAsideForEveryLine) {
   EXPECT_EQ(shown.find("\r\x1b[K[1/2] P : Success\n\x1b[7mservers 2 of 4"), 0u) << shown;
   // The end of the run leaves no line behind.
   out.str("");
-  progress.eraser().Finished({});
+  CheckTotals totals;
+  progress.eraser().RunEnding(totals);
   progress.drawer().CommandEnded({});
   EXPECT_EQ(out.str(), "\r\x1b[K");
 

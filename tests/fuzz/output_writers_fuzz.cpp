@@ -31,7 +31,14 @@ using namespace dsc;
     access("/dev/shm", W_OK) == 0 && setenv("TMPDIR", "/dev/shm", 1) == 0;
 const testing::TempDir directory;
 
-constexpr int32_t kStatuses[] = {0, kCodeTargetNotMet, kCodeParseError, kCodeNotRun, 45, -1};
+const Outcome kOutcomes[] = {{},
+                             {OutcomeKind::ReferenceNotMet, {}, {}, kCodeTargetNotMet},
+                             {OutcomeKind::InputNotParsed, {}, {}, kCodeParseError},
+                             Outcome::Skipped(NotRunReason::Deselected),
+                             Outcome::Skipped(NotRunReason::Stopped),
+                             Outcome::Failed(AccessFailure::NotReachable, 45),
+                             Outcome::Failed(AccessFailure::Refused, 2),
+                             Outcome::Failed(AccessFailure::TimedOut, 45, true)};
 constexpr int16_t kFormats[] = {kFormatDouble, kFormatShort, kFormatText,
                                 kFormatName16, kFormatByte,  kFormatStruct};
 
@@ -63,8 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     o.command = &c;
     o.context = context;
     o.server = server;
-    o.status = in.PickValueInArray(kStatuses);
-    o.accessFailed = o.status == 45 || o.status == -1;
+    o.outcome = in.PickValueInArray(kOutcomes);
     o.compared = in.ConsumeBool();
     o.resultText = in.ConsumeRandomLengthString(40);
     o.elapsedMs = in.ConsumeIntegral<int16_t>();
@@ -81,13 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     JsonWriter json(jsonOut, false);
     for (CheckOutput* out : {static_cast<CheckOutput*>(&json), static_cast<CheckOutput*>(&junit)}) {
-      out->RunStarted(context, server, static_cast<int32_t>(commands.size()));
+      out->ServerStarted(context, server, static_cast<int32_t>(commands.size()));
       for (const CommandOutcome& o : outcomes) out->CommandEnded(o);
-      out->RunEnded({context, server, static_cast<int32_t>(commands.size()), 0, 0, 0, stopped});
-      out->NotPrepared(context, server + "2", reason);
+      out->ServerEnded({context, server, static_cast<int32_t>(commands.size()), 0, 0, 0, stopped});
+      out->ServerNotPrepared(context, server + "2", reason);
       CheckTotals totals;
       totals.interruptedBy = stopped;
-      out->Finished(totals);
+      out->RunEnding(totals);
+      out->RunEnded(totals);
     }
   }
 

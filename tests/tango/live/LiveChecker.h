@@ -42,7 +42,7 @@ struct LiveChecker {
     session.DatabasePath = database.path() + "/";
     // The command an outcome points to lives only as long as the call.
     runner.setOutcomeObserver([this](const CommandOutcome& o) {
-      outcomes.push_back({o.command->Property, o.status, o.resultText});
+      outcomes.push_back({o.command->Property, o.outcome.kind == OutcomeKind::NotRun ? -2 : o.outcome.code, o.resultText});
     });
   }
 
