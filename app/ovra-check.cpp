@@ -4,7 +4,6 @@
 // installation, given a site file) and prints
 // one line per command; --json and --junit give machine-readable results.
 
-#include <fnmatch.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -26,14 +25,15 @@
 #include <vector>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
+#include "base/Formats.h"
+#include "base/Glob.h"
 #include "access/NamespaceQueries.h"
-#include "access/SafeNames.h"
+#include "base/SafeNames.h"
 #include "app/ControlSystems.h"
 #include "app/RunOutputs.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/ControlEventPump.h"
 #include "engine/FrontEnd.h"
 #include "engine/ReportLog.h"
@@ -41,7 +41,7 @@
 #include "sources/Lint.h"
 #include "sources/NearestName.h"
 #include "sources/TestSources.h"
-#include "sources/TextEncoding.h"
+#include "base/TextEncoding.h"
 
 #ifndef OVRA_VERSION
 #define OVRA_VERSION "unknown"
@@ -158,8 +158,7 @@ std::string SkipReason(const Options& opt, const TestCommand& c) {
   const std::string description = AsUtf8(c.Description);
   const std::string property = AsUtf8(c.Property);
   auto matches = [&](const std::string& pattern) {
-    return fnmatch(pattern.c_str(), description.c_str(), FNM_CASEFOLD) == 0 ||
-           fnmatch(pattern.c_str(), property.c_str(), FNM_CASEFOLD) == 0;
+    return GlobMatches(pattern, description) || GlobMatches(pattern, property);
   };
   if (!opt.only.empty() && std::none_of(opt.only.begin(), opt.only.end(), matches))
     return "not selected by --only";
@@ -672,7 +671,7 @@ int main(int argc, char** argv) {
   }
   CLI::App app{"Checks the device servers of the Ovra control system from the terminal."};
   app.set_version_flag("--version", [] {
-    return std::string("ovra-check ") + OVRA_VERSION + "\n" + TangoBackendStatus();
+    return std::string("ovra-check ") + OVRA_VERSION + "\n" + BackendStatus();
   });
   app.require_subcommand(1);
   app.fallthrough();
@@ -814,14 +813,14 @@ int main(int argc, char** argv) {
   ControlSystem system;
   const std::string facility = ChosenFacility(opt.facility);
   const std::vector<std::string> tangoHosts =
-      facility.empty() ? TangoHostsToOpen(opt.tangoHosts) : std::vector<std::string>{};
+      facility.empty() ? AddressesToOpen(opt.tangoHosts) : std::vector<std::string>{};
   if (!opt.facility.empty() && !opt.tangoHosts.empty()) {
     std::cerr << "ovra-check: --facility and --tango-host exclude each other\n";
     return kExitUsage;
   }
   if (!(tangoHosts.empty()
             ? OpenControlSystem(facility, clock, system, error)
-            : OpenTangoDatabases(tangoHosts, clock, system, error, opt.tangoFailOnState))) {
+            : OpenAddresses(tangoHosts, clock, system, error, opt.tangoFailOnState))) {
     std::cerr << "ovra-check: " << error << "\n";
     return kExitUsage;
   }

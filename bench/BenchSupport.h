@@ -18,7 +18,7 @@
 
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/ControlEventPump.h"
 #include "engine/FrontEnd.h"
 #include "engine/TestPlan.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/ReportLog.h"
 
 namespace {

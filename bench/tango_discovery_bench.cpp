@@ -17,7 +17,7 @@
 
 #include "access/NamespaceQueries.h"
 #include "bench/BenchSupport.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "tango/TangoBackend.h"
 #include "tango/TangoSite.h"
 #include "tests/support/TangoDatabaseServer.h"

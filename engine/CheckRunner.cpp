@@ -4,7 +4,7 @@
 #include <exception>
 #include <utility>
 
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "access/UtilityLibrary.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
@@ -167,7 +167,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
 
     if (session_.stop.requested()) break;
     for (RunObserver* o : observers_) o->CommandStarted(k, C);
-    const int64_t startMs = clock_.NowMs();
+    const int64_t startMs = clock_.MonotonicMs();
 
     int32_t status = 0;
     std::string result;
@@ -345,7 +345,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     if (status != 0) ++summary.failed;
 
     CommandOutcome outcome = Outcome(k, C, context, server, status, result);
-    outcome.elapsedMs = clock_.NowMs() - startMs;
+    outcome.elapsedMs = clock_.MonotonicMs() - startMs;
     outcome.accessFailed = accessFailed;
     outcome.compared =
         status == kCodeTargetNotMet || (status == 0 && !C.Reference.empty() && out > 0);

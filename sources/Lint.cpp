@@ -6,13 +6,14 @@
 #include <memory>
 #include <system_error>
 
-#include "access/Formats.h"
+#include "base/Formats.h"
+#include "base/Letters.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/TestPlan.h"
 #include "sources/Csv.h"
 #include "sources/NearestName.h"
-#include "sources/TextEncoding.h"
+#include "base/TextEncoding.h"
 
 namespace dsc {
 
@@ -44,12 +45,6 @@ std::vector<Line> SplitLines(std::string_view text) {
 bool Skipped(const std::string& line) {
   return line.empty() || line.front() == ';' || line.front() == '%' || line.front() == '#' ||
          line.front() == ':';
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return s;
 }
 
 std::vector<std::string> Fields(const std::string& line) {
@@ -117,8 +112,8 @@ class Checker {
         continue;
       }
       const bool isKnown = std::any_of(known.begin(), known.end(),
-                                       [&](const std::string& k) { return Upper(k) == Upper(n); });
-      if (std::find(seen.begin(), seen.end(), Upper(n)) != seen.end()) {
+                                       [&](const std::string& k) { return UpperCase(k) == UpperCase(n); });
+      if (std::find(seen.begin(), seen.end(), UpperCase(n)) != seen.end()) {
         Add(header->number, "duplicate-column",
             "column \"" + AsUtf8(n) + "\" appears twice; only the first is read");
       } else if (!isKnown) {
@@ -127,7 +122,7 @@ class Checker {
             "unknown column \"" + AsUtf8(n) + "\" is ignored" +
                 (near.empty() ? "" : "; did you mean \"" + near + "\"?"));
       }
-      seen.push_back(Upper(n));
+      seen.push_back(UpperCase(n));
     }
     return header;
   }
@@ -149,11 +144,6 @@ class Checker {
   std::vector<LintFinding>& out_;
 };
 
-bool IsNumberFormat(int16_t f) {
-  return f == kFormatDouble || f == kFormatSingle || f == kFormatShort || f == kFormatLong ||
-         f == kFormatByte;
-}
-
 }  // namespace
 
 std::string LintFinding::Text() const {
@@ -165,12 +155,12 @@ LintFileKind LintKindOf(std::string_view text) {
   for (const Line& l : SplitLines(text)) {
     if (Skipped(l.text)) continue;
     if (CsvColumnIndex(l.text, "FileName") >= 0 &&
-        Upper(CsvField(l.text, CsvColumnIndex(l.text, "FileName"))) == "FILENAME")
+        UpperCase(CsvField(l.text, CsvColumnIndex(l.text, "FileName"))) == "FILENAME")
       return LintFileKind::Configurations;
     const int16_t server = CsvColumnIndex(l.text, "Server");
     const int16_t property = CsvColumnIndex(l.text, "Property");
-    if (server >= 0 && Upper(CsvField(l.text, server)) == "SERVER" &&
-        (property < 0 || Upper(CsvField(l.text, property)) != "PROPERTY"))
+    if (server >= 0 && UpperCase(CsvField(l.text, server)) == "SERVER" &&
+        (property < 0 || UpperCase(CsvField(l.text, property)) != "PROPERTY"))
       return LintFileKind::ServerList;
     return LintFileKind::TestFile;
   }
@@ -189,7 +179,7 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
   auto column = [&](const char* name) {
     const int16_t c = CsvColumnIndex(header->text, name);
     // An empty header field answers for every name: only a real match counts.
-    return c >= 0 && Upper(CsvField(header->text, c)) == Upper(name) ? c : int16_t{-1};
+    return c >= 0 && UpperCase(CsvField(header->text, c)) == UpperCase(name) ? c : int16_t{-1};
   };
   const int16_t property = column("Property"), outputSize = column("OutputSize"),
                 outputFormat = column("OutputFormat"), inputSize = column("InputSize"),

@@ -15,7 +15,7 @@
 #include "access/DataAcquisitionControl.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "sources/TestSources.h"
 #include "ui/OffThread.h"
 #include "ui/QtFrontEnd.h"

@@ -4,7 +4,7 @@
 #include "sources/Lint.h"
 #include "sources/NearestName.h"
 #include "sources/TestSources.h"
-#include "sources/TextEncoding.h"
+#include "base/TextEncoding.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

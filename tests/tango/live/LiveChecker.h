@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "access/NamespaceQueries.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
