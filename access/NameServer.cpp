@@ -24,10 +24,8 @@ int16_t WriteCount(const NameServerOutput& out, int32_t value, int32_t& delivere
 int16_t WriteSlots(const NameServerOutput& out, std::span<const std::string> slots,
                    int32_t& delivered) {
   if (out.format != kFormatName16) return kCodeIllegalFormat;
-  const size_t n = std::min({static_cast<size_t>(std::max(out.count, 0)), slots.size(),
-                             out.data.size() / kName16});
-  for (size_t i = 0; i < n; ++i) WriteName(out.data.data() + i * kName16, kName16, slots[i]);
-  delivered = static_cast<int32_t>(n);
+  delivered = static_cast<int32_t>(
+      WriteNameSlots(out.data, slots, static_cast<size_t>(std::max(out.count, 0))));
   return kCodeSuccess;
 }
 
@@ -60,6 +58,12 @@ int16_t WriteProperties(const NameServerOutput& out, const PropertyList& list,
 bool Failed(int16_t code) { return code != 0 && !(static_cast<uint16_t>(code) & kCodeFlagPartial); }
 
 }  // namespace
+
+size_t WriteNameSlots(std::span<uint8_t> out, std::span<const std::string> names, size_t asked) {
+  const size_t n = std::min({asked, names.size(), out.size() / kName16});
+  for (size_t i = 0; i < n; ++i) WriteName(out.data() + i * kName16, kName16, names[i]);
+  return n;
+}
 
 NameServerCall NameServerCallOf(std::string_view address, std::string_view property) {
   NameServerCall call;

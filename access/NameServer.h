@@ -71,6 +71,10 @@ class Directory {
   virtual int16_t ListProperties(const NameServerCall& call, PropertyList& list) = 0;
 };
 
+// Names into NAME16 slots: at most `asked` of them and as many as fit; the
+// number written.
+size_t WriteNameSlots(std::span<uint8_t> out, std::span<const std::string> names, size_t asked);
+
 // The output an access asked for.
 struct NameServerOutput {
   std::span<uint8_t> data;

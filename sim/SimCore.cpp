@@ -89,8 +89,7 @@ const std::string* SimCore::ErrorText(int32_t code) const {
 int16_t SimCore::GetContexts(std::span<uint8_t> names, int32_t& count) {
   if (facility_->contextsCode != 0) return facility_->contextsCode;
   const auto& slots = facility_->contextSlots;
-  size_t n = std::min(slots.size(), names.size() / kName16);
-  for (size_t i = 0; i < n; ++i) WriteName(names.data() + i * kName16, kName16, slots[i]);
+  WriteNameSlots(names, slots, slots.size());
   // Like the library, it reports how many contexts there are, even when fewer fit.
   count = static_cast<int32_t>(slots.size());
   return kCodeSuccess;

@@ -128,10 +128,7 @@ Outcome PutText(const std::string& text, std::span<uint8_t> out, int32_t count, 
   if (format != kFormatText)
     return Fault(kTangoIllegalFormat,
                  "a text value cannot be delivered as " + FormatNameFromCode(format));
-  const size_t n = std::min(static_cast<size_t>(count), out.size());
-  const size_t copied = std::min(n, text.size());
-  std::memcpy(out.data(), text.data(), copied);
-  std::memset(out.data() + copied, 0, n - copied);
+  WriteName(out.data(), std::min(static_cast<size_t>(count), out.size()), text);
   return {};
 }
 

@@ -1,0 +1,156 @@
+// Connections to Tango: the databases and one proxy per device, their
+// time-outs, and the property lists loaded through them.
+
+#include <algorithm>
+#include <atomic>
+
+#include "access/CompletionCodes.h"
+#include "tango/TangoSystem.h"
+
+namespace dsc::tango {
+
+namespace {
+
+// Tango connects, and reconnects after a failed call, under the ORB's
+// process-wide time-out (3 s, set when the ORB starts), not the proxy's, and
+// tries twice. With the ORB started first and its time-out half the
+// access's, a server (or database) hung from the start costs an access its
+// own time-out, not six seconds.
+void BoundConnections(int32_t ms) {
+  static std::atomic<int32_t> processTimeoutMs{-1};
+  if (processTimeoutMs.exchange(ms) == ms) return;
+  Tango::ApiUtil* api = Tango::ApiUtil::instance();
+  if (CORBA::is_nil(api->get_orb())) api->create_orb();
+  omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(std::max(ms / 2, 1)));
+}
+
+}  // namespace
+
+// The database of a context, connected under the call's time-out.
+Tango::Database& TangoSystem::Database(ContextEntry& c, int32_t timeoutMs) {
+  const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
+  BoundConnections(ms);
+  if (!c.database) {
+    std::string host = c.site->host;
+    c.database = std::make_unique<Tango::Database>(host, c.site->port);
+  }
+  c.database->set_timeout_millis(ms);
+  return *c.database;
+}
+
+// A failed database call as the checker reports it: the database's
+// host:port and Tango's reason.
+Outcome TangoSystem::DatabaseFault(ContextEntry& c, const Tango::DevFailed& e) {
+  Outcome o = FromDevFailed(e);
+  databaseFault_ = "the Tango database at " + c.site->host + ":" + std::to_string(c.site->port) +
+                   " cannot be reached";
+  if (o.code == kCodeServerUnavailable45 || o.code == kCodeLinkTimeout) {
+    o.code = kTangoDatabaseUnreachable;
+    o.detail = databaseFault_ + (o.detail.empty() ? "" : ": " + o.detail);
+  }
+  return o;
+}
+
+Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
+  const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
+  BoundConnections(ms);
+  if (!e.proxy) {
+    if (e.context->database) {
+      // The database knows whether the server runs: one that is not
+      // exported answers at once instead of costing time-outs.
+      std::string name = e.device.tangoName;
+      Tango::DbDevFullInfo info;
+      try {
+        info = Database(EntryOf(e.context), ms).get_device_info(name);
+      } catch (const Tango::DevFailed& failure) {
+        const Outcome o = DatabaseFault(EntryOf(e.context), failure);
+        if (o.code != kTangoDatabaseUnreachable) throw;
+        Tango::Except::throw_exception("API_CantConnectToDatabase", databaseFault_,
+                                       "TangoSystem::Proxy");
+      }
+      e.host = info.host;
+      e.started = info.started_date;
+      if (!info.exported)
+        Tango::Except::throw_exception("API_DeviceNotExported",
+                                       "server " + e.server->instance + " is not running (" + name +
+                                           " is not exported in the database)",
+                                       "TangoSystem::Proxy");
+    }
+    std::string address = TangoAddress(*e.context, e.device);
+    e.proxy = std::make_unique<Tango::DeviceProxy>(address);
+    e.timeoutMs = -1;
+  }
+  if (ms != e.timeoutMs) {
+    e.proxy->set_timeout_millis(ms);
+    e.timeoutMs = ms;
+  }
+  return *e.proxy;
+}
+
+// The device's attributes, then its commands where no attribute has the name.
+void TangoSystem::LoadProperties(DeviceEntry& e, int32_t timeoutMs) {
+  Tango::DeviceProxy& proxy = Proxy(e, timeoutMs);
+  std::unique_ptr<Tango::AttributeInfoListEx> attributes(proxy.attribute_list_query_ex());
+  std::unique_ptr<Tango::CommandInfoList> commands(proxy.command_list_query());
+  e.properties.clear();
+  e.byName.clear();
+  auto add = [&](Property p) {
+    if (e.byName.emplace(LowerCase(p.name), e.properties.size()).second)
+      e.properties.push_back(std::move(p));
+  };
+  for (const Tango::AttributeInfoEx& a : *attributes) {
+    Property p;
+    p.name = a.name;
+    p.attribute = a;
+    p.declared = DeclareAttribute(a);
+    add(std::move(p));
+  }
+  for (const Tango::CommandInfo& c : *commands) {
+    Property p;
+    p.name = c.cmd_name;
+    p.command = true;
+    p.commandInfo = c;
+    p.declared = DeclareCommand(c);
+    add(std::move(p));
+  }
+  e.listed = true;
+}
+
+// A name the cached list lacks reloads it once: the server may have been
+// restarted with other attributes.
+const Property* TangoSystem::FindProperty(DeviceEntry& e, const std::string& name,
+                                          int32_t timeoutMs) {
+  const bool fresh = !e.listed;
+  if (fresh) LoadProperties(e, timeoutMs);
+  auto it = e.byName.find(LowerCase(name));
+  if (it == e.byName.end() && !fresh) {
+    LoadProperties(e, timeoutMs);
+    it = e.byName.find(LowerCase(name));
+  }
+  return it == e.byName.end() ? nullptr : &e.properties[it->second];
+}
+
+// The record list of PROPS; attributes first.
+std::vector<Property>* TangoSystem::Properties(DeviceEntry& e, int32_t timeoutMs, bool fresh,
+                                               Outcome& o) {
+  try {
+    if (fresh || !e.listed) LoadProperties(e, timeoutMs);
+    return &e.properties;
+  } catch (const Tango::DevFailed& failure) {
+    o = FromDevFailed(failure);
+  } catch (const CORBA::Exception&) {
+    o = {kCodeServerUnavailable45, "the device server cannot be reached"};
+  }
+  return nullptr;
+}
+
+Outcome TangoSystem::Remember(DeviceEntry& e, Outcome o) {
+  if (o.reconnectDelayed && e.lastTimeout) return *e.lastTimeout;
+  if (o.code == kCodeLinkTimeout)
+    e.lastTimeout = o;
+  else
+    e.lastTimeout.reset();
+  return o;
+}
+
+}  // namespace dsc::tango

@@ -1,0 +1,140 @@
+#pragma once
+
+// What the Tango library and its controls share: the site, the servers of
+// discovered contexts and one proxy per device. Private to the backend: only
+// it sees Tango's headers.
+
+#include <tango.h>
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/Clock.h"
+#include "tango/TangoBackend.h"
+#include "base/Letters.h"
+#include "tango/TangoSite.h"
+#include "tango/TangoValues.h"
+
+namespace dsc::tango {
+
+inline constexpr int32_t kDefaultTimeoutMs = 3000;
+
+// The texts RPCERR gives for the checker's codes and the backend's own.
+const std::map<int32_t, std::string>& ErrorTexts();
+
+struct Property {
+  std::string name;
+  bool command = false;
+  Tango::AttributeInfoEx attribute;
+  Tango::CommandInfo commandInfo;
+  Declared declared;
+};
+
+// A server as the checker lists it. Discovered servers keep their entry for
+// the session, so a device's entry may point to it while lists are renewed.
+struct ServerEntry {
+  std::string name;      // the checker's
+  std::string instance;  // Tango's executable/instance
+  std::vector<SiteDevice> devices;
+  std::vector<SiteDevice> chosen;  // device names the site file gives
+  bool devicesKnown = false;       // discovered servers ask the database once
+};
+
+struct ContextEntry {
+  const SiteContext* site = nullptr;
+  std::vector<std::shared_ptr<ServerEntry>> servers;                    // as listed
+  std::unordered_map<std::string, std::shared_ptr<ServerEntry>> known;  // by lower-case instance
+  bool serversKnown = false;
+  std::unique_ptr<Tango::Database> database;
+};
+
+struct DeviceEntry {
+  const SiteContext* context = nullptr;
+  std::shared_ptr<ServerEntry> server;
+  SiteDevice device;
+  std::unique_ptr<Tango::DeviceProxy> proxy;
+  int32_t timeoutMs = -1;
+  // The last failure, when it was a time-out: Tango then refuses to reconnect
+  // for a second, and those refusals stand for the same silent server.
+  std::optional<Outcome> lastTimeout;
+  bool listed = false;
+  std::vector<Property> properties;
+  std::map<std::string, size_t> byName;  // lower case: Tango names ignore case
+  // What the database recorded when the proxy was made.
+  std::string host, started;
+};
+
+// Everything the library and its controls share: the site, the servers of
+// discovered contexts and one proxy per device, made on first use. Tango
+// reconnects a proxy by itself once its server is back, so a proxy is kept
+// for the whole session. Names compare as Tango's do, case ignored.
+//
+// The directory (contexts, servers, devices and their names) is in
+// TangoDirectory.cpp, the connections and property lists in
+// TangoConnections.cpp, the accesses in TangoAccess.cpp.
+class TangoSystem {
+ public:
+  TangoSystem(Site site, Clock& clock);
+
+  const Site& site() const { return site_; }
+  Clock& clock() { return clock_; }
+  std::deque<ContextEntry>& contexts() { return contexts_; }
+  const std::string& databaseFault() const { return databaseFault_; }
+
+  // The directory.
+  ContextEntry* FindContext(const std::string& name);
+  Outcome ListServers(ContextEntry& c, int32_t timeoutMs);
+  Outcome ListDevices(ContextEntry& c, ServerEntry& server, int32_t timeoutMs);
+  std::shared_ptr<ServerEntry> ServerIn(ContextEntry& c, const std::string& name, Outcome& fault);
+  std::shared_ptr<ServerEntry> FindServer(const std::string& name, ContextEntry** context,
+                                          Outcome& fault);
+  const SiteDevice* DeviceIn(ContextEntry& c, ServerEntry& s, const std::string& name,
+                             Outcome& fault);
+  DeviceEntry* Device(const std::string& context, const std::string& server,
+                      const std::string& device, Outcome& fault);
+  ContextEntry& EntryOf(const SiteContext* site);
+  DeviceEntry* DeviceAt(const std::string& address, Outcome& fault);
+
+  // The connections.
+  Tango::Database& Database(ContextEntry& c, int32_t timeoutMs);
+  Outcome DatabaseFault(ContextEntry& c, const Tango::DevFailed& e);
+  Tango::DeviceProxy& Proxy(DeviceEntry& e, int32_t timeoutMs);
+  void LoadProperties(DeviceEntry& e, int32_t timeoutMs);
+  const Property* FindProperty(DeviceEntry& e, const std::string& name, int32_t timeoutMs);
+  std::vector<Property>* Properties(DeviceEntry& e, int32_t timeoutMs, bool fresh, Outcome& o);
+
+  // The accesses.
+  Outcome Access(DeviceEntry& e, const std::string& property, std::span<uint8_t> out,
+                 int32_t outCount, int16_t outFormat, std::span<const uint8_t> in, int32_t inCount,
+                 int16_t inFormat, int32_t timeoutMs);
+  Outcome ServerText(DeviceEntry& e, const std::string& property, std::string& text,
+                     int32_t timeoutMs);
+
+ private:
+  Outcome TryAccess(DeviceEntry& e, const std::string& property, std::span<uint8_t> out,
+                    int32_t outCount, int16_t outFormat, std::span<const uint8_t> in,
+                    int32_t inCount, int16_t inFormat, int32_t timeoutMs);
+  Outcome TryServerText(DeviceEntry& e, const std::string& property, std::string& text,
+                        int32_t timeoutMs);
+  static Outcome Remember(DeviceEntry& e, Outcome o);
+
+  Site site_;
+  Clock& clock_;
+  std::deque<ContextEntry> contexts_;
+  std::map<std::string, DeviceEntry> devices_;
+  std::string databaseFault_;
+};
+
+// The name server (access/NameServer.h) over the directory: "ENS"
+// (NTAGS/TAGS), a server by its name alone (NDEVICES/DEVICES) and a device's
+// property records (NPROPS/PROPS). Nothing when the call is none of these.
+std::optional<int16_t> AnswerNameServer(TangoSystem& s, const std::string& device,
+                                        const std::string& property, DataDescriptor& out,
+                                        std::span<uint8_t> outData, int32_t timeoutMs);
+
+}  // namespace dsc::tango
