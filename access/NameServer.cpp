@@ -35,15 +35,13 @@ int32_t Announced(const PropertyList& list) {
 
 // PROPS: one record per property, as many whole records as the byte count
 // and the buffer hold.
-int16_t WriteProperties(const NameServerOutput& out, const PropertyList& list,
-                        int32_t& delivered) {
+int16_t WriteProperties(const NameServerOutput& out, const PropertyList& list, int32_t& delivered) {
   if (out.format != kFormatStruct) return kCodeIllegalFormat;
   const int64_t bytes = std::max(out.count, 0);
   const int64_t announced = Announced(list);
   const bool longAsked =
-      announced > 0
-          ? bytes == announced * static_cast<int64_t>(kLongPropertyRecord)
-          : bytes % kLongPropertyRecord == 0 && bytes % kShortPropertyRecord != 0;
+      announced > 0 ? bytes == announced * static_cast<int64_t>(kLongPropertyRecord)
+                    : bytes % kLongPropertyRecord == 0 && bytes % kShortPropertyRecord != 0;
   // An old server knows only the short record and says so when asked for the long list.
   if (list.shortRecordsOnly && bytes > 0 && longAsked) return kCodeShortPropsOnly;
   const size_t record = list.shortRecordsOnly ? kShortPropertyRecord : kLongPropertyRecord;
@@ -94,8 +92,7 @@ int16_t AnswerNameServer(Directory& directory, const NameServerCall& call,
     case NameQuery::DeviceCount:
     case NameQuery::Devices: {
       NameList list;
-      const bool servers =
-          call.query == NameQuery::ServerCount || call.query == NameQuery::Servers;
+      const bool servers = call.query == NameQuery::ServerCount || call.query == NameQuery::Servers;
       code = servers ? directory.ListServers(call, list) : directory.ListDevices(call, list);
       if (Failed(code)) return code;
       if (call.query == NameQuery::ServerCount || call.query == NameQuery::DeviceCount)
@@ -112,7 +109,7 @@ int16_t AnswerNameServer(Directory& directory, const NameServerCall& call,
       code = directory.ListProperties(call, list);
       if (Failed(code)) return code;
       written = call.query == NameQuery::PropertyCount ? WriteCount(out, Announced(list), delivered)
-                                                        : WriteProperties(out, list, delivered);
+                                                       : WriteProperties(out, list, delivered);
       break;
     }
     case NameQuery::None:

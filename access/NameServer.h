@@ -78,8 +78,8 @@ size_t WriteNameSlots(std::span<uint8_t> out, std::span<const std::string> names
 // The output an access asked for.
 struct NameServerOutput {
   std::span<uint8_t> data;
-  int32_t count = 0;    // elements; PROPS: bytes
-  int16_t format = 0;   // full form
+  int32_t count = 0;   // elements; PROPS: bytes
+  int16_t format = 0;  // full form
 };
 
 // Answers a name-server call from the directory: a count as one element of

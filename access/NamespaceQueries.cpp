@@ -6,10 +6,10 @@
 #include <limits>
 
 #include "access/CompletionCodes.h"
-#include "base/Codec.h"
 #include "access/DataDescriptor.h"
-#include "base/Formats.h"
 #include "access/UtilityLibrary.h"
+#include "base/Codec.h"
+#include "base/Formats.h"
 
 namespace dsc {
 

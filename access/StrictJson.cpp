@@ -44,9 +44,7 @@ class StrictSax {
   bool boolean(bool v) { return element(), Add(v), true; }
   bool number_integer(json::number_integer_t v) { return element(), Add(v), true; }
   bool number_unsigned(json::number_unsigned_t v) { return element(), Add(v), true; }
-  bool number_float(json::number_float_t v, const std::string&) {
-    return element(), Add(v), true;
-  }
+  bool number_float(json::number_float_t v, const std::string&) { return element(), Add(v), true; }
   bool string(std::string& v) { return element(), Add(std::move(v)), true; }
   bool binary(json::binary_t& v) { return element(), Add(std::move(v)), true; }
   bool start_object(std::size_t) {

@@ -17,8 +17,8 @@
 
 #include "access/CompletionCodes.h"
 #include "base/Formats.h"
-#include "engine/CheckRunner.h"
 #include "base/TextEncoding.h"
+#include "engine/CheckRunner.h"
 
 namespace dsc {
 

@@ -100,11 +100,21 @@ struct Layouts {
         FormatField f;
         f.offset = offset;
         switch (item[0]) {
-          case 'd': f = {FieldKind::Double, offset, 8}; break;
-          case 'f': f = {FieldKind::Single, offset, 4}; break;
-          case 'l': f = {FieldKind::Long, offset, 4}; break;
-          case 's': f = {FieldKind::Short, offset, 2}; break;
-          case 'b': f = {FieldKind::Byte, offset, 1}; break;
+          case 'd':
+            f = {FieldKind::Double, offset, 8};
+            break;
+          case 'f':
+            f = {FieldKind::Single, offset, 4};
+            break;
+          case 'l':
+            f = {FieldKind::Long, offset, 4};
+            break;
+          case 's':
+            f = {FieldKind::Short, offset, 2};
+            break;
+          case 'b':
+            f = {FieldKind::Byte, offset, 1};
+            break;
           default:
             f = {FieldKind::Name, offset,
                  static_cast<int16_t>(std::stoi(std::string(item.substr(1))))};

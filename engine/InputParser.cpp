@@ -15,7 +15,9 @@ namespace {
 
 // Numbers and names of a command's format, which is always the full form: a
 // short code converts nothing.
-bool Parsed(int16_t fmt) { return fmt >= kFormatBase && (IsNumberFormat(fmt) || IsNameFormat(fmt)); }
+bool Parsed(int16_t fmt) {
+  return fmt >= kFormatBase && (IsNumberFormat(fmt) || IsNameFormat(fmt));
+}
 
 // A text that fills the whole area is still copied, only without its zero
 // byte; one character more and nothing is copied at all.

@@ -23,8 +23,7 @@ std::string Shortest(T value) {
 
 std::string FieldText(const DecodedValue::Field& f) {
   if (f.kind == FieldKind::Name) return "\"" + f.text + "\"";
-  return f.kind == FieldKind::Single ? Shortest(static_cast<float>(f.number))
-                                     : Shortest(f.number);
+  return f.kind == FieldKind::Single ? Shortest(static_cast<float>(f.number)) : Shortest(f.number);
 }
 
 }  // namespace

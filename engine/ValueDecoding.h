@@ -26,10 +26,10 @@ struct DecodedValue {
   };
   Kind kind = Kind::None;
   int16_t format = 0;
-  int32_t count = 0;            // elements the area holds for the command
-  std::vector<double> numbers;  // Number: the first elements, at most the limit
-  std::string text;             // Text: the text up to its zero byte (Latin-1)
-  std::vector<uint8_t> bytes;   // Bytes: the first bytes
+  int32_t count = 0;                         // elements the area holds for the command
+  std::vector<double> numbers;               // Number: the first elements, at most the limit
+  std::string text;                          // Text: the text up to its zero byte (Latin-1)
+  std::vector<uint8_t> bytes;                // Bytes: the first bytes
   std::vector<std::vector<Field>> elements;  // Fields: the first elements, each by its fields
 
   bool empty() const { return kind == Kind::None; }

@@ -7,10 +7,10 @@
 #include <set>
 
 #include "access/CompletionCodes.h"
+#include "access/StrictJson.h"
 #include "base/Codec.h"
 #include "base/Formats.h"
 #include "base/SafeNames.h"
-#include "access/StrictJson.h"
 #include "sim/Facility.h"
 
 namespace dsc::sim {

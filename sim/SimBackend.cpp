@@ -8,8 +8,7 @@ namespace dsc::sim {
 
 namespace {
 
-void Opened(std::unique_ptr<SimControlSystem> sim, std::string description,
-            ControlSystem& opened) {
+void Opened(std::unique_ptr<SimControlSystem> sim, std::string description, ControlSystem& opened) {
   opened.control = MakeSimControl(*sim);
   opened.callsMayBlock = false;
   opened.library = std::move(sim);
@@ -26,8 +25,8 @@ bool OpenBuiltIn(Clock& clock, ControlSystem& opened, std::string& error) {
   return true;
 }
 
-bool OpenFile(const std::string& text, const std::string& path, Clock& clock,
-              ControlSystem& opened, std::string& error) {
+bool OpenFile(const std::string& text, const std::string& path, Clock& clock, ControlSystem& opened,
+              std::string& error) {
   std::unique_ptr<SimControlSystem> sim = SimControlSystem::FromText(text, path, clock, error);
   if (!sim) return false;
   Opened(std::move(sim), "facility " + path, opened);

@@ -8,16 +8,15 @@
 
 #include "base/Formats.h"
 #include "base/Letters.h"
+#include "base/TextEncoding.h"
 #include "engine/NumberText.h"
 #include "engine/TestPlan.h"
-#include "base/TextEncoding.h"
 
 namespace dsc {
 
 namespace {
 
 bool IsBlankTabNul(char c) { return c == ' ' || c == '\t' || c == '\0'; }
-
 
 std::string_view TrimView(std::string_view t) {
   if (t.empty()) return t;

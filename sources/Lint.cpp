@@ -8,12 +8,12 @@
 
 #include "base/Formats.h"
 #include "base/Letters.h"
+#include "base/TextEncoding.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/TestPlan.h"
 #include "sources/Csv.h"
 #include "sources/NearestName.h"
-#include "base/TextEncoding.h"
 
 namespace dsc {
 
@@ -111,8 +111,9 @@ class Checker {
                 ": it answers for every column not found before it");
         continue;
       }
-      const bool isKnown = std::any_of(known.begin(), known.end(),
-                                       [&](const std::string& k) { return UpperCase(k) == UpperCase(n); });
+      const bool isKnown = std::any_of(known.begin(), known.end(), [&](const std::string& k) {
+        return UpperCase(k) == UpperCase(n);
+      });
       if (std::find(seen.begin(), seen.end(), UpperCase(n)) != seen.end()) {
         Add(header->number, "duplicate-column",
             "column \"" + AsUtf8(n) + "\" appears twice; only the first is read");

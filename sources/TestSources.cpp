@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "access/CompletionCodes.h"
+#include "access/NamespaceQueries.h"
 #include "base/Formats.h"
 #include "base/Letters.h"
-#include "access/NamespaceQueries.h"
 #include "base/SafeNames.h"
 #include "engine/NumberText.h"
 #include "engine/ReportLog.h"

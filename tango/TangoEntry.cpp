@@ -45,8 +45,8 @@ bool OpenThroughModule(const std::string& text, const std::string& source, const
 #endif
 }
 
-bool OpenFile(const std::string& text, const std::string& path, Clock& clock,
-              ControlSystem& opened, std::string& error) {
+bool OpenFile(const std::string& text, const std::string& path, Clock& clock, ControlSystem& opened,
+              std::string& error) {
   // The site file is checked before the module is looked for.
   if (!LoadSite(text, path, error)) return false;
   return OpenThroughModule(text, path, "a Tango site file", clock, opened, error);

@@ -65,7 +65,8 @@ class SiteDirectory final : public Directory {
 
   // "ENS" is the first context.
   ContextEntry* Context(std::string_view address) {
-    return address == "ENS" ? &s_.contexts().front() : s_.FindContext(std::string(address.substr(4)));
+    return address == "ENS" ? &s_.contexts().front()
+                            : s_.FindContext(std::string(address.substr(4)));
   }
 
  private:

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <unordered_set>
 
+#include "access/StrictJson.h"
 #include "base/Glob.h"
 #include "base/Letters.h"
 #include "base/SafeNames.h"
-#include "access/StrictJson.h"
 
 namespace dsc::tango {
 

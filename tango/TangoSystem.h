@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "base/Clock.h"
-#include "tango/TangoBackend.h"
 #include "base/Letters.h"
+#include "tango/TangoBackend.h"
 #include "tango/TangoSite.h"
 #include "tango/TangoValues.h"
 

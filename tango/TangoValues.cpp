@@ -79,7 +79,6 @@ bool IsArrayType(long type) {
   }
 }
 
-
 template <class T>
 double AsDouble(const T& v) {
   if constexpr (std::is_same_v<T, Tango::DevState>)
