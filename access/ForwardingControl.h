@@ -35,6 +35,12 @@ class ForwardingControl : public DataAcquisitionControl {
   std::string StatusText() const override { return inner_.StatusText(); }
   std::vector<ErrorFrame> ErrorStack() const override { return inner_.ErrorStack(); }
   std::string SuccessNote() const override { return inner_.SuccessNote(); }
+  ValueFacts LastValueFacts() const override { return inner_.LastValueFacts(); }
+  void setTolerance(const std::string& tolerance) override { inner_.setTolerance(tolerance); }
+  AccessFailure FailureOf(int32_t code, bool refusedAtStart) const override {
+    return inner_.FailureOf(code, refusedAtStart);
+  }
+  bool LastFailureRepeated() const override { return inner_.LastFailureRepeated(); }
 
   int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
                         std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override {

@@ -14,12 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include "access/CompletionCodes.h"
 #include "base/Codec.h"
 
 namespace dsc {
-
-// A name-server query asked in a format it cannot be answered in.
-inline constexpr int16_t kCodeIllegalFormat = 65;
 
 enum class NameQuery : uint8_t {
   None,  // not a name-server access

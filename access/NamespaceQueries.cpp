@@ -59,11 +59,13 @@ int16_t ReadNames(ClientLibrary& lib, const std::string& device, const std::stri
 
 }  // namespace
 
-int16_t GetContextList(ClientLibrary& lib, std::vector<std::string>& names, int16_t& count) {
+int16_t GetContextList(ClientLibrary& lib, std::vector<std::string>& names, int16_t& count,
+                       int32_t* reported) {
   std::vector<uint8_t> slots(static_cast<size_t>(kContextSlots) * kName16, 0);
   int32_t n = kContextCapacity;
   int16_t code = lib.T_GETCONTEXTS(slots, n);
   if (code != kCodeSuccess) return code;
+  if (reported) *reported = n;
   // A library that reports more contexts than the buffer has slots gets only
   // the names that are there.
   n = std::clamp<int32_t>(n, 0, kContextSlots);

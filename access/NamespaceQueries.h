@@ -14,7 +14,10 @@ namespace dsc {
 // trimmed of blanks. Lists are resized to count + 1 entries; the first
 // `count` are valid.
 
-int16_t GetContextList(ClientLibrary& lib, std::vector<std::string>& names, int16_t& count);
+// reported, when given, receives how many contexts the library said there
+// are: more than kContextSlots means only the first kContextSlots are listed.
+int16_t GetContextList(ClientLibrary& lib, std::vector<std::string>& names, int16_t& count,
+                       int32_t* reported = nullptr);
 int16_t GetServerList(ClientLibrary& lib, const std::string& context,
                       std::vector<std::string>& names, int16_t& count);
 int16_t GetDeviceNameList(ClientLibrary& lib, const std::string& server,

@@ -35,18 +35,19 @@ std::vector<std::string> AddressesToOpen(const std::vector<std::string>& given) 
   if (!given.empty()) return given;
   const Backend* backend = AddressBackend();
   const char* named = backend ? std::getenv(backend->addressVariable) : nullptr;
-  if (named && *named) return {named};
+  // An empty one is a mistake to be told, not the demo opened silently.
+  if (named) return {named};
   return {};
 }
 
 bool OpenAddresses(const std::vector<std::string>& addresses, Clock& clock, ControlSystem& opened,
-                   std::string& error, bool failOnState) {
+                   std::string& error, const ReadJudgement& judgement) {
   const Backend* backend = AddressBackend();
   if (!backend) {
     error = "no backend of this build opens a networked control system";
     return false;
   }
-  return backend->openAddresses(addresses, clock, opened, error, failOnState);
+  return backend->openAddresses(addresses, clock, opened, error, judgement);
 }
 
 std::string ChosenFacility(const std::string& given) {
@@ -63,7 +64,7 @@ std::string BackendStatus() {
 }
 
 bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& opened,
-                       std::string& error) {
+                       std::string& error, const ReadJudgement& judgement) {
   if (path.empty()) {
     for (const Backend* b : Backends())
       if (b->openBuiltIn) return b->openBuiltIn(clock, opened, error);
@@ -73,7 +74,8 @@ bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& ope
   std::string text;
   if (!strictjson::ReadFileText(path, text, error)) return false;
   for (const Backend* b : Backends())
-    if (b->openFile && b->claimsFile(text)) return b->openFile(text, path, clock, opened, error);
+    if (b->openFile && b->claimsFile(text))
+      return b->openFile(text, path, clock, opened, error, judgement);
   error = path + ": no backend of this build reads this file";
   return false;
 }

@@ -32,16 +32,16 @@ const std::vector<const Backend*>& Backends();
 // file is opened by the first backend that claims its text (a JSON file with
 // a "tango" member is a Tango site file; any other a facility description).
 // On failure returns false and sets error to a message naming the file.
+// `judgement` (the command line's) is how the backend judges what it reads.
 bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& opened,
-                       std::string& error);
+                       std::string& error, const ReadJudgement& judgement = {});
 
 // The networked control system named by --tango-host (each "host:port", or
 // several separated by commas as TANGO_HOST has them): its servers and
-// devices are discovered; with failOnState a device in FAULT, ALARM or
-// UNKNOWN state, or an INVALID value, fails its read. On failure returns
-// false and sets error.
+// devices are discovered and their reads judged as `judgement` says. On
+// failure returns false and sets error.
 bool OpenAddresses(const std::vector<std::string>& addresses, Clock& clock, ControlSystem& opened,
-                   std::string& error, bool failOnState = false);
+                   std::string& error, const ReadJudgement& judgement = {});
 
 // What a program opens when no facility is chosen: the addresses given,
 // else those a backend's environment variable (TANGO_HOST) names, else

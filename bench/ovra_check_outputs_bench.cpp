@@ -1,8 +1,9 @@
 // ovra-check as a whole process over a 32767-command simulated run, its
 // output read through a pipe as a CI job reads it: the plain run (terminal
-// lines only) against the same run with --json and --junit, interleaved
-// (ABAB) so both see the same machine load. Prints the medians of the
-// processes' CPU time and what the JSON and JUnit outputs cost per command.
+// lines only, the floor) against the same run with --json and --junit, in
+// every order so all see the same machine load. Prints the medians of the
+// processes' CPU time and the median, with quartiles, of the per-round
+// ratios of each to the plain run.
 //
 //   build/bench/ovra_check_outputs_bench [rounds]
 //
@@ -21,6 +22,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "bench/Pairs.h"
 
 namespace {
 
@@ -72,11 +75,6 @@ Cpu RunCpu(const std::string& command) {
   return {end.user - start.user, end.total - start.total};
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,37 +116,37 @@ int main(int argc, char** argv) {
     rows.push_back({"B' before: --json --junit", outputsBefore, {}, {}});
   }
   RunCpu(plain);  // warm the caches once
-  for (int r = 0; r < rounds; ++r) {
-    for (Row& row : rows) {
-      const Cpu cpu = RunCpu(row.command);
-      row.user.push_back(cpu.user);
-      row.total.push_back(cpu.total);
-    }
-  }
+  // Every round runs each row once, the rounds taking the rows' orders in
+  // turn from a random one (bench/Pairs.h).
+  dsc::bench::InEveryOrder(rows.size(), rounds, [&](size_t i) {
+    const Cpu cpu = RunCpu(rows[i].command);
+    rows[i].user.push_back(cpu.user);
+    rows[i].total.push_back(cpu.total);
+  });
   // Per command, in microseconds. The user time is the steadier figure: the
   // system time is mostly the report, which every run writes alike.
   const auto us = [](double seconds) { return seconds / kCommands * 1e6; };
-  std::printf("%d commands, %d rounds (interleaved), medians of CPU time per command:\n", kCommands,
-              rounds);
+  std::printf(
+      "%d commands, %d rounds (every order from a random one), medians of CPU time per "
+      "command:\n",
+      kCommands, rounds);
   std::printf("  %-32s %10s %10s\n", "", "user us", "user+sys us");
   for (const Row& row : rows)
-    std::printf("  %-32s %10.3f %10.3f\n", row.name, us(Median(row.user)), us(Median(row.total)));
-  // The runs of one round follow each other: the median of the differences
-  // within rounds leaves out what drifts between rounds (the machine's other
-  // work, the file system's), which a difference of medians keeps.
-  const auto cost = [&](const char* name, const Row& with, const Row& without) {
-    const auto paired = [](const std::vector<double>& a, const std::vector<double>& b) {
-      std::vector<double> d;
-      for (size_t i = 0; i < a.size(); ++i) d.push_back(a[i] - b[i]);
-      return Median(d);
-    };
-    std::printf("  %-32s %10.3f %10.3f\n", name, us(paired(with.user, without.user)),
-                us(paired(with.total, without.total)));
+    std::printf("  %-32s %10.3f %10.3f\n", row.name, us(dsc::bench::Median(row.user)),
+                us(dsc::bench::Median(row.total)));
+  // The ratios of runs of the same round leave out what drifts between
+  // rounds (the machine's other work, the file system's), which a ratio of
+  // medians keeps; a difference of two medians could even come out negative.
+  const auto ratio = [&](const char* name, const Row& with, const Row& floor) {
+    std::printf("  %s\n",
+                dsc::bench::RatioText(std::string(name) + ", user+sys",
+                                      dsc::bench::PairedRatio(with.total, floor.total), floor.name)
+                    .c_str());
   };
-  std::printf("  costs, medians of the differences within a round:\n");
-  cost("B - A: JSON + JUnit cost", rows[1], rows[0]);
-  cost("C - A: JSON cost", rows[2], rows[0]);
-  if (before) cost("B' - A' before: JSON + JUnit", rows[4], rows[3]);
+  std::printf("  median of the per-round ratios of CPU time:\n");
+  ratio("B/A: with JSON + JUnit", rows[1], rows[0]);
+  ratio("C/A: with JSON", rows[2], rows[0]);
+  if (before) ratio("B'/A' before: with JSON + JUnit", rows[4], rows[3]);
   std::filesystem::remove_all(dir);
   return 0;
 }

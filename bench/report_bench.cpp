@@ -1,18 +1,18 @@
 // The cost of one report line: the stdio stream per line the report was
 // written with before (kept here only as the baseline) against ReportLog's
 // plain open/write/close. Both write the same dated lines to a file of their
-// own in the same directory, in turns within each iteration (ABAB, the order
-// swapped every iteration), and the medians per line are reported.
+// own in the same directory, in pairs of alternating order from a random
+// start; "ratio" is the median of the per-pair ratios posix/stdio, with its
+// quartiles, beside the medians per line.
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "bench/BenchSupport.h"
 #include "base/Clock.h"
+#include "bench/BenchSupport.h"
 #include "engine/ReportLog.h"
 
 namespace {
@@ -38,50 +38,28 @@ class StdioReport {
   std::string path_;
 };
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 void BM_ReportLine(benchmark::State& state) {
   ScratchDir dir;
-  if (dir.path().empty()) {
-    state.SkipWithError("mkdtemp failed");
-    return;
-  }
   dsc::SystemClock clock;
   const std::string text = "Read BEAM.CURRENT of DEVICE01 : Success";
-  std::vector<double> stdio, posix;
-  bool stdioFirst = true;
+  Pairs pairs;  // sample: ReportLog; floor: the stdio stream
   for (auto _ : state) {
     StdioReport before(clock, dir.path() + "/stdio.txt");
     dsc::ReportLog after(clock, dir.path());
-    auto a = [&] {
-      stdio.push_back(Time([&] {
-        for (int i = 0; i < kLines; ++i) before.AddToReport(text);
-      }));
-    };
-    auto b = [&] {
-      posix.push_back(Time([&] {
-        for (int i = 0; i < kLines; ++i) after.AddToReport(text, true);
-      }));
-    };
-    if (stdioFirst) {
-      a();
-      b();
-    } else {
-      b();
-      a();
-    }
-    stdioFirst = !stdioFirst;
+    pairs.Pair(
+        [&] {
+          for (int i = 0; i < kLines; ++i) after.AddToReport(text, true);
+        },
+        [&] {
+          for (int i = 0; i < kLines; ++i) before.AddToReport(text);
+        });
     if (!after.complete()) state.SkipWithError("report lines lost");
     std::remove((dir.path() + "/stdio.txt").c_str());
     std::remove(after.reportFileName.c_str());
   }
-  const double s = Median(stdio) / kLines * 1e6, p = Median(posix) / kLines * 1e6;
-  state.counters["stdio_us_per_line"] = s;
-  state.counters["posix_us_per_line"] = p;
-  state.counters["posix_over_stdio"] = p / s;
+  state.counters["stdio_us_per_line"] = Median(pairs.floors) / kLines * 1e6;
+  state.counters["posix_us_per_line"] = Median(pairs.samples) / kLines * 1e6;
+  pairs.Report(state, "a stdio stream opened, written and closed per line");
 }
 BENCHMARK(BM_ReportLine)->Unit(benchmark::kMillisecond)->Iterations(20);
 

@@ -2,9 +2,11 @@
 // and the window's first paint, each against the same program linking Tango's
 // client libraries at start-up as the programs did before the Tango backend
 // became a module, and the window also against a bare Qt window of the same
-// kind. Variants run interleaved (ABAB...); the figures are medians of the
-// wall time and the maximum resident memory of each process. /bin/true shows
-// what starting any process costs on the machine at the time.
+// kind. Variants run in every order (bench/Pairs.h); the figures are medians
+// of the wall time, CPU time and maximum resident memory of each process, and
+// the median with quartiles of the per-pair wall-time ratios to the floor: a
+// bare process of the same kind (/bin/true for ovra-check, a bare Qt window
+// for the window), never the Tango-linked build, which is only another row.
 //
 // Run as root, it and the programs it starts take a real-time priority, so
 // that the machine's other work (a build, another engineer's tests) does not
@@ -28,9 +30,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/Pairs.h"
+
 extern char** environ;
 
 namespace {
+
+using dsc::bench::Median;
 
 struct Sample {
   double ms = 0;     // wall time
@@ -83,12 +89,6 @@ Sample Run(const Variant& v) {
           cpu(usage.ru_utime) + cpu(usage.ru_stime), usage.ru_maxrss / 1024.0};
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 Sample Medians(const Variant& v) {
   std::vector<double> ms, cpuMs, mib;
   for (const Sample& s : v.samples) {
@@ -99,41 +99,39 @@ Sample Medians(const Variant& v) {
   return {Median(ms), Median(cpuMs), Median(mib)};
 }
 
-// Runs the variants of one measurement `rounds` times, after one warm-up
-// round. A process started right after a heavy one (45 MiB linking Tango)
-// runs measurably slower, so each round runs the variants in every order: each
-// variant follows each of the others equally often. (Rotating one order would
-// not do: it keeps every variant's predecessor.)
+// Runs the variants of one measurement `rounds` times in every order, after
+// one warm-up round. A process started right after a heavy one (45 MiB
+// linking Tango) runs measurably slower, so each variant must follow each of
+// the others equally often. (Rotating one order would not do: it keeps every
+// variant's predecessor.)
 void Measure(std::vector<Variant>& variants, int rounds) {
   for (auto& v : variants) Run(v);
-  std::vector<size_t> order(variants.size());
-  std::iota(order.begin(), order.end(), size_t{0});
-  for (int r = 0; r < rounds; ++r) {
-    do {
-      for (const size_t i : order) variants[i].samples.push_back(Run(variants[i]));
-    } while (std::next_permutation(order.begin(), order.end()));
-  }
+  int orders = 1;
+  for (size_t k = 2; k <= variants.size(); ++k) orders *= static_cast<int>(k);
+  dsc::bench::InEveryOrder(variants.size(), rounds * orders,
+                           [&](size_t i) { variants[i].samples.push_back(Run(variants[i])); });
 }
 
-// The median of the wall-time ratios of runs made in the same order of the
-// same round: a pair runs within a few tens of milliseconds, so what drifts
-// between rounds (the machine's other work, the CPU's clock) divides out.
-double PairedRatio(const Variant& v, const Variant& reference) {
-  std::vector<double> ratios;
-  for (size_t i = 0; i < v.samples.size() && i < reference.samples.size(); ++i)
-    ratios.push_back(v.samples[i].ms / reference.samples[i].ms);
-  return Median(ratios);
+std::vector<double> WallMs(const Variant& v) {
+  std::vector<double> ms;
+  for (const Sample& s : v.samples) ms.push_back(s.ms);
+  return ms;
 }
 
-void Print(const char* what, const std::vector<Variant>& variants, const Variant& reference) {
-  const Sample base = Medians(reference);
-  std::printf("%s (medians; ratios to %s)\n", what, reference.name.c_str());
-  std::printf("  %-36s %9s %6s %7s %9s %6s %8s\n", "", "wall ms", "ratio", "paired", "CPU ms",
+// The paired ratios are of the wall times of the runs of the same round and
+// order: a pair runs within a few tens of milliseconds, so what drifts between
+// rounds (the machine's other work, the CPU's clock) divides out. The floor
+// is a bare process of the same kind.
+void Print(const char* what, const std::vector<Variant>& variants, const Variant& floor) {
+  const Sample base = Medians(floor);
+  std::printf("%s (medians; ratios to the floor, %s)\n", what, floor.name.c_str());
+  std::printf("  %-36s %9s %9s %8s %8s %9s %6s %8s\n", "", "wall ms", "ratio", "q1", "q3", "CPU ms",
               "ratio", "max MiB");
   for (const auto& v : variants) {
     const Sample m = Medians(v);
-    std::printf("  %-36s %9.2f %6.2f %7.3f %9.2f %6.2f %8.1f\n", v.name.c_str(), m.ms,
-                m.ms / base.ms, PairedRatio(v, reference), m.cpuMs, m.cpuMs / base.cpuMs, m.mib);
+    const dsc::bench::Ratio r = dsc::bench::PairedRatio(WallMs(v), WallMs(floor));
+    std::printf("  %-36s %9.2f %9.3f %8.3f %8.3f %9.2f %6.2f %8.1f\n", v.name.c_str(), m.ms,
+                r.median, r.q1, r.q3, m.cpuMs, m.cpuMs / std::max(base.cpuMs, 1e-3), m.mib);
   }
 }
 
@@ -168,12 +166,13 @@ int main(int argc, char** argv) {
   std::vector<Variant> run = {{"before: ovra-check linking Tango", {OVRA_CHECK_LINKED}, quiet, {}},
                               {"after: ovra-check", {OVRA_CHECK}, quiet, {}}};
   for (auto& v : run) v.argv.insert(v.argv.end(), oneCommand.begin(), oneCommand.end());
-  // What starting any process costs on this machine now.
+  // The floor: what starting any process costs on this machine now.
   version.push_back({"floor: /bin/true", {"/bin/true"}, quiet, {}});
+  run.push_back(version.back());
   Measure(version, rounds);
-  Print("ovra-check --version", version, version[0]);
+  Print("ovra-check --version", version, version.back());
   Measure(run, rounds);
-  Print("ovra-check specific LINAC VACUUM-1 (one command, simulated)", run, run[0]);
+  Print("ovra-check specific LINAC VACUUM-1 (one command, simulated)", run, run.back());
 
 #ifdef OVRA_CHECKER
   const std::vector<std::string> window = {"QT_QPA_PLATFORM=offscreen",

@@ -1,9 +1,10 @@
 // Discovery from a Tango database holding 500 registered server instances
 // with 2000 devices (registered only, none running): the checker's server list
 // of the context and one server's device list, against the bare Tango
-// database calls that fetch the same data, in turns (ABAB) in the same run.
-// main prints the median of the per-pair ratios checker/bare and the whole
-// list of the context's time.
+// database calls that fetch the same data, in pairs of alternating order from
+// a random start (bench/Pairs.h). main prints the median of the per-pair
+// ratios checker/bare with its quartiles, and the same for the whole list of
+// the context from a fresh start, against a fresh bare call.
 #include <benchmark/benchmark.h>
 #include <tango.h>
 
@@ -16,8 +17,8 @@
 #include <vector>
 
 #include "access/NamespaceQueries.h"
-#include "bench/BenchSupport.h"
 #include "base/Clock.h"
+#include "bench/BenchSupport.h"
 #include "tango/TangoBackend.h"
 #include "tango/TangoSite.h"
 #include "tests/support/TangoDatabaseServer.h"
@@ -29,6 +30,7 @@ using namespace dsc::bench;
 constexpr int kServers = 500;
 constexpr int kDevicesPerServer = 4;
 constexpr int kIterations = 100;
+constexpr int kWholeSamples = 15;
 const std::string kInstance = "Bench/server250";  // the server whose devices are listed
 
 struct Rigs {
@@ -37,15 +39,8 @@ struct Rigs {
   std::string context, server;
 };
 Rigs* g_rigs = nullptr;
-std::vector<double> g_checker, g_bare, g_ratios;
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
+Pairs g_pairs;
+constexpr const char* kFloor = "the bare Tango database calls";
 // The checker: the context's server list (NTAGS asks the database, TAGS
 // names them), then one server's device list likewise.
 size_t CheckerLists(Rigs& r) {
@@ -68,20 +63,15 @@ size_t BareLists(Rigs& r) {
   return servers.size() + devices.size() / 2;
 }
 
-void BM_CheckerThenBareDiscovery(benchmark::State& state) {
+void BM_CheckerAndBareDiscovery(benchmark::State& state) {
   Rigs& r = *g_rigs;
-  for (auto _ : state) {
-    size_t a = 0, b = 0;
-    const double ta = Time([&] { a = CheckerLists(r); });
-    const double tb = Time([&] { b = BareLists(r); });
-    benchmark::DoNotOptimize(a + b);
-    state.SetIterationTime(ta);
-    g_checker.push_back(ta);
-    g_bare.push_back(tb);
-    g_ratios.push_back(ta / tb);
-  }
+  size_t a = 0, b = 0;
+  for (auto _ : state)
+    state.SetIterationTime(g_pairs.Pair([&] { a = CheckerLists(r); }, [&] { b = BareLists(r); }));
+  benchmark::DoNotOptimize(a + b);
+  g_pairs.Report(state, kFloor);
 }
-BENCHMARK(BM_CheckerThenBareDiscovery)
+BENCHMARK(BM_CheckerAndBareDiscovery)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->Iterations(kIterations);
@@ -124,14 +114,39 @@ int main(int argc, char** argv) {
     std::string host = "127.0.0.1";
     rigs.database =
         std::make_unique<Tango::Database>(host, rigs.library->site().contexts.front().port);
-    // The whole list of the context, from a checker that has asked nothing yet.
-    std::vector<std::string> names;
+    // The whole list of the context, from a checker that has asked nothing
+    // yet (a new library: no connection, no list kept), against a new bare
+    // database object connecting and fetching every server, in alternating
+    // order.
+    Pairs whole;
     int16_t n = 0;
-    const double whole = Time([&] {
-      if (dsc::GetServerList(*rigs.library, rigs.context, names, n) != 0)
-        throw std::runtime_error("server list failed");
-    });
-    std::printf("whole list of the context: %d servers in %.1f ms (first call)\n", n, whole * 1e3);
+    for (int i = 0; i < kWholeSamples; ++i) {
+      std::optional<dsc::tango::Site> fresh =
+          dsc::tango::SiteFromTangoHosts({db.TangoHost()}, error);
+      if (!fresh) throw std::runtime_error(error);
+      dsc::tango::TangoLibrary library(std::move(*fresh), clock);
+      std::string localhost = "127.0.0.1";
+      const int port = library.site().contexts.front().port;
+      whole.Pair(
+          [&] {
+            std::vector<std::string> names;
+            if (dsc::GetServerList(library, rigs.context, names, n) != 0)
+              throw std::runtime_error("server list failed");
+          },
+          [&] {
+            Tango::Database database(localhost, port);
+            std::string all = "*";
+            std::vector<std::string> servers;
+            database.get_server_list(all) >> servers;
+          });
+    }
+    std::printf(
+        "whole list of the context, first call: %d servers, checker median %.1f ms, "
+        "bare median %.1f ms; %s\n",
+        n, Median(whole.samples) * 1e3, Median(whole.floors) * 1e3,
+        RatioText("checker/bare", whole.ratio(),
+                  "a new Tango::Database and its get_server_list(\"*\")")
+            .c_str());
     // One pass of each outside the measurement.
     CheckerLists(rigs);
     BareLists(rigs);
@@ -139,11 +154,9 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     g_rigs = nullptr;
-    if (!g_ratios.empty())
-      std::printf(
-          "%zu pairs: checker median %.1f us, bare median %.1f us; median of the per-pair "
-          "ratios checker/bare = %.3f\n",
-          g_ratios.size(), Median(g_checker) * 1e6, Median(g_bare) * 1e6, Median(g_ratios));
+    std::printf("%zu pairs: checker median %.1f us, bare median %.1f us; %s\n",
+                g_pairs.samples.size(), Median(g_pairs.samples) * 1e6, Median(g_pairs.floors) * 1e6,
+                RatioText("checker/bare", g_pairs.ratio(), kFloor).c_str());
   } catch (const std::exception& e) {
     std::printf("benchmark failed: %s\n", e.what());
     rc = 1;

@@ -6,9 +6,10 @@
 // The plan holds attributes that fail on purpose (no_value, throw_exception):
 // the runner meets them as a failed command and asks its Link Error prompt,
 // which answers Cancel at once here, so both sides make exactly one read per
-// name. The two sides run in turns, checker then bare (ABAB), so that the
-// machine's load falls on both alike; main prints the median of the per-pair
-// ratios checker/bare and the medians of each side.
+// name. The two sides run in pairs, in alternating order from a random start
+// (bench/Pairs.h), so that the machine's load and a warm server fall on both
+// alike; main prints the median of the per-pair ratios checker/bare with its
+// quartiles, and the medians of each side.
 #include <benchmark/benchmark.h>
 
 #include <tango.h>
@@ -24,11 +25,11 @@
 #include <type_traits>
 #include <vector>
 
+#include "base/Clock.h"
 #include "base/Formats.h"
 #include "bench/BenchSupport.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
-#include "base/Clock.h"
 #include "engine/ControlEventPump.h"
 #include "sources/TestSources.h"
 #include "tango/TangoBackend.h"
@@ -43,6 +44,7 @@ constexpr const char* kContext = "TGTEST";
 constexpr const char* kServer = "TANGOTEST";
 constexpr const char* kDevice = "TG-1";
 constexpr int kIterations = 150;
+constexpr const char* kFloor = "Tango's C++ client reading the same names";
 // The runner's default link time-out of a plain READ; the bare proxy gets the
 // same so that neither side waits differently for a slow answer.
 constexpr int kTimeoutMs = 1000;
@@ -55,7 +57,7 @@ struct CheckerRig {
         clock, *control, reportDir, CancelPrompt::Failures::Expected,
         [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
     parts->runner.setOutcomeObserver([this](const dsc::CommandOutcome& o) {
-      if (o.status != 0) ++failed;
+      if (!o.outcome.passed()) ++failed;
     });
     dsc::TestSources(parts->session, library).initStdTest(kContext, kServer, kDevice);
   }
@@ -204,44 +206,34 @@ struct BareRig {
 
 CheckerRig* g_checker = nullptr;
 BareRig* g_bare = nullptr;
-std::vector<double> g_checkerSeconds, g_bareSeconds, g_ratios;
+Pairs g_pairs;
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// One iteration is one pair: the checker's standard test, then the bare
-// loop over the same names. The iteration's time is the checker's.
-void BM_CheckerThenBare(benchmark::State& state) {
+// One iteration is one pair: the checker's standard test and the bare loop
+// over the same names, in alternating order from a random start. The
+// iteration's time is the checker's.
+void BM_CheckerAndBare(benchmark::State& state) {
   CheckerRig& checker = *g_checker;
   BareRig& bare = *g_bare;
   const int64_t failedBefore = checker.failed;
   int64_t bareFailures = 0;
   for (auto _ : state) {
     checker.parts->NewReport();
-    const double a = Time([&] {
-      if (!checker.parts->runner.RunVesk(kContext, kServer))
-        throw std::runtime_error("run refused");
-    });
-    int failed = 0;
-    const double b = Time([&] { failed = bare.ReadAll(); });
-    bareFailures += failed;
-    state.SetIterationTime(a);
-    g_checkerSeconds.push_back(a);
-    g_bareSeconds.push_back(b);
-    g_ratios.push_back(a / b);
+    state.SetIterationTime(g_pairs.Pair(
+        [&] {
+          if (!checker.parts->runner.RunVesk(kContext, kServer))
+            throw std::runtime_error("run refused");
+        },
+        [&] { bareFailures += bare.ReadAll(); }));
   }
   const auto runs = static_cast<double>(state.iterations());
   state.SetItemsProcessed(state.iterations() * checker.commands());
   state.counters["checker_failed_per_run"] =
       static_cast<double>(checker.failed - failedBefore) / runs;
   state.counters["bare_failed_per_run"] = static_cast<double>(bareFailures) / runs;
+  g_pairs.Report(state, kFloor);
   if (!checker.parts->session.report.TakeError().empty()) state.SkipWithError("report file failed");
 }
-BENCHMARK(BM_CheckerThenBare)
+BENCHMARK(BM_CheckerAndBare)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->Iterations(kIterations);
@@ -262,11 +254,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   ScratchDir dir;
-  if (dir.path().empty()) {
-    std::printf("cannot create a report directory in %s\n",
-                std::filesystem::temp_directory_path().c_str());
-    return 0;
-  }
   int rc = 0;
   try {
     auto site = dsc::tango::LoadSite(server.SiteJson(), "bench site", error);
@@ -286,12 +273,9 @@ int main(int argc, char** argv) {
     g_bare = &bare;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (!g_ratios.empty())
-      std::printf(
-          "%zu pairs: checker median %.1f us/plan, bare median %.1f us/plan; median of the "
-          "per-pair ratios checker/bare = %.3f\n",
-          g_ratios.size(), Median(g_checkerSeconds) * 1e6, Median(g_bareSeconds) * 1e6,
-          Median(g_ratios));
+    std::printf("%zu pairs: checker median %.1f us/plan, bare median %.1f us/plan; %s\n",
+                g_pairs.samples.size(), Median(g_pairs.samples) * 1e6, Median(g_pairs.floors) * 1e6,
+                RatioText("checker/bare", g_pairs.ratio(), kFloor).c_str());
     g_checker = nullptr;
     g_bare = nullptr;
   } catch (const std::exception& e) {

@@ -4,8 +4,8 @@
 #include <exception>
 #include <utility>
 
-#include "base/Formats.h"
 #include "access/UtilityLibrary.h"
+#include "base/Formats.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/RunState.h"
@@ -29,7 +29,7 @@ constexpr const char* kServerNotAnswering = "server not answering";
 constexpr const char* kFaultWithoutMessage =
     "the data-acquisition control failed without a message";
 
-constexpr int32_t kPending = -1;
+constexpr const char* kInterrupted = "interrupted";
 constexpr int32_t kCycleMs = 100;
 
 // Sets the flag for the lifetime of a run and clears it however the run ends.
@@ -87,14 +87,15 @@ bool ReferenceMatches(const RunState& run, const TestCommand& C, int32_t outputB
                                      static_cast<size_t>(n))) == 0;
 }
 
-CommandOutcome Outcome(int32_t k, const TestCommand& C, const std::string& context,
-                       const std::string& server, int32_t status, const std::string& result) {
+CommandOutcome Ending(int32_t k, const TestCommand& C, const std::string& context,
+                      const std::string& server, const Outcome& outcome,
+                      const std::string& result) {
   CommandOutcome o;
   o.index = k;
   o.command = &C;
   o.context = context;
   o.server = server;
-  o.status = status;
+  o.outcome = outcome;
   o.resultText = result;
   return o;
 }
@@ -141,7 +142,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
       },
       fault);
 
-  for (RunObserver* o : observers_) o->RunStarted(context, server, count);
+  for (RunObserver* o : observers_) o->ServerStarted(context, server, count);
   RunSummary summary;
   summary.context = context;
   summary.server = server;
@@ -165,11 +166,21 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     const auto& plan = session_.plan.TestPlan;
     const TestCommand C = k < static_cast<int32_t>(plan.size()) ? plan[k] : TestCommand{};
 
-    if (session_.stop.requested()) break;
+    if (session_.stop.requested()) {
+      // The commands a stop left out are told to the observers, not shown
+      // in the grid or the report.
+      ++summary.skipped;
+      static const std::string kInterruptedText = std::string(kNotRun) + kInterrupted;
+      Ended(Ending(k, C, context, server, Outcome::Skipped(NotRunReason::Interrupted),
+                   kInterruptedText));
+      continue;
+    }
     for (RunObserver* o : observers_) o->CommandStarted(k, C);
+    prompt_.NewCommand();
     const int64_t startMs = clock_.MonotonicMs();
 
     int32_t status = 0;
+    Outcome outcome;
     std::string result;
     grid_.SelectCol(0);
     grid_.SelectRow(k + 1);
@@ -178,20 +189,24 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     // Commands left out on request, and the rest of a server that stopped
     // answering, get a row and an outcome but no access.
     std::string notRun;
+    NotRunReason why = NotRunReason::None;
     if (options_.maxLinkFailures > 0 && linkFailuresInARow >= options_.maxLinkFailures) {
       notRun = kServerNotAnswering;
+      why = NotRunReason::ServerGivenUp;
     } else if (options_.skipReason) {
       notRun = options_.skipReason(C);
+      why = NotRunReason::Deselected;
     }
     if (!notRun.empty()) {
+      const Outcome skipped = Outcome::Skipped(why);
       result = kNotRun + notRun;
-      if (notRun != kServerNotAnswering)
+      if (why != NotRunReason::ServerGivenUp)
         session_.report.AddToReport(C.Description + " : " + result, true);
       grid_.SelectCol(1);
-      grid_.SetTextColor(kBlack);
+      grid_.SetTextColor(ResultColorOf(skipped));
       grid_.SetText(result);
       ++summary.skipped;
-      Ended(Outcome(k, C, context, server, kCodeNotRun, result));
+      Ended(Ending(k, C, context, server, skipped, result));
       continue;
     }
 
@@ -212,7 +227,6 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     };
     fault.clear();
     bool controlReady = CallControl(prepareControl, fault);
-    bool accessFailed = false;
 
     const int32_t out = EffectiveSize(C.OutputSize, C.OutputFormat);
     const int32_t e = FormatElementSize(C.OutputFormat);
@@ -221,6 +235,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     if (in > 0 && parseStringToData(run.dataBuffer, C.InputFormat, C.Data) != in) {
       result = kParseError;
       status = kCodeParseError;
+      outcome = {OutcomeKind::InputNotParsed, {}, {}, kCodeParseError, false};
     }
     if (controlReady) controlReady = CallControl(readBackMode, fault);
 
@@ -228,7 +243,10 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
       grid_.SelectCol(1);
       std::span<uint8_t> area(run.dataBuffer);
       for (;;) {
-        run.completionStatus = kPending;
+        run.completionStatus = 0;
+        run.completionPending = true;
+        run.completionStopped = false;
+        bool refused = false;
         run.currentCommand = static_cast<int16_t>(k);
         // Parsed before every attempt, so a Retry sees the reference afresh.
         if (!C.Reference.empty()) {
@@ -250,6 +268,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
                 readBackMode();
                 controlReady = true;
               }
+              control_.setTolerance(C.Tolerance);
               if (in > 0 && out == 0) {
                 // Sending only: synchronous whatever the mode.
                 status = control_.ExecuteAccess({}, 0, kFormatNull, area, in, C.InputFormat);
@@ -267,7 +286,9 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
               const int32_t started =
                   control_.StartAccess(area, out, C.OutputFormat, input, inCount, inFormat);
               if (started < 0) {
-                status = started;
+                // A refused start gives minus its completion code.
+                status = -started;
+                refused = true;
                 return;
               }
               WaitForAsyncCompletion(run.accessTimeout);
@@ -275,18 +296,35 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
             },
             fault);
 
+        const bool stopped = called && !refused && run.completionStopped;
         if (!called) {
-          status = kCodeControlFault;
+          status = 0;
+          outcome = Outcome::Failed(AccessFailure::ControlFault, 0);
           result = fault;
-        } else if (status == kCodeTimedOut) {
-          result = kTimedOutText;
-        } else if (status == kCodeStopped) {
+        } else if (stopped) {
+          outcome = Outcome::Skipped(NotRunReason::Stopped);
           result = kStoppedText;
-        } else if (!CallControl([&] { result = control_.StatusText(); }, fault)) {
-          result = fault;
+        } else if (status != 0) {
+          AccessFailure why = AccessFailure::ServerError;
+          bool repeated = false;
+          std::string ignored;
+          CallControl(
+              [&] {
+                why = control_.FailureOf(status, refused);
+                repeated = control_.LastFailureRepeated();
+              },
+              ignored);
+          outcome = Outcome::Failed(why, status, repeated);
+          if (status == kCodeTimedOut && !refused) {
+            result = kTimedOutText;
+          } else if (!CallControl([&] { result = control_.StatusText(); }, fault)) {
+            result = fault;
+          }
+        } else {
+          outcome = {};
         }
 
-        if (status != 0) {
+        if (outcome.kind != OutcomeKind::Passed) {
           // The names as the control reports them; those handed over stand in
           // for any it cannot report.
           auto reported = [&](std::string (DataAcquisitionControl::*getter)() const,
@@ -301,9 +339,8 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
               reported(&DataAcquisitionControl::ServerName, server) + "/" +
               reported(&DataAcquisitionControl::DeviceName, C.Device) + "[" +
               reported(&DataAcquisitionControl::PropertyName, C.Property) + "]" + "  ->  " + result;
-          accessFailed = status != kCodeStopped;
           // A stopped run and a "Cancel All" answer ask no more.
-          if (status == kCodeStopped || cancelAll || session_.stop.requested()) break;
+          if (stopped || cancelAll || session_.stop.requested()) break;
           const auto answer = prompt_.Ask(kLinkErrorTitle, text);
           if (answer == LinkErrorPrompt::Answer::Retry) continue;
           cancelAll = answer == LinkErrorPrompt::Answer::CancelAll;
@@ -322,6 +359,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
           } else {
             result = kTargetNotMet;
             status = kCodeTargetNotMet;
+            outcome = {OutcomeKind::ReferenceNotMet, {}, {}, kCodeTargetNotMet, false};
           }
         }
         break;
@@ -329,11 +367,23 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     }
 
     grid_.SelectCol(1);
-    grid_.SetTextColor(status == 0 ? kBlack : kRed);
+    grid_.SetTextColor(ResultColorOf(outcome));
     grid_.SetText(result);
     session_.report.AddToReport(C.Description + " : " + result, true);
 
-    linkFailuresInARow = accessFailed ? linkFailuresInARow + 1 : 0;
+    // Fail fast counts what the server did: silence. A server that answered
+    // (even with a refusal or its own error) starts the count again; a
+    // test-file mistake, a control fault or a time-out the client library
+    // only repeated says nothing either way.
+    if (ServerSilent(outcome)) {
+      ++linkFailuresInARow;
+    } else if (outcome.kind == OutcomeKind::Passed ||
+               outcome.kind == OutcomeKind::ReferenceNotMet ||
+               (outcome.kind == OutcomeKind::AccessFailed &&
+                (outcome.failure == AccessFailure::Refused ||
+                 outcome.failure == AccessFailure::ServerError))) {
+      linkFailuresInARow = 0;
+    }
     if (options_.maxLinkFailures > 0 && linkFailuresInARow == options_.maxLinkFailures &&
         k + 1 < count) {
       session_.report.AddToReport(
@@ -342,27 +392,34 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
           true);
     }
     ++summary.run;
-    if (status != 0) ++summary.failed;
+    if (!outcome.passed()) ++summary.failed;
 
-    CommandOutcome outcome = Outcome(k, C, context, server, status, result);
-    outcome.elapsedMs = clock_.MonotonicMs() - startMs;
-    outcome.accessFailed = accessFailed;
-    outcome.compared =
-        status == kCodeTargetNotMet || (status == 0 && !C.Reference.empty() && out > 0);
-    if (options_.decodeValues && out > 0 && (status == 0 || status == kCodeTargetNotMet)) {
-      outcome.actual = DecodeValue(run.dataBuffer, C.OutputFormat, out);
-      if (outcome.compared && e > 0)
-        outcome.expected = DecodeValue(run.referenceBuffer, C.OutputFormat,
-                                       std::min(out, (run.referenceBytes + e - 1) / e));
+    CommandOutcome ended = Ending(k, C, context, server, outcome, result);
+    ended.elapsedMs = clock_.MonotonicMs() - startMs;
+    const bool answered =
+        outcome.kind == OutcomeKind::Passed || outcome.kind == OutcomeKind::ReferenceNotMet;
+    ended.compared = outcome.kind == OutcomeKind::ReferenceNotMet ||
+                     (answered && !C.Reference.empty() && out > 0);
+    if (options_.decodeValues && out > 0 && answered)
+      ended.actual = DecodeValue(run.dataBuffer, C.OutputFormat, out);
+    // The reference wherever the command has one, compared or not.
+    if (options_.decodeValues && out > 0 && e > 0 && !C.Reference.empty()) {
+      if (!ended.compared) {
+        const int32_t n = parseStringToData(run.referenceBuffer, C.OutputFormat, C.Reference);
+        run.referenceBytes = ParsedByteCount(C.OutputFormat, C.Reference, n);
+      }
+      if (run.referenceBytes > 0)
+        ended.expected = DecodeValue(run.referenceBuffer, C.OutputFormat,
+                                     std::min(out, (run.referenceBytes + e - 1) / e));
     }
-    Ended(outcome);
+    Ended(ended);
   }
   // A stop asked for during the last command still gets its line.
   if (const char* line = session_.stop.line()) {
     session_.report.AddToReport(line, true);
     summary.stoppedBy = line;
   }
-  for (RunObserver* o : observers_) o->RunEnded(summary);
+  for (RunObserver* o : observers_) o->ServerEnded(summary);
   return true;
 }
 
@@ -400,13 +457,17 @@ void CheckRunner::WaitForAsyncCompletion(int32_t timeout) {
     pump_.Sleep(kCycleMs);
     pump_.ProcessPendingEvents();  // the completion event arrives here
     // A completion in the same cycle as the deadline wins over the time-out.
-    if (run.completionStatus == kPending && clock_.UnixTime() > start + limit)
+    if (run.completionPending && clock_.UnixTime() > start + limit) {
       run.completionStatus = kCodeTimedOut;
+      run.completionPending = false;
+    }
     // A stop does not wait for the reference: the wait ends at once.
-    if (run.completionStatus == kPending && session_.stop.requested())
-      run.completionStatus = kCodeStopped;
+    if (run.completionPending && session_.stop.requested()) {
+      run.completionStopped = true;
+      run.completionPending = false;
+    }
     if (cycle % 10 == 0) grid_.SetText(grid_.Text() + ".");
-    if (run.completionStatus != kPending) break;
+    if (!run.completionPending) break;
   }
   stop.done = true;
   control_.StopAccess();
@@ -416,6 +477,7 @@ void CheckRunner::Zorbel1_event9(int32_t /*ignored*/, int32_t code) {
   RunState& run = session_.run;
   if (code == kCodeAsyncEnded35 || code == kCodeAsyncEnded36) {
     run.completionStatus = code;
+    run.completionPending = false;
     return;
   }
   // Other codes say nothing about the delivery; the wait goes on.
@@ -430,13 +492,17 @@ void CheckRunner::Zorbel1_event9(int32_t /*ignored*/, int32_t code) {
   const TestCommand& C = plan[k];
   if (C.Reference.empty()) {
     run.completionStatus = 0;
+    run.completionPending = false;
     return;
   }
   // A polled value that has not reached the reference yet: wait for the next
   // delivery.
   const int32_t bytes =
       FormatElementSize(C.OutputFormat) * EffectiveSize(C.OutputSize, C.OutputFormat);
-  if (ReferenceMatches(run, C, bytes)) run.completionStatus = 0;
+  if (ReferenceMatches(run, C, bytes)) {
+    run.completionStatus = 0;
+    run.completionPending = false;
+  }
 }
 
 }  // namespace dsc

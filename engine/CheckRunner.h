@@ -7,17 +7,12 @@
 
 #include "access/CompletionCodes.h"
 #include "access/DataAcquisitionControl.h"
-#include "engine/CheckerSession.h"
 #include "base/Clock.h"
+#include "engine/CheckerSession.h"
 #include "engine/FrontEnd.h"
 #include "engine/RunEvents.h"
 
 namespace dsc {
-
-// Status of a command whose control call raised an error instead of returning
-// a completion code; negative like a refused start, and the error's message is
-// the command's result text.
-inline constexpr int32_t kCodeControlFault = -1;
 
 // Executes the session's test plan against one device server through the
 // data-acquisition control, writing one grid row and one report line per

@@ -37,6 +37,9 @@ class LinkErrorPrompt {
   enum class Answer { Retry, Cancel, CancelAll };
   virtual ~LinkErrorPrompt() = default;
   virtual Answer Ask(const std::string& title, const std::string& text) = 0;
+  // A new command starts: a prompt that answers by itself (a number of
+  // retries) counts afresh.
+  virtual void NewCommand() {}
 };
 
 // Suspending the thread and processing pending window events; the control's

@@ -23,6 +23,16 @@ struct Descriptor {
   }
 };
 
+// The lines of an entry as a reader of the report counts them: CR LF, a
+// lone CR and a lone LF each end one (a caption holds several).
+int32_t LineCount(const std::string& text) {
+  int32_t n = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++n;
+  }
+  return n;
+}
+
 }  // namespace
 
 std::string DefaultReportDirectory() {
@@ -49,10 +59,11 @@ int16_t ReportLog::AddToReport(const std::string& txt, bool addDate) {
   line += "\r\n";
 
   // A failure is kept for the front end and the run goes on.
-  ++attempted_;
+  const int32_t lines = LineCount(line);
+  attempted_ += lines;
   std::string why = Append(line);
   if (why.empty()) {
-    ++written_;
+    written_ += lines;
   } else if (reason_.empty()) {
     reason_ = std::move(why);
   }

@@ -38,7 +38,8 @@ class ReportLog {
   int16_t AddToReport(const std::string& txt, bool addDate);
 
   // Lines of the current file (since reportFileName was last emptied) that
-  // AddToReport was given and that reached the file whole.
+  // AddToReport was given and that reached the file whole. An entry of
+  // several lines (a caption) counts each of them.
   int32_t linesAttempted() const { return attempted_; }
   int32_t linesWritten() const { return written_; }
   bool complete() const { return written_ == attempted_; }

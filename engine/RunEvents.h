@@ -5,16 +5,11 @@
 #include <functional>
 #include <string>
 
+#include "engine/Outcome.h"
 #include "engine/TestPlan.h"
 #include "engine/ValueDecoding.h"
 
 namespace dsc {
-
-// Status of a command that was not run (deselected, or the rest of a server
-// that stopped answering); negative, as no control ever gives it.
-inline constexpr int32_t kCodeNotRun = -2;
-// Status of a command whose asynchronous wait was ended by a stop request.
-inline constexpr int32_t kCodeStopped = -3;
 
 // What the runner recorded for one command; handed to the observers after the
 // row and the report line are written.
@@ -22,15 +17,14 @@ struct CommandOutcome {
   int32_t index = 0;
   const TestCommand* command = nullptr;
   std::string context, server;
-  int32_t status = 0;
-  std::string resultText;
+  Outcome outcome;
+  std::string resultText;  // what the grid and the report show
   int64_t elapsedMs = 0;
-  // The access itself failed (the Link Error box was raised), as opposed to a
-  // reference that was not met, input that did not parse, or a skip.
-  bool accessFailed = false;
   // A reference was compared with the answer (met or not).
   bool compared = false;
-  bool skipped() const { return status == kCodeNotRun; }
+  Verdict verdict() const { return VerdictOf(outcome); }
+  bool skipped() const { return verdict() == Verdict::Skipped; }
+  bool accessFailed() const { return outcome.kind == OutcomeKind::AccessFailed; }
   DecodedValue actual;    // what the command read, when it read anything
   DecodedValue expected;  // the reference, when the command has one
 };
@@ -43,17 +37,40 @@ struct RunSummary {
   std::string stoppedBy;
 };
 
+// What a run is: one server's test (standard, specific) or a stored
+// configuration's servers one after the other.
+struct RunInfo {
+  std::string context;
+  std::string configuration;  // the configuration's description; "" for one server
+  int32_t servers = 0;
+};
+
 // The listeners on a run: terminal printer, JSON and JUnit writers, the
-// window's progress and summary. They see finished facts and never steer the
-// run; what may steer it is in RunOptions and StopRequest.
+// window's progress and summary, any later output (an HTML report). They see
+// finished facts and never steer the run; what may steer it is in RunOptions
+// and StopRequest. The events of a run, in order:
+//   RunStarted
+//     for each server: ServerStarted, (CommandStarted, CommandEnded)..., ServerEnded
+//                      or ServerNotPrepared
+//   RunEnding, RunEnded
+// A command not started because the run was interrupted still gets its
+// CommandEnded (not run, interrupted).
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
-  virtual void RunStarted(const std::string& /*context*/, const std::string& /*server*/,
-                          int32_t /*planned*/) {}
+  virtual void RunStarted(const RunInfo& /*run*/) {}
+  virtual void ServerStarted(const std::string& /*context*/, const std::string& /*server*/,
+                             int32_t /*planned*/) {}
+  // A server whose test could not be prepared: nothing of it ran.
+  virtual void ServerNotPrepared(const std::string& /*context*/, const std::string& /*server*/,
+                                 const std::string& /*reason*/) {}
   virtual void CommandStarted(int32_t /*index*/, const TestCommand& /*command*/) {}
   virtual void CommandEnded(const CommandOutcome& /*outcome*/) {}
-  virtual void RunEnded(const RunSummary& /*summary*/) {}
+  virtual void ServerEnded(const RunSummary& /*summary*/) {}
+  // The run is over: an output that writes a file writes it here and says in
+  // totals.outputError when it could not, before any RunEnded sees them.
+  virtual void RunEnding(CheckTotals& /*totals*/) {}
+  virtual void RunEnded(const CheckTotals& /*totals*/) {}
 };
 
 // Asks a run to end after the current command, or at once in an asynchronous

@@ -16,7 +16,11 @@ struct RunState {
   TransferArea dataBuffer{};
   TransferArea referenceBuffer{};
   int32_t accessTimeout = 0;
-  int32_t completionStatus = 0;  // -1 while an asynchronous access is pending
+  // The code an asynchronous access completed with, once it is no longer
+  // pending; stopped: a stop request ended the wait first.
+  int32_t completionStatus = 0;
+  bool completionPending = false;
+  bool completionStopped = false;
   int16_t currentCommand = 0;
   // How many bytes of referenceBuffer the last reference text actually set; the
   // comparison never looks past them (see CheckRunner).

@@ -53,6 +53,9 @@ struct StoredConfig {
   std::string Context;
   std::vector<std::string> Servers;
   int16_t ServerCount = 0;
+  // Why the server list gave no servers (outside the database directory, too
+  // many records, ...), for the front ends; "" when it was read.
+  std::string ServerListRefusal;
 };
 
 struct StoredConfigState {

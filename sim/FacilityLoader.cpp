@@ -409,19 +409,31 @@ Device ParseDevice(const json& j, const std::string& path, const Templates& temp
   Device d;
   d.name = Name(o.need("name"), o.path("name"), NameKind::kDevice);
   std::vector<PropertyDraft> drafts;
+  const std::vector<PropertyDraft>* fromTemplate = nullptr;
+  const std::string place = o.path("template");
   if (const json* t = o.get("template")) {
-    const std::string place = o.path("template");
     std::string name = String(*t, place);
     auto it = templates.find(name);
     if (it == templates.end()) Fail(place, "unknown template " + Quoted(name));
-    for (const PropertyDraft& t : it->second) {
+    fromTemplate = &it->second;
+  }
+  std::vector<PropertyDraft> own;
+  if (const json* props = o.get("properties"))
+    own = ParseProperties(*props, o.path("properties"), budget);
+  if (fromTemplate) {
+    // Only the template's properties this device keeps count: one of the
+    // device's own replaces the template's of its name.
+    NameMap<bool> replaced;
+    for (const PropertyDraft& p : own) replaced.emplace(p.p.name, true);
+    for (const PropertyDraft& t : *fromTemplate) {
+      if (replaced.count(t.p.name)) continue;
       budget.Property(ValueCost(t.p.count, FormatElementSize(t.p.format), t.p.ramps),
                       static_cast<int64_t>(t.p.events.size()), place);
     }
     // Where a template's property was written matters only to a ramp's
     // message: other properties take their property alone.
-    drafts.reserve(it->second.size());
-    for (const PropertyDraft& t : it->second) {
+    drafts.reserve(fromTemplate->size() + own.size());
+    for (const PropertyDraft& t : *fromTemplate) {
       PropertyDraft& copy = drafts.emplace_back();
       copy.p = t.p;
       if (t.p.ramps) {
@@ -430,16 +442,16 @@ Device ParseDevice(const json& j, const std::string& path, const Templates& temp
       }
     }
   }
-  if (const json* props = o.get("properties")) {
+  {
     // A device's own property of a template's name replaces the template's.
-    size_t fromTemplate = drafts.size();
-    for (PropertyDraft& own : ParseProperties(*props, o.path("properties"), budget)) {
-      auto same = std::find_if(drafts.begin(), drafts.begin() + fromTemplate,
-                               [&](const PropertyDraft& s) { return s.p.name == own.p.name; });
-      if (same != drafts.begin() + fromTemplate)
-        *same = std::move(own);
+    size_t fromTemplateCount = drafts.size();
+    for (PropertyDraft& mine : own) {
+      auto same = std::find_if(drafts.begin(), drafts.begin() + fromTemplateCount,
+                               [&](const PropertyDraft& s) { return s.p.name == mine.p.name; });
+      if (same != drafts.begin() + fromTemplateCount)
+        *same = std::move(mine);
       else
-        drafts.push_back(std::move(own));
+        drafts.push_back(std::move(mine));
     }
   }
   // The drafts are this device's own copies: their properties move. Values
@@ -600,9 +612,13 @@ void Build(const json& root, Facility& f) {
   if (const json* v = o.get("templates")) {
     if (!v->is_object())
       Fail(o.path("templates"), std::string("expected an object, found ") + v->type_name());
+    // A definition counts towards the facility's limits only where a device
+    // uses it; the definitions themselves are held to the same limits apart,
+    // since they take memory of their own.
+    Budget definitions;
     for (const auto& [key, value] : v->items())
       templates[ToLatin1(key, At(o.path("templates"), key))] =
-          ParseProperties(value, At(o.path("templates"), key), budget);
+          ParseProperties(value, At(o.path("templates"), key), definitions);
   }
   ParseNamed(
       o.need("contexts"), o.path("contexts"), "context",

@@ -25,8 +25,9 @@ bool OpenBuiltIn(Clock& clock, ControlSystem& opened, std::string& error) {
   return true;
 }
 
+// The simulation's values have no quality, limits or states to judge.
 bool OpenFile(const std::string& text, const std::string& path, Clock& clock, ControlSystem& opened,
-              std::string& error) {
+              std::string& error, const ReadJudgement&) {
   std::unique_ptr<SimControlSystem> sim = SimControlSystem::FromText(text, path, clock, error);
   if (!sim) return false;
   Opened(std::move(sim), "facility " + path, opened);

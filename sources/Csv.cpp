@@ -126,14 +126,20 @@ std::string CsvField(const std::string& line, int16_t position) {
   return std::string(TrimView(fields[position]));
 }
 
-bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines) {
+bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines, std::string* why) {
   lines.clear();
+  const auto fail = [&](const char* reason) {
+    if (why) *why = reason;
+    lines.clear();
+    return false;
+  };
   std::error_code ec;
   // Directories, pipes and devices are no test files: opening a pipe would
   // wait for a writer forever.
-  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  if (!std::filesystem::is_regular_file(path, ec))
+    return fail(std::filesystem::exists(path, ec) ? "not a regular file" : "no such file");
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in) return fail("it cannot be opened");
   // Lines every reader skips are not kept, and reading stops one record past
   // what CountDataLines can tell apart: a file of any length then takes no
   // more memory than its first records.
@@ -151,10 +157,10 @@ bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines) 
   while (!end) {
     in.read(chunk, sizeof chunk);
     const size_t got = static_cast<size_t>(in.gcount());
-    if (in.bad()) break;
+    if (in.bad()) return fail("it cannot be read");
     end = got < sizeof chunk;
     total += got;
-    if (total > kMaxDialectFileBytes) break;
+    if (total > kMaxDialectFileBytes) return fail("larger than 64 MiB");
     pending.append(chunk, got);
     // A spreadsheet's "CSV UTF-8" starts with a byte-order mark; left in, it
     // would become part of the first column's name.
@@ -178,8 +184,7 @@ bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines) 
     pending.erase(0, start);
     scanned = pending.empty() || pending.back() != '\r' ? pending.size() : pending.size() - 1;
   }
-  lines.clear();
-  return false;
+  return true;  // not reached: the last chunk ends the loop
 }
 
 int32_t CountDataLines(const std::vector<std::string>& lines) {

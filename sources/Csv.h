@@ -42,8 +42,10 @@ inline constexpr size_t kMaxDialectFileBytes = 64 << 20;
 // Reads a file's lines by the dialect's line rule (CR LF, lone CR, LF),
 // without a leading UTF-8 byte-order mark, leaving out the empty lines and those starting with ";"
 // "%" "#" (every reader skips them), and stopping once CountDataLines would say "too many". Returns
-// false when the file cannot be opened or read, or is longer than kMaxDialectFileBytes.
-bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines);
+// false when the file cannot be opened or read, or is longer than kMaxDialectFileBytes;
+// then why, when given, says which.
+bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines,
+                      std::string* why = nullptr);
 
 // The bytes of a test file holding commands 0..count-1, as the script editor
 // saves it: the ten columns, fields as they stand (unquoted), CR LF. The

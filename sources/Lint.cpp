@@ -1,9 +1,12 @@
 #include "sources/Lint.h"
 
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #include "base/Formats.h"
@@ -14,6 +17,7 @@
 #include "engine/TestPlan.h"
 #include "sources/Csv.h"
 #include "sources/NearestName.h"
+#include "sources/TestSources.h"
 
 namespace dsc {
 
@@ -75,13 +79,22 @@ class Checker {
         break;
       }
     }
-    int32_t records = -1;  // minus the header
-    for (const Line& l : lines)
-      if (!Skipped(l.text)) ++records;
+    // The limit counts as the loaders count before they read a file: ":"
+    // lines too, although no reader takes them; what is loaded counts only
+    // the records a reader takes.
+    int32_t records = -1, taken = -1;  // minus the header
+    for (const Line& l : lines) {
+      if (l.text.empty() || l.text.front() == ';' || l.text.front() == '%' || l.text.front() == '#')
+        continue;
+      ++records;
+      if (l.text.front() != ':') ++taken;
+    }
     if (records > kMaxListEntries)
       Add(0, "too-long",
           std::to_string(records) + " records: at most " + std::to_string(kMaxListEntries) +
               " can be loaded, the file is refused");
+    else if (taken < 1)
+      Add(0, "no-records", "no record below the header: nothing is loaded");
     return lines;
   }
 
@@ -145,6 +158,44 @@ class Checker {
   std::vector<LintFinding>& out_;
 };
 
+// The formats whose references are numbers the lint checks (the whole
+// numbers and the floating-point ones).
+bool IsCheckedNumberFormat(int16_t f) {
+  return f == kFormatDouble || f == kFormatSingle || f == kFormatShort || f == kFormatLong ||
+         f == kFormatByte;
+}
+
+// Whether a size field fits the 32-bit whole number the loaders read it
+// into; one that does not makes them refuse the whole file.
+bool SizeFits(const std::string& field) {
+  const double v = LeadingNumber(field);
+  return v >= -2147483648.5 && v < 2147483647.5;
+}
+
+// What a reference word of a number format is compared as when the reader
+// cannot keep its value (an overflow to infinity, a whole number wrapped or
+// cut to the format's range), or "" when it keeps it. The reader's rule stays
+// as it is: old files must compare as they always have.
+std::string StoredInstead(int16_t format, std::string_view word) {
+  const double v = LeadingNumber(word);
+  if (format == kFormatDouble) return std::isinf(v) ? (v > 0 ? "infinity" : "-infinity") : "";
+  if (format == kFormatSingle)
+    return std::abs(v) > FLT_MAX ? std::string(v > 0 ? "" : "-") + "the largest SINGLE" : "";
+  if (!(v >= -2147483648.5 && v < 2147483647.5))
+    return format == kFormatLong ? std::to_string(RoundToInt32(v)) : "a wrapped value";
+  const int32_t whole = RoundToInt32(v);
+  if (format == kFormatShort) {
+    const int32_t stored = whole % 32767;
+    return stored == whole ? "" : std::to_string(stored);
+  }
+  if (format == kFormatByte) {
+    // -1 .. -128 are kept as a signed byte would keep them.
+    const int32_t stored = (whole % 255) & 0xFF;
+    return stored == whole || stored - 256 == whole ? "" : std::to_string(stored);
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string LintFinding::Text() const {
@@ -153,15 +204,22 @@ std::string LintFinding::Text() const {
 }
 
 LintFileKind LintKindOf(std::string_view text) {
+  static const char* const kTestOnly[] = {"Device",    "InputSize",  "InputFormat",
+                                          "Data",      "OutputSize", "OutputFormat",
+                                          "Reference", "Access",     "Tolerance"};
   for (const Line& l : SplitLines(text)) {
     if (Skipped(l.text)) continue;
-    if (CsvColumnIndex(l.text, "FileName") >= 0 &&
-        UpperCase(CsvField(l.text, CsvColumnIndex(l.text, "FileName"))) == "FILENAME")
-      return LintFileKind::Configurations;
-    const int16_t server = CsvColumnIndex(l.text, "Server");
-    const int16_t property = CsvColumnIndex(l.text, "Property");
-    if (server >= 0 && UpperCase(CsvField(l.text, server)) == "SERVER" &&
-        (property < 0 || UpperCase(CsvField(l.text, property)) != "PROPERTY"))
+    const auto named = [&](const char* name) {
+      const int16_t c = CsvColumnIndex(l.text, name);
+      return c >= 0 && UpperCase(CsvField(l.text, c)) == UpperCase(name);
+    };
+    // A header the test file reader takes (an empty field answers for
+    // Property) makes a test file, whatever else it names.
+    if (CsvColumnIndex(l.text, "Property") >= 0) return LintFileKind::TestFile;
+    if (named("FileName")) return LintFileKind::Configurations;
+    // A Server column beside a test file's columns is a test file lacking
+    // its Property column, not a server list.
+    if (named("Server") && std::none_of(std::begin(kTestOnly), std::end(kTestOnly), named))
       return LintFileKind::ServerList;
     return LintFileKind::TestFile;
   }
@@ -187,7 +245,14 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
                 inputFormat = column("InputFormat"), reference = column("Reference"),
                 access = column("Access"), description = column("Description"),
                 toleranceColumn = column("Tolerance");
-  if (property < 0)
+  // The reader's columns, where an empty header field answers for any name:
+  // the file is refused as the reader would refuse it.
+  const int16_t readProperty = CsvColumnIndex(header->text, "Property");
+  const int16_t readSizes[] = {CsvColumnIndex(header->text, "InputSize"),
+                               CsvColumnIndex(header->text, "OutputSize")};
+  const bool hasRecord = std::any_of(
+      lines.begin(), lines.end(), [&](const Line& l) { return &l > header && !Skipped(l.text); });
+  if (readProperty < 0 && hasRecord)
     check.Add(header->number, "no-property-column",
               "the header has no Property column: the file cannot be loaded");
   auto field = [](const std::vector<std::string>& f, int16_t c) {
@@ -200,6 +265,15 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
     const std::vector<std::string> f = Fields(l.text);
     const std::string what =
         "\"" + AsUtf8(description >= 0 ? field(f, description) : field(f, property)) + "\"";
+    for (int k = 0; k < 2; ++k) {
+      const int16_t c = readSizes[k];
+      // Both sizes read from one field (an empty header name) are one finding.
+      if (readProperty < 0 || c < 0 || SizeFits(field(f, c)) || (k == 1 && c == readSizes[0]))
+        continue;
+      check.Add(l.number, "bad-size",
+                what + ": " + (k == 0 ? "InputSize" : "OutputSize") + " \"" + AsUtf8(field(f, c)) +
+                    "\" does not fit a 32-bit whole number: the file is refused");
+    }
     for (const auto& [sizeColumn, formatColumn] :
          {std::pair{inputSize, inputFormat}, std::pair{outputSize, outputFormat}}) {
       if (formatColumn < 0) continue;
@@ -213,7 +287,9 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
         check.Add(l.number, "unknown-format",
                   what + ": " +
                       (name.empty() ? "no format" : "unknown format \"" + AsUtf8(name) + "\"") +
-                      " for " + std::to_string(static_cast<long long>(size)) +
+                      " for " +
+                      (std::abs(size) < 1e18 ? std::to_string(static_cast<long long>(size))
+                                             : AsUtf8(field(f, sizeColumn))) +
                       " values: nothing is sent or read" +
                       (near.empty() ? "" : "; did you mean \"" + near + "\"?"));
       }
@@ -246,10 +322,25 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
       check.Add(l.number, "unconvertible-reference",
                 what + ": the reference cannot be converted to " + FormatNameFromCode(format) +
                     ": the command can never pass");
-    } else if (IsNumberFormat(format) && bytes < out * FormatElementSize(format)) {
+    } else if (IsCheckedNumberFormat(format) && bytes < int64_t{out} * FormatElementSize(format)) {
       check.Add(l.number, "short-reference",
                 what + ": the reference has " + std::to_string(n) + " of " + std::to_string(out) +
                     " values: only those are compared");
+    }
+    if (!IsCheckedNumberFormat(format) || bytes <= 0) continue;
+    // The words as the reader takes them: every blank ends one.
+    std::string_view rest(ref);
+    for (int32_t k = 0; k < n; ++k) {
+      const size_t blank = rest.find(' ');
+      const std::string_view word = rest.substr(0, blank);
+      if (const std::string instead = StoredInstead(format, word); !instead.empty()) {
+        check.Add(l.number, "reference-out-of-range",
+                  what + ": reference value \"" + AsUtf8(std::string(word)) + "\" does not fit " +
+                      FormatNameFromCode(format) + ": it is compared as " + instead);
+        break;
+      }
+      if (blank == std::string_view::npos) break;
+      rest.remove_prefix(blank + 1);
     }
   }
   return out;
@@ -260,8 +351,16 @@ std::vector<LintFinding> LintConfigurations(std::string_view text, const std::st
   Checker check(fileName, out);
   const std::vector<Line> lines = check.Common(text);
   const Line* header = check.Header(lines, {"Description", "FileName", "Context"});
-  for (const Line& l : lines)
-    if (header && &l > header && !Skipped(l.text)) check.QuotedComma(l);
+  if (!header) return out;
+  const int16_t listColumn = CsvColumnIndex(header->text, "FileName");
+  for (const Line& l : lines) {
+    if (&l <= header || Skipped(l.text)) continue;
+    check.QuotedComma(l);
+    // The loader reads no list it refuses: that configuration has no servers.
+    const std::string name = listColumn >= 0 ? CsvField(l.text, listColumn) : "";
+    if (const std::string why = ServerListNameProblem(name); !why.empty())
+      check.Add(l.number, "server-list-name", AsUtf8(why) + ": the configuration has no servers");
+  }
   return out;
 }
 
@@ -275,8 +374,9 @@ std::vector<LintFinding> LintServerList(std::string_view text, const std::string
   return out;
 }
 
-std::vector<LintFinding> LintText(std::string_view text, const std::string& fileName) {
-  switch (LintKindOf(text)) {
+std::vector<LintFinding> LintText(std::string_view text, const std::string& fileName,
+                                  LintFileKind kind) {
+  switch (kind) {
     case LintFileKind::Configurations:
       return LintConfigurations(text, fileName);
     case LintFileKind::ServerList:
@@ -287,14 +387,70 @@ std::vector<LintFinding> LintText(std::string_view text, const std::string& file
   return LintTestFile(text, fileName);
 }
 
-bool LintFile(const std::string& path, std::vector<LintFinding>& findings) {
+std::vector<LintFinding> LintText(std::string_view text, const std::string& fileName) {
+  return LintText(text, fileName, LintKindOf(text));
+}
+
+LintFileKind LintKindOfFile(const std::string& path, std::string_view text) {
+  const std::filesystem::path file(path);
+  const std::string base = file.filename().string();
+  if (base == "procedures.csv") return LintFileKind::Configurations;
+  // A file the configurations beside it name is a server list, whatever its
+  // header says; the directory's other files are told by their header.
+  std::vector<std::string> lines;
+  if (ReadDialectLines((file.parent_path() / "procedures.csv").string(), lines)) {
+    int16_t column = -1;
+    bool header = true;
+    for (const std::string& line : lines) {
+      if (line.front() == ':') continue;
+      if (header) {
+        column = CsvColumnIndex(line, "FileName");
+        header = false;
+        if (column < 0) break;
+      } else if (CsvField(line, column) == base) {
+        return LintFileKind::ServerList;
+      }
+    }
+  }
+  return LintKindOf(text);
+}
+
+namespace {
+
+// The file's bytes, no more than a loader would read; false when it cannot
+// be read. A file past the loaders' limit gets its finding here.
+bool ReadForLint(const std::string& path, std::string& bytes, std::vector<LintFinding>& findings) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  bytes.resize(kMaxDialectFileBytes + 1);
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (in.bad()) return false;
-  std::vector<LintFinding> found = LintText(bytes, path);
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  if (bytes.size() > kMaxDialectFileBytes) {
+    findings.push_back({path, 0, "too-long",
+                        "larger than " + std::to_string(kMaxDialectFileBytes >> 20) +
+                            " MiB: the file is refused"});
+    bytes.clear();
+  }
+  return true;
+}
+
+}  // namespace
+
+bool LintFile(const std::string& path, std::vector<LintFinding>& findings) {
+  return LintFile(path, std::nullopt, findings);
+}
+
+bool LintFile(const std::string& path, std::optional<LintFileKind> kind,
+              std::vector<LintFinding>& findings) {
+  std::string bytes;
+  const size_t before = findings.size();
+  if (!ReadForLint(path, bytes, findings)) return false;
+  if (findings.size() > before) return true;  // too long to be read
+  std::vector<LintFinding> found =
+      LintText(bytes, path, kind ? *kind : LintKindOfFile(path, bytes));
   findings.insert(findings.end(), found.begin(), found.end());
   return true;
 }

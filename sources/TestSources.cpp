@@ -125,8 +125,8 @@ bool IsFileLineSkipped(const std::string& line) {
 // skipped is the header, every later one a record. 21 at the first record
 // when the header has no Property column, 42 for a record that cannot be read.
 template <class Skipped>
-int16_t ReadTestRecords(const std::vector<std::string>& lines, TestPlanState& plan,
-                        Skipped skipped) {
+int16_t ReadTestRecords(const std::vector<std::string>& lines, TestPlanState& plan, Skipped skipped,
+                        std::string& why) {
   std::optional<RecordReader> reader;
   int32_t i = 0;
   for (const std::string& line : lines) {
@@ -136,7 +136,10 @@ int16_t ReadTestRecords(const std::vector<std::string>& lines, TestPlanState& pl
       continue;
     }
     if (!reader->HasProperty()) return kCodeNoPropertyColumn;
-    if (!reader->Fill(line, plan.TestPlan[i])) return kCodeNothingToLoad;
+    if (!reader->Fill(line, plan.TestPlan[i])) {
+      why = "record " + std::to_string(i + 1) + ": a size does not fit a 32-bit whole number";
+      return kCodeNothingToLoad;
+    }
     ++i;
   }
   plan.TestPlanCount = static_cast<int16_t>(i);
@@ -144,10 +147,17 @@ int16_t ReadTestRecords(const std::vector<std::string>& lines, TestPlanState& pl
 }
 
 // CountDataLines and the reading in one pass: the file is read once. Returns
-// the count as CountDataLines gives it (0 for a file that cannot be read).
-int32_t ReadCountedLines(const std::string& path, std::vector<std::string>& lines) {
-  if (!ReadDialectLines(path, lines)) return 0;
-  return CountDataLines(lines);
+// the count as CountDataLines gives it (0 for a file that cannot be read),
+// and why a count the loaders refuse (below 1, above the limit) is what it
+// is: "" when the count is one they load.
+int32_t ReadCountedLines(const std::string& path, std::vector<std::string>& lines,
+                         std::string& why) {
+  why.clear();
+  if (!ReadDialectLines(path, lines, &why)) return 0;
+  const int32_t n = CountDataLines(lines);
+  if (n < 1) why = "no record below the header";
+  if (n > kMaxListEntries) why = "more than " + std::to_string(kMaxListEntries) + " records";
+  return n;
 }
 
 // The program's own directory for argv0 ("" and bare names included).
@@ -279,7 +289,8 @@ std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::
   out.count = 32;
   out.format = kFormatText;
   const DataDescriptor in;  // 0 elements of 767: no input
-  int16_t code = lib_.EXECLINKEx(device, "SRVVERSION", out, version, in, {}, kReadAccess, 500);
+  const int32_t timeout = readTimeoutMs > 0 ? readTimeoutMs : 500;
+  int16_t code = lib_.EXECLINKEx(device, "SRVVERSION", out, version, in, {}, kReadAccess, timeout);
   if (versionCode) *versionCode = code;
   if (code == kCodeServerUnavailable45 || code == kCodeServerUnavailable98) {
     const std::string e = GetErrorString(lib_, code);
@@ -293,7 +304,7 @@ std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::
       {"APPVERSION", &appVersion}, {"SRVSTARTTIME", &start}, {"APPDATE", &appDate}};
   for (const auto& [property, buffer] : rest) {
     out.count = 32;
-    code = lib_.EXECLINKEx(device, property, out, *buffer, in, {}, kReadAccess, 500);
+    code = lib_.EXECLINKEx(device, property, out, *buffer, in, {}, kReadAccess, timeout);
     if (code != 0) StringListToBytes("unavailable", *buffer);
   }
   return " srv vers: " + BytesToStringList(version) + "\r\n" +
@@ -320,7 +331,7 @@ int16_t TestSources::initStdTest(const std::string& devcon, const std::string& d
     c.Description = name;
     c.Property = name;
     c.Device = devnam;
-    c.Access = "READ";
+    c.Access = readTimeoutMs > 0 ? "READ[timeout=" + std::to_string(readTimeoutMs) + "]" : "READ";
     c.OutputSize = s_.propertySizes[i];
     c.OutputFormat = s_.propertyFormats[i];
     ++k;
@@ -349,7 +360,11 @@ int16_t TestSources::fillInTestParamsFromServer(const std::string& context,
   const int16_t code =
       lib_.EXECLINKEx("/" + context + "/" + server + "/#0", "SRVSELFTEST", out,
                       std::span<uint8_t>(buffer.data(), kTransferLimit), in, {}, kReadAccess, 800);
-  if (code != 0) return kCodeNothingToLoad;
+  refusal_.clear();
+  if (code != 0) {
+    refusal_ = "no self-test list (code " + std::to_string(code) + ")";
+    return kCodeNothingToLoad;
+  }
 
   // Every piece comes back ending in CR LF, so the piece after the last LF is
   // always empty and a text without a final LF still has all its lines read.
@@ -361,7 +376,11 @@ int16_t TestSources::fillInTestParamsFromServer(const std::string& context,
     start = lf + 1;
   }
   const size_t n = pieces.size();
-  if (n == 0 || n > static_cast<size_t>(kMaxListEntries)) return kCodeNothingToLoad;
+  if (n == 0 || n > static_cast<size_t>(kMaxListEntries)) {
+    refusal_ = n == 0 ? "an empty self-test list"
+                      : "more than " + std::to_string(kMaxListEntries) + " self-test lines";
+    return kCodeNothingToLoad;
+  }
 
   s_.plan.TestPlan.assign(n + 1, TestCommand{});
   s_.plan.TestPlanCount = static_cast<int16_t>(n);
@@ -372,31 +391,35 @@ int16_t TestSources::fillInTestParamsFromServer(const std::string& context,
   }
   // Unlike a file, the first character is trimmed first: a line starting
   // with a blank, a tab or a control character counts as empty here.
-  return ReadTestRecords(pieces, s_.plan, [](const std::string& piece) {
-    const std::string first = TrimWhite(piece.substr(0, 1));
-    return first.empty() || IsCommentChar(first.front());
-  });
+  return ReadTestRecords(
+      pieces, s_.plan,
+      [](const std::string& piece) {
+        const std::string first = TrimWhite(piece.substr(0, 1));
+        return first.empty() || IsCommentChar(first.front());
+      },
+      refusal_);
 }
 
 int16_t TestSources::fillInTestParams(const std::string& context, const std::string& server,
                                       const std::string& /*device*/) {
   if (s_.runInProgress) return kCodeRunInProgress;
-  if (!TestFileNameProblem(context, server).empty()) return kCodeNothingToLoad;
+  refusal_ = TestFileNameProblem(context, server);
+  if (!refusal_.empty()) return kCodeNothingToLoad;
   const std::string path = TestFilePath(context, server);
   std::vector<std::string> lines;
-  const int32_t n = ReadCountedLines(path, lines);
+  const int32_t n = ReadCountedLines(path, lines, refusal_);
   if (n < 1 || n > kMaxListEntries) return kCodeNothingToLoad;
 
   s_.plan.TestPlan.assign(static_cast<size_t>(n) + 1, TestCommand{});
   s_.plan.TestPlanCount = static_cast<int16_t>(n);
-  return ReadTestRecords(lines, s_.plan, IsFileLineSkipped);
+  return ReadTestRecords(lines, s_.plan, IsFileLineSkipped, refusal_);
 }
 
 int16_t TestSources::fillInProcNames() {
   if (s_.runInProgress) return kCodeRunInProgress;
   const std::string path = s_.DatabasePath + "procedures.csv";
   std::vector<std::string> lines;
-  const int32_t n = ReadCountedLines(path, lines);
+  const int32_t n = ReadCountedLines(path, lines, refusal_);
   if (n < 1 || n > kMaxListEntries) return kCodeNothingToLoad;
 
   std::vector<StoredConfig> configs(static_cast<size_t>(n) + 1);
@@ -419,14 +442,17 @@ int16_t TestSources::fillInProcNames() {
     if (context >= 0) c.Context = CsvField(line, context);
   }
 
+  // Only ":" lines below the header: loaded, but nothing.
+  if (i == 0) refusal_ = "no record below the header";
   int16_t result = kCodeSuccess;
   for (int32_t k = 0; k < i; ++k) {
     StoredConfig& c = configs[k];
     // A list outside the database directory is not read: no servers.
-    if (!ServerListNameProblem(c.FileName).empty()) continue;
+    c.ServerListRefusal = ServerListNameProblem(c.FileName);
+    if (!c.ServerListRefusal.empty()) continue;
     const std::string listPath = s_.DatabasePath + c.FileName;
     std::vector<std::string> serverLines;
-    const int32_t m = ReadCountedLines(listPath, serverLines);
+    const int32_t m = ReadCountedLines(listPath, serverLines, c.ServerListRefusal);
     if (m < 1) continue;
     // A server list too long to hold gives its configuration no servers; the
     // other configurations stay usable.
@@ -451,6 +477,7 @@ int16_t TestSources::fillInProcNames() {
       ++count;
     }
     c.ServerCount = static_cast<int16_t>(count);
+    if (count == 0) c.ServerListRefusal = "no record below the header";
   }
   s_.configs.StoredConfigs = std::move(configs);
   s_.configs.StoredConfigCount = static_cast<int16_t>(i);

@@ -6,6 +6,7 @@
 
 #include "access/ClientLibrary.h"
 #include "engine/CheckerSession.h"
+#include "engine/ConfiguredRun.h"
 
 namespace dsc {
 
@@ -59,9 +60,13 @@ std::string ServerListNameProblem(const std::string& fileName);
 // The producers of test plans and of the server information. They replace the
 // session's plan, set its caption (CheckerLabel) and write the report's head.
 // While a run is in progress they refuse and change nothing.
-class TestSources {
+class TestSources final : public SpecificTestLoader {
  public:
   TestSources(CheckerSession& session, ClientLibrary& lib) : s_(session), lib_(lib) {}
+  int16_t LoadSpecificTest(const std::string& context, const std::string& server,
+                           const std::string& device) override {
+    return initSelfText(context, server, device);
+  }
 
   // Four lines " srv vers: ...\r\n" ... of the server's information. When
   // given, versionCode receives the completion code of the version query (0:
@@ -91,9 +96,22 @@ class TestSources {
   // The stored test file of a server, as fillInTestParams and the editor name it.
   std::string TestFilePath(const std::string& context, const std::string& server) const;
 
+  // Why the last fillInTestParams, fillInTestParamsFromServer or
+  // fillInProcNames (for procedures.csv) loaded nothing: "more than 32767
+  // records", "larger than 64 MiB", ...; "" when it loaded. The front ends
+  // show it after the completion code's text, which stays as it is; a
+  // configuration's server list keeps its own (StoredConfig::ServerListRefusal).
+  const std::string& refusal() const { return refusal_; }
+  std::string LoadRefusal() const override { return refusal_; }
+
+  // The time-out in ms of the standard test's reads and of the information
+  // reads; 0 leaves them as they always were (1000 and 500 ms).
+  int32_t readTimeoutMs = 0;
+
  private:
   CheckerSession& s_;
   ClientLibrary& lib_;
+  std::string refusal_;
 };
 
 }  // namespace dsc

@@ -70,6 +70,7 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
       }
       e.host = info.host;
       e.started = info.started_date;
+      e.deviceClass = info.class_name;
       if (!info.exported)
         Tango::Except::throw_exception("API_DeviceNotExported",
                                        "server " + e.server->instance + " is not running (" + name +

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "access/CompletionCodes.h"
-#include "base/Formats.h"
 #include "access/NamedControl.h"
+#include "base/Formats.h"
 #include "tango/TangoSystem.h"
 
 namespace dsc::tango {
@@ -28,6 +28,10 @@ class TangoControl final : public NamedControl {
 
   std::string SuccessNote() const override { return last_.code == 0 ? last_.detail : ""; }
 
+  ValueFacts LastValueFacts() const override { return last_.facts; }
+
+  void setTolerance(const std::string& tolerance) override { tolerance_ = tolerance; }
+
   std::string StatusText() const override {
     if (last_.code != 0 && !last_.detail.empty()) return last_.detail;
     auto it = ErrorTexts().find(last_.code);
@@ -40,7 +44,7 @@ class TangoControl final : public NamedControl {
     DeviceEntry* e = system_->Device(context_, server_, device_, last_);
     if (e)
       last_ = system_->Access(*e, property_, out, outCount, outFormat, in, inCount, inFormat,
-                              linkTimeout_);
+                              linkTimeout_, tolerance_);
     return last_.code;
   }
 
@@ -124,6 +128,7 @@ class TangoControl final : public NamedControl {
 
   std::shared_ptr<TangoSystem> system_;
   Outcome last_;
+  std::string tolerance_;
   Pending pending_;
   std::vector<uint8_t> scratch_;
   CompletionHandler handler_;

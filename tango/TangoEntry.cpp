@@ -45,20 +45,40 @@ bool OpenThroughModule(const std::string& text, const std::string& source, const
 #endif
 }
 
+// The command line's judgement in Tango's names; false with a message for
+// a state Tango does not have.
+bool TangoJudgement(const ReadJudgement& given, Judgement& judgement, std::string& error) {
+  judgement.failOnQuality = QualityLevel(given.failOnQuality);
+  judgement.checkLimits = given.checkLimits;
+  for (const std::string& state : given.expectStates) {
+    judgement.expectStates.push_back(StateName(state));
+    if (judgement.expectStates.back().empty()) {
+      error = "--expect-state: \"" + state + "\" is not a Tango state";
+      return false;
+    }
+  }
+  return true;
+}
+
 bool OpenFile(const std::string& text, const std::string& path, Clock& clock, ControlSystem& opened,
-              std::string& error) {
+              std::string& error, const ReadJudgement& given) {
   // The site file is checked before the module is looked for.
   if (!LoadSite(text, path, error)) return false;
-  return OpenThroughModule(text, path, "a Tango site file", clock, opened, error);
+  Judgement judgement;
+  if (!TangoJudgement(given, judgement, error)) return false;
+  return OpenThroughModule(WithJudgement(text, judgement), path, "a Tango site file", clock, opened,
+                           error);
 }
 
 bool OpenAddresses(const std::vector<std::string>& hosts, Clock& clock, ControlSystem& opened,
-                   std::string& error, bool failOnState) {
+                   std::string& error, const ReadJudgement& given) {
+  Judgement judgement;
+  if (!TangoJudgement(given, judgement, error)) return false;
   // The databases become a site of discovered contexts, opened as any site.
-  const std::optional<std::string> site = SiteJsonFromTangoHosts(hosts, error, failOnState);
+  const std::optional<std::string> site = SiteJsonFromTangoHosts(hosts, error, given.failOnState);
   if (!site) return false;
-  if (!OpenThroughModule(*site, "TANGO_HOST " + JoinedHosts(hosts), "a Tango database", clock,
-                         opened, error))
+  if (!OpenThroughModule(WithJudgement(*site, judgement), "TANGO_HOST " + JoinedHosts(hosts),
+                         "a Tango database", clock, opened, error))
     return false;
   opened.description = "Tango database " + JoinedHosts(hosts);
   return true;

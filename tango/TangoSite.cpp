@@ -15,6 +15,12 @@ namespace {
 
 using namespace dsc::strictjson;
 
+// A line feed, BEL or other control character: never part of a Tango name.
+bool HasControl(std::string_view s) {
+  return std::any_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
 // A checker name: 1..16 characters, no "/", no blank at either end.
 std::string Name(const json& j, const std::string& path) {
   std::string name = String(j, path);
@@ -32,7 +38,8 @@ template <class T>
 void Unique(const std::vector<T>& items, const std::string& path, const char* what) {
   for (size_t i = 0; i < items.size(); ++i) {
     for (size_t k = 0; k < i; ++k) {
-      if (items[k].name == items[i].name)
+      // Case ignored: the names make test files, and Tango ignores case.
+      if (SameName(items[k].name, items[i].name))
         Fail(At(At(path, i), "name"), std::string("duplicate ") + what + " name " +
                                           Quoted(items[i].name) + " (also at " + At(path, k) + ")");
     }
@@ -49,13 +56,27 @@ SiteDevice BuildDevice(const json& j, const std::string& path) {
   const size_t a = t.find('/');
   const size_t b = a == std::string::npos ? a : t.find('/', a + 1);
   if (a == 0 || b == std::string::npos || b == a + 1 || b + 1 >= t.size() ||
-      t.find('/', b + 1) != std::string::npos || t.find_first_of(" #") != std::string::npos)
+      t.find('/', b + 1) != std::string::npos || t.find_first_of(" #") != std::string::npos ||
+      HasControl(t))
     Fail(o.path("device"), Quoted(t) + " is not a Tango device name (domain/family/member)");
   return d;
 }
 
+// State names, as Tango spells them ("on" is "ON").
+std::vector<std::string> States(const json& j, const std::string& path) {
+  std::vector<std::string> states;
+  Array(j, path);
+  for (size_t i = 0; i < j.size(); ++i) {
+    const std::string given = String(j[i], At(path, i));
+    const std::string name = StateName(given);
+    if (name.empty()) Fail(At(path, i), Quoted(given) + " is not a Tango state");
+    states.push_back(name);
+  }
+  return states;
+}
+
 SiteServer BuildServer(const json& j, const std::string& path, bool discovered) {
-  Obj o(j, path, {"name", "instance", "devices"});
+  Obj o(j, path, {"name", "instance", "devices", "expectStates"});
   SiteServer s;
   s.name = Name(o.need("name"), o.path("name"));
   if (s.name == "ENS") Fail(o.path("name"), "\"ENS\" is the name server's address");
@@ -68,6 +89,7 @@ SiteServer BuildServer(const json& j, const std::string& path, bool discovered) 
     for (size_t i = 0; i < devices->size(); ++i)
       s.devices.push_back(BuildDevice((*devices)[i], At(o.path("devices"), i)));
   }
+  if (const json* v = o.get("expectStates")) s.expectStates = States(*v, o.path("expectStates"));
   if (s.devices.empty() && !discovered)
     Fail(o.path("devices"), "a server needs at least one device");
   Unique(s.devices, o.path("devices"), "device");
@@ -84,11 +106,12 @@ std::vector<std::string> Patterns(const json& j, const std::string& path) {
 SiteContext BuildContext(const json& j, const std::string& path) {
   Obj o(j, path,
         {"name", "host", "port", "database", "discover", "include", "exclude", "pollMs",
-         "failOnState", "servers"});
+         "failOnState", "failOnQuality", "checkLimits", "expectStates", "expectStatesByClass",
+         "servers"});
   SiteContext c;
   c.name = Name(o.need("name"), o.path("name"));
   c.host = String(o.need("host"), o.path("host"));
-  if (c.host.empty() || c.host.find_first_of(" /:#") != std::string::npos)
+  if (c.host.empty() || c.host.find_first_of(" /:#") != std::string::npos || HasControl(c.host))
     Fail(o.path("host"), Quoted(c.host) + " is not a host name or address");
   c.port = static_cast<int>(Int(o.need("port"), o.path("port"), 1, 65535));
   if (const json* v = o.get("database")) c.database = Bool(*v, o.path("database"));
@@ -105,6 +128,20 @@ SiteContext BuildContext(const json& j, const std::string& path) {
   if (const json* v = o.get("pollMs"))
     c.pollMs = static_cast<int32_t>(Int(*v, o.path("pollMs"), 10, 3600000));
   if (const json* v = o.get("failOnState")) c.failOnState = Bool(*v, o.path("failOnState"));
+  if (const json* v = o.get("failOnQuality")) {
+    const std::string given = String(*v, o.path("failOnQuality"));
+    c.failOnQuality = QualityLevel(given);
+    if (c.failOnQuality.empty() || c.failOnQuality == "VALID")
+      Fail(o.path("failOnQuality"), Quoted(given) + " is not WARNING, ALARM or INVALID");
+  }
+  if (const json* v = o.get("checkLimits")) c.checkLimits = Bool(*v, o.path("checkLimits"));
+  if (const json* v = o.get("expectStates")) c.expectStates = States(*v, o.path("expectStates"));
+  if (const json* v = o.get("expectStatesByClass")) {
+    if (!v->is_object()) Fail(o.path("expectStatesByClass"), "must be an object");
+    for (const auto& [cls, states] : v->items())
+      c.expectStatesByClass.emplace_back(LowerCase(cls),
+                                         States(states, At(o.path("expectStatesByClass"), cls)));
+  }
   const json* servers = c.discover ? o.get("servers") : &o.need("servers");
   if (servers) {
     Array(*servers, o.path("servers"));
@@ -131,7 +168,7 @@ Site Build(const json& root) {
     for (size_t s = 0; s < site.contexts[i].servers.size(); ++s) {
       for (size_t k = 0; k < i; ++k) {
         for (size_t t = 0; t < site.contexts[k].servers.size(); ++t) {
-          if (site.contexts[k].servers[t].name == site.contexts[i].servers[s].name)
+          if (SameName(site.contexts[k].servers[t].name, site.contexts[i].servers[s].name))
             Fail(At(At(At(At("/tango/contexts", i), "servers"), s), "name"),
                  "duplicate server name " + Quoted(site.contexts[i].servers[s].name) +
                      " (also at " + At(At(At("/tango/contexts", k), "servers"), t) + ")");
@@ -196,9 +233,10 @@ std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, st
       SiteContext c;
       c.host = hostPort.substr(0, colon == std::string::npos ? 0 : colon);
       const std::string port = colon == std::string::npos ? "" : hostPort.substr(colon + 1);
-      if (c.host.empty() || c.host.find_first_of(" /:#") != std::string::npos || port.empty() ||
-          port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoi(port) < 1 || std::stoi(port) > 65535) {
+      if (c.host.empty() || c.host.find_first_of(" /:#") != std::string::npos ||
+          HasControl(c.host) || port.empty() || port.size() > 5 ||
+          port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) < 1 ||
+          std::stoi(port) > 65535) {
         error = "TANGO_HOST \"" + hostPort + "\" is not host:port";
         return std::nullopt;
       }
@@ -216,6 +254,41 @@ std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, st
   const std::vector<std::string> shortNames = ShortNames(names, {});
   for (size_t i = 0; i < site.contexts.size(); ++i) site.contexts[i].name = shortNames[i];
   return site;
+}
+
+std::string QualityLevel(std::string_view name) {
+  std::string upper(name);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char* level : {"VALID", "CHANGING", "WARNING", "ALARM", "INVALID"})
+    if (upper == level) return upper;
+  return {};
+}
+
+std::string StateName(std::string_view name) {
+  static const char* const kStates[] = {"ON",      "OFF",    "CLOSE",   "OPEN",   "INSERT",
+                                        "EXTRACT", "MOVING", "STANDBY", "FAULT",  "INIT",
+                                        "RUNNING", "ALARM",  "DISABLE", "UNKNOWN"};
+  std::string upper(name);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char* state : kStates)
+    if (upper == state) return upper;
+  return {};
+}
+
+std::string WithJudgement(std::string_view siteJson, const Judgement& judgement) {
+  nlohmann::ordered_json root =
+      nlohmann::ordered_json::parse(siteJson.begin(), siteJson.end(), nullptr, false);
+  if (judgement.empty() || !root.is_object() || !root.contains("tango") ||
+      !root["tango"].is_object() || !root["tango"].contains("contexts") ||
+      !root["tango"]["contexts"].is_array())
+    return std::string(siteJson);
+  for (auto& c : root["tango"]["contexts"]) {
+    if (!c.is_object()) continue;
+    if (!judgement.failOnQuality.empty()) c["failOnQuality"] = judgement.failOnQuality;
+    if (judgement.checkLimits) c["checkLimits"] = true;
+    if (!judgement.expectStates.empty()) c["expectStates"] = judgement.expectStates;
+  }
+  return root.dump();
 }
 
 std::optional<std::string> SiteJsonFromTangoHosts(const std::vector<std::string>& hosts,

@@ -23,6 +23,9 @@ struct SiteServer {
   // In a discovered context: empty for the devices the database knows, with
   // the names given here for those listed.
   std::vector<SiteDevice> devices;
+  // States the State read of this server's devices must be in (names such as
+  // "ON", "RUNNING"); empty: those of the device's class, else the context's.
+  std::vector<std::string> expectStates;
 };
 
 struct SiteContext {
@@ -41,6 +44,16 @@ struct SiteContext {
   // A read of a State of FAULT, ALARM or UNKNOWN, or of a value of quality
   // INVALID, fails (code 68) instead of only saying so in its text.
   bool failOnState = false;
+  // A read whose quality is at least this bad fails (code 68): "WARNING",
+  // "ALARM" or "INVALID"; empty: as failOnState says.
+  std::string failOnQuality;
+  // A numeric value outside its attribute's alarm limits fails (code 68);
+  // one outside its warning limits is said beside its success.
+  bool checkLimits = false;
+  // States a State read must be in, else it fails (code 68): the context's,
+  // and by Tango device class (lower-case class name). Empty: any.
+  std::vector<std::string> expectStates;
+  std::vector<std::pair<std::string, std::vector<std::string>>> expectStatesByClass;
   std::vector<SiteServer> servers;
 };
 
@@ -48,6 +61,22 @@ struct Site {
   std::string title;
   std::vector<SiteContext> contexts;
 };
+
+// How reads are judged, given on the command line for every context of a
+// site: a field left empty (or false) leaves the site file's as it is.
+struct Judgement {
+  std::string failOnQuality;
+  bool checkLimits = false;
+  std::vector<std::string> expectStates;
+  bool empty() const { return failOnQuality.empty() && !checkLimits && expectStates.empty(); }
+};
+// A site file's text with the judgement set on every context; text that is
+// not a site is returned as it is.
+std::string WithJudgement(std::string_view siteJson, const Judgement& judgement);
+// The checker's spelling of a quality level or state name ("warning" is
+// "WARNING"), or empty where it is none.
+std::string QualityLevel(std::string_view name);
+std::string StateName(std::string_view name);
 
 // True when the text is a JSON object with a "tango" member: a site file
 // rather than a facility description of the simulation. Never throws.

@@ -66,7 +66,7 @@ struct DeviceEntry {
   std::vector<Property> properties;
   std::map<std::string, size_t> byName;  // lower case: Tango names ignore case
   // What the database recorded when the proxy was made.
-  std::string host, started;
+  std::string host, started, deviceClass;
 };
 
 // Everything the library and its controls share: the site, the servers of
@@ -109,16 +109,30 @@ class TangoSystem {
   std::vector<Property>* Properties(DeviceEntry& e, int32_t timeoutMs, bool fresh, Outcome& o);
 
   // The accesses.
+  // `tolerance` is the command's (engine/TestPlan.h): how far a set point
+  // read back may be from what was written.
   Outcome Access(DeviceEntry& e, const std::string& property, std::span<uint8_t> out,
                  int32_t outCount, int16_t outFormat, std::span<const uint8_t> in, int32_t inCount,
-                 int16_t inFormat, int32_t timeoutMs);
+                 int16_t inFormat, int32_t timeoutMs, const std::string& tolerance = {});
+  // Reads take their numbers out for the facts too (a capture needs them).
+  void setWantNumbers(bool want) { wantNumbers_ = want; }
   Outcome ServerText(DeviceEntry& e, const std::string& property, std::string& text,
                      int32_t timeoutMs);
 
  private:
   Outcome TryAccess(DeviceEntry& e, const std::string& property, std::span<uint8_t> out,
                     int32_t outCount, int16_t outFormat, std::span<const uint8_t> in,
-                    int32_t inCount, int16_t inFormat, int32_t timeoutMs);
+                    int32_t inCount, int16_t inFormat, int32_t timeoutMs,
+                    const std::string& tolerance);
+  struct Verdict {
+    std::string note;  // beside success, or the failure's text
+    bool fails = false;
+    int16_t code = 0;
+  };
+  Verdict Judge(DeviceEntry& e, const Property& p, Tango::DeviceAttribute& value,
+                const DataAcquisitionControl::ValueFacts& facts, const std::vector<double>& written,
+                const std::string& tolerance, int32_t outCount);
+  const std::vector<std::string>& ExpectedStates(DeviceEntry& e);
   Outcome TryServerText(DeviceEntry& e, const std::string& property, std::string& text,
                         int32_t timeoutMs);
   static Outcome Remember(DeviceEntry& e, Outcome o);
@@ -128,6 +142,7 @@ class TangoSystem {
   std::deque<ContextEntry> contexts_;
   std::map<std::string, DeviceEntry> devices_;
   std::string databaseFault_;
+  bool wantNumbers_ = false;
 };
 
 // The name server (access/NameServer.h) over the directory: "ENS"

@@ -23,6 +23,8 @@ struct Outcome {
   bool reconnectDelayed = false;
   // Tango's error stack, where the fault arose first.
   std::vector<DataAcquisitionControl::ErrorFrame> stack{};
+  // What a successful access told beyond its value.
+  DataAcquisitionControl::ValueFacts facts{};
 };
 
 // The element count and full-form format a property declares in PROPS.

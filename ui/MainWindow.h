@@ -13,9 +13,9 @@
 
 #include "access/ClientLibrary.h"
 #include "access/DataAcquisitionControl.h"
+#include "base/Clock.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
-#include "base/Clock.h"
 #include "sources/TestSources.h"
 #include "ui/OffThread.h"
 #include "ui/QtFrontEnd.h"
@@ -121,6 +121,7 @@ class Vesker final : public QWidget {
   void forgetInfoOfOtherServer(const std::string& context, const std::string& server);
   void showPreparationFailure(const QString& text);
   QTreeWidget& summaryList();
+  void runConfiguration();  // Specific Test on a stored configuration
   void addSummaryEntry(const ServerOutcome& outcome);
   void showRowsOfSummaryEntry();
   void showSelectedValues();

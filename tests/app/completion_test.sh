@@ -21,8 +21,8 @@ expect() {
     rm -f /tmp/ovra-completion-err.$$
 }
 db="--database $src/database"
-expect "list|info|standard|specific|config|lint|" "$exe" ""
-expect "standard|specific|" "$exe" --json s
+expect "list|info|standard|specific|sweep|config|lint|" "$exe" ""
+expect "standard|specific|sweep|" "$exe" --json s
 expect "LINAC|RING|TRANSFER|" "$exe" list ""
 expect "RING|" "$exe" --retries 2 info R
 expect "RING|" "$exe" --skip "dead*" --max-link-failures 0 standard R

@@ -125,6 +125,20 @@ class OvraCheck : public ::testing::Test {
 
 TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
   dir.write("big.json", ManyProperties(32768));
+  string contexts = R"({"contexts": [)";
+  for (int i = 0; i < 202; ++i)
+    contexts += (i ? ",{\"name\": \"C" : "{\"name\": \"C") + std::to_string(i) + "\"}";
+  dir.write("contexts.json", contexts + "]}");
+  string records = "Property\r\n";
+  for (int i = 0; i < 32768; ++i) records += "P\r\n";
+  dir.write("CAF\xc9-BIG.csv", records);
+  dir.write("CAF\xc9-L.csv", "Server\r\nS\r\n");  // a test file whose header looks like a list
+  std::filesystem::create_directory(dir.file("rooted"));
+  dir.write("rooted/procedures.csv",
+            "Description,FileName,Context\r\nRooted,/list.csv,CAF\xc9\r\n");
+  dir.write("rooted/list.csv", "Server\r\nS\r\n");
+  const string rooted =
+      "--database '" + dir.file("rooted") + "' --facility '" + dir.file("f.json") + "' ";
   const string facility = "--facility '" + dir.file("f.json") + "' ";
   const string noModule = "OVRA_PLUGIN_DIR='" + dir.path() + "'";
   dir.write("site.json", kSite);
@@ -165,6 +179,19 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
       {"--strict specific CAF\xc3\x89 T", 2, "did you mean \"Reference\"? [unknown-column]"},
       {"lint CAF\xc3\x89 T", 1, "CAF\xc3\x89-T.csv:1: unknown column \"Refernce\""},
       {"lint /nonexistent.csv", 2, "cannot read /nonexistent.csv"},
+      {"lint CAF\xc3\x89 L", 1, "the file cannot be loaded [no-property-column]"},
+      // Why a file gave "nothing to load", after the text that stays.
+      {"specific CAF\xc3\x89 BIG", 1,
+       "CAF\xc3\x89-BIG.csv : nothing to load or reading failed: more than 32767 records\n"},
+      {"--json specific CAF\xc3\x89 BIG", 1, "reading failed: more than 32767 records\",\"outcome"},
+      {rooted + "config Rooted", 1,
+       "lists no server (" + dir.file("rooted") +
+           "//list.csv : nothing to load or reading failed: the server list \"/list.csv\" is "
+           "outside the database)"},
+      {rooted + "--strict config Rooted", 2,
+       "outside the database: the configuration has no servers [server-list-name]"},
+      {"--facility '" + dir.file("contexts.json") + "' list", 0,
+       "C200\novra-check: the control system has 202 contexts; only the first 201 can be listed"},
       {"stnadard CAF\xc3\x89 S D", 2, "Did you mean the subcommand \"standard\"?"},
       {"--jsn list", 2, "Did you mean \"--json\""},
       // Names that would lead out of the database directory or drive the
@@ -192,6 +219,8 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
        "ovra-check: " + dir.file("site.json") + ": a Tango site file, but ", noModule},
       {"--version", 0, "Tango backend: not ", noModule},
       {"list", 0, "LINAC", noModule},
+      // An empty TANGO_HOST is told, not taken for "no database".
+      {"list", 2, "no Tango database given (TANGO_HOST is host:port)", noModule + " TANGO_HOST="},
   };
   for (const auto& c : cases) {
     // A usage error runs nothing: no report is written (reports are named by
@@ -220,8 +249,8 @@ TEST_F(OvraCheck, IncompleteReportSaysSoAndExitsWithThree) {
     const Result r = Run("--facility '" + dir.file("many.json") + "' standard C S D", "",
                          "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; ");
     EXPECT_EQ(r.code, 3) << r.out << r.err;
-    // Three lines of head, one per property.
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("Report incomplete: \\d+ of 103 lines")))
+    // Seven lines of head (the caption has five), one per property.
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("Report incomplete: \\d+ of 107 lines")))
         << r.out;
     EXPECT_EQ(r.out.find("Report: ") != string::npos, blocks > 0) << r.out;
     EXPECT_NE(r.out.find("99 succeeded, 1 failed"), string::npos);
@@ -299,7 +328,8 @@ TEST_F(OvraCheck, JsonLinesAndJunitFilesOfAConfiguration) {
       {"Dead 2", R"({"outcome": "error"})"},
       {"After \"it\"", R"({"outcome": "skipped", "result": "Not run : server not answering"})"},
       {"preparation", R"({"type": "preparation", "server": "DOWN"})"},
-      {"", R"({"type": "summary", "tests": 8, "passed": 3, "failed": 1, "errors": 2,
+      // The server not prepared is one test in error, as in JUnit.
+      {"", R"({"type": "summary", "tests": 9, "passed": 3, "failed": 1, "errors": 3,
                "skipped": 2, "not_prepared": 1, "exit_code": 1, "interrupted": false})"}};
   for (const auto& [description, text] : fields) {
     const json expected = json::parse(text);
@@ -364,14 +394,101 @@ TEST_F(OvraCheck, SignalEndsTheRunWithItsOutputs) {
     const string line = "Run interrupted (SIG" + string(sig) + ")";
     EXPECT_EQ(r.lines.back()["interrupted_by"], line);
     EXPECT_EQ(r.lines.back()["interrupted"], true);
-    const int tests = ExpectJunitSchemas(junit).at("tests");
-    EXPECT_TRUE(tests > 0 && tests < 100) << tests;
+    // Every command is listed: those the signal left out as not run (interrupted).
+    const auto totals = ExpectJunitSchemas(junit);
+    EXPECT_EQ(totals.at("tests"), 100);
+    EXPECT_TRUE(totals.at("skipped") > 0 && totals.at("skipped") < 100) << totals.at("skipped");
+    EXPECT_NE(ReadFileBytes(junit).find("Not run : interrupted"), string::npos);
+    EXPECT_EQ(r.lines.back()["skipped"], totals.at("skipped"));
     // This run's signal: the file of the run before does not pass for it.
     const string property = R"(<property name="interrupted" value=")" + line + "\"";
     EXPECT_NE(ReadFileBytes(junit).find(property), string::npos);
     const string report = ReadFileBytes(r.lines.back()["report"].get<string>());
     EXPECT_NE(report.find(line + "\r\n"), string::npos) << report;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The servers of a run's JSON lines, in order, each once.
+std::vector<string> ServersOf(const Result& r) {
+  std::vector<string> servers;
+  for (const json& j : r.lines)
+    if (j.contains("server") && (servers.empty() || servers.back() != j["server"].get<string>()))
+      servers.push_back(j["server"]);
+  return servers;
+}
+
+TEST_F(OvraCheck, SweepOfAContextIsOneReportWithOneOutcomePerSilentServer) {
+  const Result r = Run("--json sweep CAF\xc3\x89");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(ServersOf(r), (std::vector<string>{"S", "DEAD", "DOWN"}));
+  // DEAD answers nothing, not even its information: one preparation line,
+  // no line per property.
+  int deadLines = 0;
+  for (const json& j : r.lines)
+    if (j.value("server", "") == "DEAD") {
+      ++deadLines;
+      EXPECT_EQ(j["type"], "preparation");
+      EXPECT_EQ(j["result"], "server not running (server not answering)");
+    }
+  EXPECT_EQ(deadLines, 1);
+  EXPECT_NE(r.err.find("Site: 3 servers: "), string::npos) << r.err;
+  EXPECT_NE(r.err.find("0 passed, 1 failed, 2 not running, 0 hung, 0 not prepared"), string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("\x1b["), string::npos);  // no progress line in a pipe
+
+  // One report, the device named before its lines, the summary last.
+  std::vector<string> reports;
+  for (const auto& e : std::filesystem::directory_iterator(reportDir)) reports.push_back(e.path());
+  ASSERT_EQ(reports.size(), 1u);
+  const string report = ReadFileBytes(reports[0]);
+  const size_t device = report.find("Device /CAF\xc9/S/D\r\n");
+  EXPECT_NE(device, string::npos) << report;
+  EXPECT_LT(device, report.find("NUM : Success"));
+  EXPECT_NE(report.find(" : Sweep of /CAF\xc9/DEAD : server not running"), string::npos);
+  EXPECT_NE(report.rfind(" : Site summary : 3 servers: "), string::npos);
+
+  // A server by name; a pattern that names servers chooses them, else devices.
+  EXPECT_EQ(ServersOf(Run("--json standard S")), (std::vector<string>{"S"}));
+  EXPECT_EQ(ServersOf(Run("--json standard 'D*'")), (std::vector<string>{"DEAD", "DOWN"}));
+  // (The silent servers list no devices to match.)
+  EXPECT_EQ(ServersOf(Run("--json standard '[d]'")), (std::vector<string>{"S"}));
+  const Result none = Run("sweep 'NOTHING*'");
+  EXPECT_EQ(none.code, 2);
+  EXPECT_NE(none.err.find("\"NOTHING*\" names or matches no context, server or device"),
+            string::npos)
+      << none.err;
+}
+
+// A server that stops answering during one device is one outcome: its other
+// devices are not asked (each would cost the time-outs again).
+TEST_F(OvraCheck, SweepGivesUpOnAServerThatStopsAnswering) {
+  const string dead = R"({"name": "P1", "format": "SHORT", "value": 1, "code": 45},
+                         {"name": "P2", "format": "SHORT", "value": 1, "code": 45},
+                         {"name": "P3", "format": "SHORT", "value": 1, "code": 45})";
+  dir.write("h.json", R"({"contexts": [{"name": "C", "servers": [{"name": "H", "info":
+      {"SRVVERSION": "1"}, "devices": [{"name": "D1", "properties": [)" +
+                          dead + R"(]}, {"name": "D2", "properties": [)" + dead + "]}]}]}]}");
+  const Result r =
+      Run("--json --facility '" + dir.file("h.json") + "' --database '" + dir.path() + "' sweep C");
+  EXPECT_EQ(r.code, 1);
+  for (const json& j : r.lines) EXPECT_NE(j.value("device", ""), "D2") << j;
+  EXPECT_NE(r.err.find("Site: 1 servers: 0 passed, 0 failed, 0 not running, 1 hung, "),
+            string::npos)
+      << r.err;
+}
+
+// --shard: the shards of a sweep hold every server once between them.
+TEST_F(OvraCheck, ShardsOfASweepHoldEveryServerOnce) {
+  std::multiset<string> seen;
+  for (const char* shard : {"1/3", "2/3", "3/3"})
+    for (const string& s : ServersOf(Run(string("--json --shard ") + shard + " sweep")))
+      seen.insert(s);
+  EXPECT_EQ(seen, (std::multiset<string>{"S", "DEAD", "DOWN"}));
+  EXPECT_EQ(Run("--shard 4/3 sweep").code, 2);
 }
 
 }  // namespace

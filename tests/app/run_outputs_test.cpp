@@ -13,7 +13,7 @@ namespace {
 CommandOutcome Outcome(const TestCommand& command, int32_t status, int64_t ms) {
   CommandOutcome o;
   o.command = &command;
-  o.status = status;
+  o.outcome = status == 0 ? dsc::Outcome{} : dsc::Outcome::Skipped(NotRunReason::Deselected);
   o.resultText = status == 0 ? "Success" : "Not run: skipped";
   o.elapsedMs = ms;
   return o;
@@ -47,8 +47,9 @@ TEST(JunitWriter, CaseTimeAndTheAntFlavoursSkips) {
   std::string error;
   ASSERT_TRUE(w.Open(dir.file("j.xml"), error)) << error;
   w.CommandEnded(Outcome(slow, 0, 61234));
-  w.CommandEnded(Outcome(skipped, kCodeNotRun, 0));
-  w.Finished(CheckTotals{});
+  w.CommandEnded(Outcome(skipped, 1, 0));
+  CheckTotals totals;
+  w.RunEnding(totals);
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_file(dir.file("j.xml").c_str()));
   const pugi::xml_node suite = doc.child("testsuites").child("testsuite");

@@ -102,16 +102,28 @@ TEST(Loader, RefusesNamingFilePlaceAndFaultAndLoadsTheDocumentedExample) {
   // A template is copied into every device naming it: a few hundred bytes
   // could ask for gigabytes. The loader counts before it takes the memory,
   // which a child shows: the kernel reports its peak. First 3 x 16 MB values,
-  // 1000 times over: 48 GB asked.
+  // 1000 times over: 48 GB asked. Only what devices use counts: the second
+  // copy is the one too many, the 101st of 1000 properties each.
   for (const auto& [json, message] :
        {std::pair{Amplifying(3, "DOUBLE", 2'097'152, 1000),
-                  dev + "0/template: the facility's values need more than 64 MiB"},
+                  dev + "1/template: the facility's values need more than 64 MiB"},
         std::pair{Amplifying(1000, "SHORT", 1, 200),
-                  dev + "99/template: the facility has more than 100000 properties"}})
+                  dev + "100/template: the facility has more than 100000 properties"}})
     EXPECT_EXIT(std::exit(SimControlSystem::FromText(json, "a.json", clock, error) ||
                           error != "a.json: " + message),
                 ::testing::ExitedWithCode(0), "")
         << message;
+  // Two devices replacing every property of such a template by one of their
+  // own use almost nothing of it.
+  std::string replaced = Amplifying(3, "DOUBLE", 2'097'152, 2);
+  for (size_t at = 0; (at = replaced.find(R"("template": "T")", at)) != std::string::npos;)
+    at = replaced
+             .insert(at + 15, R"(, "properties": [{"name": "P0", "format": "SHORT"}, )"
+                              R"({"name": "P1", "format": "SHORT"}, )"
+                              R"({"name": "P2", "format": "SHORT"}])")
+             .find('}', at);
+  EXPECT_EXIT(std::exit(!SimControlSystem::FromText(replaced, "a.json", clock, error)),
+              ::testing::ExitedWithCode(0), "");
   struct rusage usage {};
   ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
   EXPECT_LT(usage.ru_maxrss, 400 * 1024) << "KiB at most";

@@ -1,10 +1,10 @@
 // Reading the database: the CSV dialect and its checker, and the test
 // sources built on them.
+#include "base/TextEncoding.h"
 #include "sources/Csv.h"
 #include "sources/Lint.h"
 #include "sources/NearestName.h"
 #include "sources/TestSources.h"
-#include "base/TextEncoding.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <tuple>
 #include <utility>
 
@@ -157,11 +158,38 @@ TEST(Lint, EachFindingOnItsOwnAndNoneInTheShippedFiles) {
       {"BOM", "\xef\xbb\xbf" + h + "a,P,1,SHORT,1,READ\r\n", "1:bom ", ""},
       {"neither UTF-8 nor ASCII", h + "Temp\xe9rature,P,1,SHORT,1,READ\r\n", "2:encoding ", ""},
       {"too long", tooLong, "0:too-long ", "32768 records"},
+      {"no records", "; c\r\nProperty\r\n", "0:no-records ", "nothing is loaded"},
+      {"only colon lines", "Property\r\n:x\r\n", "0:no-records ", ""},
+      // Sizes the loader cannot hold refuse the file; the size is not
+      // multiplied past 32 bits for the reference's length.
+      {"size beyond 32 bits", h + "a,P,1e10,SHORT,1,READ\r\n", "2:bad-size 2:short-reference ",
+       "OutputSize \"1e10\" does not fit"},
+      {"empty name answers for Property and sizes", "Description,,OutputSize\r\nx,9e9,1\r\n",
+       "1:unknown-column 2:bad-size ", "empty column name"},
+      // References the reader turns into another value: it reads them as it
+      // always has, lint tells.
+      {"DOUBLE overflow", h + "a,P,2,DOUBLE,1 1e999,READ\r\n", "2:reference-out-of-range ",
+       "\"1e999\" does not fit DOUBLE: it is compared as infinity"},
+      {"SHORT wrap", h + "a,P,1,SHORT,99999,READ\r\n", "2:reference-out-of-range ",
+       "compared as 1698"},
+      {"BYTE, LONG, SINGLE",
+       h + "a,P,1,BYTE,255,READ\r\nb,P,1,LONG,3e9,READ\r\nc,P,1,SINGLE,-1e39,READ\r\n",
+       "2:reference-out-of-range 3:reference-out-of-range 4:reference-out-of-range ",
+       "compared as 0"},
+      {"edges that fit",
+       h + "a,P,3,BYTE,-1 254 0,READ\r\nb,P,2,SHORT,32766 -32766,READ\r\n" +
+           "c,P,2,LONG,2147483647 -2147483648,READ\r\nd,P,1,SINGLE,3.4e38,READ\r\n",
+       "", ""},
       // Configurations and server lists are told apart by their header.
       {"configurations", "Description,FileName,Contxt\r\na,b,c\r\n", "1:unknown-column ", ""},
+      {"server lists the loader does not read", "Description,FileName\r\na,/b.csv\r\nb,\r\n",
+       "2:server-list-name 3:server-list-name ", "\"/b.csv\" is outside the database"},
       {"server list", "; c\r\nServer,\r\nS1\r\n\"S,2\"\r\n",
        "2:trailing-empty-header 4:quoted-comma ", ""},
       {"test file with a Server column", "Server,Property\r\nS,P\r\n", "1:unknown-column ", ""},
+      {"test file with a Server column but no Property", "Server,Device\r\nS,D\r\n",
+       "1:unknown-column 1:no-property-column ", ""},
+      {"test file with a FileName column", "FileName,Property\r\nS,P\r\n", "1:unknown-column ", ""},
   };
   for (const auto& [name, text, codes, inMessage] : cases) {
     const auto findings = LintText(text, "f.csv");
@@ -179,6 +207,29 @@ TEST(Lint, EachFindingOnItsOwnAndNoneInTheShippedFiles) {
                            "procedures.csv", "linac-daily.csv"}) {
     ASSERT_TRUE(LintFile(string(src) + "/database/" + name, findings)) << name;
     EXPECT_EQ(Codes(findings), "") << name;
+  }
+}
+
+// A file's kind: what the caller reads it as, else a list the configurations
+// beside it name, else its header. Past the loaders' byte limit it is refused
+// unread.
+TEST(Lint, FileKindFromItsUseThenItsDirectoryAndTheByteLimit) {
+  testing::TempDir dir;
+  dir.write("procedures.csv", "Description,FileName\r\n:list.csv\r\na,list.csv\r\n");
+  dir.write("list.csv", "Server,Device\r\nS\r\n");  // by its header a test file
+  dir.write("C-S.csv", "Server\r\nS\r\n");          // by its header a server list
+  dir.write("big.csv", "Property\r\nP\r\n");
+  ASSERT_EQ(truncate(dir.file("big.csv").c_str(), off_t{64 << 20} + 1), 0);
+  const std::tuple<string, std::optional<LintFileKind>, string> cases[] = {
+      {"list.csv", std::nullopt, "1:unknown-column "},
+      {"C-S.csv", std::nullopt, ""},
+      {"C-S.csv", LintFileKind::TestFile, "1:unknown-column 1:no-property-column "},
+      {"big.csv", std::nullopt, "0:too-long "},
+  };
+  for (const auto& [name, kind, codes] : cases) {
+    std::vector<LintFinding> findings;
+    ASSERT_TRUE(LintFile(dir.file(name), kind, findings));
+    EXPECT_EQ(Codes(findings), codes) << name;
   }
 }
 
@@ -245,6 +296,23 @@ TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
               code);
     EXPECT_EQ(session.plan.TestPlanCount, count);
     EXPECT_EQ(code == 0 ? session.plan.TestPlan[count - 1].Property : "", last);
+  }
+
+  // Why a file gave "nothing to load", for the front ends to show after it.
+  const std::pair<string, string> refusals[] = {
+      {"; c\r\nProperty\r\n", "no record below the header"},
+      {many, "more than 32767 records"},
+      {"Property,OutputSize\r\nA,1\r\nB,3e9\r\n",
+       "record 2: a size does not fit a 32-bit whole number"},
+      {"", "larger than 64 MiB"},
+      {"Property\r\nA\r\n", ""}};
+  for (const auto& [text, why] : refusals) {
+    db.write("C-S.csv", text);
+    if (text.empty()) {
+      ASSERT_EQ(truncate(db.file("C-S.csv").c_str(), off_t{64 << 20} + 1), 0);
+    }
+    EXPECT_EQ(sources.fillInTestParams("C", "S", "DEV"), why.empty() ? 0 : 42) << why;
+    EXPECT_EQ(sources.refusal(), why);
   }
 }
 
@@ -339,22 +407,29 @@ TEST_F(SourcesTest, ConfigurationsAndServerLists) {
       "\xef\xbb\xbf; "
       "configurations\r\nContext,Description,FileName,\r\nA,First,a.csv\r\nB,Second,missing.csv\r\n"
       "C,Third,c.csv\r\nD,Outside,../" +
-          std::filesystem::path(db.path()).filename().string() + "/a.csv\r\n");
+          std::filesystem::path(db.path()).filename().string() +
+          "/a.csv\r\nE,Rooted,/a.csv\r\nF,Colons,colons.csv\r\n");
   db.write("a.csv", "\xef\xbb\xbfServer,,\r\nS1\r\n:skipped\r\nS2\r\n");
   db.write("c.csv", "Name\r\nx\r\ny\r\nz\r\n");
+  db.write("colons.csv", "Server\r\n:S1\r\n");
   EXPECT_EQ(sources.fillInProcNames(), 0);
   string got;  // without a Server column the records count but have no names
   for (int i = 0; i < session.configs.StoredConfigCount; ++i) {
     const StoredConfig& c = session.configs.StoredConfigs[i];
     got += ";" + c.Context + " " + c.Description + " " + std::to_string(c.ServerCount) + ":";
     for (int k = 0; k < c.ServerCount; ++k) got += " " + c.Servers[k];
+    if (!c.ServerListRefusal.empty()) got += " (" + c.ServerListRefusal.substr(0, 24) + ")";
   }
-  // The fourth names a.csv through "..": not read.
-  EXPECT_EQ(got, ";A First 2: S1 S2;B Second 0:;C Third 3:   ;D Outside 0:");
+  // The fourth and fifth name a.csv through ".." and from the root: not read.
+  EXPECT_EQ(got,
+            ";A First 2: S1 S2;B Second 0: (no such file);C Third 3:   ;D Outside 0: (the server "
+            "list \"../ovra);E Rooted 0: (the server list \"/a.csv\");F Colons 0: (no record below "
+            "the head)");
 
   db.write("procedures.csv", "Description\r\n");
   EXPECT_EQ(sources.fillInProcNames(), 42);
-  EXPECT_EQ(session.configs.StoredConfigCount, 4);  // left as they were
+  EXPECT_EQ(sources.refusal(), "no record below the header");
+  EXPECT_EQ(session.configs.StoredConfigCount, 6);  // left as they were
 }
 
 // Every combination of the six levels, each present or absent: the first

@@ -1,5 +1,6 @@
 #include "tests/support/Fakes.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -31,6 +32,18 @@ TempDir::~TempDir() {
 
 void TempDir::write(const std::string& name, const std::string& bytes) const {
   std::ofstream(file(name), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string CaseName(const std::string& text) {
+  std::string name;
+  for (const char c : text) {
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      name += c;
+    else if (!name.empty() && name.back() != '_')
+      name += '_';
+  }
+  while (!name.empty() && name.back() == '_') name.pop_back();
+  return name.empty() ? "_" : name;
 }
 
 std::string ReadFileBytes(const std::string& path) {

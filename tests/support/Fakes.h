@@ -42,7 +42,7 @@ class MemoryGrid final : public ResultsGrid {
   void SelectCol(int32_t col) override { col_ = col; }
   void SetText(const std::string& text) override {
     cell().text = text;
-    if (col_ == 1) resultHistory.push_back(text);
+    if (col_ == 1 && keepHistory) resultHistory.push_back(text);
   }
   std::string Text() const override { return at(row_, col_).text; }
   void SetTextColor(Rgb color) override { cell().color = color; }
@@ -53,6 +53,7 @@ class MemoryGrid final : public ResultsGrid {
   int32_t rows() const { return static_cast<int32_t>(cells_.size()); }
   // Every text that column 1 of any row has shown, in order (to see "Waiting ." and its dots).
   std::vector<std::string> resultHistory;
+  bool keepHistory = true;  // off where a benchmark's long run would only grow it
 
  private:
   Cell& cell() { return const_cast<Cell&>(at(row_, col_)); }
@@ -75,6 +76,10 @@ class ScriptedPrompt final : public LinkErrorPrompt {
 };
 
 std::string ReadFileBytes(const std::string& path);
+
+// `text` as a test parameter's name ("POLL[timeout=1500]" -> "POLL_timeout_1500"):
+// letters and digits kept, every other run of characters one '_'.
+std::string CaseName(const std::string& text);
 
 // Creates a fresh temporary directory and removes it with its contents.
 class TempDir {

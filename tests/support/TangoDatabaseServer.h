@@ -46,6 +46,9 @@ class TangoDatabaseServer {
   // Starts Debian's TangoTest as instance `instance` (registered in the
   // database), on a port of its own choosing; waits until it is ready.
   bool StartTangoTest(const std::string& instance, std::string& error);
+  // The process of the server StartTangoTest started last (to stop it with
+  // SIGSTOP, say); -1 when none runs. It stays this object's to end.
+  pid_t LastServerPid() const { return servers_.empty() ? -1 : servers_.back(); }
 
  private:
   bool Run(const std::vector<std::string>& argv, std::string& output);

@@ -57,6 +57,13 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
       {R"("a/b/c"})", R"("a/b/c"}, {"name": "D", "device": "a/b/d"})",
        srv + "/devices/1/name: duplicate device name \"D\""},
       {"\"h\"", "\"\"", ctx + "/host: \"\" is not a host name or address"},
+      // Control characters, and names meeting case ignored (their test files would).
+      {"\"h\"", "\"h\\n\"", ctx + "/host:"},
+      {"\"h\"", "\"h\\u0007\"", ctx + "/host:"},
+      {R"("a/b/c"})", R"("a/b/c"}, {"name": "d", "device": "a/b/d"})",
+       srv + "/devices/1/name: duplicate device name \"d\""},
+      {"1234", "1234, \"failOnQuality\": \"BAD\"", ctx + "/failOnQuality:"},
+      {"1234", "1234, \"expectStates\": [\"ONN\"]", ctx + "/expectStates/0: \"ONN\" is not"},
       {"\"h\"", "\"h:1\"", ctx + "/host: \"h:1\" is not a host name"},
       {"1234", "0", ctx + "/port: 0 is outside 1..65535"},
       {"1234", "65536", ctx + "/port: 65536 is outside 1..65535"},

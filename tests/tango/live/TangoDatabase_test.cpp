@@ -31,6 +31,7 @@ bool Prepare(testing::TangoDatabaseServer& db, std::string& e) {
                          "from the database,short_scalar_w,#0,1,SHORT,5,1,SHORT,5,WRITE"},
                         e) &&
          db.PutProperty("sys/tg_test/1", "double_scalar", "max_alarm", {"-1000000"}, e) &&
+         db.PutProperty("sys/tg_test/1", "long_scalar", "max_warning", {"-1000000"}, e) &&
          db.StartTangoTest("test", e);
 }
 class TangoDatabaseLive : public LiveSuite<testing::TangoDatabaseServer, Prepare> {
@@ -42,6 +43,43 @@ class TangoDatabaseLive : public LiveSuite<testing::TangoDatabaseServer, Prepare
     return SiteJsonFromTangoHosts({context()}, error).value();
   }
 };
+
+// Quality and limits as the database configures them: every value of
+// double_scalar passes its max_alarm, every long_scalar its max_warning.
+TEST_F(TangoDatabaseLive, QualityAndLimitsFailAsTheSiteAsks) {
+  struct Case {
+    const char* name;
+    Judgement judgement;
+    const char* property;
+    int32_t code;
+    const char* text;  // the start of the note or the failure
+  };
+  const Case cases[] = {
+      {"warning said", {}, "long_scalar", 0, "quality WARNING"},
+      {"warning fails", {"WARNING", false, {}}, "long_scalar", kTangoBadState, "quality WARNING"},
+      {"alarm passes an INVALID level",
+       {"INVALID", false, {}},
+       "double_scalar",
+       0,
+       "quality ALARM"},
+      {"alarm limit fails", {"", true, {}}, "double_scalar", kTangoBadState, "value "},
+      {"warning limit said", {"", true, {}}, "long_scalar", 0, "quality WARNING, value "},
+  };
+  for (const Case& k : cases) {
+    LiveChecker c(WithJudgement(site(), k.judgement));
+    EXPECT_EQ(AccessOnce(c, context(), "TangoTest.test", "sys.tg_test.1", k.property, {}, 1),
+              k.code)
+        << k.name;
+    const std::string text = k.code == 0 ? c.control->SuccessNote() : c.control->StatusText();
+    EXPECT_EQ(text.rfind(k.text, 0), 0u) << k.name << ": " << text;
+    EXPECT_NE(c.control->LastValueFacts().quality, "VALID") << k.name;
+  }
+  LiveChecker c(WithJudgement(site(), {"", true, {}}));
+  AccessOnce(c, context(), "TangoTest.test", "sys.tg_test.1", "double_scalar", {}, 1);
+  EXPECT_NE(c.control->StatusText().find("above max_alarm -1e+06, quality ALARM"),
+            std::string::npos)
+      << c.control->StatusText();
+}
 
 TEST_F(TangoDatabaseLive, DiscoveryListsServersByShortNamesAndKnowsWhichAreNotRunning) {
   LiveChecker c(site());

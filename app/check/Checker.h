@@ -1,0 +1,321 @@
+#pragma once
+
+// Everything one invocation of ovra-check needs, and the counts of its
+// outputs for the summaries and the exit status.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/ControlSystems.h"
+#include "app/HtmlReport.h"
+#include "app/ProgressLine.h"
+#include "app/RunOutputs.h"
+#include "app/check/Options.h"
+#include "app/check/Signals.h"
+#include "app/check/TerminalAdapters.h"
+#include "base/Clock.h"
+#include "base/TextEncoding.h"
+#include "engine/CheckRunner.h"
+#include "engine/CheckerSession.h"
+#include "engine/ConfiguredRun.h"
+#include "engine/ControlEventPump.h"
+#include "engine/ReportLog.h"
+#include "sources/TestSources.h"
+
+namespace dsc::check {
+
+// Whether a stop request ended a server's run with its report line.
+class StopLineWatcher final : public RunObserver {
+ public:
+  void ServerEnded(const RunSummary& s) override {
+    if (!s.stoppedBy.empty()) written = true;
+  }
+  bool written = false;
+};
+
+// Whether the runner gave up on a server: for a sweep, which then asks that
+// server about no more of its devices.
+class GiveUpWatcher final : public RunObserver {
+ public:
+  void CommandEnded(const CommandOutcome& o) override {
+    if (o.outcome.notRun == NotRunReason::ServerGivenUp) gaveUp = true;
+    if (!o.skipped()) silentInARow = ServerSilent(o.outcome) ? silentInARow + 1 : 0;
+  }
+  void Clear() {
+    gaveUp = false;
+    silentInARow = 0;
+  }
+  bool gaveUp = false;
+  int32_t silentInARow = 0;  // accesses a silent server failed at the end of the last run
+};
+
+// Everything one invocation needs: the control system, the session, the
+// runner, the terminal's side of the runner's interfaces and the outputs.
+class Checker {
+ public:
+  Checker(const Options& opt, Clock& clock, ControlSystem system, std::string databasePath)
+      : opt_(opt),
+        human_(opt.json ? std::cerr : std::cout),
+        humanFd_(opt.json ? STDERR_FILENO : STDOUT_FILENO),
+        clock_(clock),
+        system_(std::move(system)),
+        control_(std::move(system_.control)),
+        session_(std::make_unique<CheckerSession>(
+            clock_, opt.reportDir.empty() ? DefaultReportDirectory() : opt.reportDir)),
+        sources_(*session_, *system_.library),
+        prompt_(opt.retries, human_),
+        pump_(*control_,
+              [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
+        runner_(*session_, *control_, grid_, prompt_, pump_, clock_),
+        run_(*session_, runner_, sources_),
+        printer_(human_, UseColour(humanFd_), isatty(humanFd_) != 0),
+        // UseColour's rule: a terminal that wants more than plain lines.
+        progress_(human_, !opt.json && UseColour(humanFd_)) {
+    session_->DatabasePath = std::move(databasePath);
+    sources_.readTimeoutMs = opt.timeoutMs;
+    prompt_.beforeLine = [this] { progress_.Erase(); };
+    run_.addObserver(stopLine_);
+    run_.addObserver(giveUp_);
+    run_.addObserver(progress_.eraser());
+    run_.addObserver(printer_);
+    run_.addObserver(progress_.drawer());
+    if (opt.json) {
+      json_ = std::make_unique<JsonWriter>(std::cout, isatty(STDOUT_FILENO) != 0);
+      json_->extraFields = [this](const CommandOutcome& o) { return ControlSystemFields(o); };
+      run_.addObserver(*json_);
+    }
+    // A configuration's servers are set apart by an empty line; each shows
+    // the caption of its test, and one that was not prepared says so.
+    run_.serverPrepared = [this](const std::string&, const std::string&, bool prepared) {
+      if (configuration_) Line("");
+      Caption(prepared ? "" : UntoldRefusal(session_->checkerCaption, sources_.refusal()));
+      if (!prepared) {
+        Line("not prepared: skipped");
+        printer_.CaptionShown();
+      }
+    };
+    RunOptions options;
+    options.maxLinkFailures = opt.maxLinkFailures;
+    if (!opt.only.empty() || !opt.skip.empty())
+      options.skipReason = [&opt](const TestCommand& c) { return SkipReason(opt, c); };
+    runner_.setOptions(std::move(options));
+    startMs_ = UnixMs();
+  }
+  ~Checker() { StopListening(); }
+
+  // The JUnit file is truncated before anything runs; false when it cannot be.
+  bool OpenJunit() {
+    if (opt_.junit.empty()) return true;
+    junit_ = std::make_unique<JunitWriter>(opt_.junitAnt);
+    std::string error;
+    if (!junit_->Open(opt_.junit, error)) {
+      std::cerr << "ovra-check: cannot write the JUnit file " << error << "\n";
+      return false;
+    }
+    run_.addObserver(*junit_);
+    return true;
+  }
+  // The HTML file too; the page names the control system's own names of
+  // servers and devices where it has them.
+  bool OpenHtml(HtmlRunInfo info) {
+    if (opt_.html.empty()) return true;
+    info.startedMs = startMs_;
+    html_ = std::make_unique<HtmlReport>(std::move(info));
+    html_->longName = [this](const std::string& context, const std::string& server,
+                             const std::string& device) {
+      return system_.library->LongNameOf(context, server, device).name;
+    };
+    std::string error;
+    if (!html_->Open(opt_.html, error)) {
+      std::cerr << "ovra-check: cannot write the HTML file " << error << "\n";
+      return false;
+    }
+    run_.addObserver(*html_);
+    return true;
+  }
+  void ListenForSignals() { check::ListenForSignals(*session_); }
+
+  ClientLibrary& lib() { return *system_.library; }
+  TestSources& sources() { return sources_; }
+  CheckerSession& session() { return *session_; }
+  std::ostream& human() { return human_; }
+  bool stopped() const { return session_->stop.requested(); }
+
+  void Caption() { Line(session_->checkerCaption); }
+  // The caption with why the loader refused, after the completion code's
+  // text it ends with (the report keeps the caption as it always was).
+  void Caption(const std::string& refusal) {
+    Line(session_->checkerCaption + (refusal.empty() ? "" : ": " + refusal));
+  }
+  // A line of the invocation's own, beside the outputs' lines.
+  void Line(const std::string& text) {
+    progress_.Erase();
+    human_ << TerminalText(text) << "\n";
+  }
+  ProgressLine& progress() { return progress_; }
+  const CheckTotals& totals() const { return run_.totals(); }
+
+  // A test that could not be prepared counts as a failure of its server;
+  // captionShown: the caption shown already ends with the reason.
+  void PreparationFailed(const std::string& context, const std::string& server,
+                         const std::string& why, bool captionShown) {
+    if (captionShown) {
+      Line("not prepared: skipped");
+      printer_.CaptionShown();
+    }
+    run_.NotPrepared(context, server, PreparationReason(why));
+  }
+
+  // One server's prepared plan; afterwards gaveUp() says whether the runner
+  // gave up on the server during it.
+  void Run(const std::string& context, const std::string& server) {
+    giveUp_.Clear();
+    run_.RunPlan(context, server);
+  }
+  bool gaveUp() const {
+    return giveUp_.gaveUp ||
+           (opt_.maxLinkFailures > 0 && giveUp_.silentInARow >= opt_.maxLinkFailures);
+  }
+
+  // The run and its outputs; configuration: servers are set apart.
+  ConfiguredRun& run(bool configuration = false) {
+    configuration_ = configuration;
+    return run_;
+  }
+
+  // Ends the run: totals complete, files written, exit status decided.
+  int Finish() {
+    const CheckTotals t = run_.End(
+        [this](CheckTotals& t) {
+          if (SignalReceived() != 0) {
+            t.interruptedBy = InterruptLineOf(SignalReceived());
+            // A signal between runs (while a test was prepared) stopped no
+            // runner: the report still says so.
+            if (!stopLine_.written && !session_->report.reportFileName.empty())
+              session_->report.AddToReport(t.interruptedBy, true);
+          }
+          // A report none of whose lines was written is no file to point at.
+          if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
+          t.elapsedMs = UnixMs() - startMs_;
+        },
+        [this](CheckTotals& t) {
+          const std::string reportError = session_->report.TakeError();
+          if (!reportError.empty()) human_ << TerminalText(reportError) << "\n";
+          t.exitCode = ExitStatusOf(t, session_->report.complete(), SignalReceived());
+          // The page shows the exit status, so it is written once that is known.
+          if (html_) {
+            html_->Finished(t);
+            if (!html_->written() && t.outputError.empty()) {
+              t.outputError = "cannot write the HTML file " + html_->error();
+              if (SignalReceived() == 0) t.exitCode = kExitUsage;
+            }
+          }
+          if (!t.outputError.empty()) std::cerr << "ovra-check: " << t.outputError << "\n";
+        });
+    return t.exitCode;
+  }
+
+ private:
+  // What the control system knows beyond the checker's names and texts
+  // (Tango's): its own names of server and device, asked once per device,
+  // and the whole error stack of a failed access.
+  // Appends the control system's own fields to a command's JSON line. The
+  // names are looked up once per device: a long run reads the same device
+  // over and over, so the last one is kept without building a key.
+  // What the control system told about the value (Tango: quality, type,
+  // unit, time stamp, sizes, lines, set point); nothing for the simulation.
+  static void AppendFacts(const DataAcquisitionControl::ValueFacts& f, std::string& line) {
+    using Json = nlohmann::ordered_json;
+    Json j = Json::object();
+    auto text = [&](const char* key, const std::string& v) {
+      if (!v.empty()) j[key] = AsUtf8(v);
+    };
+    text("quality", f.quality);
+    text("dataType", f.dataType);
+    text("dataFormat", f.dataFormat);
+    text("unit", f.unit);
+    text("timeStamp", f.timeStamp);
+    if (f.dimX >= 0) j["dimX"] = f.dimX;
+    if (f.dimY >= 0 && !f.dataFormat.empty() && f.dataFormat != "SCALAR") j["dimY"] = f.dimY;
+    if (!f.lines.empty()) {
+      Json lines = Json::array();
+      for (const std::string& l : f.lines) lines.push_back(AsUtf8(l));
+      j["lines"] = lines;
+    }
+    if (!f.setPoint.empty()) j["setPoint"] = f.setPoint;
+    if (j.empty()) return;
+    const std::string s = j.dump(-1, ' ', false, Json::error_handler_t::replace);
+    line += "," + s.substr(1, s.size() - 2);
+  }
+
+  std::string_view ControlSystemFields(const CommandOutcome& o) {
+    using Json = nlohmann::ordered_json;
+    static const std::string kNoDevice;
+    const std::string& device = o.command ? o.command->Device : kNoDevice;
+    if (!names_ || names_->context != o.context || names_->server != o.server ||
+        names_->device != device) {
+      const std::string key = o.context + "/" + o.server + "/" + device;
+      auto it = longNames_.find(key);
+      if (it == longNames_.end()) {
+        LongNames n{o.context, o.server, device, {}};
+        const std::string s = system_.library->LongNameOf(o.context, o.server, "").name;
+        const std::string d = system_.library->LongNameOf(o.context, o.server, device).name;
+        if (!s.empty()) n.fields += ",\"serverLongName\":" + Json(AsUtf8(s)).dump();
+        if (!d.empty()) n.fields += ",\"deviceLongName\":" + Json(AsUtf8(d)).dump();
+        it = longNames_.emplace(key, std::move(n)).first;
+      }
+      names_ = &it->second;
+    }
+    withErrors_ = names_->fields;
+    AppendFacts(control_->LastValueFacts(), withErrors_);
+    if (!o.accessFailed()) return withErrors_;
+    Json stack = Json::array();
+    for (const auto& frame : control_->ErrorStack())
+      stack.push_back({{"reason", AsUtf8(frame.reason)},
+                       {"description", AsUtf8(frame.description)},
+                       {"origin", AsUtf8(frame.origin)}});
+    if (stack.empty()) return withErrors_;
+    withErrors_ += ",\"errors\":" + stack.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return withErrors_;
+  }
+
+  const Options& opt_;
+  std::ostream& human_;
+  int humanFd_;
+  Clock& clock_;
+  ControlSystem system_;
+  std::unique_ptr<DataAcquisitionControl> control_;
+  std::unique_ptr<CheckerSession> session_;
+  TestSources sources_;
+  TerminalGrid grid_;
+  RetryPrompt prompt_;
+  ControlEventPump pump_;
+  CheckRunner runner_;
+  ConfiguredRun run_;
+  StopLineWatcher stopLine_;
+  GiveUpWatcher giveUp_;
+  TerminalPrinter printer_;
+  ProgressLine progress_;
+  std::unique_ptr<JsonWriter> json_;
+  std::unique_ptr<JunitWriter> junit_;
+  std::unique_ptr<HtmlReport> html_;
+  bool configuration_ = false;
+  int64_t startMs_ = 0;
+  struct LongNames {
+    std::string context, server, device, fields;
+  };
+  std::map<std::string, LongNames> longNames_;
+  std::string withErrors_;  // the fields of a failed access: names and error stack
+  const LongNames* names_ = nullptr;
+};
+
+}  // namespace dsc::check

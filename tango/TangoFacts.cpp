@@ -1,0 +1,168 @@
+#include "tango/TangoFacts.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+
+namespace dsc::tango {
+
+namespace {
+
+// Numbers of the sequence Tango received, read part then set point, without
+// taking them out of the value (its delivery follows).
+template <class Seq>
+bool TakeNumbers(Seq& seq, long nbRead, long nbWritten, ValueFacts& f) {
+  if (seq.operator->() == nullptr) return false;
+  const size_t length = seq->length();
+  const auto* data = seq->get_buffer();
+  const size_t r = std::min<size_t>(static_cast<size_t>(std::max(nbRead, 0L)), length);
+  const size_t w = std::min<size_t>(r + static_cast<size_t>(std::max(nbWritten, 0L)), length);
+  for (size_t i = 0; i < r; ++i) f.values.push_back(static_cast<double>(data[i]));
+  for (size_t i = r; i < w; ++i) f.setPoint.push_back(static_cast<double>(data[i]));
+  return true;
+}
+
+void Numbers(Tango::DeviceAttribute& v, ValueFacts& f) {
+  const long r = v.get_nb_read(), w = v.get_nb_written();
+  switch (v.get_type()) {
+    case Tango::DEV_BOOLEAN:
+      TakeNumbers(v.BooleanSeq, r, w, f);
+      break;
+    case Tango::DEV_SHORT:
+    case Tango::DEV_ENUM:
+      TakeNumbers(v.ShortSeq, r, w, f);
+      break;
+    case Tango::DEV_LONG:
+      TakeNumbers(v.LongSeq, r, w, f);
+      break;
+    case Tango::DEV_FLOAT:
+      TakeNumbers(v.FloatSeq, r, w, f);
+      break;
+    case Tango::DEV_DOUBLE:
+      TakeNumbers(v.DoubleSeq, r, w, f);
+      break;
+    case Tango::DEV_USHORT:
+      TakeNumbers(v.UShortSeq, r, w, f);
+      break;
+    case Tango::DEV_ULONG:
+      TakeNumbers(v.ULongSeq, r, w, f);
+      break;
+    case Tango::DEV_UCHAR:
+      TakeNumbers(v.UCharSeq, r, w, f);
+      break;
+    case Tango::DEV_LONG64:
+      TakeNumbers(v.Long64Seq, r, w, f);
+      break;
+    case Tango::DEV_ULONG64:
+      TakeNumbers(v.ULong64Seq, r, w, f);
+      break;
+    default:
+      break;
+  }
+}
+
+std::string TimeText(const Tango::TimeVal& t) {
+  const time_t seconds = t.tv_sec;
+  std::tm tm{};
+  gmtime_r(&seconds, &tm);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", tm.tm_year + 1900,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                static_cast<int>(t.tv_usec));
+  return text;
+}
+
+}  // namespace
+
+std::string QualityName(Tango::AttrQuality quality) {
+  switch (quality) {
+    case Tango::ATTR_VALID:
+      return "VALID";
+    case Tango::ATTR_INVALID:
+      return "INVALID";
+    case Tango::ATTR_ALARM:
+      return "ALARM";
+    case Tango::ATTR_CHANGING:
+      return "CHANGING";
+    case Tango::ATTR_WARNING:
+      return "WARNING";
+  }
+  return "UNKNOWN";
+}
+
+int QualitySeverity(std::string_view quality) {
+  if (quality == "WARNING") return 1;
+  if (quality == "ALARM") return 2;
+  if (quality == "INVALID") return 3;
+  return 0;
+}
+
+std::optional<double> Limit(const std::string& text) {
+  if (text.empty() || text == "Not specified") return std::nullopt;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
+std::string NumberText(double v) {
+  char text[32];
+  const auto r = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, r.ptr);
+}
+
+ValueFacts FactsOf(Tango::DeviceAttribute& value, const Tango::AttributeInfoEx& info,
+                   bool numbers) {
+  ValueFacts f;
+  f.quality = QualityName(value.get_quality());
+  const long type = value.get_type() >= 0 ? value.get_type() : info.data_type;
+  if (type >= 0 && type < Tango::DATA_TYPE_UNKNOWN) f.dataType = Tango::CmdArgTypeName[type];
+  f.dataFormat = info.data_format == Tango::SCALAR     ? "SCALAR"
+                 : info.data_format == Tango::SPECTRUM ? "SPECTRUM"
+                                                       : "IMAGE";
+  if (info.unit != "No unit") f.unit = info.unit;
+  f.timeStamp = TimeText(value.get_date());
+  f.dimX = value.get_dim_x();
+  f.dimY = value.get_dim_y();
+  f.writable = info.writable == Tango::READ_WRITE || info.writable == Tango::WRITE;
+  f.minAlarm = Limit(info.alarms.min_alarm);
+  f.maxAlarm = Limit(info.alarms.max_alarm);
+  f.minWarning = Limit(info.alarms.min_warning);
+  f.maxWarning = Limit(info.alarms.max_warning);
+  if (type == Tango::DEV_STRING && value.StringSeq.operator->() != nullptr) {
+    const size_t n = std::min<size_t>(static_cast<size_t>(std::max(value.get_nb_read(), 0L)),
+                                      value.StringSeq->length());
+    for (size_t i = 0; i < n; ++i) f.lines.emplace_back(value.StringSeq[i].in());
+  } else if (numbers) {
+    Numbers(value, f);
+  }
+  return f;
+}
+
+std::string OutsideLimits(const ValueFacts& facts, bool& alarm) {
+  struct Bound {
+    const std::optional<double>& limit;
+    const char* name;
+    bool above, isAlarm;
+  };
+  const Bound bounds[] = {{facts.maxAlarm, "max_alarm", true, true},
+                          {facts.minAlarm, "min_alarm", false, true},
+                          {facts.maxWarning, "max_warning", true, false},
+                          {facts.minWarning, "min_warning", false, false}};
+  for (const Bound& b : bounds) {
+    if (!b.limit) continue;
+    for (size_t i = 0; i < facts.values.size(); ++i) {
+      const double v = facts.values[i];
+      if (b.above ? v > *b.limit : v < *b.limit) {
+        alarm = b.isAlarm;
+        const std::string at = facts.values.size() > 1 ? "[" + std::to_string(i) + "] " : " ";
+        return "value" + at + NumberText(v) + (b.above ? " above " : " below ") + b.name + " " +
+               NumberText(*b.limit);
+      }
+    }
+  }
+  return {};
+}
+
+}  // namespace dsc::tango

@@ -1,0 +1,127 @@
+#include "app/Markup.h"
+
+#include <gtest/gtest.h>
+
+#include <pugixml.hpp>
+#include <random>
+#include <sstream>
+
+#include "app/RunOutputs.h"
+#include "base/TextEncoding.h"
+#include "tests/app/StrictXml.h"
+#include "tests/support/Fakes.h"
+
+namespace dsc {
+namespace {
+
+struct MarkupCase {
+  const char* name;
+  std::string in, out;
+};
+
+TEST(MarkupText, ShowsWhatXmlAndHtmlRefuseAndReadsLatin1AsTheOutputsDo) {
+  const MarkupCase cases[] = {
+      {"ascii", "Pressure <5> & \"ok\"", "Pressure <5> & \"ok\""},
+      {"tab lf cr kept", "a\tb\nc\rd", "a\tb\nc\rd"},
+      {"escape and nul", std::string("\x1b[31m\0x", 7), "\\u001B[31m\\u0000x"},
+      {"del", "a\x7f", "a\\u007F"},
+      {"utf-8 kept", "CAF\xc3\x89 \xe2\x82\xac \xf0\x9f\x98\x80",
+       "CAF\xc3\x89 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"latin-1",
+       "CAF\xc9 \xb0"
+       "C",
+       "CAF\xc3\x89 \xc2\xb0"
+       "C"},
+      {"latin-1 C1 control", "\x85x\xe9", "\\u0085x\xc3\xa9"},
+      {"utf-8 C1 control",
+       "\xc2\x9b"
+       "1m",
+       "\\u009B1m"},
+      {"U+FFFE", "a\xef\xbf\xbe", "a\\uFFFE"},
+      {"U+FFFF", "\xef\xbf\xbf", "\\uFFFF"},
+      {"U+FDD0", "\xef\xb7\x90", "\\uFDD0"},
+      {"plane 1 noncharacter", "\xf0\x9f\xbf\xbf", "\\U0001FFFF"},
+      {"U+10FFFF", "\xf4\x8f\xbf\xbf", "\\U0010FFFF"},
+      // Bytes that would be a surrogate in UTF-8 are no UTF-8: Latin-1.
+      {"surrogate bytes", "\xed\xa0\x80", "\xc3\xad\xc2\xa0\\u0080"},
+      {"truncated utf-8", "ab\xc3", "ab\xc3\x83"},
+  };
+  for (const MarkupCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(MarkupText(c.in), c.out);
+    EXPECT_EQ(IsMarkupText(c.in), c.in == c.out);
+  }
+}
+
+// Any bytes at all: UTF-8 out, accepted by a strict parser in text and
+// attribute, unchanged by a second pass, and no shorter than what came in
+// (nothing dropped).
+TEST(MarkupText, AnyBytesMakeADocumentAStrictParserAccepts) {
+  std::mt19937 random(31);
+  for (int round = 0; round < 2000; ++round) {
+    // Pieces that form noncharacters, controls, Latin-1 and broken UTF-8,
+    // so that both readings of a text are exercised.
+    static const char* const kPieces[] = {"\xef\xbf\xbe",
+                                          "\xef\xbf\xbf",
+                                          "\xef\xb7\x90",
+                                          "\xf0\x9f\xbf\xbf",
+                                          "\xc2\x9b",
+                                          "\x1b",
+                                          "\x7f",
+                                          "\xc3\xa9",
+                                          "\xe2\x82\xac",
+                                          "a",
+                                          "<",
+                                          "&",
+                                          "\xed\xa0\x80"};
+    std::string in;
+    for (int n = static_cast<int>(random() % 8); n > 0; --n) {
+      if (random() % 16 == 0) {
+        in += static_cast<char>(random());
+      } else {
+        in += kPieces[random() % std::size(kPieces)];
+      }
+    }
+    const std::string out = MarkupText(in);
+    SCOPED_TRACE(::testing::PrintToString(in));
+    ASSERT_TRUE(IsUtf8(out));
+    ASSERT_TRUE(IsMarkupText(out));
+    ASSERT_EQ(MarkupText(out), out);
+    ASSERT_GE(out.size(), in.size());
+    pugi::xml_document doc;
+    pugi::xml_node e = doc.append_child("e");
+    e.append_attribute("a") = out.c_str();
+    e.text() = out.c_str();
+    std::ostringstream xml;
+    doc.save(xml);
+    std::string error;
+    ASSERT_TRUE(testing::StrictXmlParses(xml.str(), error)) << error;
+  }
+}
+
+// One U+FFFE in a description, or a device's Latin-1 text whose bytes form
+// U+FFFF as UTF-8, must not cost CI the whole JUnit file.
+TEST(JunitWriter, ANoncharacterInADescriptionLeavesAFileCiCanRead) {
+  testing::TempDir dir;
+  TestCommand c;
+  c.Description = "Pressure \xef\xbf\xbe";
+  c.Property = "P\x1b";
+  CommandOutcome o;
+  o.command = &c;
+  o.outcome = {OutcomeKind::ReferenceNotMet, {}, {}, kCodeTargetNotMet};
+  o.resultText = "Target not met \xef\xbf\xbf";
+  JunitWriter w;
+  std::string error;
+  ASSERT_TRUE(w.Open(dir.file("j.xml"), error)) << error;
+  w.CommandEnded(o);
+  CheckTotals totals;
+  w.RunEnding(totals);
+  const std::string xml = testing::ReadFileBytes(dir.file("j.xml"));
+  ASSERT_TRUE(testing::StrictXmlParses(xml, error)) << error << "\n" << xml;
+  EXPECT_NE(xml.find("name=\"Pressure \\uFFFE\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("Target not met \\uFFFF"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("P\\u001B"), std::string::npos) << xml;
+}
+
+}  // namespace
+}  // namespace dsc

@@ -1,0 +1,98 @@
+// Lint and the loaders on any bytes, agreeing on what a file is. As a stored
+// test file: the loader refuses it (42, or 21 for a missing Property column)
+// exactly when lint has the finding that says so (no-records, too-long,
+// no-property-column, bad-size), and a file that loads commands is linted as
+// a test file by its header (a file of only ":" records below its header
+// loads empty, and is no-records too). As procedures.csv (the text up to the first "|")
+// with a server list (the rest): the configurations are refused exactly when
+// lint says so, every list the loader does not read is a server-list-name
+// finding, and the list gives no servers exactly when lint finds none.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "access/CompletionCodes.h"
+#include "sources/Lint.h"
+#include "sources/TestSources.h"
+#include "tests/fuzz/FuzzCheck.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/Recording.h"
+
+namespace {
+
+using namespace dsc;
+
+// In memory where the system has it: the files are written for every input.
+[[maybe_unused]] const bool inMemory =
+    access("/dev/shm", W_OK) == 0 && setenv("TMPDIR", "/dev/shm", 1) == 0;
+const testing::TempDir directory;
+
+size_t Count(const std::vector<LintFinding>& findings, const char* code) {
+  return static_cast<size_t>(std::count_if(findings.begin(), findings.end(),
+                                           [&](const LintFinding& f) { return f.code == code; }));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  static testing::FakeClock clock;
+  CheckerSession session(clock, "/nonexistent");
+  session.DatabasePath = directory.path() + "/";
+  testing::RecordingLibrary lib;
+  TestSources sources(session, lib);
+
+  directory.write("C-S.csv", text);
+  const int16_t code = sources.fillInTestParams("C", "S", "D");
+  const std::vector<LintFinding> test = LintTestFile(text, "C-S.csv");
+  // No record, or only ":" lines below the header: refused, or loaded empty.
+  if (Count(test, "no-records") > 0) {
+    FUZZ_CHECK(code == kCodeNothingToLoad ||
+               (code == kCodeSuccess && session.plan.TestPlanCount == 0));
+  } else {
+    const int16_t predicted = Count(test, "too-long") > 0             ? kCodeNothingToLoad
+                              : Count(test, "no-property-column") > 0 ? kCodeNoPropertyColumn
+                              : Count(test, "bad-size") > 0           ? kCodeNothingToLoad
+                                                                      : kCodeSuccess;
+    FUZZ_CHECK(code == predicted);
+    if (code == kCodeSuccess) FUZZ_CHECK(session.plan.TestPlanCount > 0);
+  }
+  FUZZ_CHECK((code == kCodeNothingToLoad) == !sources.refusal().empty());
+  if (code == kCodeSuccess && session.plan.TestPlanCount > 0)
+    FUZZ_CHECK(LintKindOf(text) == LintFileKind::TestFile);
+
+  const size_t bar = text.find('|');
+  const std::string procedures = text.substr(0, bar);
+  const std::string list = bar == std::string::npos ? "" : text.substr(bar + 1);
+  directory.write("procedures.csv", procedures);
+  directory.write("list.csv", list);
+  const int16_t loaded = sources.fillInProcNames();
+  const std::vector<LintFinding> configs = LintConfigurations(procedures, "procedures.csv");
+  const std::vector<LintFinding> servers = LintServerList(list, "list.csv");
+  const bool proceduresRefused = Count(configs, "no-records") + Count(configs, "too-long") > 0;
+  if (proceduresRefused) {
+    FUZZ_CHECK(session.configs.StoredConfigCount == 0 && !sources.refusal().empty());
+    return 0;
+  }
+  FUZZ_CHECK(session.configs.StoredConfigCount > 0 && sources.refusal().empty());
+  const StoredConfigState& c = session.configs;
+  size_t unread = 0;
+  bool listNamed = false;
+  for (int16_t i = 0; i < c.StoredConfigCount; ++i) {
+    const StoredConfig& config = c.StoredConfigs[i];
+    if (!ServerListNameProblem(config.FileName).empty()) {
+      ++unread;
+      FUZZ_CHECK(config.ServerCount == 0 && !config.ServerListRefusal.empty());
+    } else if (config.FileName == "list.csv") {
+      listNamed = true;
+      const bool none = Count(servers, "no-records") + Count(servers, "too-long") > 0;
+      FUZZ_CHECK((config.ServerCount == 0) == none);
+      FUZZ_CHECK(config.ServerListRefusal.empty() == !none);
+    }
+  }
+  FUZZ_CHECK(Count(configs, "server-list-name") == unread);
+  FUZZ_CHECK((loaded == kCodeNothingToLoad) == (listNamed && Count(servers, "too-long") > 0));
+  return 0;
+}

@@ -1,0 +1,66 @@
+// Reads as Tango has them: the sizes read, quality, limits, expected states
+// and set points, against Debian's TangoTest without a database.
+
+#include <gtest/gtest.h>
+
+#include "access/CompletionCodes.h"
+#include "base/Formats.h"
+#include "tests/support/TangoTestServer.h"
+#include "tests/tango/live/LiveChecker.h"
+
+namespace dsc::tango {
+namespace {
+
+using dsc::testing::TangoTestServer;
+
+bool StartServer(TangoTestServer& server, std::string& error) { return server.Start(error); }
+class TangoReads : public LiveSuite<TangoTestServer, StartServer> {
+ protected:
+  static int32_t Access(LiveChecker& c, const std::string& property, std::vector<double> in,
+                        int32_t outCount) {
+    return AccessOnce(c, "TGTEST", "TANGOTEST", "TG-1", property, std::move(in), outCount);
+  }
+};
+
+TEST_F(TangoReads, ASpectrumReadsAsTheValuesItHasWithItsFacts) {
+  LiveChecker c(server().SiteJson());
+  std::vector<double> values(256);
+  for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(i);
+  ASSERT_EQ(Access(c, "double_spectrum", values, 0), 0) << c.control->StatusText();
+  ASSERT_EQ(Access(c, "double_spectrum", {}, 2048), 0) << c.control->StatusText();
+  const auto facts = c.control->LastValueFacts();
+  EXPECT_EQ(facts.dimX, 256);
+  EXPECT_EQ(facts.quality, "VALID");
+  EXPECT_EQ(facts.dataType, "DevDouble");
+  EXPECT_EQ(facts.dataFormat, "SPECTRUM");
+  EXPECT_EQ(facts.timeStamp.size(), 27u) << facts.timeStamp;
+  EXPECT_EQ(c.control->SuccessNote(), "256 values read");
+}
+
+// Expected states (quality and limits need a database: tests/tango/live/
+// TangoDatabase_test.cpp).
+TEST_F(TangoReads, AStateOutsideTheExpectedOnesFails) {
+  const std::pair<const char*, int32_t> cases[] = {
+      {R"("expectStates":["ON","OFF"], )", kTangoBadState},
+      {R"("expectStates":["RUNNING"], )", 0},
+      {"", 0}};
+  const char* texts[] = {"state RUNNING, expected ON or OFF", "state RUNNING", "state RUNNING"};
+  for (size_t i = 0; i < 3; ++i) {
+    LiveChecker c(server().SiteJson(cases[i].first));
+    EXPECT_EQ(Access(c, "State", {}, 1), cases[i].second) << cases[i].first;
+    EXPECT_EQ(cases[i].second == 0 ? c.control->SuccessNote() : c.control->StatusText(), texts[i]);
+  }
+}
+
+TEST_F(TangoReads, AWrittenSetPointIsReadBackAndCompared) {
+  LiveChecker c(server().SiteJson());
+  ASSERT_EQ(Access(c, "double_scalar", {12.5}, 1), 0) << c.control->StatusText();
+  EXPECT_EQ(c.control->LastValueFacts().setPoint, std::vector<double>{12.5});
+  // The read part of double_scalar moves on its own; only its set point is
+  // compared with what was written.
+  c.control->setTolerance("0.1");
+  EXPECT_EQ(Access(c, "double_scalar", {-3}, 1), 0) << c.control->StatusText();
+}
+
+}  // namespace
+}  // namespace dsc::tango
