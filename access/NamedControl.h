@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "access/DataAcquisitionControl.h"
-#include "access/Formats.h"
+#include "base/Formats.h"
 
 namespace dsc {
 

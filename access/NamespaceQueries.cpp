@@ -7,17 +7,17 @@
 
 #include "access/CompletionCodes.h"
 #include "access/DataDescriptor.h"
-#include "access/Formats.h"
 #include "access/UtilityLibrary.h"
+#include "base/Codec.h"
+#include "base/Formats.h"
 
 namespace dsc {
 
 namespace {
 
-constexpr int32_t kLongRecord = 188;
-constexpr int32_t kShortRecord = 68;
+constexpr int32_t kLongRecord = kLongPropertyRecord;
+constexpr int32_t kShortRecord = kShortPropertyRecord;
 constexpr int32_t kNamespaceAccess = 1;  // read
-constexpr int kPropertyName = 32;
 constexpr size_t kErrorBuffer = 80;
 
 // Names from the control system lose their blanks, and nothing else.
@@ -30,9 +30,7 @@ std::string TrimBlanks(std::string_view s) {
 
 // The text of a fixed-width field: up to its first NUL, trimmed.
 std::string FieldText(const uint8_t* field, size_t width) {
-  size_t n = 0;
-  while (n < width && field[n] != 0) ++n;
-  return TrimBlanks(std::string_view(reinterpret_cast<const char*>(field), n));
+  return TrimBlanks(ReadName(field, width));
 }
 
 // One SHORT read without input (NTAGS, NDEVICES, NPROPS).
@@ -44,7 +42,7 @@ int16_t ReadCount(ClientLibrary& lib, const std::string& device, const std::stri
   DataDescriptor in;  // 0 elements of format 767
   std::array<uint8_t, 2> value{};
   int16_t code = lib.T_EXECLINK(device, property, out, value, in, {}, kNamespaceAccess, timeoutMs);
-  std::memcpy(&n, value.data(), 2);
+  n = GetLittleEndian<int16_t>(value.data());
   return code;
 }
 
@@ -145,7 +143,7 @@ int16_t GetPropertyList(ClientLibrary& lib, const std::string& device,
     int32_t full = 0;
     if (lib.T_EXECLINK(device, "NPROPS", out, value, in, {}, kNamespaceAccess, 800) ==
         kCodeSuccess) {
-      std::memcpy(&full, value.data(), 4);
+      full = GetLittleEndian<int32_t>(value.data());
       if (full > n) return kCodeTooManyProperties;
     }
   }
@@ -176,20 +174,12 @@ int16_t GetPropertyList(ClientLibrary& lib, const std::string& device,
   formats.assign(static_cast<size_t>(n) + 1, 0);
   int k = 0;
   for (int32_t i = 0; i < read; ++i) {
-    const uint8_t* rec = &records[static_cast<size_t>(i) * recordSize];
+    const PropertyRecord record = ReadPropertyRecord(std::span<const uint8_t>(
+        &records[static_cast<size_t>(i) * recordSize], static_cast<size_t>(recordSize)));
     // A record without a name is overwritten by the next one.
-    names[k] = FieldText(rec, kPropertyName);
-    if (recordSize == kLongRecord) {
-      int32_t elements = 0;
-      std::memcpy(&elements, rec + 168, 4);
-      sizes[k] = static_cast<int16_t>(std::clamp<int32_t>(elements, -32768, 32767));
-      formats[k] = static_cast<int16_t>(rec[184] + kFormatBase);
-    } else {
-      int16_t elements = 0;
-      std::memcpy(&elements, rec + 64, 2);
-      sizes[k] = elements;
-      formats[k] = static_cast<int16_t>(rec[66] + kFormatBase);
-    }
+    names[k] = TrimBlanks(record.name);
+    sizes[k] = static_cast<int16_t>(std::clamp<int32_t>(record.count, -32768, 32767));
+    formats[k] = record.format;
     if (!names[k].empty()) ++k;
   }
   count = static_cast<int16_t>(k);

@@ -9,7 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "access/SafeNames.h"
+#include "base/SafeNames.h"
+#include "base/TextEncoding.h"
 
 namespace dsc::strictjson {
 
@@ -37,21 +38,20 @@ void AppendPointerToken(std::string& out, std::string_view key) {
 // elements again each time one of them ends (quadratic in the array's length).
 class StrictSax {
  public:
-  explicit StrictSax(json& root) : dom_(root, true) {}
+  explicit StrictSax(json& root) : root_(root) {}
 
-  bool null() { return element(), dom_.null(); }
-  bool boolean(bool v) { return element(), dom_.boolean(v); }
-  bool number_integer(json::number_integer_t v) { return element(), dom_.number_integer(v); }
-  bool number_unsigned(json::number_unsigned_t v) { return element(), dom_.number_unsigned(v); }
-  bool number_float(json::number_float_t v, const std::string& s) {
-    return element(), dom_.number_float(v, s);
-  }
-  bool string(std::string& v) { return element(), dom_.string(v); }
-  bool binary(json::binary_t& v) { return element(), dom_.binary(v); }
-  bool start_object(std::size_t n) {
+  bool null() { return element(), Add(nullptr), true; }
+  bool boolean(bool v) { return element(), Add(v), true; }
+  bool number_integer(json::number_integer_t v) { return element(), Add(v), true; }
+  bool number_unsigned(json::number_unsigned_t v) { return element(), Add(v), true; }
+  bool number_float(json::number_float_t v, const std::string&) { return element(), Add(v), true; }
+  bool string(std::string& v) { return element(), Add(std::move(v)), true; }
+  bool binary(json::binary_t& v) { return element(), Add(std::move(v)), true; }
+  bool start_object(std::size_t) {
     element();
     push(false);
-    return dom_.start_object(n);
+    open_.push_back(Add(json::value_t::object));
+    return true;
   }
   bool key(std::string& k) {
     Frame& f = stack_[depth_ - 1];
@@ -59,24 +59,28 @@ class StrictSax {
     const bool again = std::find(f.keys.begin(), f.keys.end(), k) != f.keys.end();
     f.keys.push_back(k);
     if (again && error.empty()) error = path();
-    return dom_.key(k);
+    member_ = &(*open_.back())[k];  // the last of a repeated key wins, as in nlohmann's reader
+    return true;
   }
   bool end_object() {
     --depth_;
-    return dom_.end_object();
+    open_.pop_back();
+    return true;
   }
-  bool start_array(std::size_t n) {
+  bool start_array(std::size_t) {
     element();
     push(true);
-    return dom_.start_array(n);
+    open_.push_back(Add(json::value_t::array));
+    return true;
   }
   bool end_array() {
     --depth_;
-    return dom_.end_array();
+    open_.pop_back();
+    return true;
   }
   template <class Exception>
-  bool parse_error(std::size_t position, const std::string& token, const Exception& e) {
-    return dom_.parse_error(position, token, e);  // throws e
+  bool parse_error(std::size_t, const std::string&, const Exception& e) {
+    throw e;
   }
 
   std::string error;  // JSON path of the first repeated key
@@ -111,7 +115,26 @@ class StrictSax {
     }
     return p;
   }
-  nlohmann::detail::json_sax_dom_parser<json> dom_;
+  // A value where the document stands: the root, the next element of the
+  // open array, or the member of the open object whose key came last.
+  template <class Value>
+  json* Add(Value&& v) {
+    if (open_.empty()) {
+      root_ = json(std::forward<Value>(v));
+      return &root_;
+    }
+    json* parent = open_.back();
+    if (parent->is_array()) {
+      parent->push_back(json(std::forward<Value>(v)));
+      return &parent->back();
+    }
+    *member_ = json(std::forward<Value>(v));
+    return member_;
+  }
+
+  json& root_;
+  std::vector<json*> open_;  // the objects and arrays being read, innermost last
+  json* member_ = nullptr;
   std::vector<Frame> stack_;
   size_t depth_ = 0;
 };
@@ -146,25 +169,12 @@ std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 // The file is UTF-8; the control system speaks Latin-1.
 std::string ToLatin1(const std::string& utf8, const std::string& path) {
   std::string out;
-  out.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size();) {
-    auto c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
-    uint32_t cp = c & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < utf8.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    if (cp > 0xFF) {
-      char buf[16];
-      std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
-      Fail(path, std::string("character ") + buf + " is not a Latin-1 character");
-    }
-    out += static_cast<char>(cp);
-    i += extra + 1;
+  uint32_t cp = 0;
+  // The parser has checked the UTF-8 already.
+  if (!Utf8ToLatin1(utf8, out, &cp)) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
+    Fail(path, std::string("character ") + buf + " is not a Latin-1 character");
   }
   return out;
 }

@@ -1,72 +1,53 @@
 #include "app/ControlSystems.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "access/StrictJson.h"
-#include "app/BackendPlugins.h"
-#include "sim/SimControlSystem.h"
-#include "tango/TangoSite.h"
 
 namespace dsc {
 
+// Generated from the backends' ovra_register_backend (app/CMakeLists.txt).
+std::vector<const Backend*> RegisteredBackends();
+
+const std::vector<const Backend*>& Backends() {
+  static const std::vector<const Backend*> backends = [] {
+    std::vector<const Backend*> list = RegisteredBackends();
+    std::stable_partition(list.begin(), list.end(),
+                          [](const Backend* b) { return !b->takesAnyFile; });
+    return list;
+  }();
+  return backends;
+}
+
 namespace {
 
-constexpr char kTangoModule[] = "ovra-tango.so";
-
-// A Tango site's JSON text through the Tango backend's module; `kind` says
-// in messages what was asked for ("a Tango site file").
-bool OpenTangoSite(const std::string& text, const std::string& source, const std::string& kind,
-                   Clock& clock, ControlSystem& opened, std::string& error) {
-#ifdef OVRA_TANGO_MODULE_BUILT
-  // Only now are Tango's client libraries loaded.
-  std::string why;
-  const BackendPlugin* plugin = LoadBackendPlugin(kTangoModule, why);
-  if (!plugin) {
-    error = source + ": " + kind + ", but the Tango backend is not installed (" + why + ")";
-    return false;
-  }
-  std::unique_ptr<ClientLibrary> library = plugin->openSite(text, source, clock, error);
-  if (!library) return false;
-  opened.control = plugin->makeControl(*library);
-  if (!opened.control) {
-    error = source + ": the Tango backend made no control for its library";
-    return false;
-  }
-  opened.library = std::move(library);
-  opened.description = "Tango site " + source;
-  return true;
-#else
-  (void)text;
-  (void)clock;
-  (void)opened;
-  error = source + ": " + kind +
-          ", but this build has no Tango backend (libtango-dev was not found when it was "
-          "configured)";
-  return false;
-#endif
+// The backend that opens networked control systems.
+const Backend* AddressBackend() {
+  for (const Backend* b : Backends())
+    if (b->openAddresses) return b;
+  return nullptr;
 }
 
 }  // namespace
 
-std::vector<std::string> TangoHostsToOpen(const std::vector<std::string>& given) {
+std::vector<std::string> AddressesToOpen(const std::vector<std::string>& given) {
   if (!given.empty()) return given;
-  const char* host = std::getenv("TANGO_HOST");
-  // An empty TANGO_HOST is a mistake to be told, not the demo opened silently.
-  if (host) return {host};
+  const Backend* backend = AddressBackend();
+  const char* named = backend ? std::getenv(backend->addressVariable) : nullptr;
+  // An empty one is a mistake to be told, not the demo opened silently.
+  if (named) return {named};
   return {};
 }
 
-bool OpenTangoDatabases(const std::vector<std::string>& hosts, Clock& clock, ControlSystem& opened,
-                        std::string& error, bool failOnState, const tango::Judgement& judgement) {
-  // The databases become a site of discovered contexts, opened as any site.
-  const std::optional<std::string> site = tango::SiteJsonFromTangoHosts(hosts, error, failOnState);
-  if (!site) return false;
-  if (!OpenTangoSite(tango::WithJudgement(*site, judgement),
-                     "TANGO_HOST " + tango::JoinedHosts(hosts), "a Tango database", clock, opened,
-                     error))
+bool OpenAddresses(const std::vector<std::string>& addresses, Clock& clock, ControlSystem& opened,
+                   std::string& error, const ReadJudgement& judgement) {
+  const Backend* backend = AddressBackend();
+  if (!backend) {
+    error = "no backend of this build opens a networked control system";
     return false;
-  opened.description = "Tango database " + tango::JoinedHosts(hosts);
-  return true;
+  }
+  return backend->openAddresses(addresses, clock, opened, error, judgement);
 }
 
 std::string ChosenFacility(const std::string& given) {
@@ -75,49 +56,28 @@ std::string ChosenFacility(const std::string& given) {
   return fromEnvironment ? fromEnvironment : "";
 }
 
-std::string TangoBackendStatus() {
-#ifdef OVRA_TANGO_MODULE_BUILT
-  const std::string path = FindBackendPlugin(kTangoModule);
-  return path.empty() ? "Tango backend: not installed (no " + std::string(kTangoModule) + ")"
-                      : "Tango backend: " + path;
-#else
-  return "Tango backend: not built (libtango-dev was not found when it was configured)";
-#endif
+std::string BackendStatus() {
+  std::string lines;
+  for (const Backend* b : Backends())
+    if (b->status) lines += (lines.empty() ? "" : "\n") + b->status();
+  return lines;
 }
 
 bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& opened,
-                       std::string& error, const tango::Judgement& judgement) {
+                       std::string& error, const ReadJudgement& judgement) {
   if (path.empty()) {
-    std::unique_ptr<sim::SimControlSystem> sim = sim::SimControlSystem::Demo(clock);
-    if (!sim) {
-      error = "the built-in demo facility does not load";
-      return false;
-    }
-    opened.control = sim::MakeSimControl(*sim);
-    opened.callsMayBlock = false;
-    opened.library = std::move(sim);
-    opened.description = "the built-in demo facility";
-    return true;
+    for (const Backend* b : Backends())
+      if (b->openBuiltIn) return b->openBuiltIn(clock, opened, error);
+    error = "this build has no built-in control system";
+    return false;
   }
-
   std::string text;
   if (!strictjson::ReadFileText(path, text, error)) return false;
-
-  if (tango::LooksLikeSite(text)) {
-    std::optional<tango::Site> site = tango::LoadSite(text, path, error);
-    if (!site) return false;
-    return OpenTangoSite(tango::WithJudgement(text, judgement), path, "a Tango site file", clock,
-                         opened, error);
-  }
-
-  std::unique_ptr<sim::SimControlSystem> sim =
-      sim::SimControlSystem::FromText(text, path, clock, error);
-  if (!sim) return false;
-  opened.control = sim::MakeSimControl(*sim);
-  opened.callsMayBlock = false;
-  opened.library = std::move(sim);
-  opened.description = "facility " + path;
-  return true;
+  for (const Backend* b : Backends())
+    if (b->openFile && b->claimsFile(text))
+      return b->openFile(text, path, clock, opened, error, judgement);
+  error = path + ": no backend of this build reads this file";
+  return false;
 }
 
 }  // namespace dsc

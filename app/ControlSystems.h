@@ -4,22 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "access/ClientLibrary.h"
-#include "access/DataAcquisitionControl.h"
-#include "engine/Clock.h"
-#include "tango/TangoSite.h"
+#include "access/Backends.h"
+#include "base/Clock.h"
 
 namespace dsc {
-
-// The control system both programs talk to: the simulation of a facility
-// description, or a Tango installation described by a site file.
-struct ControlSystem {
-  std::unique_ptr<ClientLibrary> library;
-  std::unique_ptr<DataAcquisitionControl> control;  // Zorbel1; uses `library`
-  std::string description;                          // for the caption and --help
-  // False when every call returns at once (the in-process simulation).
-  bool callsMayBlock = true;
-};
 
 // What --help of both programs says about where the facility and the database
 // directory come from.
@@ -37,28 +25,31 @@ inline constexpr char kWhereThingsComeFrom[] =
 // else "" (the built-in demo facility).
 std::string ChosenFacility(const std::string& given);
 
-// An empty path opens the built-in demo facility. A JSON file with a "tango"
-// member is a Tango site file; any other is a facility description. On
-// failure returns false and sets error to a message naming the file.
-// `judgement` (the command line's) is set on every context of a Tango site.
+// The registered backends, those that take any file last.
+const std::vector<const Backend*>& Backends();
+
+// An empty path opens the built-in control system (the demo facility). A
+// file is opened by the first backend that claims its text (a JSON file with
+// a "tango" member is a Tango site file; any other a facility description).
+// On failure returns false and sets error to a message naming the file.
+// `judgement` (the command line's) is how the backend judges what it reads.
 bool OpenControlSystem(const std::string& path, Clock& clock, ControlSystem& opened,
-                       std::string& error, const tango::Judgement& judgement = {});
+                       std::string& error, const ReadJudgement& judgement = {});
 
-// The Tango databases named by --tango-host (each "host:port", or several
-// separated by commas as TANGO_HOST has them): their servers and devices are
-// discovered; with failOnState a device in FAULT, ALARM or UNKNOWN state, or
-// an INVALID value, fails its read. On failure returns false and sets error.
-bool OpenTangoDatabases(const std::vector<std::string>& hosts, Clock& clock, ControlSystem& opened,
-                        std::string& error, bool failOnState = false,
-                        const tango::Judgement& judgement = {});
+// The networked control system named by --tango-host (each "host:port", or
+// several separated by commas as TANGO_HOST has them): its servers and
+// devices are discovered and their reads judged as `judgement` says. On
+// failure returns false and sets error.
+bool OpenAddresses(const std::vector<std::string>& addresses, Clock& clock, ControlSystem& opened,
+                   std::string& error, const ReadJudgement& judgement = {});
 
-// What a program opens when no facility is chosen: the databases of
-// --tango-host when given, else those of TANGO_HOST in the environment, else
-// nothing (the demo facility).
-std::vector<std::string> TangoHostsToOpen(const std::vector<std::string>& given);
+// What a program opens when no facility is chosen: the addresses given,
+// else those a backend's environment variable (TANGO_HOST) names, else
+// nothing (the built-in control system).
+std::vector<std::string> AddressesToOpen(const std::vector<std::string>& given);
 
-// A line for --version: where the Tango backend's module is, or why there is
-// none. Looks for the file only; loading it is for when a site file comes.
-std::string TangoBackendStatus();
+// The lines for --version of the backends that have one: where a backend's
+// module is, or why there is none. Looks for the file only.
+std::string BackendStatus();
 
 }  // namespace dsc

@@ -8,8 +8,8 @@
 #include <nlohmann/json.hpp>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
-#include "sources/TextEncoding.h"
+#include "base/Formats.h"
+#include "base/TextEncoding.h"
 
 namespace dsc {
 
@@ -31,6 +31,21 @@ Json NumberJson(double v, int16_t format) {
   return static_cast<int64_t>(v);
 }
 
+// A compound element as the list of its fields: numbers as their formats
+// show them, names as texts.
+Json FieldsJson(const std::vector<DecodedValue::Field>& fields) {
+  Json list = Json::array();
+  for (const DecodedValue::Field& f : fields) {
+    if (f.kind == FieldKind::Name)
+      list.push_back(AsUtf8(f.text));
+    else
+      list.push_back(NumberJson(f.number, f.kind == FieldKind::Single   ? kFormatSingle
+                                          : f.kind == FieldKind::Double ? kFormatDouble
+                                                                        : kFormatLong));
+  }
+  return list;
+}
+
 Json ValueJson(const DecodedValue& v) {
   switch (v.kind) {
     case DecodedValue::Kind::None:
@@ -42,6 +57,13 @@ Json ValueJson(const DecodedValue& v) {
       {
         Json list = Json::array();
         for (const double n : v.numbers) list.push_back(NumberJson(n, v.format));
+        return list;
+      }
+    case DecodedValue::Kind::Fields:
+      if (v.count == 1 && v.elements.size() == 1) return FieldsJson(v.elements[0]);
+      {
+        Json list = Json::array();
+        for (const auto& element : v.elements) list.push_back(FieldsJson(element));
         return list;
       }
     case DecodedValue::Kind::Bytes:
@@ -156,10 +178,7 @@ void JsonWriter::CommandEnded(const CommandOutcome& o) {
                           : std::string_view(",\"compared\":false"));
   Value(",\"value\":", o.actual);
   // A met reference usually holds the very values read: shown once.
-  const bool same = o.expected.kind == o.actual.kind && o.expected.format == o.actual.format &&
-                    o.expected.count == o.actual.count && o.expected.numbers == o.actual.numbers &&
-                    o.expected.text == o.actual.text && o.expected.bytes == o.actual.bytes;
-  Value(",\"expected\":", same ? o.actual : o.expected);
+  Value(",\"expected\":", o.expected.SameAs(o.actual) ? o.actual : o.expected);
   if (o.actual.count > 1) Number(",\"count\":", o.actual.count);
   Number(",\"elapsed_ms\":", o.elapsedMs);
   if (extraFields) pending_.Add(extraFields(o));

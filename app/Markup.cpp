@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "sources/TextEncoding.h"
+#include "base/TextEncoding.h"
 
 namespace dsc {
 

@@ -8,8 +8,8 @@
 #include "access/CompletionCodes.h"
 #include "app/CheckOutput.h"
 #include "app/Markup.h"
+#include "base/TextEncoding.h"
 #include "engine/CheckRunner.h"
-#include "sources/TextEncoding.h"
 
 namespace dsc {
 

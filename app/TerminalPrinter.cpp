@@ -3,7 +3,7 @@
 #include <charconv>
 
 #include "access/CompletionCodes.h"
-#include "sources/TextEncoding.h"
+#include "base/TextEncoding.h"
 
 namespace dsc {
 

@@ -15,13 +15,13 @@
 #include <system_error>
 #include <vector>
 
-#include "access/SafeNames.h"
 #include "app/ControlSystems.h"
 #include "app/check/Checker.h"
 #include "app/check/Commands.h"
 #include "app/check/Options.h"
-#include "engine/Clock.h"
-#include "sources/TextEncoding.h"
+#include "base/Clock.h"
+#include "base/SafeNames.h"
+#include "base/TextEncoding.h"
 
 using namespace dsc;
 using namespace dsc::check;
@@ -98,22 +98,18 @@ int RunOvraCheck(int argc, char** argv) {
   ControlSystem system;
   const std::string facility = ChosenFacility(opt.facility);
   const std::vector<std::string> tangoHosts =
-      facility.empty() ? TangoHostsToOpen(opt.tangoHosts) : std::vector<std::string>{};
+      facility.empty() ? AddressesToOpen(opt.tangoHosts) : std::vector<std::string>{};
   if (!opt.facility.empty() && !opt.tangoHosts.empty()) {
     std::cerr << "ovra-check: --facility and --tango-host exclude each other\n";
     return kExitUsage;
   }
-  tango::Judgement judgement{tango::QualityLevel(opt.failOnQuality), opt.checkLimits, {}};
-  for (const std::string& state : opt.expectStates) {
-    judgement.expectStates.push_back(tango::StateName(state));
-    if (judgement.expectStates.back().empty()) {
-      std::cerr << "ovra-check: --expect-state: \"" << state << "\" is not a Tango state\n";
-      return kExitUsage;
-    }
-  }
+  ReadJudgement judgement;
+  judgement.failOnState = opt.tangoFailOnState;
+  judgement.failOnQuality = opt.failOnQuality;
+  judgement.checkLimits = opt.checkLimits;
+  judgement.expectStates = opt.expectStates;
   if (!(tangoHosts.empty() ? OpenControlSystem(facility, clock, system, error, judgement)
-                           : OpenTangoDatabases(tangoHosts, clock, system, error,
-                                                opt.tangoFailOnState, judgement))) {
+                           : OpenAddresses(tangoHosts, clock, system, error, judgement))) {
     std::cerr << "ovra-check: " << error << "\n";
     return kExitUsage;
   }

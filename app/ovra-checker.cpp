@@ -22,7 +22,7 @@
 #include <QTimer>
 
 #include "app/ControlSystems.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "sources/TestSources.h"
 #include "ui/MainWindow.h"
 #include "ui/SelectorCombo.h"
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
       (parser.isSet(helpOption) || parser.isSet("help-all") || parser.isSet(versionOption))) {
     QCoreApplication terminal(argc, argv);
     QCoreApplication::setApplicationVersion(QString(OVRA_VERSION "\n") +
-                                            QString::fromStdString(dsc::TangoBackendStatus()));
+                                            QString::fromStdString(dsc::BackendStatus()));
     parser.process(terminal);  // prints and exits
   }
 
@@ -175,12 +175,12 @@ int main(int argc, char** argv) {
     std::vector<std::string> given;
     for (const QString& host : parser.values(tangoHostOption)) given.push_back(host.toStdString());
     return std::pair(file,
-                     file.empty() ? dsc::TangoHostsToOpen(given) : std::vector<std::string>{});
+                     file.empty() ? dsc::AddressesToOpen(given) : std::vector<std::string>{});
   };
   auto open = [&clock](const std::string& file, const std::vector<std::string>& hosts) {
     Opened o;
     o.ok = hosts.empty() ? dsc::OpenControlSystem(file, clock, o.system, o.error)
-                         : dsc::OpenTangoDatabases(hosts, clock, o.system, o.error);
+                         : dsc::OpenAddresses(hosts, clock, o.system, o.error);
     return o;
   };
   // The built-in demo facility is read and checked on a second thread while

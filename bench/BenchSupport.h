@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "base/Clock.h"
 #include "bench/Pairs.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
-#include "engine/Clock.h"
 #include "engine/ControlEventPump.h"
 #include "engine/FrontEnd.h"
 #include "engine/TestPlan.h"

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "bench/BenchSupport.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/InputParser.h"
 #include "engine/ReportLog.h"
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Clock.h"
 #include "bench/BenchSupport.h"
-#include "engine/Clock.h"
 #include "engine/ReportLog.h"
 
 namespace {

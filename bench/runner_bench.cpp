@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "access/Formats.h"
+#include "base/Clock.h"
+#include "base/Formats.h"
 #include "bench/BenchSupport.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
-#include "engine/Clock.h"
 #include "engine/ControlEventPump.h"
 #include "sim/SimControlSystem.h"
 

@@ -9,7 +9,7 @@
 #include "access/ClientLibrary.h"
 #include "bench/BenchSupport.h"
 #include "engine/CheckerSession.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "sources/TestSources.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "access/NamespaceQueries.h"
+#include "base/Clock.h"
 #include "bench/BenchSupport.h"
-#include "engine/Clock.h"
 #include "tango/TangoBackend.h"
 #include "tango/TangoSite.h"
 #include "tests/support/TangoDatabaseServer.h"

@@ -25,11 +25,11 @@
 #include <type_traits>
 #include <vector>
 
-#include "access/Formats.h"
+#include "base/Clock.h"
+#include "base/Formats.h"
 #include "bench/BenchSupport.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
-#include "engine/Clock.h"
 #include "engine/ControlEventPump.h"
 #include "sources/TestSources.h"
 #include "tango/TangoBackend.h"

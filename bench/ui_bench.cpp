@@ -21,9 +21,9 @@
 #include <QApplication>
 #include <QTableWidget>
 
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "bench/BenchSupport.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "sim/SimControlSystem.h"
 #include "ui/MainWindow.h"
 

@@ -4,8 +4,8 @@
 #include <exception>
 #include <utility>
 
-#include "access/Formats.h"
 #include "access/UtilityLibrary.h"
+#include "base/Formats.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/RunState.h"
@@ -177,7 +177,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     }
     for (RunObserver* o : observers_) o->CommandStarted(k, C);
     prompt_.NewCommand();
-    const int64_t startMs = clock_.NowMs();
+    const int64_t startMs = clock_.MonotonicMs();
 
     int32_t status = 0;
     Outcome outcome;
@@ -395,7 +395,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     if (!outcome.passed()) ++summary.failed;
 
     CommandOutcome ended = Ending(k, C, context, server, outcome, result);
-    ended.elapsedMs = clock_.NowMs() - startMs;
+    ended.elapsedMs = clock_.MonotonicMs() - startMs;
     const bool answered =
         outcome.kind == OutcomeKind::Passed || outcome.kind == OutcomeKind::ReferenceNotMet;
     ended.compared = outcome.kind == OutcomeKind::ReferenceNotMet ||

@@ -7,8 +7,8 @@
 
 #include "access/CompletionCodes.h"
 #include "access/DataAcquisitionControl.h"
+#include "base/Clock.h"
 #include "engine/CheckerSession.h"
-#include "engine/Clock.h"
 #include "engine/FrontEnd.h"
 #include "engine/RunEvents.h"
 

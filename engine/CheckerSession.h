@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/ReportLog.h"
 #include "engine/RunEvents.h"
 #include "engine/RunState.h"

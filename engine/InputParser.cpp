@@ -1,36 +1,22 @@
 #include "engine/InputParser.h"
 
 #include <algorithm>
-#include <bit>
 #include <cfloat>
 #include <cstring>
 #include <string_view>
 
-#include "access/Formats.h"
+#include "base/Codec.h"
+#include "base/Formats.h"
 #include "engine/NumberText.h"
 
 namespace dsc {
 
 namespace {
 
-// Values are placed little-endian whatever the host, as the control system
-// expects them.
-template <typename T>
-void PutLittleEndian(uint8_t* at, T value) {
-  uint8_t bytes[sizeof(T)];
-  std::memcpy(bytes, &value, sizeof(T));
-  if constexpr (std::endian::native == std::endian::big) std::reverse(bytes, bytes + sizeof(T));
-  std::memcpy(at, bytes, sizeof(T));
-}
-
-bool IsNameFormat(int16_t fmt) {
-  return fmt == kFormatName8 || fmt == kFormatName16 || fmt == kFormatName32 ||
-         fmt == kFormatName48 || fmt == kFormatName64;
-}
-
-bool IsNumberFormat(int16_t fmt) {
-  return fmt == kFormatDouble || fmt == kFormatShort || fmt == kFormatByte || fmt == kFormatLong ||
-         fmt == kFormatSingle;
+// Numbers and names of a command's format, which is always the full form: a
+// short code converts nothing.
+bool Parsed(int16_t fmt) {
+  return fmt >= kFormatBase && (IsNumberFormat(fmt) || IsNameFormat(fmt));
 }
 
 // A text that fills the whole area is still copied, only without its zero
@@ -83,13 +69,6 @@ void PutNumber(uint8_t* at, int16_t fmt, std::string_view word) {
   }
 }
 
-void PutName(uint8_t* at, int16_t elementSize, std::string_view word) {
-  size_t size = static_cast<size_t>(elementSize);
-  size_t copied = std::min(word.size(), size);
-  std::memcpy(at, word.data(), copied);
-  std::memset(at + copied, 0, size - copied);
-}
-
 }  // namespace
 
 int32_t parseStringToData(TransferArea& bdata, int16_t fmt, const std::string& s) {
@@ -101,7 +80,7 @@ int32_t parseStringToData(TransferArea& bdata, int16_t fmt, const std::string& s
     return TextCount(s);
   }
   bool number = IsNumberFormat(fmt);
-  if (!number && !IsNameFormat(fmt)) return 0;
+  if (!Parsed(fmt)) return 0;
 
   // Every blank ends a word, so doubled, leading or trailing blanks give
   // empty words, which read as 0 or as an empty name.
@@ -117,7 +96,7 @@ int32_t parseStringToData(TransferArea& bdata, int16_t fmt, const std::string& s
     if (number) {
       PutNumber(at, fmt, word);
     } else {
-      PutName(at, elementSize, word);
+      WriteName(at, static_cast<size_t>(elementSize), word);
     }
     ++n;
     if (blank == std::string_view::npos) break;
@@ -128,7 +107,7 @@ int32_t parseStringToData(TransferArea& bdata, int16_t fmt, const std::string& s
 
 int32_t ParsedByteCount(int16_t fmt, const std::string& s, int32_t n) {
   if (fmt == kFormatText) return TextFits(s) ? TextBytes(s) : 0;
-  if (!IsNumberFormat(fmt) && !IsNameFormat(fmt)) return 0;
+  if (!Parsed(fmt)) return 0;
   int32_t count = std::clamp(n, 0, kTransferLimit / FormatElementSize(fmt));
   return count * FormatElementSize(fmt);
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 namespace dsc {
 

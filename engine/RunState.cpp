@@ -1,6 +1,6 @@
 #include "engine/RunState.h"
 
-#include "access/Formats.h"
+#include "base/Formats.h"
 
 namespace dsc {
 

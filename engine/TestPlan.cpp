@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "base/Letters.h"
 #include "engine/NumberText.h"
 
 namespace dsc {
@@ -44,11 +45,7 @@ int32_t getAccessTimeout(const std::string& accStr) {
     if (index % 2 == 0) {
       key = piece;
     } else {
-      std::string upper(key);
-      for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      }
-      if (upper.find("TIMEOUT") != std::string::npos) timeout = LeadingInt32(piece);
+      if (UpperCase(key).find("TIMEOUT") != std::string::npos) timeout = LeadingInt32(piece);
     }
     if (eq == std::string_view::npos) break;
     group.remove_prefix(eq + 1);

@@ -1,63 +1,34 @@
 #include "engine/ValueDecoding.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
-#include "access/Formats.h"
+#include "base/Codec.h"
+#include "base/Formats.h"
 
 namespace dsc {
 
 namespace {
 
-// The transfer areas hold values little-endian whatever the host.
+// The shortest text that reads back as the same value of its own type.
 template <typename T>
-T GetLittleEndian(const uint8_t* at) {
-  uint8_t bytes[sizeof(T)];
-  std::memcpy(bytes, at, sizeof(T));
-  if constexpr (std::endian::native == std::endian::big) std::reverse(bytes, bytes + sizeof(T));
-  T value;
-  std::memcpy(&value, bytes, sizeof(T));
-  return value;
-}
-
-bool IsNameFormat(int16_t f) {
-  return f == kFormatName8 || f == kFormatName16 || f == kFormatName32 || f == kFormatName48 ||
-         f == kFormatName64;
-}
-
-double NumberAt(const uint8_t* at, int16_t format) {
-  switch (format) {
-    case kFormatDouble:
-      return GetLittleEndian<double>(at);
-    case kFormatSingle:
-      return GetLittleEndian<float>(at);
-    case kFormatShort:
-      return GetLittleEndian<int16_t>(at);
-    case kFormatLong:
-      return GetLittleEndian<int32_t>(at);
-    default:  // BYTE
-      return *at;
-  }
-}
-
-std::string FloatText(float value) {
+std::string Shortest(T value) {
   if (std::isnan(value)) return "nan";
   char buf[32];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
   return ec == std::errc() ? std::string(buf, end) : std::string("?");
+}
+
+std::string FieldText(const DecodedValue::Field& f) {
+  if (f.kind == FieldKind::Name) return "\"" + f.text + "\"";
+  return f.kind == FieldKind::Single ? Shortest(static_cast<float>(f.number)) : Shortest(f.number);
 }
 
 }  // namespace
 
-std::string ShortestNumberText(double value) {
-  if (std::isnan(value)) return "nan";
-  char buf[32];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-  return ec == std::errc() ? std::string(buf, end) : std::string("?");
-}
+std::string ShortestNumberText(double value) { return Shortest(value); }
 
 DecodedValue DecodeValue(std::span<const uint8_t> area, int16_t format, int32_t count,
                          int32_t limit) {
@@ -70,34 +41,57 @@ DecodedValue DecodeValue(std::span<const uint8_t> area, int16_t format, int32_t 
   v.count = count;
   const uint8_t* at = area.data();
 
-  if (format == kFormatText || IsNameFormat(format)) {
+  if (format == kFormatText || (format >= kFormatBase && IsNameFormat(format))) {
     v.kind = DecodedValue::Kind::Text;
     const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(size);
     const auto* end = static_cast<const uint8_t*>(std::memchr(at, 0, bytes));
     v.text.assign(reinterpret_cast<const char*>(at), end ? static_cast<size_t>(end - at) : bytes);
     return v;
   }
-  const bool number = format == kFormatDouble || format == kFormatSingle ||
-                      format == kFormatShort || format == kFormatLong || format == kFormatByte;
   const int32_t kept = std::min(count, std::max<int32_t>(limit, 0));
-  if (number) {
+  // A short code (never a command's) is shown as its bytes.
+  const bool full = format >= kFormatBase;
+  if (full && IsNumberFormat(format)) {
     v.kind = DecodedValue::Kind::Number;
     v.numbers.reserve(static_cast<size_t>(kept));
-    for (int32_t i = 0; i < kept; ++i) v.numbers.push_back(NumberAt(at + i * size, format));
+    for (int32_t i = 0; i < kept; ++i) v.numbers.push_back(ReadNumber(at + i * size, format));
     return v;
   }
-  // Compound formats (pairs of numbers, named records): their bytes, since
-  // their layouts are the servers' own.
+  if (full && IsCompoundFormat(format)) {
+    v.kind = DecodedValue::Kind::Fields;
+    const std::span<const FormatField> layout = FormatLayout(format);
+    v.elements.resize(static_cast<size_t>(kept));
+    for (int32_t i = 0; i < kept; ++i) {
+      for (const FormatField& f : layout) {
+        const uint8_t* field = at + i * size + f.offset;
+        DecodedValue::Field& shown = v.elements[static_cast<size_t>(i)].emplace_back();
+        shown.kind = f.kind;
+        if (f.kind == FieldKind::Name)
+          shown.text = ReadName(field, static_cast<size_t>(f.size));
+        else
+          shown.number = ReadField(field, f.kind);
+      }
+    }
+    return v;
+  }
+  // Formats whose layout is the server's own: their bytes.
   v.kind = DecodedValue::Kind::Bytes;
   const int32_t keptBytes = std::min(count * size, std::max<int32_t>(limit, 0) * size);
   v.bytes.assign(at, at + keptBytes);
   return v;
 }
 
+bool DecodedValue::SameAs(const DecodedValue& o) const {
+  return kind == o.kind && format == o.format && count == o.count && numbers == o.numbers &&
+         text == o.text && bytes == o.bytes && elements == o.elements;
+}
+
 int32_t DecodedValue::omitted() const {
   switch (kind) {
     case Kind::Number:
       return count - static_cast<int32_t>(numbers.size());
+    case Kind::Fields:
+      return count - static_cast<int32_t>(elements.size());
     case Kind::Bytes: {
       const int32_t size = FormatElementSize(format);
       return size > 0 ? count - static_cast<int32_t>(bytes.size()) / size : 0;
@@ -125,8 +119,17 @@ std::string DecodedValue::Format() const {
     case Kind::Number:
       for (size_t i = 0; i < numbers.size(); ++i) {
         if (i) out += ", ";
-        out += format == kFormatSingle ? FloatText(static_cast<float>(numbers[i]))
-                                       : ShortestNumberText(numbers[i]);
+        out += format == kFormatSingle ? Shortest(static_cast<float>(numbers[i]))
+                                       : Shortest(numbers[i]);
+      }
+      break;
+    case Kind::Fields:
+      for (size_t i = 0; i < elements.size(); ++i) {
+        if (i) out += ", ";
+        out += "{";
+        for (size_t k = 0; k < elements[i].size(); ++k)
+          out += (k ? ", " : "") + FieldText(elements[i][k]);
+        out += "}";
       }
       break;
     case Kind::Bytes: {

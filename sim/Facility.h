@@ -124,7 +124,7 @@ inline constexpr int16_t kSimUnknownServer = 61;
 inline constexpr int16_t kSimUnknownDevice = 62;
 inline constexpr int16_t kSimUnknownProperty = 63;
 inline constexpr int16_t kSimReadOnly = 64;
-inline constexpr int16_t kSimIllegalFormat = 65;
+inline constexpr int16_t kSimIllegalFormat = 65;  // the name server's kCodeIllegalFormat too
 
 // The message texts every facility starts from; its "errors" table overrides them.
 const std::map<int32_t, std::string>& DefaultErrorTexts();

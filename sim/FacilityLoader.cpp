@@ -7,9 +7,10 @@
 #include <set>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
-#include "access/SafeNames.h"
 #include "access/StrictJson.h"
+#include "base/Codec.h"
+#include "base/Formats.h"
+#include "base/SafeNames.h"
 #include "sim/Facility.h"
 
 namespace dsc::sim {
@@ -98,8 +99,6 @@ NameMap<int16_t> Codes(const json& j, const std::string& path) {
   return codes;
 }
 
-bool IsNumeric(uint8_t f) { return f == 0 || f == 1 || f == 2 || f == 3 || f == 5; }
-bool IsName(uint8_t f) { return f == 8 || f == 9 || f == 13 || f == 19 || f == 36; }
 constexpr uint8_t kText = 4;
 
 void PutNumber(Property& p, size_t i, double v, const std::string& path) {
@@ -112,39 +111,29 @@ void PutNumber(Property& p, size_t i, double v, const std::string& path) {
                      " (whole number in " + std::to_string(lo) + ".." + std::to_string(hi) + ")");
     }
   };
+  // A value the format cannot hold exactly is refused, so the codec's
+  // saturation never changes what the file says.
   switch (p.format) {
-    case 0:
-      std::memcpy(at, &v, 8);
-      break;
-    case 5: {
+    case 5:
       if (std::abs(v) > std::numeric_limits<float>::max()) {
         char text[32];
         std::snprintf(text, sizeof text, "%.17g", v);
         Fail(path, std::string("value ") + text + " is beyond the range of a SINGLE");
       }
-      float f = static_cast<float>(v);
-      std::memcpy(at, &f, 4);
       break;
-    }
-    case 1: {
+    case 1:
       whole(-32768, 32767);
-      int16_t s = static_cast<int16_t>(v);
-      std::memcpy(at, &s, 2);
       break;
-    }
     case 2:
       whole(0, 255);
-      *at = static_cast<uint8_t>(v);
       break;
-    case 3: {
+    case 3:
       whole(-2147483648LL, 2147483647LL);
-      int32_t l = static_cast<int32_t>(v);
-      std::memcpy(at, &l, 4);
       break;
-    }
     default:
       break;
   }
+  WriteNumber(at, p.format, v);
 }
 
 void PutName(Property& p, size_t i, const std::string& s, const std::string& path) {
@@ -166,10 +155,10 @@ void SetValue(Property& p, const json& v, const std::string& path) {
     std::string s = String(v, path);
     NeedRoom(p, s.size(), path);
     std::memcpy(bytes.data(), s.data(), s.size());
-  } else if (IsNumeric(p.format)) {
+  } else if (IsNumberFormat(p.format)) {
     NeedRoom(p, 1, path);
     PutNumber(p, 0, Number(v, path), path);
-  } else if (IsName(p.format)) {
+  } else if (IsNameFormat(p.format)) {
     NeedRoom(p, 1, path);
     PutName(p, 0, String(v, path), path);
   } else {
@@ -183,9 +172,9 @@ void SetValues(Property& p, const json& v, const std::string& path) {
   const json& arr = Array(v, path);
   NeedRoom(p, arr.size(), path);
   for (size_t i = 0; i < arr.size(); ++i) {
-    if (IsNumeric(p.format))
+    if (IsNumberFormat(p.format))
       PutNumber(p, i, Number(arr[i], At(path, i)), At(path, i));
-    else if (IsName(p.format))
+    else if (IsNameFormat(p.format))
       PutName(p, i, String(arr[i], At(path, i)), At(path, i));
     else
       Fail(path,
@@ -315,7 +304,7 @@ PropertyDraft ParseProperty(const json& j, const std::string& path, Budget& budg
   }
   if (const json* w = o.get("wave")) {
     Obj wave(*w, o.path("wave"), {"offset", "amplitude", "period"});
-    if (!IsNumeric(p.format)) Fail(wave.path(), "a wave needs a numeric format");
+    if (!IsNumberFormat(p.format)) Fail(wave.path(), "a wave needs a numeric format");
     double offset = wave.get("offset") ? Number(*wave.get("offset"), wave.path("offset")) : 0;
     double amplitude = Number(wave.need("amplitude"), wave.path("amplitude"));
     double period = Number(wave.need("period"), wave.path("period"));
@@ -336,7 +325,7 @@ PropertyDraft ParseProperty(const json& j, const std::string& path, Budget& budg
     p.pollMs = static_cast<int32_t>(Int(*v, o.path("pollMs"), 1, 1 << 30));
   if (const json* v = o.get("ramp")) {
     Obj ramp(*v, o.path("ramp"), {"towards", "rate"});
-    if (!IsNumeric(p.format)) Fail(ramp.path(), "only a numeric property can ramp");
+    if (!IsNumberFormat(p.format)) Fail(ramp.path(), "only a numeric property can ramp");
     draft.rampTowards = String(ramp.need("towards"), ramp.path("towards"));
     p.rampRate = Number(ramp.need("rate"), ramp.path("rate"));
     if (!(p.rampRate > 0)) Fail(ramp.path("rate"), "the rate must be greater than 0");
@@ -406,7 +395,7 @@ void LinkRamps(Device& d, const std::vector<PropertyDraft>& drafts) {
     if (it == d.index.end())
       Fail(place, "no property " + Quoted(drafts[i].rampTowards) + " on device " + Quoted(d.name));
     if (it->second == i) Fail(place, "a property cannot ramp towards itself");
-    if (!IsNumeric(d.properties[it->second].format))
+    if (!IsNumberFormat(d.properties[it->second].format))
       Fail(place, Quoted(drafts[i].rampTowards) + " is not numeric");
     d.properties[i].rampSource = it->second;
     d.properties[it->second].dependents.push_back(i);

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "access/NamedControl.h"
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
@@ -64,7 +64,7 @@ class SimControl final : public NamedControl {
       }
       a.haveFirstAnswer = true;
     }
-    a.dueMs = core_.clock().NowMs() + target.delayMs;
+    a.dueMs = core_.clock().MonotonicMs() + target.delayMs;
     a.active = true;
     code_ = kCodeSuccess;
     return 0;
@@ -80,7 +80,7 @@ class SimControl final : public NamedControl {
   void ProcessEvents() override {
     Pending& a = async_;
     if (!a.active) return;
-    int64_t now = core_.clock().NowMs();
+    int64_t now = core_.clock().MonotonicMs();
     if (now < a.dueMs) return;
     a.dueMs = now + a.periodMs;
 

@@ -6,7 +6,7 @@
 
 #include "access/ClientLibrary.h"
 #include "access/DataAcquisitionControl.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 namespace dsc::sim {
 

@@ -1,20 +1,18 @@
 #include "sim/SimCore.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "access/ClientLibrary.h"
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
+#include "access/NameServer.h"
+#include "base/Codec.h"
+#include "base/Formats.h"
 
 namespace dsc::sim {
 
 namespace {
 
-constexpr int32_t kLongRecord = 188;
-constexpr int32_t kShortRecord = 68;
 constexpr uint8_t kText = 4;
 constexpr uint8_t kStruct = 7;
 
@@ -27,76 +25,8 @@ size_t ElementSize(int16_t format) {
   return size > 0 ? static_cast<size_t>(size) : 0;
 }
 
-bool IsNumeric(uint8_t f) { return f == 0 || f == 1 || f == 2 || f == 3 || f == 5; }
+bool IsNumeric(uint8_t f) { return IsNumberFormat(f); }
 bool IsRaw(uint8_t f) { return f == kText || f == kStruct; }
-
-double GetNumber(const uint8_t* p, uint8_t f) {
-  switch (f) {
-    case 0: {
-      double v;
-      std::memcpy(&v, p, 8);
-      return v;
-    }
-    case 1: {
-      int16_t v;
-      std::memcpy(&v, p, 2);
-      return v;
-    }
-    case 2:
-      return *p;
-    case 3: {
-      int32_t v;
-      std::memcpy(&v, p, 4);
-      return v;
-    }
-    case 5: {
-      float v;
-      std::memcpy(&v, p, 4);
-      return v;
-    }
-    default:
-      return 0;
-  }
-}
-
-template <typename T>
-T Whole(double v) {
-  if (std::isnan(v)) return 0;
-  v = std::nearbyint(v);
-  if (v <= static_cast<double>(std::numeric_limits<T>::min())) return std::numeric_limits<T>::min();
-  if (v >= static_cast<double>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
-  return static_cast<T>(v);
-}
-
-void PutNumber(uint8_t* p, uint8_t f, double v) {
-  switch (f) {
-    case 0:
-      std::memcpy(p, &v, 8);
-      break;
-    case 1: {
-      int16_t s = Whole<int16_t>(v);
-      std::memcpy(p, &s, 2);
-      break;
-    }
-    case 2:
-      *p = Whole<uint8_t>(v);
-      break;
-    case 3: {
-      int32_t l = Whole<int32_t>(v);
-      std::memcpy(p, &l, 4);
-      break;
-    }
-    case 5: {
-      // Clamped like the checker's own SINGLE values, rather than left to overflow.
-      constexpr double kMax = std::numeric_limits<float>::max();
-      float s = static_cast<float>(std::isnan(v) ? v : std::clamp(v, -kMax, kMax));
-      std::memcpy(p, &s, 4);
-      break;
-    }
-    default:
-      break;
-  }
-}
 
 bool Convertible(uint8_t from, uint8_t to) {
   return from == to || IsRaw(from) || IsRaw(to) || (IsNumeric(from) && IsNumeric(to));
@@ -118,71 +48,15 @@ int32_t Convert(std::span<const uint8_t> src, uint8_t from, std::span<uint8_t> d
   if (fromSize == 0) return 0;
   size_t n = std::min({static_cast<size_t>(count), src.size() / fromSize, dst.size() / toSize});
   for (size_t i = 0; i < n; ++i)
-    PutNumber(dst.data() + i * toSize, to, GetNumber(src.data() + i * fromSize, from));
+    WriteNumber(dst.data() + i * toSize, to, ReadNumber(src.data() + i * fromSize, from));
   return static_cast<int32_t>(n);
-}
-
-// A count for an output of one element (NTAGS, NDEVICES, NPROPS).
-int16_t WriteCount(const SimRequest& r, int32_t value, int32_t& delivered) {
-  uint8_t f = ShortCode(r.outFormat);
-  size_t size = ElementSize(r.outFormat);
-  if (r.outCount < 1 || size == 0) return kCodeSuccess;
-  if (!IsNumeric(f)) return kSimIllegalFormat;
-  if (r.out.size() < size) return kCodeSuccess;
-  PutNumber(r.out.data(), f, value);
-  delivered = 1;
-  return kCodeSuccess;
-}
-
-int16_t WriteSlots(const SimRequest& r, const std::vector<std::string>& slots, int32_t& delivered) {
-  if (r.outFormat != kFormatName16) return kSimIllegalFormat;
-  size_t n = std::min(
-      {static_cast<size_t>(std::max(r.outCount, 0)), slots.size(), r.out.size() / kName16});
-  for (size_t i = 0; i < n; ++i) {
-    uint8_t* slot = r.out.data() + i * kName16;
-    std::memset(slot, 0, kName16);
-    std::memcpy(slot, slots[i].data(), std::min<size_t>(slots[i].size(), kName16));
-  }
-  delivered = static_cast<int32_t>(n);
-  return kCodeSuccess;
 }
 
 int32_t PropsCount(const Device& d) {
   return d.nprops ? *d.nprops : static_cast<int32_t>(d.properties.size());
 }
 
-// PROPS: one record per property, as many whole records as the byte count and
-// the buffer hold.
-int16_t WriteProps(const Server& s, const Device& d, const SimRequest& r, int32_t& delivered) {
-  if (r.outFormat != kFormatStruct) return kSimIllegalFormat;
-  int64_t bytes = std::max(r.outCount, 0);
-  int64_t announced = PropsCount(d);
-  bool longAsked = announced > 0 ? bytes == announced * kLongRecord
-                                 : bytes % kLongRecord == 0 && bytes % kShortRecord != 0;
-  // An old server knows only the short record and says so when asked for the long list.
-  if (s.shortPropsOnly && bytes > 0 && longAsked) return kCodeShortPropsOnly;
-  size_t record = s.shortPropsOnly ? kShortRecord : kLongRecord;
-  size_t n =
-      std::min({d.properties.size(), static_cast<size_t>(bytes) / record, r.out.size() / record});
-  for (size_t i = 0; i < n; ++i) {
-    const Property& p = d.properties[i];
-    uint8_t* rec = r.out.data() + i * record;
-    std::memset(rec, 0, record);
-    std::memcpy(rec, p.name.data(), std::min<size_t>(p.name.size(), 32));
-    if (record == kLongRecord) {
-      int32_t count = p.count;
-      std::memcpy(rec + 168, &count, 4);
-      rec[184] = p.format;
-    } else {
-      // The short record's count is 16-bit; larger properties announce its maximum.
-      int16_t count = static_cast<int16_t>(std::min<int32_t>(p.count, 32767));
-      std::memcpy(rec + 64, &count, 2);
-      rec[66] = p.format;
-    }
-  }
-  delivered = static_cast<int32_t>(n * record);
-  return kCodeSuccess;
-}
+bool Failed(int16_t code) { return code != 0 && !(static_cast<uint16_t>(code) & kCodeFlagPartial); }
 
 int16_t FirstCode(std::initializer_list<int16_t> codes) {
   for (int16_t c : codes)
@@ -215,12 +89,7 @@ const std::string* SimCore::ErrorText(int32_t code) const {
 int16_t SimCore::GetContexts(std::span<uint8_t> names, int32_t& count) {
   if (facility_->contextsCode != 0) return facility_->contextsCode;
   const auto& slots = facility_->contextSlots;
-  size_t n = std::min(slots.size(), names.size() / kName16);
-  for (size_t i = 0; i < n; ++i) {
-    uint8_t* slot = names.data() + i * kName16;
-    std::memset(slot, 0, kName16);
-    std::memcpy(slot, slots[i].data(), std::min<size_t>(slots[i].size(), kName16));
-  }
+  WriteNameSlots(names, slots, slots.size());
   // Like the library, it reports how many contexts there are, even when fewer fit.
   count = static_cast<int32_t>(slots.size());
   return kCodeSuccess;
@@ -324,54 +193,72 @@ int16_t SimCore::Resolve(std::string_view device, std::string_view property, Sim
   return kCodeSuccess;
 }
 
-int16_t SimCore::Access(const SimRequest& r, int32_t& delivered, std::string* detail) {
-  delivered = 0;
-  SimTarget t;
-  if (int16_t code = Resolve(r.device, r.property, t, detail)) return code;
+// What the facility says an access answers before any data: the address
+// resolved, the configured delay against the time-out, and the code of the
+// context, server, device or property (a warning comes with the data).
+int16_t SimCore::Admit(std::string_view device, std::string_view property, int32_t timeoutMs,
+                       SimTarget& t, std::string* detail) {
+  if (int16_t code = Resolve(device, property, t, detail)) return code;
   // Simulated time does not pass during a call: a slow answer is only a time-out.
-  if (t.delayMs > r.timeoutMs) {
+  if (t.delayMs > timeoutMs) {
     if (detail) {
       *detail = "no answer from ";
-      *detail += r.device;
+      *detail += device;
       *detail += "[";
-      *detail += r.property;
-      *detail += "] within " + std::to_string(r.timeoutMs) + " ms";
+      *detail += property;
+      *detail += "] within " + std::to_string(timeoutMs) + " ms";
     }
     return kCodeLinkTimeout;
-  }
-  if (t.code == 0) return Read(t, r, delivered);
-  // A warning: the data are valid and come with the code.
-  if (static_cast<uint16_t>(t.code) & kCodeFlagPartial) {
-    int16_t code = Read(t, r, delivered);
-    return code != 0 ? code : t.code;
   }
   return t.code;
 }
 
-int16_t SimCore::Read(SimTarget& t, const SimRequest& r, int32_t& delivered) {
-  switch (t.kind) {
-    case SimTarget::Kind::kNTags:
-      return WriteCount(r,
-                        t.context->ntags ? *t.context->ntags
-                                         : static_cast<int32_t>(t.context->serverSlots.size()),
-                        delivered);
-    case SimTarget::Kind::kTags:
-      return WriteSlots(r, t.context->serverSlots, delivered);
-    case SimTarget::Kind::kNDevices:
-      return WriteCount(r,
-                        t.server->ndevices ? *t.server->ndevices
-                                           : static_cast<int32_t>(t.server->deviceSlots.size()),
-                        delivered);
-    case SimTarget::Kind::kDevices:
-      return WriteSlots(r, t.server->deviceSlots, delivered);
-    case SimTarget::Kind::kNProps:
-      return WriteCount(r, PropsCount(*t.device), delivered);
-    case SimTarget::Kind::kProps:
-      return WriteProps(*t.server, *t.device, r, delivered);
-    case SimTarget::Kind::kValue:
-      return ValueAccess(t, r, delivered);
+int16_t SimCore::Access(const SimRequest& r, int32_t& delivered, std::string* detail) {
+  delivered = 0;
+  NameServerCall call = NameServerCallOf(r.device, r.property);
+  if (call.query != NameQuery::None) {
+    call.timeoutMs = r.timeoutMs;
+    call.detail = detail;
+    return AnswerNameServer(*this, call, {r.out, r.outCount, r.outFormat}, delivered);
   }
-  return kCodeSuccess;
+  SimTarget t;
+  const int16_t code = Admit(r.device, r.property, r.timeoutMs, t, detail);
+  if (Failed(code)) return code;
+  const int16_t read = ValueAccess(t, r, delivered);
+  return read != 0 ? read : code;
+}
+
+int16_t SimCore::ListServers(const NameServerCall& call, NameList& list) {
+  SimTarget t;
+  const int16_t code = Admit(call.address, call.property, call.timeoutMs, t, call.detail);
+  if (Failed(code)) return code;
+  list.names = t.context->serverSlots;
+  if (t.context->ntags) list.announced = *t.context->ntags;
+  return code;
+}
+
+int16_t SimCore::ListDevices(const NameServerCall& call, NameList& list) {
+  SimTarget t;
+  const int16_t code = Admit(call.address, call.property, call.timeoutMs, t, call.detail);
+  if (Failed(code)) return code;
+  list.names = t.server->deviceSlots;
+  if (t.server->ndevices) list.announced = *t.server->ndevices;
+  return code;
+}
+
+int16_t SimCore::ListProperties(const NameServerCall& call, PropertyList& list) {
+  SimTarget t;
+  const int16_t code = Admit(call.address, call.property, call.timeoutMs, t, call.detail);
+  if (Failed(code)) return code;
+  const Device& d = *t.device;
+  list.announced = PropsCount(d);
+  list.shortRecordsOnly = t.server->shortPropsOnly;
+  if (call.query == NameQuery::Properties) {
+    list.properties.reserve(d.properties.size());
+    for (const Property& p : d.properties)
+      list.properties.push_back({p.name, p.count, static_cast<int16_t>(p.format + kFormatBase)});
+  }
+  return code;
 }
 
 int16_t SimCore::ValueAccess(SimTarget& t, const SimRequest& r, int32_t& delivered) {
@@ -400,7 +287,7 @@ int16_t SimCore::ValueAccess(SimTarget& t, const SimRequest& r, int32_t& deliver
     Convert(input, inFormat, bytes, p.format, r.inCount);
     if (p.ramps) {
       p.rampNow.clear();
-      p.rampLastMs = clock_.NowMs();
+      p.rampLastMs = clock_.MonotonicMs();
     }
   }
   if (!hasOutput) return kCodeSuccess;
@@ -417,13 +304,13 @@ int16_t SimCore::ValueAccess(SimTarget& t, const SimRequest& r, int32_t& deliver
 // since its last step.
 void SimCore::Advance(Device& d, Property& p) {
   if (!p.ramps) return;
-  int64_t now = clock_.NowMs();
+  int64_t now = clock_.MonotonicMs();
   Property& target = d.properties[p.rampSource];
   size_t size = ElementSize(p.format), targetSize = ElementSize(target.format);
   size_t n = std::min(p.data.size() / size, target.data.size() / targetSize);
   if (p.rampNow.size() != n) {
     p.rampNow.resize(n);
-    for (size_t i = 0; i < n; ++i) p.rampNow[i] = GetNumber(p.data.data() + i * size, p.format);
+    for (size_t i = 0; i < n; ++i) p.rampNow[i] = ReadNumber(p.data.data() + i * size, p.format);
   }
   if (p.rampLastMs < 0 || now <= p.rampLastMs) {
     p.rampLastMs = std::max(p.rampLastMs, now);
@@ -433,10 +320,10 @@ void SimCore::Advance(Device& d, Property& p) {
   p.rampLastMs = now;
   uint8_t* bytes = p.data.edit().data();
   for (size_t i = 0; i < n; ++i) {
-    double goal = GetNumber(target.data.data() + i * targetSize, target.format);
+    double goal = ReadNumber(target.data.data() + i * targetSize, target.format);
     double& v = p.rampNow[i];
     v = v < goal ? std::min(v + step, goal) : std::max(v - step, goal);
-    PutNumber(bytes + i * size, p.format, v);
+    WriteNumber(bytes + i * size, p.format, v);
   }
 }
 

@@ -7,7 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/Clock.h"
+#include "access/NameServer.h"
+#include "base/Clock.h"
 #include "sim/Facility.h"
 
 namespace dsc::sim {
@@ -38,15 +39,19 @@ struct SimRequest {
 };
 
 // The access logic shared by the client library and the control: resolves
-// names, applies codes and delays, writes and reads values, answers the
-// namespace properties. Never writes past a span.
-class SimCore {
+// names, applies codes and delays, writes and reads values, and describes the
+// facility's directory to the name server. Never writes past a span.
+class SimCore final : public Directory {
  public:
   SimCore(std::shared_ptr<Facility> facility, Clock& clock);
 
   // One complete access. `delivered` gets the output element count written;
   // `detail`, when given, a text naming what failed (left alone on success).
   int16_t Access(const SimRequest& request, int32_t& delivered, std::string* detail);
+  // The directory the name server answers from.
+  int16_t ListServers(const NameServerCall& call, NameList& list) override;
+  int16_t ListDevices(const NameServerCall& call, NameList& list) override;
+  int16_t ListProperties(const NameServerCall& call, PropertyList& list) override;
   int16_t Resolve(std::string_view device, std::string_view property, SimTarget& target,
                   std::string* detail);
   int16_t GetContexts(std::span<uint8_t> names, int32_t& count);
@@ -57,7 +62,8 @@ class SimCore {
   Clock& clock() { return clock_; }
 
  private:
-  int16_t Read(SimTarget& t, const SimRequest& r, int32_t& delivered);
+  int16_t Admit(std::string_view device, std::string_view property, int32_t timeoutMs, SimTarget& t,
+                std::string* detail);
   int16_t ValueAccess(SimTarget& t, const SimRequest& r, int32_t& delivered);
   void Advance(Device& d, Property& p);
 

@@ -6,29 +6,17 @@
 #include <string_view>
 #include <system_error>
 
-#include "access/Formats.h"
+#include "base/Formats.h"
+#include "base/Letters.h"
+#include "base/TextEncoding.h"
 #include "engine/NumberText.h"
 #include "engine/TestPlan.h"
-#include "sources/TextEncoding.h"
 
 namespace dsc {
 
 namespace {
 
 bool IsBlankTabNul(char c) { return c == ' ' || c == '\t' || c == '\0'; }
-
-// Upper case for ASCII and the Latin-1 letters, as the 8-bit text of the
-// database files is compared.
-std::string UpperLatin1(std::string_view text) {
-  std::string out(text);
-  for (char& ch : out) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
-      ch = static_cast<char>(c - 0x20);
-    }
-  }
-  return out;
-}
 
 std::string_view TrimView(std::string_view t) {
   if (t.empty()) return t;
@@ -96,8 +84,10 @@ std::string_view WithoutTrailingEmptyFields(std::string_view header) {
 int16_t CsvColumnIndex(const std::string& line, const std::string& name) {
   // Spreadsheets save "Description,Property,,": without the cut, the empty
   // fields would answer for every name not found before them.
-  const std::string upperLine = UpperLatin1(WithoutTrailingEmptyFields(line));
-  const std::string upperName = UpperLatin1(name);
+  // The 8-bit text of the database files compares with its Latin-1 letters
+  // folded too.
+  const std::string upperLine = UpperCase(WithoutTrailingEmptyFields(line), Letters::Latin1);
+  const std::string upperName = UpperCase(name, Letters::Latin1);
   std::string_view rest(upperLine);
   int32_t k = 0;
   size_t p = rest.find(',');

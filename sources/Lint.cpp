@@ -9,14 +9,15 @@
 #include <optional>
 #include <system_error>
 
-#include "access/Formats.h"
+#include "base/Formats.h"
+#include "base/Letters.h"
+#include "base/TextEncoding.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/TestPlan.h"
 #include "sources/Csv.h"
 #include "sources/NearestName.h"
 #include "sources/TestSources.h"
-#include "sources/TextEncoding.h"
 
 namespace dsc {
 
@@ -48,12 +49,6 @@ std::vector<Line> SplitLines(std::string_view text) {
 bool Skipped(const std::string& line) {
   return line.empty() || line.front() == ';' || line.front() == '%' || line.front() == '#' ||
          line.front() == ':';
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return s;
 }
 
 std::vector<std::string> Fields(const std::string& line) {
@@ -129,9 +124,10 @@ class Checker {
                 ": it answers for every column not found before it");
         continue;
       }
-      const bool isKnown = std::any_of(known.begin(), known.end(),
-                                       [&](const std::string& k) { return Upper(k) == Upper(n); });
-      if (std::find(seen.begin(), seen.end(), Upper(n)) != seen.end()) {
+      const bool isKnown = std::any_of(known.begin(), known.end(), [&](const std::string& k) {
+        return UpperCase(k) == UpperCase(n);
+      });
+      if (std::find(seen.begin(), seen.end(), UpperCase(n)) != seen.end()) {
         Add(header->number, "duplicate-column",
             "column \"" + AsUtf8(n) + "\" appears twice; only the first is read");
       } else if (!isKnown) {
@@ -140,7 +136,7 @@ class Checker {
             "unknown column \"" + AsUtf8(n) + "\" is ignored" +
                 (near.empty() ? "" : "; did you mean \"" + near + "\"?"));
       }
-      seen.push_back(Upper(n));
+      seen.push_back(UpperCase(n));
     }
     return header;
   }
@@ -162,7 +158,9 @@ class Checker {
   std::vector<LintFinding>& out_;
 };
 
-bool IsNumberFormat(int16_t f) {
+// The formats whose references are numbers the lint checks (the whole
+// numbers and the floating-point ones).
+bool IsCheckedNumberFormat(int16_t f) {
   return f == kFormatDouble || f == kFormatSingle || f == kFormatShort || f == kFormatLong ||
          f == kFormatByte;
 }
@@ -213,7 +211,7 @@ LintFileKind LintKindOf(std::string_view text) {
     if (Skipped(l.text)) continue;
     const auto named = [&](const char* name) {
       const int16_t c = CsvColumnIndex(l.text, name);
-      return c >= 0 && Upper(CsvField(l.text, c)) == Upper(name);
+      return c >= 0 && UpperCase(CsvField(l.text, c)) == UpperCase(name);
     };
     // A header the test file reader takes (an empty field answers for
     // Property) makes a test file, whatever else it names.
@@ -240,7 +238,7 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
   auto column = [&](const char* name) {
     const int16_t c = CsvColumnIndex(header->text, name);
     // An empty header field answers for every name: only a real match counts.
-    return c >= 0 && Upper(CsvField(header->text, c)) == Upper(name) ? c : int16_t{-1};
+    return c >= 0 && UpperCase(CsvField(header->text, c)) == UpperCase(name) ? c : int16_t{-1};
   };
   const int16_t property = column("Property"), outputSize = column("OutputSize"),
                 outputFormat = column("OutputFormat"), inputSize = column("InputSize"),
@@ -324,12 +322,12 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
       check.Add(l.number, "unconvertible-reference",
                 what + ": the reference cannot be converted to " + FormatNameFromCode(format) +
                     ": the command can never pass");
-    } else if (IsNumberFormat(format) && bytes < int64_t{out} * FormatElementSize(format)) {
+    } else if (IsCheckedNumberFormat(format) && bytes < int64_t{out} * FormatElementSize(format)) {
       check.Add(l.number, "short-reference",
                 what + ": the reference has " + std::to_string(n) + " of " + std::to_string(out) +
                     " values: only those are compared");
     }
-    if (!IsNumberFormat(format) || bytes <= 0) continue;
+    if (!IsCheckedNumberFormat(format) || bytes <= 0) continue;
     // The words as the reader takes them: every blank ends one.
     std::string_view rest(ref);
     for (int32_t k = 0; k < n; ++k) {

@@ -3,15 +3,11 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "base/Letters.h"
+
 namespace dsc {
 
 namespace {
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return s;
-}
 
 size_t Distance(const std::string& a, const std::string& b) {
   std::vector<size_t> row(b.size() + 1);
@@ -34,9 +30,9 @@ std::string NearestName(const std::string& typed, const std::vector<std::string>
                         bool ignoreCase) {
   std::string best;
   size_t bestDistance = std::max<size_t>(2, typed.size() / 3) + 1;
-  const std::string word = ignoreCase ? Upper(typed) : typed;
+  const std::string word = ignoreCase ? UpperCase(typed) : typed;
   for (const std::string& k : known) {
-    const size_t d = Distance(word, ignoreCase ? Upper(k) : k);
+    const size_t d = Distance(word, ignoreCase ? UpperCase(k) : k);
     if (d < bestDistance) {
       bestDistance = d;
       best = k;

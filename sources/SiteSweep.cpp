@@ -1,6 +1,6 @@
 #include "sources/SiteSweep.h"
 
-#include <fnmatch.h>
+#include "base/Glob.h"
 
 #include <algorithm>
 #include <charconv>
@@ -18,7 +18,7 @@ std::string Lower(std::string s) {
 }
 
 bool Matches(const std::string& pattern, const std::string& name) {
-  return !name.empty() && fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0;
+  return !name.empty() && GlobMatches(pattern, name);
 }
 
 bool ParsePart(std::string_view text, int32_t& value) {

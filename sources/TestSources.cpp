@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
 #include "access/NamespaceQueries.h"
-#include "access/SafeNames.h"
+#include "base/Formats.h"
+#include "base/Letters.h"
+#include "base/SafeNames.h"
 #include "engine/NumberText.h"
 #include "engine/ReportLog.h"
 #include "sources/Csv.h"
@@ -31,12 +32,6 @@ constexpr int16_t kReadAccess = 1;
 constexpr const char* kHyphens62 = "--------------------------------------------------------------";
 
 bool IsCommentChar(char c) { return c == ';' || c == '%' || c == '#' || c == ':'; }
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return s;
-}
 
 // The columns of a test description, looked up once per header.
 struct TestColumns {
@@ -57,12 +52,12 @@ struct TestColumns {
         tolerance(CsvColumnIndex(header, "Tolerance")) {
     // A column added after the checker's own: only a header that names it
     // has it (an empty header field, which answers for any name, does not).
-    if (tolerance >= 0 && UpperAscii(CsvField(header, tolerance)) != "TOLERANCE") {
+    if (tolerance >= 0 && UpperCase(CsvField(header, tolerance)) != "TOLERANCE") {
       tolerance = -1;
       std::vector<std::string_view> names;
       CsvSplit(header, names, 32768);
       for (size_t i = 0; i < names.size() && tolerance < 0; ++i)
-        if (UpperAscii(TrimWhite(std::string(names[i]))) == "TOLERANCE")
+        if (UpperCase(TrimWhite(std::string(names[i]))) == "TOLERANCE")
           tolerance = static_cast<int16_t>(i);
     }
   }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "engine/TestPlan.h"
 #include "tango/TangoFacts.h"
 #include "tango/TangoSystem.h"

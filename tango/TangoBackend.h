@@ -4,7 +4,7 @@
 
 #include "access/ClientLibrary.h"
 #include "access/DataAcquisitionControl.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "tango/TangoSite.h"
 
 namespace dsc::tango {

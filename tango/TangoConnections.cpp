@@ -96,7 +96,7 @@ void TangoSystem::LoadProperties(DeviceEntry& e, int32_t timeoutMs) {
   e.properties.clear();
   e.byName.clear();
   auto add = [&](Property p) {
-    if (e.byName.emplace(Lower(p.name), e.properties.size()).second)
+    if (e.byName.emplace(LowerCase(p.name), e.properties.size()).second)
       e.properties.push_back(std::move(p));
   };
   for (const Tango::AttributeInfoEx& a : *attributes) {
@@ -123,10 +123,10 @@ const Property* TangoSystem::FindProperty(DeviceEntry& e, const std::string& nam
                                           int32_t timeoutMs) {
   const bool fresh = !e.listed;
   if (fresh) LoadProperties(e, timeoutMs);
-  auto it = e.byName.find(Lower(name));
+  auto it = e.byName.find(LowerCase(name));
   if (it == e.byName.end() && !fresh) {
     LoadProperties(e, timeoutMs);
-    it = e.byName.find(Lower(name));
+    it = e.byName.find(LowerCase(name));
   }
   return it == e.byName.end() ? nullptr : &e.properties[it->second];
 }

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
 #include "access/NamedControl.h"
+#include "base/Formats.h"
 #include "tango/TangoSystem.h"
 
 namespace dsc::tango {
@@ -76,7 +76,7 @@ class TangoControl final : public NamedControl {
       const Property* p = system_->FindProperty(*a.entry, a.property, linkTimeout_);
       a.resend = p && p->command && p->commandInfo.in_type != Tango::DEV_VOID;
     }
-    a.dueMs = system_->clock().NowMs();
+    a.dueMs = system_->clock().MonotonicMs();
     a.active = true;
     last_ = {};
     return 0;
@@ -92,7 +92,7 @@ class TangoControl final : public NamedControl {
   void ProcessEvents() override {
     Pending& a = pending_;
     if (!a.active) return;
-    const int64_t now = system_->clock().NowMs();
+    const int64_t now = system_->clock().MonotonicMs();
     if (now < a.dueMs) return;
     const size_t bytes = OutputBytes(a.out, a.outCount, a.outFormat);
     Outcome o;
@@ -109,7 +109,7 @@ class TangoControl final : public NamedControl {
     }
     // The next read is a period after this one ended, so a slow server is
     // not asked again before it has answered.
-    a.dueMs = system_->clock().NowMs() + a.periodMs;
+    a.dueMs = system_->clock().MonotonicMs() + a.periodMs;
     if (!a.Take(o.code, scratch_)) return;
     last_ = o;
     if (handler_) handler_(0, o.code);

@@ -9,11 +9,6 @@
 
 namespace dsc::tango {
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 TangoSystem::TangoSystem(Site site, Clock& clock) : site_(std::move(site)), clock_(clock) {
   for (const SiteContext& c : site_.contexts) {
     ContextEntry& entry = contexts_.emplace_back();
@@ -72,7 +67,7 @@ Outcome TangoSystem::ListServers(ContextEntry& c, int32_t timeoutMs) {
   const std::vector<std::string> names = ShortNames(instances, chosen);
   c.servers.clear();
   for (size_t i = 0; i < instances.size(); ++i) {
-    std::shared_ptr<ServerEntry>& server = c.known[Lower(instances[i])];
+    std::shared_ptr<ServerEntry>& server = c.known[LowerCase(instances[i])];
     if (!server) {
       server = std::make_shared<ServerEntry>();
       server->instance = instances[i];
@@ -102,7 +97,7 @@ Outcome TangoSystem::ListDevices(ContextEntry& c, ServerEntry& server, int32_t t
   }
   std::vector<std::string> devices;
   for (size_t i = 0; i + 1 < pairs.size(); i += 2)
-    if (Lower(pairs[i]).rfind("dserver/", 0) != 0) devices.push_back(pairs[i]);
+    if (LowerCase(pairs[i]).rfind("dserver/", 0) != 0) devices.push_back(pairs[i]);
   std::vector<std::pair<std::string, std::string>> chosen;
   for (const SiteDevice& d : server.chosen) chosen.emplace_back(d.tangoName, d.name);
   const std::vector<std::string> names = ShortNames(devices, chosen);
@@ -172,7 +167,7 @@ DeviceEntry* TangoSystem::Device(const std::string& context, const std::string& 
   if (!s) return nullptr;
   const SiteDevice* d = DeviceIn(*c, *s, device, fault);
   if (!d) return nullptr;
-  DeviceEntry& e = devices_[Lower(c->site->name + "/" + s->instance + "/" + d->tangoName)];
+  DeviceEntry& e = devices_[LowerCase(c->site->name + "/" + s->instance + "/" + d->tangoName)];
   e.context = c->site;
   e.server = s;
   e.device = *d;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "access/CompletionCodes.h"
+#include "access/NameServer.h"
 #include "tango/TangoSystem.h"
 
 namespace dsc::tango {
@@ -67,17 +68,15 @@ int16_t TangoLibrary::EXECLINKEx(const std::string& device, const std::string& p
   if (o.code != 0) return o.code;
   // A text of exactly the asked length has no terminating zero, as with any
   // TEXT value.
-  const size_t n = std::min(static_cast<size_t>(std::max(out.count, 0)), outData.size());
-  const size_t copied = std::min(n, text.size());
-  std::memcpy(outData.data(), text.data(), copied);
-  std::memset(outData.data() + copied, 0, n - copied);
+  WriteName(outData.data(), std::min(static_cast<size_t>(std::max(out.count, 0)), outData.size()),
+            text);
   return kCodeSuccess;
 }
 
 int16_t TangoLibrary::T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) {
   std::vector<std::string> list;
   for (const SiteContext& c : system_->site().contexts) list.push_back(c.name);
-  PutNames(list, count, names);
+  WriteNameSlots(names, list, static_cast<size_t>(std::max(count, 0)));
   count = static_cast<int32_t>(list.size());
   return kCodeSuccess;
 }

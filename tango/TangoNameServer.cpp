@@ -1,104 +1,98 @@
-// The name server's protocol over a Tango site's directory: the server list
-// (ENS: NTAGS, TAGS), a server's device list (NDEVICES, DEVICES) and a
-// device's property records (NPROPS, PROPS: 188 bytes each).
+// A Tango site's directory as the name server reads it: the servers of a
+// context, the devices of a server and the property records of a device.
+// The protocol and the bytes of its answers are the access layer's
+// (access/NameServer.h).
 
 #include <algorithm>
-#include <cstring>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
+#include "access/NameServer.h"
 #include "tango/TangoSystem.h"
 
 namespace dsc::tango {
 
 namespace {
 
-constexpr int32_t kLongRecord = 188;  // PROPS: name 0..31, count at 168, format at 184
+class SiteDirectory final : public Directory {
+ public:
+  explicit SiteDirectory(TangoSystem& s) : s_(s) {}
 
-int16_t PutShort(int64_t value, std::span<uint8_t> out) {
-  const auto v = static_cast<int16_t>(std::clamp<int64_t>(value, 0, INT16_MAX));
-  if (out.size() >= 2) std::memcpy(out.data(), &v, 2);
-  return kCodeSuccess;
-}
+  // NTAGS asks a discovered context's database afresh; TAGS lists what it said.
+  int16_t ListServers(const NameServerCall& call, NameList& list) override {
+    ContextEntry* c = Context(call.address);
+    if (!c) return kTangoUnknownContext;
+    if (call.query == NameQuery::ServerCount || !c->serversKnown) {
+      const Outcome o = s_.ListServers(*c, call.timeoutMs);
+      if (o.code != 0) return o.code;
+    }
+    for (const auto& server : c->servers) list.own.push_back(server->name);
+    list.names = list.own;
+    return kCodeSuccess;
+  }
+
+  // A server by its name alone: its device list, likewise.
+  int16_t ListDevices(const NameServerCall& call, NameList& list) override {
+    Outcome fault;
+    ContextEntry* c = nullptr;
+    std::shared_ptr<ServerEntry> server = s_.FindServer(std::string(call.name), &c, fault);
+    if (!server) return fault.code;
+    if (call.query == NameQuery::DeviceCount || !server->devicesKnown) {
+      const Outcome o = s_.ListDevices(*c, *server, call.timeoutMs);
+      if (o.code != 0) return o.code;
+    }
+    for (const SiteDevice& d : server->devices) list.own.push_back(d.name);
+    list.names = list.own;
+    return kCodeSuccess;
+  }
+
+  // NPROPS asks the server afresh, so the list the operator sees is the
+  // server's current one; the PROPS that follows reads the same list.
+  int16_t ListProperties(const NameServerCall& call, PropertyList& list) override {
+    Outcome fault;
+    DeviceEntry* e = s_.DeviceAt(std::string(call.address), fault);
+    if (!e) return fault.code;
+    std::vector<Property>* properties =
+        s_.Properties(*e, call.timeoutMs, call.query == NameQuery::PropertyCount, fault);
+    if (!properties) return fault.code;
+    for (const Property& p : *properties) {
+      // A name longer than the record's 32 characters could not be accessed
+      // by what the record says, so it is not listed.
+      if (p.name.size() <= kPropertyNameWidth)
+        list.properties.push_back({p.name, p.declared.count, p.declared.format});
+    }
+    return kCodeSuccess;
+  }
+
+  // "ENS" is the first context.
+  ContextEntry* Context(std::string_view address) {
+    return address == "ENS" ? &s_.contexts().front()
+                            : s_.FindContext(std::string(address.substr(4)));
+  }
+
+ private:
+  TangoSystem& s_;
+};
 
 }  // namespace
-
-void PutNames(const std::vector<std::string>& names, int32_t asked, std::span<uint8_t> out) {
-  const size_t n =
-      std::min({names.size(), static_cast<size_t>(std::max(asked, 0)), out.size() / kName16});
-  for (size_t i = 0; i < n; ++i) {
-    uint8_t* slot = out.data() + i * kName16;
-    std::memset(slot, 0, kName16);
-    std::memcpy(slot, names[i].data(), std::min<size_t>(names[i].size(), kName16));
-  }
-}
 
 std::optional<int16_t> AnswerNameServer(TangoSystem& s, const std::string& device,
                                         const std::string& property, DataDescriptor& out,
                                         std::span<uint8_t> outData, int32_t timeoutMs) {
-  // The name server: "ENS" (the first context) or "ENS/<context>". NTAGS
-  // asks a discovered context's database afresh; TAGS lists what it said.
-  if (device == "ENS" || device.rfind("ENS/", 0) == 0) {
-    ContextEntry* c = device == "ENS" ? &s.contexts().front() : s.FindContext(device.substr(4));
-    if (!c) return kTangoUnknownContext;
-    if (property == "NTAGS" || !c->serversKnown) {
-      const Outcome o = s.ListServers(*c, timeoutMs);
-      if (o.code != 0) return o.code;
+  SiteDirectory directory(s);
+  NameServerCall call = NameServerCallOf(device, property);
+  if (call.query == NameQuery::None) {
+    // The name server and a server's bare name have no other properties.
+    if (device == "ENS" || device.starts_with("ENS/"))
+      return directory.Context(device) ? kTangoUnknownProperty : kTangoUnknownContext;
+    if (device.empty() || device[0] != '/') {
+      Outcome fault;
+      return s.FindServer(device, nullptr, fault) ? kTangoUnknownProperty : fault.code;
     }
-    if (property == "NTAGS") return PutShort(static_cast<int64_t>(c->servers.size()), outData);
-    if (property != "TAGS") return kTangoUnknownProperty;
-    std::vector<std::string> names;
-    for (const auto& server : c->servers) names.push_back(server->name);
-    PutNames(names, out.count, outData);
-    return kCodeSuccess;
+    return std::nullopt;
   }
-  // A server by its name alone: its device list, likewise.
-  if (device.empty() || device[0] != '/') {
-    Outcome fault;
-    ContextEntry* c = nullptr;
-    std::shared_ptr<ServerEntry> server = s.FindServer(device, &c, fault);
-    if (!server) return fault.code;
-    if (property == "NDEVICES" || !server->devicesKnown) {
-      const Outcome o = s.ListDevices(*c, *server, timeoutMs);
-      if (o.code != 0) return o.code;
-    }
-    if (property == "NDEVICES")
-      return PutShort(static_cast<int64_t>(server->devices.size()), outData);
-    if (property != "DEVICES") return kTangoUnknownProperty;
-    std::vector<std::string> names;
-    for (const SiteDevice& d : server->devices) names.push_back(d.name);
-    PutNames(names, out.count, outData);
-    return kCodeSuccess;
-  }
-  if (property == "NPROPS" || property == "PROPS") {
-    Outcome fault;
-    DeviceEntry* e = s.DeviceAt(device, fault);
-    if (!e) return fault.code;
-    // NPROPS asks the server afresh, so the list the operator sees is the
-    // server's current one; the PROPS that follows reads the same list.
-    std::vector<Property>* list = s.Properties(*e, timeoutMs, property == "NPROPS", fault);
-    if (!list) return fault.code;
-    if (property == "NPROPS")
-      return PutShort(std::count_if(list->begin(), list->end(),
-                                    [](const Property& p) { return p.name.size() <= 32; }),
-                      outData);
-    const size_t records = std::min(static_cast<size_t>(std::max(out.count, 0)) / kLongRecord,
-                                    outData.size() / kLongRecord);
-    size_t k = 0;
-    for (const Property& p : *list) {
-      // A name longer than the record's 32 characters could not be accessed
-      // by what the record says, so it is not listed.
-      if (k >= records || p.name.size() > 32) continue;
-      uint8_t* rec = outData.data() + k * kLongRecord;
-      std::memset(rec, 0, kLongRecord);
-      std::memcpy(rec, p.name.data(), p.name.size());
-      std::memcpy(rec + 168, &p.declared.count, 4);
-      rec[184] = static_cast<uint8_t>(p.declared.format - kFormatBase);
-      ++k;
-    }
-    return kCodeSuccess;
-  }
-  return std::nullopt;
+  call.timeoutMs = timeoutMs;
+  int32_t delivered = 0;
+  return ::dsc::AnswerNameServer(directory, call, {outData, out.count, out.format}, delivered);
 }
 
 }  // namespace dsc::tango

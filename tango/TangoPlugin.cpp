@@ -1,6 +1,6 @@
 // The Tango backend's entry point as a loadable module.
 
-#include "tango/BackendPlugin.h"
+#include "base/BackendPlugin.h"
 #include "tango/TangoBackend.h"
 #include "tango/TangoSite.h"
 

@@ -1,20 +1,19 @@
 #include "tango/TangoSite.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <unordered_set>
 
-#include "access/SafeNames.h"
 #include "access/StrictJson.h"
+#include "base/Glob.h"
+#include "base/Letters.h"
+#include "base/SafeNames.h"
 
 namespace dsc::tango {
 
 namespace {
 
 using namespace dsc::strictjson;
-
-std::string LowerCase(std::string_view s);
 
 // A line feed, BEL or other control character: never part of a Tango name.
 bool HasControl(std::string_view s) {
@@ -308,12 +307,6 @@ std::optional<std::string> SiteJsonFromTangoHosts(const std::vector<std::string>
 
 namespace {
 
-std::string LowerCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // FNV-1a, folded to 16 bits: four hexadecimal digits.
 std::string Hash4(std::string_view text) {
   uint32_t h = 2166136261u;
@@ -336,14 +329,7 @@ std::string Hashed(std::string_view tangoName, std::string_view salt) {
 
 }  // namespace
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
+bool SameName(std::string_view a, std::string_view b) { return SameIgnoringCase(a, b); }
 
 std::string ShortName(std::string_view tangoName) {
   if (tangoName.size() <= 16) {
@@ -390,29 +376,7 @@ std::vector<std::string> ShortNames(
 }
 
 bool NameMatches(std::string_view pattern, std::string_view name) {
-  // Iterative * and ? matching with one backtrack point.
-  size_t p = 0, n = 0, star = std::string_view::npos, mark = 0;
-  auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  };
-  while (n < name.size()) {
-    if (p < pattern.size() &&
-        (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      mark = n;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      n = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
+  return GlobMatches(pattern, name);
 }
 
 std::string CheckerDate(const std::string& tangoDate) {

@@ -14,7 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
+#include "base/Letters.h"
 #include "tango/TangoBackend.h"
 #include "tango/TangoSite.h"
 #include "tango/TangoValues.h"
@@ -25,8 +26,6 @@ inline constexpr int32_t kDefaultTimeoutMs = 3000;
 
 // The texts RPCERR gives for the checker's codes and the backend's own.
 const std::map<int32_t, std::string>& ErrorTexts();
-
-std::string Lower(std::string s);
 
 struct Property {
   std::string name;
@@ -146,14 +145,11 @@ class TangoSystem {
   bool wantNumbers_ = false;
 };
 
-// The name server's protocol over the directory: "ENS" (NTAGS/TAGS), a
-// server by its name alone (NDEVICES/DEVICES) and a device's property
-// records (NPROPS/PROPS). Nothing when the call is none of these.
+// The name server (access/NameServer.h) over the directory: "ENS"
+// (NTAGS/TAGS), a server by its name alone (NDEVICES/DEVICES) and a device's
+// property records (NPROPS/PROPS). Nothing when the call is none of these.
 std::optional<int16_t> AnswerNameServer(TangoSystem& s, const std::string& device,
                                         const std::string& property, DataDescriptor& out,
                                         std::span<uint8_t> outData, int32_t timeoutMs);
-
-// Names into NAME16 slots: at most as many as asked for and as fit.
-void PutNames(const std::vector<std::string>& names, int32_t asked, std::span<uint8_t> out);
 
 }  // namespace dsc::tango

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
+#include "base/Codec.h"
+#include "base/Formats.h"
 #include "tango/TangoBackend.h"
 
 namespace dsc::tango {
@@ -79,59 +80,6 @@ bool IsArrayType(long type) {
 }
 
 template <class T>
-void Put(uint8_t* p, T v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
-template <class T>
-T Get(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-// One element in the checker's layout. Reads saturate: a value beyond the
-// asked format's range gives its nearest end, as the checker's own parser does.
-void Store(double v, uint8_t* p, int16_t format) {
-  auto whole = [&](double lo, double hi) {
-    return std::isnan(v) ? 0.0 : std::clamp(std::nearbyint(v), lo, hi);
-  };
-  switch (format) {
-    case kFormatDouble:
-      return Put(p, v);
-    case kFormatSingle:
-      return Put(p, std::isnan(v) ? static_cast<float>(v)
-                                  : static_cast<float>(std::clamp<double>(v, -FLT_MAX, FLT_MAX)));
-    case kFormatLong:
-      return Put(p, static_cast<int32_t>(whole(INT32_MIN, INT32_MAX)));
-    case kFormatShort:
-      return Put(p, static_cast<int16_t>(whole(INT16_MIN, INT16_MAX)));
-    default:  // BYTE
-      return Put(p, static_cast<uint8_t>(whole(0, 255)));
-  }
-}
-
-double LoadElement(const uint8_t* p, int16_t format) {
-  switch (format) {
-    case kFormatDouble:
-      return Get<double>(p);
-    case kFormatSingle:
-      return Get<float>(p);
-    case kFormatLong:
-      return Get<int32_t>(p);
-    case kFormatShort:
-      return Get<int16_t>(p);
-    default:
-      return Get<uint8_t>(p);
-  }
-}
-
-bool NumericFormat(int16_t format) {
-  return format == kFormatDouble || format == kFormatSingle || format == kFormatLong ||
-         format == kFormatShort || format == kFormatByte;
-}
-
-template <class T>
 double AsDouble(const T& v) {
   if constexpr (std::is_same_v<T, Tango::DevState>)
     return static_cast<double>(static_cast<int>(v));
@@ -145,7 +93,7 @@ template <class Values>
 Outcome PutNumbers(const Values& values, std::span<uint8_t> out, int32_t count, int16_t format) {
   using T = std::remove_cv_t<typename Values::value_type>;
   if (count <= 0) return {};
-  if (!NumericFormat(format))
+  if (!IsNumberFormat(format))
     return Fault(kTangoIllegalFormat,
                  "a numeric value cannot be delivered as " + FormatNameFromCode(format));
   const size_t size = static_cast<size_t>(FormatElementSize(format));
@@ -166,7 +114,9 @@ Outcome PutNumbers(const Values& values, std::span<uint8_t> out, int32_t count, 
     }
   }
   for (size_t i = 0; i < n; ++i)
-    Store(i < values.size() ? AsDouble<T>(values[i]) : 0.0, out.data() + i * size, format);
+    // Beyond the asked format's range a value gives its nearest end, as the
+    // checker's own parser does.
+    WriteNumber(out.data() + i * size, format, i < values.size() ? AsDouble<T>(values[i]) : 0.0);
   return {};
 }
 
@@ -177,10 +127,7 @@ Outcome PutText(const std::string& text, std::span<uint8_t> out, int32_t count, 
   if (format != kFormatText)
     return Fault(kTangoIllegalFormat,
                  "a text value cannot be delivered as " + FormatNameFromCode(format));
-  const size_t n = std::min(static_cast<size_t>(count), out.size());
-  const size_t copied = std::min(n, text.size());
-  std::memcpy(out.data(), text.data(), copied);
-  std::memset(out.data() + copied, 0, n - copied);
+  WriteName(out.data(), std::min(static_cast<size_t>(count), out.size()), text);
   return {};
 }
 
@@ -201,7 +148,7 @@ std::string Joined(const std::vector<std::string>& lines) {
 template <class T>
 Outcome TakeNumbers(std::span<const uint8_t> in, int32_t count, int16_t format,
                     std::vector<T>& values) {
-  if (!NumericFormat(format))
+  if (!IsNumberFormat(format))
     return Fault(kTangoIllegalFormat,
                  FormatNameFromCode(format) + " input cannot be written to a numeric value");
   const size_t size = static_cast<size_t>(FormatElementSize(format));
@@ -209,7 +156,7 @@ Outcome TakeNumbers(std::span<const uint8_t> in, int32_t count, int16_t format,
   values.clear();
   values.reserve(n);
   for (size_t i = 0; i < n; ++i) {
-    const double v = LoadElement(in.data() + i * size, format);
+    const double v = ReadNumber(in.data() + i * size, format);
     if constexpr (std::is_same_v<T, bool>) {
       values.push_back(v != 0);
     } else if constexpr (std::is_floating_point_v<T>) {

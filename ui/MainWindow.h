@@ -13,9 +13,9 @@
 
 #include "access/ClientLibrary.h"
 #include "access/DataAcquisitionControl.h"
+#include "base/Clock.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
-#include "engine/Clock.h"
 #include "sources/TestSources.h"
 #include "ui/OffThread.h"
 #include "ui/QtFrontEnd.h"

@@ -20,7 +20,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "engine/NumberText.h"
 #include "sources/Csv.h"
 #include "sources/TestSources.h"

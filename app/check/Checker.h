@@ -22,14 +22,14 @@
 #include "app/check/Options.h"
 #include "app/check/Signals.h"
 #include "app/check/TerminalAdapters.h"
+#include "base/Clock.h"
+#include "base/TextEncoding.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
-#include "engine/Clock.h"
 #include "engine/ConfiguredRun.h"
 #include "engine/ControlEventPump.h"
 #include "engine/ReportLog.h"
 #include "sources/TestSources.h"
-#include "sources/TextEncoding.h"
 
 namespace dsc::check {
 

@@ -1,8 +1,8 @@
 #include <iostream>
 
-#include "access/Formats.h"
 #include "access/NamespaceQueries.h"
 #include "app/check/Commands.h"
+#include "base/Formats.h"
 
 namespace dsc::check {
 

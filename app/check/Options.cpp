@@ -1,14 +1,14 @@
 #include "app/check/Options.h"
 
-#include <fnmatch.h>
+#include "base/Glob.h"
 
 #include <algorithm>
 #include <limits>
 
 #include "app/ControlSystems.h"
+#include "base/TextEncoding.h"
 #include "engine/Outcome.h"
 #include "sources/NearestName.h"
-#include "sources/TextEncoding.h"
 
 #ifndef OVRA_VERSION
 #define OVRA_VERSION "unknown"
@@ -22,8 +22,7 @@ std::string SkipReason(const Options& opt, const TestCommand& c) {
   const std::string description = AsUtf8(c.Description);
   const std::string property = AsUtf8(c.Property);
   auto matches = [&](const std::string& pattern) {
-    return fnmatch(pattern.c_str(), description.c_str(), FNM_CASEFOLD) == 0 ||
-           fnmatch(pattern.c_str(), property.c_str(), FNM_CASEFOLD) == 0;
+    return GlobMatches(pattern, description) || GlobMatches(pattern, property);
   };
   if (!opt.only.empty() && std::none_of(opt.only.begin(), opt.only.end(), matches))
     return "not selected by --only";
@@ -42,7 +41,7 @@ int ExitStatusOf(const CheckTotals& t, bool reportComplete, int signal) {
 void DefineCommandLine(CLI::App& app, CommandLine& cl) {
   Options& opt = cl.opt;
   app.set_version_flag("--version", [] {
-    return std::string("ovra-check ") + OVRA_VERSION + "\n" + TangoBackendStatus();
+    return std::string("ovra-check ") + OVRA_VERSION + "\n" + BackendStatus();
   });
   app.require_subcommand(1);
   app.fallthrough();

@@ -1,13 +1,13 @@
 // Names the checker reads and writes: the formats' names and codes, and the
 // names that become file names.
-#include "access/Formats.h"
+#include "base/Formats.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <utility>
 
-#include "access/SafeNames.h"
+#include "base/SafeNames.h"
 #include "engine/RunState.h"
 
 namespace dsc {

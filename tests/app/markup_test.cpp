@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "app/RunOutputs.h"
-#include "sources/TextEncoding.h"
+#include "base/TextEncoding.h"
 #include "tests/app/StrictXml.h"
 #include "tests/support/Fakes.h"
 

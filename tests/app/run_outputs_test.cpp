@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "sources/TextEncoding.h"
+#include "base/TextEncoding.h"
 #include "tests/support/Fakes.h"
 
 namespace dsc {

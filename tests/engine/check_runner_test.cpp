@@ -7,7 +7,7 @@
 #include <optional>
 #include <tuple>
 
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "engine/ControlEventPump.h"
 #include "engine/ValueDecoding.h"
 #include "sim/SimControlSystem.h"

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <utility>
 
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/TestPlan.h"

@@ -5,9 +5,9 @@
 // device does not have. A site accepted is recognised as one, names only what
 // may become a file name, and gives every device an address.
 
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "access/NamespaceQueries.h"
-#include "access/SafeNames.h"
+#include "base/SafeNames.h"
 #include "sim/SimControlSystem.h"
 #include "sim/SimCore.h"
 #include "tango/TangoSite.h"

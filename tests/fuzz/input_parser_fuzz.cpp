@@ -11,7 +11,7 @@
 #include <cstring>
 #include <optional>
 
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "engine/InputParser.h"
 #include "engine/NumberText.h"
 #include "engine/TestPlan.h"

@@ -14,11 +14,11 @@
 #include <sstream>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
 #include "app/Markup.h"
 #include "app/RunOutputs.h"
+#include "base/Formats.h"
+#include "base/TextEncoding.h"
 #include "engine/ValueDecoding.h"
-#include "sources/TextEncoding.h"
 #include "tests/app/StrictXml.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/support/Fakes.h"

@@ -1,10 +1,10 @@
 // Reading the database: the CSV dialect and its checker, and the test
 // sources built on them.
+#include "base/TextEncoding.h"
 #include "sources/Csv.h"
 #include "sources/Lint.h"
 #include "sources/NearestName.h"
 #include "sources/TestSources.h"
-#include "sources/TextEncoding.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/FrontEnd.h"
 
 namespace dsc::testing {

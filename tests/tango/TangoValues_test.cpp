@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "engine/ValueDecoding.h"
 #include "tango/TangoBackend.h"
 

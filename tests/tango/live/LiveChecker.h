@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "access/Formats.h"
 #include "access/NamespaceQueries.h"
+#include "base/Formats.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/ControlEventPump.h"
@@ -42,7 +42,9 @@ struct LiveChecker {
     session.DatabasePath = database.path() + "/";
     // The command an outcome points to lives only as long as the call.
     runner.setOutcomeObserver([this](const CommandOutcome& o) {
-      outcomes.push_back({o.command->Property, o.outcome.kind == OutcomeKind::NotRun ? -2 : o.outcome.code, o.resultText});
+      outcomes.push_back({o.command->Property,
+                          o.outcome.kind == OutcomeKind::NotRun ? -2 : o.outcome.code,
+                          o.resultText});
     });
   }
 

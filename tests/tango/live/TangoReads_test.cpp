@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "access/CompletionCodes.h"
-#include "access/Formats.h"
+#include "base/Formats.h"
 #include "tests/support/TangoTestServer.h"
 #include "tests/tango/live/LiveChecker.h"
 

@@ -1,4 +1,4 @@
-#include "access/SafeNames.h"
+#include "base/SafeNames.h"
 
 #include <cstdio>
 

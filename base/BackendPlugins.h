@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tango/BackendPlugin.h"
+#include "base/BackendPlugin.h"
 
 namespace dsc {
 

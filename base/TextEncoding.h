@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,10 @@ std::string AsUtf8(std::string_view text);
 // so that a name "list" printed can be typed back. Text that is not UTF-8 of
 // Latin-1 characters stays as it is.
 std::string Utf8ToLatin1(std::string_view utf8);
+// The same, or false with `refused` (when given) set to the first code point
+// beyond U+00FF, or to kNotUtf8 where the text is not UTF-8.
+bool Utf8ToLatin1(std::string_view utf8, std::string& latin1, uint32_t* refused);
+inline constexpr uint32_t kNotUtf8 = 0xFFFFFFFF;
 
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 

@@ -1,4 +1,4 @@
-#include "app/BackendPlugins.h"
+#include "base/BackendPlugins.h"
 
 #include <dlfcn.h>
 

@@ -1,4 +1,4 @@
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 #include <chrono>
 #include <ctime>
@@ -8,6 +8,11 @@ namespace dsc {
 int64_t SystemClock::NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+int64_t SystemClock::MonotonicMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 std::string SystemClock::LocalDateTime() {

@@ -5,9 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "access/ClientLibrary.h"
-#include "access/DataAcquisitionControl.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 // The boundary between the programs and a control-system backend built as a
 // loadable module (the Tango backend, ovra-tango.so), so that the programs
@@ -18,6 +16,11 @@
 // plain name. Nothing is thrown across it. A loaded module stays loaded for
 // the life of the process: the objects it made run its code until the end.
 namespace dsc {
+
+// The interfaces of the access layer a backend implements; base only names
+// them.
+class ClientLibrary;
+class DataAcquisitionControl;
 
 // Version 1. A later version only adds members at the end of BackendPlugin.
 inline constexpr uint32_t kBackendPluginVersion = 1;

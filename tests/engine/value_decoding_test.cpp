@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "base/Codec.h"
+#include "base/Formats.h"
+#include "engine/ValueDecoding.h"
+
+namespace dsc {
+namespace {
+
+// Every format of the table: its layout fills exactly one element, and a
+// compound one is shown by its fields, each written through the codec and
+// read back.
+TEST(ValueDecoding, EveryCompoundFormatOfTheTableShowsByItsFields) {
+  for (int16_t code = kFormatBase; code < kFormatBase + kFormatCount; ++code) {
+    SCOPED_TRACE(FormatNameFromCode(code));
+    const std::span<const FormatField> layout = FormatLayout(code);
+    int32_t bytes = 0;
+    for (const FormatField& f : layout) bytes += f.size;
+    if (!layout.empty()) {
+      EXPECT_EQ(bytes, FormatElementSize(code));
+    }
+    if (!IsCompoundFormat(code)) continue;
+    std::vector<uint8_t> area(static_cast<size_t>(FormatElementSize(code)) * 2, 0);
+    std::string shown = "{";
+    for (size_t i = 0; i < layout.size(); ++i) {
+      uint8_t* at = area.data() + layout[i].offset;
+      if (layout[i].kind == FieldKind::Name) {
+        WriteName(at, static_cast<size_t>(layout[i].size), "PUMP");
+        shown += "\"PUMP\"";
+      } else {
+        WriteField(at, layout[i].kind, static_cast<double>(i) + 1.25);
+        shown += layout[i].kind == FieldKind::Double || layout[i].kind == FieldKind::Single
+                     ? std::to_string(i + 1) + ".25"
+                     : std::to_string(i + 1);  // whole numbers round
+      }
+      shown += i + 1 < layout.size() ? ", " : "}";
+    }
+    const DecodedValue one = DecodeValue(area, code, 1);
+    EXPECT_EQ(one.kind, DecodedValue::Kind::Fields);
+    EXPECT_EQ(one.Display(), shown);
+    EXPECT_EQ(DecodeValue(area, code, 2, 1).Display(), "[" + shown + ", ... 1 more]");
+  }
+}
+
+// The layouts themselves, pinned by bytes a server would send.
+TEST(ValueDecoding, CompoundLayoutsReadAsServersWriteThem) {
+  const struct {
+    const char* format;
+    std::vector<uint8_t> bytes;
+    const char* shown;
+  } cases[] = {
+      {"LNGINT", {1, 0, 0, 0, 0xfe, 0xff, 0xff, 0xff}, "{1, -2}"},
+      {"FLTINT", {0, 0, 0xc0, 0x3f, 7, 0, 0, 0}, "{1.5, 7}"},
+      {"DBLINT", {0, 0, 0, 0, 0, 0, 0xf0, 0x3f, 3, 0, 0, 0}, "{1, 3}"},
+      {"BOOLEAN", {1, 0, 0, 0}, "{1}"},
+      {"INTFLTSHTSHT", {2, 0, 0, 0, 0, 0, 0x20, 0x40, 0xff, 0xff, 4, 0}, "{2, 2.5, -1, 4}"},
+      {"NAME8I", {'V', 'A', 'L', 'V', 'E', 0, 0, 0, 9, 0, 0, 0}, "{\"VALVE\", 9}"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(DecodeValue(c.bytes, FullFormatFromName(c.format), 1).Display(), c.shown) << c.format;
+}
+
+}  // namespace
+}  // namespace dsc
