@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -54,7 +56,9 @@ HtmlRunInfo HtmlRunInfoOf(int argc, char** argv, const std::string& facility,
 
 // main's body, callable in process (the command-line fuzz target runs it
 // with its own arguments; it writes to std::cout and std::cerr).
-int RunOvraCheck(int argc, char** argv) {
+namespace {
+
+int CheckFromTheCommandLine(int argc, char** argv) {
   // Lines are flushed where they should be (LineFlusher), not on every "\n".
   std::ios::sync_with_stdio(false);
   // With --json the human lines go to stderr: into a pipe or file they are
@@ -159,6 +163,24 @@ int RunOvraCheck(int argc, char** argv) {
     return kExitFailed;
   }
   return kExitUsage;
+}
+
+}  // namespace
+
+int RunOvraCheck(int argc, char** argv) {
+  const int rc = CheckFromTheCommandLine(argc, argv);
+  // Output a CI job reads must not be lost without a word: every write to
+  // standard output went through std::cout, whose state says whether one
+  // failed. A signal's status says more and stays.
+  errno = 0;
+  std::cout.flush();
+  if (std::cout.good()) return rc;
+  const int error = errno;
+  std::cerr << "ovra-check: standard output could not be written"
+            << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+  std::cerr.flush();
+  std::cout.clear();  // a caller in the same process starts afresh
+  return rc >= 128 ? rc : kExitOutputLost;
 }
 
 #ifndef OVRA_CHECK_NO_MAIN

@@ -21,6 +21,10 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 // The tests ran but lines of their report were lost (disk full, a refused file).
 constexpr int kExitReportIncomplete = 3;
+// What was to be written to standard output (results, lists, JSON lines)
+// could not all be written: a full disk, a closed pipe end that does not
+// signal, /dev/full.
+constexpr int kExitOutputLost = 4;
 
 // A CI job wants to hear about a dead server quickly but must not lose a
 // server to one slow answer: three failed accesses in a row.

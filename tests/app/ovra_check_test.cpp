@@ -219,6 +219,12 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
        "ovra-check: " + dir.file("site.json") + ": a Tango site file, but ", noModule},
       {"--version", 0, "Tango backend: not ", noModule},
       {"list", 0, "LINAC", noModule},
+      // Results that could not be written are not a success, whatever ran.
+      {"--json standard CAF\xc3\x89 S D >/dev/full", 4,
+       "ovra-check: standard output could not be written"},
+      {"specific CAF\xc3\x89 S >/dev/full", 4, "standard output could not be written"},
+      {"--json list >/dev/full", 4, "standard output could not be written"},
+      {"lint CAF\xc3\x89 T >/dev/full", 4, "standard output could not be written"},
       // An empty TANGO_HOST is told, not taken for "no database".
       {"list", 2, "no Tango database given (TANGO_HOST is host:port)", noModule + " TANGO_HOST="},
   };
