@@ -10,7 +10,8 @@ namespace dsc::tango {
 
 namespace {
 
-constexpr char kTangoModule[] = "ovra-tango.so";
+// Named only where the module is built; a build without it says so instead.
+[[maybe_unused]] constexpr char kTangoModule[] = "ovra-tango.so";
 
 // A Tango site's JSON text through the module; `kind` says in messages what
 // was asked for ("a Tango site file").
