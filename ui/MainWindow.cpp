@@ -210,6 +210,10 @@ void Vesker::Stop_Click() {
 
 void Vesker::RunVesk(const std::string& context, const std::string& server) {
   runner_->RunVesk(context, server);
+  serverRunEnded();
+}
+
+void Vesker::serverRunEnded() {
   publish();
   // A click refused during the run replaced the caption; once the run is over
   // that message would be stale, so the running test's caption comes back.
@@ -254,6 +258,12 @@ void Vesker::Command1_Click() {
     // The query's own answer, which may be the checker's (more properties
     // than can be listed) rather than the library's.
     const int16_t code = propertyCode != 0 ? propertyCode : lib_->lastFailure();
+    // Counted as ovra-check counts it: a server not prepared.
+    runThrough({context, "", 1}, {}, [&](ConfiguredRun& run) {
+      run.NotPrepared(context, server,
+                      "no property list for /" + context + "/" + server + "/" + device + ": " +
+                          GetErrorString(*lib_, code) + " (code " + std::to_string(code) + ")");
+    });
     showPreparationFailure(FromLatin1("Standard test: the properties of /" + context + "/" +
                                       server + "/" + device + " could not be read (code " +
                                       std::to_string(code) + ": " + GetErrorString(*lib_, code) +
@@ -264,7 +274,10 @@ void Vesker::Command1_Click() {
   }
   planFor_ = {context, server};
   setCaption(session_->checkerCaption);
-  RunVesk(context, server);
+  runThrough({context, "", 1}, {}, [&](ConfiguredRun& run) {
+    run.RunPlan(context, server);
+    serverRunEnded();
+  });
   showReportError();
   endCommand();
 }
@@ -279,20 +292,20 @@ void Vesker::Command2_Click() {
     }
     beginCommand();
     forgetInfoOfOtherServer(context, server);
-    int16_t r = 0;
-    {
-      Counted busy(queries_);
-      r = sources_->initSelfText(context, server, deviceText());
-    }
-    if (r == 0) {
-      planFor_ = {context, server};
-      setCaption(session_->checkerCaption);
-      RunVesk(context, server);
-    } else {
-      model_->ClearRows();
-      grid_->SyncCurrentCell();
-      setCaption(session_->checkerCaption);
-    }
+    const std::string device = deviceText();
+    runThrough({context, "", 1}, {}, [&](ConfiguredRun& run) {
+      run.serverPrepared = [&](const std::string&, const std::string&, bool prepared) {
+        if (prepared) {
+          planFor_ = {context, server};
+        } else {
+          model_->ClearRows();
+          grid_->SyncCurrentCell();
+        }
+        setCaption(session_->checkerCaption);
+      };
+      run.RunSpecific(context, server, device);
+      serverRunEnded();
+    });
     showReportError();
     endCommand();
     return;

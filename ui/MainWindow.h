@@ -16,6 +16,7 @@
 #include "base/Clock.h"
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
+#include "engine/ConfiguredRun.h"
 #include "sources/TestSources.h"
 #include "ui/OffThread.h"
 #include "ui/QtFrontEnd.h"
@@ -98,6 +99,9 @@ class Vesker final : public QWidget {
   std::string serverText() const;
   std::string deviceText() const;
 
+  // The totals of the last run, counted as ovra-check counts them.
+  const CheckTotals& lastTotals() const { return lastTotals_; }
+
   std::vector<std::string> contextNames, serverNames, deviceNames;
   int16_t contextCount = 0, serverCount = 0;
 
@@ -121,6 +125,13 @@ class Vesker final : public QWidget {
   void forgetInfoOfOtherServer(const std::string& context, const std::string& server);
   void showPreparationFailure(const QString& text);
   QTreeWidget& summaryList();
+  // One run of the engine's run lifecycle: body runs its servers; loading
+  // hears of each server whose specific test is about to be loaded.
+  void runThrough(const RunInfo& info, const std::function<void(const std::string&)>& loading,
+                  const std::function<void(ConfiguredRun&)>& body);
+  // After a server's commands: the grid brought up to date, a stale
+  // refusal message replaced by the test's caption.
+  void serverRunEnded();
   void runConfiguration();  // Specific Test on a stored configuration
   void addSummaryEntry(const ServerOutcome& outcome);
   void showRowsOfSummaryEntry();
@@ -177,7 +188,9 @@ class Vesker final : public QWidget {
   // The server the cached information and the plan belong to.
   std::pair<std::string, std::string> infoFor_, planFor_;
   std::vector<std::shared_ptr<ServerOutcome>> summary_;
-  int configServers_ = 0;  // servers of the configuration being run
+  int configServers_ = 0;                 // servers of the configuration being run
+  std::vector<RunObserver*> runOutputs_;  // outputs of every run besides the window's own
+  CheckTotals lastTotals_;
 };
 
 }  // namespace dsc::ui

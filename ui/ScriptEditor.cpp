@@ -216,8 +216,11 @@ void CheckScripter::Form_Load() {
   // session's plan itself, not only in the copy.
   auto& plan = session_.plan;
   if (plan.TestPlanCount > kLoadLimit) plan.TestPlanCount = kLoadLimit;
-  scriptCount = std::max<int16_t>(
-      0, std::min<int16_t>(plan.TestPlanCount, static_cast<int16_t>(plan.TestPlan.size())));
+  // Counted in int: a plan array of 32768 entries must not wrap to "none".
+  scriptCount = static_cast<int16_t>(std::clamp<int64_t>(
+      std::min<int64_t>(plan.TestPlanCount, static_cast<int64_t>(plan.TestPlan.size())), 0,
+      kLoadLimit));
+  loadedCount_ = scriptCount;
   for (int i = 0; i < scriptCount; ++i) scriptCommands[i] = plan.TestPlan[i];
   populateList();
   if (scriptCount >= 1) ScriptList->setCurrentRow(0);
@@ -417,6 +420,27 @@ bool CheckScripter::Command1_Click() {
       return false;
     }
   }
+  // A file holding commands the editor never showed (a fresh start shows
+  // none, a long plan only its first 1000) is not replaced without a word.
+  const int32_t held = CountDataLines(path);
+  if (held > loadedCount_) {
+    const QString file = QFileInfo(QString::fromLocal8Bit(path)).fileName();
+    const QString heldText = held > kMaxListEntries ? QString("more than %1").arg(kMaxListEntries)
+                                                    : QString::number(held);
+    const QString question =
+        QString(
+            "%1 holds %2 command(s), but the editor was opened with %3 of them. Save replaces "
+            "the file with the %4 command(s) listed here, and the others are lost:\n%5\n"
+            "Replace it?")
+            .arg(file, heldText)
+            .arg(loadedCount_)
+            .arg(scriptCount)
+            .arg(QString::fromLocal8Bit(path));
+    if (ask(question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+      say("Not saved.");
+      return false;
+    }
+  }
   // Fields go out as they stand, unquoted: the reader splits on every comma,
   // and a text with a comma is the author's business.
   const std::string bytes = TestFileText(scriptCommands, scriptCount);
@@ -433,6 +457,7 @@ bool CheckScripter::Command1_Click() {
     plan.TestPlan.assign(scriptCommands.begin(), scriptCommands.begin() + scriptCount);
     plan.TestPlanCount = scriptCount;
     loadedFor_ = target;
+    loadedCount_ = scriptCount;
     modified_ = false;
     if (onSaved) onSaved(target);
     say(QString("Saved %1 command(s) to %2.").arg(scriptCount).arg(QString::fromLocal8Bit(path)));

@@ -115,6 +115,9 @@ class CheckScripter final : public QDialog {
   QLabel* statusLine = nullptr;
   QLabel* pathLine = nullptr;
   Server loadedFor_;
+  // Commands shown when the editor opened (or last saved): Save asks before
+  // it replaces a file that holds more.
+  int32_t loadedCount_ = 0;
   bool modified_ = false;
 };
 

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/qtestsupport_core.h>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -180,6 +182,67 @@ TEST_F(WindowTest, SpecificTestRunsEachConfiguredServerIntoOneReportAndSumsThemU
   summary->topLevelItem(0)->setSelected(true);
   EXPECT_EQ(rows(), 1);
 }
+
+#ifdef OVRA_CHECK_EXE
+// The window's configured run is ovra-check's: on the same plan the same
+// commands end the same way and add up to the same totals (the window, like
+// ovra-check without fail fast, runs every command).
+TEST_F(WindowTest, ConfiguredRunEndsEveryCommandAsOvraCheckDoes) {
+  db.write("LINAC-VACUUM-1.csv",
+           "Description,Property,Device,OutputSize,OutputFormat,Reference\r\n"
+           "Passes,PRESSURE,PUMP-01,1,DOUBLE,\r\nNo device,PRESSURE,NOPE,1,DOUBLE,\r\n"
+           "Not met,PRESSURE,PUMP-01,1,DOUBLE,7\r\nNot met,PRESSURE,PUMP-01,1,DOUBLE,7\r\n");
+  Open();
+  struct Kinds final : RunObserver {
+    void CommandEnded(const CommandOutcome& o) override {
+      seen << QString("%1#%2 %3 %4")
+                  .arg(QString::fromStdString(o.server))
+                  .arg(o.index)
+                  .arg(OutcomeKindName(o.outcome.kind), WhyName(o.outcome));
+    }
+    QStringList seen;
+  } shown;
+  window->runner().addObserver(shown);
+  click("Command2");
+  window->runner().removeObserver(shown);
+  const CheckTotals& t = window->lastTotals();
+
+  const std::string command = "env -u OVRA_DATABASE -u OVRA_FACILITY -u TANGO_HOST " +
+                              std::string(OVRA_CHECK_EXE) + " --report-dir '" + reports.path() +
+                              "' --database '" + db.path() +
+                              "' --json --max-link-failures 0 config 'Three servers' 2>/dev/null";
+  FILE* out = popen(command.c_str(), "r");
+  ASSERT_NE(out, nullptr);
+  std::string lines;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, out)) > 0;) lines.append(buf, n);
+  pclose(out);
+  QStringList check;
+  QString totals;
+  for (const QString& line : QString::fromStdString(lines).split('\n', Qt::SkipEmptyParts)) {
+    const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+    if (o["type"] == "command")
+      check << QString("%1#%2 %3 %4")
+                   .arg(o["server"].toString())
+                   .arg(o["index"].toInt())
+                   .arg(o["kind"].toString(), o["why"].toString());
+    if (o["type"] == "summary")
+      for (const char* key : {"passed", "failed", "errors", "skipped", "not_prepared"})
+        totals += QString::number(o[key].toInt()) + " ";
+  }
+  EXPECT_EQ(shown.seen.join(" | ").toStdString(), check.join(" | ").toStdString());
+  EXPECT_EQ(shown.seen.size(), 6);
+  // JSON counts a server not prepared among the errors.
+  EXPECT_EQ(QString("%1 %2 %3 %4 %5 ")
+                .arg(t.passed)
+                .arg(t.failed)
+                .arg(t.errors + t.notPrepared)
+                .arg(t.skipped)
+                .arg(t.notPrepared)
+                .toStdString(),
+            totals.toStdString());
+}
+#endif
 
 // A selected server without a self-test list or a stored file runs nothing:
 // not the plan the previous server left behind, and its rows go. The

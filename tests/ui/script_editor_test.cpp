@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "sources/Csv.h"
 #include "tests/support/Fakes.h"
 #include "tests/ui/QtTestSupport.h"
 
@@ -182,6 +183,55 @@ TEST_F(EditorTest, SaveWritesTheTestFileByteForByteGuardedOrSaysWhyNot) {
   EXPECT_FALSE(editor.Command1_Click());
   EXPECT_TRUE(reported.contains(QString::fromStdString(db.path() + "/missing/LINAC-X.csv")));
   EXPECT_TRUE(reported.contains("No such file or directory")) << reported.toStdString();
+}
+
+// Save never wipes commands the editor did not show (none on a fresh start,
+// the first 1000 of a long plan): it says how many the file holds and
+// replaces it only when told to. A plan of 32767 is no plan of none.
+TEST_F(EditorTest, SaveAsksBeforeReplacingCommandsTheEditorDidNotShow) {
+  struct Case {
+    const char* name;
+    int planned, entries, inFile, shown;
+    const char* question;  // "": none
+  };
+  const Case cases[] = {
+      {"fresh start", 0, 0, 9, 0, "holds 9 command(s), but the editor was opened with 0 "},
+      {"longest plan", 32767, 32768, 32766, 1000,
+       "holds 32766 command(s), but the editor was "
+       "opened with 1000 of them. Save replaces the "
+       "file with the 1000"},
+      {"beyond counting", 32767, 32767, 32768, 1000, "holds more than 32767 command(s)"},
+      {"every one shown", 9, 9, 9, 9, ""},
+  };
+  QStringList questions;
+  QMessageBox::StandardButton answer = QMessageBox::No;
+  editor.ask = [&](const QString& text, QMessageBox::StandardButtons) {
+    questions << text;
+    return answer;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string file = "Description,Property,Device\r\n";
+    for (int i = 0; i < c.inFile; ++i) file += "x,P,#0\r\n";
+    db.write("LINAC-VACUUM-1.csv", file);
+    session.DatabasePath = db.path() + "/";
+    session.plan.TestPlan.assign(static_cast<size_t>(c.entries), Cmd("x"));
+    session.plan.TestPlanCount = static_cast<int16_t>(c.planned);
+    editor.Form_Load();
+    EXPECT_EQ(list().count(), c.shown);
+    questions.clear();
+    answer = QMessageBox::No;
+    EXPECT_EQ(editor.Command1_Click(), *c.question == 0);
+    EXPECT_EQ(questions.join("").toStdString().find(c.question) != std::string::npos &&
+                  questions.size() == (*c.question ? 1 : 0),
+              true)
+        << questions.join("").toStdString();
+    if (*c.question == 0) continue;
+    EXPECT_EQ(db.read("LINAC-VACUUM-1.csv"), file);
+    answer = QMessageBox::Yes;
+    EXPECT_TRUE(editor.Command1_Click());
+    EXPECT_EQ(CountDataLines(db.file("LINAC-VACUUM-1.csv")), c.shown);
+  }
 }
 
 }  // namespace
