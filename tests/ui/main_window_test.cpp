@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
@@ -366,6 +367,47 @@ TEST_F(WindowTest, StandardTestOfTypedNamesColoursRowsAndOnlyAChoiceCascades) {
   click("Command1");
   EXPECT_TRUE(Shows("could not be read (code "));
   EXPECT_EQ(rows(), 0);
+}
+
+// Arrow keys and the wheel change a selector's entry as a choice from its
+// list does: the lists below follow, and the test runs on what they show.
+TEST_F(WindowTest, ArrowKeysAndTheWheelOnASelectorRunTheCascade) {
+  Open();
+  QComboBox& servers = combo("DeviceServerList");
+  const auto key = [&](Qt::Key k) {
+    QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+    QApplication::sendEvent(&servers, &press);
+  };
+  const auto wheel = [&](int delta) {
+    QWheelEvent turn(QPointF(5, 5), servers.mapToGlobal(QPointF(5, 5)), {}, QPoint(0, delta),
+                     Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&servers, &turn);
+  };
+  struct Step {
+    const char* name;
+    std::function<void()> act;
+    const char* server;
+    const char* device;
+  };
+  const Step steps[] = {
+      {"Down", [&] { key(Qt::Key_Down); }, "MAGNETS-1", "QF-01"},
+      {"Down", [&] { key(Qt::Key_Down); }, "BPM-1", "BPM-01"},
+      {"Up", [&] { key(Qt::Key_Up); }, "MAGNETS-1", "QF-01"},
+      {"Up", [&] { key(Qt::Key_Up); }, "VACUUM-1", "PUMP-01"},
+      {"wheel down", [&] { wheel(-120); }, "MAGNETS-1", "QF-01"},
+      {"wheel down", [&] { wheel(-120); }, "BPM-1", "BPM-01"},
+      {"wheel up", [&] { wheel(120); }, "MAGNETS-1", "QF-01"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.act();
+    EXPECT_EQ(servers.currentText().toStdString(), step.server);
+    EXPECT_EQ(combo("DeviceNameList").currentText().toStdString(), step.device);
+  }
+  click("Command1");
+  EXPECT_EQ(rows(), window->session().plan.TestPlanCount);
+  EXPECT_GT(rows(), 0);
+  EXPECT_EQ(text(0, 1).left(7), "Success") << text(0, 1).toStdString();
 }
 
 // Tab visits the controls in the order the eye reads them (parts of a control,
