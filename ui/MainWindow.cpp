@@ -186,6 +186,7 @@ void Vesker::beginCommand() {
   session_->stop.Clear();
   session_->report.reportFileName.clear();
   commandActive_ = true;
+  answeredMs_ = options_.clock->MonotonicMs();
   for (QWidget* w : runControls()) w->show();
   StopButton->setEnabled(true);
   summary_.clear();
@@ -199,6 +200,14 @@ void Vesker::endCommand() {
   commandActive_ = false;
   StopButton->setEnabled(false);
   publish();
+}
+
+void Vesker::keepAnswering() {
+  const int64_t now = options_.clock->MonotonicMs();
+  if (now - answeredMs_ < kAnswerEveryMs) return;
+  answeredMs_ = now;
+  publish();
+  QCoreApplication::processEvents();
 }
 
 void Vesker::Stop_Click() {

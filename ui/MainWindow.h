@@ -132,6 +132,12 @@ class Vesker final : public QWidget {
   // After a server's commands: the grid brought up to date, a stale
   // refusal message replaced by the test's caption.
   void serverRunEnded();
+  // Between commands, every kAnswerEveryMs: accesses that each return at
+  // once (the simulation, a fast server) would otherwise keep the window
+  // from repainting and from seeing Stop. Only window events are handled
+  // here; the control's completion events still wait for the runner's pump.
+  void keepAnswering();
+  static constexpr int64_t kAnswerEveryMs = 30;
   void runConfiguration();  // Specific Test on a stored configuration
   void addSummaryEntry(const ServerOutcome& outcome);
   void showRowsOfSummaryEntry();
@@ -191,6 +197,7 @@ class Vesker final : public QWidget {
   int configServers_ = 0;                 // servers of the configuration being run
   std::vector<RunObserver*> runOutputs_;  // outputs of every run besides the window's own
   CheckTotals lastTotals_;
+  int64_t answeredMs_ = 0;  // when keepAnswering last handled events
 };
 
 }  // namespace dsc::ui

@@ -62,9 +62,17 @@ class Vesker::Progress final : public RunObserver {
     running = true;
     changed = true;
   }
+  void CommandStarted(int32_t, const TestCommand&) override { w_.keepAnswering(); }
   void CommandEnded(const CommandOutcome& o) override {
-    // A command a stop left out was not done; the summary says the run stopped.
-    if (o.outcome.notRun == NotRunReason::Interrupted) return;
+    // A command a stop left out was not done; the summary says the run
+    // stopped, and its row what it would have done and that it did not.
+    if (o.outcome.notRun == NotRunReason::Interrupted) {
+      if (o.command)
+        w_.model_->SetRow(o.index + 1, o.command->Description, o.resultText,
+                          ResultColorOf(o.outcome));
+      changed = true;
+      return;
+    }
     ++done;
     if (!o.outcome.passed() && !o.skipped()) ++failed;
     if (!o.actual.empty() || !o.expected.empty())

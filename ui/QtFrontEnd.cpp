@@ -153,6 +153,17 @@ void ResultsModel::SetValues(int32_t gridRow, std::string read, std::string expe
   row.expected = std::move(expected);
 }
 
+void ResultsModel::SetRow(int32_t gridRow, const std::string& action, const std::string& result,
+                          Rgb color) {
+  RunRows::Cell* a = Cell(gridRow, 0);
+  RunRows::Cell* r = Cell(gridRow, 1);
+  if (gridRow < 1 || !a || !r) return;
+  a->text = action;
+  r->text = result;
+  r->color = color;
+  Touch(gridRow);
+}
+
 void ResultsModel::Publish() {
   if (headerDirty_) {
     headerDirty_ = false;

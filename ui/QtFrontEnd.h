@@ -79,6 +79,8 @@ class ResultsModel final : public QAbstractTableModel {
   RunRows::Cell* Cell(int32_t gridRow, int32_t col);
   void Touch(int32_t gridRow);
   void SetValues(int32_t gridRow, std::string read, std::string expected);
+  // Both cells of a row the runner does not write (a command a stop left out).
+  void SetRow(int32_t gridRow, const std::string& action, const std::string& result, Rgb color);
   void Publish();
 
   void setDarkPalette(bool dark);

@@ -318,10 +318,37 @@ TEST_F(WindowTest, StopEndsTheRunAfterABlockedAccess) {
   click("Command2");
   timer.stop();
   EXPECT_EQ(progressWhileHeld, "0 of 2 done");
-  // The held command ended as usual; the next one never started.
+  // The held command ended as usual; the next one never started, and its row says so.
   ASSERT_EQ(rows(), 2);
-  EXPECT_EQ(text(0, 1) + "|" + text(1, 1), "Success|");
+  EXPECT_EQ(text(0, 1) + "|" + text(1, 0) + "|" + text(1, 1),
+            "Success|Magnet mode|Not run : interrupted");
   EXPECT_EQ(window->findChild<QLabel*>("progressText")->text(), "1 of 2 done, stopped");
+}
+
+// A run of 32767 accesses that each return at once still answers the window:
+// Stop ends it within 200 ms (of the fake clock every read of which moves it
+// on), the commands not run get their rows, and the next run is not stopped.
+TEST_F(WindowTest, ALongRunAnswersStopAndTheNextRunIsNotStopped) {
+  std::string file = "Description,Property,Device,OutputSize,OutputFormat\r\n";
+  for (int i = 0; i < 32767; ++i) file += "Pump pressure,PRESSURE,PUMP-01,1,DOUBLE\r\n";
+  db.write("LINAC-VACUUM-1.csv", file);
+  Open();
+  selected();
+  clock.stepMs = 1;
+  int64_t stoppedAt = 0;
+  QTimer::singleShot(0, [&] {
+    stoppedAt = clock.MonotonicMs();
+    click("StopButton");
+  });
+  click("Command2");
+  ASSERT_GT(stoppedAt, 0) << "no event was handled during the run";
+  EXPECT_LE(clock.MonotonicMs() - stoppedAt, 200);
+  QLabel& progress = *window->findChild<QLabel*>("progressText");
+  EXPECT_TRUE(progress.text().endsWith(" of 32767 done, stopped")) << progress.text().toStdString();
+  ASSERT_EQ(rows(), 32767);
+  EXPECT_EQ(text(32766, 0) + "|" + text(32766, 1), "Pump pressure|Not run : interrupted");
+  click("Command2");
+  EXPECT_EQ(progress.text(), "32767 of 32767 done");
 }
 
 // Only a choice from the list runs the cascade; typed names are read as typed.
