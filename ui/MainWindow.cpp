@@ -50,7 +50,8 @@ Vesker::Vesker(std::unique_ptr<ClientLibrary> lib, std::unique_ptr<DataAcquisiti
   LinkErrorPrompt* prompt = options_.prompt;
   if (!prompt) {
     // The grid is brought up to date before the box covers the run.
-    ownPrompt_ = std::make_unique<QtLinkErrorPrompt>(this, [this] { publish(); });
+    ownPrompt_ = std::make_unique<QtLinkErrorPrompt>(
+        this, [this] { publish(); }, [this] { return wayOutNote(); });
     prompt = ownPrompt_.get();
   }
   pump_ = std::make_unique<QtEventPump>(*Zorbel1_, options_.sleep, [this] { publish(); });
@@ -58,7 +59,10 @@ Vesker::Vesker(std::unique_ptr<ClientLibrary> lib, std::unique_ptr<DataAcquisiti
       std::make_unique<CheckRunner>(*session_, *Zorbel1_, *grid_, *prompt, *pump_, *options_.clock);
   progress_ = std::make_unique<Progress>(*this);
   runner_->addObserver(*progress_);
-  calls_.setBeforeWait([this] { publish(); });
+  calls_.setBeforeWait([this] {
+    showWaiting();
+    publish();
+  });
   paletteChanged();
 
   Form_Load();
@@ -200,6 +204,29 @@ void Vesker::endCommand() {
   commandActive_ = false;
   StopButton->setEnabled(false);
   publish();
+}
+
+QString Vesker::wayOutNote() {
+  // The first failed access of a server asks as it always has; once the
+  // server has not answered twice in this run, Enter gets the operator out.
+  if (!ServerSilent(Outcome::Failed(Zorbel1_->lastFailure(), 0))) return {};
+  if (++progress_->silentAsks < 2) return {};
+  const int32_t remaining = std::max(0, progress_->planned - progress_->current - 1);
+  return QString(
+             "%1 has not answered %2 times in this run; %3 more command(s) of it remain. "
+             "Cancel All runs them without asking again, each with its row and report line.")
+      .arg(FromLatin1(progress_->server))
+      .arg(progress_->silentAsks)
+      .arg(remaining);
+}
+
+void Vesker::showWaiting() {
+  // A synchronous access that has not returned yet: its cell says so, as an
+  // asynchronous wait's does. The runner writes the result over it.
+  if (!session_->runInProgress || grid_->row() < 1 || grid_->col() != 1) return;
+  if (!grid_->Text().empty()) return;
+  grid_->SetTextColor(kBlue);
+  grid_->SetText("Waiting .");
 }
 
 void Vesker::keepAnswering() {

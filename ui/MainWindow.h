@@ -138,6 +138,9 @@ class Vesker final : public QWidget {
   // here; the control's completion events still wait for the runner's pump.
   void keepAnswering();
   static constexpr int64_t kAnswerEveryMs = 30;
+  // The Link Error box's way out for a server that keeps not answering; "".
+  QString wayOutNote();
+  void showWaiting();
   void runConfiguration();  // Specific Test on a stored configuration
   void addSummaryEntry(const ServerOutcome& outcome);
   void showRowsOfSummaryEntry();

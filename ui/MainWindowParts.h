@@ -57,12 +57,18 @@ class Vesker::Progress final : public RunObserver {
   void ServerStarted(const std::string& context, const std::string& server,
                      int32_t planned) override {
     rows = w_.model_->StartRun(context, server);
+    this->server = server;
     this->planned = planned;
+    current = -1;
+    silentAsks = 0;
     done = failed = 0;
     running = true;
     changed = true;
   }
-  void CommandStarted(int32_t, const TestCommand&) override { w_.keepAnswering(); }
+  void CommandStarted(int32_t index, const TestCommand&) override {
+    current = index;
+    w_.keepAnswering();
+  }
   void CommandEnded(const CommandOutcome& o) override {
     // A command a stop left out was not done; the summary says the run
     // stopped, and its row what it would have done and that it did not.
@@ -88,6 +94,9 @@ class Vesker::Progress final : public RunObserver {
   std::shared_ptr<RunRows> rows;
   RunSummary last;
   int32_t planned = 0, done = 0, failed = 0;
+  std::string server;
+  int32_t current = -1;    // the command under way
+  int32_t silentAsks = 0;  // Link Error boxes of this server's run for a server not answering
   bool running = false, changed = false;
 
  private:

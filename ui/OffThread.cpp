@@ -118,6 +118,7 @@ int32_t OffThreadControl::ExecuteAccess(std::span<uint8_t> out, int32_t outCount
                                         std::span<const uint8_t> in, int32_t inCount,
                                         int16_t inFormat) {
   int32_t code = 0;
+  lastFailure_ = AccessFailure::None;
   calls_.Run(
       [&] { code = inner().ExecuteAccess(out, outCount, outFormat, in, inCount, inFormat); });
   return code;
@@ -127,6 +128,7 @@ int32_t OffThreadControl::StartAccess(std::span<uint8_t> out, int32_t outCount, 
                                       std::span<const uint8_t> in, int32_t inCount,
                                       int16_t inFormat) {
   int32_t code = 0;
+  lastFailure_ = AccessFailure::None;
   calls_.Run([&] { code = inner().StartAccess(out, outCount, outFormat, in, inCount, inFormat); });
   return code;
 }

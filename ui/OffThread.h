@@ -82,9 +82,18 @@ class OffThreadControl final : public ForwardingControl {
                       std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override;
   void setCompletionHandler(CompletionHandler handler) override { handler_ = std::move(handler); }
   void ProcessEvents() override;
+  // What the runner was told the last failed access of the current one means
+  // (None until it asks): the window's Link Error box offers a way out when
+  // a server keeps not answering.
+  AccessFailure FailureOf(int32_t code, bool refusedAtStart) const override {
+    lastFailure_ = ForwardingControl::FailureOf(code, refusedAtStart);
+    return lastFailure_;
+  }
+  AccessFailure lastFailure() const { return lastFailure_; }
 
  private:
   BlockingCalls& calls_;
+  mutable AccessFailure lastFailure_ = AccessFailure::None;
   CompletionHandler handler_;
   std::vector<std::pair<int32_t, int32_t>> raised_;  // written on the worker only
 };

@@ -288,7 +288,13 @@ LinkErrorPrompt::Answer QtLinkErrorPrompt::Ask(const std::string& title, const s
   QPushButton* cancelAll = box.addButton("Cancel &All", QMessageBox::RejectRole);
   cancelAll->setObjectName("CancelAll");
   cancelAll->setToolTip("Cancel this and every further failed access to this server in this run");
-  box.setDefaultButton(QMessageBox::Retry);
+  const QString wayOut = wayOut_ ? wayOut_() : QString();
+  if (wayOut.isEmpty()) {
+    box.setDefaultButton(QMessageBox::Retry);
+  } else {
+    box.setInformativeText(wayOut);
+    box.setDefaultButton(cancelAll);
+  }
   box.setEscapeButton(QMessageBox::Cancel);
   // Closing the box any other way counts as Cancel, so a run can always go on.
   box.exec();

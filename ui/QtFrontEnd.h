@@ -132,13 +132,18 @@ class QtResultsGrid final : public ResultsGrid {
 // The modal "Link Error" box with Retry, Cancel and Cancel All.
 class QtLinkErrorPrompt final : public LinkErrorPrompt {
  public:
-  explicit QtLinkErrorPrompt(QWidget* parent, std::function<void()> beforeAsk = {})
-      : parent_(parent), beforeAsk_(std::move(beforeAsk)) {}
+  // wayOut, asked before each box: "" for the box as it always was, else a
+  // note shown under the text with Cancel All as the default button, so that
+  // Enter leaves a server that keeps not answering.
+  explicit QtLinkErrorPrompt(QWidget* parent, std::function<void()> beforeAsk = {},
+                             std::function<QString()> wayOut = {})
+      : parent_(parent), beforeAsk_(std::move(beforeAsk)), wayOut_(std::move(wayOut)) {}
   Answer Ask(const std::string& title, const std::string& text) override;
 
  private:
   QWidget* parent_;
   std::function<void()> beforeAsk_;
+  std::function<QString()> wayOut_;
 };
 
 // Sleeping and event processing on the GUI thread: the window's own events

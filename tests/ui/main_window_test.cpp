@@ -92,7 +92,7 @@ class WindowTest : public ::testing::Test {
     };
     window = std::make_unique<Vesker>(
         std::make_unique<LongNamed>(std::move(system)), std::move(control),
-        VeskerOptions{&clock, &prompt, sleep, reports.path(), db.path(), open,
+        VeskerOptions{&clock, boxes ? nullptr : &prompt, sleep, reports.path(), db.path(), open,
                       [this] { return confirmStop && confirmStop(); }});
   }
 
@@ -125,6 +125,7 @@ class WindowTest : public ::testing::Test {
   std::vector<QString> opened;
   std::function<void()> duringWait;   // run once from the asynchronous wait
   std::function<bool()> confirmStop;  // answers "stop the run?" on close
+  bool boxes = false;                 // the real Link Error boxes, not the scripted answers
 };
 
 TEST_F(WindowTest, StartUpCascadesAndInformationFollowsTheServer) {
@@ -349,6 +350,46 @@ TEST_F(WindowTest, ALongRunAnswersStopAndTheNextRunIsNotStopped) {
   EXPECT_EQ(text(32766, 0) + "|" + text(32766, 1), "Pump pressure|Not run : interrupted");
   click("Command2");
   EXPECT_EQ(progress.text(), "32767 of 32767 done");
+}
+
+// A server that does not answer: the first box keeps Retry as its default,
+// later ones make Cancel All the default and say how many commands remain,
+// so Enter gets the operator out in two presses, and every command still
+// gets its row and report line.
+TEST_F(WindowTest, EnterLeavesAServerThatDoesNotAnswerInTwoPresses) {
+  std::string file = "Description,Property,Device,OutputSize,OutputFormat\r\n";
+  for (int i = 0; i < 10; ++i) file += "Pump pressure,PRESSURE,PUMP-01,1,DOUBLE\r\n";
+  db.write("LINAC-VACUUM-1.csv", file);
+  boxes = true;
+  Open([](sim::Facility& f) {
+    sim::Context& linac = f.contexts.at(f.index.at("LINAC"));
+    linac.servers.at(linac.index.at("VACUUM-1")).delayMs = 60000;  // every read times out
+  });
+  selected();
+  QStringList seen;
+  QTimer enter;
+  QObject::connect(&enter, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    seen << box->defaultButton()->text().remove('&') + ": " + box->informativeText();
+    if (seen.size() > 10) return box->button(QMessageBox::Cancel)->click();  // no endless test
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(box, &key);
+  });
+  enter.start(2);
+  click("Command2");
+  enter.stop();
+  EXPECT_EQ(seen.join(" | ").toStdString(),
+            "Retry:  | Cancel All: VACUUM-1 has not answered 2 times in this run; 9 more "
+            "command(s) of it remain. Cancel All runs them without asking again, each with its "
+            "row and report line.");
+  ASSERT_EQ(rows(), 10);
+  for (int r = 0; r < 10; ++r) EXPECT_FALSE(text(r, 1).isEmpty()) << r;
+  const std::string report = dsc::testing::ReadFileBytes(window->session().report.reportFileName);
+  size_t lines = 0;
+  for (size_t at = 0; (at = report.find("Pump pressure : ", at)) != std::string::npos; ++at)
+    ++lines;
+  EXPECT_EQ(lines, 10u);
 }
 
 // Only a choice from the list runs the cascade; typed names are read as typed.
