@@ -247,7 +247,8 @@ Outcome TangoSystem::TryServerText(DeviceEntry& e, const std::string& property, 
       std::string name = e.device.tangoName;
       Tango::DbData data{Tango::DbDatum(property)};
       try {
-        Database(EntryOf(e.context), timeoutMs).get_device_property(name, data);
+        AskDatabase(EntryOf(e.context), timeoutMs,
+                    [&](Tango::Database& db) { db.get_device_property(name, data); });
       } catch (const Tango::DevFailed& failure) {
         return DatabaseFault(EntryOf(e.context), failure);
       }

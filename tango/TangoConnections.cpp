@@ -12,30 +12,64 @@ namespace dsc::tango {
 namespace {
 
 // Tango connects, and reconnects after a failed call, under the ORB's
-// process-wide time-out (3 s, set when the ORB starts), not the proxy's, and
-// tries twice. With the ORB started first and its time-out half the
-// access's, a server (or database) hung from the start costs an access its
-// own time-out, not six seconds.
-void BoundConnections(int32_t ms) {
+// process-wide time-out (3 s, set when the ORB starts), not the proxy's: a
+// device proxy tries twice, a database (whose first contact Tango also
+// repeats) three times. With the ORB started first and its time-out that
+// share of the call's, a server or database hung from the start costs a call
+// its own time-out, not six or nine seconds.
+void BoundConnections(int32_t ms, int32_t tries) {
   static std::atomic<int32_t> processTimeoutMs{-1};
-  if (processTimeoutMs.exchange(ms) == ms) return;
+  const int32_t each = std::max(ms / tries, 1);
+  if (processTimeoutMs.exchange(each) == each) return;
   Tango::ApiUtil* api = Tango::ApiUtil::instance();
   if (CORBA::is_nil(api->get_orb())) api->create_orb();
-  omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(std::max(ms / 2, 1)));
+  omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(each));
 }
+
+constexpr int32_t kProxyTries = 2;
+constexpr int32_t kDatabaseTries = Tango::DB_START_PHASE_RETRIES;
+
+// How long a database that did not answer in time is held, from the last
+// query it refused: a run that keeps asking keeps it held, a window whose
+// operator tries again half a minute later asks it afresh.
+constexpr int64_t kDatabaseHoldMs = 30000;
 
 }  // namespace
 
 // The database of a context, connected under the call's time-out.
 Tango::Database& TangoSystem::Database(ContextEntry& c, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
-  BoundConnections(ms);
+  BoundConnections(ms, kDatabaseTries);
   if (!c.database) {
     std::string host = c.site->host;
     c.database = std::make_unique<Tango::Database>(host, c.site->port);
   }
   c.database->set_timeout_millis(ms);
   return *c.database;
+}
+
+int64_t TangoSystem::BeforeDatabaseQuery(ContextEntry& c) {
+  const int64_t now = clock_.MonotonicMs();
+  if (c.held && now < c.heldUntilMs) {
+    c.heldUntilMs = now + kDatabaseHoldMs;
+    throw *c.held;
+  }
+  c.held.reset();
+  return now;
+}
+
+// A time-out, or a failure that took half the time-out to come (a name
+// server that does not answer, say), holds the database; a refusal that
+// came at once (DataBaseds not running) does not: it costs nothing to ask
+// again.
+void TangoSystem::AfterDatabaseFailure(ContextEntry& c, const Tango::DevFailed& e, int64_t startMs,
+                                       int32_t timeoutMs) {
+  const int64_t now = clock_.MonotonicMs();
+  const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
+  if (FromDevFailed(e).code == kCodeLinkTimeout || now - startMs >= ms / 2) {
+    c.held = e;
+    c.heldUntilMs = now + kDatabaseHoldMs;
+  }
 }
 
 // A failed database call as the checker reports it: the database's
@@ -53,7 +87,7 @@ Outcome TangoSystem::DatabaseFault(ContextEntry& c, const Tango::DevFailed& e) {
 
 Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
-  BoundConnections(ms);
+  BoundConnections(ms, kProxyTries);
   if (!e.proxy) {
     if (e.context->database) {
       // The database knows whether the server runs: one that is not
@@ -61,7 +95,8 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
       std::string name = e.device.tangoName;
       Tango::DbDevFullInfo info;
       try {
-        info = Database(EntryOf(e.context), ms).get_device_info(name);
+        info = AskDatabase(EntryOf(e.context), ms,
+                           [&](Tango::Database& db) { return db.get_device_info(name); });
       } catch (const Tango::DevFailed& failure) {
         const Outcome o = DatabaseFault(EntryOf(e.context), failure);
         if (o.code != kTangoDatabaseUnreachable) throw;
@@ -78,6 +113,7 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
                                        "TangoSystem::Proxy");
     }
     std::string address = TangoAddress(*e.context, e.device);
+    BoundConnections(ms, kProxyTries);
     e.proxy = std::make_unique<Tango::DeviceProxy>(address);
     e.timeoutMs = -1;
   }

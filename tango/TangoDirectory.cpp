@@ -43,7 +43,8 @@ Outcome TangoSystem::ListServers(ContextEntry& c, int32_t timeoutMs) {
   std::vector<std::string> instances;
   try {
     std::string all = "*";
-    Tango::DbDatum datum = Database(c, timeoutMs).get_server_list(all);
+    Tango::DbDatum datum =
+        AskDatabase(c, timeoutMs, [&](Tango::Database& db) { return db.get_server_list(all); });
     datum >> instances;
   } catch (const Tango::DevFailed& e) {
     return DatabaseFault(c, e);
@@ -88,7 +89,8 @@ Outcome TangoSystem::ListDevices(ContextEntry& c, ServerEntry& server, int32_t t
   std::vector<std::string> pairs;  // device, class, device, class, ...
   try {
     std::string instance = server.instance;
-    Tango::DbDatum datum = Database(c, timeoutMs).get_device_class_list(instance);
+    Tango::DbDatum datum = AskDatabase(
+        c, timeoutMs, [&](Tango::Database& db) { return db.get_device_class_list(instance); });
     datum >> pairs;
   } catch (const Tango::DevFailed& e) {
     return DatabaseFault(c, e);

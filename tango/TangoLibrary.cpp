@@ -113,7 +113,8 @@ bool TangoLibrary::FindNames(std::string& context, std::string& server, std::str
         try {
           std::string name = device;
           const Tango::DbDevFullInfo info =
-              s.Database(candidate, kDefaultTimeoutMs).get_device_info(name);
+              s.AskDatabase(candidate, kDefaultTimeoutMs,
+                            [&](Tango::Database& db) { return db.get_device_info(name); });
           found = s.ServerIn(candidate, info.ds_full_name, fault);
         } catch (const Tango::DevFailed&) {
         }
@@ -165,7 +166,9 @@ ClientLibrary::LongNames TangoLibrary::LongNameOf(const std::string& context,
   if (device == "#0" && c->site->database) {
     try {
       std::string name = d->tangoName;
-      names.host = s.Database(*c, kDefaultTimeoutMs).get_device_info(name).host;
+      names.host = s.AskDatabase(*c, kDefaultTimeoutMs, [&](Tango::Database& db) {
+        return db.get_device_info(name).host;
+      });
     } catch (const Tango::DevFailed&) {
     }
   } else if (device == "#0") {

@@ -51,6 +51,12 @@ struct ContextEntry {
   std::unordered_map<std::string, std::shared_ptr<ServerEntry>> known;  // by lower-case instance
   bool serversKnown = false;
   std::unique_ptr<Tango::Database> database;
+  // A database that ran into its time-out (or took as long to fail) is not
+  // asked again while it is held: each query until then fails at once with
+  // the same fault, so a hung database costs a run one time-out, not one per
+  // query.
+  std::optional<Tango::DevFailed> held;
+  int64_t heldUntilMs = 0;
 };
 
 struct DeviceEntry {
@@ -100,8 +106,19 @@ class TangoSystem {
   ContextEntry& EntryOf(const SiteContext* site);
   DeviceEntry* DeviceAt(const std::string& address, Outcome& fault);
 
-  // The connections.
-  Tango::Database& Database(ContextEntry& c, int32_t timeoutMs);
+  // The connections. Every database query goes through AskDatabase: it
+  // runs under the query's time-out, first contact included, and a database
+  // that did not answer in time is held (ContextEntry::held).
+  template <class Query>
+  auto AskDatabase(ContextEntry& c, int32_t timeoutMs, Query&& query) {
+    const int64_t startMs = BeforeDatabaseQuery(c);
+    try {
+      return query(Database(c, timeoutMs));
+    } catch (const Tango::DevFailed& e) {
+      AfterDatabaseFailure(c, e, startMs, timeoutMs);
+      throw;
+    }
+  }
   Outcome DatabaseFault(ContextEntry& c, const Tango::DevFailed& e);
   Tango::DeviceProxy& Proxy(DeviceEntry& e, int32_t timeoutMs);
   void LoadProperties(DeviceEntry& e, int32_t timeoutMs);
@@ -136,6 +153,10 @@ class TangoSystem {
   Outcome TryServerText(DeviceEntry& e, const std::string& property, std::string& text,
                         int32_t timeoutMs);
   static Outcome Remember(DeviceEntry& e, Outcome o);
+  Tango::Database& Database(ContextEntry& c, int32_t timeoutMs);
+  int64_t BeforeDatabaseQuery(ContextEntry& c);
+  void AfterDatabaseFailure(ContextEntry& c, const Tango::DevFailed& e, int64_t startMs,
+                            int32_t timeoutMs);
 
   Site site_;
   Clock& clock_;

@@ -30,6 +30,9 @@ class TangoDatabaseServer {
   // it again on the same port.
   void StopDatabaseServer();
   bool StartDatabaseServer(std::string& error);
+  // DataBaseds' process (to stop it with SIGSTOP, say); -1 when none runs.
+  // It stays this object's to end.
+  pid_t DatabaseServerPid() const { return databaseds_; }
 
   std::string TangoHost() const { return "127.0.0.1:" + std::to_string(dbPort_); }
 

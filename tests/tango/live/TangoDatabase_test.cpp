@@ -3,6 +3,7 @@
 // test program.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -185,6 +186,42 @@ TEST_F(TangoDatabaseLive, OvraCheckTakesTangoNamesFromTangoHost) {
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, code) << args << "\n" << out;
     for (const std::string& text : said)
       EXPECT_NE(out.find(text), std::string::npos) << args << ": " << text << "\n" << out;
+  }
+}
+
+// A database hung from the start (DataBaseds stopped, its port still
+// accepting): each command costs at most its documented time-out, not
+// Tango's rounds of reconnection attempts.
+TEST_F(TangoDatabaseLive, HungDatabaseCostsEachCommandAtMostItsTimeOut) {
+  testing::TempDir dir;
+  dir.write(context() + "-TangoTest.test.csv",
+            std::string(kHeader) + "read,short_scalar,sys.tg_test.1,0,,,1,SHORT,,READ\r\n");
+  const pid_t databaseds = server().DatabaseServerPid();
+  ASSERT_GT(databaseds, 0);
+  ASSERT_EQ(kill(databaseds, SIGSTOP), 0);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { kill(pid, SIGCONT); }
+  } resume{databaseds};
+  struct Case {
+    const char* name;
+    std::string args;
+    double limit;  // seconds: the database's time-out (docs/tango.md)
+  };
+  const Case cases[] = {
+      {"info", "info " + context() + " TangoTest.test", 3},
+      {"list", "list " + context() + " TangoTest/test", 3},
+      {"standard", "standard " + context() + " TangoTest.test sys.tg_test.1", 3},
+      {"specific", "specific " + context() + " TangoTest.test", 3},
+  };
+  for (const Case& k : cases) {
+    const std::string command = "TANGO_HOST=" + context() + " " + OVRA_CHECK_EXE +
+                                " --report-dir '" + dir.path() + "' --database '" + dir.path() +
+                                "' " + k.args + " >'" + dir.file("out") + "' 2>&1";
+    int status = 0;
+    const double took = Seconds([&] { status = std::system(command.c_str()); });
+    EXPECT_LT(took, k.limit + 0.5) << k.name << "\n" << dir.read("out");
+    EXPECT_TRUE(WIFEXITED(status)) << k.name;
   }
 }
 #endif
