@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include "access/CompletionCodes.h"
 #include "tango/TangoSystem.h"
@@ -181,12 +184,35 @@ std::vector<Property>* TangoSystem::Properties(DeviceEntry& e, int32_t timeoutMs
   return nullptr;
 }
 
-Outcome TangoSystem::Remember(DeviceEntry& e, Outcome o) {
-  if (o.reconnectDelayed && e.lastTimeout) return *e.lastTimeout;
-  if (o.code == kCodeLinkTimeout)
+// After a time-out Tango refuses to reconnect for a second and answers every
+// access in that second with an error at once. Such an access waits out the
+// refusal, within its own time-out, and asks again; one that cannot is the
+// earlier time-out repeated, marked so: the server was not asked.
+Outcome TangoSystem::Remember(DeviceEntry& e, int32_t timeoutMs,
+                              const std::function<Outcome()>& ask) {
+  Outcome o = ask();
+  if (o.reconnectDelayed && e.lastTimeout) {
+    const int64_t now = clock_.MonotonicMs();
+    const int64_t due = e.lastTimeoutMs + Tango::RECONNECTION_DELAY + 20;
+    const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
+    if (due - now < ms) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::max<int64_t>(due - now, 0)));
+      o = ask();
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+    if (o.reconnectDelayed) {
+      Outcome repeated = *e.lastTimeout;
+      repeated.reconnectDelayed = true;
+      return repeated;
+    }
+  }
+  if (o.code == kCodeLinkTimeout) {
     e.lastTimeout = o;
-  else
+    e.lastTimeoutMs = clock_.MonotonicMs();
+  } else {
     e.lastTimeout.reset();
+  }
   return o;
 }
 

@@ -7,6 +7,7 @@
 #include <tango.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -68,6 +69,7 @@ struct DeviceEntry {
   // The last failure, when it was a time-out: Tango then refuses to reconnect
   // for a second, and those refusals stand for the same silent server.
   std::optional<Outcome> lastTimeout;
+  int64_t lastTimeoutMs = 0;
   bool listed = false;
   std::vector<Property> properties;
   std::map<std::string, size_t> byName;  // lower case: Tango names ignore case
@@ -152,7 +154,7 @@ class TangoSystem {
   const std::vector<std::string>& ExpectedStates(DeviceEntry& e);
   Outcome TryServerText(DeviceEntry& e, const std::string& property, std::string& text,
                         int32_t timeoutMs);
-  static Outcome Remember(DeviceEntry& e, Outcome o);
+  Outcome Remember(DeviceEntry& e, int32_t timeoutMs, const std::function<Outcome()>& ask);
   Tango::Database& Database(ContextEntry& c, int32_t timeoutMs);
   int64_t BeforeDatabaseQuery(ContextEntry& c);
   void AfterDatabaseFailure(ContextEntry& c, const Tango::DevFailed& e, int64_t startMs,
