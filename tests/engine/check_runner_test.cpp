@@ -7,6 +7,7 @@
 #include <optional>
 #include <tuple>
 
+#include "access/ForwardingControl.h"
 #include "base/Formats.h"
 #include "engine/ControlEventPump.h"
 #include "engine/ValueDecoding.h"
@@ -276,6 +277,57 @@ TEST_F(CheckRunnerTest, EmptyPlanFailFastDeselectedCommandsAndCancelAll) {
   EXPECT_EQ(std::pair(summaries.at(1).skipped, summaries.at(1).failed), std::pair(2, 5));
   Run({Cmd("NOPE")});
   EXPECT_EQ(prompt.asked.size(), 2u);
+}
+
+// A server that stalls at first contact, behind a client library that, for
+// a second after a real time-out, repeats it without asking the server (the
+// repeats cost nothing). Only the real time-outs count towards giving up:
+// a 1.5 s stall costs the commands inside it, not the server.
+class StallingControl final : public ForwardingControl {
+ public:
+  StallingControl(DataAcquisitionControl& inner, testing::FakeClock& clock, int64_t stallMs)
+      : ForwardingControl(inner), clock_(clock), stallEndMs_(clock.NowMs() + stallMs) {}
+  int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                        std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override {
+    repeated_ = clock_.NowMs() < holdEndMs_;
+    if (repeated_) return kCodeLinkTimeout;
+    if (clock_.NowMs() >= stallEndMs_)
+      return ForwardingControl::ExecuteAccess(out, outCount, outFormat, in, inCount, inFormat);
+    clock_.Advance(1000);  // the access's time-out
+    holdEndMs_ = clock_.NowMs() + 1000;
+    return kCodeLinkTimeout;
+  }
+  bool LastFailureRepeated() const override { return repeated_; }
+
+ private:
+  testing::FakeClock& clock_;
+  int64_t stallEndMs_, holdEndMs_ = 0;
+  bool repeated_ = false;
+};
+
+TEST_F(CheckRunnerTest, RepeatedTimeOutsDoNotCountTowardsGivingUp) {
+  StallingControl stalling(tap, clock, 1500);
+  CheckRunner stalled{session, stalling, grid, prompt, pump, clock};
+  stalled.setOutcomeObserver([this](const CommandOutcome& o) { outcomes.push_back(o); });
+  stalled.setOptions({.maxLinkFailures = 3});
+  prompt.answers = {LinkErrorPrompt::Answer::CancelAll};
+  session.plan.TestPlan.assign(200, Cmd("NUM"));
+  session.plan.TestPlanCount = 200;
+  // The repeats come at once; the client library's second passes only as
+  // the commands wait: each repeated one here costs 10 ms.
+  onCommand = [&](int32_t) { clock.Advance(10); };
+  stalled.addObserver(*this);
+  ASSERT_TRUE(stalled.RunVesk("CTX", "SRV"));
+  int failed = 0, given = 0;
+  for (const CommandOutcome& o : outcomes) {
+    failed += o.accessFailed();
+    given += o.outcome.notRun == NotRunReason::ServerGivenUp;
+  }
+  EXPECT_EQ(given, 0);
+  // One real time-out (1 s, the stall ends at 1.5 s) and the 99 repeats of
+  // the second after it.
+  EXPECT_EQ(failed, 100);
+  EXPECT_EQ(outcomes.back().outcome.kind, OutcomeKind::Passed);
 }
 
 // During an asynchronous wait a second run is refused, and a stop ends the
