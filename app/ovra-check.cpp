@@ -74,6 +74,10 @@ int CheckFromTheCommandLine(int argc, char** argv) {
   const Options& opt = cl.opt;
   std::string context, server, device = "#0";
 
+  if (const std::string why = ValueLikeAnOption(app, argc, argv); !why.empty()) {
+    std::cerr << "ovra-check: " << why << "\n";
+    return kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -3,6 +3,7 @@
 #include "base/Glob.h"
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
 
 #include "app/ControlSystems.h"
@@ -194,15 +195,47 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
                "to run (exit 2) on any finding");
 }
 
+namespace {
+
+// The options of the program and of its subcommands.
+template <class Each>
+void ForEachOption(const CLI::App& app, Each each) {
+  for (const CLI::Option* o : app.get_options()) each(*o);
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+    for (const CLI::Option* o : sub->get_options()) each(*o);
+}
+
+// "-5" and "-0.5" are values; "--json" and "-x" look like options.
+bool LooksLikeAnOption(const std::string& arg) {
+  return arg.size() > 1 && arg[0] == '-' &&
+         !(std::isdigit(static_cast<unsigned char>(arg[1])) || arg[1] == '.');
+}
+
+}  // namespace
+
+std::string ValueLikeAnOption(const CLI::App& app, int argc, char** argv) {
+  std::vector<std::string> taking;  // the options that take a value
+  ForEachOption(app, [&](const CLI::Option& o) {
+    if (o.get_items_expected_min() > 0)
+      for (const std::string& name : o.get_lnames()) taking.push_back("--" + name);
+  });
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string arg = argv[i], value = argv[i + 1];
+    if (arg == "--") break;
+    if (std::find(taking.begin(), taking.end(), arg) != taking.end() && LooksLikeAnOption(value))
+      return arg + " takes a value, not the option \"" + value + "\" (write " + arg + "=" + value +
+             " for a value that begins with \"-\")";
+  }
+  return "";
+}
+
 std::string Suggestion(const CLI::App& app, int argc, char** argv) {
   std::vector<std::string> subcommands, options;
   for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
     subcommands.push_back(sub->get_name());
-  for (const CLI::Option* o : app.get_options())
-    for (const std::string& name : o->get_lnames()) options.push_back("--" + name);
-  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
-    for (const CLI::Option* o : sub->get_options())
-      for (const std::string& name : o->get_lnames()) options.push_back("--" + name);
+  ForEachOption(app, [&](const CLI::Option& o) {
+    for (const std::string& name : o.get_lnames()) options.push_back("--" + name);
+  });
   bool sawSubcommand = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];

@@ -77,6 +77,11 @@ struct CommandLine {
 // The options and subcommands, with their help, bound to cl.
 void DefineCommandLine(CLI::App& app, CommandLine& cl);
 
+// Why the command line is refused when an option that takes a value is
+// followed by something that looks like an option ("--only --json"): a
+// value that begins with "-" is written "--only=--json". "" when none is.
+std::string ValueLikeAnOption(const CLI::App& app, int argc, char** argv);
+
 // CLI11's message, with the subcommand or option the user probably meant.
 std::string Suggestion(const CLI::App& app, int argc, char** argv);
 

@@ -243,6 +243,33 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
   }
 }
 
+// Every option that takes a value (those --help shows with one) refuses a
+// next argument that looks like an option, before anything runs: no report,
+// no file named after it. Written with "=", such a value is taken.
+TEST_F(OvraCheck, AValueThatLooksLikeAnOptionIsAUsageError) {
+  std::vector<string> taking;
+  std::istringstream help(Run("--help").out);
+  for (string line; std::getline(help, line);) {
+    std::smatch m;
+    if (std::regex_search(line, m, std::regex("^ +(--[a-z-]+) [A-Z]"))) taking.push_back(m[1]);
+  }
+  EXPECT_GE(taking.size(), 14u);
+  for (const string& option : taking) {
+    std::filesystem::remove_all(reportDir);
+    std::filesystem::create_directory(reportDir);
+    const Result r = Run("--json " + option + " --json standard CAF\xc3\x89 S D");
+    EXPECT_EQ(r.code, 2) << option << "\n" << r.out << r.err;
+    EXPECT_NE(r.err.find(option + " takes a value, not the option \"--json\""), string::npos)
+        << option << ": " << r.err;
+    EXPECT_TRUE(r.out.empty()) << option;
+    EXPECT_TRUE(std::filesystem::is_empty(reportDir)) << option;
+    EXPECT_FALSE(std::filesystem::exists("--json")) << option;
+  }
+  const Result r = Run("--only=--none standard CAF\xc3\x89 S D");
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("not selected by --only"), string::npos) << r.out;
+}
+
 // Lines lost from the report (to a limit on the size of the files written)
 // give exit status 3 and say how many were written, and the run goes on; a
 // report without a line is no file to point at. (What the file keeps is the
