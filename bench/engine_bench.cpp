@@ -17,25 +17,22 @@ using dsc::bench::Pairs;
 
 // What any reader of the same text must do at least: the C library's number
 // conversion of every value, nothing stored.
-double StrtodAll(const std::string& text) {
+template <class Convert>
+double ConvertAll(const std::string& text, Convert convert) {
   double sum = 0;
   for (const char* p = text.c_str(); *p;) {
     char* end = nullptr;
-    sum += std::strtod(p, &end);
+    sum += static_cast<double>(convert(p, &end));
     if (end == p) break;
     p = end;
   }
   return sum;
 }
-long StrtolAll(const std::string& text) {
-  long sum = 0;
-  for (const char* p = text.c_str(); *p;) {
-    char* end = nullptr;
-    sum += std::strtol(p, &end, 10);
-    if (end == p) break;
-    p = end;
-  }
-  return sum;
+double StrtodAll(const std::string& text) {
+  return ConvertAll(text, [](const char* p, char** e) { return std::strtod(p, e); });
+}
+double StrtolAll(const std::string& text) {
+  return ConvertAll(text, [](const char* p, char** e) { return std::strtol(p, e, 10); });
 }
 
 std::string Values(int count, const char* value) {
