@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "access/CompletionCodes.h"
 #include "tests/support/TangoTestServer.h"
 #include "tests/tango/live/LiveChecker.h"
@@ -186,6 +189,38 @@ TEST_F(TangoLive, StoppedServerCostsOnlyItsTimeOuts) {
   EXPECT_TRUE(stopped.outcomes[1].repeated);
   info = stopped.sources.GetServerInfo("TGTEST", "TANGOTEST");
   EXPECT_EQ(info.rfind(unavailable, 0), 0u) << info;
+}
+
+// A server that stalls 1.5 s just as its test starts loses the commands of
+// the stall, not the rest of its test: Tango's refused reconnections after
+// the first time-out do not count towards giving up.
+TEST_F(TangoLive, AStallAtFirstContactCostsOnlyTheStallsCommands) {
+  TangoTestServer own;
+  std::string error;
+  ASSERT_TRUE(own.Start(error)) << error;
+  LiveChecker c(own.SiteJson());
+  ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
+  c.runner.setOptions({.maxLinkFailures = 3});
+  std::string rows;
+  for (int i = 0; i < 12; ++i) rows += "read,short_scalar,TG-1,0,,,1,SHORT,,READ[timeout=300]\r\n";
+  c.database.write("TGTEST-TANGOTEST.csv", std::string(kHeader) + rows);
+  ASSERT_EQ(c.sources.initSelfText("TGTEST", "TANGOTEST", "#0"), 0);
+  own.Pause();
+  std::thread resume([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    own.Resume();
+  });
+  EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST"));
+  resume.join();
+  ASSERT_EQ(c.outcomes.size(), 12u);
+  int failed = 0;
+  for (const auto& o : c.outcomes) {
+    EXPECT_NE(o.status, -2) << "given up";
+    failed += o.status != 0;
+  }
+  // 1.5 s of 300 ms time-outs and of waits for Tango's second: at most six.
+  EXPECT_LE(failed, 6);
+  EXPECT_EQ(c.outcomes.back().status, 0) << c.outcomes.back().resultText;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "access/CompletionCodes.h"
+#include "tests/support/Processes.h"
 #include "tests/support/TangoDatabaseServer.h"
 #include "tests/tango/live/LiveChecker.h"
 
@@ -203,21 +204,29 @@ TEST_F(TangoDatabaseLive, HungDatabaseCostsEachCommandAtMostItsTimeOut) {
     pid_t pid;
     ~Resume() { kill(pid, SIGCONT); }
   } resume{databaseds};
+  // Two more hosts that accept connections and never answer, before the
+  // stopped database: a device named alone is looked for in all three.
+  int hung[2] = {0, 0};
+  const testing::HeldPort held[] = {testing::HeldPort(hung[0]), testing::HeldPort(hung[1])};
+  for (const testing::HeldPort& h : held) ASSERT_EQ(listen(h.fd, 16), 0);
+  const std::string many = "127.0.0.1:" + std::to_string(hung[0]) +
+                           ",127.0.0.1:" + std::to_string(hung[1]) + "," + context();
   struct Case {
     const char* name;
-    std::string args;
-    double limit;  // seconds: the database's time-out (docs/tango.md)
+    std::string hosts, args;
+    double limit;  // seconds: one database time-out (docs/tango.md) per host
   };
   const Case cases[] = {
-      {"info", "info " + context() + " TangoTest.test", 3},
-      {"list", "list " + context() + " TangoTest/test", 3},
-      {"standard", "standard " + context() + " TangoTest.test sys.tg_test.1", 3},
-      {"specific", "specific " + context() + " TangoTest.test", 3},
+      {"info", context(), "info " + context() + " TangoTest.test", 3},
+      {"list", context(), "list " + context() + " TangoTest/test", 3},
+      {"standard", context(), "standard " + context() + " TangoTest.test sys.tg_test.1", 3},
+      {"specific", context(), "specific " + context() + " TangoTest.test", 3},
+      {"three hosts", many, "standard sys/tg_test/1", 9},
   };
   for (const Case& k : cases) {
-    const std::string command = "TANGO_HOST=" + context() + " " + OVRA_CHECK_EXE +
-                                " --report-dir '" + dir.path() + "' --database '" + dir.path() +
-                                "' " + k.args + " >'" + dir.file("out") + "' 2>&1";
+    const std::string command = "TANGO_HOST=" + k.hosts + " " + OVRA_CHECK_EXE + " --report-dir '" +
+                                dir.path() + "' --database '" + dir.path() + "' " + k.args + " >'" +
+                                dir.file("out") + "' 2>&1";
     int status = 0;
     const double took = Seconds([&] { status = std::system(command.c_str()); });
     EXPECT_LT(took, k.limit + 0.5) << k.name << "\n" << dir.read("out");
