@@ -33,7 +33,9 @@ const char* kBench = R"({"templates": {"\u00e4": [
     {"name": "A", "template": "\u00e4"}, {"name": "B", "template": "\u00e4", "values": {"W": [7]}},
     {"name": "E", "template": "\u00e4",
      "properties": [{"name": "ISET", "format": "LONG", "value": 3}]}]},
-    {"name": "OFF", "code": 45, "devices": [{"name": "D"}]}]}]})";
+    {"name": "OFF", "code": 45, "devices": [{"name": "D"}]},
+    {"name": "WARN", "code": 16385, "devices": [{"name": "D", "properties": [
+      {"name": "V", "format": "DOUBLE"}]}]}]}]})";
 
 class ControlTest : public ::testing::Test {
  protected:
@@ -125,6 +127,9 @@ TEST_F(ControlTest, FailuresHaveCodesAndTextsNamingThem) {
                  // A server that is down cannot tell what it does not know.
                  {"C", "OFF", "#0", "SRVVERS", false, 45, "server not answering"},
                  {"C", "OFF", "Z", "V", false, 45, "server not answering"},
+                 // A warning (0x4000) comes with data: the server still knows its names.
+                 {"C", "WARN", "Z", "V", false, 62, "unknown device Z of /C/WARN"},
+                 {"C", "WARN", "D", "Q", false, 63, "unknown property Q of /C/WARN/D"},
                  {"C", "S", "D", "SLOW", false, 56, "no answer from /C/S/D[SLOW] within 1000 ms"},
                  {"C", "S", "D", "RO", true, 64, "property is read-only"}};
   for (const auto& [context, server, device, property, write, code, text] : cases) {
