@@ -348,6 +348,35 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
   EXPECT_EQ(codes, documented);
 }
 
+// Every option that takes a value refuses none, and every one whose help
+// shows a check refuses a value outside it: exit 2, the option named.
+TEST_F(OvraCheck, EveryOptionRefusesWhatItCannotTake) {
+  const std::map<string, string> bad = {{"--retries", "-1"}, {"--max-link-failures", "x"},
+                                        {"--timeout", "0"},  {"--fail-on-quality", "GOOD"},
+                                        {"--shard", "4/3"},  {"--tango-host", "nohost"}};
+  std::istringstream help(Run("--help").out);
+  const std::regex option(R"(^  (--[a-z-]+) ([A-Z][A-Z:,./]*)(:?))");
+  int checked = 0;
+  for (string line; std::getline(help, line);) {
+    std::smatch m;
+    if (!std::regex_search(line, m, option)) continue;
+    const string name = m[1];
+    const Result missing = Run("list " + name);
+    EXPECT_EQ(missing.code, 2) << name;
+    EXPECT_NE(missing.err.find(name + ": 1 required " + string(m[2])), string::npos) << missing.err;
+    // A check shows after the type name ("N:INT in [...]"); --shard and
+    // --tango-host check their own.
+    if (m[3] == ":" || bad.count(name)) {
+      ASSERT_TRUE(bad.count(name)) << name << " has a check but no case here";
+      const Result refused = Run(name + " " + bad.at(name) + " list");
+      EXPECT_EQ(refused.code, 2) << name;
+      EXPECT_NE(refused.err.find(name.substr(2)), string::npos) << refused.err;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, static_cast<int>(bad.size()));
+}
+
 // Every JSON line holds the keys docs/ci.md's table gives its type, in that
 // order, and no other (count and reported only where the table says when).
 TEST_F(OvraCheck, JsonLinesHoldTheDocumentedKeysInOrder) {
@@ -392,6 +421,31 @@ TEST_F(OvraCheck, JsonLinesHoldTheDocumentedKeysInOrder) {
   EXPECT_EQ(seen.size(), documented.size());
   // A list beyond what it can hold says how many there are.
   EXPECT_TRUE(seen.count("list"));
+}
+
+// A UTF-8 test file means what its Latin-1 twin means: names, data and text
+// references reach the control system in its Latin-1; a character Latin-1
+// has not refuses the file, naming where it is.
+TEST_F(OvraCheck, AUtf8TestFileIsSentInTheControlSystemsLatin1) {
+  dir.write("t.json", R"({"contexts": [{"name": "C", "servers": [{"name": "S", "devices": [
+    {"name": "D", "properties": [{"name": "TEMP\u00c9RATURE", "format": "TEXT", "count": 16,
+     "value": "Temp\u00e9rature", "writable": true}]}]}]}]})");
+  const string head =
+      "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,"
+      "OutputFormat,Reference,Access\r\n";
+  const std::tuple<string, int, string> cases[] = {
+      {"Write,TEMP\xc3\x89RATURE,D,7,TEXT,Ch\xc3\xa2teau,0,,,WRITE\r\n"
+       "Read,TEMP\xc3\x89RATURE,D,0,,,16,TEXT,Ch\xc3\xa2teau,READ\r\n",
+       0, "2 succeeded, 0 failed"},
+      {"Read,TEMP\xc3\x89RATURE,D,0,,,16,TEXT,Temp\xc3\xa9rature \xe2\x82\xac,READ\r\n", 1,
+       "C-S.csv : nothing to load or reading failed: line 2, column 44: U+20AC has no Latin-1"}};
+  for (const auto& [rows, code, said] : cases) {
+    dir.write("C-S.csv", head + rows);
+    const Result r =
+        Run("--facility '" + dir.file("t.json") + "' --database '" + dir.path() + "' specific C S");
+    EXPECT_EQ(r.code, code) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(said), string::npos) << r.out << r.err;
+  }
 }
 
 // Each kind of fault has its JUnit type: a reference not met and input that
