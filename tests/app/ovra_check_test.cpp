@@ -288,6 +288,8 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
       // terminal are refused before anything is asked.
       {"specific .. S", 2, "ovra-check: context \"..\" is refused: the name holds \"..\""},
       {"info CAF\xc3\x89 ../../x", 2, "server \"../../x\" is refused: the name holds a \"/\""},
+      {"info CAF\xc3\x89 S\xe2\x82\xac", 2,
+       "\"S\xe2\x82\xac\" is refused: column 2: U+20AC has no Latin-1 character"},
       {"standard CAF\xc3\x89 \"$(printf 'V\\033[2J')\" D", 2,
        "server \"V\\x1B[2J\" is refused: the name holds a control"},
       // The environment names the facility and the database; the options beat it.
