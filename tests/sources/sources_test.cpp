@@ -270,8 +270,9 @@ class SourcesTest : public ::testing::Test {
 // The stored file and the server's self-test text share the record reader but
 // not the line rules.
 TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
-  string many = "Property\n";
-  for (int i = 0; i < 32768; ++i) many += "P\n";
+  string most = "Property\n";
+  for (int i = 0; i < 32767; ++i) most += "P\n";
+  const string many = most + "P\n";
   // name, from the server, text, code, count (-1: the plan was left as it was), last property
   const std::tuple<const char*, bool, string, int16_t, int16_t, string> cases[] = {
       {"only comments and header", false, "; c\r\n# c\r\nProperty\r\n", 42, -1, ""},
@@ -280,6 +281,7 @@ TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
       {"size beyond 32 bits", false, "Property,InputSize\r\nA,1\r\nB,3e9\r\n", 42, 2, ""},
       {"garbage", false, string("Property\r\n\xff\x00\x01,\x80\r\n", 17), 0, 1,
        string("\xff\0\x01", 3)},
+      {"the most records", false, most, 0, 32767, "P"},
       {"too many records", false, many, 42, -1, ""},
       {"self-test without final LF", true, "Property\nA\nB", 0, 2, "B"},
       {"self-test CR LF", true, "Description,Property\r\nd,A\r\ne,B\r\n", 0, 2, "B"},
@@ -298,6 +300,7 @@ TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
               code);
     EXPECT_EQ(session.plan.TestPlanCount, count);
     EXPECT_EQ(code == 0 ? session.plan.TestPlan[count - 1].Property : "", last);
+    EXPECT_EQ(code == 0 ? sources.refusal() : "", "");  // nothing to explain
   }
   // A character Latin-1 cannot hold is named by its line and column.
   db.write("C-S.csv", "Property\r\n; c\r\n\r\nA\r\nT\xc3\x89\xe2\x82\xac\r\n");
