@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <optional>
 #include <tuple>
@@ -205,6 +206,11 @@ TEST_F(CheckRunnerTest, ReferencesCompareTheBytesTheySetWithinTheirTolerance) {
        Within(single, "0.05 3%"), Within(Cmd("VEC", "READ", 3, "1 2 2.5"), "0.5")});
   for (int k : {0, 1, 3, 4, 6, 10, 12}) EXPECT_EQ(Result(k).text, "Success (Target met)") << k;
   for (int k : {2, 5, 7, 8, 9, 11}) EXPECT_EQ(Result(k).text, "Target not met !") << k;
+  // A reference of 1e999 meets an infinite value, however wide the tolerance.
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(
+      std::pair(ReferenceTolerance{1, 0}.Within(inf, inf), ReferenceTolerance{}.Within(inf, -inf)),
+      std::pair(true, false));
 }
 
 // The member that raises (once, or twice before a Retry), the access, whether
