@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -86,10 +87,30 @@ int CheckFromTheCommandLine(int argc, char** argv) {
     return rc == 0 ? kExitOk : kExitUsage;
   }
 
-  for (std::string* name : {&context, &server, &device, &cl.configKey}) *name = Utf8ToLatin1(*name);
-  for (std::string& name : cl.listNames) name = Utf8ToLatin1(name);
-  for (std::string& name : cl.typed) name = Utf8ToLatin1(name);
-  for (std::string& name : cl.sweepNames) name = Utf8ToLatin1(name);
+  // Names go to the control system in its Latin-1; one it cannot hold is
+  // refused before anything is asked. Text that is not UTF-8 (typed on a
+  // Latin-1 terminal) stays as it is.
+  std::string refusedName;
+  auto toLatin1 = [&refusedName](std::string& name) {
+    std::string latin1;
+    uint32_t refused = 0;
+    if (Utf8ToLatin1(name, latin1, &refused)) {
+      name = latin1;
+    } else if (refused != kNotUtf8 && refusedName.empty()) {
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(refused));
+      refusedName = "\"" + name + "\" is refused: column " + std::to_string(latin1.size() + 1) +
+                    ": " + code + " has no Latin-1 character, the control system's";
+    }
+  };
+  for (std::string* name : {&context, &server, &device, &cl.configKey}) toLatin1(*name);
+  for (std::string& name : cl.listNames) toLatin1(name);
+  for (std::string& name : cl.typed) toLatin1(name);
+  for (std::string& name : cl.sweepNames) toLatin1(name);
+  if (!refusedName.empty()) {
+    std::cerr << "ovra-check: " << TerminalText(refusedName) << "\n";
+    return kExitUsage;
+  }
   if (std::string why;
       !cl.opt.shard.empty() && !ParseShard(cl.opt.shard, cl.opt.shardParsed, why)) {
     std::cerr << "ovra-check: " << why << "\n";

@@ -153,7 +153,10 @@ int16_t ReadTestRecords(const std::vector<std::string>& lines, TestPlanState& pl
 int32_t ReadCountedLines(const std::string& path, std::vector<std::string>& lines,
                          std::string& why) {
   why.clear();
-  if (!ReadDialectLines(path, lines, &why)) return 0;
+  std::vector<int32_t> numbers;
+  if (!ReadDialectLines(path, lines, &why, &numbers)) return 0;
+  // What is sent and compared is in the control system's Latin-1.
+  if (!LinesToLatin1(lines, numbers, why)) return 0;
   const int32_t n = CountDataLines(lines);
   if (n < 1) why = "no record below the header";
   if (n > kMaxListEntries) why = "more than " + std::to_string(kMaxListEntries) + " records";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <optional>
 #include <tuple>
@@ -26,6 +27,7 @@ constexpr const char* kFacility = R"({
   "contexts": [{"name": "CTX", "servers": [{"name": "SRV", "devices": [{"name": "DEV",
     "properties": [
       {"name": "NUM", "format": "DOUBLE", "value": 1.5},
+      {"name": "SNUM", "format": "SINGLE", "value": 1.5},
       {"name": "ZERO", "format": "DOUBLE", "value": 0.0},
       {"name": "SLOW", "format": "DOUBLE", "value": 2.0, "delayMs": 1500},
       {"name": "VEC", "format": "DOUBLE", "values": [1, 2, 3]},
@@ -195,14 +197,21 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CheckRunnerTest, ReferencesCompareTheBytesTheySetWithinTheirTolerance) {
   session.run.referenceBuffer.fill(0x55);
   const TestCommand near = Cmd("NUM", "READ", 1, "1.4");
+  const TestCommand single = Cmd("SNUM", "READ", 1, "1.4", kFormatSingle);
   Run({Cmd("TXT", "READ", 16, "HELLO", kFormatText),
        Cmd("TXT", "POLL[timeout=1000]", 16, "HELLO", kFormatText),
        Cmd("TXT", "READ", 16, "HELP", kFormatText), Cmd("VEC", "READ", 3, "1"),
        Cmd("VEC", "POLL", 3, "1 2"), Cmd("VEC", "READ", 3, "1 3"), Within(near, "0.05 8%"),
        Within(near, "0.05 3%"), Within(near, "0.2x"),
-       Within(Cmd("VEC", "READ", 3, "1.1 2 2.5"), "0.2")});
-  for (int k : {0, 1, 3, 4, 6}) EXPECT_EQ(Result(k).text, "Success (Target met)") << k;
-  for (int k : {2, 5, 7, 8, 9}) EXPECT_EQ(Result(k).text, "Target not met !") << k;
+       Within(Cmd("VEC", "READ", 3, "1.1 2 2.5"), "0.2"), Within(single, "0.05 8%"),
+       Within(single, "0.05 3%"), Within(Cmd("VEC", "READ", 3, "1 2 2.5"), "0.5")});
+  for (int k : {0, 1, 3, 4, 6, 10, 12}) EXPECT_EQ(Result(k).text, "Success (Target met)") << k;
+  for (int k : {2, 5, 7, 8, 9, 11}) EXPECT_EQ(Result(k).text, "Target not met !") << k;
+  // A reference of 1e999 meets an infinite value, however wide the tolerance.
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(
+      std::pair(ReferenceTolerance{1, 0}.Within(inf, inf), ReferenceTolerance{}.Within(inf, -inf)),
+      std::pair(true, false));
 }
 
 // The member that raises (once, or twice before a Retry), the access, whether
@@ -255,7 +264,8 @@ TEST_F(CheckRunnerTest, EmptyPlanFailFastDeselectedCommandsAndCancelAll) {
   prompt.answers = {LinkErrorPrompt::Answer::CancelAll};
   // Names the server does not have are mistakes of the test file: only the
   // accesses a silent server failed count towards giving up on it.
-  Run({Cmd("TXT"), Cmd("NOPE"), Cmd("NOPE"), Cmd("NOPE"), Cmd("NUM"), Cmd("GONE"), Cmd("GONE"),
+  // An answer starts the count again.
+  Run({Cmd("TXT"), Cmd("GONE"), Cmd("NOPE"), Cmd("NOPE"), Cmd("NUM"), Cmd("GONE"), Cmd("GONE"),
        Cmd("NUM")});
   EXPECT_EQ(prompt.asked.size(), 1u);
   std::string accesses;
@@ -264,19 +274,22 @@ TEST_F(CheckRunnerTest, EmptyPlanFailFastDeselectedCommandsAndCancelAll) {
   std::string skipped;
   for (const CommandOutcome& o : outcomes) skipped += o.skipped() ? 'S' : '-';
   EXPECT_EQ(skipped, "S------S");
-  EXPECT_EQ(outcomes[1].outcome.failure, AccessFailure::NoSuchName);
+  EXPECT_EQ(outcomes[2].outcome.failure, AccessFailure::NoSuchName);
   EXPECT_EQ(outcomes[5].outcome.failure, AccessFailure::NotReachable);
   EXPECT_EQ(outcomes[7].outcome.notRun, NotRunReason::ServerGivenUp);
   EXPECT_EQ(Result(7).text, "Not run : server not answering");
-  const std::string nope = Line("NOPE check : " + outcomes[1].resultText);
+  const std::string nope = Line("NOPE check : " + outcomes[2].resultText);
   const std::string gone = Line("GONE check : " + outcomes[5].resultText);
-  EXPECT_EQ(Report(), Line("TXT check : Not run : deselected by --skip") + nope + nope + nope +
+  EXPECT_EQ(Report(), Line("TXT check : Not run : deselected by --skip") + gone + nope + nope +
                           Line("NUM check : Success") + gone + gone +
                           Line("Remaining commands not run : server not answering after 2 failed "
                                "accesses in a row"));
   EXPECT_EQ(std::pair(summaries.at(1).skipped, summaries.at(1).failed), std::pair(2, 5));
   Run({Cmd("NOPE")});
   EXPECT_EQ(prompt.asked.size(), 2u);
+  // Giving up after the last command leaves no command to say so of.
+  Run({Cmd("GONE"), Cmd("GONE")});
+  EXPECT_FALSE(Report().ends_with("in a row\r\n")) << Report();
 }
 
 // A server that stalls at first contact, behind a client library that, for
@@ -344,6 +357,9 @@ TEST_F(CheckRunnerTest, AStopEndsAWaitAtOnceAndTheRunWithItsLine) {
   EXPECT_EQ(nested, false);
   EXPECT_LT(clock.NowMs() - start, 1000);
   EXPECT_EQ(outcomes.at(0).outcome.notRun, NotRunReason::Stopped);
+  // Cut short, it is an error; the one the stop left out is skipped.
+  EXPECT_EQ(std::pair(outcomes.at(0).verdict(), outcomes.at(1).verdict()),
+            std::pair(Verdict::Error, Verdict::Skipped));
   EXPECT_FALSE(outcomes.at(0).accessFailed());
   EXPECT_TRUE(prompt.asked.empty());
   session.stop.Clear();

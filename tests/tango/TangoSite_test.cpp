@@ -160,7 +160,11 @@ TEST(TangoSite, SitesFromTangoHost) {
 TEST(TangoSite, ShortNamesFitUniqueAndStable) {
   // Fitting names keep their characters with "/" as "."; how longer ones
   // hash is pinned by the TANGO_HOST names above.
-  EXPECT_EQ(ShortName("TangoTest/test"), "TangoTest.test");
+  // The rule's edge: 16 characters fit, 17 are hashed to 16.
+  const std::pair<string, string> fitting[] = {{"TangoTest/test", "TangoTest.test"},
+                                               {"ABCDEFG/IJKLMNOP", "ABCDEFG.IJKLMNOP"}};
+  for (const auto& [tango, own] : fitting) EXPECT_EQ(ShortName(tango), own);
+  EXPECT_EQ(ShortName("ABCDEFG/IJKLMNOPQ").size(), 16u);
   // Case does not change the hash: Tango names ignore case.
   EXPECT_EQ(ShortName("ABCDEFGHIJKLMNOPQ").substr(11), ShortName("abcdefghijklmnopq").substr(11));
   EXPECT_NE(ShortName("ABCDEFGHIJKLMNOPQ"), ShortName("ABCDEFGHIJKLMNOPR"));
