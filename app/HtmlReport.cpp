@@ -53,6 +53,7 @@ nav.failing a{margin-right:.8em}
 .tools input[type=search]{width:28em;padding:2px 4px}
 .tools label{margin-left:1em;white-space:nowrap}
 table.cmds{border-collapse:collapse;width:100%;table-layout:fixed;font-size:13px}
+div.rows{content-visibility:auto}
 table.cmds th{text-align:left;background:#fafafa;border-bottom:2px solid #ddd;padding:2px 4px}
 table.cmds td{border-bottom:1px solid #eee;padding:1px 4px;vertical-align:top;white-space:pre-wrap;overflow-wrap:anywhere}
 table.cmds td.n,table.cmds td.ms{text-align:right;font-variant-numeric:tabular-nums}
@@ -492,9 +493,10 @@ HtmlReport::Server& HtmlReport::ServerFor(const std::string& context, const std:
 
 void HtmlReport::ServerStarted(const std::string& context, const std::string& server,
                                int32_t planned) {
+  // A sweep runs a server's devices one after the other: one section.
   Server& s = ServerFor(context, server);
-  s.planned = planned;
-  s.rows.reserve(static_cast<size_t>(std::max(planned, 0)));
+  s.planned += std::max(planned, 0);
+  s.rows.reserve(static_cast<size_t>(s.planned));
 }
 
 void HtmlReport::ValueDelivered(int32_t index, int64_t atMs, const DecodedValue& value) {
@@ -550,8 +552,7 @@ void HtmlReport::ServerNotPrepared(const std::string& context, const std::string
   ServerFor(context, server).notPrepared = reason.empty() ? "not prepared" : reason;
 }
 
-std::string HtmlReport::Page(const CheckTotals& totals) {
-  pugi::xml_document doc;
+void HtmlReport::Build(pugi::xml_document& doc, const CheckTotals& totals) {
   doc.append_child(pugi::node_doctype).set_value("html");
   Node html = doc.append_child("html");
   html.append_attribute("lang") = "en";
@@ -686,14 +687,34 @@ std::string HtmlReport::Page(const CheckTotals& totals) {
     ElapsedPlot(sec, *s);
     for (const Poll& p : s->polls) PollPlot(sec, *s, p);
 
-    Node table = El(sec, "table", "cmds");
-    Node cols = El(table, "colgroup");
-    for (const char* c : {"n", "d", "p", "v", "k", "r", "x", "x", "ms"}) El(cols, "col", c);
-    Node hr = El(El(table, "thead"), "tr");
-    for (const char* h : {"#", "Description", "Property", "Device", "Outcome", "Result",
-                          "Value read", "Expected", "ms"})
-      ElText(hr, "th", h);
-    Node body2 = El(table, "tbody");
+    // The rows in tables of kRowsPerTable, each of which the browser lays
+    // out only when it comes into view: a run of 32767 commands then opens
+    // as fast as a short one. The fixed column widths line them up.
+    constexpr size_t kRowsPerTable = 500;
+    size_t inTable = 0;
+    const size_t rowCount = s->rows.size() + (s->notPrepared.empty() ? 0 : 1);
+    size_t tables = 0;
+    const auto newTable = [&](bool header) {
+      // Until laid out, a table counts as tall as its rows at one line each.
+      const size_t rows =
+          std::min(kRowsPerTable, rowCount - std::min(rowCount, tables++ * kRowsPerTable));
+      Node div = El(sec, "div", "rows");
+      div.append_attribute("style") =
+          ("contain-intrinsic-size:auto " + std::to_string(19 * rows + (header ? 24 : 0)) + "px")
+              .c_str();
+      Node table = El(div, "table", "cmds");
+      Node cols = El(table, "colgroup");
+      for (const char* c : {"n", "d", "p", "v", "k", "r", "x", "x", "ms"}) El(cols, "col", c);
+      if (header) {
+        Node hr = El(El(table, "thead"), "tr");
+        for (const char* h : {"#", "Description", "Property", "Device", "Outcome", "Result",
+                              "Value read", "Expected", "ms"})
+          ElText(hr, "th", h);
+      }
+      inTable = 0;
+      return El(table, "tbody");
+    };
+    Node body2 = newTable(true);
     if (!s->notPrepared.empty()) {
       Node tr = El(body2, "tr", "notprepared");
       ElText(tr, "td", "", "n");
@@ -707,6 +728,10 @@ std::string HtmlReport::Page(const CheckTotals& totals) {
       ElText(tr, "td", "", "ms");
     }
     for (const Row& r : s->rows) {
+      if (++inTable > kRowsPerTable) {
+        body2 = newTable(false);
+        inTable = 1;
+      }
       Node tr = El(body2, "tr");
       tr.append_attribute("class") =
           r.timedOut ? (std::string(KindName(r.kind)) + " to").c_str() : KindName(r.kind);
@@ -736,16 +761,32 @@ std::string HtmlReport::Page(const CheckTotals& totals) {
   }
   ElText(body, "script", kScript);
   CloseEmptyElements(html);
+}
 
+namespace {
+constexpr unsigned kSaveFlags = pugi::format_raw | pugi::format_no_declaration;
+}
+
+std::string HtmlReport::Page(const CheckTotals& totals) {
+  pugi::xml_document doc;
+  Build(doc, totals);
   std::ostringstream out;
-  doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  doc.save(out, "", kSaveFlags, pugi::encoding_utf8);
   return std::move(out).str();
 }
 
 void HtmlReport::Finished(const CheckTotals& totals) {
-  const std::string page = Page(totals);
+  // Straight from the tree into the file: the page of a long run is
+  // megabytes, not worth a copy in memory.
+  pugi::xml_document doc;
+  Build(doc, totals);
   written_ = WriteOutputFile(
-      path_, [&page](FILE* f) { std::fwrite(page.data(), 1, page.size(), f); }, error_);
+      path_,
+      [&doc](FILE* f) {
+        pugi::xml_writer_file file(f);
+        doc.save(file, "", kSaveFlags, pugi::encoding_utf8);
+      },
+      error_);
 }
 
 }  // namespace dsc

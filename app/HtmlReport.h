@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,7 @@ class HtmlReport final : public CheckOutput {
   };
 
  private:
+  void Build(pugi::xml_document& doc, const CheckTotals& totals);
   Server& ServerFor(const std::string& context, const std::string& server);
   HtmlRunInfo info_;
   std::string path_, error_;
