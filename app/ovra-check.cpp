@@ -154,6 +154,7 @@ int CheckFromTheCommandLine(int argc, char** argv) {
     return kExitUsage;
   }
   Checker checker(opt, clock, std::move(system), database.path);
+  checker.htmlInfo = HtmlRunInfoOf(argc, argv, facility, tangoHosts, database.path);
 
   try {
     if (*cl.list && cl.listConfigurations) return ListConfigurations(checker, opt.json);
@@ -176,9 +177,7 @@ int CheckFromTheCommandLine(int argc, char** argv) {
     }
     if (*cl.info) return Info(checker, context, server, opt.json);
     if (*cl.lint) return Lint(checker, cl.lintArgs, opt.json);
-    if (!checker.OpenJunit()) return kExitUsage;
-    if (!checker.OpenHtml(HtmlRunInfoOf(argc, argv, facility, tangoHosts, database.path)))
-      return kExitUsage;
+    if (!checker.OpenOutputs()) return kExitUsage;
     checker.ListenForSignals();
     if (*cl.standard) return RunStandard(checker, context, server, device);
     if (*cl.specific) return RunSpecific(checker, opt, context, server, device);

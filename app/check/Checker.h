@@ -112,34 +112,25 @@ class Checker {
   }
   ~Checker() { StopListening(); }
 
-  // The JUnit file is truncated before anything runs; false when it cannot be.
-  bool OpenJunit() {
-    if (opt_.junit.empty()) return true;
-    junit_ = std::make_unique<JunitWriter>(opt_.junitAnt);
-    std::string error;
-    if (!junit_->Open(opt_.junit, error)) {
-      std::cerr << "ovra-check: cannot write the JUnit file " << error << "\n";
-      return false;
+  // What the HTML page says was run; set before the outputs are opened.
+  HtmlRunInfo htmlInfo;
+  // The files written once the run ends (JUnit, HTML) are emptied before
+  // anything runs; false, said on stderr, when one cannot be. The page names
+  // the control system's own names of servers and devices where it has them.
+  bool OpenOutputs() {
+    if (!opt_.junit.empty()) {
+      junit_ = std::make_unique<JunitWriter>(opt_.junitAnt);
+      if (!OpenOutput(*junit_, opt_.junit, "JUnit")) return false;
     }
-    run_.addObserver(*junit_);
-    return true;
-  }
-  // The HTML file too; the page names the control system's own names of
-  // servers and devices where it has them.
-  bool OpenHtml(HtmlRunInfo info) {
-    if (opt_.html.empty()) return true;
-    info.startedMs = startMs_;
-    html_ = std::make_unique<HtmlReport>(std::move(info));
-    html_->longName = [this](const std::string& context, const std::string& server,
-                             const std::string& device) {
-      return system_.library->LongNameOf(context, server, device).name;
-    };
-    std::string error;
-    if (!html_->Open(opt_.html, error)) {
-      std::cerr << "ovra-check: cannot write the HTML file " << error << "\n";
-      return false;
+    if (!opt_.html.empty()) {
+      htmlInfo.startedMs = startMs_;
+      html_ = std::make_unique<HtmlReport>(htmlInfo);
+      html_->longName = [this](const std::string& context, const std::string& server,
+                               const std::string& device) {
+        return system_.library->LongNameOf(context, server, device).name;
+      };
+      if (!OpenOutput(*html_, opt_.html, "HTML")) return false;
     }
-    run_.addObserver(*html_);
     return true;
   }
   void ListenForSignals() { check::ListenForSignals(*session_); }
@@ -225,6 +216,19 @@ class Checker {
   }
 
  private:
+  // An output written at the end: its file emptied now, then it listens to
+  // the run; false, said on stderr, when the file cannot be written.
+  template <class Output>
+  bool OpenOutput(Output& output, const std::string& path, const char* what) {
+    std::string error;
+    if (!output.Open(path, error)) {
+      std::cerr << "ovra-check: cannot write the " << what << " file " << error << "\n";
+      return false;
+    }
+    run_.addObserver(output);
+    return true;
+  }
+
   // What the control system knows beyond the checker's names and texts
   // (Tango's): its own names of server and device, asked once per device,
   // and the whole error stack of a failed access.

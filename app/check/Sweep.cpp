@@ -184,7 +184,7 @@ std::optional<int> RunSweep(Checker& checker, const CommandLine& cl) {
       rc = std::max(rc, Info(checker, s.context, s.server, cl.opt.json));
     return rc;
   }
-  if (!checker.OpenJunit()) return kExitUsage;
+  if (!checker.OpenOutputs()) return kExitUsage;
   checker.ListenForSignals();
   return Sweep(checker, servers, !*cl.specific);
 }

@@ -236,6 +236,10 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
       // The JUnit path is checked before anything runs.
       {"--junit /nonexistent/dir/r.xml specific CAF\xc3\x89 S", 2,
        "cannot write the JUnit file /nonexistent/dir/r.xml"},
+      {"--html /nonexistent/dir/p.html specific CAF\xc3\x89 S", 2,
+       "cannot write the HTML file /nonexistent/dir/p.html"},
+      {"--html /nonexistent/dir/p.html sweep", 2,
+       "cannot write the HTML file /nonexistent/dir/p.html"},
       {"", 2, "A subcommand is required"},
       {"config 0", 1, "Configuration: Both"},
       // The second server stopped answering: the configuration goes on with the third.

@@ -68,6 +68,9 @@ class CheckRunnerTest : public ::testing::Test, public RunObserver {
     if (onCommand) onCommand(k);
   }
   void ServerEnded(const RunSummary& s) override { summaries.push_back(s); }
+  void ValueDelivered(int32_t k, int64_t atMs, const DecodedValue& v) override {
+    deliveries.push_back({k, atMs, v.numbers.empty() ? -1.0 : v.numbers[0]});
+  }
   void Run(std::vector<TestCommand> commands) {
     session.plan.TestPlanCount = static_cast<int16_t>(commands.size());
     session.plan.TestPlan = std::move(commands);
@@ -98,6 +101,12 @@ class CheckRunnerTest : public ::testing::Test, public RunObserver {
   std::vector<CommandOutcome> outcomes;
   std::function<void(int32_t)> onCommand;
   std::vector<RunSummary> summaries;
+  struct Delivery {
+    int32_t index;
+    int64_t atMs;
+    double value;
+  };
+  std::vector<Delivery> deliveries;
 };
 
 // The command; its status (-1: whatever non-zero code the control gives); the
@@ -190,6 +199,23 @@ INSTANTIATE_TEST_SUITE_P(
                                          [&](const CommandCase& c) { return name(c) == own; });
       return repeats ? own + "_" + std::to_string(repeats + 1) : own;
     });
+
+// Every value a poll is delivered while it waits reaches the observers in
+// order, with its time since the command started, the last one the value
+// that met the reference; a synchronous read delivers nothing.
+TEST_F(CheckRunnerTest, PollDeliveriesReachTheObserversOverTime) {
+  Run({Cmd("NUM"), Cmd("RAMP", "POLL[timeout=10000]", 1, "10")});
+  ASSERT_GE(deliveries.size(), 10u);
+  for (size_t i = 0; i < deliveries.size(); ++i) {
+    EXPECT_EQ(deliveries[i].index, 1);
+    if (i == 0) continue;
+    EXPECT_GT(deliveries[i].atMs, deliveries[i - 1].atMs);
+    EXPECT_GT(deliveries[i].value, deliveries[i - 1].value);
+  }
+  EXPECT_EQ(deliveries.back().value, 10.0);
+  EXPECT_LE(deliveries.back().atMs, outcomes.at(1).elapsedMs);
+  EXPECT_GT(deliveries.back().atMs, outcomes.at(1).elapsedMs - 250);
+}
 
 // Only the bytes a reference set take part: what an earlier command left in
 // the buffer must not decide. A tolerance (absolute, relative, or the larger
