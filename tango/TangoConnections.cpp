@@ -2,7 +2,8 @@
 // time-outs, and the property lists loaded through them.
 
 #include <algorithm>
-#include <atomic>
+#include <mutex>
+#include <utility>
 
 #include "access/CompletionCodes.h"
 #include "tango/TangoSystem.h"
@@ -16,9 +17,13 @@ namespace {
 // tries twice. With the ORB started first and its time-out half the
 // access's, a server (or database) hung from the start costs an access its
 // own time-out, not six seconds.
+// Servers checked side by side call it from several threads: the ORB is
+// started once, and no call sees it half started.
 void BoundConnections(int32_t ms) {
-  static std::atomic<int32_t> processTimeoutMs{-1};
-  if (processTimeoutMs.exchange(ms) == ms) return;
+  static std::mutex mutex;
+  static int32_t processTimeoutMs = -1;
+  const std::lock_guard lock(mutex);
+  if (std::exchange(processTimeoutMs, ms) == ms) return;
   Tango::ApiUtil* api = Tango::ApiUtil::instance();
   if (CORBA::is_nil(api->get_orb())) api->create_orb();
   omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(std::max(ms / 2, 1)));
