@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -276,6 +277,22 @@ int main(int argc, char** argv) {
   TimeProcess(sweep("1", "TangoTest/side*"), checkerLog, status);
   std::printf("all 50 with --jobs 1: %.3f s (the sweep's own time)\n",
               FiguresOf(ReadAll(checkerLog), "-hung").seconds);
+  // The same facts either way: the JSON lines' servers, devices, commands,
+  // outcomes and which fields each carries, in order (TangoTest's values move).
+  auto factsOf = [&](const char* jobs) {
+    std::vector<std::string> run = sweep(jobs, "TangoTest/side*");
+    run.insert(run.begin() + 1, "--json");
+    TimeProcess(run, checkerLog, status);
+    static const std::regex value(
+        R"x(("(type|server|device|description|outcome)":"[^"]*")|("\w+":))x");
+    std::string facts;
+    const std::string text = ReadAll(checkerLog);
+    for (std::sregex_iterator m(text.begin(), text.end(), value), end; m != end; ++m)
+      facts += m->str();
+    return facts;
+  };
+  std::printf("JSON lines of --jobs 16 and --jobs 1 carry the same facts: %s\n",
+              factsOf("16") == factsOf("1") ? "yes" : "NO");
   std::vector<double> t16, live, slowest, whole16, bounds;
   for (int i = 0; i < sidePairs; ++i) {
     double w16 = 0;
