@@ -155,6 +155,12 @@ int CheckFromTheCommandLine(int argc, char** argv) {
   }
   Checker checker(opt, clock, std::move(system), database.path);
   checker.htmlInfo = HtmlRunInfoOf(argc, argv, facility, tangoHosts, database.path);
+  // Each lane of --jobs opens the same control system as its own.
+  checker.reopen = [&clock, facility, tangoHosts, judgement](ControlSystem& opened,
+                                                             std::string& why) {
+    return tangoHosts.empty() ? OpenControlSystem(facility, clock, opened, why, judgement)
+                              : OpenAddresses(tangoHosts, clock, opened, why, judgement);
+  };
 
   try {
     if (*cl.list && cl.listConfigurations) return ListConfigurations(checker, opt.json);

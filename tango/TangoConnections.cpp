@@ -5,7 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include "access/CompletionCodes.h"
 #include "tango/TangoSystem.h"
@@ -20,10 +22,14 @@ namespace {
 // repeats) three times. With the ORB started first and its time-out that
 // share of the call's, a server or database hung from the start costs a call
 // its own time-out, not six or nine seconds.
+// Servers checked side by side call it from several threads: the ORB is
+// started once, and no call sees it half started.
 void BoundConnections(int32_t ms, int32_t tries) {
-  static std::atomic<int32_t> processTimeoutMs{-1};
+  static std::mutex mutex;
+  static int32_t processTimeoutMs = -1;
   const int32_t each = std::max(ms / tries, 1);
-  if (processTimeoutMs.exchange(each) == each) return;
+  const std::lock_guard lock(mutex);
+  if (std::exchange(processTimeoutMs, each) == each) return;
   Tango::ApiUtil* api = Tango::ApiUtil::instance();
   if (CORBA::is_nil(api->get_orb())) api->create_orb();
   omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(each));

@@ -116,6 +116,13 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
                  "(default: 1000 and 500 ms, as always)")
       ->check(CLI::Range(1, 3600000))
       ->type_name("MS");
+  app.add_option("--jobs", opt.jobs,
+                 "Check up to N servers of a sweep or configuration at once, each with a "
+                 "connection of its own; the outputs still give each server's lines together, "
+                 "in the servers' order, as with --jobs 1 but for their times (default: 8 for a "
+                 "sweep of a networked control system, else 1)")
+      ->check(CLI::Range(1, 256))
+      ->type_name("N");
   app.add_option("--shard", opt.shard,
                  "Check only part K of N of the servers a sweep or configuration chooses, split "
                  "by a hash of each server's name (FNV-1a 64 of CONTEXT/NAME in lower case, "

@@ -55,7 +55,14 @@ struct Options {
   int timeoutMs = 0;  // 0: the reads' time-outs as they always were
   std::string shard;
   Shard shardParsed;
+  int jobs = 0;  // 0: the default of the run (JobsOf)
 };
+
+// Servers a sweep of a control system whose calls may block checks at once
+// by default: enough to hide the time-outs of a few hung servers among
+// hundreds, few enough that a site's database and its busy servers hardly
+// notice.
+constexpr int kDefaultSweepJobs = 8;
 
 // Whether a command is selected by --only/--skip: "" when it is, else why not.
 std::string SkipReason(const Options& opt, const TestCommand& c);
