@@ -26,13 +26,21 @@ void BoundConnections(int32_t ms) {
 
 }  // namespace
 
+std::string ContextEntry::HostPort() const {
+  if (address == 0 || address > site->alternates.size())
+    return site->host + ":" + std::to_string(site->port);
+  const auto& [host, port] = site->alternates[address - 1];
+  return host + ":" + std::to_string(port);
+}
+
 // The database of a context, connected under the call's time-out.
 Tango::Database& TangoSystem::Database(ContextEntry& c, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
   BoundConnections(ms);
   if (!c.database) {
-    std::string host = c.site->host;
-    c.database = std::make_unique<Tango::Database>(host, c.site->port);
+    std::string host = c.address == 0 ? c.site->host : c.site->alternates[c.address - 1].first;
+    const int port = c.address == 0 ? c.site->port : c.site->alternates[c.address - 1].second;
+    c.database = std::make_unique<Tango::Database>(host, port);
   }
   c.database->set_timeout_millis(ms);
   return *c.database;
@@ -42,11 +50,15 @@ Tango::Database& TangoSystem::Database(ContextEntry& c, int32_t timeoutMs) {
 // host:port and Tango's reason.
 Outcome TangoSystem::DatabaseFault(ContextEntry& c, const Tango::DevFailed& e) {
   Outcome o = FromDevFailed(e);
-  databaseFault_ = "the Tango database at " + c.site->host + ":" + std::to_string(c.site->port) +
-                   " cannot be reached";
+  databaseFault_ = "the Tango database at " + c.HostPort() + " cannot be reached";
   if (o.code == kCodeServerUnavailable45 || o.code == kCodeLinkTimeout) {
     o.code = kTangoDatabaseUnreachable;
     o.detail = databaseFault_ + (o.detail.empty() ? "" : ": " + o.detail);
+    // The next call tries the database's next address, if it has one.
+    if (!c.site->alternates.empty()) {
+      c.database.reset();
+      c.address = (c.address + 1) % (c.site->alternates.size() + 1);
+    }
   }
   return o;
 }
@@ -77,7 +89,10 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
                                            " is not exported in the database)",
                                        "TangoSystem::Proxy");
     }
-    std::string address = TangoAddress(*e.context, e.device);
+    // Through the database address in use.
+    std::string address =
+        e.context->database ? "tango://" + EntryOf(e.context).HostPort() + "/" + e.device.tangoName
+                            : TangoAddress(*e.context, e.device);
     e.proxy = std::make_unique<Tango::DeviceProxy>(address);
     e.timeoutMs = -1;
   }

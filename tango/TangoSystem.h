@@ -51,6 +51,16 @@ struct ContextEntry {
   std::unordered_map<std::string, std::shared_ptr<ServerEntry>> known;  // by lower-case instance
   bool serversKnown = false;
   std::unique_ptr<Tango::Database> database;
+  // Which of the database's addresses is used: 0 the context's host and
+  // port, then its alternates; the next one after a failure to reach it.
+  size_t address = 0;
+  // The database's identity (TangoHostIdentity) for each address.
+  std::vector<std::string> identities;
+  std::string HostPort() const;  // the address in use, "host:port"
+  // Short names given before, kept in the database directory: by
+  // "S\t<instance>" and "D\t<instance>\t<device>", lower case.
+  std::map<std::string, std::string> kept;
+  bool keptLoaded = false;
 };
 
 struct DeviceEntry {
@@ -85,6 +95,9 @@ class TangoSystem {
   Clock& clock() { return clock_; }
   std::deque<ContextEntry>& contexts() { return contexts_; }
   const std::string& databaseFault() const { return databaseFault_; }
+  // Where the short names given are kept, so that they never move; empty:
+  // nowhere, each listing derives them afresh.
+  void setNamesDirectory(std::string directory) { namesDirectory_ = std::move(directory); }
 
   // The directory.
   ContextEntry* FindContext(const std::string& name);
@@ -136,12 +149,18 @@ class TangoSystem {
   Outcome TryServerText(DeviceEntry& e, const std::string& property, std::string& text,
                         int32_t timeoutMs);
   static Outcome Remember(DeviceEntry& e, Outcome o);
+  std::string KeptNamesPath(const ContextEntry& c) const;
+  std::vector<std::pair<std::string, std::string>> KeptNames(ContextEntry& c,
+                                                             const std::string& prefix);
+  void KeepNames(ContextEntry& c, const std::string& prefix, const std::vector<std::string>& tango,
+                 const std::vector<std::string>& names);
 
   Site site_;
   Clock& clock_;
   std::deque<ContextEntry> contexts_;
   std::map<std::string, DeviceEntry> devices_;
   std::string databaseFault_;
+  std::string namesDirectory_;
   bool wantNumbers_ = false;
 };
 

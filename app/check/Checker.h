@@ -81,6 +81,7 @@ class Checker {
         // UseColour's rule: a terminal that wants more than plain lines.
         progress_(human_, !opt.json && UseColour(humanFd_)) {
     session_->DatabasePath = std::move(databasePath);
+    system_.library->setDatabaseDirectory(session_->DatabasePath);
     sources_.readTimeoutMs = opt.timeoutMs;
     prompt_.beforeLine = [this] { progress_.Erase(); };
     run_.addObserver(stopLine_);

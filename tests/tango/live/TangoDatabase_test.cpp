@@ -151,6 +151,64 @@ TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndQuality) {
   EXPECT_EQ(c.outcomes[2].resultText, "Success");
 }
 
+// Names that do not move: a database by its identity however TANGO_HOST
+// spells it, a server's test file by its Tango name, and a short name kept
+// for its holder when a newcomer would take it.
+TEST_F(TangoDatabaseLive, NamesAndTestFilesStayWithTheirHolders) {
+  const std::string port = context().substr(context().find(':') + 1);
+  // Every spelling of the one database, several addresses in one entry too
+  // (named by the first, found by any, the first not answering): one
+  // context, and one test file for each name it has.
+  const std::pair<std::vector<std::string>, std::string> spellings[] = {
+      {{context()}, context()},
+      {{"localhost:" + port}, context()},
+      {{"LOCALHOST:0" + port}, context()},
+      {{context(), "localhost:" + port}, context()},
+      {{"127.0.0.1:1," + context()}, "127.0.0.1:1"},
+  };
+  for (const auto& [hosts, name] : spellings) {
+    std::string error;
+    LiveChecker c(SiteJsonFromTangoHosts(hosts, error).value());
+    EXPECT_EQ(c.Names(), std::vector<std::string>{name}) << hosts.front();
+    EXPECT_EQ(c.Names(context()).size(), 6u) << hosts.front();
+    const std::string path = c.sources.TestFilePath(name, "TangoTest.test");
+    EXPECT_EQ(path.substr(c.database.path().size()), "/servers/" + name + "/tangotest/test.csv");
+    // A file of the old form is still found, while there is no other.
+    c.database.write(name + "-TangoTest.test.csv", kHeader);
+    EXPECT_EQ(c.sources.TestFilePath(name, "TangoTest.test"),
+              c.database.path() + "/" + name + "-TangoTest.test.csv");
+  }
+
+  // A server whose short name meets AVeryLongExecutable/instance's and that
+  // sorts before it: without kept names it would take that name.
+  std::string newcomer;
+  for (int i = 0; newcomer.empty(); ++i) {
+    const std::string candidate = "AVeryLongExA" + std::to_string(i) + "/x";
+    if (ShortName(candidate) == "AVeryLongEx~4ee3") newcomer = candidate;
+  }
+  LiveChecker c(site());
+  c.library.setDatabaseDirectory(c.database.path() + "/");
+  ASSERT_EQ(c.Names(context()).front(), "AVeryLongEx~4ee3");
+  const std::string before = c.sources.TestFilePath(context(), "AVeryLongEx~4ee3");
+  std::string error;
+  ASSERT_TRUE(server().AddServer(newcomer, "TangoTest", {"new/comer/1"}, error)) << error;
+  for (const bool kept : {true, false}) {
+    LiveChecker again(site());
+    if (kept) again.library.setDatabaseDirectory(c.database.path() + "/");
+    const std::vector<std::string> names = again.Names(context());
+    ASSERT_EQ(names.size(), 7u);
+    EXPECT_EQ(again.library.LongNameOf(context(), "AVeryLongEx~4ee3", "").name,
+              kept ? "AVeryLongExecutable/instance" : newcomer)
+        << kept;
+  }
+  LiveChecker after(site());
+  after.library.setDatabaseDirectory(c.database.path() + "/");
+  after.session.DatabasePath = c.database.path() + "/";
+  after.Names(context());
+  EXPECT_EQ(after.sources.TestFilePath(context(), "AVeryLongEx~4ee3"), before);
+  ASSERT_TRUE(server().DeleteServer(newcomer, error)) << error;
+}
+
 #ifdef OVRA_CHECK_EXE
 // ovra-check on TANGO_HOST alone: Tango's names typed, in any case, find
 // their server and context; lists show Tango's names beside the short ones.
