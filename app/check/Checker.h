@@ -146,6 +146,7 @@ class Checker {
   void ListenForSignals() { check::ListenForSignals(*session_); }
 
   ClientLibrary& lib() { return *system_.library; }
+  DataAcquisitionControl& control() { return *control_; }
   TestSources& sources() { return sources_; }
   CheckerSession& session() { return *session_; }
   std::ostream& human() { return human_; }
