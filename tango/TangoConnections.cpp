@@ -130,19 +130,30 @@ void TangoSystem::LoadProperties(DeviceEntry& e, int32_t timeoutMs) {
     add(std::move(p));
   }
   e.listed = true;
+  ++propertyLoads_;
+  e.listedMs = clock_.MonotonicMs();
+  e.missing.clear();
 }
 
-// A name the cached list lacks reloads it once: the server may have been
-// restarted with other attributes.
+// A list loaded within this long is the server's current one: what a
+// standard test asks for a device (its information, its property query)
+// comes within it, and costs one load, not one per name the device lacks.
+constexpr int64_t kFreshListMs = 1000;
+
+// A name an older list lacks reloads it once (the server may have been
+// restarted with other attributes); after that it is remembered as missing
+// until the list is loaded again.
 const Property* TangoSystem::FindProperty(DeviceEntry& e, const std::string& name,
                                           int32_t timeoutMs) {
-  const bool fresh = !e.listed;
-  if (fresh) LoadProperties(e, timeoutMs);
-  auto it = e.byName.find(LowerCase(name));
-  if (it == e.byName.end() && !fresh) {
+  if (!e.listed) LoadProperties(e, timeoutMs);
+  const std::string key = LowerCase(name);
+  auto it = e.byName.find(key);
+  if (it == e.byName.end() && !e.missing.count(key) &&
+      clock_.MonotonicMs() - e.listedMs >= kFreshListMs) {
     LoadProperties(e, timeoutMs);
-    it = e.byName.find(LowerCase(name));
+    it = e.byName.find(key);
   }
+  if (it == e.byName.end()) e.missing.insert(key);
   return it == e.byName.end() ? nullptr : &e.properties[it->second];
 }
 
@@ -150,7 +161,8 @@ const Property* TangoSystem::FindProperty(DeviceEntry& e, const std::string& nam
 std::vector<Property>* TangoSystem::Properties(DeviceEntry& e, int32_t timeoutMs, bool fresh,
                                                Outcome& o) {
   try {
-    if (fresh || !e.listed) LoadProperties(e, timeoutMs);
+    if (!e.listed || (fresh && clock_.MonotonicMs() - e.listedMs >= kFreshListMs))
+      LoadProperties(e, timeoutMs);
     return &e.properties;
   } catch (const Tango::DevFailed& failure) {
     o = FromDevFailed(failure);

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -73,6 +74,8 @@ struct DeviceEntry {
   // for a second, and those refusals stand for the same silent server.
   std::optional<Outcome> lastTimeout;
   bool listed = false;
+  int64_t listedMs = 0;                  // when the list was loaded (monotonic)
+  std::set<std::string> missing;         // lower-case names the list lacked since
   std::vector<Property> properties;
   std::map<std::string, size_t> byName;  // lower case: Tango names ignore case
   // What the database recorded when the proxy was made.
@@ -98,6 +101,8 @@ class TangoSystem {
   // Where the short names given are kept, so that they never move; empty:
   // nowhere, each listing derives them afresh.
   void setNamesDirectory(std::string directory) { namesDirectory_ = std::move(directory); }
+  // How many property lists were loaded from devices, for the tests.
+  int propertyLoads() const { return propertyLoads_; }
 
   // The directory.
   ContextEntry* FindContext(const std::string& name);
@@ -161,6 +166,7 @@ class TangoSystem {
   std::map<std::string, DeviceEntry> devices_;
   std::string databaseFault_;
   std::string namesDirectory_;
+  int propertyLoads_ = 0;
   bool wantNumbers_ = false;
 };
 

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "access/CompletionCodes.h"
+#include "tango/TangoSystem.h"
 #include "tests/support/TangoDatabaseServer.h"
 #include "tests/tango/live/LiveChecker.h"
 
@@ -128,6 +129,10 @@ TEST_F(TangoDatabaseLive, DiscoveryListsServersByShortNamesAndKnowsWhichAreNotRu
 TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndQuality) {
   LiveChecker c(site());
   const std::string info = c.sources.GetServerInfo(context(), "TangoTest.test");
+  // The information (APPVERSION and APPDATE are neither in the database nor
+  // on the device) and the property query load the device's list once.
+  ASSERT_EQ(c.sources.initStdTest(context(), "TangoTest.test", "#0"), 0);
+  EXPECT_EQ(c.library.system()->propertyLoads(), 1);
   // The start the database recorded, in the checker's date form.
   EXPECT_TRUE(std::regex_search(
       info, std::regex(" srv start: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\r\n")))
