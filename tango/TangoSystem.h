@@ -74,8 +74,8 @@ struct DeviceEntry {
   // for a second, and those refusals stand for the same silent server.
   std::optional<Outcome> lastTimeout;
   bool listed = false;
-  int64_t listedMs = 0;                  // when the list was loaded (monotonic)
-  std::set<std::string> missing;         // lower-case names the list lacked since
+  int64_t listedMs = 0;           // when the list was loaded (monotonic)
+  std::set<std::string> missing;  // lower-case names the list lacked since
   std::vector<Property> properties;
   std::map<std::string, size_t> byName;  // lower case: Tango names ignore case
   // What the database recorded when the proxy was made.
