@@ -422,11 +422,12 @@ bool CheckScripter::Command1_Click() {
   // Fields go out as they stand, unquoted: the reader splits on every comma,
   // and a text with a comma is the author's business.
   const std::string bytes = TestFileText(scriptCommands, scriptCount);
-  // A file by a server's own name lives in folders of its names.
-  if (const auto folder = std::filesystem::path(path).parent_path(); !folder.empty()) {
-    std::error_code ignored;  // a folder that cannot be made fails the write below
-    std::filesystem::create_directories(folder, ignored);
-  }
+  // A file by a server's own name lives in folders of its names inside the
+  // database directory, which must exist as for any other test file.
+  const std::string byName = session_.DatabasePath + "servers/";
+  std::error_code ignored;  // a folder that cannot be made fails the write below
+  if (path.starts_with(byName) && std::filesystem::is_directory(session_.DatabasePath, ignored))
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
   errno = 0;
   std::FILE* f = std::fopen(path.c_str(), "wb");
   int error = f ? 0 : errno;
