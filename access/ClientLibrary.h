@@ -62,6 +62,11 @@ class ClientLibrary {
                                const std::string& /*device*/) {
     return {};
   }
+
+  // The database directory the checker keeps its files in. A library that
+  // gives short names of its own keeps them there, so that a name once given
+  // stays its holder's; the default keeps nothing.
+  virtual void setDatabaseDirectory(const std::string& /*path*/) {}
 };
 
 }  // namespace dsc

@@ -165,6 +165,7 @@ int CheckFromTheCommandLine(int argc, char** argv) {
   try {
     if (*cl.list && cl.listConfigurations) return ListConfigurations(checker, opt.json);
     if (*cl.list) return List(checker, cl.listNames, opt.json);
+    if (*cl.capture) return Capture(checker, cl.captureNames, cl.captureOutput);
     if (const std::optional<int> rc = RunSweep(checker, cl)) return *rc;
     if ((*cl.info || *cl.standard || *cl.specific) &&
         !Resolve(checker.lib(), cl.typed, cl.standard->parsed(), context, server, device, error)) {

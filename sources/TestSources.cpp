@@ -280,8 +280,32 @@ std::string ServerListNameProblem(const std::string& fileName) {
   return "";
 }
 
+std::string TestFilePathOf(const std::string& databasePath, ClientLibrary& lib,
+                           const std::string& context, const std::string& server) {
+  const std::string old = databasePath + context + "-" + server + ".csv";
+  const std::string contextName = LowerCase(lib.LongNameOf(context, "", "").name);
+  const std::string serverName = LowerCase(lib.LongNameOf(context, server, "").name);
+  if (contextName.empty() || serverName.empty()) return old;
+  // Each part is a file name of its own: none may lead elsewhere.
+  std::string named = databasePath + "servers/" + contextName;
+  for (size_t start = 0; start <= serverName.size();) {
+    size_t slash = serverName.find('/', start);
+    if (slash == std::string::npos) slash = serverName.size();
+    const std::string part = serverName.substr(start, slash - start);
+    if (part.empty() || !UnsafeNameReason(part).empty()) return old;
+    named += "/" + part;
+    start = slash + 1;
+  }
+  named += ".csv";
+  if (contextName.find('/') != std::string::npos || !UnsafeNameReason(contextName).empty())
+    return old;
+  std::error_code ec;
+  if (!std::filesystem::exists(named, ec) && std::filesystem::exists(old, ec)) return old;
+  return named;
+}
+
 std::string TestSources::TestFilePath(const std::string& context, const std::string& server) const {
-  return s_.DatabasePath + context + "-" + server + ".csv";
+  return TestFilePathOf(s_.DatabasePath, lib_, context, server);
 }
 
 std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::string& devsrv,

@@ -45,13 +45,21 @@ constexpr int64_t kDatabaseHoldMs = 30000;
 
 }  // namespace
 
+std::string ContextEntry::HostPort() const {
+  if (address == 0 || address > site->alternates.size())
+    return site->host + ":" + std::to_string(site->port);
+  const auto& [host, port] = site->alternates[address - 1];
+  return host + ":" + std::to_string(port);
+}
+
 // The database of a context, connected under the call's time-out.
 Tango::Database& TangoSystem::Database(ContextEntry& c, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
   BoundConnections(ms, kDatabaseTries);
   if (!c.database) {
-    std::string host = c.site->host;
-    c.database = std::make_unique<Tango::Database>(host, c.site->port);
+    std::string host = c.address == 0 ? c.site->host : c.site->alternates[c.address - 1].first;
+    const int port = c.address == 0 ? c.site->port : c.site->alternates[c.address - 1].second;
+    c.database = std::make_unique<Tango::Database>(host, port);
   }
   c.database->set_timeout_millis(ms);
   return *c.database;
@@ -85,11 +93,17 @@ void TangoSystem::AfterDatabaseFailure(ContextEntry& c, const Tango::DevFailed& 
 // host:port and Tango's reason.
 Outcome TangoSystem::DatabaseFault(ContextEntry& c, const Tango::DevFailed& e) {
   Outcome o = FromDevFailed(e);
-  databaseFault_ = "the Tango database at " + c.site->host + ":" + std::to_string(c.site->port) +
-                   " cannot be reached";
+  databaseFault_ = "the Tango database at " + c.HostPort() + " cannot be reached";
   if (o.code == kCodeServerUnavailable45 || o.code == kCodeLinkTimeout) {
     o.code = kTangoDatabaseUnreachable;
     o.detail = databaseFault_ + (o.detail.empty() ? "" : ": " + o.detail);
+    // The next call tries the database's next address, if it has one.
+    if (!c.site->alternates.empty()) {
+      // A hold is the address's, not the database's: the next one is asked.
+      c.database.reset();
+      c.held.reset();
+      c.address = (c.address + 1) % (c.site->alternates.size() + 1);
+    }
   }
   return o;
 }
@@ -121,7 +135,10 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
                                            " is not exported in the database)",
                                        "TangoSystem::Proxy");
     }
-    std::string address = TangoAddress(*e.context, e.device);
+    // Through the database address in use.
+    std::string address =
+        e.context->database ? "tango://" + EntryOf(e.context).HostPort() + "/" + e.device.tangoName
+                            : TangoAddress(*e.context, e.device);
     BoundConnections(ms, kProxyTries);
     e.proxy = std::make_unique<Tango::DeviceProxy>(address);
     e.timeoutMs = -1;
@@ -160,19 +177,30 @@ void TangoSystem::LoadProperties(DeviceEntry& e, int32_t timeoutMs) {
     add(std::move(p));
   }
   e.listed = true;
+  ++propertyLoads_;
+  e.listedMs = clock_.MonotonicMs();
+  e.missing.clear();
 }
 
-// A name the cached list lacks reloads it once: the server may have been
-// restarted with other attributes.
+// A list loaded within this long is the server's current one: what a
+// standard test asks for a device (its information, its property query)
+// comes within it, and costs one load, not one per name the device lacks.
+constexpr int64_t kFreshListMs = 1000;
+
+// A name an older list lacks reloads it once (the server may have been
+// restarted with other attributes); after that it is remembered as missing
+// until the list is loaded again.
 const Property* TangoSystem::FindProperty(DeviceEntry& e, const std::string& name,
                                           int32_t timeoutMs) {
-  const bool fresh = !e.listed;
-  if (fresh) LoadProperties(e, timeoutMs);
-  auto it = e.byName.find(LowerCase(name));
-  if (it == e.byName.end() && !fresh) {
+  if (!e.listed) LoadProperties(e, timeoutMs);
+  const std::string key = LowerCase(name);
+  auto it = e.byName.find(key);
+  if (it == e.byName.end() && !e.missing.count(key) &&
+      clock_.MonotonicMs() - e.listedMs >= kFreshListMs) {
     LoadProperties(e, timeoutMs);
-    it = e.byName.find(LowerCase(name));
+    it = e.byName.find(key);
   }
+  if (it == e.byName.end()) e.missing.insert(key);
   return it == e.byName.end() ? nullptr : &e.properties[it->second];
 }
 
@@ -180,7 +208,8 @@ const Property* TangoSystem::FindProperty(DeviceEntry& e, const std::string& nam
 std::vector<Property>* TangoSystem::Properties(DeviceEntry& e, int32_t timeoutMs, bool fresh,
                                                Outcome& o) {
   try {
-    if (fresh || !e.listed) LoadProperties(e, timeoutMs);
+    if (!e.listed || (fresh && clock_.MonotonicMs() - e.listedMs >= kFreshListMs))
+      LoadProperties(e, timeoutMs);
     return &e.properties;
   } catch (const Tango::DevFailed& failure) {
     o = FromDevFailed(failure);

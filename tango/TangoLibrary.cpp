@@ -153,7 +153,8 @@ ClientLibrary::LongNames TangoLibrary::LongNameOf(const std::string& context,
   if (!context.empty() && !c) return {};
   if (server.empty()) {
     if (!c) return {};
-    return {c->site->database ? c->site->host + ":" + std::to_string(c->site->port) : "", ""};
+    // A database by its identity, however its address was spelled.
+    return {c->identities.empty() ? "" : c->identities.front(), ""};
   }
   std::shared_ptr<ServerEntry> found =
       c ? s.ServerIn(*c, server, fault) : s.FindServer(server, &c, fault);
@@ -175,6 +176,10 @@ ClientLibrary::LongNames TangoLibrary::LongNameOf(const std::string& context,
     names.host = c->site->host;
   }
   return names;
+}
+
+void TangoLibrary::setDatabaseDirectory(const std::string& path) {
+  system_->setNamesDirectory(path.empty() || path.back() == '/' ? path : path + "/");
 }
 
 }  // namespace dsc::tango

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -58,6 +59,16 @@ struct ContextEntry {
   // query.
   std::optional<Tango::DevFailed> held;
   int64_t heldUntilMs = 0;
+  // Which of the database's addresses is used: 0 the context's host and
+  // port, then its alternates; the next one after a failure to reach it.
+  size_t address = 0;
+  // The database's identity (TangoHostIdentity) for each address.
+  std::vector<std::string> identities;
+  std::string HostPort() const;  // the address in use, "host:port"
+  // Short names given before, kept in the database directory: by
+  // "S\t<instance>" and "D\t<instance>\t<device>", lower case.
+  std::map<std::string, std::string> kept;
+  bool keptLoaded = false;
 };
 
 struct DeviceEntry {
@@ -71,6 +82,8 @@ struct DeviceEntry {
   std::optional<Outcome> lastTimeout;
   int64_t lastTimeoutMs = 0;
   bool listed = false;
+  int64_t listedMs = 0;           // when the list was loaded (monotonic)
+  std::set<std::string> missing;  // lower-case names the list lacked since
   std::vector<Property> properties;
   std::map<std::string, size_t> byName;  // lower case: Tango names ignore case
   // What the database recorded when the proxy was made.
@@ -93,6 +106,11 @@ class TangoSystem {
   Clock& clock() { return clock_; }
   std::deque<ContextEntry>& contexts() { return contexts_; }
   const std::string& databaseFault() const { return databaseFault_; }
+  // Where the short names given are kept, so that they never move; empty:
+  // nowhere, each listing derives them afresh.
+  void setNamesDirectory(std::string directory) { namesDirectory_ = std::move(directory); }
+  // How many property lists were loaded from devices, for the tests.
+  int propertyLoads() const { return propertyLoads_; }
 
   // The directory.
   ContextEntry* FindContext(const std::string& name);
@@ -159,12 +177,19 @@ class TangoSystem {
   int64_t BeforeDatabaseQuery(ContextEntry& c);
   void AfterDatabaseFailure(ContextEntry& c, const Tango::DevFailed& e, int64_t startMs,
                             int32_t timeoutMs);
+  std::string KeptNamesPath(const ContextEntry& c) const;
+  std::vector<std::pair<std::string, std::string>> KeptNames(ContextEntry& c,
+                                                             const std::string& prefix);
+  void KeepNames(ContextEntry& c, const std::string& prefix, const std::vector<std::string>& tango,
+                 const std::vector<std::string>& names);
 
   Site site_;
   Clock& clock_;
   std::deque<ContextEntry> contexts_;
   std::map<std::string, DeviceEntry> devices_;
   std::string databaseFault_;
+  std::string namesDirectory_;
+  int propertyLoads_ = 0;
   bool wantNumbers_ = false;
 };
 

@@ -86,6 +86,7 @@ class Checker {
         // UseColour's rule: a terminal that wants more than plain lines.
         progress_(human_, !opt.json && UseColour(humanFd_)) {
     session_->DatabasePath = std::move(databasePath);
+    system_.library->setDatabaseDirectory(session_->DatabasePath);
     sources_.readTimeoutMs = opt.timeoutMs;
     prompt_.beforeLine = [this] { progress_.Erase(); };
     run_.addObserver(stopLine_);
@@ -185,6 +186,7 @@ class Checker {
   Clock& clock() { return clock_; }
 
   ClientLibrary& lib() { return *system_.library; }
+  DataAcquisitionControl& control() { return *control_; }
   TestSources& sources() { return sources_; }
   CheckerSession& session() { return *session_; }
   std::ostream& human() { return human_; }

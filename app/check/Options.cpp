@@ -192,6 +192,22 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
   cl.config = app.add_subcommand("config", "Run a stored configuration's specific tests");
   cl.config->add_option("configuration", cl.configKey, "Description or index from 0")->required();
 
+  cl.capture = app.add_subcommand(
+      "capture",
+      "Write a test file of a device's (or every device of a server's) current values: one READ "
+      "per property that delivers data, its value as the reference (floating-point within a "
+      "tolerance, none for a value that changed between two reads)");
+  cl.capture
+      ->add_option("names", cl.captureNames,
+                   "DEVICE or SERVER (a Tango name alone), or CONTEXT SERVER [DEVICE]")
+      ->required()
+      ->expected(1, 3);
+  cl.capture
+      ->add_option("-o,--output", cl.captureOutput,
+                   "Write the test file to FILE (which must not exist yet) instead of "
+                   "standard output")
+      ->type_name("FILE");
+
   cl.lint = app.add_subcommand(
       "lint",
       "Check test files, configurations and server lists (FILE...), or what \"specific\" would "

@@ -77,6 +77,9 @@ struct CommandLine {
   std::string configKey;
   std::vector<std::string> lintArgs;
   std::vector<std::string> sweepNames;
+  std::vector<std::string> captureNames;
+  std::string captureOutput;
+  CLI::App* capture = nullptr;
   CLI::App *list = nullptr, *info = nullptr, *standard = nullptr, *specific = nullptr,
            *config = nullptr, *lint = nullptr, *sweep = nullptr;
 };

@@ -40,6 +40,7 @@ class TangoDatabaseServer {
   // devices; false, with Tango's reason, on a Tango error.
   bool AddServer(const std::string& instance, const std::string& className,
                  const std::vector<std::string>& devices, std::string& error);
+  bool DeleteServer(const std::string& instance, std::string& error);
   // A device property, or with `attribute` an attribute's configuration
   // property (max_alarm, say; read by the server when it starts).
   bool PutProperty(const std::string& device, const std::string& attribute,

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "access/CompletionCodes.h"
+#include "tango/TangoSystem.h"
 #include "tests/support/Processes.h"
 #include "tests/support/TangoDatabaseServer.h"
 #include "tests/tango/live/LiveChecker.h"
@@ -130,6 +131,10 @@ TEST_F(TangoDatabaseLive, DiscoveryListsServersByShortNamesAndKnowsWhichAreNotRu
 TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndQuality) {
   LiveChecker c(site());
   const std::string info = c.sources.GetServerInfo(context(), "TangoTest.test");
+  // The information (APPVERSION and APPDATE are neither in the database nor
+  // on the device) and the property query load the device's list once.
+  ASSERT_EQ(c.sources.initStdTest(context(), "TangoTest.test", "#0"), 0);
+  EXPECT_EQ(c.library.system()->propertyLoads(), 1);
   // The start the database recorded, in the checker's date form.
   EXPECT_TRUE(std::regex_search(
       info, std::regex(" srv start: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\r\n")))
@@ -151,6 +156,64 @@ TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndQuality) {
   EXPECT_EQ(c.outcomes[0].resultText, "Success (Target met)");
   EXPECT_EQ(c.outcomes[1].resultText, "Success: quality ALARM");
   EXPECT_EQ(c.outcomes[2].resultText, "Success");
+}
+
+// Names that do not move: a database by its identity however TANGO_HOST
+// spells it, a server's test file by its Tango name, and a short name kept
+// for its holder when a newcomer would take it.
+TEST_F(TangoDatabaseLive, NamesAndTestFilesStayWithTheirHolders) {
+  const std::string port = context().substr(context().find(':') + 1);
+  // Every spelling of the one database, several addresses in one entry too
+  // (named by the first, found by any, the first not answering): one
+  // context, and one test file for each name it has.
+  const std::pair<std::vector<std::string>, std::string> spellings[] = {
+      {{context()}, context()},
+      {{"localhost:" + port}, context()},
+      {{"LOCALHOST:0" + port}, context()},
+      {{context(), "localhost:" + port}, context()},
+      {{"127.0.0.1:1," + context()}, "127.0.0.1:1"},
+  };
+  for (const auto& [hosts, name] : spellings) {
+    std::string error;
+    LiveChecker c(SiteJsonFromTangoHosts(hosts, error).value());
+    EXPECT_EQ(c.Names(), std::vector<std::string>{name}) << hosts.front();
+    EXPECT_EQ(c.Names(context()).size(), 6u) << hosts.front();
+    const std::string path = c.sources.TestFilePath(name, "TangoTest.test");
+    EXPECT_EQ(path.substr(c.database.path().size()), "/servers/" + name + "/tangotest/test.csv");
+    // A file of the old form is still found, while there is no other.
+    c.database.write(name + "-TangoTest.test.csv", kHeader);
+    EXPECT_EQ(c.sources.TestFilePath(name, "TangoTest.test"),
+              c.database.path() + "/" + name + "-TangoTest.test.csv");
+  }
+
+  // A server whose short name meets AVeryLongExecutable/instance's and that
+  // sorts before it: without kept names it would take that name.
+  std::string newcomer;
+  for (int i = 0; newcomer.empty(); ++i) {
+    const std::string candidate = "AVeryLongExA" + std::to_string(i) + "/x";
+    if (ShortName(candidate) == "AVeryLongEx~4ee3") newcomer = candidate;
+  }
+  LiveChecker c(site());
+  c.library.setDatabaseDirectory(c.database.path() + "/");
+  ASSERT_EQ(c.Names(context()).front(), "AVeryLongEx~4ee3");
+  const std::string before = c.sources.TestFilePath(context(), "AVeryLongEx~4ee3");
+  std::string error;
+  ASSERT_TRUE(server().AddServer(newcomer, "TangoTest", {"new/comer/1"}, error)) << error;
+  for (const bool kept : {true, false}) {
+    LiveChecker again(site());
+    if (kept) again.library.setDatabaseDirectory(c.database.path() + "/");
+    const std::vector<std::string> names = again.Names(context());
+    ASSERT_EQ(names.size(), 7u);
+    EXPECT_EQ(again.library.LongNameOf(context(), "AVeryLongEx~4ee3", "").name,
+              kept ? "AVeryLongExecutable/instance" : newcomer)
+        << kept;
+  }
+  LiveChecker after(site());
+  after.library.setDatabaseDirectory(c.database.path() + "/");
+  after.session.DatabasePath = c.database.path() + "/";
+  after.Names(context());
+  EXPECT_EQ(after.sources.TestFilePath(context(), "AVeryLongEx~4ee3"), before);
+  ASSERT_TRUE(server().DeleteServer(newcomer, error)) << error;
 }
 
 #ifdef OVRA_CHECK_EXE
