@@ -56,6 +56,8 @@ class ClientLibrary {
   // the host its server runs on. Empty where there is none.
   struct LongNames {
     std::string name;
+    // A device's host; for a context, the name an older release gave it,
+    // under which its test files may still be stored (empty: the same).
     std::string host;
   };
   virtual LongNames LongNameOf(const std::string& /*context*/, const std::string& /*server*/,

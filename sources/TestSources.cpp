@@ -282,8 +282,16 @@ std::string ServerListNameProblem(const std::string& fileName) {
 
 std::string TestFilePathOf(const std::string& databasePath, ClientLibrary& lib,
                            const std::string& context, const std::string& server) {
-  const std::string old = databasePath + context + "-" + server + ".csv";
-  const std::string contextName = LowerCase(lib.LongNameOf(context, "", "").name);
+  const ClientLibrary::LongNames contextNames = lib.LongNameOf(context, "", "");
+  std::string old = databasePath + context + "-" + server + ".csv";
+  std::error_code ec;
+  if (!contextNames.host.empty() && contextNames.host != context &&
+      !std::filesystem::exists(old, ec)) {
+    const std::string older = databasePath + contextNames.host + "-" + server + ".csv";
+    if (UnsafeNameReason(contextNames.host).empty() && std::filesystem::exists(older, ec))
+      old = older;
+  }
+  const std::string contextName = LowerCase(contextNames.name);
   const std::string serverName = LowerCase(lib.LongNameOf(context, server, "").name);
   if (contextName.empty() || serverName.empty()) return old;
   // Each part is a file name of its own: none may lead elsewhere.
@@ -299,7 +307,6 @@ std::string TestFilePathOf(const std::string& databasePath, ClientLibrary& lib,
   named += ".csv";
   if (contextName.find('/') != std::string::npos || !UnsafeNameReason(contextName).empty())
     return old;
-  std::error_code ec;
   if (!std::filesystem::exists(named, ec) && std::filesystem::exists(old, ec)) return old;
   return named;
 }

@@ -153,8 +153,12 @@ ClientLibrary::LongNames TangoLibrary::LongNameOf(const std::string& context,
   if (!context.empty() && !c) return {};
   if (server.empty()) {
     if (!c) return {};
-    // A database by its identity, however its address was spelled.
-    return {c->identities.empty() ? "" : c->identities.front(), ""};
+    // A database by its identity, however its address was spelled; beside
+    // it, the name its context had when contexts were named by the spelling
+    // of TANGO_HOST, under which older test files are stored.
+    const std::string spelled = c->site->host + ":" + std::to_string(c->site->port);
+    return {c->identities.empty() ? "" : c->identities.front(),
+            c->site->database ? ShortNames({spelled}, {}).front() : ""};
   }
   std::shared_ptr<ServerEntry> found =
       c ? s.ServerIn(*c, server, fault) : s.FindServer(server, &c, fault);

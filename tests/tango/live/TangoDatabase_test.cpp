@@ -185,6 +185,16 @@ TEST_F(TangoDatabaseLive, NamesAndTestFilesStayWithTheirHolders) {
     EXPECT_EQ(c.sources.TestFilePath(name, "TangoTest.test"),
               c.database.path() + "/" + name + "-TangoTest.test.csv");
   }
+  {
+    // An older release named the context by the spelling of TANGO_HOST: its
+    // test files are found under that name too.
+    std::string error;
+    LiveChecker c(SiteJsonFromTangoHosts({"localhost:" + port}, error).value());
+    const std::string spelled = "localhost:" + port + "-TangoTest.test.csv";
+    c.database.write(spelled, kHeader);
+    EXPECT_EQ(c.sources.TestFilePath(context(), "TangoTest.test"),
+              c.database.path() + "/" + spelled);
+  }
 
   // A server whose short name meets AVeryLongExecutable/instance's and that
   // sorts before it: without kept names it would take that name.
