@@ -56,12 +56,19 @@ class ClientLibrary {
   // the host its server runs on. Empty where there is none.
   struct LongNames {
     std::string name;
+    // A device's host; for a context, the name an older release gave it,
+    // under which its test files may still be stored (empty: the same).
     std::string host;
   };
   virtual LongNames LongNameOf(const std::string& /*context*/, const std::string& /*server*/,
                                const std::string& /*device*/) {
     return {};
   }
+
+  // The database directory the checker keeps its files in. A library that
+  // gives short names of its own keeps them there, so that a name once given
+  // stays its holder's; the default keeps nothing.
+  virtual void setDatabaseDirectory(const std::string& /*path*/) {}
 };
 
 }  // namespace dsc

@@ -1,12 +1,9 @@
 #include "app/HtmlReport.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <pugixml.hpp>
 #include <sstream>
@@ -14,6 +11,7 @@
 
 #include "access/CompletionCodes.h"
 #include "app/Markup.h"
+#include "app/OutputText.h"
 
 // The page is a pugixml tree, serialised as XHTML under an HTML doctype:
 // every text and attribute goes through the serializer's escaping, so no
@@ -28,25 +26,9 @@ namespace dsc {
 namespace {
 
 using Node = pugi::xml_node;
-using Kind = HtmlReport::Kind;
-
-constexpr const char* kKindNames[] = {"passed", "failed", "error", "skipped"};
-
-const char* KindName(Kind k) { return kKindNames[static_cast<int>(k)]; }
-
-Kind KindOf(const CommandOutcome& o) {
-  switch (o.verdict()) {
-    case Verdict::Passed:
-      return Kind::Passed;
-    case Verdict::Failed:
-      return Kind::Failed;
-    case Verdict::Error:
-      return Kind::Error;
-    case Verdict::Skipped:
-      return Kind::Skipped;
-  }
-  return Kind::Error;
-}
+// The outcome kinds, in Verdict's order, then servers not prepared.
+const char* KindName(int k) { return k < 4 ? VerdictName(static_cast<Verdict>(k)) : "notprepared"; }
+const char* KindName(Verdict v) { return VerdictName(v); }
 
 // The style and the script hold no "<", "&" or ">": the serializer would
 // escape them, and an HTML parser does not read references in <style> and
@@ -55,7 +37,8 @@ constexpr const char* kStyle = R"css(
 :root{--passed:#2e7d32;--failed:#c62828;--error:#ad1457;--skipped:#8d8d8d;--notprepared:#6a1b9a}
 body{font:14px/1.35 system-ui,-apple-system,'Segoe UI',sans-serif;margin:0 1.5em 3em;color:#222}
 h1{font-size:1.35em;margin:.7em 0 .3em}
-h2{font-size:1.1em;margin:1.4em 0 .2em;padding:.25em .4em;background:#f3f3f3;border-left:6px solid var(--passed)}
+h2{font-size:1.1em;margin:1.4em 0 .2em;padding:.25em .4em;background:#f3f3f3;border-left:6px solid #78909c}
+section.server h2{border-left-color:var(--passed)}
 section.failing h2{border-left-color:var(--failed)}
 h2 .ln,td .ln{color:#666;font-weight:normal}
 td .ln{display:block;font-size:.9em}
@@ -67,20 +50,22 @@ table.totals td{padding:1px .6em 1px 0}table.totals td.n{text-align:right;font-v
 .sum{color:#444;margin:.2em 0}
 nav.failing a{margin-right:.8em}
 .tools{position:sticky;top:0;background:#fff;padding:.4em 0;border-bottom:1px solid #ddd;z-index:1}
-.tools input[type=search]{width:22em;padding:2px 4px}
+.tools input[type=search]{width:28em;padding:2px 4px}
 .tools label{margin-left:1em;white-space:nowrap}
 table.cmds{border-collapse:collapse;width:100%;table-layout:fixed;font-size:13px}
+div.rows{content-visibility:auto}
 table.cmds th{text-align:left;background:#fafafa;border-bottom:2px solid #ddd;padding:2px 4px}
 table.cmds td{border-bottom:1px solid #eee;padding:1px 4px;vertical-align:top;white-space:pre-wrap;overflow-wrap:anywhere}
 table.cmds td.n,table.cmds td.ms{text-align:right;font-variant-numeric:tabular-nums}
-col.n{width:3.5em}col.d{width:18%}col.p{width:10%}col.v{width:9%}col.k{width:5.5em}col.r{width:22%}col.x{width:11%}col.ms{width:5em}
-tr.failed{background:#fdecea}tr.error,tr.notprepared{background:#fce4ec}tr.skipped{color:#777}
+col.n{width:3.5em}col.d{width:18%}col.p{width:10%}col.v{width:9%}col.k{width:5.5em}col.r{width:19%}col.x{width:13%}col.ms{width:4.5em}
+table.cmds tr.failed{background:#fdecea}table.cmds tr.error,table.cmds tr.notprepared{background:#fce4ec}tr.skipped{color:#777}
 tr.failed td.k{color:var(--failed);font-weight:bold}tr.error td.k{color:var(--error);font-weight:bold}
 tr.notprepared td.k{color:var(--notprepared);font-weight:bold}tr.passed td.k{color:var(--passed)}
 tr.to td.ms{color:var(--failed);font-weight:bold}tr.to td.ms::after{content:' time-out';font-weight:normal}
 svg{display:block;margin:.3em 0;max-width:100%;height:auto}
 svg text{font:11px system-ui,sans-serif;fill:#444}
 .note{color:#666;font-size:.9em}
+p.plot{margin:.8em 0 0;color:#444;font-size:.9em}
 )css";
 
 constexpr const char* kScript = R"js(
@@ -229,6 +214,8 @@ void ElapsedPlot(Node parent, const HtmlReport::Server& s) {
   const auto y = [&](int64_t ms) {
     return kT + kPlotH - kPlotH * std::log10(1.0 + static_cast<double>(ms)) / top;
   };
+  ElText(parent, "p", "Elapsed time of each command (logarithmic scale; triangles: time-outs)",
+         "plot");
   Node svg = Svg(parent, kW, kH,
                  "Elapsed time of each command of /" + s.context + "/" + s.server +
                      " (logarithmic; triangles: time-outs)");
@@ -256,7 +243,8 @@ void ElapsedPlot(Node parent, const HtmlReport::Server& s) {
     }
     const double x = kL + (static_cast<double>(c) + 0.5) * colW;
     const double y0 = kT + kPlotH;
-    const double y1 = std::min(y(ms), y0 - 1.5);
+    // A quick failure still stands out from the passes beside it.
+    const double y1 = std::min(y(ms), y0 - (worst == 0 ? 1.5 : 8.0));
     std::string& p = d[worst];
     p += 'M';
     AppendNumber(p, x);
@@ -279,7 +267,7 @@ void ElapsedPlot(Node parent, const HtmlReport::Server& s) {
     p.append_attribute("d") = d[k].c_str();
     p.append_attribute("stroke") = KindColour(k);
     p.append_attribute("stroke-width") = width.c_str();
-    p.append_attribute("class") = kKindNames[k];
+    p.append_attribute("class") = KindName(k);
   }
   if (!timeouts.empty()) {
     Node p = svg.append_child("path");
@@ -302,7 +290,8 @@ void PollPlot(Node parent, const HtmlReport::Server& s, const HtmlReport::Poll& 
   for (const auto& d : ds)
     if (d.isNumber && std::isfinite(d.number)) numbers.push_back(&d);
   const std::string what = "#" + std::to_string(row.index + 1) + " " + row.description + " (" +
-                           row.property + "): " + std::to_string(ds.size()) + " deliveries";
+                           row.property + "): " + std::to_string(ds.size()) +
+                           (ds.size() == 1 ? " delivery" : " deliveries");
   if (numbers.size() < 2) {
     Node p = ElText(parent, "p", what + ":", "note");
     std::string list;
@@ -321,10 +310,23 @@ void PollPlot(Node parent, const HtmlReport::Server& s, const HtmlReport::Poll& 
     hi = std::max(hi, d->number);
     tMax = std::max(tMax, d->atMs);
   }
+  // The reference the poll waited for, where it is one number.
+  double reference = 0;
+  const std::string& want = row.expected;
+  const bool hasReference =
+      !want.empty() &&
+      std::from_chars(want.data(), want.data() + want.size(), reference).ptr ==
+          want.data() + want.size() &&
+      std::isfinite(reference);
+  if (hasReference) {
+    lo = std::min(lo, reference);
+    hi = std::max(hi, reference);
+  }
   if (hi == lo) {
     hi += 0.5;
     lo -= 0.5;
   }
+  ElText(parent, "p", what + (hasReference ? ", waiting for " + want : ""), "plot");
   Node svg = Svg(parent, kW, kH, what);
   const auto x = [&](int64_t t) {
     return kL + kPlotW * static_cast<double>(t) / static_cast<double>(tMax);
@@ -335,6 +337,10 @@ void PollPlot(Node parent, const HtmlReport::Server& s, const HtmlReport::Poll& 
   SvgText(svg, kL - 4, y(lo) + 4, Fixed(lo, 6), "end");
   SvgText(svg, kL, kH - 4, "0 ms");
   SvgText(svg, kW - kR, kH - 4, SecondsText(tMax) + " after the command started", "end");
+  if (hasReference) {
+    SvgLine(svg, kL, y(reference), kW - kR, y(reference), "#c62828");
+    svg.last_child().append_attribute("stroke-dasharray") = "4 3";
+  }
   std::string d;
   for (const auto* p : numbers) {
     d += d.empty() ? 'M' : 'L';
@@ -403,7 +409,7 @@ void AccessHistogram(Node parent, const std::vector<const HtmlReport::Server*>& 
   size_t total = 0;
   for (const auto* s : order)
     for (const auto& r : s->rows)
-      if (r.kind != Kind::Skipped) {
+      if (r.kind != Verdict::Skipped) {
         maxMs = std::max(maxMs, r.ms);
         ++total;
       }
@@ -414,7 +420,7 @@ void AccessHistogram(Node parent, const std::vector<const HtmlReport::Server*>& 
   std::vector<size_t> counts(edges.size() - 1, 0);
   for (const auto* s : order)
     for (const auto& r : s->rows) {
-      if (r.kind == Kind::Skipped) continue;
+      if (r.kind == Verdict::Skipped) continue;
       const size_t bin =
           static_cast<size_t>(std::upper_bound(edges.begin(), edges.end(), r.ms) - edges.begin()) -
           1;
@@ -422,8 +428,9 @@ void AccessHistogram(Node parent, const std::vector<const HtmlReport::Server*>& 
     }
   constexpr int kW = 960, kH = 150, kL = 10, kT = 16, kB = 20;
   const size_t maxCount = *std::max_element(counts.begin(), counts.end());
-  Node svg =
-      Svg(parent, kW, kH, "Access times of the " + std::to_string(total) + " commands run (ms)");
+  const std::string title = "Access times of the " + std::to_string(total) + " commands run (ms)";
+  ElText(parent, "p", title, "plot");
+  Node svg = Svg(parent, kW, kH, title);
   const double barW = static_cast<double>(kW - 2 * kL) / static_cast<double>(counts.size());
   const double plotH = kH - kT - kB;
   for (size_t i = 0; i < counts.size(); ++i) {
@@ -471,12 +478,7 @@ HtmlReport::HtmlReport(HtmlRunInfo info) : info_(std::move(info)) {
 
 bool HtmlReport::Open(const std::string& path, std::string& error) {
   path_ = path;
-  std::ofstream probe(path, std::ios::binary | std::ios::trunc);
-  if (!probe) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  return TruncateOutputFile(path, error);
 }
 
 HtmlReport::Server& HtmlReport::ServerFor(const std::string& context, const std::string& server) {
@@ -491,9 +493,10 @@ HtmlReport::Server& HtmlReport::ServerFor(const std::string& context, const std:
 
 void HtmlReport::ServerStarted(const std::string& context, const std::string& server,
                                int32_t planned) {
+  // A sweep runs a server's devices one after the other: one section.
   Server& s = ServerFor(context, server);
-  s.planned = planned;
-  s.rows.reserve(static_cast<size_t>(std::max(planned, 0)));
+  s.planned += std::max(planned, 0);
+  s.rows.reserve(static_cast<size_t>(s.planned));
 }
 
 void HtmlReport::ValueDelivered(int32_t index, int64_t atMs, const DecodedValue& value) {
@@ -517,7 +520,7 @@ void HtmlReport::CommandEnded(const CommandOutcome& o) {
   Server& s = ServerFor(o.context, o.server);
   Row& r = s.rows.emplace_back();
   r.index = o.index;
-  r.kind = KindOf(o);
+  r.kind = o.verdict();
   r.status = o.outcome.code;
   r.timedOut = o.outcome.failure == AccessFailure::TimedOut;
   r.ms = o.elapsedMs;
@@ -549,8 +552,7 @@ void HtmlReport::ServerNotPrepared(const std::string& context, const std::string
   ServerFor(context, server).notPrepared = reason.empty() ? "not prepared" : reason;
 }
 
-std::string HtmlReport::Page(const CheckTotals& totals) {
-  pugi::xml_document doc;
+void HtmlReport::Build(pugi::xml_document& doc, const CheckTotals& totals) {
   doc.append_child(pugi::node_doctype).set_value("html");
   Node html = doc.append_child("html");
   html.append_attribute("lang") = "en";
@@ -593,7 +595,7 @@ std::string HtmlReport::Page(const CheckTotals& totals) {
   t.append_attribute("id") = "totals";
   Node tb = El(t, "tbody");
   for (int k = 0; k < 5; ++k) {
-    Node tr = El(tb, "tr", k == 4 ? "notprepared" : kKindNames[k]);
+    Node tr = El(tb, "tr", KindName(k));
     ElText(tr, "td", labels[k]);
     ElText(tr, "td", std::to_string(counts[k]), "n");
     Node svg =
@@ -652,14 +654,13 @@ std::string HtmlReport::Page(const CheckTotals& totals) {
   Node q = El(tools, "input");
   q.append_attribute("type") = "search";
   q.append_attribute("id") = "q";
-  q.append_attribute("placeholder") = "Filter rows: description, property, device, result...";
+  q.append_attribute("placeholder") = "Filter: description, property, device, result, value";
   q.append_attribute("aria-label") = "Filter rows";
-  const char* toggles[5] = {"passed", "failed", "error", "skipped", "notprepared"};
   for (int k = 0; k < 5; ++k) {
     Node label = El(tools, "label");
     Node box = El(label, "input", "kind");
     box.append_attribute("type") = "checkbox";
-    box.append_attribute("value") = toggles[k];
+    box.append_attribute("value") = KindName(k);
     box.append_attribute("checked") = "checked";
     SetText(label, std::string(" ") + labels[k]);
   }
@@ -674,7 +675,7 @@ std::string HtmlReport::Page(const CheckTotals& totals) {
     std::string sum;
     for (int k = 0; k < 4; ++k)
       if (s->counts[k])
-        sum += (sum.empty() ? "" : ", ") + std::to_string(s->counts[k]) + " " + kKindNames[k];
+        sum += (sum.empty() ? "" : ", ") + std::to_string(s->counts[k]) + " " + KindName(k);
     if (sum.empty()) sum = "no commands";
     if (s->planned > 0) sum += " of " + std::to_string(s->planned) + " planned";
     if (!s->notPrepared.empty())
@@ -686,14 +687,34 @@ std::string HtmlReport::Page(const CheckTotals& totals) {
     ElapsedPlot(sec, *s);
     for (const Poll& p : s->polls) PollPlot(sec, *s, p);
 
-    Node table = El(sec, "table", "cmds");
-    Node cols = El(table, "colgroup");
-    for (const char* c : {"n", "d", "p", "v", "k", "r", "x", "x", "ms"}) El(cols, "col", c);
-    Node hr = El(El(table, "thead"), "tr");
-    for (const char* h : {"#", "Description", "Property", "Device", "Outcome", "Result",
-                          "Value read", "Expected", "ms"})
-      ElText(hr, "th", h);
-    Node body2 = El(table, "tbody");
+    // The rows in tables of kRowsPerTable, each of which the browser lays
+    // out only when it comes into view: a run of 32767 commands then opens
+    // as fast as a short one. The fixed column widths line them up.
+    constexpr size_t kRowsPerTable = 500;
+    size_t inTable = 0;
+    const size_t rowCount = s->rows.size() + (s->notPrepared.empty() ? 0 : 1);
+    size_t tables = 0;
+    const auto newTable = [&](bool header) {
+      // Until laid out, a table counts as tall as its rows at one line each.
+      const size_t rows =
+          std::min(kRowsPerTable, rowCount - std::min(rowCount, tables++ * kRowsPerTable));
+      Node div = El(sec, "div", "rows");
+      div.append_attribute("style") =
+          ("contain-intrinsic-size:auto " + std::to_string(19 * rows + (header ? 24 : 0)) + "px")
+              .c_str();
+      Node table = El(div, "table", "cmds");
+      Node cols = El(table, "colgroup");
+      for (const char* c : {"n", "d", "p", "v", "k", "r", "x", "x", "ms"}) El(cols, "col", c);
+      if (header) {
+        Node hr = El(El(table, "thead"), "tr");
+        for (const char* h : {"#", "Description", "Property", "Device", "Outcome", "Result",
+                              "Value read", "Expected", "ms"})
+          ElText(hr, "th", h);
+      }
+      inTable = 0;
+      return El(table, "tbody");
+    };
+    Node body2 = newTable(true);
     if (!s->notPrepared.empty()) {
       Node tr = El(body2, "tr", "notprepared");
       ElText(tr, "td", "", "n");
@@ -707,6 +728,10 @@ std::string HtmlReport::Page(const CheckTotals& totals) {
       ElText(tr, "td", "", "ms");
     }
     for (const Row& r : s->rows) {
+      if (++inTable > kRowsPerTable) {
+        body2 = newTable(false);
+        inTable = 1;
+      }
       Node tr = El(body2, "tr");
       tr.append_attribute("class") =
           r.timedOut ? (std::string(KindName(r.kind)) + " to").c_str() : KindName(r.kind);
@@ -724,7 +749,7 @@ std::string HtmlReport::Page(const CheckTotals& totals) {
       ElText(tr, "td", r.result);
       ElText(tr, "td", r.value);
       ElText(tr, "td", r.expected);
-      if (r.kind == Kind::Skipped) {
+      if (r.kind == Verdict::Skipped) {
         ElText(tr, "td", "", "ms");
       } else {
         ElText(tr, "td", std::string_view(num, std::to_chars(num, num + 24, r.ms).ptr - num), "ms");
@@ -736,22 +761,32 @@ std::string HtmlReport::Page(const CheckTotals& totals) {
   }
   ElText(body, "script", kScript);
   CloseEmptyElements(html);
+}
 
+namespace {
+constexpr unsigned kSaveFlags = pugi::format_raw | pugi::format_no_declaration;
+}
+
+std::string HtmlReport::Page(const CheckTotals& totals) {
+  pugi::xml_document doc;
+  Build(doc, totals);
   std::ostringstream out;
-  doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  doc.save(out, "", kSaveFlags, pugi::encoding_utf8);
   return std::move(out).str();
 }
 
 void HtmlReport::Finished(const CheckTotals& totals) {
-  const std::string page = Page(totals);
-  FILE* f = std::fopen(path_.c_str(), "wb");
-  bool ok = f != nullptr;
-  if (ok) {
-    ok = std::fwrite(page.data(), 1, page.size(), f) == page.size();
-    if (std::fclose(f) != 0) ok = false;
-  }
-  written_ = ok;
-  if (!written_) error_ = path_ + ": " + std::strerror(errno);
+  // Straight from the tree into the file: the page of a long run is
+  // megabytes, not worth a copy in memory.
+  pugi::xml_document doc;
+  Build(doc, totals);
+  written_ = WriteOutputFile(
+      path_,
+      [&doc](FILE* f) {
+        pugi::xml_writer_file file(f);
+        doc.save(file, "", kSaveFlags, pugi::encoding_utf8);
+      },
+      error_);
 }
 
 }  // namespace dsc

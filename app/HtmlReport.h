@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ class HtmlReport final : public CheckOutput {
   // Writes the page; called once the exit status it shows is known.
   void Finished(const CheckTotals& totals);
   // A value a POLL command was delivered while it waited, ms after its start.
-  void ValueDelivered(int32_t index, int64_t atMs, const DecodedValue& value);
+  void ValueDelivered(int32_t index, int64_t atMs, const DecodedValue& value) override;
   bool written() const { return written_; }
   const std::string& error() const { return error_; }
 
@@ -52,10 +53,9 @@ class HtmlReport final : public CheckOutput {
 
   // The run as the page shows it: the one place that knows the runner's
   // events, so a change of events is a change here.
-  enum class Kind : uint8_t { Passed, Failed, Error, Skipped };
   struct Row {
     int32_t index = 0;
-    Kind kind = Kind::Passed;
+    Verdict kind = Verdict::Passed;
     bool timedOut = false;
     int32_t status = 0;
     int64_t ms = 0;
@@ -75,13 +75,14 @@ class HtmlReport final : public CheckOutput {
     std::string context, server, stoppedBy, notPrepared;
     int32_t planned = 0;
     int64_t startMs = 0, ms = 0;
-    int32_t counts[4] = {0, 0, 0, 0};
+    int32_t counts[4] = {0, 0, 0, 0};  // by Verdict
     std::vector<Row> rows;
     std::vector<Poll> polls;
     bool failing() const { return counts[1] + counts[2] > 0 || !notPrepared.empty(); }
   };
 
  private:
+  void Build(pugi::xml_document& doc, const CheckTotals& totals);
   Server& ServerFor(const std::string& context, const std::string& server);
   HtmlRunInfo info_;
   std::string path_, error_;

@@ -201,7 +201,7 @@ void JsonWriter::ServerNotPrepared(const std::string& context, const std::string
   j["description"] = "preparation";
   j["status"] = nullptr;
   j["result"] = AsUtf8(reason);
-  j["outcome"] = "error";
+  j["outcome"] = VerdictName(Verdict::Error);
   j["timestamp"] = clock_.Now();
   pending_.Add(Dump(j));
   pending_.Add("\n");

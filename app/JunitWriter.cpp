@@ -2,10 +2,7 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "access/CompletionCodes.h"
@@ -48,12 +45,7 @@ std::string HostName() {
 
 bool JunitWriter::Open(const std::string& path, std::string& error) {
   path_ = path;
-  std::ofstream probe(path, std::ios::binary | std::ios::trunc);
-  if (!probe) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  return TruncateOutputFile(path, error);
 }
 
 JunitWriter::JunitWriter(bool ant) : ant_(ant), host_(HostName()) {
@@ -191,22 +183,15 @@ void JunitWriter::RunEnding(CheckTotals& totals) {
     pugi::xml_node err = s.node.append_child("system-err");
     if (!stopped.empty()) err.text() = XmlText(stopped + "\n").c_str();
   }
-  // Written through a large buffer, and checked at the close too: a disk
-  // that fills up shows there at the latest.
-  FILE* f = std::fopen(path_.c_str(), "wb");
-  bool ok = f != nullptr;
-  if (ok) {
-    std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
-    pugi::xml_writer_file file(f);
-    doc_.save(file, "  ", pugi::format_default, pugi::encoding_utf8);
-    ok = std::ferror(f) == 0;
-    if (std::fclose(f) != 0) ok = false;
-  }
-  written_ = ok;
-  if (!written_) {
-    error_ = path_ + ": " + std::strerror(errno);
-    if (totals.outputError.empty()) totals.outputError = "cannot write the JUnit file " + error_;
-  }
+  written_ = WriteOutputFile(
+      path_,
+      [this](FILE* f) {
+        pugi::xml_writer_file file(f);
+        doc_.save(file, "  ", pugi::format_default, pugi::encoding_utf8);
+      },
+      error_);
+  if (!written_ && totals.outputError.empty())
+    totals.outputError = "cannot write the JUnit file " + error_;
 }
 
 }  // namespace dsc

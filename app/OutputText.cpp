@@ -1,9 +1,11 @@
 #include "app/OutputText.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 
 #include "access/CompletionCodes.h"
 #include "app/CheckOutput.h"
@@ -50,6 +52,27 @@ bool PrintableAscii(std::string_view text, bool json) {
 std::string XmlText(const std::string& text) {
   if (PrintableAscii(text)) return text;
   return MarkupText(text);
+}
+
+bool TruncateOutputFile(const std::string& path, std::string& error) {
+  std::ofstream probe(path, std::ios::binary | std::ios::trunc);
+  if (probe) return true;
+  error = path + ": " + std::strerror(errno);
+  return false;
+}
+
+bool WriteOutputFile(const std::string& path, const std::function<void(FILE*)>& write,
+                     std::string& error) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  bool ok = f != nullptr;
+  if (ok) {
+    std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
+    write(f);
+    ok = std::ferror(f) == 0;
+    if (std::fclose(f) != 0) ok = false;
+  }
+  if (!ok) error = path + ": " + std::strerror(errno);
+  return ok;
 }
 
 // "12.345": whole milliseconds as seconds, never with an exponent. Writes

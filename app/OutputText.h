@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -19,6 +21,17 @@ bool PrintableAscii(std::string_view text, bool json = false);
 
 // Text for an XML attribute or body: MarkupText, plain ASCII without a copy.
 std::string XmlText(const std::string& text);
+
+// An output file written once the run ends (JUnit, HTML) is emptied before
+// anything runs: an earlier run's results never survive, and a path that
+// cannot be written is known at once. False, with "PATH: reason" in error,
+// when it cannot be created.
+bool TruncateOutputFile(const std::string& path, std::string& error);
+// Writes such a file through a large buffer and checks the close too: a
+// disk that fills up shows there at the latest. False, with "PATH: reason"
+// in error, when any of it could not be written.
+bool WriteOutputFile(const std::string& path, const std::function<void(FILE*)>& write,
+                     std::string& error);
 
 // "12.345": whole milliseconds as seconds, never with an exponent. Writes
 // into out (24 bytes are enough) and returns the end.

@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -74,6 +75,10 @@ int CheckFromTheCommandLine(int argc, char** argv) {
   const Options& opt = cl.opt;
   std::string context, server, device = "#0";
 
+  if (const std::string why = ValueLikeAnOption(app, argc, argv); !why.empty()) {
+    std::cerr << "ovra-check: " << why << "\n";
+    return kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -82,10 +87,30 @@ int CheckFromTheCommandLine(int argc, char** argv) {
     return rc == 0 ? kExitOk : kExitUsage;
   }
 
-  for (std::string* name : {&context, &server, &device, &cl.configKey}) *name = Utf8ToLatin1(*name);
-  for (std::string& name : cl.listNames) name = Utf8ToLatin1(name);
-  for (std::string& name : cl.typed) name = Utf8ToLatin1(name);
-  for (std::string& name : cl.sweepNames) name = Utf8ToLatin1(name);
+  // Names go to the control system in its Latin-1; one it cannot hold is
+  // refused before anything is asked. Text that is not UTF-8 (typed on a
+  // Latin-1 terminal) stays as it is.
+  std::string refusedName;
+  auto toLatin1 = [&refusedName](std::string& name) {
+    std::string latin1;
+    uint32_t refused = 0;
+    if (Utf8ToLatin1(name, latin1, &refused)) {
+      name = latin1;
+    } else if (refused != kNotUtf8 && refusedName.empty()) {
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(refused));
+      refusedName = "\"" + name + "\" is refused: column " + std::to_string(latin1.size() + 1) +
+                    ": " + code + " has no Latin-1 character, the control system's";
+    }
+  };
+  for (std::string* name : {&context, &server, &device, &cl.configKey}) toLatin1(*name);
+  for (std::string& name : cl.listNames) toLatin1(name);
+  for (std::string& name : cl.typed) toLatin1(name);
+  for (std::string& name : cl.sweepNames) toLatin1(name);
+  if (!refusedName.empty()) {
+    std::cerr << "ovra-check: " << TerminalText(refusedName) << "\n";
+    return kExitUsage;
+  }
   if (std::string why;
       !cl.opt.shard.empty() && !ParseShard(cl.opt.shard, cl.opt.shardParsed, why)) {
     std::cerr << "ovra-check: " << why << "\n";
@@ -129,10 +154,18 @@ int CheckFromTheCommandLine(int argc, char** argv) {
     return kExitUsage;
   }
   Checker checker(opt, clock, std::move(system), database.path);
+  checker.htmlInfo = HtmlRunInfoOf(argc, argv, facility, tangoHosts, database.path);
+  // Each lane of --jobs opens the same control system as its own.
+  checker.reopen = [&clock, facility, tangoHosts, judgement](ControlSystem& opened,
+                                                             std::string& why) {
+    return tangoHosts.empty() ? OpenControlSystem(facility, clock, opened, why, judgement)
+                              : OpenAddresses(tangoHosts, clock, opened, why, judgement);
+  };
 
   try {
     if (*cl.list && cl.listConfigurations) return ListConfigurations(checker, opt.json);
     if (*cl.list) return List(checker, cl.listNames, opt.json);
+    if (*cl.capture) return Capture(checker, cl.captureNames, cl.captureOutput);
     if (const std::optional<int> rc = RunSweep(checker, cl)) return *rc;
     if ((*cl.info || *cl.standard || *cl.specific) &&
         !Resolve(checker.lib(), cl.typed, cl.standard->parsed(), context, server, device, error)) {
@@ -151,9 +184,7 @@ int CheckFromTheCommandLine(int argc, char** argv) {
     }
     if (*cl.info) return Info(checker, context, server, opt.json);
     if (*cl.lint) return Lint(checker, cl.lintArgs, opt.json);
-    if (!checker.OpenJunit()) return kExitUsage;
-    if (!checker.OpenHtml(HtmlRunInfoOf(argc, argv, facility, tangoHosts, database.path)))
-      return kExitUsage;
+    if (!checker.OpenOutputs()) return kExitUsage;
     checker.ListenForSignals();
     if (*cl.standard) return RunStandard(checker, context, server, device);
     if (*cl.specific) return RunSpecific(checker, opt, context, server, device);

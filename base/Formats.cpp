@@ -2,6 +2,7 @@
 
 #include "base/Letters.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <vector>
@@ -97,28 +98,22 @@ struct Layouts {
       while (!rest.empty()) {
         const size_t blank = rest.find(' ');
         const std::string_view item = rest.substr(0, blank);
-        FormatField f;
+        // A field is a scalar tag, or 'n' and the byte length of a fixed name.
+        static constexpr std::array<std::pair<char, FormatField>, 5> kScalars{{
+            {'d', {FieldKind::Double, 0, 8}},
+            {'f', {FieldKind::Single, 0, 4}},
+            {'l', {FieldKind::Long, 0, 4}},
+            {'s', {FieldKind::Short, 0, 2}},
+            {'b', {FieldKind::Byte, 0, 1}},
+        }};
+        FormatField f{FieldKind::Name, 0, 0};
+        const auto* scalar = std::find_if(kScalars.begin(), kScalars.end(),
+                                          [&](const auto& s) { return s.first == item[0]; });
+        if (scalar != kScalars.end())
+          f = scalar->second;
+        else
+          f.size = static_cast<int16_t>(std::stoi(std::string(item.substr(1))));
         f.offset = offset;
-        switch (item[0]) {
-          case 'd':
-            f = {FieldKind::Double, offset, 8};
-            break;
-          case 'f':
-            f = {FieldKind::Single, offset, 4};
-            break;
-          case 'l':
-            f = {FieldKind::Long, offset, 4};
-            break;
-          case 's':
-            f = {FieldKind::Short, offset, 2};
-            break;
-          case 'b':
-            f = {FieldKind::Byte, offset, 1};
-            break;
-          default:
-            f = {FieldKind::Name, offset,
-                 static_cast<int16_t>(std::stoi(std::string(item.substr(1))))};
-        }
         fields[i].push_back(f);
         offset = static_cast<int16_t>(offset + f.size);
         if (blank == std::string_view::npos) break;

@@ -15,7 +15,15 @@
 // start; printed are the median of the per-pair ratios checker/peer with
 // their range, and the medians of each side.
 //
-//   build/bench/tango_sweep_bench [PAIRS]      (default 7)
+// Then servers side by side: 50 more TangoTest servers of one device each,
+// 5 of them hung, swept with --jobs 16, in pairs with a --jobs 1 sweep of the live ones
+// (alternating from a random start). The target: --jobs 16 costs at most
+// the slowest server's time plus 20 % of the live servers' total, all from
+// the checker's own figures: the sweep's elapsed time and slowest server,
+// and the live servers' total as the time of a --jobs 1 sweep of the 45
+// live servers alone.
+//
+//   build/bench/tango_sweep_bench [PAIRS] [SIDE_PAIRS]   (default 7 and 5)
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -25,6 +33,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -77,6 +86,34 @@ for server in db.get_server_list("TangoTest/*"):
 print(values, failed, skipped, "%.3f s on the skipped servers" % skipping)
 )";
 
+// From a checker's terminal output: the run's elapsed seconds ("... in 1.234
+// s"), the slowest servers' times in ms, and whether each is a hung one
+// (one whose name holds `hungMark`).
+struct SweepFigures {
+  double seconds = 0;
+  std::vector<double> slowestMs;
+  int hungAmongSlowest = 0;
+};
+SweepFigures FiguresOf(const std::string& text, const std::string& hungMark) {
+  SweepFigures f;
+  const size_t in = text.rfind(" in ");
+  if (in != std::string::npos) f.seconds = std::atof(text.c_str() + in + 4);
+  const size_t at = text.rfind("Slowest: ");
+  if (at == std::string::npos) return f;
+  const std::string line = text.substr(at + 9, text.find('\n', at) - at - 9);
+  for (size_t p = 0; p < line.size();) {
+    const size_t comma = std::min(line.find(", ", p), line.size());
+    const std::string item = line.substr(p, comma - p);  // "/CTX/SERVER 512 ms"
+    const size_t space = item.rfind(' ', item.size() - 4);
+    if (space != std::string::npos) {
+      f.slowestMs.push_back(std::atof(item.c_str() + space + 1));
+      if (item.find(hungMark) != std::string::npos) ++f.hungAmongSlowest;
+    }
+    p = comma + 2;
+  }
+  return f;
+}
+
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const size_t n = v.size();
@@ -98,6 +135,7 @@ double TimeProcess(const std::vector<std::string>& argv, const std::string& log,
 
 int main(int argc, char** argv) {
   const int pairs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+  const int sidePairs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
   if (!TangoDatabaseServer::Installed()) {
     std::printf("skipped: not installed: %s\n", TangoDatabaseServer::Missing().c_str());
     return 0;
@@ -203,5 +241,87 @@ int main(int argc, char** argv) {
       *std::max_element(ratios.begin(), ratios.end()), Median(liveRatios),
       *std::min_element(liveRatios.begin(), liveRatios.end()),
       *std::max_element(liveRatios.begin(), liveRatios.end()));
+
+  // Servers side by side. Registered and started only now: the sweep above
+  // and its peer do not see them.
+  constexpr int kSideServers = 50;
+  for (int i = 1; i <= kSideServers; ++i) {
+    const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
+    // Every tenth is hung: "side10-hung", "side20-hung", ...
+    const std::string instance = "side" + n + (i % 10 == 0 ? "-hung" : "");
+    if (!db.AddServer("TangoTest/" + instance, "TangoTest", {"side/tg/" + n}, error) ||
+        !db.StartTangoTest(instance, error)) {
+      std::fprintf(stderr, "%s: %s\n", instance.c_str(), error.c_str());
+      return 1;
+    }
+    if (i % 10 == 0) kill(db.LastServerPid(), SIGSTOP);
+  }
+  auto sweep = [&](const char* jobs, const char* servers) {
+    return std::vector<std::string>{OVRA_CHECK_EXE, "--tango-host", db.TangoHost(),
+                                    "--report-dir", reports,        "--jobs",
+                                    jobs,           "sweep",        servers};
+  };
+  // All 50 side by side; the 45 live ones alone, one after the other: their
+  // total.
+  const std::vector<std::string> parallel = sweep("16", "TangoTest/side*"),
+                                 serial = sweep("1", "TangoTest/side[0-9][0-9]");
+  TimeProcess(parallel, checkerLog, status);
+  {
+    const std::string text = ReadAll(checkerLog);
+    const size_t at = text.find("Site: ");
+    std::printf("\nside by side: %d servers of one device, 5 hung; --jobs 16 (exit %d): %s",
+                kSideServers, status,
+                at == std::string::npos ? "no site summary\n"
+                                        : text.substr(at, text.find('\n', at) - at + 1).c_str());
+  }
+  TimeProcess(sweep("1", "TangoTest/side*"), checkerLog, status);
+  std::printf("all 50 with --jobs 1: %.3f s (the sweep's own time)\n",
+              FiguresOf(ReadAll(checkerLog), "-hung").seconds);
+  // The same facts either way: the JSON lines' servers, devices, commands,
+  // outcomes and which fields each carries, in order (TangoTest's values move).
+  auto factsOf = [&](const char* jobs) {
+    std::vector<std::string> run = sweep(jobs, "TangoTest/side*");
+    run.insert(run.begin() + 1, "--json");
+    TimeProcess(run, checkerLog, status);
+    static const std::regex value(
+        R"x(("(type|server|device|description|outcome)":"[^"]*")|("\w+":))x");
+    std::string facts;
+    const std::string text = ReadAll(checkerLog);
+    for (std::sregex_iterator m(text.begin(), text.end(), value), end; m != end; ++m)
+      facts += m->str();
+    return facts;
+  };
+  std::printf("JSON lines of --jobs 16 and --jobs 1 carry the same facts: %s\n",
+              factsOf("16") == factsOf("1") ? "yes" : "NO");
+  std::vector<double> t16, live, slowest, whole16, bounds;
+  for (int i = 0; i < sidePairs; ++i) {
+    double w16 = 0;
+    SweepFigures f16, f1;
+    auto one = [&](bool jobs16) {
+      if (jobs16) {
+        w16 = TimeProcess(parallel, checkerLog, status);
+        f16 = FiguresOf(ReadAll(checkerLog), "-hung");
+      } else {
+        TimeProcess(serial, checkerLog, status);
+        f1 = FiguresOf(ReadAll(checkerLog), "-hung");
+      }
+    };
+    one((first + i) % 2 == 0);
+    one((first + i) % 2 != 0);
+    const double slowestSeconds = f16.slowestMs.empty() ? 0 : f16.slowestMs[0] / 1000;
+    t16.push_back(f16.seconds);
+    whole16.push_back(w16);
+    live.push_back(f1.seconds);
+    slowest.push_back(slowestSeconds);
+    bounds.push_back(f16.seconds / std::max(1e-3, slowestSeconds + 0.2 * f1.seconds));
+  }
+  std::printf(
+      "%d pairs: sweep's own time with --jobs 16 median %.3f s (whole process %.3f s);\n"
+      "its slowest server median %.3f s; the 45 live servers one after the other median %.3f s\n"
+      "median of per-pair --jobs 16 / (slowest + 0.2 x live total) = %.3f (range %.3f .. "
+      "%.3f); target <= 1\n",
+      sidePairs, Median(t16), Median(whole16), Median(slowest), Median(live), Median(bounds),
+      *std::min_element(bounds.begin(), bounds.end()),
+      *std::max_element(bounds.begin(), bounds.end()));
   return 0;
 }

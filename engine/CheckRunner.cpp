@@ -178,6 +178,7 @@ bool CheckRunner::RunVesk(const std::string& context, const std::string& server)
     for (RunObserver* o : observers_) o->CommandStarted(k, C);
     prompt_.NewCommand();
     const int64_t startMs = clock_.MonotonicMs();
+    commandStartMs_ = startMs;
 
     int32_t status = 0;
     Outcome outcome;
@@ -490,6 +491,14 @@ void CheckRunner::Zorbel1_event9(int32_t /*ignored*/, int32_t code) {
   const int32_t k = run.currentCommand;
   if (k < 0 || k >= static_cast<int32_t>(plan.size())) return;
   const TestCommand& C = plan[k];
+  // What was delivered, for the observers that show a poll's values over
+  // time; only while the command waits, not for a late event after it.
+  const int32_t out = EffectiveSize(C.OutputSize, C.OutputFormat);
+  if (run.completionPending && options_.decodeValues && out > 0 && !observers_.empty()) {
+    const DecodedValue value = DecodeValue(run.dataBuffer, C.OutputFormat, out);
+    const int64_t atMs = clock_.MonotonicMs() - commandStartMs_;
+    for (RunObserver* o : observers_) o->ValueDelivered(k, atMs, value);
+  }
   if (C.Reference.empty()) {
     run.completionStatus = 0;
     run.completionPending = false;
@@ -497,8 +506,7 @@ void CheckRunner::Zorbel1_event9(int32_t /*ignored*/, int32_t code) {
   }
   // A polled value that has not reached the reference yet: wait for the next
   // delivery.
-  const int32_t bytes =
-      FormatElementSize(C.OutputFormat) * EffectiveSize(C.OutputSize, C.OutputFormat);
+  const int32_t bytes = FormatElementSize(C.OutputFormat) * out;
   if (ReferenceMatches(run, C, bytes)) {
     run.completionStatus = 0;
     run.completionPending = false;

@@ -53,6 +53,7 @@ class CheckRunner {
   std::function<void(const CommandOutcome&)> observer_;
   std::vector<RunObserver*> observers_;
   RunOptions options_;
+  int64_t commandStartMs_ = 0;  // when the current command started, for its deliveries
 
   void Ended(const CommandOutcome& outcome);
 };

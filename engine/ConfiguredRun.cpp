@@ -1,6 +1,7 @@
 #include "engine/ConfiguredRun.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "access/CompletionCodes.h"
 
@@ -73,6 +74,44 @@ void ConfiguredRun::RunConfiguration(const StoredConfig& config,
       serverDone(after.failed + after.errors + after.notPrepared >
                  before.failed + before.errors + before.notPrepared);
   }
+}
+
+void ConfiguredRun::RunConfiguration(
+    const StoredConfig& config, const std::string& noServersReason, int32_t jobs,
+    const std::function<ConfiguredRun&(int32_t lane, ServerBlock& block)>& lane) {
+  if (jobs <= 1 || !lane) return RunConfiguration(config, noServersReason);
+  const int count = std::min<int>(config.ServerCount, static_cast<int>(config.Servers.size()));
+  if (count < 1) NotPrepared(config.Context, "", noServersReason);
+  const std::vector<std::string> servers = SelectedServers(config);
+  std::vector<CheckerSession*> sessions(static_cast<size_t>(jobs), nullptr);
+  std::mutex mutex;  // sessions: filled by the lanes, read by the waiting caller
+  RunInBlocks(
+      static_cast<int32_t>(servers.size()), jobs,
+      [&](int32_t i, int32_t index, ServerBlock& block) {
+        ConfiguredRun& run = lane(i, block);
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          sessions[static_cast<size_t>(i)] = &run.session_;
+        }
+        if (const char* line = session_.stop.line()) run.session_.stop.Request(line);
+        const CheckTotals before = run.tally_.totals;
+        run.session_.serverInfoText.clear();
+        run.RunSpecific(config.Context, servers[static_cast<size_t>(index)], "#0");
+        const CheckTotals& after = run.tally_.totals;
+        const bool failed = after.failed + after.errors + after.notPrepared >
+                            before.failed + before.errors + before.notPrepared;
+        block.Add([this, failed] {
+          if (serverDone) serverDone(failed);
+        });
+      },
+      [this] { return session_.stop.requested(); },
+      [&] {
+        const char* line = session_.stop.line();
+        if (!line) return;
+        std::lock_guard<std::mutex> lock(mutex);
+        for (CheckerSession* s : sessions)
+          if (s) s->stop.Request(line);
+      });
 }
 
 std::vector<std::string> ConfiguredRun::SelectedServers(const StoredConfig& config) const {

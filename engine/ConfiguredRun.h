@@ -16,6 +16,7 @@
 #include "engine/CheckerSession.h"
 #include "engine/Outcome.h"
 #include "engine/RunEvents.h"
+#include "engine/ServerBlocks.h"
 #include "engine/TestPlan.h"
 
 namespace dsc {
@@ -72,6 +73,20 @@ class ConfiguredRun {
   // A stored configuration: RunSpecific for each server in turn until a
   // stop is requested; a configuration without servers is one not prepared.
   void RunConfiguration(const StoredConfig& config, const std::string& noServersReason);
+  // The same with up to `jobs` servers at once (1: the call above). Each
+  // server runs on a lane: lane(i, block) gives the configured run of the
+  // i-th lane (its own session, runner and loader, never shared with
+  // another lane), whose observers record into `block` for this run's
+  // observers (a BlockRecorder over observers()) and whose serverPrepared
+  // does the same. The blocks are delivered in the configuration's order,
+  // serverDone after each; a stop request of this run's session reaches the
+  // lanes' sessions and no further server starts.
+  void RunConfiguration(
+      const StoredConfig& config, const std::string& noServersReason, int32_t jobs,
+      const std::function<ConfiguredRun&(int32_t lane, ServerBlock& block)>& lane);
+  // Everyone listening to this run, this run's own count among them.
+  const std::vector<RunObserver*>& observers() const { return observers_; }
+  CheckerSession& session() { return session_; }
   // The servers of a configuration that `selects` keeps, in their order.
   std::vector<std::string> SelectedServers(const StoredConfig& config) const;
   // complete (the front end adds what only it knows: the report file, the

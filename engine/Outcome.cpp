@@ -1,5 +1,7 @@
 #include "engine/Outcome.h"
 
+#include <array>
+
 namespace dsc {
 
 Verdict VerdictOf(const Outcome& o) {
@@ -52,59 +54,29 @@ bool ServerSilent(const Outcome& o) {
          o.failure == AccessFailure::DatabaseNotReachable;
 }
 
-const char* OutcomeKindName(OutcomeKind kind) {
-  switch (kind) {
-    case OutcomeKind::Passed:
-      return "passed";
-    case OutcomeKind::ReferenceNotMet:
-      return "reference_not_met";
-    case OutcomeKind::InputNotParsed:
-      return "input_not_parsed";
-    case OutcomeKind::AccessFailed:
-      return "access_failed";
-    case OutcomeKind::NotRun:
-      return "not_run";
-  }
-  return "";
+// The names JSON and JUnit carry, in the order of each enumeration (the
+// asserts tie each table to its enumeration's last value).
+namespace {
+template <class Enum, size_t N>
+const char* NameIn(const std::array<const char*, N>& names, Enum value) {
+  const auto i = static_cast<size_t>(value);
+  return i < N ? names[i] : "";
 }
+constexpr std::array<const char*, 5> kKindNames{"passed", "reference_not_met", "input_not_parsed",
+                                                "access_failed", "not_run"};
+static_assert(static_cast<size_t>(OutcomeKind::NotRun) + 1 == kKindNames.size());
+constexpr std::array<const char*, 8> kFailureNames{
+    "",        "not_reachable", "timed_out",    "database_not_reachable",
+    "refused", "server_error",  "no_such_name", "control_fault"};
+static_assert(static_cast<size_t>(AccessFailure::ControlFault) + 1 == kFailureNames.size());
+constexpr std::array<const char*, 5> kNotRunNames{"", "deselected", "server_given_up", "stopped",
+                                                  "interrupted"};
+static_assert(static_cast<size_t>(NotRunReason::Interrupted) + 1 == kNotRunNames.size());
+}  // namespace
 
-const char* AccessFailureName(AccessFailure why) {
-  switch (why) {
-    case AccessFailure::None:
-      return "";
-    case AccessFailure::NotReachable:
-      return "not_reachable";
-    case AccessFailure::TimedOut:
-      return "timed_out";
-    case AccessFailure::DatabaseNotReachable:
-      return "database_not_reachable";
-    case AccessFailure::Refused:
-      return "refused";
-    case AccessFailure::ServerError:
-      return "server_error";
-    case AccessFailure::NoSuchName:
-      return "no_such_name";
-    case AccessFailure::ControlFault:
-      return "control_fault";
-  }
-  return "";
-}
-
-const char* NotRunReasonName(NotRunReason why) {
-  switch (why) {
-    case NotRunReason::None:
-      return "";
-    case NotRunReason::Deselected:
-      return "deselected";
-    case NotRunReason::ServerGivenUp:
-      return "server_given_up";
-    case NotRunReason::Stopped:
-      return "stopped";
-    case NotRunReason::Interrupted:
-      return "interrupted";
-  }
-  return "";
-}
+const char* OutcomeKindName(OutcomeKind kind) { return NameIn(kKindNames, kind); }
+const char* AccessFailureName(AccessFailure why) { return NameIn(kFailureNames, why); }
+const char* NotRunReasonName(NotRunReason why) { return NameIn(kNotRunNames, why); }
 
 const char* WhyName(const Outcome& o) {
   if (o.kind == OutcomeKind::AccessFailed) return AccessFailureName(o.failure);

@@ -47,17 +47,33 @@ ReportLog::ReportLog(Clock& clock, std::string directory)
     : clock_(clock), directory_(std::move(directory)), write_(SystemWrite), user_(::geteuid()) {}
 
 int16_t ReportLog::AddToReport(const std::string& txt, bool addDate) {
-  if (reportFileName.empty()) {
-    // An empty directory would put the report at the file-system root.
-    std::string dir = directory_.empty() ? DefaultReportDirectory() : directory_;
-    reportFileName = dir + "/" + std::to_string(clock_.UnixTime()) + ".txt";
-    attempted_ = written_ = 0;
-    reason_.clear();
-    told_ = false;
+  if (divert) {
+    divert((addDate ? clock_.LocalDateTime() + " : " + txt : txt) + "\r\n");
+    return 0;
   }
+  NameFileIfNone();
   std::string line = addDate ? clock_.LocalDateTime() + " : " + txt : txt;
   line += "\r\n";
+  Write(line);
+  return 0;
+}
 
+void ReportLog::AddFinished(const std::string& line) {
+  NameFileIfNone();
+  Write(line);
+}
+
+void ReportLog::NameFileIfNone() {
+  if (!reportFileName.empty()) return;
+  // An empty directory would put the report at the file-system root.
+  std::string dir = directory_.empty() ? DefaultReportDirectory() : directory_;
+  reportFileName = dir + "/" + std::to_string(clock_.UnixTime()) + ".txt";
+  attempted_ = written_ = 0;
+  reason_.clear();
+  told_ = false;
+}
+
+void ReportLog::Write(const std::string& line) {
   // A failure is kept for the front end and the run goes on.
   const int32_t lines = LineCount(line);
   attempted_ += lines;
@@ -67,7 +83,6 @@ int16_t ReportLog::AddToReport(const std::string& txt, bool addDate) {
   } else if (reason_.empty()) {
     reason_ = std::move(why);
   }
-  return 0;
 }
 
 std::string ReportLog::Append(const std::string& line) {

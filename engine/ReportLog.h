@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/Clock.h"
@@ -37,6 +38,13 @@ class ReportLog {
 
   int16_t AddToReport(const std::string& txt, bool addDate);
 
+  // A lane's report (servers side by side): while set, each line goes here,
+  // dated and ended with CR LF, instead of into a file; the run's own report
+  // writes it with AddFinished when the lane's block is delivered.
+  std::function<void(std::string line)> divert;
+  // A line as a diverted report made it, into the current file.
+  void AddFinished(const std::string& line);
+
   // Lines of the current file (since reportFileName was last emptied) that
   // AddToReport was given and that reached the file whole. An entry of
   // several lines (a caption) counts each of them.
@@ -53,6 +61,8 @@ class ReportLog {
   void setWriteFunction(WriteFunction write) { write_ = write; }
 
  private:
+  void NameFileIfNone();
+  void Write(const std::string& line);  // counted
   // "" when the whole line reached the file, else why not.
   std::string Append(const std::string& line);
 

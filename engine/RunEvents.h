@@ -50,7 +50,8 @@ struct RunInfo {
 // finished facts and never steer the run; what may steer it is in RunOptions
 // and StopRequest. The events of a run, in order:
 //   RunStarted
-//     for each server: ServerStarted, (CommandStarted, CommandEnded)..., ServerEnded
+//     for each server: ServerStarted,
+//                      (CommandStarted, ValueDelivered..., CommandEnded)..., ServerEnded
 //                      or ServerNotPrepared
 //   RunEnding, RunEnded
 // A command not started because the run was interrupted still gets its
@@ -65,6 +66,10 @@ class RunObserver {
   virtual void ServerNotPrepared(const std::string& /*context*/, const std::string& /*server*/,
                                  const std::string& /*reason*/) {}
   virtual void CommandStarted(int32_t /*index*/, const TestCommand& /*command*/) {}
+  // A value delivered while a command waited for it (POLL, REFRESH: every
+  // delivery until the reference is met), atMs after the command started;
+  // only when the run decodes values.
+  virtual void ValueDelivered(int32_t /*index*/, int64_t /*atMs*/, const DecodedValue& /*value*/) {}
   virtual void CommandEnded(const CommandOutcome& /*outcome*/) {}
   virtual void ServerEnded(const RunSummary& /*summary*/) {}
   // The run is over: an output that writes a file writes it here and says in

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of tests/fuzz with Clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer on) in build-fuzz/ and runs each for SECONDS,
-# starting from the seeds in tests/fuzz/corpus/<target>/. New inputs collect in
+# starting from the seeds in tests/fuzz/corpus/<target>/ (and facilities/ for facility). New inputs collect in
 # build-fuzz/corpus/<target>/ and are reused by the next run; findings
 # (crash-*, leak-*, timeout-*) land in build-fuzz/findings/<target>/.
 #
@@ -27,11 +27,14 @@ cmake --build build-fuzz -j"$(nproc)" --target $(printf '%s_fuzz ' "${targets[@]
 # step then costs about half the sum of the targets' times.
 run() {
   local t=$1 corpus=build-fuzz/corpus/$1 findings=build-fuzz/findings/$1
+  # The shipped facilities seed the facility target where they are.
+  local seeds=("tests/fuzz/corpus/$t")
+  if [ "$t" = facility ]; then seeds+=(facilities); fi
   mkdir -p "$corpus" "$findings"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "build-fuzz/tests/fuzz/${t}_fuzz" -max_total_time="$seconds" -max_len=16384 -timeout=10 \
       -rss_limit_mb=2048 -artifact_prefix="$PWD/$findings/" -print_final_stats=1 \
-      "$corpus" "tests/fuzz/corpus/$t" >"build-fuzz/$t.log" 2>&1
+      "$corpus" "${seeds[@]}" >"build-fuzz/$t.log" 2>&1
   echo $? >"build-fuzz/$t.rc"
 }
 parallel=$(nproc)

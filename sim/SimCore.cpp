@@ -228,22 +228,25 @@ int16_t SimCore::Access(const SimRequest& r, int32_t& delivered, std::string* de
   return read != 0 ? read : code;
 }
 
-int16_t SimCore::ListServers(const NameServerCall& call, NameList& list) {
+// TAGS and DEVICES answer the same way: the slots of the context or server, and
+// the count its N-query announces where the facility makes that differ.
+int16_t SimCore::ListNames(const NameServerCall& call, NameList& list, bool servers) {
   SimTarget t;
   const int16_t code = Admit(call.address, call.property, call.timeoutMs, t, call.detail);
   if (Failed(code)) return code;
-  list.names = t.context->serverSlots;
-  if (t.context->ntags) list.announced = *t.context->ntags;
+  const auto& slots = servers ? t.context->serverSlots : t.server->deviceSlots;
+  const auto& announced = servers ? t.context->ntags : t.server->ndevices;
+  list.names = slots;
+  if (announced) list.announced = *announced;
   return code;
 }
 
+int16_t SimCore::ListServers(const NameServerCall& call, NameList& list) {
+  return ListNames(call, list, true);
+}
+
 int16_t SimCore::ListDevices(const NameServerCall& call, NameList& list) {
-  SimTarget t;
-  const int16_t code = Admit(call.address, call.property, call.timeoutMs, t, call.detail);
-  if (Failed(code)) return code;
-  list.names = t.server->deviceSlots;
-  if (t.server->ndevices) list.announced = *t.server->ndevices;
-  return code;
+  return ListNames(call, list, false);
 }
 
 int16_t SimCore::ListProperties(const NameServerCall& call, PropertyList& list) {

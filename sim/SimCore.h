@@ -62,6 +62,7 @@ class SimCore final : public Directory {
   Clock& clock() { return clock_; }
 
  private:
+  int16_t ListNames(const NameServerCall& call, NameList& list, bool servers);
   int16_t Admit(std::string_view device, std::string_view property, int32_t timeoutMs, SimTarget& t,
                 std::string* detail);
   int16_t ValueAccess(SimTarget& t, const SimRequest& r, int32_t& delivered);

@@ -1,5 +1,7 @@
 #include "sources/Csv.h"
 
+#include <cstdio>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -126,8 +128,11 @@ std::string CsvField(const std::string& line, int16_t position) {
   return std::string(TrimView(fields[position]));
 }
 
-bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines, std::string* why) {
+bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines, std::string* why,
+                      std::vector<int32_t>* numbers) {
   lines.clear();
+  if (numbers) numbers->clear();
+  int32_t number = 0;
   const auto fail = [&](const char* reason) {
     if (why) *why = reason;
     lines.clear();
@@ -145,7 +150,9 @@ bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines, 
   // more memory than its first records.
   int32_t counted = 0;
   auto keep = [&](std::string_view line) {
+    ++number;
     if (line.empty() || IsCountedComment(line.front())) return;
+    if (numbers) numbers->push_back(number);
     lines.emplace_back(line);
     ++counted;
   };
@@ -185,6 +192,30 @@ bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines, 
     scanned = pending.empty() || pending.back() != '\r' ? pending.size() : pending.size() - 1;
   }
   return true;  // not reached: the last chunk ends the loop
+}
+
+bool LinesToLatin1(std::vector<std::string>& lines, const std::vector<int32_t>& numbers,
+                   std::string& why) {
+  bool ascii = true;
+  for (const std::string& line : lines) {
+    for (const char c : line) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (!ascii && !IsUtf8(line)) return true;  // Latin-1 already
+  }
+  if (ascii) return true;
+  std::string latin1;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    uint32_t refused = 0;
+    if (!Utf8ToLatin1(lines[i], latin1, &refused)) {
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(refused));
+      // The converter stops at the character it cannot convert.
+      why = "line " + std::to_string(i < numbers.size() ? numbers[i] : 0) + ", column " +
+            std::to_string(latin1.size() + 1) + ": " + code + " has no Latin-1 character";
+      return false;
+    }
+    lines[i] = latin1;
+  }
+  return true;
 }
 
 int32_t CountDataLines(const std::vector<std::string>& lines) {

@@ -44,8 +44,17 @@ inline constexpr size_t kMaxDialectFileBytes = 64 << 20;
 // "%" "#" (every reader skips them), and stopping once CountDataLines would say "too many". Returns
 // false when the file cannot be opened or read, or is longer than kMaxDialectFileBytes;
 // then why, when given, says which.
+// numbers, when given, gets each kept line's number in the file (from 1).
 bool ReadDialectLines(const std::string& path, std::vector<std::string>& lines,
-                      std::string* why = nullptr);
+                      std::string* why = nullptr, std::vector<int32_t>* numbers = nullptr);
+
+// Lines of a database file in the control system's character set, Latin-1:
+// a file that is UTF-8 throughout (and not plain ASCII) is converted, any
+// other is Latin-1 already and stays as it is. False where a character has
+// no Latin-1 form; why then names its line (numbers as ReadDialectLines
+// gives them) and column, counted in characters from 1.
+bool LinesToLatin1(std::vector<std::string>& lines, const std::vector<int32_t>& numbers,
+                   std::string& why);
 
 // The bytes of a test file holding commands 0..count-1, as the script editor
 // saves it: the ten columns, fields as they stand (unquoted), CR LF. The

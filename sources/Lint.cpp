@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -71,13 +72,27 @@ class Checker {
     if (text.starts_with(kUtf8Bom))
       Add(1, "bom", "starts with a UTF-8 byte-order mark (dropped when read)");
     std::vector<Line> lines = SplitLines(text);
+    bool latin1 = false;  // a file that is not UTF-8 throughout is read as Latin-1
     for (const Line& l : lines) {
       bool ascii = std::all_of(l.text.begin(), l.text.end(),
                                [](char c) { return static_cast<unsigned char>(c) < 0x80; });
       if (!ascii && !IsUtf8(l.text)) {
         Add(l.number, "encoding", "text is neither UTF-8 nor plain ASCII (read as Latin-1)");
+        latin1 = true;
         break;
       }
+    }
+    // A UTF-8 file is converted to the control system's Latin-1 when read.
+    for (size_t i = 0; i < lines.size() && !latin1; ++i) {
+      std::string converted;
+      uint32_t refused = 0;
+      if (Utf8ToLatin1(lines[i].text, converted, &refused)) continue;
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(refused));
+      Add(lines[i].number, "not-latin1",
+          "column " + std::to_string(converted.size() + 1) + ": " + code +
+              " has no Latin-1 character, the control system's: the file is refused");
+      break;
     }
     // The limit counts as the loaders count before they read a file: ":"
     // lines too, although no reader takes them; what is loaded counts only

@@ -153,7 +153,10 @@ int16_t ReadTestRecords(const std::vector<std::string>& lines, TestPlanState& pl
 int32_t ReadCountedLines(const std::string& path, std::vector<std::string>& lines,
                          std::string& why) {
   why.clear();
-  if (!ReadDialectLines(path, lines, &why)) return 0;
+  std::vector<int32_t> numbers;
+  if (!ReadDialectLines(path, lines, &why, &numbers)) return 0;
+  // What is sent and compared is in the control system's Latin-1.
+  if (!LinesToLatin1(lines, numbers, why)) return 0;
   const int32_t n = CountDataLines(lines);
   if (n < 1) why = "no record below the header";
   if (n > kMaxListEntries) why = "more than " + std::to_string(kMaxListEntries) + " records";
@@ -277,8 +280,39 @@ std::string ServerListNameProblem(const std::string& fileName) {
   return "";
 }
 
+std::string TestFilePathOf(const std::string& databasePath, ClientLibrary& lib,
+                           const std::string& context, const std::string& server) {
+  const ClientLibrary::LongNames contextNames = lib.LongNameOf(context, "", "");
+  std::string old = databasePath + context + "-" + server + ".csv";
+  std::error_code ec;
+  if (!contextNames.host.empty() && contextNames.host != context &&
+      !std::filesystem::exists(old, ec)) {
+    const std::string older = databasePath + contextNames.host + "-" + server + ".csv";
+    if (UnsafeNameReason(contextNames.host).empty() && std::filesystem::exists(older, ec))
+      old = older;
+  }
+  const std::string contextName = LowerCase(contextNames.name);
+  const std::string serverName = LowerCase(lib.LongNameOf(context, server, "").name);
+  if (contextName.empty() || serverName.empty()) return old;
+  // Each part is a file name of its own: none may lead elsewhere.
+  std::string named = databasePath + "servers/" + contextName;
+  for (size_t start = 0; start <= serverName.size();) {
+    size_t slash = serverName.find('/', start);
+    if (slash == std::string::npos) slash = serverName.size();
+    const std::string part = serverName.substr(start, slash - start);
+    if (part.empty() || !UnsafeNameReason(part).empty()) return old;
+    named += "/" + part;
+    start = slash + 1;
+  }
+  named += ".csv";
+  if (contextName.find('/') != std::string::npos || !UnsafeNameReason(contextName).empty())
+    return old;
+  if (!std::filesystem::exists(named, ec) && std::filesystem::exists(old, ec)) return old;
+  return named;
+}
+
 std::string TestSources::TestFilePath(const std::string& context, const std::string& server) const {
-  return s_.DatabasePath + context + "-" + server + ".csv";
+  return TestFilePathOf(s_.DatabasePath, lib_, context, server);
 }
 
 std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::string& devsrv,

@@ -53,6 +53,16 @@ DatabaseChoice ChooseDatabaseDirectory(const DatabaseSearch& search,
 // Why no test file can be named after the context and server (a name that is
 // empty, holds "/", ".." or a control character), or "" when one can.
 std::string TestFileNameProblem(const std::string& context, const std::string& server);
+// The test file of a server. A server the control system knows by a long
+// name of its own in a context that has one too (a Tango server in a Tango
+// database: "TangoTest/test" in "127.0.0.1:10000") has its file by those
+// names, which no other server shares and which never move:
+// "servers/<context>/<executable>/<instance>.csv" under the database
+// directory, in lower case as the names compare, unless only the file of the
+// old form exists. Every other server's is CONTEXT-SERVER.csv.
+std::string TestFilePathOf(const std::string& databasePath, ClientLibrary& lib,
+                           const std::string& context, const std::string& server);
+
 // Why a configuration's server list file cannot be read (outside the database
 // directory, or a control character in its name), or "".
 std::string ServerListNameProblem(const std::string& fileName);

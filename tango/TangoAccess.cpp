@@ -168,13 +168,15 @@ Outcome TangoSystem::Access(DeviceEntry& e, const std::string& property, std::sp
                             int32_t outCount, int16_t outFormat, std::span<const uint8_t> in,
                             int32_t inCount, int16_t inFormat, int32_t timeoutMs,
                             const std::string& tolerance) {
-  return Remember(e, TryAccess(e, property, out, outCount, outFormat, in, inCount, inFormat,
-                               timeoutMs, tolerance));
+  return Remember(e, timeoutMs, [&] {
+    return TryAccess(e, property, out, outCount, outFormat, in, inCount, inFormat, timeoutMs,
+                     tolerance);
+  });
 }
 
 Outcome TangoSystem::ServerText(DeviceEntry& e, const std::string& property, std::string& text,
                                 int32_t timeoutMs) {
-  return Remember(e, TryServerText(e, property, text, timeoutMs));
+  return Remember(e, timeoutMs, [&] { return TryServerText(e, property, text, timeoutMs); });
 }
 
 Outcome TangoSystem::TryAccess(DeviceEntry& e, const std::string& property, std::span<uint8_t> out,
@@ -247,7 +249,8 @@ Outcome TangoSystem::TryServerText(DeviceEntry& e, const std::string& property, 
       std::string name = e.device.tangoName;
       Tango::DbData data{Tango::DbDatum(property)};
       try {
-        Database(EntryOf(e.context), timeoutMs).get_device_property(name, data);
+        AskDatabase(EntryOf(e.context), timeoutMs,
+                    [&](Tango::Database& db) { db.get_device_property(name, data); });
       } catch (const Tango::DevFailed& failure) {
         return DatabaseFault(EntryOf(e.context), failure);
       }

@@ -41,6 +41,7 @@ class TangoLibrary final : public ClientLibrary {
   bool FindNames(std::string& context, std::string& server, std::string& device) override;
   LongNames LongNameOf(const std::string& context, const std::string& server,
                        const std::string& device) override;
+  void setDatabaseDirectory(const std::string& path) override;
 
   const Site& site() const;
   std::shared_ptr<TangoSystem> system() const { return system_; }

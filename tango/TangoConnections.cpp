@@ -3,6 +3,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 #include "access/CompletionCodes.h"
 #include "tango/TangoSystem.h"
@@ -12,48 +17,100 @@ namespace dsc::tango {
 namespace {
 
 // Tango connects, and reconnects after a failed call, under the ORB's
-// process-wide time-out (3 s, set when the ORB starts), not the proxy's, and
-// tries twice. With the ORB started first and its time-out half the
-// access's, a server (or database) hung from the start costs an access its
-// own time-out, not six seconds.
-void BoundConnections(int32_t ms) {
-  static std::atomic<int32_t> processTimeoutMs{-1};
-  if (processTimeoutMs.exchange(ms) == ms) return;
+// process-wide time-out (3 s, set when the ORB starts), not the proxy's: a
+// device proxy tries twice, a database (whose first contact Tango also
+// repeats) three times. With the ORB started first and its time-out that
+// share of the call's, a server or database hung from the start costs a call
+// its own time-out, not six or nine seconds.
+// Servers checked side by side call it from several threads: the ORB is
+// started once, and no call sees it half started.
+void BoundConnections(int32_t ms, int32_t tries) {
+  static std::mutex mutex;
+  static int32_t processTimeoutMs = -1;
+  const int32_t each = std::max(ms / tries, 1);
+  const std::lock_guard lock(mutex);
+  if (std::exchange(processTimeoutMs, each) == each) return;
   Tango::ApiUtil* api = Tango::ApiUtil::instance();
   if (CORBA::is_nil(api->get_orb())) api->create_orb();
-  omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(std::max(ms / 2, 1)));
+  omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(each));
 }
 
+constexpr int32_t kProxyTries = 2;
+constexpr int32_t kDatabaseTries = Tango::DB_START_PHASE_RETRIES;
+
+// How long a database that did not answer in time is held, from the last
+// query it refused: a run that keeps asking keeps it held, a window whose
+// operator tries again half a minute later asks it afresh.
+constexpr int64_t kDatabaseHoldMs = 30000;
+
 }  // namespace
+
+std::string ContextEntry::HostPort() const {
+  if (address == 0 || address > site->alternates.size())
+    return site->host + ":" + std::to_string(site->port);
+  const auto& [host, port] = site->alternates[address - 1];
+  return host + ":" + std::to_string(port);
+}
 
 // The database of a context, connected under the call's time-out.
 Tango::Database& TangoSystem::Database(ContextEntry& c, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
-  BoundConnections(ms);
+  BoundConnections(ms, kDatabaseTries);
   if (!c.database) {
-    std::string host = c.site->host;
-    c.database = std::make_unique<Tango::Database>(host, c.site->port);
+    std::string host = c.address == 0 ? c.site->host : c.site->alternates[c.address - 1].first;
+    const int port = c.address == 0 ? c.site->port : c.site->alternates[c.address - 1].second;
+    c.database = std::make_unique<Tango::Database>(host, port);
   }
   c.database->set_timeout_millis(ms);
   return *c.database;
+}
+
+int64_t TangoSystem::BeforeDatabaseQuery(ContextEntry& c) {
+  const int64_t now = clock_.MonotonicMs();
+  if (c.held && now < c.heldUntilMs) {
+    c.heldUntilMs = now + kDatabaseHoldMs;
+    throw *c.held;
+  }
+  c.held.reset();
+  return now;
+}
+
+// A time-out, or a failure that took half the time-out to come (a name
+// server that does not answer, say), holds the database; a refusal that
+// came at once (DataBaseds not running) does not: it costs nothing to ask
+// again.
+void TangoSystem::AfterDatabaseFailure(ContextEntry& c, const Tango::DevFailed& e, int64_t startMs,
+                                       int32_t timeoutMs) {
+  const int64_t now = clock_.MonotonicMs();
+  const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
+  if (FromDevFailed(e).code == kCodeLinkTimeout || now - startMs >= ms / 2) {
+    c.held = e;
+    c.heldUntilMs = now + kDatabaseHoldMs;
+  }
 }
 
 // A failed database call as the checker reports it: the database's
 // host:port and Tango's reason.
 Outcome TangoSystem::DatabaseFault(ContextEntry& c, const Tango::DevFailed& e) {
   Outcome o = FromDevFailed(e);
-  databaseFault_ = "the Tango database at " + c.site->host + ":" + std::to_string(c.site->port) +
-                   " cannot be reached";
+  databaseFault_ = "the Tango database at " + c.HostPort() + " cannot be reached";
   if (o.code == kCodeServerUnavailable45 || o.code == kCodeLinkTimeout) {
     o.code = kTangoDatabaseUnreachable;
     o.detail = databaseFault_ + (o.detail.empty() ? "" : ": " + o.detail);
+    // The next call tries the database's next address, if it has one.
+    if (!c.site->alternates.empty()) {
+      // A hold is the address's, not the database's: the next one is asked.
+      c.database.reset();
+      c.held.reset();
+      c.address = (c.address + 1) % (c.site->alternates.size() + 1);
+    }
   }
   return o;
 }
 
 Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
-  BoundConnections(ms);
+  BoundConnections(ms, kProxyTries);
   if (!e.proxy) {
     if (e.context->database) {
       // The database knows whether the server runs: one that is not
@@ -61,7 +118,8 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
       std::string name = e.device.tangoName;
       Tango::DbDevFullInfo info;
       try {
-        info = Database(EntryOf(e.context), ms).get_device_info(name);
+        info = AskDatabase(EntryOf(e.context), ms,
+                           [&](Tango::Database& db) { return db.get_device_info(name); });
       } catch (const Tango::DevFailed& failure) {
         const Outcome o = DatabaseFault(EntryOf(e.context), failure);
         if (o.code != kTangoDatabaseUnreachable) throw;
@@ -77,7 +135,11 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
                                            " is not exported in the database)",
                                        "TangoSystem::Proxy");
     }
-    std::string address = TangoAddress(*e.context, e.device);
+    // Through the database address in use.
+    std::string address =
+        e.context->database ? "tango://" + EntryOf(e.context).HostPort() + "/" + e.device.tangoName
+                            : TangoAddress(*e.context, e.device);
+    BoundConnections(ms, kProxyTries);
     e.proxy = std::make_unique<Tango::DeviceProxy>(address);
     e.timeoutMs = -1;
   }
@@ -115,19 +177,30 @@ void TangoSystem::LoadProperties(DeviceEntry& e, int32_t timeoutMs) {
     add(std::move(p));
   }
   e.listed = true;
+  ++propertyLoads_;
+  e.listedMs = clock_.MonotonicMs();
+  e.missing.clear();
 }
 
-// A name the cached list lacks reloads it once: the server may have been
-// restarted with other attributes.
+// A list loaded within this long is the server's current one: what a
+// standard test asks for a device (its information, its property query)
+// comes within it, and costs one load, not one per name the device lacks.
+constexpr int64_t kFreshListMs = 1000;
+
+// A name an older list lacks reloads it once (the server may have been
+// restarted with other attributes); after that it is remembered as missing
+// until the list is loaded again.
 const Property* TangoSystem::FindProperty(DeviceEntry& e, const std::string& name,
                                           int32_t timeoutMs) {
-  const bool fresh = !e.listed;
-  if (fresh) LoadProperties(e, timeoutMs);
-  auto it = e.byName.find(LowerCase(name));
-  if (it == e.byName.end() && !fresh) {
+  if (!e.listed) LoadProperties(e, timeoutMs);
+  const std::string key = LowerCase(name);
+  auto it = e.byName.find(key);
+  if (it == e.byName.end() && !e.missing.count(key) &&
+      clock_.MonotonicMs() - e.listedMs >= kFreshListMs) {
     LoadProperties(e, timeoutMs);
-    it = e.byName.find(LowerCase(name));
+    it = e.byName.find(key);
   }
+  if (it == e.byName.end()) e.missing.insert(key);
   return it == e.byName.end() ? nullptr : &e.properties[it->second];
 }
 
@@ -135,7 +208,8 @@ const Property* TangoSystem::FindProperty(DeviceEntry& e, const std::string& nam
 std::vector<Property>* TangoSystem::Properties(DeviceEntry& e, int32_t timeoutMs, bool fresh,
                                                Outcome& o) {
   try {
-    if (fresh || !e.listed) LoadProperties(e, timeoutMs);
+    if (!e.listed || (fresh && clock_.MonotonicMs() - e.listedMs >= kFreshListMs))
+      LoadProperties(e, timeoutMs);
     return &e.properties;
   } catch (const Tango::DevFailed& failure) {
     o = FromDevFailed(failure);
@@ -145,12 +219,35 @@ std::vector<Property>* TangoSystem::Properties(DeviceEntry& e, int32_t timeoutMs
   return nullptr;
 }
 
-Outcome TangoSystem::Remember(DeviceEntry& e, Outcome o) {
-  if (o.reconnectDelayed && e.lastTimeout) return *e.lastTimeout;
-  if (o.code == kCodeLinkTimeout)
+// After a time-out Tango refuses to reconnect for a second and answers every
+// access in that second with an error at once. Such an access waits out the
+// refusal, within its own time-out, and asks again; one that cannot is the
+// earlier time-out repeated, marked so: the server was not asked.
+Outcome TangoSystem::Remember(DeviceEntry& e, int32_t timeoutMs,
+                              const std::function<Outcome()>& ask) {
+  Outcome o = ask();
+  if (o.reconnectDelayed && e.lastTimeout) {
+    const int64_t now = clock_.MonotonicMs();
+    const int64_t due = e.lastTimeoutMs + Tango::RECONNECTION_DELAY + 20;
+    const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
+    if (due - now < ms) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::max<int64_t>(due - now, 0)));
+      o = ask();
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+    if (o.reconnectDelayed) {
+      Outcome repeated = *e.lastTimeout;
+      repeated.reconnectDelayed = true;
+      return repeated;
+    }
+  }
+  if (o.code == kCodeLinkTimeout) {
     e.lastTimeout = o;
-  else
+    e.lastTimeoutMs = clock_.MonotonicMs();
+  } else {
     e.lastTimeout.reset();
+  }
   return o;
 }
 

@@ -30,6 +30,8 @@ class TangoControl final : public NamedControl {
 
   ValueFacts LastValueFacts() const override { return last_.facts; }
 
+  bool LastFailureRepeated() const override { return last_.code != 0 && last_.reconnectDelayed; }
+
   void setTolerance(const std::string& tolerance) override { tolerance_ = tolerance; }
 
   std::string StatusText() const override {

@@ -2,7 +2,10 @@
 // database lists for a discovered context (or the site file for a hand-listed
 // one) and the checker's names for them.
 
+#include <unistd.h>
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include "access/CompletionCodes.h"
 #include "tango/TangoSystem.h"
@@ -13,6 +16,11 @@ TangoSystem::TangoSystem(Site site, Clock& clock) : site_(std::move(site)), cloc
   for (const SiteContext& c : site_.contexts) {
     ContextEntry& entry = contexts_.emplace_back();
     entry.site = &c;
+    if (c.database) {
+      entry.identities.push_back(TangoHostIdentity(c.host + ":" + std::to_string(c.port)));
+      for (const auto& [host, port] : c.alternates)
+        entry.identities.push_back(TangoHostIdentity(host + ":" + std::to_string(port)));
+    }
     if (c.discover) continue;
     for (const SiteServer& s : c.servers) {
       auto server = std::make_shared<ServerEntry>();
@@ -29,9 +37,13 @@ TangoSystem::TangoSystem(Site site, Clock& clock) : site_(std::move(site)), cloc
 ContextEntry* TangoSystem::FindContext(const std::string& name) {
   for (ContextEntry& c : contexts_)
     if (SameName(c.site->name, name)) return &c;
-  // A discovered context also by its database's host:port.
+  // A discovered context also by any address of its database, however
+  // spelled ("localhost:10000" is "127.0.0.1:10000").
+  const std::string identity = TangoHostIdentity(name);
+  if (identity.empty()) return nullptr;
   for (ContextEntry& c : contexts_)
-    if (c.site->discover && SameName(c.site->host + ":" + std::to_string(c.site->port), name))
+    if (c.site->discover &&
+        std::find(c.identities.begin(), c.identities.end(), identity) != c.identities.end())
       return &c;
   return nullptr;
 }
@@ -41,14 +53,20 @@ ContextEntry* TangoSystem::FindContext(const std::string& name) {
 Outcome TangoSystem::ListServers(ContextEntry& c, int32_t timeoutMs) {
   if (!c.site->discover) return {};
   std::vector<std::string> instances;
-  try {
-    std::string all = "*";
-    Tango::DbDatum datum = Database(c, timeoutMs).get_server_list(all);
-    datum >> instances;
-  } catch (const Tango::DevFailed& e) {
-    return DatabaseFault(c, e);
-  } catch (const CORBA::Exception&) {
-    return {kTangoDatabaseUnreachable, "the Tango database cannot be reached"};
+  // Each address of the database in turn, until one answers.
+  for (size_t tries = 0;; ++tries) {
+    try {
+      std::string all = "*";
+      Tango::DbDatum datum =
+          AskDatabase(c, timeoutMs, [&](Tango::Database& db) { return db.get_server_list(all); });
+      datum >> instances;
+      break;
+    } catch (const Tango::DevFailed& e) {
+      const Outcome o = DatabaseFault(c, e);
+      if (o.code != kTangoDatabaseUnreachable || tries >= c.site->alternates.size()) return o;
+    } catch (const CORBA::Exception&) {
+      return {kTangoDatabaseUnreachable, "the Tango database cannot be reached"};
+    }
   }
   std::erase_if(instances, [&](const std::string& instance) {
     bool in = c.site->include.empty();
@@ -64,7 +82,8 @@ Outcome TangoSystem::ListServers(ContextEntry& c, int32_t timeoutMs) {
   }
   std::vector<std::pair<std::string, std::string>> chosen;
   for (const SiteServer& s : c.site->servers) chosen.emplace_back(s.instance, s.name);
-  const std::vector<std::string> names = ShortNames(instances, chosen);
+  const std::vector<std::string> names = ShortNames(instances, chosen, KeptNames(c, "S\t"));
+  KeepNames(c, "S\t", instances, names);
   c.servers.clear();
   for (size_t i = 0; i < instances.size(); ++i) {
     std::shared_ptr<ServerEntry>& server = c.known[LowerCase(instances[i])];
@@ -88,7 +107,8 @@ Outcome TangoSystem::ListDevices(ContextEntry& c, ServerEntry& server, int32_t t
   std::vector<std::string> pairs;  // device, class, device, class, ...
   try {
     std::string instance = server.instance;
-    Tango::DbDatum datum = Database(c, timeoutMs).get_device_class_list(instance);
+    Tango::DbDatum datum = AskDatabase(
+        c, timeoutMs, [&](Tango::Database& db) { return db.get_device_class_list(instance); });
     datum >> pairs;
   } catch (const Tango::DevFailed& e) {
     return DatabaseFault(c, e);
@@ -100,11 +120,79 @@ Outcome TangoSystem::ListDevices(ContextEntry& c, ServerEntry& server, int32_t t
     if (LowerCase(pairs[i]).rfind("dserver/", 0) != 0) devices.push_back(pairs[i]);
   std::vector<std::pair<std::string, std::string>> chosen;
   for (const SiteDevice& d : server.chosen) chosen.emplace_back(d.tangoName, d.name);
-  const std::vector<std::string> names = ShortNames(devices, chosen);
+  const std::string prefix = "D\t" + LowerCase(server.instance) + "\t";
+  const std::vector<std::string> names = ShortNames(devices, chosen, KeptNames(c, prefix));
+  KeepNames(c, prefix, devices, names);
   server.devices.clear();
   for (size_t i = 0; i < devices.size(); ++i) server.devices.push_back({names[i], devices[i]});
   server.devicesKnown = true;
   return {};
+}
+
+// The short names of a database's servers and devices, once given, are kept
+// in "servers/<identity>.names" under the database directory (beside the
+// directory of its servers' test files, which an identity "host:port" never
+// ends in ".names"): lines "S", instance, name and "D", instance, device,
+// name, tab-separated. A server registered later never takes a name kept for
+// another, listed or not. Lines that are not of this form are skipped; a
+// file that cannot be written leaves the names derived as without one.
+std::string TangoSystem::KeptNamesPath(const ContextEntry& c) const {
+  if (namesDirectory_.empty() || !c.site->discover || c.identities.empty()) return {};
+  return namesDirectory_ + "servers/" + c.identities.front() + ".names";
+}
+
+std::vector<std::pair<std::string, std::string>> TangoSystem::KeptNames(ContextEntry& c,
+                                                                        const std::string& prefix) {
+  if (!c.keptLoaded) {
+    c.keptLoaded = true;
+    const std::string path = KeptNamesPath(c);
+    std::ifstream in(path.empty() ? std::string("/nonexistent") : path);
+    std::string line;
+    while (std::getline(in, line)) {
+      const size_t name = line.rfind('\t');
+      if (name == std::string::npos || name < 2 || (line[0] != 'S' && line[0] != 'D')) continue;
+      const std::string shortName = line.substr(name + 1);
+      if (shortName.empty() || shortName.size() > 16 ||
+          shortName.find_first_of("/\t") != std::string::npos)
+        continue;
+      c.kept[line.substr(0, 1) + LowerCase(line.substr(1, name - 1))] = shortName;
+    }
+  }
+  std::vector<std::pair<std::string, std::string>> kept;
+  for (auto it = c.kept.lower_bound(prefix); it != c.kept.end() && it->first.starts_with(prefix);
+       ++it) {
+    const std::string tango = it->first.substr(prefix.size());
+    if (tango.find('\t') == std::string::npos) kept.emplace_back(tango, it->second);
+  }
+  return kept;
+}
+
+void TangoSystem::KeepNames(ContextEntry& c, const std::string& prefix,
+                            const std::vector<std::string>& tango,
+                            const std::vector<std::string>& names) {
+  const std::string path = KeptNamesPath(c);
+  if (path.empty()) return;
+  bool changed = false;
+  for (size_t i = 0; i < tango.size(); ++i) {
+    std::string& kept = c.kept[prefix + LowerCase(tango[i])];
+    changed = changed || kept != names[i];
+    kept = names[i];
+  }
+  if (!changed) return;
+  // Written whole beside it and renamed, so a reader never sees half a file.
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+  const std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    for (const auto& [key, name] : c.kept) out << key << '\t' << name << '\n';
+    if (!out.flush()) {
+      std::filesystem::remove(temporary, ec);
+      return;
+    }
+  }
+  std::filesystem::rename(temporary, path, ec);
+  if (ec) std::filesystem::remove(temporary, ec);
 }
 
 // A server by its name or its Tango instance name.

@@ -23,43 +23,15 @@ bool TakeNumbers(Seq& seq, long nbRead, long nbWritten, ValueFacts& f) {
   return true;
 }
 
+// A value holds its numbers in the one sequence of its type (DevEnum in
+// the short one); the others are empty, so the first that holds any is it.
 void Numbers(Tango::DeviceAttribute& v, ValueFacts& f) {
   const long r = v.get_nb_read(), w = v.get_nb_written();
-  switch (v.get_type()) {
-    case Tango::DEV_BOOLEAN:
-      TakeNumbers(v.BooleanSeq, r, w, f);
-      break;
-    case Tango::DEV_SHORT:
-    case Tango::DEV_ENUM:
-      TakeNumbers(v.ShortSeq, r, w, f);
-      break;
-    case Tango::DEV_LONG:
-      TakeNumbers(v.LongSeq, r, w, f);
-      break;
-    case Tango::DEV_FLOAT:
-      TakeNumbers(v.FloatSeq, r, w, f);
-      break;
-    case Tango::DEV_DOUBLE:
-      TakeNumbers(v.DoubleSeq, r, w, f);
-      break;
-    case Tango::DEV_USHORT:
-      TakeNumbers(v.UShortSeq, r, w, f);
-      break;
-    case Tango::DEV_ULONG:
-      TakeNumbers(v.ULongSeq, r, w, f);
-      break;
-    case Tango::DEV_UCHAR:
-      TakeNumbers(v.UCharSeq, r, w, f);
-      break;
-    case Tango::DEV_LONG64:
-      TakeNumbers(v.Long64Seq, r, w, f);
-      break;
-    case Tango::DEV_ULONG64:
-      TakeNumbers(v.ULong64Seq, r, w, f);
-      break;
-    default:
-      break;
-  }
+  (void)(TakeNumbers(v.BooleanSeq, r, w, f) || TakeNumbers(v.ShortSeq, r, w, f) ||
+         TakeNumbers(v.LongSeq, r, w, f) || TakeNumbers(v.FloatSeq, r, w, f) ||
+         TakeNumbers(v.DoubleSeq, r, w, f) || TakeNumbers(v.UShortSeq, r, w, f) ||
+         TakeNumbers(v.ULongSeq, r, w, f) || TakeNumbers(v.UCharSeq, r, w, f) ||
+         TakeNumbers(v.Long64Seq, r, w, f) || TakeNumbers(v.ULong64Seq, r, w, f));
 }
 
 std::string TimeText(const Tango::TimeVal& t) {
@@ -76,18 +48,14 @@ std::string TimeText(const Tango::TimeVal& t) {
 }  // namespace
 
 std::string QualityName(Tango::AttrQuality quality) {
-  switch (quality) {
-    case Tango::ATTR_VALID:
-      return "VALID";
-    case Tango::ATTR_INVALID:
-      return "INVALID";
-    case Tango::ATTR_ALARM:
-      return "ALARM";
-    case Tango::ATTR_CHANGING:
-      return "CHANGING";
-    case Tango::ATTR_WARNING:
-      return "WARNING";
-  }
+  static const std::pair<Tango::AttrQuality, const char*> kNames[] = {
+      {Tango::ATTR_VALID, "VALID"},
+      {Tango::ATTR_INVALID, "INVALID"},
+      {Tango::ATTR_ALARM, "ALARM"},
+      {Tango::ATTR_CHANGING, "CHANGING"},
+      {Tango::ATTR_WARNING, "WARNING"}};
+  for (const auto& [q, name] : kNames)
+    if (q == quality) return name;
   return "UNKNOWN";
 }
 

@@ -113,7 +113,8 @@ bool TangoLibrary::FindNames(std::string& context, std::string& server, std::str
         try {
           std::string name = device;
           const Tango::DbDevFullInfo info =
-              s.Database(candidate, kDefaultTimeoutMs).get_device_info(name);
+              s.AskDatabase(candidate, kDefaultTimeoutMs,
+                            [&](Tango::Database& db) { return db.get_device_info(name); });
           found = s.ServerIn(candidate, info.ds_full_name, fault);
         } catch (const Tango::DevFailed&) {
         }
@@ -152,7 +153,12 @@ ClientLibrary::LongNames TangoLibrary::LongNameOf(const std::string& context,
   if (!context.empty() && !c) return {};
   if (server.empty()) {
     if (!c) return {};
-    return {c->site->database ? c->site->host + ":" + std::to_string(c->site->port) : "", ""};
+    // A database by its identity, however its address was spelled; beside
+    // it, the name its context had when contexts were named by the spelling
+    // of TANGO_HOST, under which older test files are stored.
+    const std::string spelled = c->site->host + ":" + std::to_string(c->site->port);
+    return {c->identities.empty() ? "" : c->identities.front(),
+            c->site->database ? ShortNames({spelled}, {}).front() : ""};
   }
   std::shared_ptr<ServerEntry> found =
       c ? s.ServerIn(*c, server, fault) : s.FindServer(server, &c, fault);
@@ -165,13 +171,19 @@ ClientLibrary::LongNames TangoLibrary::LongNameOf(const std::string& context,
   if (device == "#0" && c->site->database) {
     try {
       std::string name = d->tangoName;
-      names.host = s.Database(*c, kDefaultTimeoutMs).get_device_info(name).host;
+      names.host = s.AskDatabase(*c, kDefaultTimeoutMs, [&](Tango::Database& db) {
+        return db.get_device_info(name).host;
+      });
     } catch (const Tango::DevFailed&) {
     }
   } else if (device == "#0") {
     names.host = c->site->host;
   }
   return names;
+}
+
+void TangoLibrary::setDatabaseDirectory(const std::string& path) {
+  system_->setNamesDirectory(path.empty() || path.back() == '/' ? path : path + "/");
 }
 
 }  // namespace dsc::tango

@@ -1,5 +1,9 @@
 #include "tango/TangoSite.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <unordered_set>
@@ -96,6 +100,22 @@ SiteServer BuildServer(const json& j, const std::string& path, bool discovered) 
   return s;
 }
 
+// "host:port" as host and port; false for anything else.
+bool SplitHostPort(std::string_view hostPort, std::string& host, int& port) {
+  const size_t colon = hostPort.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  host = std::string(hostPort.substr(0, colon));
+  std::string digits(hostPort.substr(colon + 1));
+  // "010000" is port 10000.
+  while (digits.size() > 1 && digits.front() == '0') digits.erase(0, 1);
+  if (host.empty() || host.find_first_of(" /:#,") != std::string::npos || HasControl(host) ||
+      digits.empty() || digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  port = std::stoi(digits);
+  return port >= 1 && port <= 65535;
+}
+
 std::vector<std::string> Patterns(const json& j, const std::string& path) {
   std::vector<std::string> patterns;
   Array(j, path);
@@ -105,9 +125,9 @@ std::vector<std::string> Patterns(const json& j, const std::string& path) {
 
 SiteContext BuildContext(const json& j, const std::string& path) {
   Obj o(j, path,
-        {"name", "host", "port", "database", "discover", "include", "exclude", "pollMs",
-         "failOnState", "failOnQuality", "checkLimits", "expectStates", "expectStatesByClass",
-         "servers"});
+        {"name", "host", "port", "alternates", "database", "discover", "include", "exclude",
+         "pollMs", "failOnState", "failOnQuality", "checkLimits", "expectStates",
+         "expectStatesByClass", "servers"});
   SiteContext c;
   c.name = Name(o.need("name"), o.path("name"));
   c.host = String(o.need("host"), o.path("host"));
@@ -119,6 +139,14 @@ SiteContext BuildContext(const json& j, const std::string& path) {
   if (c.discover && o.get("database") && !c.database)
     Fail(o.path("database"), "a discovered context needs its Tango database");
   c.database = c.database || c.discover;
+  if (const json* v = o.get("alternates")) {
+    if (!c.database) Fail(o.path("alternates"), "only a Tango database has alternate addresses");
+    for (const std::string& a : Patterns(*v, o.path("alternates"))) {
+      auto& [host, port] = c.alternates.emplace_back();
+      if (!SplitHostPort(a, host, port))
+        Fail(o.path("alternates"), Quoted(a) + " is not host:port");
+    }
+  }
   for (const char* key : {"include", "exclude"}) {
     if (const json* v = o.get(key)) {
       if (!c.discover) Fail(o.path(key), "only a discovered context filters its servers");
@@ -222,36 +250,71 @@ std::string JoinedHosts(const std::vector<std::string>& hosts) {
   return joined;
 }
 
+std::string TangoHostIdentity(std::string_view hostPort) {
+  std::string host;
+  int port = 0;
+  if (!SplitHostPort(hostPort, host, port)) return {};
+  host = LowerCase(host);
+  // Tango resolves the host itself when it connects; the same resolution
+  // here makes "localhost:10000" and "127.0.0.1:10000" one database. Only
+  // IPv4: Tango's host:port form has no room for an IPv6 address.
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    const uint32_t address = ntohl(in->sin_addr.s_addr);
+    char text[INET_ADDRSTRLEN] = {};
+    if ((address >> 24) == 127)
+      host = "127.0.0.1";  // every loopback address reaches this machine
+    else if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof text))
+      host = text;
+    freeaddrinfo(found);
+  }
+  return host + ":" + std::to_string(port);
+}
+
 std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, std::string& error,
                                        bool failOnState) {
   Site site;
   site.title = "Tango database";
-  std::vector<std::string> names;
+  std::vector<std::string> identities, seen;
   for (const std::string& entry : hosts) {
+    SiteContext c;
+    std::vector<std::string> ids;
     for (const std::string& hostPort : SplitTangoHosts(entry)) {
-      const size_t colon = hostPort.rfind(':');
-      SiteContext c;
-      c.host = hostPort.substr(0, colon == std::string::npos ? 0 : colon);
-      const std::string port = colon == std::string::npos ? "" : hostPort.substr(colon + 1);
-      if (c.host.empty() || c.host.find_first_of(" /:#") != std::string::npos ||
-          HasControl(c.host) || port.empty() || port.size() > 5 ||
-          port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) < 1 ||
-          std::stoi(port) > 65535) {
+      std::string host;
+      int port = 0;
+      if (!SplitHostPort(hostPort, host, port)) {
         error = "TANGO_HOST \"" + hostPort + "\" is not host:port";
         return std::nullopt;
       }
-      c.port = std::stoi(port);
-      c.database = c.discover = true;
-      c.failOnState = failOnState;
-      site.contexts.push_back(std::move(c));
-      names.push_back(hostPort);
+      if (c.host.empty()) {
+        c.host = host;
+        c.port = port;
+      } else {
+        c.alternates.emplace_back(host, port);
+      }
+      ids.push_back(TangoHostIdentity(hostPort));
     }
+    if (c.host.empty()) continue;
+    // An entry naming a database already given adds nothing.
+    const bool known = std::any_of(seen.begin(), seen.end(), [&](const std::string& id) {
+      return std::find(ids.begin(), ids.end(), id) != ids.end();
+    });
+    seen.insert(seen.end(), ids.begin(), ids.end());
+    if (known) continue;
+    c.database = c.discover = true;
+    c.failOnState = failOnState;
+    site.contexts.push_back(std::move(c));
+    identities.push_back(ids.front());
   }
   if (site.contexts.empty()) {
     error = "no Tango database given (TANGO_HOST is host:port)";
     return std::nullopt;
   }
-  const std::vector<std::string> shortNames = ShortNames(names, {});
+  const std::vector<std::string> shortNames = ShortNames(identities, {});
   for (size_t i = 0; i < site.contexts.size(); ++i) site.contexts[i].name = shortNames[i];
   return site;
 }
@@ -296,12 +359,16 @@ std::optional<std::string> SiteJsonFromTangoHosts(const std::vector<std::string>
   const std::optional<Site> site = SiteFromTangoHosts(hosts, error, failOnState);
   if (!site) return std::nullopt;
   nlohmann::json contexts = nlohmann::json::array();
-  for (const SiteContext& c : site->contexts)
-    contexts.push_back({{"name", c.name},
-                        {"host", c.host},
-                        {"port", c.port},
-                        {"discover", true},
-                        {"failOnState", c.failOnState}});
+  for (const SiteContext& c : site->contexts) {
+    nlohmann::json context = {{"name", c.name},
+                              {"host", c.host},
+                              {"port", c.port},
+                              {"discover", true},
+                              {"failOnState", c.failOnState}};
+    for (const auto& [host, port] : c.alternates)
+      context["alternates"].push_back(host + ":" + std::to_string(port));
+    contexts.push_back(std::move(context));
+  }
   return nlohmann::json{{"site", site->title}, {"tango", {{"contexts", contexts}}}}.dump();
 }
 
@@ -340,9 +407,9 @@ std::string ShortName(std::string_view tangoName) {
   return Hashed(tangoName, "");
 }
 
-std::vector<std::string> ShortNames(
-    const std::vector<std::string>& tangoNames,
-    const std::vector<std::pair<std::string, std::string>>& chosen) {
+std::vector<std::string> ShortNames(const std::vector<std::string>& tangoNames,
+                                    const std::vector<std::pair<std::string, std::string>>& chosen,
+                                    const std::vector<std::pair<std::string, std::string>>& kept) {
   std::vector<std::string> names(tangoNames.size()), lower(tangoNames.size());
   for (size_t i = 0; i < tangoNames.size(); ++i) lower[i] = LowerCase(tangoNames[i]);
   std::vector<size_t> order(tangoNames.size());
@@ -361,6 +428,20 @@ std::vector<std::string> ShortNames(
       done[i] = true;
     }
   }
+  // Then the names given before: reserved whether their holder is listed
+  // or not, so that a server that is away for a while comes back to its own.
+  std::unordered_set<std::string> keptTaken;
+  for (const auto& [tango, name] : kept) {
+    const std::string key = LowerCase(name);
+    if (taken.count(key) || keptTaken.count(key)) continue;
+    keptTaken.insert(key);
+    for (size_t i = 0; i < tangoNames.size(); ++i) {
+      if (done[i] || !SameName(tango, tangoNames[i])) continue;
+      names[i] = name;
+      done[i] = true;
+    }
+  }
+  taken.insert(keptTaken.begin(), keptTaken.end());
   for (const size_t i : order) {
     if (done[i]) continue;
     std::string name = ShortName(tangoNames[i]);

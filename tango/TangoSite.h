@@ -32,6 +32,9 @@ struct SiteContext {
   std::string name;
   std::string host;
   int port = 10000;
+  // Further addresses of the same database ("h1:p1,h2:p2" in TANGO_HOST):
+  // tried in turn when the one before cannot be reached.
+  std::vector<std::pair<std::string, int>> alternates;
   bool database = false;  // false: the device server runs with -nodb
   // Servers and devices are those the Tango database knows; `servers` then
   // only chooses names for some of them.
@@ -88,9 +91,11 @@ std::optional<Site> LoadSite(std::string_view json, const std::string& sourceNam
                              std::string& error);
 std::optional<Site> LoadSiteFile(const std::string& path, std::string& error);
 
-// A site of Tango databases given as TANGO_HOST gives them: "host:port",
-// several separated by commas, each a discovered context named by ShortName.
-// On failure returns nothing and sets error.
+// A site of Tango databases, one per entry, each given as TANGO_HOST gives
+// it: "host:port", or several addresses of the one database separated by
+// commas. Each is a discovered context named by the ShortName of its first
+// address's identity (TangoHostIdentity); entries naming the same database
+// are one context. On failure returns nothing and sets error.
 std::optional<Site> SiteFromTangoHosts(const std::vector<std::string>& hosts, std::string& error,
                                        bool failOnState = false);
 // The same as a site file's text, for whoever opens sites from their text.
@@ -98,6 +103,11 @@ std::optional<std::string> SiteJsonFromTangoHosts(const std::vector<std::string>
                                                   std::string& error, bool failOnState = false);
 // The hosts of a TANGO_HOST value, "h1:p1,h2:p2".
 std::vector<std::string> SplitTangoHosts(std::string_view value);
+// The identity of a Tango database address "host:port", whatever its
+// spelling: the host resolved to its IPv4 address (any loopback address as
+// 127.0.0.1) and the port as a number; a host that does not resolve stands
+// in lower case. Empty for text that is not host:port.
+std::string TangoHostIdentity(std::string_view hostPort);
 // The hosts as one text, "h1:p1,h2:p2".
 std::string JoinedHosts(const std::vector<std::string>& hosts);
 
@@ -109,8 +119,13 @@ std::string ShortName(std::string_view tangoName);
 // the case: ShortName, or the name given in `chosen` (by Tango name, case
 // ignored). When two names still meet, the one later in the order of their
 // lower-case Tango names hashes its name followed by "#1", "#2", ... instead.
-std::vector<std::string> ShortNames(const std::vector<std::string>& tangoNames,
-                                    const std::vector<std::pair<std::string, std::string>>& chosen);
+// `kept` holds names given before (by Tango name, case ignored): each is
+// reserved for its holder, listed or not, and kept unless a chosen name
+// took it; so a newcomer never takes the name of one already named.
+std::vector<std::string> ShortNames(
+    const std::vector<std::string>& tangoNames,
+    const std::vector<std::pair<std::string, std::string>>& chosen,
+    const std::vector<std::pair<std::string, std::string>>& kept = {});
 // Whether a Tango name matches a pattern of * and ?, case ignored.
 bool NameMatches(std::string_view pattern, std::string_view name);
 bool SameName(std::string_view a, std::string_view b);  // case ignored, as Tango does

@@ -7,9 +7,11 @@
 #include <tango.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -51,6 +53,22 @@ struct ContextEntry {
   std::unordered_map<std::string, std::shared_ptr<ServerEntry>> known;  // by lower-case instance
   bool serversKnown = false;
   std::unique_ptr<Tango::Database> database;
+  // A database that ran into its time-out (or took as long to fail) is not
+  // asked again while it is held: each query until then fails at once with
+  // the same fault, so a hung database costs a run one time-out, not one per
+  // query.
+  std::optional<Tango::DevFailed> held;
+  int64_t heldUntilMs = 0;
+  // Which of the database's addresses is used: 0 the context's host and
+  // port, then its alternates; the next one after a failure to reach it.
+  size_t address = 0;
+  // The database's identity (TangoHostIdentity) for each address.
+  std::vector<std::string> identities;
+  std::string HostPort() const;  // the address in use, "host:port"
+  // Short names given before, kept in the database directory: by
+  // "S\t<instance>" and "D\t<instance>\t<device>", lower case.
+  std::map<std::string, std::string> kept;
+  bool keptLoaded = false;
 };
 
 struct DeviceEntry {
@@ -62,7 +80,10 @@ struct DeviceEntry {
   // The last failure, when it was a time-out: Tango then refuses to reconnect
   // for a second, and those refusals stand for the same silent server.
   std::optional<Outcome> lastTimeout;
+  int64_t lastTimeoutMs = 0;
   bool listed = false;
+  int64_t listedMs = 0;           // when the list was loaded (monotonic)
+  std::set<std::string> missing;  // lower-case names the list lacked since
   std::vector<Property> properties;
   std::map<std::string, size_t> byName;  // lower case: Tango names ignore case
   // What the database recorded when the proxy was made.
@@ -85,6 +106,11 @@ class TangoSystem {
   Clock& clock() { return clock_; }
   std::deque<ContextEntry>& contexts() { return contexts_; }
   const std::string& databaseFault() const { return databaseFault_; }
+  // Where the short names given are kept, so that they never move; empty:
+  // nowhere, each listing derives them afresh.
+  void setNamesDirectory(std::string directory) { namesDirectory_ = std::move(directory); }
+  // How many property lists were loaded from devices, for the tests.
+  int propertyLoads() const { return propertyLoads_; }
 
   // The directory.
   ContextEntry* FindContext(const std::string& name);
@@ -100,8 +126,19 @@ class TangoSystem {
   ContextEntry& EntryOf(const SiteContext* site);
   DeviceEntry* DeviceAt(const std::string& address, Outcome& fault);
 
-  // The connections.
-  Tango::Database& Database(ContextEntry& c, int32_t timeoutMs);
+  // The connections. Every database query goes through AskDatabase: it
+  // runs under the query's time-out, first contact included, and a database
+  // that did not answer in time is held (ContextEntry::held).
+  template <class Query>
+  auto AskDatabase(ContextEntry& c, int32_t timeoutMs, Query&& query) {
+    const int64_t startMs = BeforeDatabaseQuery(c);
+    try {
+      return query(Database(c, timeoutMs));
+    } catch (const Tango::DevFailed& e) {
+      AfterDatabaseFailure(c, e, startMs, timeoutMs);
+      throw;
+    }
+  }
   Outcome DatabaseFault(ContextEntry& c, const Tango::DevFailed& e);
   Tango::DeviceProxy& Proxy(DeviceEntry& e, int32_t timeoutMs);
   void LoadProperties(DeviceEntry& e, int32_t timeoutMs);
@@ -135,13 +172,24 @@ class TangoSystem {
   const std::vector<std::string>& ExpectedStates(DeviceEntry& e);
   Outcome TryServerText(DeviceEntry& e, const std::string& property, std::string& text,
                         int32_t timeoutMs);
-  static Outcome Remember(DeviceEntry& e, Outcome o);
+  Outcome Remember(DeviceEntry& e, int32_t timeoutMs, const std::function<Outcome()>& ask);
+  Tango::Database& Database(ContextEntry& c, int32_t timeoutMs);
+  int64_t BeforeDatabaseQuery(ContextEntry& c);
+  void AfterDatabaseFailure(ContextEntry& c, const Tango::DevFailed& e, int64_t startMs,
+                            int32_t timeoutMs);
+  std::string KeptNamesPath(const ContextEntry& c) const;
+  std::vector<std::pair<std::string, std::string>> KeptNames(ContextEntry& c,
+                                                             const std::string& prefix);
+  void KeepNames(ContextEntry& c, const std::string& prefix, const std::vector<std::string>& tango,
+                 const std::vector<std::string>& names);
 
   Site site_;
   Clock& clock_;
   std::deque<ContextEntry> contexts_;
   std::map<std::string, DeviceEntry> devices_;
   std::string databaseFault_;
+  std::string namesDirectory_;
+  int propertyLoads_ = 0;
   bool wantNumbers_ = false;
 };
 

@@ -399,6 +399,9 @@ void Vesker::Command4_Click() {
     scripter_ = new CheckScripter(
         *session_, [this] { return std::make_pair(contextText(), serverText()); }, this);
   scripter_->setLoadedFor(planFor_);
+  scripter_->testFileOf = [this](const std::string& context, const std::string& server) {
+    return sources_->TestFilePath(context, server);
+  };
   // The same findings as "ovra-check lint" gives for the file Save writes.
   scripter_->lint = [](const std::string& path) {
     std::vector<LintFinding> findings;

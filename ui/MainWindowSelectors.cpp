@@ -67,6 +67,11 @@ void Vesker::Form_Load() {
   grid_->SetText(" Results ");
   grid_->SyncCurrentCell();
 
+  std::string path = options_.databasePath;
+  if (!path.empty() && path.back() != '/') path += '/';
+  // Before the first list: a library keeps the short names it gives there.
+  lib_->setDatabaseDirectory(path);
+
   if (const int16_t code = GetContextList(*lib_, contextNames, contextCount); code != 0) {
     // The placeholders must not pass for names: the lists stay empty and the
     // commands ask for a name until one is typed.
@@ -89,8 +94,6 @@ void Vesker::Form_Load() {
     DeviceContextList_Click();
   }
 
-  std::string path = options_.databasePath;
-  if (!path.empty() && path.back() != '/') path += '/';
   session_->DatabasePath = path;
 
   sources_->fillInProcNames();

@@ -116,6 +116,9 @@ class OffThreadLibrary final : public ClientLibrary {
   bool FindNames(std::string& context, std::string& server, std::string& device) override;
   LongNames LongNameOf(const std::string& context, const std::string& server,
                        const std::string& device) override;
+  void setDatabaseDirectory(const std::string& path) override {
+    inner_->setDatabaseDirectory(path);
+  }
 
   ClientLibrary& inner() { return *inner_; }
   int16_t lastFailure() const { return lastFailure_; }

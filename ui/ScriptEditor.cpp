@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -395,6 +396,7 @@ void CheckScripter::DeleteCmd_Click() {
 
 std::string CheckScripter::TestFilePath() const {
   auto [context, server] = selection_ ? selection_() : std::pair<std::string, std::string>{};
+  if (testFileOf) return testFileOf(context, server);
   return session_.DatabasePath + context + "-" + server + ".csv";
 }
 
@@ -444,6 +446,12 @@ bool CheckScripter::Command1_Click() {
   // Fields go out as they stand, unquoted: the reader splits on every comma,
   // and a text with a comma is the author's business.
   const std::string bytes = TestFileText(scriptCommands, scriptCount);
+  // A file by a server's own name lives in folders of its names inside the
+  // database directory, which must exist as for any other test file.
+  const std::string byName = session_.DatabasePath + "servers/";
+  std::error_code ignored;  // a folder that cannot be made fails the write below
+  if (path.starts_with(byName) && std::filesystem::is_directory(session_.DatabasePath, ignored))
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
   errno = 0;
   std::FILE* f = std::fopen(path.c_str(), "wb");
   int error = f ? 0 : errno;

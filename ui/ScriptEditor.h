@@ -70,6 +70,9 @@ class CheckScripter final : public QDialog {
   // Findings of a test-file checker for the file Save writes, shown when the
   // editor opens; null: none is asked.
   std::function<QStringList(const std::string& path)> lint;
+  // The test file of a context's server (sources/TestSources.h); null: the
+  // file of the form CONTEXT-SERVER.csv.
+  std::function<std::string(const std::string& context, const std::string& server)> testFileOf;
   // Edits made since the commands were loaded or saved.
   bool modified() const { return modified_; }
 

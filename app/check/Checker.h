@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -29,6 +31,7 @@
 #include "engine/ConfiguredRun.h"
 #include "engine/ControlEventPump.h"
 #include "engine/ReportLog.h"
+#include "engine/ServerBlocks.h"
 #include "sources/TestSources.h"
 
 namespace dsc::check {
@@ -58,6 +61,8 @@ class GiveUpWatcher final : public RunObserver {
   int32_t silentInARow = 0;  // accesses a silent server failed at the end of the last run
 };
 
+class Lane;
+
 // Everything one invocation needs: the control system, the session, the
 // runner, the terminal's side of the runner's interfaces and the outputs.
 class Checker {
@@ -81,6 +86,7 @@ class Checker {
         // UseColour's rule: a terminal that wants more than plain lines.
         progress_(human_, !opt.json && UseColour(humanFd_)) {
     session_->DatabasePath = std::move(databasePath);
+    system_.library->setDatabaseDirectory(session_->DatabasePath);
     sources_.readTimeoutMs = opt.timeoutMs;
     prompt_.beforeLine = [this] { progress_.Erase(); };
     run_.addObserver(stopLine_);
@@ -96,12 +102,9 @@ class Checker {
     // A configuration's servers are set apart by an empty line; each shows
     // the caption of its test, and one that was not prepared says so.
     run_.serverPrepared = [this](const std::string&, const std::string&, bool prepared) {
-      if (configuration_) Line("");
-      Caption(prepared ? "" : UntoldRefusal(session_->checkerCaption, sources_.refusal()));
-      if (!prepared) {
-        Line("not prepared: skipped");
-        printer_.CaptionShown();
-      }
+      ShowPrepared(session_->checkerCaption,
+                   prepared ? "" : UntoldRefusal(session_->checkerCaption, sources_.refusal()),
+                   prepared);
     };
     RunOptions options;
     options.maxLinkFailures = opt.maxLinkFailures;
@@ -110,41 +113,80 @@ class Checker {
     runner_.setOptions(std::move(options));
     startMs_ = UnixMs();
   }
-  ~Checker() { StopListening(); }
+  ~Checker();
 
-  // The JUnit file is truncated before anything runs; false when it cannot be.
-  bool OpenJunit() {
-    if (opt_.junit.empty()) return true;
-    junit_ = std::make_unique<JunitWriter>(opt_.junitAnt);
-    std::string error;
-    if (!junit_->Open(opt_.junit, error)) {
-      std::cerr << "ovra-check: cannot write the JUnit file " << error << "\n";
-      return false;
-    }
-    run_.addObserver(*junit_);
-    return true;
+  // Opens the control system again, for a lane of its own; unset, there
+  // are no lanes and every run checks one server at a time.
+  std::function<bool(ControlSystem& opened, std::string& error)> reopen;
+  // How many servers a run checks at once: --jobs, else for a sweep of a
+  // control system whose calls may block kDefaultSweepJobs, else 1.
+  int JobsOf(bool sweep) const {
+    if (opt_.jobs > 0) return opt_.jobs;
+    return sweep && system_.callsMayBlock ? kDefaultSweepJobs : 1;
   }
-  // The HTML file too; the page names the control system's own names of
-  // servers and devices where it has them.
-  bool OpenHtml(HtmlRunInfo info) {
-    if (opt_.html.empty()) return true;
-    info.startedMs = startMs_;
-    html_ = std::make_unique<HtmlReport>(std::move(info));
-    html_->longName = [this](const std::string& context, const std::string& server,
-                             const std::string& device) {
-      return system_.library->LongNameOf(context, server, device).name;
-    };
-    std::string error;
-    if (!html_->Open(opt_.html, error)) {
-      std::cerr << "ovra-check: cannot write the HTML file " << error << "\n";
-      return false;
+  // Opens the lanes for `jobs` servers at once; the number of lanes there
+  // are then (1, none, when they cannot be opened: that is said and the run
+  // checks one server at a time).
+  int OpenLanes(int jobs);
+  // The i-th lane, its outputs recorded into block.
+  Lane& LaneFor(int32_t i, ServerBlock& block);
+  // The configured run, jobs servers at once (1: as it always ran).
+  void RunConfiguration(const StoredConfig& config, const std::string& noServersReason, int jobs);
+
+  // What the HTML page says was run; set before the outputs are opened.
+  HtmlRunInfo htmlInfo;
+  // The files written once the run ends (JUnit, HTML) are emptied before
+  // anything runs; false, said on stderr, when one cannot be. The page names
+  // the control system's own names of servers and devices where it has them.
+  bool OpenOutputs() {
+    if (!opt_.junit.empty()) {
+      junit_ = std::make_unique<JunitWriter>(opt_.junitAnt);
+      if (!OpenOutput(*junit_, opt_.junit, "JUnit")) return false;
     }
-    run_.addObserver(*html_);
+    if (!opt_.html.empty()) {
+      htmlInfo.startedMs = startMs_;
+      html_ = std::make_unique<HtmlReport>(htmlInfo);
+      html_->longName = [this](const std::string& context, const std::string& server,
+                               const std::string& device) {
+        return system_.library->LongNameOf(context, server, device).name;
+      };
+      if (!OpenOutput(*html_, opt_.html, "HTML")) return false;
+    }
     return true;
   }
   void ListenForSignals() { check::ListenForSignals(*session_); }
 
+  // The caption of a test (with why the loader refused it), as each server
+  // of a configuration shows it.
+  void ShowPrepared(const std::string& caption, const std::string& refusal, bool prepared) {
+    if (configuration_) Line("");
+    Line(caption + (refusal.empty() ? "" : ": " + refusal));
+    if (!prepared) {
+      Line("not prepared: skipped");
+      printer_.CaptionShown();
+    }
+  }
+  void CaptionShown() { printer_.CaptionShown(); }
+  // Text a lane's prompt wrote, as it wrote it.
+  void Say(const std::string& text) {
+    progress_.Erase();
+    human_ << text;
+  }
+  // What a lane's control kept of a command's access, for the JSON line of
+  // the command delivered next.
+  struct KeptFacts {
+    DataAcquisitionControl::ValueFacts facts;
+    std::vector<DataAcquisitionControl::ErrorFrame> stack;
+  };
+  void UseKeptFacts(std::shared_ptr<const KeptFacts> kept) { kept_ = std::move(kept); }
+  bool wantsFacts() const { return json_ != nullptr; }
+  const std::vector<RunObserver*>& outputs() const { return run_.observers(); }
+  const RunOptions& runOptions() const { return runner_.options(); }
+  const Options& options() const { return opt_; }
+  Clock& clock() { return clock_; }
+
   ClientLibrary& lib() { return *system_.library; }
+  DataAcquisitionControl& control() { return *control_; }
   TestSources& sources() { return sources_; }
   CheckerSession& session() { return *session_; }
   std::ostream& human() { return human_; }
@@ -225,6 +267,19 @@ class Checker {
   }
 
  private:
+  // An output written at the end: its file emptied now, then it listens to
+  // the run; false, said on stderr, when the file cannot be written.
+  template <class Output>
+  bool OpenOutput(Output& output, const std::string& path, const char* what) {
+    std::string error;
+    if (!output.Open(path, error)) {
+      std::cerr << "ovra-check: cannot write the " << what << " file " << error << "\n";
+      return false;
+    }
+    run_.addObserver(output);
+    return true;
+  }
+
   // What the control system knows beyond the checker's names and texts
   // (Tango's): its own names of server and device, asked once per device,
   // and the whole error stack of a failed access.
@@ -276,10 +331,10 @@ class Checker {
       names_ = &it->second;
     }
     withErrors_ = names_->fields;
-    AppendFacts(control_->LastValueFacts(), withErrors_);
+    AppendFacts(kept_ ? kept_->facts : control_->LastValueFacts(), withErrors_);
     if (!o.accessFailed()) return withErrors_;
     Json stack = Json::array();
-    for (const auto& frame : control_->ErrorStack())
+    for (const auto& frame : kept_ ? kept_->stack : control_->ErrorStack())
       stack.push_back({{"reason", AsUtf8(frame.reason)},
                        {"description", AsUtf8(frame.description)},
                        {"origin", AsUtf8(frame.origin)}});
@@ -316,6 +371,72 @@ class Checker {
   std::map<std::string, LongNames> longNames_;
   std::string withErrors_;  // the fields of a failed access: names and error stack
   const LongNames* names_ = nullptr;
+  std::shared_ptr<const KeptFacts> kept_;  // a lane's, for the command delivered now
+  std::vector<std::unique_ptr<Lane>> lanes_;
+};
+
+// A server checked beside others: a control system, session, runner and run
+// of its own, used by one thread at a time. What the server's check says
+// (the outputs' events, report lines, terminal lines) is recorded into the
+// server's block and said by the checker's outputs when the block is
+// delivered. It offers what a sweep asks of the checker, by the same names.
+class Lane {
+ public:
+  Lane(Checker& checker, ControlSystem system);
+  ~Lane();
+  Lane(const Lane&) = delete;
+  Lane& operator=(const Lane&) = delete;
+
+  // The server checked next records into block.
+  void Into(ServerBlock& block);
+
+  ClientLibrary& lib() { return *system_.library; }
+  TestSources& sources() { return sources_; }
+  CheckerSession& session() { return *session_; }
+  bool stopped() const { return session_->stop.requested(); }
+  void Line(const std::string& text) {
+    block_->Add([&c = checker_, text] { c.Line(text); });
+  }
+  void PreparationFailed(const std::string& context, const std::string& server,
+                         const std::string& why, bool captionShown);
+  void Run(const std::string& context, const std::string& server) {
+    giveUp_.Clear();
+    run_.RunPlan(context, server);
+  }
+  bool gaveUp() const {
+    const int max = checker_.options().maxLinkFailures;
+    return giveUp_.gaveUp || (max > 0 && giveUp_.silentInARow >= max);
+  }
+  ConfiguredRun& run() { return run_; }
+  const CheckTotals& totals() const { return run_.totals(); }
+
+ private:
+  // The terminal's prompt, its lines recorded as the lane's.
+  class Prompt final : public LinkErrorPrompt {
+   public:
+    Prompt(Lane& lane, int retries) : lane_(lane), retry_(retries, said_) {}
+    Answer Ask(const std::string& title, const std::string& text) override;
+    void NewCommand() override { retry_.NewCommand(); }
+
+   private:
+    Lane& lane_;
+    std::ostringstream said_;
+    RetryPrompt retry_;
+  };
+
+  Checker& checker_;
+  ControlSystem system_;
+  std::unique_ptr<DataAcquisitionControl> control_;
+  std::unique_ptr<CheckerSession> session_;
+  TestSources sources_;
+  TerminalGrid grid_;
+  Prompt prompt_;
+  ControlEventPump pump_;
+  CheckRunner runner_;
+  ConfiguredRun run_;
+  BlockRecorder recorder_;
+  GiveUpWatcher giveUp_;
+  ServerBlock* block_ = nullptr;
 };
 
 }  // namespace dsc::check

@@ -44,6 +44,9 @@ int Lint(Checker& checker, const std::vector<std::string>& args, bool json);
 // --strict: the files a configuration reads, checked before anything runs.
 bool LintConfiguration(Checker& checker, const StoredConfig& c, std::vector<LintFinding>& findings);
 
+// capture: a test file of current values, to standard output or a new file.
+int Capture(Checker& checker, const std::vector<std::string>& typed, const std::string& output);
+
 // The runs; each returns the exit status.
 int RunStandard(Checker& checker, const std::string& context, const std::string& server,
                 const std::string& device);

@@ -3,6 +3,7 @@
 #include "base/Glob.h"
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
 
 #include "app/ControlSystems.h"
@@ -115,6 +116,13 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
                  "(default: 1000 and 500 ms, as always)")
       ->check(CLI::Range(1, 3600000))
       ->type_name("MS");
+  app.add_option("--jobs", opt.jobs,
+                 "Check up to N servers of a sweep or configuration at once, each with a "
+                 "connection of its own; the outputs still give each server's lines together, "
+                 "in the servers' order, as with --jobs 1 but for their times (default: 8 for a "
+                 "sweep of a networked control system, else 1)")
+      ->check(CLI::Range(1, 256))
+      ->type_name("N");
   app.add_option("--shard", opt.shard,
                  "Check only part K of N of the servers a sweep or configuration chooses, split "
                  "by a hash of each server's name (FNV-1a 64 of CONTEXT/NAME in lower case, "
@@ -127,7 +135,8 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
              "environment variable, names Tango databases whose servers and devices are\n"
              "discovered; their short names are listed with Tango's beside them, and a Tango\n"
              "server or device name alone, in any case, finds the rest (\"standard\n"
-             "sys/tg_test/1\").\n\n"
+             "sys/tg_test/1\"). A Tango database that does not answer costs a command one\n"
+             "3 s time-out: after it, the database's other queries fail at once.\n\n"
              "Exit status: 0 every command succeeded, 1 a command failed or a test could not be\n"
              "prepared (info: the server did not answer), 2 usage error, unreadable facility or\n"
              "database, a refused name, or a --junit or --html file that cannot be written; 3 the\n"
@@ -183,6 +192,22 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
   cl.config = app.add_subcommand("config", "Run a stored configuration's specific tests");
   cl.config->add_option("configuration", cl.configKey, "Description or index from 0")->required();
 
+  cl.capture = app.add_subcommand(
+      "capture",
+      "Write a test file of a device's (or every device of a server's) current values: one READ "
+      "per property that delivers data, its value as the reference (floating-point within a "
+      "tolerance, none for a value that changed between two reads)");
+  cl.capture
+      ->add_option("names", cl.captureNames,
+                   "DEVICE or SERVER (a Tango name alone), or CONTEXT SERVER [DEVICE]")
+      ->required()
+      ->expected(1, 3);
+  cl.capture
+      ->add_option("-o,--output", cl.captureOutput,
+                   "Write the test file to FILE (which must not exist yet) instead of "
+                   "standard output")
+      ->type_name("FILE");
+
   cl.lint = app.add_subcommand(
       "lint",
       "Check test files, configurations and server lists (FILE...), or what \"specific\" would "
@@ -193,15 +218,47 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
                "to run (exit 2) on any finding");
 }
 
+namespace {
+
+// The options of the program and of its subcommands.
+template <class Each>
+void ForEachOption(const CLI::App& app, Each each) {
+  for (const CLI::Option* o : app.get_options()) each(*o);
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+    for (const CLI::Option* o : sub->get_options()) each(*o);
+}
+
+// "-5" and "-0.5" are values; "--json" and "-x" look like options.
+bool LooksLikeAnOption(const std::string& arg) {
+  return arg.size() > 1 && arg[0] == '-' &&
+         !(std::isdigit(static_cast<unsigned char>(arg[1])) || arg[1] == '.');
+}
+
+}  // namespace
+
+std::string ValueLikeAnOption(const CLI::App& app, int argc, char** argv) {
+  std::vector<std::string> taking;  // the options that take a value
+  ForEachOption(app, [&](const CLI::Option& o) {
+    if (o.get_items_expected_min() > 0)
+      for (const std::string& name : o.get_lnames()) taking.push_back("--" + name);
+  });
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string arg = argv[i], value = argv[i + 1];
+    if (arg == "--") break;
+    if (std::find(taking.begin(), taking.end(), arg) != taking.end() && LooksLikeAnOption(value))
+      return arg + " takes a value, not the option \"" + value + "\" (write " + arg + "=" + value +
+             " for a value that begins with \"-\")";
+  }
+  return "";
+}
+
 std::string Suggestion(const CLI::App& app, int argc, char** argv) {
   std::vector<std::string> subcommands, options;
   for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
     subcommands.push_back(sub->get_name());
-  for (const CLI::Option* o : app.get_options())
-    for (const std::string& name : o->get_lnames()) options.push_back("--" + name);
-  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
-    for (const CLI::Option* o : sub->get_options())
-      for (const std::string& name : o->get_lnames()) options.push_back("--" + name);
+  ForEachOption(app, [&](const CLI::Option& o) {
+    for (const std::string& name : o.get_lnames()) options.push_back("--" + name);
+  });
   bool sawSubcommand = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];

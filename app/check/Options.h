@@ -55,7 +55,14 @@ struct Options {
   int timeoutMs = 0;  // 0: the reads' time-outs as they always were
   std::string shard;
   Shard shardParsed;
+  int jobs = 0;  // 0: the default of the run (JobsOf)
 };
+
+// Servers a sweep of a control system whose calls may block checks at once
+// by default: enough to hide the time-outs of a few hung servers among
+// hundreds, few enough that a site's database and its busy servers hardly
+// notice.
+constexpr int kDefaultSweepJobs = 8;
 
 // Whether a command is selected by --only/--skip: "" when it is, else why not.
 std::string SkipReason(const Options& opt, const TestCommand& c);
@@ -70,12 +77,20 @@ struct CommandLine {
   std::string configKey;
   std::vector<std::string> lintArgs;
   std::vector<std::string> sweepNames;
+  std::vector<std::string> captureNames;
+  std::string captureOutput;
+  CLI::App* capture = nullptr;
   CLI::App *list = nullptr, *info = nullptr, *standard = nullptr, *specific = nullptr,
            *config = nullptr, *lint = nullptr, *sweep = nullptr;
 };
 
 // The options and subcommands, with their help, bound to cl.
 void DefineCommandLine(CLI::App& app, CommandLine& cl);
+
+// Why the command line is refused when an option that takes a value is
+// followed by something that looks like an option ("--only --json"): a
+// value that begins with "-" is written "--only=--json". "" when none is.
+std::string ValueLikeAnOption(const CLI::App& app, int argc, char** argv);
 
 // CLI11's message, with the subcommand or option the user probably meant.
 std::string Suggestion(const CLI::App& app, int argc, char** argv);

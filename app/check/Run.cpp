@@ -114,10 +114,12 @@ int RunConfig(Checker& checker, const Options& opt, const std::string& key,
   run.serverDone = [&](bool failed) { checker.progress().ServerDone(failed); };
   run.Begin({c.Context, c.Description, c.ServerCount});
   checker.progress().Start(static_cast<int32_t>(run.SelectedServers(c).size()));
-  run.RunConfiguration(
-      c, "the configuration lists no server (" + session.DatabasePath + c.FileName + " : " +
-             GetErrorString(checker.lib(), kCodeNothingToLoad) +
-             (c.ServerListRefusal.empty() ? "" : ": " + c.ServerListRefusal) + ")");
+  checker.RunConfiguration(
+      c,
+      "the configuration lists no server (" + session.DatabasePath + c.FileName + " : " +
+          GetErrorString(checker.lib(), kCodeNothingToLoad) +
+          (c.ServerListRefusal.empty() ? "" : ": " + c.ServerListRefusal) + ")",
+      checker.JobsOf(false));
   return checker.Finish();
 }
 

@@ -15,8 +15,10 @@ namespace {
 // More context slots than the list has room for, the second one empty.
 std::string Facility() {
   std::string many = R"({"name": "P0", "format": "SHORT"})", slots = R"("FIRST", "")";
+  // P480, the last one the short list holds, has more elements than its short record can say.
   for (int i = 1; i < 500; ++i)
-    many += R"(,{"name": "P)" + std::to_string(i) + R"(", "format": "SHORT"})";
+    many += R"(,{"name": "P)" + std::to_string(i) + R"(", "format": "SHORT")" +
+            (i == 480 ? R"(, "count": 40000})" : "}");
   for (int i = 2; i < 250; ++i) slots += ",\"C" + std::to_string(i) + "\"";
   return R"({"errors": {"8": ")" + std::string(90, 'x') + R"("}, "contextSlots": [)" + slots +
          R"(], "contexts": [{"name": "FIRST", "serverSlots": ["X"]},
@@ -88,11 +90,12 @@ TEST(NamespaceQueries, ListsErrorStringsAndProperties) {
   // device, code, count, the last record (name, size, format), PROPS calls
   std::tuple<std::string, int16_t, int16_t, std::tuple<std::string, int16_t, int16_t>,
              std::vector<std::string>>
-      cases[] = {{"/C/NEW/D", 0, 3, {"TRACE", 32767, 517}, {"PROPS 752 519"}},
-                 {"/C/OLD/MANY", 0, 481, {"P480", 1, 513}, {"PROPS 94000 519", "PROPS 32708 519"}},
-                 {"/C/NEW/PROPSFAILS", 12, -1, {"kept", 0, 0}, {"PROPS 376 519"}},
-                 {"/C/NEW/NEG", 0, 0, {"", 0, 0}, {"PROPS 0 519"}},
-                 {"/C/OLD/FAILS", 73, -1, {"kept", 0, 0}, {"PROPS 376 519", "PROPS 136 519"}}};
+      cases[] = {
+          {"/C/NEW/D", 0, 3, {"TRACE", 32767, 517}, {"PROPS 752 519"}},
+          {"/C/OLD/MANY", 0, 481, {"P480", 32767, 513}, {"PROPS 94000 519", "PROPS 32708 519"}},
+          {"/C/NEW/PROPSFAILS", 12, -1, {"kept", 0, 0}, {"PROPS 376 519"}},
+          {"/C/NEW/NEG", 0, 0, {"", 0, 0}, {"PROPS 0 519"}},
+          {"/C/OLD/FAILS", 73, -1, {"kept", 0, 0}, {"PROPS 376 519", "PROPS 136 519"}}};
   for (const auto& [device, code, expected, record, props] : cases) {
     SCOPED_TRACE(device);
     lib.calls.clear();

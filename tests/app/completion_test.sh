@@ -21,7 +21,7 @@ expect() {
     rm -f /tmp/ovra-completion-err.$$
 }
 db="--database $src/database"
-expect "list|info|standard|specific|sweep|config|lint|" "$exe" ""
+expect "list|info|standard|specific|sweep|capture|config|lint|" "$exe" ""
 expect "standard|specific|sweep|" "$exe" --json s
 expect "LINAC|RING|TRANSFER|" "$exe" list ""
 expect "RING|" "$exe" --retries 2 info R

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <optional>
 #include <tuple>
 
+#include "access/ForwardingControl.h"
 #include "base/Formats.h"
 #include "engine/ControlEventPump.h"
 #include "engine/ValueDecoding.h"
@@ -25,6 +27,7 @@ constexpr const char* kFacility = R"({
   "contexts": [{"name": "CTX", "servers": [{"name": "SRV", "devices": [{"name": "DEV",
     "properties": [
       {"name": "NUM", "format": "DOUBLE", "value": 1.5},
+      {"name": "SNUM", "format": "SINGLE", "value": 1.5},
       {"name": "ZERO", "format": "DOUBLE", "value": 0.0},
       {"name": "SLOW", "format": "DOUBLE", "value": 2.0, "delayMs": 1500},
       {"name": "VEC", "format": "DOUBLE", "values": [1, 2, 3]},
@@ -65,6 +68,9 @@ class CheckRunnerTest : public ::testing::Test, public RunObserver {
     if (onCommand) onCommand(k);
   }
   void ServerEnded(const RunSummary& s) override { summaries.push_back(s); }
+  void ValueDelivered(int32_t k, int64_t atMs, const DecodedValue& v) override {
+    deliveries.push_back({k, atMs, v.numbers.empty() ? -1.0 : v.numbers[0]});
+  }
   void Run(std::vector<TestCommand> commands) {
     session.plan.TestPlanCount = static_cast<int16_t>(commands.size());
     session.plan.TestPlan = std::move(commands);
@@ -95,6 +101,12 @@ class CheckRunnerTest : public ::testing::Test, public RunObserver {
   std::vector<CommandOutcome> outcomes;
   std::function<void(int32_t)> onCommand;
   std::vector<RunSummary> summaries;
+  struct Delivery {
+    int32_t index;
+    int64_t atMs;
+    double value;
+  };
+  std::vector<Delivery> deliveries;
 };
 
 // The command; its status (-1: whatever non-zero code the control gives); the
@@ -188,20 +200,44 @@ INSTANTIATE_TEST_SUITE_P(
       return repeats ? own + "_" + std::to_string(repeats + 1) : own;
     });
 
+// Every value a poll is delivered while it waits reaches the observers in
+// order, with its time since the command started, the last one the value
+// that met the reference; a synchronous read delivers nothing.
+TEST_F(CheckRunnerTest, PollDeliveriesReachTheObserversOverTime) {
+  Run({Cmd("NUM"), Cmd("RAMP", "POLL[timeout=10000]", 1, "10")});
+  ASSERT_GE(deliveries.size(), 10u);
+  for (size_t i = 0; i < deliveries.size(); ++i) {
+    EXPECT_EQ(deliveries[i].index, 1);
+    if (i == 0) continue;
+    EXPECT_GT(deliveries[i].atMs, deliveries[i - 1].atMs);
+    EXPECT_GT(deliveries[i].value, deliveries[i - 1].value);
+  }
+  EXPECT_EQ(deliveries.back().value, 10.0);
+  EXPECT_LE(deliveries.back().atMs, outcomes.at(1).elapsedMs);
+  EXPECT_GT(deliveries.back().atMs, outcomes.at(1).elapsedMs - 250);
+}
+
 // Only the bytes a reference set take part: what an earlier command left in
 // the buffer must not decide. A tolerance (absolute, relative, or the larger
 // of both) applies to every element; an unreadable one compares exactly.
 TEST_F(CheckRunnerTest, ReferencesCompareTheBytesTheySetWithinTheirTolerance) {
   session.run.referenceBuffer.fill(0x55);
   const TestCommand near = Cmd("NUM", "READ", 1, "1.4");
+  const TestCommand single = Cmd("SNUM", "READ", 1, "1.4", kFormatSingle);
   Run({Cmd("TXT", "READ", 16, "HELLO", kFormatText),
        Cmd("TXT", "POLL[timeout=1000]", 16, "HELLO", kFormatText),
        Cmd("TXT", "READ", 16, "HELP", kFormatText), Cmd("VEC", "READ", 3, "1"),
        Cmd("VEC", "POLL", 3, "1 2"), Cmd("VEC", "READ", 3, "1 3"), Within(near, "0.05 8%"),
        Within(near, "0.05 3%"), Within(near, "0.2x"),
-       Within(Cmd("VEC", "READ", 3, "1.1 2 2.5"), "0.2")});
-  for (int k : {0, 1, 3, 4, 6}) EXPECT_EQ(Result(k).text, "Success (Target met)") << k;
-  for (int k : {2, 5, 7, 8, 9}) EXPECT_EQ(Result(k).text, "Target not met !") << k;
+       Within(Cmd("VEC", "READ", 3, "1.1 2 2.5"), "0.2"), Within(single, "0.05 8%"),
+       Within(single, "0.05 3%"), Within(Cmd("VEC", "READ", 3, "1 2 2.5"), "0.5")});
+  for (int k : {0, 1, 3, 4, 6, 10, 12}) EXPECT_EQ(Result(k).text, "Success (Target met)") << k;
+  for (int k : {2, 5, 7, 8, 9, 11}) EXPECT_EQ(Result(k).text, "Target not met !") << k;
+  // A reference of 1e999 meets an infinite value, however wide the tolerance.
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(
+      std::pair(ReferenceTolerance{1, 0}.Within(inf, inf), ReferenceTolerance{}.Within(inf, -inf)),
+      std::pair(true, false));
 }
 
 // The member that raises (once, or twice before a Retry), the access, whether
@@ -254,7 +290,8 @@ TEST_F(CheckRunnerTest, EmptyPlanFailFastDeselectedCommandsAndCancelAll) {
   prompt.answers = {LinkErrorPrompt::Answer::CancelAll};
   // Names the server does not have are mistakes of the test file: only the
   // accesses a silent server failed count towards giving up on it.
-  Run({Cmd("TXT"), Cmd("NOPE"), Cmd("NOPE"), Cmd("NOPE"), Cmd("NUM"), Cmd("GONE"), Cmd("GONE"),
+  // An answer starts the count again.
+  Run({Cmd("TXT"), Cmd("GONE"), Cmd("NOPE"), Cmd("NOPE"), Cmd("NUM"), Cmd("GONE"), Cmd("GONE"),
        Cmd("NUM")});
   EXPECT_EQ(prompt.asked.size(), 1u);
   std::string accesses;
@@ -263,19 +300,73 @@ TEST_F(CheckRunnerTest, EmptyPlanFailFastDeselectedCommandsAndCancelAll) {
   std::string skipped;
   for (const CommandOutcome& o : outcomes) skipped += o.skipped() ? 'S' : '-';
   EXPECT_EQ(skipped, "S------S");
-  EXPECT_EQ(outcomes[1].outcome.failure, AccessFailure::NoSuchName);
+  EXPECT_EQ(outcomes[2].outcome.failure, AccessFailure::NoSuchName);
   EXPECT_EQ(outcomes[5].outcome.failure, AccessFailure::NotReachable);
   EXPECT_EQ(outcomes[7].outcome.notRun, NotRunReason::ServerGivenUp);
   EXPECT_EQ(Result(7).text, "Not run : server not answering");
-  const std::string nope = Line("NOPE check : " + outcomes[1].resultText);
+  const std::string nope = Line("NOPE check : " + outcomes[2].resultText);
   const std::string gone = Line("GONE check : " + outcomes[5].resultText);
-  EXPECT_EQ(Report(), Line("TXT check : Not run : deselected by --skip") + nope + nope + nope +
+  EXPECT_EQ(Report(), Line("TXT check : Not run : deselected by --skip") + gone + nope + nope +
                           Line("NUM check : Success") + gone + gone +
                           Line("Remaining commands not run : server not answering after 2 failed "
                                "accesses in a row"));
   EXPECT_EQ(std::pair(summaries.at(1).skipped, summaries.at(1).failed), std::pair(2, 5));
   Run({Cmd("NOPE")});
   EXPECT_EQ(prompt.asked.size(), 2u);
+  // Giving up after the last command leaves no command to say so of.
+  Run({Cmd("GONE"), Cmd("GONE")});
+  EXPECT_FALSE(Report().ends_with("in a row\r\n")) << Report();
+}
+
+// A server that stalls at first contact, behind a client library that, for
+// a second after a real time-out, repeats it without asking the server (the
+// repeats cost nothing). Only the real time-outs count towards giving up:
+// a 1.5 s stall costs the commands inside it, not the server.
+class StallingControl final : public ForwardingControl {
+ public:
+  StallingControl(DataAcquisitionControl& inner, testing::FakeClock& clock, int64_t stallMs)
+      : ForwardingControl(inner), clock_(clock), stallEndMs_(clock.NowMs() + stallMs) {}
+  int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
+                        std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override {
+    repeated_ = clock_.NowMs() < holdEndMs_;
+    if (repeated_) return kCodeLinkTimeout;
+    if (clock_.NowMs() >= stallEndMs_)
+      return ForwardingControl::ExecuteAccess(out, outCount, outFormat, in, inCount, inFormat);
+    clock_.Advance(1000);  // the access's time-out
+    holdEndMs_ = clock_.NowMs() + 1000;
+    return kCodeLinkTimeout;
+  }
+  bool LastFailureRepeated() const override { return repeated_; }
+
+ private:
+  testing::FakeClock& clock_;
+  int64_t stallEndMs_, holdEndMs_ = 0;
+  bool repeated_ = false;
+};
+
+TEST_F(CheckRunnerTest, RepeatedTimeOutsDoNotCountTowardsGivingUp) {
+  StallingControl stalling(tap, clock, 1500);
+  CheckRunner stalled{session, stalling, grid, prompt, pump, clock};
+  stalled.setOutcomeObserver([this](const CommandOutcome& o) { outcomes.push_back(o); });
+  stalled.setOptions({.maxLinkFailures = 3});
+  prompt.answers = {LinkErrorPrompt::Answer::CancelAll};
+  session.plan.TestPlan.assign(200, Cmd("NUM"));
+  session.plan.TestPlanCount = 200;
+  // The repeats come at once; the client library's second passes only as
+  // the commands wait: each repeated one here costs 10 ms.
+  onCommand = [&](int32_t) { clock.Advance(10); };
+  stalled.addObserver(*this);
+  ASSERT_TRUE(stalled.RunVesk("CTX", "SRV"));
+  int failed = 0, given = 0;
+  for (const CommandOutcome& o : outcomes) {
+    failed += o.accessFailed();
+    given += o.outcome.notRun == NotRunReason::ServerGivenUp;
+  }
+  EXPECT_EQ(given, 0);
+  // One real time-out (1 s, the stall ends at 1.5 s) and the 99 repeats of
+  // the second after it.
+  EXPECT_EQ(failed, 100);
+  EXPECT_EQ(outcomes.back().outcome.kind, OutcomeKind::Passed);
 }
 
 // During an asynchronous wait a second run is refused, and a stop ends the
@@ -292,6 +383,9 @@ TEST_F(CheckRunnerTest, AStopEndsAWaitAtOnceAndTheRunWithItsLine) {
   EXPECT_EQ(nested, false);
   EXPECT_LT(clock.NowMs() - start, 1000);
   EXPECT_EQ(outcomes.at(0).outcome.notRun, NotRunReason::Stopped);
+  // Cut short, it is an error; the one the stop left out is skipped.
+  EXPECT_EQ(std::pair(outcomes.at(0).verdict(), outcomes.at(1).verdict()),
+            std::pair(Verdict::Error, Verdict::Skipped));
   EXPECT_FALSE(outcomes.at(0).accessFailed());
   EXPECT_TRUE(prompt.asked.empty());
   session.stop.Clear();

@@ -77,6 +77,8 @@ TEST(Loader, RefusesNamingFilePlaceAndFaultAndLoadsTheDocumentedExample) {
       {R"({"contexts": [{"name": "C", "servers": [{"name": "S\u001b[2J"}]}]})",
        c0 + "servers/0/name: \"S\\x1B[2J\" is refused: the name holds a "
             "control character"},
+      {R"({"contexts": [{"name": "C", "servers": [{"name": "S", "propsRecord": "mid"}]}]})",
+       c0 + "servers/0/propsRecord: expected \"long\" or \"short\", found \"mid\""},
       {R"({"contexts": [{"name": "C", "servers": [{"name": "a/b"}]}]})",
        c0 + "servers/0/name: \"a/b\" contains \"/\""},
       {R"({"contexts": [], "contextSlots": ["../../../x"]})",

@@ -27,13 +27,19 @@ const char* kBench = R"({"templates": {"\u00e4": [
     {"name": "I", "format": "DOUBLE", "ramp": {"towards": "ISET", "rate": 5}},
     {"name": "ISET", "format": "DOUBLE", "writable": true}, {"name": "RO", "format": "SHORT"},
     {"name": "ECHO", "format": "SHORT", "count": 4, "echo": true},
-    {"name": "SLOW", "format": "LONG", "delayMs": 1500}, {"name": "DOWN", "format": "LONG"},
+    {"name": "SLOW", "format": "LONG", "delayMs": 1500},
+    {"name": "EDGE", "format": "LONG", "delayMs": 1000},
+    {"name": "MIN", "format": "LONG", "code": -32768}, {"name": "DOWN", "format": "LONG"},
     {"name": "TXT", "format": "TEXT", "count": 8, "value": "hello", "writable": true},
     {"name": "N", "format": "NAME8", "count": 2, "values": ["AB", "C"]}]},
     {"name": "A", "template": "\u00e4"}, {"name": "B", "template": "\u00e4", "values": {"W": [7]}},
     {"name": "E", "template": "\u00e4",
      "properties": [{"name": "ISET", "format": "LONG", "value": 3}]}]},
-    {"name": "OFF", "code": 45, "devices": [{"name": "D"}]}]}]})";
+    {"name": "OFF", "code": 45, "devices": [{"name": "D"}]},
+    {"name": "LATE", "delayMs": 600, "devices": [{"name": "D", "delayMs": 500, "properties": [
+      {"name": "V", "format": "DOUBLE"}]}]},
+    {"name": "WARN", "code": 16385, "devices": [{"name": "D", "properties": [
+      {"name": "V", "format": "DOUBLE"}]}]}]}]})";
 
 class ControlTest : public ::testing::Test {
  protected:
@@ -125,7 +131,13 @@ TEST_F(ControlTest, FailuresHaveCodesAndTextsNamingThem) {
                  // A server that is down cannot tell what it does not know.
                  {"C", "OFF", "#0", "SRVVERS", false, 45, "server not answering"},
                  {"C", "OFF", "Z", "V", false, 45, "server not answering"},
+                 // A warning (0x4000) comes with data: the server still knows its names.
+                 {"C", "WARN", "Z", "V", false, 62, "unknown device Z of /C/WARN"},
+                 {"C", "WARN", "D", "Q", false, 63, "unknown property Q of /C/WARN/D"},
                  {"C", "S", "D", "SLOW", false, 56, "no answer from /C/S/D[SLOW] within 1000 ms"},
+                 // The time-out itself is in time; server and device delays add up.
+                 {"C", "S", "D", "EDGE", false, 0, "success"},
+                 {"C", "LATE", "D", "V", false, 56, "no answer from /C/LATE/D[V] within 1000 ms"},
                  {"C", "S", "D", "RO", true, 64, "property is read-only"}};
   for (const auto& [context, server, device, property, write, code, text] : cases) {
     Aim(context, server, device);

@@ -157,6 +157,8 @@ TEST(Lint, EachFindingOnItsOwnAndNoneInTheShippedFiles) {
        "3:bad-tolerance ", "SINGLE and DOUBLE"},
       {"BOM", "\xef\xbb\xbf" + h + "a,P,1,SHORT,1,READ\r\n", "1:bom ", ""},
       {"neither UTF-8 nor ASCII", h + "Temp\xe9rature,P,1,SHORT,1,READ\r\n", "2:encoding ", ""},
+      {"beyond Latin-1", h + "; c\r\nT\xc3\xa9 \xe2\x82\xac,P,1,SHORT,1,READ\r\n", "3:not-latin1 ",
+       "column 4: U+20AC"},
       {"too long", tooLong, "0:too-long ", "32768 records"},
       {"no records", "; c\r\nProperty\r\n", "0:no-records ", "nothing is loaded"},
       {"only colon lines", "Property\r\n:x\r\n", "0:no-records ", ""},
@@ -268,8 +270,9 @@ class SourcesTest : public ::testing::Test {
 // The stored file and the server's self-test text share the record reader but
 // not the line rules.
 TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
-  string many = "Property\n";
-  for (int i = 0; i < 32768; ++i) many += "P\n";
+  string most = "Property\n";
+  for (int i = 0; i < 32767; ++i) most += "P\n";
+  const string many = most + "P\n";
   // name, from the server, text, code, count (-1: the plan was left as it was), last property
   const std::tuple<const char*, bool, string, int16_t, int16_t, string> cases[] = {
       {"only comments and header", false, "; c\r\n# c\r\nProperty\r\n", 42, -1, ""},
@@ -278,6 +281,7 @@ TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
       {"size beyond 32 bits", false, "Property,InputSize\r\nA,1\r\nB,3e9\r\n", 42, 2, ""},
       {"garbage", false, string("Property\r\n\xff\x00\x01,\x80\r\n", 17), 0, 1,
        string("\xff\0\x01", 3)},
+      {"the most records", false, most, 0, 32767, "P"},
       {"too many records", false, many, 42, -1, ""},
       {"self-test without final LF", true, "Property\nA\nB", 0, 2, "B"},
       {"self-test CR LF", true, "Description,Property\r\nd,A\r\ne,B\r\n", 0, 2, "B"},
@@ -296,7 +300,12 @@ TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
               code);
     EXPECT_EQ(session.plan.TestPlanCount, count);
     EXPECT_EQ(code == 0 ? session.plan.TestPlan[count - 1].Property : "", last);
+    EXPECT_EQ(code == 0 ? sources.refusal() : "", "");  // nothing to explain
   }
+  // A character Latin-1 cannot hold is named by its line and column.
+  db.write("C-S.csv", "Property\r\n; c\r\n\r\nA\r\nT\xc3\x89\xe2\x82\xac\r\n");
+  EXPECT_EQ(sources.fillInTestParams("C", "S", ""), 42);
+  EXPECT_EQ(sources.refusal(), "line 5, column 3: U+20AC has no Latin-1 character");
 
   // Why a file gave "nothing to load", for the front ends to show after it.
   const std::pair<string, string> refusals[] = {
@@ -321,7 +330,8 @@ TEST_F(SourcesTest, TestDescriptionCodesAndCounts) {
 // trailing empty header fields change nothing. Tolerance is read only where
 // the header names it.
 TEST_F(SourcesTest, TestFileColumnsDefaultsAndTheEditorsBytes) {
-  const string twin = "Temp\xc3\xa9rature|TEMP|D1|READ|0 0|0 0|||\nb|P2|D2|POLL|0 0|0 0|||\n";
+  // ... and a UTF-8 file as its Latin-1 twin: the control system's character set.
+  const string twin = "Temp\xe9rature|TEMP|D1|READ|0 0|0 0|||\nb|P2|D2|POLL|0 0|0 0|||\n";
   const string bom = "\xef\xbb\xbf", rows = "Temp\xc3\xa9rature,TEMP,D1,READ\r\nb,P2,D2,POLL";
   const std::pair<string, string> cases[] = {
       // text, plan

@@ -137,6 +137,13 @@ bool TangoDatabaseServer::AddServer(const std::string& instance, const std::stri
   });
 }
 
+bool TangoDatabaseServer::DeleteServer(const std::string& instance, std::string& error) {
+  return Registered(dbPort_, error, [&](Tango::Database& db) {
+    std::string name = instance;
+    db.delete_server(name);
+  });
+}
+
 bool TangoDatabaseServer::PutProperty(const std::string& device, const std::string& attribute,
                                       const std::string& property,
                                       const std::vector<std::string>& lines, std::string& error) {

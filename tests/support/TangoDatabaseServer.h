@@ -30,6 +30,9 @@ class TangoDatabaseServer {
   // it again on the same port.
   void StopDatabaseServer();
   bool StartDatabaseServer(std::string& error);
+  // DataBaseds' process (to stop it with SIGSTOP, say); -1 when none runs.
+  // It stays this object's to end.
+  pid_t DatabaseServerPid() const { return databaseds_; }
 
   std::string TangoHost() const { return "127.0.0.1:" + std::to_string(dbPort_); }
 
@@ -37,6 +40,7 @@ class TangoDatabaseServer {
   // devices; false, with Tango's reason, on a Tango error.
   bool AddServer(const std::string& instance, const std::string& className,
                  const std::vector<std::string>& devices, std::string& error);
+  bool DeleteServer(const std::string& instance, std::string& error);
   // A device property, or with `attribute` an attribute's configuration
   // property (max_alarm, say; read by the server when it starts).
   bool PutProperty(const std::string& device, const std::string& attribute,

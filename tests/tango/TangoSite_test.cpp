@@ -138,17 +138,31 @@ TEST(TangoSite, LoadsEveryFieldAndDefaults) {
 }
 
 TEST(TangoSite, SitesFromTangoHost) {
-  string error;
-  const std::optional<Site> site =
-      SiteFromTangoHosts({"db.example.org:10000,127.0.0.1:20000", "h:1"}, error);
-  ASSERT_TRUE(site) << error;
-  std::vector<string> names;
-  for (const SiteContext& x : site->contexts) {
-    EXPECT_TRUE(x.discover && x.database);
-    names.push_back(x.name + "=" + x.host + ":" + std::to_string(x.port));
+  // Entries as TANGO_HOST or --tango-host give them; each context as
+  // "name=host:port+alternates".
+  const std::pair<std::vector<string>, std::vector<string>> cases[] = {
+      // Commas name one database's addresses: one context.
+      {{"db.example.org:10000,127.0.0.1:20000", "h:1"},
+       {"db.example.~1c33=db.example.org:10000+127.0.0.1:20000", "h:1=h:1"}},
+      // However spelled, a database is named by its identity, once.
+      {{"localhost:010000", "127.0.0.1:10000", "127.0.0.2:10000", "H:1"},
+       {"127.0.0.1:10000=localhost:10000", "h:1=H:1"}},
+  };
+  for (const auto& [hosts, expected] : cases) {
+    string error;
+    const std::optional<Site> site = SiteFromTangoHosts(hosts, error);
+    ASSERT_TRUE(site) << error;
+    std::vector<string> names;
+    for (const SiteContext& x : site->contexts) {
+      EXPECT_TRUE(x.discover && x.database);
+      names.push_back(x.name + "=" + x.host + ":" + std::to_string(x.port));
+      for (const auto& [h, p] : x.alternates) names.back() += "+" + h + ":" + std::to_string(p);
+    }
+    EXPECT_EQ(names, expected);
   }
-  EXPECT_EQ(names, (std::vector<string>{"db.example.~1c33=db.example.org:10000",
-                                        "127.0.0.1:20000=127.0.0.1:20000", "h:1=h:1"}));
+  EXPECT_EQ(TangoHostIdentity("LocalHost:0080"), "127.0.0.1:80");
+  EXPECT_EQ(TangoHostIdentity("no-such-host.invalid:1"), "no-such-host.invalid:1");
+  string error;
   for (const char* bad : {"h", "h:", ":1", "h:0", "h:65536", "h:1x", "a/b:1", ""}) {
     EXPECT_FALSE(SiteFromTangoHosts({bad}, error)) << bad;
     EXPECT_NE(error.find("TANGO_HOST"), string::npos) << error;
@@ -160,7 +174,11 @@ TEST(TangoSite, SitesFromTangoHost) {
 TEST(TangoSite, ShortNamesFitUniqueAndStable) {
   // Fitting names keep their characters with "/" as "."; how longer ones
   // hash is pinned by the TANGO_HOST names above.
-  EXPECT_EQ(ShortName("TangoTest/test"), "TangoTest.test");
+  // The rule's edge: 16 characters fit, 17 are hashed to 16.
+  const std::pair<string, string> fitting[] = {{"TangoTest/test", "TangoTest.test"},
+                                               {"ABCDEFG/IJKLMNOP", "ABCDEFG.IJKLMNOP"}};
+  for (const auto& [tango, own] : fitting) EXPECT_EQ(ShortName(tango), own);
+  EXPECT_EQ(ShortName("ABCDEFG/IJKLMNOPQ").size(), 16u);
   // Case does not change the hash: Tango names ignore case.
   EXPECT_EQ(ShortName("ABCDEFGHIJKLMNOPQ").substr(11), ShortName("abcdefghijklmnopq").substr(11));
   EXPECT_NE(ShortName("ABCDEFGHIJKLMNOPQ"), ShortName("ABCDEFGHIJKLMNOPR"));

@@ -43,8 +43,8 @@ struct LiveChecker {
     // The command an outcome points to lives only as long as the call.
     runner.setOutcomeObserver([this](const CommandOutcome& o) {
       outcomes.push_back({o.command->Property,
-                          o.outcome.kind == OutcomeKind::NotRun ? -2 : o.outcome.code,
-                          o.resultText});
+                          o.outcome.kind == OutcomeKind::NotRun ? -2 : o.outcome.code, o.resultText,
+                          o.outcome.repeated});
     });
   }
 
@@ -101,6 +101,7 @@ struct LiveChecker {
     std::string property;
     int32_t status;
     std::string resultText;
+    bool repeated;  // a time-out the client library repeated
   };
   std::vector<Seen> outcomes;
   int16_t lastCode = 0;

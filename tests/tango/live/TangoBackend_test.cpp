@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "access/CompletionCodes.h"
 #include "tests/support/TangoTestServer.h"
 #include "tests/tango/live/LiveChecker.h"
@@ -163,7 +166,9 @@ TEST_F(TangoLive, StoppedServerCostsOnlyItsTimeOuts) {
   // too (its self-test list, 800 ms); the commands then cost their own
   // time-outs, 0.9 s (a read that waited for Tango's own 3 s would pass
   // 2.5 s), also while Tango refuses to reconnect for a second after the
-  // first; after maxLinkFailures of them the rest is not run.
+  // first: an access waits that second out within its time-out and asks
+  // again, and one that cannot repeats the earlier time-out, which does not
+  // count towards giving up, so the last command still runs.
   LiveChecker stopped(own.SiteJson());
   ASSERT_EQ(stopped.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
   stopped.runner.setOptions({.maxLinkFailures = 3});
@@ -176,12 +181,46 @@ TEST_F(TangoLive, StoppedServerCostsOnlyItsTimeOuts) {
                              "left,long_scalar,TG-1,0,,,1,LONG,,READ\r\n");
   ASSERT_EQ(stopped.sources.initSelfText("TGTEST", "TANGOTEST", "#0"), 0);
   EXPECT_LT(Seconds([&] { EXPECT_TRUE(stopped.runner.RunVesk("TGTEST", "TANGOTEST")); }), 2.5);
-  const int32_t codes[] = {kCodeLinkTimeout, kCodeLinkTimeout, kCodeTimedOut, -2};
+  const int32_t codes[] = {kCodeLinkTimeout, kCodeLinkTimeout, kCodeTimedOut, kCodeLinkTimeout};
   ASSERT_EQ(stopped.outcomes.size(), std::size(codes));
   for (size_t i = 0; i < std::size(codes); ++i)
     EXPECT_EQ(stopped.outcomes[i].status, codes[i]) << stopped.outcomes[i].resultText;
+  // Inside Tango's second, and too short to wait it out: not asked.
+  EXPECT_TRUE(stopped.outcomes[1].repeated);
   info = stopped.sources.GetServerInfo("TGTEST", "TANGOTEST");
   EXPECT_EQ(info.rfind(unavailable, 0), 0u) << info;
+}
+
+// A server that stalls 1.5 s just as its test starts loses the commands of
+// the stall, not the rest of its test: Tango's refused reconnections after
+// the first time-out do not count towards giving up.
+TEST_F(TangoLive, AStallAtFirstContactCostsOnlyTheStallsCommands) {
+  TangoTestServer own;
+  std::string error;
+  ASSERT_TRUE(own.Start(error)) << error;
+  LiveChecker c(own.SiteJson());
+  ASSERT_EQ(c.sources.initStdTest("TGTEST", "TANGOTEST", "TG-1"), 0);
+  c.runner.setOptions({.maxLinkFailures = 3});
+  std::string rows;
+  for (int i = 0; i < 12; ++i) rows += "read,short_scalar,TG-1,0,,,1,SHORT,,READ[timeout=300]\r\n";
+  c.database.write("TGTEST-TANGOTEST.csv", std::string(kHeader) + rows);
+  ASSERT_EQ(c.sources.initSelfText("TGTEST", "TANGOTEST", "#0"), 0);
+  own.Pause();
+  std::thread resume([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    own.Resume();
+  });
+  EXPECT_TRUE(c.runner.RunVesk("TGTEST", "TANGOTEST"));
+  resume.join();
+  ASSERT_EQ(c.outcomes.size(), 12u);
+  int failed = 0;
+  for (const auto& o : c.outcomes) {
+    EXPECT_NE(o.status, -2) << "given up";
+    failed += o.status != 0;
+  }
+  // 1.5 s of 300 ms time-outs and of waits for Tango's second: at most six.
+  EXPECT_LE(failed, 6);
+  EXPECT_EQ(c.outcomes.back().status, 0) << c.outcomes.back().resultText;
 }
 
 }  // namespace

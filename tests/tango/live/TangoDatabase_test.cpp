@@ -3,6 +3,7 @@
 // test program.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -10,6 +11,8 @@
 #include <tuple>
 
 #include "access/CompletionCodes.h"
+#include "tango/TangoSystem.h"
+#include "tests/support/Processes.h"
 #include "tests/support/TangoDatabaseServer.h"
 #include "tests/tango/live/LiveChecker.h"
 
@@ -128,6 +131,10 @@ TEST_F(TangoDatabaseLive, DiscoveryListsServersByShortNamesAndKnowsWhichAreNotRu
 TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndQuality) {
   LiveChecker c(site());
   const std::string info = c.sources.GetServerInfo(context(), "TangoTest.test");
+  // The information (APPVERSION and APPDATE are neither in the database nor
+  // on the device) and the property query load the device's list once.
+  ASSERT_EQ(c.sources.initStdTest(context(), "TangoTest.test", "#0"), 0);
+  EXPECT_EQ(c.library.system()->propertyLoads(), 1);
   // The start the database recorded, in the checker's date form.
   EXPECT_TRUE(std::regex_search(
       info, std::regex(" srv start: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\r\n")))
@@ -149,6 +156,74 @@ TEST_F(TangoDatabaseLive, RunningServerTellsDatabaseFactsAndQuality) {
   EXPECT_EQ(c.outcomes[0].resultText, "Success (Target met)");
   EXPECT_EQ(c.outcomes[1].resultText, "Success: quality ALARM");
   EXPECT_EQ(c.outcomes[2].resultText, "Success");
+}
+
+// Names that do not move: a database by its identity however TANGO_HOST
+// spells it, a server's test file by its Tango name, and a short name kept
+// for its holder when a newcomer would take it.
+TEST_F(TangoDatabaseLive, NamesAndTestFilesStayWithTheirHolders) {
+  const std::string port = context().substr(context().find(':') + 1);
+  // Every spelling of the one database, several addresses in one entry too
+  // (named by the first, found by any, the first not answering): one
+  // context, and one test file for each name it has.
+  const std::pair<std::vector<std::string>, std::string> spellings[] = {
+      {{context()}, context()},
+      {{"localhost:" + port}, context()},
+      {{"LOCALHOST:0" + port}, context()},
+      {{context(), "localhost:" + port}, context()},
+      {{"127.0.0.1:1," + context()}, "127.0.0.1:1"},
+  };
+  for (const auto& [hosts, name] : spellings) {
+    std::string error;
+    LiveChecker c(SiteJsonFromTangoHosts(hosts, error).value());
+    EXPECT_EQ(c.Names(), std::vector<std::string>{name}) << hosts.front();
+    EXPECT_EQ(c.Names(context()).size(), 6u) << hosts.front();
+    const std::string path = c.sources.TestFilePath(name, "TangoTest.test");
+    EXPECT_EQ(path.substr(c.database.path().size()), "/servers/" + name + "/tangotest/test.csv");
+    // A file of the old form is still found, while there is no other.
+    c.database.write(name + "-TangoTest.test.csv", kHeader);
+    EXPECT_EQ(c.sources.TestFilePath(name, "TangoTest.test"),
+              c.database.path() + "/" + name + "-TangoTest.test.csv");
+  }
+  {
+    // An older release named the context by the spelling of TANGO_HOST: its
+    // test files are found under that name too.
+    std::string error;
+    LiveChecker c(SiteJsonFromTangoHosts({"localhost:" + port}, error).value());
+    const std::string spelled = "localhost:" + port + "-TangoTest.test.csv";
+    c.database.write(spelled, kHeader);
+    EXPECT_EQ(c.sources.TestFilePath(context(), "TangoTest.test"),
+              c.database.path() + "/" + spelled);
+  }
+
+  // A server whose short name meets AVeryLongExecutable/instance's and that
+  // sorts before it: without kept names it would take that name.
+  std::string newcomer;
+  for (int i = 0; newcomer.empty(); ++i) {
+    const std::string candidate = "AVeryLongExA" + std::to_string(i) + "/x";
+    if (ShortName(candidate) == "AVeryLongEx~4ee3") newcomer = candidate;
+  }
+  LiveChecker c(site());
+  c.library.setDatabaseDirectory(c.database.path() + "/");
+  ASSERT_EQ(c.Names(context()).front(), "AVeryLongEx~4ee3");
+  const std::string before = c.sources.TestFilePath(context(), "AVeryLongEx~4ee3");
+  std::string error;
+  ASSERT_TRUE(server().AddServer(newcomer, "TangoTest", {"new/comer/1"}, error)) << error;
+  for (const bool kept : {true, false}) {
+    LiveChecker again(site());
+    if (kept) again.library.setDatabaseDirectory(c.database.path() + "/");
+    const std::vector<std::string> names = again.Names(context());
+    ASSERT_EQ(names.size(), 7u);
+    EXPECT_EQ(again.library.LongNameOf(context(), "AVeryLongEx~4ee3", "").name,
+              kept ? "AVeryLongExecutable/instance" : newcomer)
+        << kept;
+  }
+  LiveChecker after(site());
+  after.library.setDatabaseDirectory(c.database.path() + "/");
+  after.session.DatabasePath = c.database.path() + "/";
+  after.Names(context());
+  EXPECT_EQ(after.sources.TestFilePath(context(), "AVeryLongEx~4ee3"), before);
+  ASSERT_TRUE(server().DeleteServer(newcomer, error)) << error;
 }
 
 #ifdef OVRA_CHECK_EXE
@@ -185,6 +260,50 @@ TEST_F(TangoDatabaseLive, OvraCheckTakesTangoNamesFromTangoHost) {
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, code) << args << "\n" << out;
     for (const std::string& text : said)
       EXPECT_NE(out.find(text), std::string::npos) << args << ": " << text << "\n" << out;
+  }
+}
+
+// A database hung from the start (DataBaseds stopped, its port still
+// accepting): each command costs at most its documented time-out, not
+// Tango's rounds of reconnection attempts.
+TEST_F(TangoDatabaseLive, HungDatabaseCostsEachCommandAtMostItsTimeOut) {
+  testing::TempDir dir;
+  dir.write(context() + "-TangoTest.test.csv",
+            std::string(kHeader) + "read,short_scalar,sys.tg_test.1,0,,,1,SHORT,,READ\r\n");
+  const pid_t databaseds = server().DatabaseServerPid();
+  ASSERT_GT(databaseds, 0);
+  ASSERT_EQ(kill(databaseds, SIGSTOP), 0);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { kill(pid, SIGCONT); }
+  } resume{databaseds};
+  // Two more hosts that accept connections and never answer, before the
+  // stopped database: a device named alone is looked for in all three.
+  int hung[2] = {0, 0};
+  const testing::HeldPort held[] = {testing::HeldPort(hung[0]), testing::HeldPort(hung[1])};
+  for (const testing::HeldPort& h : held) ASSERT_EQ(listen(h.fd, 16), 0);
+  const std::string many = "127.0.0.1:" + std::to_string(hung[0]) +
+                           ",127.0.0.1:" + std::to_string(hung[1]) + "," + context();
+  struct Case {
+    const char* name;
+    std::string hosts, args;
+    double limit;  // seconds: one database time-out (docs/tango.md) per host
+  };
+  const Case cases[] = {
+      {"info", context(), "info " + context() + " TangoTest.test", 3},
+      {"list", context(), "list " + context() + " TangoTest/test", 3},
+      {"standard", context(), "standard " + context() + " TangoTest.test sys.tg_test.1", 3},
+      {"specific", context(), "specific " + context() + " TangoTest.test", 3},
+      {"three hosts", many, "standard sys/tg_test/1", 9},
+  };
+  for (const Case& k : cases) {
+    const std::string command = "TANGO_HOST=" + k.hosts + " " + OVRA_CHECK_EXE + " --report-dir '" +
+                                dir.path() + "' --database '" + dir.path() + "' " + k.args + " >'" +
+                                dir.file("out") + "' 2>&1";
+    int status = 0;
+    const double took = Seconds([&] { status = std::system(command.c_str()); });
+    EXPECT_LT(took, k.limit + 0.5) << k.name << "\n" << dir.read("out");
+    EXPECT_TRUE(WIFEXITED(status)) << k.name;
   }
 }
 #endif

@@ -2,6 +2,9 @@
 // and set points, against Debian's TangoTest without a database.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
 
 #include "access/CompletionCodes.h"
 #include "base/Formats.h"
@@ -61,6 +64,38 @@ TEST_F(TangoReads, AWrittenSetPointIsReadBackAndCompared) {
   c.control->setTolerance("0.1");
   EXPECT_EQ(Access(c, "double_scalar", {-3}, 1), 0) << c.control->StatusText();
 }
+
+#ifdef OVRA_CHECK_EXE
+// A test file captured from the device is clean, passes against the device,
+// and fails once a captured scalar has been changed.
+TEST_F(TangoReads, ACapturedTestFilePassesUntilAValueChanges) {
+  testing::TempDir dir;
+  dir.write("site.json", server().SiteJson());
+  auto run = [&](const std::string& args) {
+    const std::string command = std::string(OVRA_CHECK_EXE) + " --facility '" +
+                                dir.file("site.json") + "' --report-dir '" + dir.path() +
+                                "' --database '" + dir.path() + "' " + args + " >'" +
+                                dir.file("out") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  LiveChecker c(server().SiteJson());
+  ASSERT_EQ(Access(c, "short_scalar_w", {17}, 0), 0) << c.control->StatusText();
+  ASSERT_EQ(run("capture sys/tg_test/1 -o '" + dir.file("TGTEST-TANGOTEST.csv") + "'"), 0)
+      << dir.read("out");
+  const std::string captured = dir.read("TGTEST-TANGOTEST.csv");
+  EXPECT_NE(
+      captured.find("short_scalar_w (writable),short_scalar_w,TG-1, 0,DOUBLE,, 1,SHORT,17,READ"),
+      std::string::npos)
+      << captured;
+  EXPECT_NE(captured.find(",State,TG-1, 0,DOUBLE,, 1,BYTE,10,READ"), std::string::npos) << captured;
+  EXPECT_EQ(run("lint '" + dir.file("TGTEST-TANGOTEST.csv") + "'"), 0) << dir.read("out");
+  EXPECT_EQ(run("specific TGTEST TANGOTEST"), 0) << dir.read("out");
+  ASSERT_EQ(Access(c, "short_scalar_w", {18}, 0), 0) << c.control->StatusText();
+  EXPECT_EQ(run("specific TGTEST TANGOTEST"), 1) << dir.read("out");
+  EXPECT_NE(dir.read("out").find("short_scalar_w"), std::string::npos) << dir.read("out");
+}
+#endif
 
 }  // namespace
 }  // namespace dsc::tango
