@@ -72,8 +72,15 @@ class Checker {
     if (text.starts_with(kUtf8Bom))
       Add(1, "bom", "starts with a UTF-8 byte-order mark (dropped when read)");
     std::vector<Line> lines = SplitLines(text);
-    bool latin1 = false;  // a file that is not UTF-8 throughout is read as Latin-1
+    // A file whose kept lines are not UTF-8 throughout is read as Latin-1;
+    // comment lines are dropped by every reader, so they decide nothing.
+    const auto kept = [](const Line& l) {
+      return !l.text.empty() && l.text.front() != ';' && l.text.front() != '%' &&
+             l.text.front() != '#';
+    };
+    bool latin1 = false;
     for (const Line& l : lines) {
+      if (!kept(l)) continue;
       bool ascii = std::all_of(l.text.begin(), l.text.end(),
                                [](char c) { return static_cast<unsigned char>(c) < 0x80; });
       if (!ascii && !IsUtf8(l.text)) {
@@ -84,6 +91,7 @@ class Checker {
     }
     // A UTF-8 file is converted to the control system's Latin-1 when read.
     for (size_t i = 0; i < lines.size() && !latin1; ++i) {
+      if (!kept(lines[i])) continue;
       std::string converted;
       uint32_t refused = 0;
       if (Utf8ToLatin1(lines[i].text, converted, &refused)) continue;

@@ -48,10 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   directory.write("C-S.csv", text);
   const int16_t code = sources.fillInTestParams("C", "S", "D");
   const std::vector<LintFinding> test = LintTestFile(text, "C-S.csv");
-  // A character Latin-1 has not: the loader refuses the file, or (where it
-  // splits the lines otherwise than lint, below) reads it as Latin-1 already.
   if (Count(test, "not-latin1") > 0) {
-    FUZZ_CHECK(code == kCodeNothingToLoad || code == kCodeSuccess || code == kCodeNoPropertyColumn);
+    // A character Latin-1 has not: refused before anything is read.
+    FUZZ_CHECK(code == kCodeNothingToLoad);
   } else if (Count(test, "no-records") > 0) {
     // No record, or only ":" lines below the header: refused, or loaded empty.
     FUZZ_CHECK(code == kCodeNothingToLoad ||
@@ -79,10 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int16_t loaded = sources.fillInProcNames();
   const std::vector<LintFinding> configs = LintConfigurations(procedures, "procedures.csv");
   const std::vector<LintFinding> servers = LintServerList(list, "list.csv");
-  // Where lint and the configuration loader split lines differently, they
-  // can disagree on whether such a file is UTF-8 throughout: no prediction.
-  if (Count(configs, "not-latin1") + Count(servers, "not-latin1") > 0) return 0;
-  const bool proceduresRefused = Count(configs, "no-records") + Count(configs, "too-long") > 0;
+  const bool proceduresRefused =
+      Count(configs, "no-records") + Count(configs, "too-long") + Count(configs, "not-latin1") > 0;
   if (proceduresRefused) {
     FUZZ_CHECK(session.configs.StoredConfigCount == 0 && !sources.refusal().empty());
     return 0;
