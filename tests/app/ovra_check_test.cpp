@@ -356,51 +356,41 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
   EXPECT_EQ(codes, documented);
 }
 
-// Every option that takes a value (those --help shows with one) refuses a
-// next argument that looks like an option, before anything runs: no report,
-// no file named after it. Written with "=", such a value is taken.
-TEST_F(OvraCheck, AValueThatLooksLikeAnOptionIsAUsageError) {
-  std::vector<string> taking;
-  std::istringstream help(Run("--help").out);
-  for (string line; std::getline(help, line);) {
-    std::smatch m;
-    if (std::regex_search(line, m, std::regex("^ +(--[a-z-]+) [A-Z]"))) taking.push_back(m[1]);
-  }
-  EXPECT_GE(taking.size(), 14u);
-  for (const string& option : taking) {
-    std::filesystem::remove_all(reportDir);
-    std::filesystem::create_directory(reportDir);
-    const Result r = Run("--json " + option + " --json standard CAF\xc3\x89 S D");
-    EXPECT_EQ(r.code, 2) << option << "\n" << r.out << r.err;
-    EXPECT_NE(r.err.find(option + " takes a value, not the option \"--json\""), string::npos)
-        << option << ": " << r.err;
-    EXPECT_TRUE(r.out.empty()) << option;
-    EXPECT_TRUE(std::filesystem::is_empty(reportDir)) << option;
-    EXPECT_FALSE(std::filesystem::exists("--json")) << option;
-  }
-  const Result r = Run("--only=--none standard CAF\xc3\x89 S D");
-  EXPECT_EQ(r.code, 0) << r.out << r.err;
-  EXPECT_NE(r.out.find("not selected by --only"), string::npos) << r.out;
-}
-
-// Every option that takes a value refuses none, and every one whose help
-// shows a check refuses a value outside it: exit 2, the option named.
+// Every option that takes a value (those --help shows with one) refuses
+// none, refuses a next argument that looks like an option before anything
+// runs (no report, no file named after it; written with "=", it is taken),
+// and, where its help shows a check, refuses a value outside it: exit 2,
+// the option named.
 TEST_F(OvraCheck, EveryOptionRefusesWhatItCannotTake) {
   const std::map<string, string> bad = {{"--retries", "-1"}, {"--max-link-failures", "x"},
                                         {"--timeout", "0"},  {"--fail-on-quality", "GOOD"},
-                                        {"--shard", "4/3"},  {"--tango-host", "nohost"}};
+                                        {"--shard", "4/3"},  {"--tango-host", "nohost"},
+                                        {"--jobs", "0"}};
   std::istringstream help(Run("--help").out);
-  const std::regex option(R"(^  (--[a-z-]+) ([A-Z][A-Z:,./]*)(:?))");
-  int checked = 0;
+  // "--retries N:INT in [...]": the name, the value's name, and the check
+  // that follows a colon.
+  const std::regex option(R"(^  (--[a-z-]+) ([A-Z][A-Z,./]*)(:?)([A-Z{]?))");
+  int taking = 0, checked = 0;
   for (string line; std::getline(help, line);) {
     std::smatch m;
     if (!std::regex_search(line, m, option)) continue;
     const string name = m[1];
+    ++taking;
     const Result missing = Run("list " + name);
     EXPECT_EQ(missing.code, 2) << name;
     EXPECT_NE(missing.err.find(name + ": 1 required " + string(m[2])), string::npos) << missing.err;
-    // A check shows after the type name ("N:INT in [...]"); --shard and
-    // --tango-host check their own.
+
+    std::filesystem::remove_all(reportDir);
+    std::filesystem::create_directory(reportDir);
+    const Result r = Run("--json " + name + " --json standard CAF\xc3\x89 S D");
+    EXPECT_EQ(r.code, 2) << name << "\n" << r.out << r.err;
+    EXPECT_NE(r.err.find(name + " takes a value, not the option \"--json\""), string::npos)
+        << name << ": " << r.err;
+    EXPECT_TRUE(r.out.empty()) << name;
+    EXPECT_TRUE(std::filesystem::is_empty(reportDir)) << name;
+    EXPECT_FALSE(std::filesystem::exists("--json")) << name;
+
+    // --shard and --tango-host check their own values.
     if (m[3] == ":" || bad.count(name)) {
       ASSERT_TRUE(bad.count(name)) << name << " has a check but no case here";
       const Result refused = Run(name + " " + bad.at(name) + " list");
@@ -409,7 +399,11 @@ TEST_F(OvraCheck, EveryOptionRefusesWhatItCannotTake) {
       ++checked;
     }
   }
+  EXPECT_GE(taking, 14);
   EXPECT_EQ(checked, static_cast<int>(bad.size()));
+  const Result r = Run("--only=--none standard CAF\xc3\x89 S D");
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("not selected by --only"), string::npos) << r.out;
 }
 
 // Every JSON line holds the keys docs/ci.md's table gives its type, in that
