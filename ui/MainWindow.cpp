@@ -418,6 +418,11 @@ void Vesker::Command4_Click() {
                    .arg(QString::fromStdString(f.message), QString::fromStdString(f.code));
     return lines;
   };
+  scripter_->chosenDevice = [this] { return deviceText(); };
+  scripter_->capture = [this](const std::string& context, const std::string& server,
+                              const std::string& device) {
+    return CaptureCurrentValues(*lib_, *Zorbel1_, context, server, {device});
+  };
   scripter_->onSaved = [this](const std::pair<std::string, std::string>& savedFor) {
     planFor_ = savedFor;
   };
