@@ -151,7 +151,7 @@ void CheckScripter::buildWidgets() {
   Command1 = new QPushButton("Save", this);
   Command1->setObjectName("Command1");
   // Beside the editing buttons, apart from them: it replaces the whole list.
-  CaptureCmd = new QPushButton("References from Current Values", this);
+  CaptureCmd = new QPushButton("&References from Current Values", this);
   CaptureCmd->setObjectName("CaptureCmd");
   CaptureCmd->setToolTip(
       "Replace the list with one READ per property of the device chosen in the main window "
