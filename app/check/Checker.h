@@ -317,6 +317,10 @@ class Checker {
   // unit, time stamp, sizes, lines, set point); nothing for the simulation.
   static void AppendFacts(const DataAcquisitionControl::ValueFacts& f, std::string& line) {
     using Json = nlohmann::ordered_json;
+    // The simulation tells nothing: skip building an object per command.
+    if (f.quality.empty() && f.dataType.empty() && f.dataFormat.empty() && f.unit.empty() &&
+        f.timeStamp.empty() && f.dimX < 0 && f.lines.empty() && f.setPoint.empty())
+      return;
     Json j = Json::object();
     auto text = [&](const char* key, const std::string& v) {
       if (!v.empty()) j[key] = AsUtf8(v);
