@@ -142,6 +142,13 @@ class Vesker final : public QWidget {
   QString wayOutNote();
   void showWaiting();
   void runConfiguration();  // Specific Test on a stored configuration
+  // Marks the stored configurations naming a context or server the control
+  // system does not list: choosing one says so, and a run lists those
+  // servers as not run instead of asking about each failed access.
+  void markUnknownConfigurations();
+  // Why the control system cannot run this server of a configuration; "".
+  std::string unknownToSystem(const std::string& context, const std::string& server) const;
+  void showConfigurationNote();
   void addSummaryEntry(const ServerOutcome& outcome);
   void showRowsOfSummaryEntry();
   void showSelectedValues();
@@ -190,13 +197,21 @@ class Vesker final : public QWidget {
   QPushButton* Command5 = nullptr;
   QPushButton* StopButton = nullptr;
   CheckScripter* scripter_ = nullptr;
-  bool refusalShown_ = false;   // CheckerLabel holds the "A test is running" message
-  bool commandActive_ = false;  // a Standard or Specific Test is under way
-  int queries_ = 0;             // namespace queries of the window's handlers under way
+  bool configNoteShown_ = false;  // CheckerLabel holds a stored configuration's note
+  bool refusalShown_ = false;     // CheckerLabel holds the "A test is running" message
+  bool commandActive_ = false;    // a Standard or Specific Test is under way
+  int queries_ = 0;               // namespace queries of the window's handlers under way
   bool closeWhenIdle_ = false;
   // The server the cached information and the plan belong to.
   std::pair<std::string, std::string> infoFor_, planFor_;
   std::vector<std::shared_ptr<ServerOutcome>> summary_;
+  // Per context a configuration names: whether it is listed, and its servers
+  // (empty when they could not be listed: nothing is then held against them).
+  struct KnownContext {
+    bool listed = false, serversListed = false;
+    std::vector<std::string> servers;
+  };
+  std::vector<std::pair<std::string, KnownContext>> known_;
   int configServers_ = 0;                 // servers of the configuration being run
   std::vector<RunObserver*> runOutputs_;  // outputs of every run besides the window's own
   CheckTotals lastTotals_;

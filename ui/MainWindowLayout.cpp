@@ -181,6 +181,8 @@ void Vesker::buildWidgets() {
   connect(DeviceServerList, &SelectorCombo::chosen, this, [this] {
     if (!refuseWhileWaiting()) DeviceServerList_Click();
   });
+  connect(StoredConfigCombo, &QComboBox::currentIndexChanged, this,
+          [this] { showConfigurationNote(); });
   connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
   connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
   connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });

@@ -246,6 +246,63 @@ TEST_F(WindowTest, ConfiguredRunEndsEveryCommandAsOvraCheckDoes) {
 }
 #endif
 
+// Stored configurations naming what the opened control system does not list
+// (a Tango site opened on the demo's database) are marked, say so when
+// chosen, and run without a Link Error box for what cannot be reached; the
+// information of a server nobody reached makes up no version.
+TEST_F(WindowTest, ConfigurationsTheControlSystemDoesNotKnowAreMarkedAndAskNothing) {
+  db.write("procedures.csv",
+           "Description,FileName,Context\r\nThree servers,three.csv,LINAC\r\n"
+           "Elsewhere,three.csv,NOWHERE\r\nPartly,partly.csv,LINAC\r\n");
+  db.write("partly.csv", "Server\r\nNO-SUCH\r\nVACUUM-1\r\n");
+  db.write("NOWHERE-VACUUM-1.csv",
+           "Description,Property,Device,OutputSize,OutputFormat\r\n"
+           "Pump pressure,PRESSURE,PUMP-01,1,DOUBLE\r\n");
+  db.write("LINAC-NO-SUCH.csv",
+           "Description,Property,Device,OutputSize,OutputFormat\r\n"
+           "Pump pressure,PRESSURE,PUMP-01,1,DOUBLE\r\n");
+  Open();
+  QComboBox& configs = combo("StoredConfigCombo");
+  struct Row {
+    int index;
+    const char* note;     // tool tip and label on choosing it; "" for none
+    const char* summary;  // the run's summary, server: note
+  };
+  const Row table[] = {
+      {0, "", "VACUUM-1:  | KLYSTRON-3: not run: | MAGNETS-1: "},
+      {1, "The control system knows no context \"NOWHERE\": this configuration cannot run here.",
+       "VACUUM-1: not run: The control system knows no context \"NOWHERE\" | KLYSTRON-3: not run: "
+       "The control system knows no context \"NOWHERE\" | MAGNETS-1: not run: The control system "
+       "knows no context \"NOWHERE\""},
+      {2, "The control system knows no server NO-SUCH in context \"LINAC\": it is not run.",
+       "NO-SUCH: not run: The control system knows no server \"NO-SUCH\" in context \"LINAC\" | "
+       "VACUUM-1: "},
+  };
+  for (const Row& row : table) {
+    SCOPED_TRACE(row.index);
+    configs.setCurrentIndex(row.index);
+    EXPECT_EQ(configs.itemData(row.index, Qt::ToolTipRole).toString().toStdString(), row.note);
+    if (*row.note) {
+      EXPECT_EQ(label().toStdString(), row.note);
+    }
+    prompt.asked.clear();
+    click("Command2");
+    auto* summary = window->findChild<QTreeWidget*>("runSummary");
+    QStringList shown;
+    for (int i = 0; i < summary->topLevelItemCount(); ++i)
+      shown << summary->topLevelItem(i)->text(0) + ": " +
+                   summary->topLevelItem(i)->text(4).section(" (", 0, 0).left(*row.note ? 200 : 8);
+    EXPECT_EQ(shown.join(" | ").toStdString(), row.summary);
+    // Their test files are there: each access would have failed with a box.
+    EXPECT_TRUE(prompt.asked.empty()) << prompt.asked.size();
+  }
+  // Typed, the unknown context's server: no version made up for it.
+  combo("DeviceContextList").setEditText("NOWHERE");
+  click("Command3");
+  EXPECT_FALSE(label().contains("pre 3.12")) << label().toStdString();
+  EXPECT_TRUE(Shows(" srv vers: unavailable -> "));
+}
+
 // A selected server without a self-test list or a stored file runs nothing:
 // not the plan the previous server left behind, and its rows go. The
 // selection and the options come back with the next start.
