@@ -356,7 +356,7 @@ void Vesker::showSelectedValues() {
     valueLine->clear();
     return;
   }
-  QString tip = model_->data(rows.front(), Qt::ToolTipRole).toString();
+  QString tip = model_->data(rows.front(), ResultsModel::kValuesRole).toString();
   valueLine->setText(tip.replace('\n', "    "));
 }
 

@@ -114,6 +114,9 @@ class Vesker final : public QWidget {
   struct ServerOutcome;
 
   void buildWidgets();
+  // The first start's size, within the screen's available area (which a
+  // scale factor makes smaller).
+  void fitToScreen();
   void setCaption(const std::string& text);
   void setStatus(const QString& text);
   bool refuseWhileRunning();

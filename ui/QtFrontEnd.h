@@ -57,6 +57,10 @@ class ResultsModel final : public QAbstractTableModel {
   // Data of the engine's colour for a cell (Rgb packed as 0xRRGGBB), so that
   // tests and copies see the meaning, not the palette's shade of it.
   static constexpr int kColorRole = Qt::UserRole + 1;
+  // The values read and expected of a row, as text; empty when none.
+  static constexpr int kValuesRole = Qt::UserRole + 2;
+  // Cells of more characters show their whole text in their tool tip.
+  static constexpr size_t kWholeTextFrom = 40;
 
   explicit ResultsModel(QObject* parent = nullptr);
 
@@ -121,6 +125,9 @@ class QtResultsGrid final : public ResultsGrid {
  private:
   ResultsModel& model_;
   QTableView& view_;
+  // The Action column grows with its texts up to this many characters (or
+  // half the grid, when that is wider).
+  static constexpr int kWidestAction = 48;
   int32_t row_ = 0, col_ = 0;
   bool dirty_ = false;
   // The widest Action text so far, measured only for texts that may be wider.

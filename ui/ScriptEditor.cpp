@@ -25,6 +25,7 @@
 #include "engine/NumberText.h"
 #include "sources/Csv.h"
 #include "sources/TestSources.h"
+#include "ui/EnterPresses.h"
 #include "ui/QtFrontEnd.h"
 
 namespace dsc::ui {
@@ -42,6 +43,9 @@ QComboBox* MakePickList(const char* name, QWidget* parent) {
   combo->setObjectName(name);
   combo->setEditable(false);
   combo->setMaxVisibleItems(20);
+  // Styles that open the list around the current entry show every entry,
+  // whatever the count; as a list below the box it keeps to 20.
+  combo->setStyleSheet("combobox-popup: 0");
   return combo;
 }
 
@@ -151,7 +155,9 @@ void CheckScripter::buildWidgets() {
   Command1 = new QPushButton("Save", this);
   Command1->setObjectName("Command1");
   auto* buttons = new QHBoxLayout;
+  auto* enter = new EnterPresses(this);
   for (QPushButton* b : {InsertCmd, ReplaceCmd, AppendCmd, DeleteCmd, Command1}) {
+    enter->watch(b);
     b->setAutoDefault(false);
     buttons->addWidget(b);
   }
@@ -159,6 +165,10 @@ void CheckScripter::buildWidgets() {
   statusLine = new QLabel(this);
   statusLine->setObjectName("statusLine");
   statusLine->setWordWrap(true);
+  statusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Its height does not follow its text: the buttons above it stay where
+  // they are when a note comes or goes. A longer note shows whole in the tool tip.
+  statusLine->setFixedHeight(statusLine->fontMetrics().lineSpacing() * kStatusLines + 4);
   pathLine = new QLabel(this);
   pathLine->setObjectName("pathLine");
   pathLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -188,7 +198,10 @@ void CheckScripter::buildWidgets() {
   connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 }
 
-void CheckScripter::say(const QString& text) { statusLine->setText(text); }
+void CheckScripter::say(const QString& text) {
+  statusLine->setText(text);
+  statusLine->setToolTip(text.count('\n') >= kStatusLines ? text : QString());
+}
 
 int CheckScripter::selectedIndex() const {
   const auto selected = ScriptList->selectedItems();

@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTreeWidget>
 #include <QWheelEvent>
@@ -301,6 +302,30 @@ TEST_F(WindowTest, ConfigurationsTheControlSystemDoesNotKnowAreMarkedAndAskNothi
   click("Command3");
   EXPECT_FALSE(label().contains("pre 3.12")) << label().toStdString();
   EXPECT_TRUE(Shows(" srv vers: unavailable -> "));
+}
+
+// Long descriptions are cut where they would push the rest out of sight, and
+// show whole in their tool tip; Enter presses the focused button.
+TEST_F(WindowTest, LongDescriptionsAreCutWithAToolTipAndEnterPressesTheFocusedButton) {
+  const std::string action = "Pump pressure " + std::string(154, 'L');
+  db.write("procedures.csv",
+           "Description,FileName,Context\r\n" + std::string(165, 'C') + ",three.csv,LINAC\r\n");
+  db.write("LINAC-VACUUM-1.csv", "Description,Property,Device,OutputSize,OutputFormat\r\n" +
+                                     action + ",PRESSURE,PUMP-01,1,DOUBLE\r\n");
+  Open();
+  selected();
+  window->resize(1000, 700);
+  window->show();
+  EXPECT_LT(window->minimumSizeHint().width(), 1000);
+  button("Command2")->setFocus();
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(button("Command2"), &enter);
+  ASSERT_EQ(rows(), 1) << "Enter did not run the Specific Test";
+  QApplication::processEvents();
+  EXPECT_LE(table().columnWidth(0), table().viewport()->width() / 2 + 16);
+  EXPECT_EQ(table().horizontalScrollBar()->value(), 0);
+  EXPECT_EQ(table().model()->index(0, 0).data(Qt::ToolTipRole).toString().toStdString(),
+            action + "\nvalue read: 2.5e-09");
 }
 
 // A selected server without a self-test list or a stored file runs nothing:
