@@ -94,6 +94,8 @@ void Vesker::publish() {
   progressBar->setValue(std::min(p.done, std::max(1, p.planned)));
   QString text = QString("%1 of %2 done").arg(p.done).arg(p.planned);
   if (p.failed > 0) text += QString(", %1 failed").arg(p.failed);
+  // Commands left out (a server given up) were not run, not failed.
+  if (p.notRun > 0) text += QString(", %1 not run").arg(p.notRun);
   if (!p.running && !p.last.stoppedBy.empty()) text += ", stopped";
   // In a configuration, which of its servers the count is of.
   if (!summary_.empty())
@@ -128,6 +130,18 @@ bool Vesker::refuseWhileWaiting() {
   if (queries_ == 0) return false;
   setStatus("Waiting for the control system to answer. Try again when it has.");
   return true;
+}
+
+bool Vesker::refuseNotLatin1() {
+  const std::pair<const char*, SelectorCombo*> boxes[] = {{"Context", DeviceContextList},
+                                                          {"Device server", DeviceServerList},
+                                                          {"Device", DeviceNameList}};
+  for (const auto& [what, box] : boxes)
+    if (const QString why = Latin1Refusal(what, box->currentText()); !why.isEmpty()) {
+      setStatus(why);
+      return true;
+    }
+  return false;
 }
 
 bool Vesker::refuseWhileRunning() {
@@ -274,7 +288,7 @@ void Vesker::showPreparationFailure(const QString& text) {
 }
 
 void Vesker::Command1_Click() {
-  if (refuseWhileRunning()) return;
+  if (refuseWhileRunning() || refuseNotLatin1()) return;
   const std::string context = contextText(), server = serverText(), device = deviceText();
   if (context.empty() || server.empty()) {
     setStatus("Choose or type a context and a device server first.");
@@ -322,6 +336,7 @@ void Vesker::Command1_Click() {
 void Vesker::Command2_Click() {
   if (refuseWhileRunning()) return;
   if (SelfTestOption1->isChecked()) {
+    if (refuseNotLatin1()) return;
     const std::string context = contextText(), server = serverText();
     if (context.empty() || server.empty()) {
       setStatus("Choose or type a context and a device server first.");
@@ -378,11 +393,19 @@ void Vesker::showGridMenu(const QPoint& at) {
   menu.addAction("Copy selected rows as CS&V", [=] { copy(false, true); })->setEnabled(any);
   menu.addAction("Copy &all rows", [=] { copy(true, false); });
   menu.addAction("Copy all rows as C&SV", [=] { copy(true, true); });
+  menu.addSeparator();
+  const int giveUp = runner_->options().maxLinkFailures;
+  QAction* fast =
+      menu.addAction(QString("&Give up on a server after %1 failed accesses in a row")
+                         .arg(giveUp > 0 ? giveUp : kGiveUpAfterFromMenu),
+                     [this, giveUp] { setGiveUpAfter(giveUp > 0 ? 0 : kGiveUpAfterFromMenu); });
+  fast->setCheckable(true);
+  fast->setChecked(giveUp > 0);
   menu.exec(resultsGrid->viewport()->mapToGlobal(at));
 }
 
 void Vesker::Command3_Click() {
-  if (refuseWhileWaiting()) return;
+  if (refuseWhileWaiting() || refuseNotLatin1()) return;
   const std::string context = contextText(), server = serverText();
   forgetInfoOfOtherServer(context, server);
   if (session_->serverInfoText.empty()) {
@@ -442,7 +465,8 @@ void Vesker::Command5_Click() {
   const QString path = QString::fromLocal8Bit(name.data(), static_cast<qsizetype>(name.size()));
   bool opened = options_.openReport ? options_.openReport(path)
                                     : QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-  if (!opened) setStatus("No program to show the report " + path + " was found.");
+  // Said below the grid: the caption above it is the test's.
+  if (!opened) valueLine->setText("No program to show the report " + path + " was found.");
 }
 
 }  // namespace dsc::ui

@@ -120,6 +120,8 @@ class Vesker final : public QWidget {
   void setCaption(const std::string& text);
   void setStatus(const QString& text);
   bool refuseWhileRunning();
+  // A typed name with a character Latin-1 has not got is said, not sent.
+  bool refuseNotLatin1();
   bool refuseWhileWaiting();
   void showReportError();
   void beginCommand();
@@ -157,6 +159,12 @@ class Vesker final : public QWidget {
   void showSelectedValues();
   void showGridMenu(const QPoint& at);
   void restoreSettings();
+  // Opt-in (the setting window/maxLinkFailures, or the grid's menu): after
+  // this many failed accesses in a row where the server did not answer, the
+  // rest of its commands are not run, as ovra-check --max-link-failures
+  // does. 0, the default, runs every command.
+  void setGiveUpAfter(int failures);
+  static constexpr int kGiveUpAfterFromMenu = 3;
   void saveSettings();
   void paletteChanged();
 

@@ -167,7 +167,17 @@ void Vesker::runConfiguration() {
       prepared = ok;
       ServerOutcome& entry = *summary_.back();
       setCaption(session_->checkerCaption);
-      if (!ok) {
+      entry.caption = session_->checkerCaption;
+      // The code of this server's own query: a server the system does not
+      // list was not asked.
+      const int16_t asked = unknownToSystem(context, server).empty() ? sources_->selfTestCode() : 0;
+      const AccessFailure why = FailureOfCode(asked, false);
+      if (!ok && (why == AccessFailure::NotReachable || why == AccessFailure::TimedOut)) {
+        // Its test file may be missing too, but what matters is the server.
+        entry.note = QString("not run: the server does not answer (code %1: %2)")
+                         .arg(asked)
+                         .arg(FromLatin1(GetErrorString(*lib_, asked)));
+      } else if (!ok) {
         entry.note = "not run: " + Reason(session_->checkerCaption);
       } else {
         planFor_ = {context, server};

@@ -25,6 +25,20 @@ QString CsvField(const QString& text) {
 
 }  // namespace
 
+QString Latin1Refusal(const QString& what, const QString& s) {
+  std::string latin1;
+  uint32_t refused = 0;
+  if (Utf8ToLatin1(s.toUtf8().toStdString(), latin1, &refused)) return {};
+  if (refused == kNotUtf8)
+    return what + ": the text is not well-formed and cannot be sent to the control system.";
+  return QString(
+             "%1: column %2: U+%3 is not a Latin-1 character, the control system's; "
+             "type it differently.")
+      .arg(what)
+      .arg(latin1.size() + 1)
+      .arg(QString::number(refused, 16).toUpper().rightJustified(4, '0'));
+}
+
 QColor ShownColor(Rgb color, bool darkPalette) {
   if (color == kBlack) return {};  // the palette's text colour
   if (!darkPalette) {

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include "access/DataAcquisitionControl.h"
+#include "base/TextEncoding.h"
 #include "engine/FrontEnd.h"
 
 class QTableView;
@@ -22,7 +23,10 @@ namespace dsc::ui {
 inline QString FromLatin1(const std::string& s) {
   return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
-inline std::string ToLatin1(const QString& s) { return s.toLatin1().toStdString(); }
+inline std::string ToLatin1(const QString& s) { return Utf8ToLatin1(s.toUtf8().toStdString()); }
+// Why a typed text cannot be sent as it stands (a character Latin-1 has not
+// got, with its column), "" when it can; `what` names the field.
+QString Latin1Refusal(const QString& what, const QString& s);
 
 // The colour a cell is shown in for the colour the runner gave it: black is
 // the palette's own text colour, red and blue are lightened on a dark palette

@@ -362,6 +362,22 @@ void CheckScripter::Take(int k) {
     c.Access = "POLL[timeout=" + ToLatin1(TimeOutText->text()) + "]";
 }
 
+// What the control system cannot hold is refused aloud, not sent as "?".
+bool CheckScripter::refusedNotLatin1() {
+  const std::pair<const char*, QLineEdit*> fields[] = {{"Description", dscText},
+                                                       {"Property", prpText},
+                                                       {"Device", DevText},
+                                                       {"Reference", dataRefText},
+                                                       {"Data", dataText}};
+  for (const auto& [what, edit] : fields)
+    if (const QString why = Latin1Refusal(what, edit->text()); !why.isEmpty()) {
+      say(why + " The command was not taken.");
+      QApplication::beep();
+      return true;
+    }
+  return false;
+}
+
 // The table has 1001 places; a further command is refused aloud rather than
 // silently dropped.
 bool CheckScripter::refusedWhenFull() {
@@ -374,6 +390,7 @@ bool CheckScripter::refusedWhenFull() {
 void CheckScripter::AppendCmd_Click() {
   say(QString());
   if (refusedWhenFull()) return;
+  if (refusedNotLatin1()) return;
   Take(scriptCount);
   ++scriptCount;
   edited();
@@ -384,6 +401,7 @@ void CheckScripter::InsertCmd_Click() {
   const int s = selectedIndex();
   if (s < 0) return;
   if (refusedWhenFull()) return;
+  if (refusedNotLatin1()) return;
   for (int i = scriptCount - 1; i >= s; --i) scriptCommands[i + 1] = scriptCommands[i];
   Take(s);
   ++scriptCount;
@@ -394,6 +412,7 @@ void CheckScripter::ReplaceCmd_Click() {
   say(QString());
   const int s = selectedIndex();
   if (s < 0) return;
+  if (refusedNotLatin1()) return;
   Take(s);
   edited();
 }

@@ -94,6 +94,7 @@ class CheckScripter final : public QDialog {
   int selectedIndex() const;
   void say(const QString& text);
   bool refusedWhenFull();
+  bool refusedNotLatin1();
 
   CheckerSession& session_;
   Selection selection_;

@@ -181,9 +181,18 @@ TEST_F(WindowTest, SpecificTestRunsEachConfiguredServerIntoOneReportAndSumsThemU
   }
   EXPECT_EQ(shown.join(" | ").toStdString(),
             "VACUUM-1 0 1 0  ff0000 | KLYSTRON-3 - - - not run: ff0000 | MAGNETS-1 2 0 0  0");
-  // Choosing a server shows its rows again.
+  // Choosing a server shows its rows again, with its caption; one that was
+  // not run shows none, and its note says why.
   summary->topLevelItem(0)->setSelected(true);
   EXPECT_EQ(rows(), 1);
+  EXPECT_TRUE(Shows("LINAC-VACUUM-1.csv"));
+  summary->topLevelItem(0)->setSelected(false);
+  summary->topLevelItem(1)->setSelected(true);
+  EXPECT_EQ(rows(), 0);
+  EXPECT_TRUE(Shows("KLYSTRON-3"));
+  EXPECT_FALSE(label().contains("VACUUM-1")) << label().toStdString();
+  EXPECT_EQ(summary->topLevelItem(1)->text(4).toStdString(),
+            "not run: the server does not answer (code 45: server not answering)");
 }
 
 #ifdef OVRA_CHECK_EXE
@@ -326,6 +335,84 @@ TEST_F(WindowTest, LongDescriptionsAreCutWithAToolTipAndEnterPressesTheFocusedBu
   EXPECT_EQ(table().horizontalScrollBar()->value(), 0);
   EXPECT_EQ(table().model()->index(0, 0).data(Qt::ToolTipRole).toString().toStdString(),
             action + "\nvalue read: 2.5e-09");
+}
+
+// Giving up on a server that does not answer is a setting, off by default:
+// every command then runs and asks. Given up, the rest are "not run", counted
+// apart from the failed ones.
+TEST_F(WindowTest, GivingUpOnASilentServerIsOptInAndCountsNotRunApart) {
+  std::string file = "Description,Property,Device,OutputSize,OutputFormat\r\n";
+  for (int i = 0; i < 10; ++i) file += "Pump pressure,PRESSURE,PUMP-01,1,DOUBLE\r\n";
+  db.write("LINAC-VACUUM-1.csv", file);
+  struct Row {
+    QVariant setting;  // window/maxLinkFailures; null: never set
+    size_t asked;
+    const char* progress;
+  };
+  const Row table[] = {{QVariant(), 10, "10 of 10 done, 10 failed"},
+                       {2, 2, "10 of 10 done, 2 failed, 8 not run"}};
+  for (const Row& row : table) {
+    SCOPED_TRACE(row.asked);
+    QSettings().clear();
+    if (!row.setting.isNull()) QSettings().setValue("window/maxLinkFailures", row.setting);
+    Open([](sim::Facility& f) {
+      sim::Context& linac = f.contexts.at(f.index.at("LINAC"));
+      linac.servers.at(linac.index.at("VACUUM-1")).delayMs = 60000;
+    });
+    selected();
+    prompt.asked.clear();
+    click("Command2");
+    EXPECT_EQ(prompt.asked.size(), row.asked);
+    EXPECT_EQ(window->findChild<QLabel*>("progressText")->text().toStdString(), row.progress);
+    EXPECT_EQ(rows(), 10);
+  }
+}
+
+// Across runs: a configured run, then a selected one (the summary goes, the
+// rows are the new run's); a copy as CSV reads back as the cells were, quotes
+// and all; a typed name Latin-1 cannot hold is said, and one it can is found.
+TEST_F(WindowTest, AConfiguredRunThenASelectedOneCopiesAsCsvAndTypedNamesAreLatin1) {
+  db.write("LINAC-VACUUM-1.csv",
+           "Description,Property,Device,OutputSize,OutputFormat\r\n"
+           "Say \"hi\" twice,PRESSURE,PUMP-01,1,DOUBLE\r\n");
+  Open();
+  click("Command2");
+  auto* summary = window->findChild<QTreeWidget*>("runSummary");
+  ASSERT_TRUE(summary->isVisibleTo(window.get()));
+  selected();
+  click("Command2");
+  EXPECT_FALSE(summary->isVisibleTo(window.get()));
+  ASSERT_EQ(rows(), 1);
+  EXPECT_TRUE(Shows("LINAC-VACUUM-1.csv"));
+
+  // RFC 4180: fields quoted, a quote inside doubled.
+  const QString csv = window->resultsModel().RowsAsText({0}, true);
+  QStringList fields;
+  QString field;
+  bool quoted = false;
+  for (qsizetype i = 0; i < csv.size(); ++i) {
+    const QChar c = csv[i];
+    if (quoted && c == '"' && i + 1 < csv.size() && csv[i + 1] == '"') {
+      field += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (!quoted && (c == ',' || c == '\n')) {
+      fields << field;
+      field.clear();
+    } else if (quoted || c != '\r') {
+      field += c;
+    }
+  }
+  EXPECT_EQ(fields.join("|").toStdString(),
+            "Action|Results|" + text(0, 0).toStdString() + "|" + text(0, 1).toStdString());
+  EXPECT_TRUE(text(0, 0).contains('"')) << text(0, 0).toStdString();
+
+  combo("DeviceNameList").setEditText("PUMP-\u20ac");
+  click("Command1");
+  EXPECT_TRUE(Shows("Device: column 6: U+20AC is not a Latin-1 character"))
+      << label().toStdString();
+  EXPECT_EQ(rows(), 1);  // nothing ran
 }
 
 // A selected server without a self-test list or a stored file runs nothing:
