@@ -143,6 +143,7 @@ class Vesker final : public QWidget {
   // here; the control's completion events still wait for the runner's pump.
   void keepAnswering();
   static constexpr int64_t kAnswerEveryMs = 30;
+  static constexpr int64_t kRepaintEveryMs = 120;
   // The Link Error box's way out for a server that keeps not answering; "".
   QString wayOutNote();
   void showWaiting();
@@ -226,7 +227,8 @@ class Vesker final : public QWidget {
   int configServers_ = 0;                 // servers of the configuration being run
   std::vector<RunObserver*> runOutputs_;  // outputs of every run besides the window's own
   CheckTotals lastTotals_;
-  int64_t answeredMs_ = 0;  // when keepAnswering last handled events
+  int64_t answeredMs_ = 0;   // when keepAnswering last handled events
+  int64_t publishedMs_ = 0;  // and when it last brought the grid up to date
 };
 
 }  // namespace dsc::ui

@@ -1,5 +1,6 @@
 #include "ui/OffThread.h"
 
+#include <atomic>
 #include <chrono>
 
 #include <QEventLoop>
@@ -14,12 +15,18 @@ namespace {
 constexpr auto kQuietWait = std::chrono::milliseconds(20);
 }  // namespace
 
+// A call that returns within this time is waited for by spinning: most
+// simulated or local accesses take a few microseconds, and putting the
+// caller to sleep and waking it again costs more than that.
+constexpr auto kSpinWait = std::chrono::microseconds(50);
+
 struct BlockingCalls::Job {
-  std::function<void()> call;
+  const std::function<void()>* call = nullptr;
   std::exception_ptr error;
   std::mutex mutex;
   std::condition_variable done_cv;
-  bool done = false;
+  std::atomic<bool> done = false;
+  bool sleeping = false;       // the caller waits on done_cv (under mutex)
   QEventLoop* loop = nullptr;  // set while the caller processes events
 };
 
@@ -46,13 +53,13 @@ void BlockingCalls::Work() {
       queue_.pop_front();
     }
     try {
-      job->call();
+      (*job->call)();
     } catch (...) {
       job->error = std::current_exception();
     }
+    job->done.store(true, std::memory_order_release);
     std::lock_guard lock(job->mutex);
-    job->done = true;
-    job->done_cv.notify_one();
+    if (job->sleeping) job->done_cv.notify_one();
     if (job->loop) QMetaObject::invokeMethod(job->loop, &QEventLoop::quit, Qt::QueuedConnection);
   }
 }
@@ -64,7 +71,7 @@ void BlockingCalls::Run(const std::function<void()>& call) {
   }
   if (!thread_.joinable()) thread_ = std::thread([this] { Work(); });
   auto job = std::make_shared<Job>();
-  job->call = call;
+  job->call = &call;
   {
     std::lock_guard lock(mutex_);
     queue_.push_back(job);
@@ -76,8 +83,12 @@ void BlockingCalls::Run(const std::function<void()>& call) {
     ~Leave() { --depth; }
   } leave{depth_};
 
+  const auto spinUntil = std::chrono::steady_clock::now() + kSpinWait;
+  while (!job->done.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < spinUntil)
+    std::this_thread::yield();
   std::unique_lock lock(job->mutex);
-  if (!job->done_cv.wait_for(lock, kQuietWait, [&] { return job->done; })) {
+  job->sleeping = true;
+  if (!job->done_cv.wait_for(lock, kQuietWait - kSpinWait, [&] { return job->done.load(); })) {
     if (beforeWait_) {
       lock.unlock();
       beforeWait_();

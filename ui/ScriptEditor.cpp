@@ -154,6 +154,13 @@ void CheckScripter::buildWidgets() {
   DeleteCmd->setObjectName("DeleteCmd");
   Command1 = new QPushButton("Save", this);
   Command1->setObjectName("Command1");
+  // Beside the editing buttons, apart from them: it replaces the whole list.
+  CaptureCmd = new QPushButton("&References from Current Values", this);
+  CaptureCmd->setObjectName("CaptureCmd");
+  CaptureCmd->setToolTip(
+      "Replace the list with one READ per property of the device chosen in the main window "
+      "that delivers data, its current value as the reference");
+  CaptureCmd->hide();
   auto* buttons = new QHBoxLayout;
   auto* enter = new EnterPresses(this);
   for (QPushButton* b : {InsertCmd, ReplaceCmd, AppendCmd, DeleteCmd, Command1}) {
@@ -161,6 +168,9 @@ void CheckScripter::buildWidgets() {
     b->setAutoDefault(false);
     buttons->addWidget(b);
   }
+  CaptureCmd->setAutoDefault(false);
+  buttons->addSpacing(16);
+  buttons->addWidget(CaptureCmd);
 
   statusLine = new QLabel(this);
   statusLine->setObjectName("statusLine");
@@ -185,6 +195,7 @@ void CheckScripter::buildWidgets() {
                       sizInText,  dataInCombo, dataText,  ScriptList,  Command1,     InsertCmd,
                       ReplaceCmd, DeleteCmd,   AppendCmd, AccessCheck, PollCheckBox, TimeOutText};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  setTabOrder(TimeOutText, CaptureCmd);
 
   connect(ScriptList, &QListWidget::itemSelectionChanged, this, [this] {
     const int i = selectedIndex();
@@ -196,6 +207,7 @@ void CheckScripter::buildWidgets() {
   connect(ReplaceCmd, &QPushButton::clicked, this, [this] { ReplaceCmd_Click(); });
   connect(DeleteCmd, &QPushButton::clicked, this, [this] { DeleteCmd_Click(); });
   connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+  connect(CaptureCmd, &QPushButton::clicked, this, [this] { CaptureCmd_Click(); });
 }
 
 void CheckScripter::say(const QString& text) {
@@ -212,6 +224,7 @@ int CheckScripter::selectedIndex() const {
 
 void CheckScripter::Form_Load() {
   say(QString());
+  CaptureCmd->setVisible(static_cast<bool>(capture));
   for (QComboBox* combo : {dataOutCombo, dataInCombo}) {
     if (combo->count() > 0) continue;
     for (int code = 0; code < kFormatCount; ++code)
@@ -506,6 +519,59 @@ bool CheckScripter::Command1_Click() {
   reportError("The test file " + QString::fromLocal8Bit(path) +
               " could not be written: " + QString::fromLocal8Bit(std::strerror(error)));
   return false;
+}
+
+}  // namespace dsc::ui
+
+namespace dsc::ui {
+
+void CheckScripter::CaptureCmd_Click() {
+  say(QString());
+  if (!capture) return;
+  const Server target = selection_ ? selection_() : Server{};
+  const std::string device = chosenDevice ? chosenDevice() : std::string();
+  if (target.first.empty() || target.second.empty() || device.empty()) {
+    say("Choose a context, a device server and a device in the main window first.");
+    return;
+  }
+  const std::string address = "/" + target.first + "/" + target.second + "/" + device;
+  if (scriptCount > 0 &&
+      ask(QString("Replace the %1 command(s) listed with a test of the current values of %2?")
+              .arg(scriptCount)
+              .arg(FromLatin1(address)),
+          QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+    say("Nothing captured.");
+    return;
+  }
+  // The reads may wait on a server while events are handled: no second
+  // click reaches the editor meanwhile.
+  setEnabled(false);
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const CapturedTest captured = capture(target.first, target.second, device);
+  QApplication::restoreOverrideCursor();
+  setEnabled(true);
+  if (captured.failed()) {
+    say(FromLatin1(captured.failedAddress + ": no property list: " + captured.failureText +
+                   " (code " + std::to_string(captured.failureCode) + "). Nothing captured."));
+    return;
+  }
+  const int taken = std::min<int>(static_cast<int>(captured.commands.size()), kCapacity);
+  for (int i = 0; i < taken; ++i) scriptCommands[i] = captured.commands[static_cast<size_t>(i)];
+  scriptCount = static_cast<int16_t>(taken);
+  // The commands are now the chosen server's, whichever they were loaded for.
+  loadedFor_ = target;
+  edited();
+  QStringList notes;
+  notes << QString("Captured %1 command(s) from the current values of %2; Save writes them.")
+               .arg(taken)
+               .arg(FromLatin1(address));
+  if (static_cast<size_t>(taken) < captured.commands.size())
+    notes << QString("The script holds at most %1 commands: %2 more were left out.")
+                 .arg(kCapacity)
+                 .arg(captured.commands.size() - static_cast<size_t>(taken));
+  for (const CapturedTest::Skipped& s : captured.skipped)
+    notes << FromLatin1(s.property + " not captured: " + s.status);
+  say(notes.join('\n'));
 }
 
 }  // namespace dsc::ui

@@ -11,6 +11,7 @@
 
 #include "engine/CheckerSession.h"
 #include "engine/TestPlan.h"
+#include "sources/Capture.h"
 
 class QCheckBox;
 class QComboBox;
@@ -46,6 +47,9 @@ class CheckScripter final : public QDialog {
   void DeleteCmd_Click();
   // Save; false when the file could not be written (already reported).
   bool Command1_Click();
+  // Replaces the listed commands with a test of the chosen device's current
+  // values, made by `capture`.
+  void CaptureCmd_Click();
 
   void populateList();
   // The text of one list entry.
@@ -75,6 +79,13 @@ class CheckScripter final : public QDialog {
   // The test file of a context's server (sources/TestSources.h); null: the
   // file of the form CONTEXT-SERVER.csv.
   std::function<std::string(const std::string& context, const std::string& server)> testFileOf;
+  // The device chosen in the main window, and a test of its current values
+  // (sources/Capture.h) on the selected context and server. Without
+  // `capture` the editor offers none.
+  std::function<std::string()> chosenDevice;
+  std::function<CapturedTest(const std::string& context, const std::string& server,
+                             const std::string& device)>
+      capture;
   // Edits made since the commands were loaded or saved.
   bool modified() const { return modified_; }
 
@@ -118,6 +129,7 @@ class CheckScripter final : public QDialog {
   QPushButton* AppendCmd = nullptr;
   QPushButton* DeleteCmd = nullptr;
   QPushButton* Command1 = nullptr;
+  QPushButton* CaptureCmd = nullptr;
   QLabel* statusLine = nullptr;
   QLabel* pathLine = nullptr;
   Server loadedFor_;

@@ -1,80 +1,20 @@
-// capture: a test file of a device's current values, written by the one
-// writer of the dialect (sources/Csv.h), so that "specific" and the editor
-// read it as any other. Everything goes through the client library and the
-// control, so it is any backend's that lists properties and reads them.
+// capture: a test file of a device's current values (sources/Capture.h, as
+// the window's script editor makes it), written by the one writer of the
+// dialect (sources/Csv.h), so that "specific" and the editor read it as any
+// other. Everything goes through the client library and the control, so it
+// is any backend's that lists properties and reads them.
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 
 #include "access/NamespaceQueries.h"
 #include "app/check/Commands.h"
-#include "base/Formats.h"
-#include "engine/RunState.h"
-#include "engine/TestPlan.h"
-#include "engine/ValueDecoding.h"
+#include "sources/Capture.h"
 #include "sources/Csv.h"
 
 namespace dsc::check {
-
-namespace {
-
-// A reference holds at most this many values: only the elements a reference
-// sets are compared, so a long spectrum or an image is judged by its start.
-constexpr int32_t kReferenceElements = 256;
-
-// Relative tolerance of a floating-point value whose property has no limits
-// to take one from: 0.01 %, so a value written anew is told from the one
-// captured, while a value printed and read back always meets it.
-constexpr const char* kDefaultTolerance = "0.01%";
-
-// The reference text of what was read, as the dialect writes values: numbers
-// separated by single blanks, a text as it stands; `values` says how many
-// numbers it holds. Empty where the value cannot be one (a compound format,
-// a text holding a comma or a line end, which the unquoted field would
-// split).
-std::string ReferenceText(const DecodedValue& v, int32_t& values) {
-  values = 0;
-  if (v.kind == DecodedValue::Kind::Text)
-    return v.text.find_first_of(",\r\n") == std::string::npos ? v.text : "";
-  if (v.kind != DecodedValue::Kind::Number) return {};
-  std::string text;
-  for (const double n : v.numbers) {
-    // The dialect reads a BYTE reference modulo 255: the values before a 255
-    // are the reference.
-    if (v.format == kFormatByte && n == 255) break;
-    text += (text.empty() ? "" : " ") + ShortestNumberText(n);
-    ++values;
-  }
-  return text;
-}
-
-// A tolerance from the property's limits, the tighter pair first: 1 % of
-// the span between them; else the relative default.
-std::string ToleranceOf(const DataAcquisitionControl::ValueFacts& f) {
-  for (const auto& [low, high] : {std::pair{f.minWarning, f.maxWarning}, {f.minAlarm, f.maxAlarm}})
-    if (low && high && *high > *low) return ShortestNumberText((*high - *low) / 100);
-  return kDefaultTolerance;
-}
-
-struct Read {
-  int32_t code = 0;
-  std::vector<uint8_t> bytes;
-  DataAcquisitionControl::ValueFacts facts;
-};
-
-Read ReadOnce(DataAcquisitionControl& z, int32_t count, int16_t format) {
-  Read r;
-  r.bytes.assign(kTransferLimit, 0);
-  z.setAccessMode("READ");
-  r.code = z.ExecuteAccess(r.bytes, count, format, {}, 0, kFormatNull);
-  r.facts = z.LastValueFacts();
-  return r;
-}
-
-}  // namespace
 
 int Capture(Checker& checker, const std::vector<std::string>& typed, const std::string& output) {
   ClientLibrary& lib = checker.lib();
@@ -106,64 +46,18 @@ int Capture(Checker& checker, const std::vector<std::string>& typed, const std::
     }
   }
 
-  DataAcquisitionControl& z = checker.control();
-  z.setContextName(context);
-  z.setServerName(server);
-  z.setLinkTimeout(3000);
-  std::vector<TestCommand> commands;
-  for (const std::string& d : devices) {
-    std::vector<std::string> names;
-    std::vector<int16_t> sizes, formats;
-    int16_t n = 0;
-    const std::string address = "/" + context + "/" + server + "/" + d;
-    if (const int16_t code = GetPropertyList(lib, address, names, sizes, formats, n); code != 0) {
-      std::cerr << "ovra-check: " << TerminalText(address)
-                << ": no property list: " << TerminalText(GetErrorString(lib, code)) << " (code "
-                << code << ")\n";
-      return kExitFailed;
-    }
-    z.setDeviceName(d);
-    for (int16_t i = 0; i < n; ++i) {
-      // The standard test's choice: properties that deliver data.
-      if (names[i].find('*') != std::string::npos || sizes[i] <= 0) continue;
-      const int size = std::max<int>(FormatElementSize(formats[i]), 1);
-      const int32_t count = std::min<int32_t>(sizes[i], kTransferLimit / size);
-      z.setPropertyName(names[i]);
-      const Read first = ReadOnce(z, count, formats[i]);
-      if (first.code != 0) {
-        std::cerr << "ovra-check: " << TerminalText(address + " " + names[i])
-                  << " not captured: " << TerminalText(z.StatusText()) << "\n";
-        continue;
-      }
-      const Read second = ReadOnce(z, count, formats[i]);
-      // The elements read, where the control system says how many.
-      int32_t held = count;
-      if (first.facts.dimX >= 0 && formats[i] != kFormatText)
-        held = std::min<int32_t>(count, first.facts.dimX * std::max(first.facts.dimY, 1));
-      const bool changes = second.code != 0 || first.bytes != second.bytes;
-      TestCommand c;
-      c.Property = names[i];
-      c.Device = d;
-      c.Access = "READ";
-      c.OutputSize = sizes[i];
-      c.OutputFormat = formats[i];
-      int32_t values = 0;
-      if (!changes)
-        c.Reference =
-            ReferenceText(DecodeValue(first.bytes, formats[i], held, kReferenceElements), values);
-      // A reference of fewer values than were read asks for those alone; a
-      // value without one is read, and nothing of it compared.
-      if (formats[i] != kFormatText) c.OutputSize = values;
-      if (c.Reference.empty()) c.OutputSize = 0;
-      if (!c.Reference.empty() && (formats[i] == kFormatDouble || formats[i] == kFormatSingle))
-        c.Tolerance = ToleranceOf(first.facts);
-      c.Description = names[i] + (first.facts.writable ? " (writable)" : "") +
-                      (changes               ? " (changes: read only)"
-                       : c.Reference.empty() ? " (read only)"
-                                             : "");
-      commands.push_back(std::move(c));
-    }
+  const CapturedTest captured =
+      CaptureCurrentValues(lib, checker.control(), context, server, devices);
+  for (const CapturedTest::Skipped& s : captured.skipped)
+    std::cerr << "ovra-check: " << TerminalText(s.property)
+              << " not captured: " << TerminalText(s.status) << "\n";
+  if (captured.failed()) {
+    std::cerr << "ovra-check: " << TerminalText(captured.failedAddress)
+              << ": no property list: " << TerminalText(captured.failureText) << " (code "
+              << captured.failureCode << ")\n";
+    return kExitFailed;
   }
+  const std::vector<TestCommand>& commands = captured.commands;
   const std::string text = "; Captured from /" + context + "/" + server +
                            (device.empty() ? "" : "/" + device) + " by ovra-check capture.\r\n" +
                            TestFileText(commands, static_cast<int32_t>(commands.size()));

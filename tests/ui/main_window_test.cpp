@@ -23,9 +23,11 @@
 
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
+#include "sources/Lint.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/Recording.h"
 #include "tests/ui/QtTestSupport.h"
+#include "ui/ScriptEditor.h"
 #include "ui/SelectorCombo.h"
 
 namespace dsc::ui {
@@ -433,6 +435,43 @@ TEST_F(WindowTest, SelectedServerWhoseTestCannotBePreparedRunsNothingAndTheSelec
   Open();
   EXPECT_EQ(combo("DeviceServerList").currentText(), "KLYSTRON-3");
   EXPECT_TRUE(window->findChild<QRadioButton*>("SelfTestOption1")->isChecked());
+}
+
+// The editor's references from current values, saved, make a test file that
+// lints clean and whose specific test passes on the same device.
+TEST_F(WindowTest, CapturedReferencesSaveATestThatLintsCleanAndPasses) {
+  struct Case {
+    const char* server;
+    const char* device;
+  };
+  for (const Case& c : {Case{"VACUUM-1", "PUMP-01"}, Case{"MAGNETS-1", "QF-01"}}) {
+    SCOPED_TRACE(c.server);
+    Open();
+    selected();
+    choose("DeviceServerList", c.server);
+    choose("DeviceNameList", c.device);
+    int captured = 0;
+    QTimer::singleShot(0, [&] {
+      CheckScripter& editor = *window->scriptEditor();
+      editor.ask = [](const QString&, QMessageBox::StandardButtons) { return QMessageBox::Yes; };
+      editor.findChild<QPushButton*>("CaptureCmd")->click();
+      captured = editor.scriptCount;
+      EXPECT_TRUE(editor.Command1_Click());
+      editor.accept();
+    });
+    click("Command4");
+    ASSERT_GT(captured, 0);
+    const std::string path = db.file(std::string("LINAC-") + c.server + ".csv");
+    std::vector<LintFinding> findings;
+    ASSERT_TRUE(LintFile(path, LintFileKind::TestFile, findings));
+    for (const LintFinding& f : findings) ADD_FAILURE() << f.line << ": " << f.message;
+    click("Command2");
+    EXPECT_EQ(rows(), captured);
+    const CheckTotals& t = window->lastTotals();
+    EXPECT_EQ(t.passed, captured);
+    EXPECT_EQ(t.failed + t.errors, 0)
+        << window->resultsModel().RowsAsText({0, 1, 2, 3}, false).toStdString();
+  }
 }
 
 // The selected server's run waits; clicks inside that wait are refused, and
