@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "access/DataAcquisitionControl.h"
@@ -28,6 +29,7 @@ class NamedControl : public DataAcquisitionControl {
   std::string AccessMode() const override { return mode_; }
   void setLinkTimeout(int32_t ms) override { linkTimeout_ = ms; }
   int32_t LinkTimeout() const override { return linkTimeout_; }
+  void setCompletionHandler(CompletionHandler handler) override { handler_ = std::move(handler); }
 
  protected:
   // How an asynchronous access delivers: once, at every period, or at every
@@ -53,6 +55,12 @@ class NamedControl : public DataAcquisitionControl {
     std::vector<uint8_t> last;         // REFRESH: the value delivered last
     std::vector<uint8_t> firstAnswer;  // answer to the input sent at the start
     bool haveFirstAnswer = false;
+
+    // Ends the access: nothing more is delivered, nor written to `out`.
+    void Stop() {
+      active = false;
+      out = {};
+    }
 
     // Starts afresh: nothing delivered, nothing kept from an earlier access.
     void Begin(std::span<uint8_t> area, int32_t count, int16_t format, Delivery delivery,
@@ -93,6 +101,7 @@ class NamedControl : public DataAcquisitionControl {
   std::string context_, server_, device_, property_;
   std::string mode_ = "READ";
   int32_t linkTimeout_ = 1000;
+  CompletionHandler handler_;  // told of each delivery of an asynchronous access
 };
 
 }  // namespace dsc

@@ -41,29 +41,26 @@ std::string Values(int count, const char* value) {
   return s;
 }
 
-void BM_ParseDoubles(benchmark::State& state) {
+// The input parser over count copies of value in format, against floor,
+// the C library's conversion of the same text.
+void Parse(benchmark::State& state, int16_t format, int count, const char* value,
+           double (*floor)(const std::string&), const char* floorName) {
   auto area = std::make_unique<dsc::TransferArea>();
-  const std::string text = Values(2048, "-1234.5678e-3");
+  const std::string text = Values(count, value);
   Pairs pairs;
   for (auto _ : state)
-    pairs.Pair(
-        [&] { benchmark::DoNotOptimize(dsc::parseStringToData(*area, dsc::kFormatDouble, text)); },
-        [&] { benchmark::DoNotOptimize(StrtodAll(text)); });
-  state.SetItemsProcessed(state.iterations() * 2048);
-  pairs.Report(state, "strtod of the same 2048 numbers");
+    pairs.Pair([&] { benchmark::DoNotOptimize(dsc::parseStringToData(*area, format, text)); },
+               [&] { benchmark::DoNotOptimize(floor(text)); });
+  state.SetItemsProcessed(state.iterations() * count);
+  pairs.Report(state,
+               std::string(floorName) + " of the same " + std::to_string(count) + " numbers");
+}
+void BM_ParseDoubles(benchmark::State& state) {
+  Parse(state, dsc::kFormatDouble, 2048, "-1234.5678e-3", StrtodAll, "strtod");
 }
 BENCHMARK(BM_ParseDoubles);
-
 void BM_ParseBytes(benchmark::State& state) {
-  auto area = std::make_unique<dsc::TransferArea>();
-  const std::string text = Values(16384, "200");
-  Pairs pairs;
-  for (auto _ : state)
-    pairs.Pair(
-        [&] { benchmark::DoNotOptimize(dsc::parseStringToData(*area, dsc::kFormatByte, text)); },
-        [&] { benchmark::DoNotOptimize(StrtolAll(text)); });
-  state.SetItemsProcessed(state.iterations() * 16384);
-  pairs.Report(state, "strtol of the same 16384 numbers");
+  Parse(state, dsc::kFormatByte, 16384, "200", StrtolAll, "strtol");
 }
 BENCHMARK(BM_ParseBytes);
 

@@ -82,6 +82,20 @@ void ParseNamed(const json& j, const std::string& path, const char* kind, Parse 
   }
 }
 
+// The same, each item counted against the facility's budget before it is
+// parsed.
+template <class T, class Parse>
+void ParseCounted(const json& j, const std::string& path, const char* kind, Budget& budget,
+                  Parse parse, std::vector<T>& items, NameMap<size_t>& index) {
+  ParseNamed(
+      j, path, kind,
+      [&](const json& e, const std::string& place) {
+        budget.Item(place);
+        return parse(e, place);
+      },
+      items, index);
+}
+
 using Templates = NameMap<std::vector<PropertyDraft>>;
 
 void Index(Device& d) {
@@ -249,10 +263,9 @@ Server ParseServer(const json& j, const std::string& path, const Templates& temp
   }
   Index(s.self);
   if (const json* v = o.get("devices")) {
-    ParseNamed(
-        *v, o.path("devices"), "device",
+    ParseCounted(
+        *v, o.path("devices"), "device", budget,
         [&](const json& e, const std::string& place) {
-          budget.Item(place);
           return ParseDevice(e, place, templates, budget);
         },
         s.devices, s.index);
@@ -271,10 +284,9 @@ Context ParseContext(const json& j, const std::string& path, const Templates& te
   Context c;
   c.name = Name(o.need("name"), o.path("name"), NameKind::kContext);
   if (const json* v = o.get("servers")) {
-    ParseNamed(
-        *v, o.path("servers"), "server",
+    ParseCounted(
+        *v, o.path("servers"), "server", budget,
         [&](const json& e, const std::string& place) {
-          budget.Item(place);
           return ParseServer(e, place, templates, budget);
         },
         c.servers, c.index);

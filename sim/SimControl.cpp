@@ -3,8 +3,8 @@
 #include <limits>
 
 #include "access/CompletionCodes.h"
-#include "base/Formats.h"
 #include "access/NamedControl.h"
+#include "base/Formats.h"
 #include "sim/Facility.h"
 #include "sim/SimControlSystem.h"
 #include "sim/SimCore.h"
@@ -70,12 +70,7 @@ class SimControl final : public NamedControl {
     return 0;
   }
 
-  void StopAccess() override {
-    async_.active = false;
-    async_.out = {};
-  }
-
-  void setCompletionHandler(CompletionHandler handler) override { handler_ = std::move(handler); }
+  void StopAccess() override { async_.Stop(); }
 
   void ProcessEvents() override {
     Pending& a = async_;
@@ -131,7 +126,6 @@ class SimControl final : public NamedControl {
   std::string address_;
   std::vector<uint8_t> scratch_;
   Pending async_;
-  CompletionHandler handler_;
 };
 
 }  // namespace

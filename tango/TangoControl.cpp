@@ -84,12 +84,7 @@ class TangoControl final : public NamedControl {
     return 0;
   }
 
-  void StopAccess() override {
-    pending_.active = false;
-    pending_.out = {};
-  }
-
-  void setCompletionHandler(CompletionHandler handler) override { handler_ = std::move(handler); }
+  void StopAccess() override { pending_.Stop(); }
 
   void ProcessEvents() override {
     Pending& a = pending_;
@@ -133,7 +128,6 @@ class TangoControl final : public NamedControl {
   std::string tolerance_;
   Pending pending_;
   std::vector<uint8_t> scratch_;
-  CompletionHandler handler_;
 };
 
 }  // namespace

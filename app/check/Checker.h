@@ -61,6 +61,44 @@ class GiveUpWatcher final : public RunObserver {
   int32_t silentInARow = 0;  // accesses a silent server failed at the end of the last run
 };
 
+// What one server's check at a time runs on: a control system and its
+// session, the sources of the tests, the runner and the configured run. The
+// checker has one set; each lane of --jobs has its own, used by one thread.
+struct RunParts {
+  RunParts(Clock& clock, ControlSystem opened, const std::string& reportDir,
+           LinkErrorPrompt& prompt, int32_t readTimeoutMs)
+      : system(std::move(opened)),
+        control(std::move(system.control)),
+        session(std::make_unique<CheckerSession>(clock, reportDir)),
+        sources(*session, *system.library),
+        pump(*control,
+             [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
+        runner(*session, *control, grid, prompt, pump, clock),
+        run(*session, runner, sources) {
+    sources.readTimeoutMs = readTimeoutMs;
+  }
+
+  // One server's prepared plan; afterwards GaveUp() says whether the runner
+  // gave up on the server during it.
+  void Run(const std::string& context, const std::string& server) {
+    giveUp.Clear();
+    run.RunPlan(context, server);
+  }
+  bool GaveUp(int32_t maxLinkFailures) const {
+    return giveUp.gaveUp || (maxLinkFailures > 0 && giveUp.silentInARow >= maxLinkFailures);
+  }
+
+  ControlSystem system;
+  std::unique_ptr<DataAcquisitionControl> control;
+  std::unique_ptr<CheckerSession> session;
+  TestSources sources;
+  TerminalGrid grid;
+  ControlEventPump pump;
+  CheckRunner runner;
+  ConfiguredRun run;
+  GiveUpWatcher giveUp;
+};
+
 class Lane;
 
 // Everything one invocation needs: the control system, the session, the
@@ -72,45 +110,39 @@ class Checker {
         human_(opt.json ? std::cerr : std::cout),
         humanFd_(opt.json ? STDERR_FILENO : STDOUT_FILENO),
         clock_(clock),
-        system_(std::move(system)),
-        control_(std::move(system_.control)),
-        session_(std::make_unique<CheckerSession>(
-            clock_, opt.reportDir.empty() ? DefaultReportDirectory() : opt.reportDir)),
-        sources_(*session_, *system_.library),
         prompt_(opt.retries, human_),
-        pump_(*control_,
-              [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
-        runner_(*session_, *control_, grid_, prompt_, pump_, clock_),
-        run_(*session_, runner_, sources_),
+        parts_(clock_, std::move(system),
+               opt.reportDir.empty() ? DefaultReportDirectory() : opt.reportDir, prompt_,
+               opt.timeoutMs),
         printer_(human_, UseColour(humanFd_), isatty(humanFd_) != 0),
         // UseColour's rule: a terminal that wants more than plain lines.
         progress_(human_, !opt.json && UseColour(humanFd_)) {
-    session_->DatabasePath = std::move(databasePath);
-    system_.library->setDatabaseDirectory(session_->DatabasePath);
-    sources_.readTimeoutMs = opt.timeoutMs;
+    parts_.session->DatabasePath = std::move(databasePath);
+    parts_.system.library->setDatabaseDirectory(parts_.session->DatabasePath);
     prompt_.beforeLine = [this] { progress_.Erase(); };
-    run_.addObserver(stopLine_);
-    run_.addObserver(giveUp_);
-    run_.addObserver(progress_.eraser());
-    run_.addObserver(printer_);
-    run_.addObserver(progress_.drawer());
+    parts_.run.addObserver(stopLine_);
+    parts_.run.addObserver(parts_.giveUp);
+    parts_.run.addObserver(progress_.eraser());
+    parts_.run.addObserver(printer_);
+    parts_.run.addObserver(progress_.drawer());
     if (opt.json) {
       json_ = std::make_unique<JsonWriter>(std::cout, isatty(STDOUT_FILENO) != 0);
       json_->extraFields = [this](const CommandOutcome& o) { return ControlSystemFields(o); };
-      run_.addObserver(*json_);
+      parts_.run.addObserver(*json_);
     }
     // A configuration's servers are set apart by an empty line; each shows
     // the caption of its test, and one that was not prepared says so.
-    run_.serverPrepared = [this](const std::string&, const std::string&, bool prepared) {
-      ShowPrepared(session_->checkerCaption,
-                   prepared ? "" : UntoldRefusal(session_->checkerCaption, sources_.refusal()),
-                   prepared);
+    parts_.run.serverPrepared = [this](const std::string&, const std::string&, bool prepared) {
+      ShowPrepared(
+          parts_.session->checkerCaption,
+          prepared ? "" : UntoldRefusal(parts_.session->checkerCaption, parts_.sources.refusal()),
+          prepared);
     };
     RunOptions options;
     options.maxLinkFailures = opt.maxLinkFailures;
     if (!opt.only.empty() || !opt.skip.empty())
       options.skipReason = [&opt](const TestCommand& c) { return SkipReason(opt, c); };
-    runner_.setOptions(std::move(options));
+    parts_.runner.setOptions(std::move(options));
     startMs_ = UnixMs();
   }
   ~Checker();
@@ -122,7 +154,7 @@ class Checker {
   // control system whose calls may block kDefaultSweepJobs, else 1.
   int JobsOf(bool sweep) const {
     if (opt_.jobs > 0) return opt_.jobs;
-    return sweep && system_.callsMayBlock ? kDefaultSweepJobs : 1;
+    return sweep && parts_.system.callsMayBlock ? kDefaultSweepJobs : 1;
   }
   // Opens the lanes for `jobs` servers at once; the number of lanes there
   // are then (1, none, when they cannot be opened: that is said and the run
@@ -148,13 +180,13 @@ class Checker {
       html_ = std::make_unique<HtmlReport>(htmlInfo);
       html_->longName = [this](const std::string& context, const std::string& server,
                                const std::string& device) {
-        return system_.library->LongNameOf(context, server, device).name;
+        return parts_.system.library->LongNameOf(context, server, device).name;
       };
       if (!OpenOutput(*html_, opt_.html, "HTML")) return false;
     }
     return true;
   }
-  void ListenForSignals() { check::ListenForSignals(*session_); }
+  void ListenForSignals() { check::ListenForSignals(*parts_.session); }
 
   // The caption of a test (with why the loader refused it), as each server
   // of a configuration shows it.
@@ -180,23 +212,23 @@ class Checker {
   };
   void UseKeptFacts(std::shared_ptr<const KeptFacts> kept) { kept_ = std::move(kept); }
   bool wantsFacts() const { return json_ != nullptr; }
-  const std::vector<RunObserver*>& outputs() const { return run_.observers(); }
-  const RunOptions& runOptions() const { return runner_.options(); }
+  const std::vector<RunObserver*>& outputs() const { return parts_.run.observers(); }
+  const RunOptions& runOptions() const { return parts_.runner.options(); }
   const Options& options() const { return opt_; }
   Clock& clock() { return clock_; }
 
-  ClientLibrary& lib() { return *system_.library; }
-  DataAcquisitionControl& control() { return *control_; }
-  TestSources& sources() { return sources_; }
-  CheckerSession& session() { return *session_; }
+  ClientLibrary& lib() { return *parts_.system.library; }
+  DataAcquisitionControl& control() { return *parts_.control; }
+  TestSources& sources() { return parts_.sources; }
+  CheckerSession& session() { return *parts_.session; }
   std::ostream& human() { return human_; }
-  bool stopped() const { return session_->stop.requested(); }
+  bool stopped() const { return parts_.session->stop.requested(); }
 
-  void Caption() { Line(session_->checkerCaption); }
+  void Caption() { Line(parts_.session->checkerCaption); }
   // The caption with why the loader refused, after the completion code's
   // text it ends with (the report keeps the caption as it always was).
   void Caption(const std::string& refusal) {
-    Line(session_->checkerCaption + (refusal.empty() ? "" : ": " + refusal));
+    Line(parts_.session->checkerCaption + (refusal.empty() ? "" : ": " + refusal));
   }
   // A line of the invocation's own, beside the outputs' lines.
   void Line(const std::string& text) {
@@ -204,7 +236,7 @@ class Checker {
     human_ << TerminalText(text) << "\n";
   }
   ProgressLine& progress() { return progress_; }
-  const CheckTotals& totals() const { return run_.totals(); }
+  const CheckTotals& totals() const { return parts_.run.totals(); }
 
   // A test that could not be prepared counts as a failure of its server;
   // captionShown: the caption shown already ends with the reason.
@@ -214,45 +246,40 @@ class Checker {
       Line("not prepared: skipped");
       printer_.CaptionShown();
     }
-    run_.NotPrepared(context, server, PreparationReason(why));
+    parts_.run.NotPrepared(context, server, PreparationReason(why));
   }
 
   // One server's prepared plan; afterwards gaveUp() says whether the runner
   // gave up on the server during it.
-  void Run(const std::string& context, const std::string& server) {
-    giveUp_.Clear();
-    run_.RunPlan(context, server);
-  }
-  bool gaveUp() const {
-    return giveUp_.gaveUp ||
-           (opt_.maxLinkFailures > 0 && giveUp_.silentInARow >= opt_.maxLinkFailures);
-  }
+  void Run(const std::string& context, const std::string& server) { parts_.Run(context, server); }
+  bool gaveUp() const { return parts_.GaveUp(opt_.maxLinkFailures); }
 
   // The run and its outputs; configuration: servers are set apart.
   ConfiguredRun& run(bool configuration = false) {
     configuration_ = configuration;
-    return run_;
+    return parts_.run;
   }
 
   // Ends the run: totals complete, files written, exit status decided.
   int Finish() {
-    const CheckTotals t = run_.End(
+    const CheckTotals t = parts_.run.End(
         [this](CheckTotals& t) {
           if (SignalReceived() != 0) {
             t.interruptedBy = InterruptLineOf(SignalReceived());
             // A signal between runs (while a test was prepared) stopped no
             // runner: the report still says so.
-            if (!stopLine_.written && !session_->report.reportFileName.empty())
-              session_->report.AddToReport(t.interruptedBy, true);
+            if (!stopLine_.written && !parts_.session->report.reportFileName.empty())
+              parts_.session->report.AddToReport(t.interruptedBy, true);
           }
           // A report none of whose lines was written is no file to point at.
-          if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
+          if (parts_.session->report.linesWritten() > 0)
+            t.reportFile = parts_.session->report.reportFileName;
           t.elapsedMs = UnixMs() - startMs_;
         },
         [this](CheckTotals& t) {
-          const std::string reportError = session_->report.TakeError();
+          const std::string reportError = parts_.session->report.TakeError();
           if (!reportError.empty()) human_ << TerminalText(reportError) << "\n";
-          t.exitCode = ExitStatusOf(t, session_->report.complete(), SignalReceived());
+          t.exitCode = ExitStatusOf(t, parts_.session->report.complete(), SignalReceived());
           // The page shows the exit status, so it is written once that is known.
           if (html_) {
             html_->Finished(t);
@@ -276,7 +303,7 @@ class Checker {
       std::cerr << "ovra-check: cannot write the " << what << " file " << error << "\n";
       return false;
     }
-    run_.addObserver(output);
+    parts_.run.addObserver(output);
     return true;
   }
 
@@ -322,8 +349,8 @@ class Checker {
       auto it = longNames_.find(key);
       if (it == longNames_.end()) {
         LongNames n{o.context, o.server, device, {}};
-        const std::string s = system_.library->LongNameOf(o.context, o.server, "").name;
-        const std::string d = system_.library->LongNameOf(o.context, o.server, device).name;
+        const std::string s = parts_.system.library->LongNameOf(o.context, o.server, "").name;
+        const std::string d = parts_.system.library->LongNameOf(o.context, o.server, device).name;
         if (!s.empty()) n.fields += ",\"serverLongName\":" + Json(AsUtf8(s)).dump();
         if (!d.empty()) n.fields += ",\"deviceLongName\":" + Json(AsUtf8(d)).dump();
         it = longNames_.emplace(key, std::move(n)).first;
@@ -331,10 +358,10 @@ class Checker {
       names_ = &it->second;
     }
     withErrors_ = names_->fields;
-    AppendFacts(kept_ ? kept_->facts : control_->LastValueFacts(), withErrors_);
+    AppendFacts(kept_ ? kept_->facts : parts_.control->LastValueFacts(), withErrors_);
     if (!o.accessFailed()) return withErrors_;
     Json stack = Json::array();
-    for (const auto& frame : kept_ ? kept_->stack : control_->ErrorStack())
+    for (const auto& frame : kept_ ? kept_->stack : parts_.control->ErrorStack())
       stack.push_back({{"reason", AsUtf8(frame.reason)},
                        {"description", AsUtf8(frame.description)},
                        {"origin", AsUtf8(frame.origin)}});
@@ -347,17 +374,9 @@ class Checker {
   std::ostream& human_;
   int humanFd_;
   Clock& clock_;
-  ControlSystem system_;
-  std::unique_ptr<DataAcquisitionControl> control_;
-  std::unique_ptr<CheckerSession> session_;
-  TestSources sources_;
-  TerminalGrid grid_;
   RetryPrompt prompt_;
-  ControlEventPump pump_;
-  CheckRunner runner_;
-  ConfiguredRun run_;
+  RunParts parts_;
   StopLineWatcher stopLine_;
-  GiveUpWatcher giveUp_;
   TerminalPrinter printer_;
   ProgressLine progress_;
   std::unique_ptr<JsonWriter> json_;
@@ -390,25 +409,19 @@ class Lane {
   // The server checked next records into block.
   void Into(ServerBlock& block);
 
-  ClientLibrary& lib() { return *system_.library; }
-  TestSources& sources() { return sources_; }
-  CheckerSession& session() { return *session_; }
-  bool stopped() const { return session_->stop.requested(); }
+  ClientLibrary& lib() { return *parts_.system.library; }
+  TestSources& sources() { return parts_.sources; }
+  CheckerSession& session() { return *parts_.session; }
+  bool stopped() const { return parts_.session->stop.requested(); }
   void Line(const std::string& text) {
     block_->Add([&c = checker_, text] { c.Line(text); });
   }
   void PreparationFailed(const std::string& context, const std::string& server,
                          const std::string& why, bool captionShown);
-  void Run(const std::string& context, const std::string& server) {
-    giveUp_.Clear();
-    run_.RunPlan(context, server);
-  }
-  bool gaveUp() const {
-    const int max = checker_.options().maxLinkFailures;
-    return giveUp_.gaveUp || (max > 0 && giveUp_.silentInARow >= max);
-  }
-  ConfiguredRun& run() { return run_; }
-  const CheckTotals& totals() const { return run_.totals(); }
+  void Run(const std::string& context, const std::string& server) { parts_.Run(context, server); }
+  bool gaveUp() const { return parts_.GaveUp(checker_.options().maxLinkFailures); }
+  ConfiguredRun& run() { return parts_.run; }
+  const CheckTotals& totals() const { return parts_.run.totals(); }
 
  private:
   // The terminal's prompt, its lines recorded as the lane's.
@@ -425,17 +438,9 @@ class Lane {
   };
 
   Checker& checker_;
-  ControlSystem system_;
-  std::unique_ptr<DataAcquisitionControl> control_;
-  std::unique_ptr<CheckerSession> session_;
-  TestSources sources_;
-  TerminalGrid grid_;
   Prompt prompt_;
-  ControlEventPump pump_;
-  CheckRunner runner_;
-  ConfiguredRun run_;
+  RunParts parts_;
   BlockRecorder recorder_;
-  GiveUpWatcher giveUp_;
   ServerBlock* block_ = nullptr;
 };
 

@@ -36,47 +36,39 @@ Lane& Checker::LaneFor(int32_t i, ServerBlock& block) {
 
 void Checker::RunConfiguration(const StoredConfig& config, const std::string& noServersReason,
                                int jobs) {
-  jobs = std::min<int>(jobs, static_cast<int>(run_.SelectedServers(config).size()));
+  jobs = std::min<int>(jobs, static_cast<int>(parts_.run.SelectedServers(config).size()));
   if (jobs > 1) jobs = OpenLanes(jobs);
-  if (jobs <= 1) return run_.RunConfiguration(config, noServersReason);
-  run_.RunConfiguration(
+  if (jobs <= 1) return parts_.run.RunConfiguration(config, noServersReason);
+  parts_.run.RunConfiguration(
       config, noServersReason, jobs,
       [this](int32_t i, ServerBlock& block) -> ConfiguredRun& { return LaneFor(i, block).run(); });
 }
 
 Lane::Lane(Checker& checker, ControlSystem system)
     : checker_(checker),
-      system_(std::move(system)),
-      control_(std::move(system_.control)),
-      session_(
-          std::make_unique<CheckerSession>(checker.clock(), checker.session().report.directory())),
-      sources_(*session_, *system_.library),
       prompt_(*this, checker.options().retries),
-      pump_(*control_,
-            [](int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
-      runner_(*session_, *control_, grid_, prompt_, pump_, checker.clock()),
-      run_(*session_, runner_, sources_),
+      parts_(checker.clock(), std::move(system), checker.session().report.directory(), prompt_,
+             checker.options().timeoutMs),
       recorder_(checker.outputs()) {
-  session_->DatabasePath = checker.session().DatabasePath;
+  parts_.session->DatabasePath = checker.session().DatabasePath;
   // The lane writes no file: its lines go into the run's report in order.
-  session_->report.divert = [this](std::string line) {
+  parts_.session->report.divert = [this](std::string line) {
     block_->Add([&c = checker_, line] { c.session().report.AddFinished(line); });
   };
-  sources_.readTimeoutMs = checker.options().timeoutMs;
-  runner_.setOptions(checker.runOptions());
-  run_.addObserver(recorder_);
-  run_.addObserver(giveUp_);
+  parts_.runner.setOptions(checker.runOptions());
+  parts_.run.addObserver(recorder_);
+  parts_.run.addObserver(parts_.giveUp);
   if (checker.wantsFacts()) {
     recorder_.keep = [this](const CommandOutcome& o) -> std::function<void()> {
       auto kept = std::make_shared<Checker::KeptFacts>();
-      kept->facts = control_->LastValueFacts();
-      if (o.accessFailed()) kept->stack = control_->ErrorStack();
+      kept->facts = parts_.control->LastValueFacts();
+      if (o.accessFailed()) kept->stack = parts_.control->ErrorStack();
       return [&c = checker_, kept] { c.UseKeptFacts(kept); };
     };
   }
-  run_.serverPrepared = [this](const std::string&, const std::string&, bool prepared) {
-    const std::string caption = session_->checkerCaption;
-    const std::string refusal = prepared ? "" : UntoldRefusal(caption, sources_.refusal());
+  parts_.run.serverPrepared = [this](const std::string&, const std::string&, bool prepared) {
+    const std::string caption = parts_.session->checkerCaption;
+    const std::string refusal = prepared ? "" : UntoldRefusal(caption, parts_.sources.refusal());
     block_->Add([&c = checker_, caption, refusal, prepared] {
       c.ShowPrepared(caption, refusal, prepared);
     });
@@ -96,7 +88,7 @@ void Lane::PreparationFailed(const std::string& context, const std::string& serv
     Line("not prepared: skipped");
     block_->Add([&c = checker_] { c.CaptionShown(); });
   }
-  run_.NotPrepared(context, server, PreparationReason(why));
+  parts_.run.NotPrepared(context, server, PreparationReason(why));
 }
 
 LinkErrorPrompt::Answer Lane::Prompt::Ask(const std::string& title, const std::string& text) {

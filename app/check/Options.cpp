@@ -103,14 +103,14 @@ void DefineCommandLine(CLI::App& app, CommandLine& cl) {
                  "command, while one slow answer or one refused command does not lose a server")
       ->check(CLI::Range(0, std::numeric_limits<int>::max()))
       ->type_name("K");
+  // --only and --skip choose commands by the same match (SkipReason's).
+  const std::string matching =
+      "commands whose description or property matches a glob PATTERN (case-insensitive; "
+      "repeatable)";
   app.add_option("--only", opt.only,
-                 "Run only the commands whose description or property matches a glob PATTERN "
-                 "(case-insensitive; repeatable); the others are reported as skipped")
+                 "Run only the " + matching + "; the others are reported as skipped")
       ->type_name("PATTERN");
-  app.add_option("--skip", opt.skip,
-                 "Do not run the commands whose description or property matches a glob PATTERN "
-                 "(case-insensitive; repeatable)")
-      ->type_name("PATTERN");
+  app.add_option("--skip", opt.skip, "Do not run the " + matching)->type_name("PATTERN");
   app.add_option("--timeout", opt.timeoutMs,
                  "Time-out in ms of the standard test's reads and of the information reads "
                  "(default: 1000 and 500 ms, as always)")

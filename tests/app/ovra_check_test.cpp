@@ -122,6 +122,11 @@ class OvraCheck : public ::testing::Test {
       r.lines.push_back(json::parse(line));
     return r;
   }
+  // Reports are named by the second: a case that counts them starts with none.
+  void EmptyReports() const {
+    std::filesystem::remove_all(reportDir);
+    std::filesystem::create_directory(reportDir);
+  }
   dsc::testing::TempDir dir;
   string reportDir = dir.file("reports");
 };
@@ -335,10 +340,8 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
   std::set<int> codes;
   for (const auto& c : cases) {
     codes.insert(c.code);
-    // A usage error runs nothing: no report is written (reports are named by
-    // the second, so each case starts without any).
-    std::filesystem::remove_all(reportDir);
-    std::filesystem::create_directory(reportDir);
+    // A usage error runs nothing: no report is written.
+    EmptyReports();
     const Result r = Run(c.args, c.env, c.before);
     EXPECT_TRUE(c.code != 2 || c.args.starts_with("--junit /dev/full") ||
                 std::filesystem::is_empty(reportDir))
@@ -380,8 +383,7 @@ TEST_F(OvraCheck, EveryOptionRefusesWhatItCannotTake) {
     EXPECT_EQ(missing.code, 2) << name;
     EXPECT_NE(missing.err.find(name + ": 1 required " + string(m[2])), string::npos) << missing.err;
 
-    std::filesystem::remove_all(reportDir);
-    std::filesystem::create_directory(reportDir);
+    EmptyReports();
     const Result r = Run("--json " + name + " --json standard CAF\xc3\x89 S D");
     EXPECT_EQ(r.code, 2) << name << "\n" << r.out << r.err;
     EXPECT_NE(r.err.find(name + " takes a value, not the option \"--json\""), string::npos)
@@ -404,6 +406,9 @@ TEST_F(OvraCheck, EveryOptionRefusesWhatItCannotTake) {
   const Result r = Run("--only=--none standard CAF\xc3\x89 S D");
   EXPECT_EQ(r.code, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("not selected by --only"), string::npos) << r.out;
+  // A negative number is a value, not an option.
+  for (const char* value : {"-5", "-.5"})
+    EXPECT_EQ(Run(string("--only ") + value + " list").code, 0) << value;
 }
 
 // Every JSON line holds the keys docs/ci.md's table gives its type, in that
@@ -826,8 +831,7 @@ TEST_F(OvraCheck, ServersSideBySideReadAsOneAfterTheOther) {
       string json, terminal, junit, report;
     };
     auto outputs = [&](const char* jobs) {
-      std::filesystem::remove_all(reportDir);
-      std::filesystem::create_directory(reportDir);
+      EmptyReports();
       const Result r = Run(base + "--jobs " + jobs + " " + run);
       std::vector<string> reports;
       for (const auto& e : std::filesystem::directory_iterator(reportDir))

@@ -1,4 +1,5 @@
 #include "engine/CheckRunner.h"
+#include "engine/ConfiguredRun.h"
 
 #include <gtest/gtest.h>
 
@@ -294,6 +295,7 @@ TEST_F(CheckRunnerTest, EmptyPlanFailFastDeselectedCommandsAndCancelAll) {
   Run({Cmd("TXT"), Cmd("GONE"), Cmd("NOPE"), Cmd("NOPE"), Cmd("NUM"), Cmd("GONE"), Cmd("GONE"),
        Cmd("NUM")});
   EXPECT_EQ(prompt.asked.size(), 1u);
+  EXPECT_EQ(prompt.newCommands, 8);  // each command's retries are its own
   std::string accesses;
   for (int i = 0; i < 6; ++i) accesses += "Execute 1/0;";
   EXPECT_EQ(tap.accesses, accesses);
@@ -304,6 +306,8 @@ TEST_F(CheckRunnerTest, EmptyPlanFailFastDeselectedCommandsAndCancelAll) {
   EXPECT_EQ(outcomes[5].outcome.failure, AccessFailure::NotReachable);
   EXPECT_EQ(outcomes[7].outcome.notRun, NotRunReason::ServerGivenUp);
   EXPECT_EQ(Result(7).text, "Not run : server not answering");
+  EXPECT_EQ(std::tuple(Result(0).color, Result(5).color, Result(7).color),
+            std::tuple(kBlack, kRed, kBlack));
   const std::string nope = Line("NOPE check : " + outcomes[2].resultText);
   const std::string gone = Line("GONE check : " + outcomes[5].resultText);
   EXPECT_EQ(Report(), Line("TXT check : Not run : deselected by --skip") + gone + nope + nope +
@@ -388,6 +392,7 @@ TEST_F(CheckRunnerTest, AStopEndsAWaitAtOnceAndTheRunWithItsLine) {
             std::pair(Verdict::Error, Verdict::Skipped));
   EXPECT_FALSE(outcomes.at(0).accessFailed());
   EXPECT_TRUE(prompt.asked.empty());
+  EXPECT_EQ(Result(0).color, kRed);  // it started: not a command left out
   session.stop.Clear();
   onCommand = [&](int32_t) { session.stop.Request("Run stopped by the operator"); };
   Run({Cmd("NUM")});
@@ -395,6 +400,49 @@ TEST_F(CheckRunnerTest, AStopEndsAWaitAtOnceAndTheRunWithItsLine) {
                           Line("Run interrupted (SIGINT)") + Line("NUM check : Success") +
                           Line("Run stopped by the operator"));
   EXPECT_EQ(summaries.at(1).stoppedBy, "Run stopped by the operator");
+}
+
+// Only a server that said nothing is silent: fail fast counts those alone.
+TEST(Outcome, ASilentServerIsOneThatDidNotAnswer) {
+  const std::pair<AccessFailure, bool> cases[] = {
+      {AccessFailure::NotReachable, true},         {AccessFailure::TimedOut, true},
+      {AccessFailure::DatabaseNotReachable, true}, {AccessFailure::Refused, false},
+      {AccessFailure::ServerError, false},         {AccessFailure::NoSuchName, false},
+      {AccessFailure::ControlFault, false}};
+  for (const auto& [why, silent] : cases) {
+    EXPECT_EQ(ServerSilent(Outcome::Failed(why, 45)), silent) << AccessFailureName(why);
+    EXPECT_FALSE(ServerSilent(Outcome::Failed(why, 45, true))) << "repeated";
+  }
+}
+
+// A configuration runs each server's own test; one whose test does not load
+// is not prepared, and a configuration without servers says why.
+class OneTestLoader final : public SpecificTestLoader {
+ public:
+  explicit OneTestLoader(CheckerSession& session) : session_(session) {}
+  int16_t LoadSpecificTest(const std::string&, const std::string& server,
+                           const std::string&) override {
+    session_.checkerCaption = "Test of " + server;
+    if (server != "SRV") return kCodeNothingToLoad;
+    session_.plan.TestPlan = {Cmd("NUM")};
+    session_.plan.TestPlanCount = 1;
+    return 0;
+  }
+
+ private:
+  CheckerSession& session_;
+};
+
+TEST_F(CheckRunnerTest, AConfigurationPreparesEachServerAndSaysWhyOneHasNone) {
+  OneTestLoader loader(session);
+  ConfiguredRun configured(session, runner, loader);
+  std::vector<bool> failed;
+  configured.serverDone = [&](bool f) { failed.push_back(f); };
+  configured.RunConfiguration({"c", "l.csv", "CTX", {"SRV", "NONE"}, 2, ""}, "");
+  EXPECT_EQ(failed, (std::vector<bool>{false, true}));
+  configured.RunConfiguration({"c", "l.csv", "CTX", {}, 0, ""}, "the list is empty");
+  EXPECT_EQ(std::pair(configured.totals().notPrepared, configured.totals().passed),
+            std::pair(2, 1));
 }
 
 TEST(ValueDecoding, EachFormatFamilyShowsAsItsUsersReadIt) {

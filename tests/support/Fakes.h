@@ -71,7 +71,9 @@ class ScriptedPrompt final : public LinkErrorPrompt {
     answers.pop_front();
     return a;
   }
+  void NewCommand() override { ++newCommands; }
   std::deque<Answer> answers;
+  int newCommands = 0;                                     // a retry count starts afresh at each
   std::vector<std::pair<std::string, std::string>> asked;  // title, text
 };
 
