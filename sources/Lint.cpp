@@ -302,7 +302,10 @@ std::vector<LintFinding> LintTestFile(std::string_view text, const std::string& 
       if (formatColumn < 0) continue;
       const std::string name = field(f, formatColumn);
       const double size = sizeColumn >= 0 ? LeadingNumber(field(f, sizeColumn)) : 0;
-      if (name.empty() ? size > 0 : FormatCodeFromName(name) == kShortFormatUnknown) {
+      // "NULL" is what the script editor writes for a format it has no name
+      // for: like an empty field, a finding only where values are announced.
+      const bool unnamed = name.empty() || name == "NULL";
+      if (unnamed ? size > 0 : FormatCodeFromName(name) == kShortFormatUnknown) {
         const std::string near =
             name.empty()
                 ? ""

@@ -395,6 +395,7 @@ int16_t TestSources::fillInTestParamsFromServer(const std::string& context,
       lib_.EXECLINKEx("/" + context + "/" + server + "/#0", "SRVSELFTEST", out,
                       std::span<uint8_t>(buffer.data(), kTransferLimit), in, {}, kReadAccess, 800);
   refusal_.clear();
+  selfTestCode_ = code;
   if (code != 0) {
     refusal_ = "no self-test list (code " + std::to_string(code) + ")";
     return kCodeNothingToLoad;

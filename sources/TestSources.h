@@ -112,6 +112,8 @@ class TestSources final : public SpecificTestLoader {
   // show it after the completion code's text, which stays as it is; a
   // configuration's server list keeps its own (StoredConfig::ServerListRefusal).
   const std::string& refusal() const { return refusal_; }
+  // The completion code of the last self-test list query (0: it answered).
+  int16_t selfTestCode() const { return selfTestCode_; }
   std::string LoadRefusal() const override { return refusal_; }
 
   // The time-out in ms of the standard test's reads and of the information
@@ -122,6 +124,7 @@ class TestSources final : public SpecificTestLoader {
   CheckerSession& s_;
   ClientLibrary& lib_;
   std::string refusal_;
+  int16_t selfTestCode_ = 0;
 };
 
 }  // namespace dsc

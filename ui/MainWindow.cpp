@@ -20,6 +20,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "access/CompletionCodes.h"
 #include "access/NamespaceQueries.h"
 #include "engine/ReportLog.h"
 #include "sources/Lint.h"
@@ -93,6 +94,8 @@ void Vesker::publish() {
   progressBar->setValue(std::min(p.done, std::max(1, p.planned)));
   QString text = QString("%1 of %2 done").arg(p.done).arg(p.planned);
   if (p.failed > 0) text += QString(", %1 failed").arg(p.failed);
+  // Commands left out (a server given up) were not run, not failed.
+  if (p.notRun > 0) text += QString(", %1 not run").arg(p.notRun);
   if (!p.running && !p.last.stoppedBy.empty()) text += ", stopped";
   // In a configuration, which of its servers the count is of.
   if (!summary_.empty())
@@ -127,6 +130,18 @@ bool Vesker::refuseWhileWaiting() {
   if (queries_ == 0) return false;
   setStatus("Waiting for the control system to answer. Try again when it has.");
   return true;
+}
+
+bool Vesker::refuseNotLatin1() {
+  const std::pair<const char*, SelectorCombo*> boxes[] = {{"Context", DeviceContextList},
+                                                          {"Device server", DeviceServerList},
+                                                          {"Device", DeviceNameList}};
+  for (const auto& [what, box] : boxes)
+    if (const QString why = Latin1Refusal(what, box->currentText()); !why.isEmpty()) {
+      setStatus(why);
+      return true;
+    }
+  return false;
 }
 
 bool Vesker::refuseWhileRunning() {
@@ -278,7 +293,7 @@ void Vesker::showPreparationFailure(const QString& text) {
 }
 
 void Vesker::Command1_Click() {
-  if (refuseWhileRunning()) return;
+  if (refuseWhileRunning() || refuseNotLatin1()) return;
   const std::string context = contextText(), server = serverText(), device = deviceText();
   if (context.empty() || server.empty()) {
     setStatus("Choose or type a context and a device server first.");
@@ -326,6 +341,7 @@ void Vesker::Command1_Click() {
 void Vesker::Command2_Click() {
   if (refuseWhileRunning()) return;
   if (SelfTestOption1->isChecked()) {
+    if (refuseNotLatin1()) return;
     const std::string context = contextText(), server = serverText();
     if (context.empty() || server.empty()) {
       setStatus("Choose or type a context and a device server first.");
@@ -360,7 +376,7 @@ void Vesker::showSelectedValues() {
     valueLine->clear();
     return;
   }
-  QString tip = model_->data(rows.front(), Qt::ToolTipRole).toString();
+  QString tip = model_->data(rows.front(), ResultsModel::kValuesRole).toString();
   valueLine->setText(tip.replace('\n', "    "));
 }
 
@@ -382,16 +398,36 @@ void Vesker::showGridMenu(const QPoint& at) {
   menu.addAction("Copy selected rows as CS&V", [=] { copy(false, true); })->setEnabled(any);
   menu.addAction("Copy &all rows", [=] { copy(true, false); });
   menu.addAction("Copy all rows as C&SV", [=] { copy(true, true); });
+  menu.addSeparator();
+  const int giveUp = runner_->options().maxLinkFailures;
+  QAction* fast =
+      menu.addAction(QString("&Give up on a server after %1 failed accesses in a row")
+                         .arg(giveUp > 0 ? giveUp : kGiveUpAfterFromMenu),
+                     [this, giveUp] { setGiveUpAfter(giveUp > 0 ? 0 : kGiveUpAfterFromMenu); });
+  fast->setCheckable(true);
+  fast->setChecked(giveUp > 0);
   menu.exec(resultsGrid->viewport()->mapToGlobal(at));
 }
 
 void Vesker::Command3_Click() {
-  if (refuseWhileWaiting()) return;
+  if (refuseWhileWaiting() || refuseNotLatin1()) return;
   const std::string context = contextText(), server = serverText();
   forgetInfoOfOtherServer(context, server);
   if (session_->serverInfoText.empty()) {
     Counted busy(queries_);
-    session_->serverInfoText = sources_->GetServerInfo(context, server);
+    int16_t code = 0;
+    std::string info = sources_->GetServerInfo(context, server, &code);
+    // Nobody answered the version read: the server is not one the control
+    // system holds, or its name service is away. A made-up version would
+    // read as an old server's.
+    if (code == kCodeUnknownContext || code == kCodeUnknownServer ||
+        code == kCodeDatabaseUnreachable) {
+      const std::string made = " srv vers: pre 3.12\r\n";
+      if (info.rfind(made, 0) == 0)
+        info = " srv vers: unavailable -> " + GetErrorString(*lib_, code) + "\r\n" +
+               info.substr(made.size());
+    }
+    session_->serverInfoText = info;
   }
   setCaption(session_->serverInfoText);
 }
@@ -439,7 +475,8 @@ void Vesker::Command5_Click() {
   const QString path = QString::fromLocal8Bit(name.data(), static_cast<qsizetype>(name.size()));
   bool opened = options_.openReport ? options_.openReport(path)
                                     : QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-  if (!opened) setStatus("No program to show the report " + path + " was found.");
+  // Said below the grid: the caption above it is the test's.
+  if (!opened) valueLine->setText("No program to show the report " + path + " was found.");
 }
 
 }  // namespace dsc::ui

@@ -114,9 +114,14 @@ class Vesker final : public QWidget {
   struct ServerOutcome;
 
   void buildWidgets();
+  // The first start's size, within the screen's available area (which a
+  // scale factor makes smaller).
+  void fitToScreen();
   void setCaption(const std::string& text);
   void setStatus(const QString& text);
   bool refuseWhileRunning();
+  // A typed name with a character Latin-1 has not got is said, not sent.
+  bool refuseNotLatin1();
   bool refuseWhileWaiting();
   void showReportError();
   void beginCommand();
@@ -143,11 +148,24 @@ class Vesker final : public QWidget {
   QString wayOutNote();
   void showWaiting();
   void runConfiguration();  // Specific Test on a stored configuration
+  // Marks the stored configurations naming a context or server the control
+  // system does not list: choosing one says so, and a run lists those
+  // servers as not run instead of asking about each failed access.
+  void markUnknownConfigurations();
+  // Why the control system cannot run this server of a configuration; "".
+  std::string unknownToSystem(const std::string& context, const std::string& server) const;
+  void showConfigurationNote();
   void addSummaryEntry(const ServerOutcome& outcome);
   void showRowsOfSummaryEntry();
   void showSelectedValues();
   void showGridMenu(const QPoint& at);
   void restoreSettings();
+  // Opt-in (the setting window/maxLinkFailures, or the grid's menu): after
+  // this many failed accesses in a row where the server did not answer, the
+  // rest of its commands are not run, as ovra-check --max-link-failures
+  // does. 0, the default, runs every command.
+  void setGiveUpAfter(int failures);
+  static constexpr int kGiveUpAfterFromMenu = 3;
   void saveSettings();
   void paletteChanged();
 
@@ -191,13 +209,21 @@ class Vesker final : public QWidget {
   QPushButton* Command5 = nullptr;
   QPushButton* StopButton = nullptr;
   CheckScripter* scripter_ = nullptr;
-  bool refusalShown_ = false;   // CheckerLabel holds the "A test is running" message
-  bool commandActive_ = false;  // a Standard or Specific Test is under way
-  int queries_ = 0;             // namespace queries of the window's handlers under way
+  bool configNoteShown_ = false;  // CheckerLabel holds a stored configuration's note
+  bool refusalShown_ = false;     // CheckerLabel holds the "A test is running" message
+  bool commandActive_ = false;    // a Standard or Specific Test is under way
+  int queries_ = 0;               // namespace queries of the window's handlers under way
   bool closeWhenIdle_ = false;
   // The server the cached information and the plan belong to.
   std::pair<std::string, std::string> infoFor_, planFor_;
   std::vector<std::shared_ptr<ServerOutcome>> summary_;
+  // Per context a configuration names: whether it is listed, and its servers
+  // (empty when they could not be listed: nothing is then held against them).
+  struct KnownContext {
+    bool listed = false, serversListed = false;
+    std::vector<std::string> servers;
+  };
+  std::vector<std::pair<std::string, KnownContext>> known_;
   int configServers_ = 0;                 // servers of the configuration being run
   std::vector<RunObserver*> runOutputs_;  // outputs of every run besides the window's own
   CheckTotals lastTotals_;

@@ -3,7 +3,11 @@
 #include <algorithm>
 
 #include <QComboBox>
+#include <QPalette>
 #include <QTreeWidget>
+
+#include "access/CompletionCodes.h"
+#include "access/NamespaceQueries.h"
 
 #include "ui/MainWindowParts.h"
 
@@ -18,11 +22,23 @@ namespace {
 // server before its test is loaded.
 class WindowLoader final : public SpecificTestLoader {
  public:
-  WindowLoader(TestSources& sources, int& queries, std::function<void(const std::string&)> loading)
-      : sources_(sources), queries_(queries), loading_(std::move(loading)) {}
+  WindowLoader(TestSources& sources, CheckerSession& session, int& queries,
+               std::function<void(const std::string&)> loading,
+               std::function<std::string(const std::string&, const std::string&)> unknown)
+      : sources_(sources),
+        session_(session),
+        queries_(queries),
+        loading_(std::move(loading)),
+        unknown_(std::move(unknown)) {}
   int16_t LoadSpecificTest(const std::string& context, const std::string& server,
                            const std::string& device) override {
     if (loading_) loading_(server);
+    // A server the control system does not list would only fail every
+    // access, each with its own Link Error box.
+    if (const std::string why = unknown_ ? unknown_(context, server) : ""; !why.empty()) {
+      session_.checkerCaption = why;
+      return kCodeUnknownServer;
+    }
     Counted busy(queries_);
     return sources_.initSelfText(context, server, device);
   }
@@ -30,15 +46,20 @@ class WindowLoader final : public SpecificTestLoader {
 
  private:
   TestSources& sources_;
+  CheckerSession& session_;
   int& queries_;
   std::function<void(const std::string&)> loading_;
+  std::function<std::string(const std::string&, const std::string&)> unknown_;
 };
 
 }  // namespace
 
 void Vesker::runThrough(const RunInfo& info, const std::function<void(const std::string&)>& loading,
                         const std::function<void(ConfiguredRun&)>& body) {
-  WindowLoader loader(*sources_, queries_, loading);
+  WindowLoader loader(*sources_, *session_, queries_, loading,
+                      [this](const std::string& context, const std::string& server) {
+                        return unknownToSystem(context, server);
+                      });
   ConfiguredRun run(*session_, *runner_, loader);
   for (RunObserver* o : runOutputs_) run.addObserver(*o);
   run.Begin(info);
@@ -46,6 +67,68 @@ void Vesker::runThrough(const RunInfo& info, const std::function<void(const std:
   lastTotals_ = run.End([this](CheckTotals& t) {
     if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
   });
+}
+
+void Vesker::markUnknownConfigurations() {
+  known_.clear();
+  const auto& configs = session_->configs;
+  for (int i = 0; i < StoredConfigCombo->count(); ++i) {
+    const StoredConfig& config = configs.StoredConfigs[static_cast<size_t>(i)];
+    auto at = std::find_if(known_.begin(), known_.end(),
+                           [&](const auto& k) { return k.first == config.Context; });
+    if (at == known_.end()) {
+      KnownContext k;
+      k.listed = std::find(contextNames.begin(), contextNames.begin() + contextCount,
+                           config.Context) != contextNames.begin() + contextCount;
+      int16_t count = 0;
+      if (k.listed && GetServerList(*lib_, config.Context, k.servers, count) == 0) {
+        k.serversListed = true;
+        k.servers.resize(static_cast<size_t>(std::max<int16_t>(count, 0)));
+      }
+      known_.emplace_back(config.Context, std::move(k));
+      at = known_.end() - 1;
+    }
+    QStringList unknown;
+    const int count = std::min<int>(config.ServerCount, static_cast<int>(config.Servers.size()));
+    for (int s = 0; s < count; ++s)
+      if (!unknownToSystem(config.Context, config.Servers[static_cast<size_t>(s)]).empty())
+        unknown << FromLatin1(config.Servers[static_cast<size_t>(s)]);
+    if (unknown.isEmpty()) continue;
+    const QString note =
+        !at->second.listed
+            ? FromLatin1("The control system knows no context \"" + config.Context +
+                         "\": this configuration cannot run here.")
+            : QString("The control system knows no server %1 in context \"%2\": %3 not run.")
+                  .arg(unknown.join(", "), FromLatin1(config.Context),
+                       unknown.size() == 1 ? "it is" : "they are");
+    StoredConfigCombo->setItemData(i, note, Qt::ToolTipRole);
+    StoredConfigCombo->setItemData(i, palette().color(QPalette::Disabled, QPalette::Text),
+                                   Qt::ForegroundRole);
+  }
+}
+
+std::string Vesker::unknownToSystem(const std::string& context, const std::string& server) const {
+  const auto at =
+      std::find_if(known_.begin(), known_.end(), [&](const auto& k) { return k.first == context; });
+  if (at == known_.end()) return {};
+  const KnownContext& k = at->second;
+  if (!k.listed) return "The control system knows no context \"" + context + "\"";
+  if (k.serversListed && std::find(k.servers.begin(), k.servers.end(), server) == k.servers.end())
+    return "The control system knows no server \"" + server + "\" in context \"" + context + "\"";
+  return {};
+}
+
+void Vesker::showConfigurationNote() {
+  if (commandRunning()) return;
+  const int i = StoredConfigCombo->currentIndex();
+  const QString note = i >= 0 ? StoredConfigCombo->itemData(i, Qt::ToolTipRole).toString() : "";
+  if (!note.isEmpty()) {
+    setStatus(note);
+    configNoteShown_ = true;
+  } else if (configNoteShown_) {
+    setStatus({});
+    configNoteShown_ = false;
+  }
 }
 
 // Specific Test with "Configured": the engine's configured run, the same as
@@ -84,7 +167,17 @@ void Vesker::runConfiguration() {
       prepared = ok;
       ServerOutcome& entry = *summary_.back();
       setCaption(session_->checkerCaption);
-      if (!ok) {
+      entry.caption = session_->checkerCaption;
+      // The code of this server's own query: a server the system does not
+      // list was not asked.
+      const int16_t asked = unknownToSystem(context, server).empty() ? sources_->selfTestCode() : 0;
+      const AccessFailure why = FailureOfCode(asked, false);
+      if (!ok && (why == AccessFailure::NotReachable || why == AccessFailure::TimedOut)) {
+        // Its test file may be missing too, but what matters is the server.
+        entry.note = QString("not run: the server does not answer (code %1: %2)")
+                         .arg(asked)
+                         .arg(FromLatin1(GetErrorString(*lib_, asked)));
+      } else if (!ok) {
         entry.note = "not run: " + Reason(session_->checkerCaption);
       } else {
         planFor_ = {context, server};

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -10,10 +11,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "ui/EnterPresses.h"
 #include "ui/MainWindowParts.h"
 #include "ui/SelectorCombo.h"
 
@@ -48,6 +51,9 @@ void Vesker::buildWidgets() {
   StoredConfigCombo = new QComboBox(this);
   StoredConfigCombo->setObjectName("StoredConfigCombo");
   StoredConfigCombo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  // A long description is cut in the box, not given its whole width.
+  StoredConfigCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  StoredConfigCombo->setMinimumContentsLength(24);
 
   DeviceContextList = MakeSelector("DeviceContextList", "Context", this);
   DeviceContextList->setEditText("DeviceContext");
@@ -125,7 +131,9 @@ void Vesker::buildWidgets() {
   StopButton->setEnabled(false);
   const char* names[] = {"Command1", "Command2", "Command3", "Command4", "Command5", "StopButton"};
   QPushButton* buttons[] = {Command1, Command2, Command3, Command4, Command5, StopButton};
+  auto* enter = new EnterPresses(this);
   for (int i = 0; i < 6; ++i) {
+    enter->watch(buttons[i]);
     buttons[i]->setObjectName(names[i]);
     buttons[i]->setAutoDefault(false);
     buttons[i]->setMinimumWidth(130);
@@ -162,6 +170,7 @@ void Vesker::buildWidgets() {
   outer->addLayout(left, 1);
   outer->addLayout(right);
   resize(1000, 700);
+  fitToScreen();
   // The progress row, the value line and Stop have nothing to show before the
   // first run; left hidden until then, they cost the first paint nothing.
   for (QWidget* w : runControls()) w->hide();
@@ -181,6 +190,8 @@ void Vesker::buildWidgets() {
   connect(DeviceServerList, &SelectorCombo::chosen, this, [this] {
     if (!refuseWhileWaiting()) DeviceServerList_Click();
   });
+  connect(StoredConfigCombo, &QComboBox::currentIndexChanged, this,
+          [this] { showConfigurationNote(); });
   connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
   connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
   connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
@@ -191,6 +202,14 @@ void Vesker::buildWidgets() {
           [this] { showSelectedValues(); });
   connect(resultsGrid, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { showGridMenu(at); });
+}
+
+void Vesker::fitToScreen() {
+  const QScreen* shownOn = screen() ? screen() : QGuiApplication::primaryScreen();
+  if (!shownOn) return;
+  // Room for the frame the window manager adds.
+  const QSize room = shownOn->availableGeometry().size() - QSize(40, 60);
+  if (room.isValid()) resize(size().boundedTo(room.expandedTo(minimumSizeHint())));
 }
 
 std::array<QWidget*, 4> Vesker::runControls() const {

@@ -44,6 +44,7 @@ struct Vesker::ServerOutcome {
   std::shared_ptr<RunRows> rows;  // null when the server was not run
   int32_t planned = 0, run = 0, failed = 0, skipped = 0;
   QString note;
+  std::string caption;  // the test's caption as the run showed it
   bool running = false;
 };
 
@@ -61,7 +62,7 @@ class Vesker::Progress final : public RunObserver {
     this->planned = planned;
     current = -1;
     silentAsks = 0;
-    done = failed = 0;
+    done = failed = notRun = 0;
     running = true;
     changed = true;
   }
@@ -80,7 +81,11 @@ class Vesker::Progress final : public RunObserver {
       return;
     }
     ++done;
-    if (!o.outcome.passed() && !o.skipped()) ++failed;
+    if (o.skipped()) {
+      ++notRun;
+    } else if (!o.outcome.passed()) {
+      ++failed;
+    }
     if (!o.actual.empty() || !o.expected.empty())
       w_.model_->SetValues(o.index + 1, o.actual.Display(), o.expected.Display());
     changed = true;
@@ -93,7 +98,7 @@ class Vesker::Progress final : public RunObserver {
 
   std::shared_ptr<RunRows> rows;
   RunSummary last;
-  int32_t planned = 0, done = 0, failed = 0;
+  int32_t planned = 0, done = 0, failed = 0, notRun = 0;
   std::string server;
   int32_t current = -1;    // the command under way
   int32_t silentAsks = 0;  // Link Error boxes of this server's run for a server not answering

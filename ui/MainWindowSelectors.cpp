@@ -102,7 +102,9 @@ void Vesker::Form_Load() {
   for (int i = 0;
        i < configs.StoredConfigCount && i < static_cast<int>(configs.StoredConfigs.size()); ++i)
     StoredConfigCombo->addItem(FromLatin1(configs.StoredConfigs[i].Description));
+  markUnknownConfigurations();
   if (StoredConfigCombo->count() > 0) StoredConfigCombo->setCurrentIndex(0);
+  showConfigurationNote();
 }
 
 void Vesker::DeviceContextList_Click() {

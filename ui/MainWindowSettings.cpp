@@ -1,5 +1,7 @@
 #include "ui/MainWindow.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QRadioButton>
 #include <QSettings>
@@ -18,6 +20,7 @@ void Vesker::restoreSettings() {
     gridSplitter->restoreState(splitterState_);
   }
   if (s.value("selected", false).toBool()) SelfTestOption1->setChecked(true);
+  setGiveUpAfter(s.value("maxLinkFailures", 0).toInt());
   const QString config = s.value("configuration").toString();
   if (const int i = StoredConfigCombo->findText(config); !config.isEmpty() && i >= 0)
     StoredConfigCombo->setCurrentIndex(i);
@@ -35,12 +38,19 @@ void Vesker::restoreSettings() {
   s.endGroup();
 }
 
+void Vesker::setGiveUpAfter(int failures) {
+  RunOptions options = runner_->options();
+  options.maxLinkFailures = std::clamp(failures, 0, 32767);
+  runner_->setOptions(std::move(options));
+}
+
 void Vesker::saveSettings() {
   QSettings s;
   s.beginGroup("window");
   s.setValue("geometry", saveGeometry());
   s.setValue("splitter", gridSplitter->saveState());
   s.setValue("selected", SelfTestOption1->isChecked());
+  s.setValue("maxLinkFailures", runner_->options().maxLinkFailures);
   s.setValue("configuration", StoredConfigCombo->currentText());
   s.setValue("context", DeviceContextList->currentText());
   s.setValue("server", DeviceServerList->currentText());

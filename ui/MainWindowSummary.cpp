@@ -58,8 +58,24 @@ void Vesker::showRowsOfSummaryEntry() {
   if (items.isEmpty()) return;
   const int i = runSummary->indexOfTopLevelItem(items.front());
   if (i < 0 || i >= static_cast<int>(summary_.size())) return;
+  const ServerOutcome& entry = *summary_[static_cast<size_t>(i)];
   // The rows of a server that is still running are the live ones anyway.
-  if (const auto& rows = summary_[static_cast<size_t>(i)]->rows) model_->Show(rows);
+  if (entry.running) return;
+  if (entry.rows) {
+    model_->Show(entry.rows);
+  } else {
+    // A server that was not run has no rows; another's must not stand for them.
+    auto none = std::make_shared<RunRows>();
+    none->server = entry.server;
+    none->header[0] = model_->shown()->header[0];
+    none->header[1] = model_->shown()->header[1];
+    model_->Show(none);
+  }
+  if (!entry.caption.empty()) {
+    setCaption(entry.caption);
+  } else {
+    setStatus(FromLatin1(entry.server) + ": " + entry.note);
+  }
 }
 
 }  // namespace dsc::ui

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 
@@ -23,6 +24,20 @@ QString CsvField(const QString& text) {
 }
 
 }  // namespace
+
+QString Latin1Refusal(const QString& what, const QString& s) {
+  std::string latin1;
+  uint32_t refused = 0;
+  if (Utf8ToLatin1(s.toUtf8().toStdString(), latin1, &refused)) return {};
+  if (refused == kNotUtf8)
+    return what + ": the text is not well-formed and cannot be sent to the control system.";
+  return QString(
+             "%1: column %2: U+%3 is not a Latin-1 character, the control system's; "
+             "type it differently.")
+      .arg(what)
+      .arg(latin1.size() + 1)
+      .arg(QString::number(refused, 16).toUpper().rightJustified(4, '0'));
+}
 
 QColor ShownColor(Rgb color, bool darkPalette) {
   if (color == kBlack) return {};  // the palette's text colour
@@ -62,6 +77,13 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     case kColorRole:
       return Packed(cell.color);
     case Qt::ToolTipRole: {
+      // A text the column may cut shows whole, above the values.
+      const QString whole = cell.text.size() > kWholeTextFrom ? FromLatin1(cell.text) : QString();
+      const QString values = data(index, kValuesRole).toString();
+      if (whole.isEmpty() || values.isEmpty()) return whole.isEmpty() ? QVariant(values) : whole;
+      return whole + "\n" + values;
+    }
+    case kValuesRole: {
       if (row.read.empty() && row.expected.empty()) return {};
       QString tip = "value read: " + (row.read.empty() ? QString("-") : FromLatin1(row.read));
       if (!row.expected.empty()) tip += "\nvalue expected: " + FromLatin1(row.expected);
@@ -267,14 +289,21 @@ void QtResultsGrid::SyncCurrentCell() {
   model_.Publish();
   if (!dirty_) return;
   dirty_ = false;
-  // Cell padding and the grid line beside the measured text.
-  view_.setColumnWidth(0, std::max(view_.columnWidth(0), widest_ + 16));
+  // Cell padding and the grid line beside the measured text; a long
+  // description is cut (its tool tip has it whole) rather than pushing the
+  // results out of sight.
+  const int widest =
+      std::min(widest_ + 16, std::max(view_.fontMetrics().averageCharWidth() * kWidestAction,
+                                      view_.viewport()->width() / 2));
+  view_.setColumnWidth(0, std::max(view_.columnWidth(0), widest));
   if (model_.shown() != model_.live()) return;
   const int rows = model_.rowCount();
   if (row_ >= 1 && row_ <= rows && col_ >= 0 && col_ < 2) {
     const QModelIndex index = model_.index(row_ - 1, col_);
     view_.selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     view_.scrollTo(index);
+    // Down to the current row, never sideways away from the descriptions.
+    view_.horizontalScrollBar()->setValue(0);
   } else {
     view_.selectionModel()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
   }

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include "access/DataAcquisitionControl.h"
+#include "base/TextEncoding.h"
 #include "engine/FrontEnd.h"
 
 class QTableView;
@@ -22,7 +23,10 @@ namespace dsc::ui {
 inline QString FromLatin1(const std::string& s) {
   return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
-inline std::string ToLatin1(const QString& s) { return s.toLatin1().toStdString(); }
+inline std::string ToLatin1(const QString& s) { return Utf8ToLatin1(s.toUtf8().toStdString()); }
+// Why a typed text cannot be sent as it stands (a character Latin-1 has not
+// got, with its column), "" when it can; `what` names the field.
+QString Latin1Refusal(const QString& what, const QString& s);
 
 // The colour a cell is shown in for the colour the runner gave it: black is
 // the palette's own text colour, red and blue are lightened on a dark palette
@@ -57,6 +61,10 @@ class ResultsModel final : public QAbstractTableModel {
   // Data of the engine's colour for a cell (Rgb packed as 0xRRGGBB), so that
   // tests and copies see the meaning, not the palette's shade of it.
   static constexpr int kColorRole = Qt::UserRole + 1;
+  // The values read and expected of a row, as text; empty when none.
+  static constexpr int kValuesRole = Qt::UserRole + 2;
+  // Cells of more characters show their whole text in their tool tip.
+  static constexpr size_t kWholeTextFrom = 40;
 
   explicit ResultsModel(QObject* parent = nullptr);
 
@@ -121,6 +129,9 @@ class QtResultsGrid final : public ResultsGrid {
  private:
   ResultsModel& model_;
   QTableView& view_;
+  // The Action column grows with its texts up to this many characters (or
+  // half the grid, when that is wider).
+  static constexpr int kWidestAction = 48;
   int32_t row_ = 0, col_ = 0;
   bool dirty_ = false;
   // The widest Action text so far, measured only for texts that may be wider.

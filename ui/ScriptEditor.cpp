@@ -25,6 +25,7 @@
 #include "engine/NumberText.h"
 #include "sources/Csv.h"
 #include "sources/TestSources.h"
+#include "ui/EnterPresses.h"
 #include "ui/QtFrontEnd.h"
 
 namespace dsc::ui {
@@ -42,6 +43,9 @@ QComboBox* MakePickList(const char* name, QWidget* parent) {
   combo->setObjectName(name);
   combo->setEditable(false);
   combo->setMaxVisibleItems(20);
+  // Styles that open the list around the current entry show every entry,
+  // whatever the count; as a list below the box it keeps to 20.
+  combo->setStyleSheet("combobox-popup: 0");
   return combo;
 }
 
@@ -158,7 +162,9 @@ void CheckScripter::buildWidgets() {
       "that delivers data, its current value as the reference");
   CaptureCmd->hide();
   auto* buttons = new QHBoxLayout;
+  auto* enter = new EnterPresses(this);
   for (QPushButton* b : {InsertCmd, ReplaceCmd, AppendCmd, DeleteCmd, Command1}) {
+    enter->watch(b);
     b->setAutoDefault(false);
     buttons->addWidget(b);
   }
@@ -169,6 +175,10 @@ void CheckScripter::buildWidgets() {
   statusLine = new QLabel(this);
   statusLine->setObjectName("statusLine");
   statusLine->setWordWrap(true);
+  statusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Its height does not follow its text: the buttons above it stay where
+  // they are when a note comes or goes. A longer note shows whole in the tool tip.
+  statusLine->setFixedHeight(statusLine->fontMetrics().lineSpacing() * kStatusLines + 4);
   pathLine = new QLabel(this);
   pathLine->setObjectName("pathLine");
   pathLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -200,7 +210,10 @@ void CheckScripter::buildWidgets() {
   connect(CaptureCmd, &QPushButton::clicked, this, [this] { CaptureCmd_Click(); });
 }
 
-void CheckScripter::say(const QString& text) { statusLine->setText(text); }
+void CheckScripter::say(const QString& text) {
+  statusLine->setText(text);
+  statusLine->setToolTip(text.count('\n') >= kStatusLines ? text : QString());
+}
 
 int CheckScripter::selectedIndex() const {
   const auto selected = ScriptList->selectedItems();
@@ -362,6 +375,22 @@ void CheckScripter::Take(int k) {
     c.Access = "POLL[timeout=" + ToLatin1(TimeOutText->text()) + "]";
 }
 
+// What the control system cannot hold is refused aloud, not sent as "?".
+bool CheckScripter::refusedNotLatin1() {
+  const std::pair<const char*, QLineEdit*> fields[] = {{"Description", dscText},
+                                                       {"Property", prpText},
+                                                       {"Device", DevText},
+                                                       {"Reference", dataRefText},
+                                                       {"Data", dataText}};
+  for (const auto& [what, edit] : fields)
+    if (const QString why = Latin1Refusal(what, edit->text()); !why.isEmpty()) {
+      say(why + " The command was not taken.");
+      QApplication::beep();
+      return true;
+    }
+  return false;
+}
+
 // The table has 1001 places; a further command is refused aloud rather than
 // silently dropped.
 bool CheckScripter::refusedWhenFull() {
@@ -374,6 +403,7 @@ bool CheckScripter::refusedWhenFull() {
 void CheckScripter::AppendCmd_Click() {
   say(QString());
   if (refusedWhenFull()) return;
+  if (refusedNotLatin1()) return;
   Take(scriptCount);
   ++scriptCount;
   edited();
@@ -384,6 +414,7 @@ void CheckScripter::InsertCmd_Click() {
   const int s = selectedIndex();
   if (s < 0) return;
   if (refusedWhenFull()) return;
+  if (refusedNotLatin1()) return;
   for (int i = scriptCount - 1; i >= s; --i) scriptCommands[i + 1] = scriptCommands[i];
   Take(s);
   ++scriptCount;
@@ -394,6 +425,7 @@ void CheckScripter::ReplaceCmd_Click() {
   say(QString());
   const int s = selectedIndex();
   if (s < 0) return;
+  if (refusedNotLatin1()) return;
   Take(s);
   edited();
 }

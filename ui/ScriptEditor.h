@@ -31,6 +31,8 @@ class CheckScripter final : public QDialog {
  public:
   static constexpr int kCapacity = 1001;  // scriptCommands holds indexes 0..1000
   static constexpr int16_t kLoadLimit = 1000;
+  // Lines of notes (lint findings, Save) shown below the buttons.
+  static constexpr int kStatusLines = 4;
 
   // selection gives the texts that the main window's context and server lists show.
   using Selection = std::function<std::pair<std::string, std::string>()>;
@@ -103,6 +105,7 @@ class CheckScripter final : public QDialog {
   int selectedIndex() const;
   void say(const QString& text);
   bool refusedWhenFull();
+  bool refusedNotLatin1();
 
   CheckerSession& session_;
   Selection selection_;

@@ -136,7 +136,10 @@ TEST(Lint, EachFindingOnItsOwnAndNoneInTheShippedFiles) {
   for (int i = 0; i < 32768; ++i) tooLong += "P\n";
   // name, text, findings, a piece of the first one's message
   const std::tuple<const char*, string, string, string> cases[] = {
-      {"clean, UTF-8", h + "Temp\xc3\xa9rature,P,2,SHORT,1 2,READ\r\nw,P,0,,,WRITE\r\n", "", ""},
+      {"clean, UTF-8, the editor's NULL",
+       h + "Temp\xc3\xa9rature,P,2,SHORT,1 2,READ\r\nw,P,0,,,WRITE\r\nv,P,0,NULL,,WRITE\r\n", "",
+       ""},
+      {"NULL for values", h + "a,P,1,NULL,1,READ\r\n", "2:unknown-format ", "unknown format"},
       {"typo'd column", "Description,Property,Refernce\r\na,P,1\r\n", "1:unknown-column ",
        "did you mean \"Reference\""},
       {"trailing empty header", "Property,,\r\nP\r\n", "1:trailing-empty-header ", "ignored"},

@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTreeWidget>
 #include <QWheelEvent>
@@ -182,9 +183,18 @@ TEST_F(WindowTest, SpecificTestRunsEachConfiguredServerIntoOneReportAndSumsThemU
   }
   EXPECT_EQ(shown.join(" | ").toStdString(),
             "VACUUM-1 0 1 0  ff0000 | KLYSTRON-3 - - - not run: ff0000 | MAGNETS-1 2 0 0  0");
-  // Choosing a server shows its rows again.
+  // Choosing a server shows its rows again, with its caption; one that was
+  // not run shows none, and its note says why.
   summary->topLevelItem(0)->setSelected(true);
   EXPECT_EQ(rows(), 1);
+  EXPECT_TRUE(Shows("LINAC-VACUUM-1.csv"));
+  summary->topLevelItem(0)->setSelected(false);
+  summary->topLevelItem(1)->setSelected(true);
+  EXPECT_EQ(rows(), 0);
+  EXPECT_TRUE(Shows("KLYSTRON-3"));
+  EXPECT_FALSE(label().contains("VACUUM-1")) << label().toStdString();
+  EXPECT_EQ(summary->topLevelItem(1)->text(4).toStdString(),
+            "not run: the server does not answer (code 45: server not answering)");
 }
 
 #ifdef OVRA_CHECK_EXE
@@ -247,6 +257,165 @@ TEST_F(WindowTest, ConfiguredRunEndsEveryCommandAsOvraCheckDoes) {
             totals.toStdString());
 }
 #endif
+
+// Stored configurations naming what the opened control system does not list
+// (a Tango site opened on the demo's database) are marked, say so when
+// chosen, and run without a Link Error box for what cannot be reached; the
+// information of a server nobody reached makes up no version.
+TEST_F(WindowTest, ConfigurationsTheControlSystemDoesNotKnowAreMarkedAndAskNothing) {
+  db.write("procedures.csv",
+           "Description,FileName,Context\r\nThree servers,three.csv,LINAC\r\n"
+           "Elsewhere,three.csv,NOWHERE\r\nPartly,partly.csv,LINAC\r\n");
+  db.write("partly.csv", "Server\r\nNO-SUCH\r\nVACUUM-1\r\n");
+  db.write("NOWHERE-VACUUM-1.csv",
+           "Description,Property,Device,OutputSize,OutputFormat\r\n"
+           "Pump pressure,PRESSURE,PUMP-01,1,DOUBLE\r\n");
+  db.write("LINAC-NO-SUCH.csv",
+           "Description,Property,Device,OutputSize,OutputFormat\r\n"
+           "Pump pressure,PRESSURE,PUMP-01,1,DOUBLE\r\n");
+  Open();
+  QComboBox& configs = combo("StoredConfigCombo");
+  struct Row {
+    int index;
+    const char* note;     // tool tip and label on choosing it; "" for none
+    const char* summary;  // the run's summary, server: note
+  };
+  const Row table[] = {
+      {0, "", "VACUUM-1:  | KLYSTRON-3: not run: | MAGNETS-1: "},
+      {1, "The control system knows no context \"NOWHERE\": this configuration cannot run here.",
+       "VACUUM-1: not run: The control system knows no context \"NOWHERE\" | KLYSTRON-3: not run: "
+       "The control system knows no context \"NOWHERE\" | MAGNETS-1: not run: The control system "
+       "knows no context \"NOWHERE\""},
+      {2, "The control system knows no server NO-SUCH in context \"LINAC\": it is not run.",
+       "NO-SUCH: not run: The control system knows no server \"NO-SUCH\" in context \"LINAC\" | "
+       "VACUUM-1: "},
+  };
+  for (const Row& row : table) {
+    SCOPED_TRACE(row.index);
+    configs.setCurrentIndex(row.index);
+    EXPECT_EQ(configs.itemData(row.index, Qt::ToolTipRole).toString().toStdString(), row.note);
+    if (*row.note) {
+      EXPECT_EQ(label().toStdString(), row.note);
+    }
+    prompt.asked.clear();
+    click("Command2");
+    auto* summary = window->findChild<QTreeWidget*>("runSummary");
+    QStringList shown;
+    for (int i = 0; i < summary->topLevelItemCount(); ++i)
+      shown << summary->topLevelItem(i)->text(0) + ": " +
+                   summary->topLevelItem(i)->text(4).section(" (", 0, 0).left(*row.note ? 200 : 8);
+    EXPECT_EQ(shown.join(" | ").toStdString(), row.summary);
+    // Their test files are there: each access would have failed with a box.
+    EXPECT_TRUE(prompt.asked.empty()) << prompt.asked.size();
+  }
+  // Typed, the unknown context's server: no version made up for it.
+  combo("DeviceContextList").setEditText("NOWHERE");
+  click("Command3");
+  EXPECT_FALSE(label().contains("pre 3.12")) << label().toStdString();
+  EXPECT_TRUE(Shows(" srv vers: unavailable -> "));
+}
+
+// Long descriptions are cut where they would push the rest out of sight, and
+// show whole in their tool tip; Enter presses the focused button.
+TEST_F(WindowTest, LongDescriptionsAreCutWithAToolTipAndEnterPressesTheFocusedButton) {
+  const std::string action = "Pump pressure " + std::string(154, 'L');
+  db.write("procedures.csv",
+           "Description,FileName,Context\r\n" + std::string(165, 'C') + ",three.csv,LINAC\r\n");
+  db.write("LINAC-VACUUM-1.csv", "Description,Property,Device,OutputSize,OutputFormat\r\n" +
+                                     action + ",PRESSURE,PUMP-01,1,DOUBLE\r\n");
+  Open();
+  selected();
+  window->resize(1000, 700);
+  window->show();
+  EXPECT_LT(window->minimumSizeHint().width(), 1000);
+  button("Command2")->setFocus();
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(button("Command2"), &enter);
+  ASSERT_EQ(rows(), 1) << "Enter did not run the Specific Test";
+  QApplication::processEvents();
+  EXPECT_LE(table().columnWidth(0), table().viewport()->width() / 2 + 16);
+  EXPECT_EQ(table().horizontalScrollBar()->value(), 0);
+  EXPECT_EQ(table().model()->index(0, 0).data(Qt::ToolTipRole).toString().toStdString(),
+            action + "\nvalue read: 2.5e-09");
+}
+
+// Giving up on a server that does not answer is a setting, off by default:
+// every command then runs and asks. Given up, the rest are "not run", counted
+// apart from the failed ones.
+TEST_F(WindowTest, GivingUpOnASilentServerIsOptInAndCountsNotRunApart) {
+  std::string file = "Description,Property,Device,OutputSize,OutputFormat\r\n";
+  for (int i = 0; i < 10; ++i) file += "Pump pressure,PRESSURE,PUMP-01,1,DOUBLE\r\n";
+  db.write("LINAC-VACUUM-1.csv", file);
+  struct Row {
+    QVariant setting;  // window/maxLinkFailures; null: never set
+    size_t asked;
+    const char* progress;
+  };
+  const Row table[] = {{QVariant(), 10, "10 of 10 done, 10 failed"},
+                       {2, 2, "10 of 10 done, 2 failed, 8 not run"}};
+  for (const Row& row : table) {
+    SCOPED_TRACE(row.asked);
+    QSettings().clear();
+    if (!row.setting.isNull()) QSettings().setValue("window/maxLinkFailures", row.setting);
+    Open([](sim::Facility& f) {
+      sim::Context& linac = f.contexts.at(f.index.at("LINAC"));
+      linac.servers.at(linac.index.at("VACUUM-1")).delayMs = 60000;
+    });
+    selected();
+    prompt.asked.clear();
+    click("Command2");
+    EXPECT_EQ(prompt.asked.size(), row.asked);
+    EXPECT_EQ(window->findChild<QLabel*>("progressText")->text().toStdString(), row.progress);
+    EXPECT_EQ(rows(), 10);
+  }
+}
+
+// Across runs: a configured run, then a selected one (the summary goes, the
+// rows are the new run's); a copy as CSV reads back as the cells were, quotes
+// and all; a typed name Latin-1 cannot hold is said, and one it can is found.
+TEST_F(WindowTest, AConfiguredRunThenASelectedOneCopiesAsCsvAndTypedNamesAreLatin1) {
+  db.write("LINAC-VACUUM-1.csv",
+           "Description,Property,Device,OutputSize,OutputFormat\r\n"
+           "Say \"hi\" twice,PRESSURE,PUMP-01,1,DOUBLE\r\n");
+  Open();
+  click("Command2");
+  auto* summary = window->findChild<QTreeWidget*>("runSummary");
+  ASSERT_TRUE(summary->isVisibleTo(window.get()));
+  selected();
+  click("Command2");
+  EXPECT_FALSE(summary->isVisibleTo(window.get()));
+  ASSERT_EQ(rows(), 1);
+  EXPECT_TRUE(Shows("LINAC-VACUUM-1.csv"));
+
+  // RFC 4180: fields quoted, a quote inside doubled.
+  const QString csv = window->resultsModel().RowsAsText({0}, true);
+  QStringList fields;
+  QString field;
+  bool quoted = false;
+  for (qsizetype i = 0; i < csv.size(); ++i) {
+    const QChar c = csv[i];
+    if (quoted && c == '"' && i + 1 < csv.size() && csv[i + 1] == '"') {
+      field += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (!quoted && (c == ',' || c == '\n')) {
+      fields << field;
+      field.clear();
+    } else if (quoted || c != '\r') {
+      field += c;
+    }
+  }
+  EXPECT_EQ(fields.join("|").toStdString(),
+            "Action|Results|" + text(0, 0).toStdString() + "|" + text(0, 1).toStdString());
+  EXPECT_TRUE(text(0, 0).contains('"')) << text(0, 0).toStdString();
+
+  combo("DeviceNameList").setEditText("PUMP-\u20ac");
+  click("Command1");
+  EXPECT_TRUE(Shows("Device: column 6: U+20AC is not a Latin-1 character"))
+      << label().toStdString();
+  EXPECT_EQ(rows(), 1);  // nothing ran
+}
 
 // A selected server without a self-test list or a stored file runs nothing:
 // not the plan the previous server left behind, and its rows go. The

@@ -118,6 +118,47 @@ TEST_F(EditorTest, AppendBuildsAccessAndFormatFromTheFields) {
   EXPECT_FALSE(box("AccessCheck").isChecked() || box("PollCheckBox").isChecked());
 }
 
+// What is typed goes to the control system in Latin-1: a character it can
+// hold becomes its byte, one it cannot is refused with where it is. Opened,
+// closed and opened again without an edit, the editor asks nothing.
+TEST_F(EditorTest, TypedTextIsLatin1AndAnUneditedEditorClosesWithoutAQuestion) {
+  int questions = 0;
+  editor.ask = [&](const QString&, QMessageBox::StandardButtons) {
+    ++questions;
+    return QMessageBox::Discard;
+  };
+  Load({Cmd("kept")});
+  const struct {
+    const char* field;
+    QString typed;
+    const char* said;  // "": taken
+  } rows[] = {
+      {"dataText", "1\u00e9", ""},
+      {"dataRefText", "T\u20acmp", "Reference: column 2: U+20AC is not a Latin-1 character"},
+      {"prpText", "\u0100", "Property: column 1: U+0100"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.field);
+    for (const char* name : {"dataText", "dataRefText", "prpText"}) edit(name).clear();
+    edit(row.field).setText(row.typed);
+    const int before = editor.scriptCount;
+    button("AppendCmd").click();
+    const QString said = editor.findChild<QLabel*>("statusLine")->text();
+    EXPECT_EQ(editor.scriptCount, before + (*row.said ? 0 : 1));
+    EXPECT_TRUE((" " + said).startsWith(QString(" ") + row.said)) << said.toStdString();
+  }
+  EXPECT_EQ(editor.scriptCommands[1].Data, "1\xe9");
+  editor.show();
+  editor.reject();  // edited: asked, and discarded
+  EXPECT_EQ(questions, 1);
+  for (int i = 0; i < 2; ++i) {
+    Load({Cmd("kept")});
+    editor.show();
+    editor.reject();
+  }
+  EXPECT_EQ(questions, 1);
+}
+
 // Save asks before it writes another server's file than the one the commands
 // were loaded for, then writes the test file byte for byte; afterwards the
 // saved commands are the plan. Unsaved edits are not dropped without asking.
