@@ -37,6 +37,13 @@ inline constexpr int16_t kCodeDeviceError = 66;
 inline constexpr int16_t kCodeDatabaseUnreachable = 67;
 inline constexpr int16_t kCodeBadState = 68;
 
+// The information read found nobody to ask: the server does not answer, or
+// the database that names it cannot be reached. No version is made up then.
+constexpr bool NobodyAnsweredInfo(int16_t code) {
+  return code == kCodeServerUnavailable45 || code == kCodeServerUnavailable98 ||
+         code == kCodeDatabaseUnreachable;
+}
+
 // The `status` the JSON lines have always shown for outcomes without a
 // completion code; documented, so CI consumers keep reading them. Only the
 // JSON writer uses them, derived from the outcome's kind.

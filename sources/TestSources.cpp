@@ -326,7 +326,7 @@ std::string TestSources::GetServerInfo(const std::string& devcontxt, const std::
   const int32_t timeout = readTimeoutMs > 0 ? readTimeoutMs : 500;
   int16_t code = lib_.EXECLINKEx(device, "SRVVERSION", out, version, in, {}, kReadAccess, timeout);
   if (versionCode) *versionCode = code;
-  if (code == kCodeServerUnavailable45 || code == kCodeServerUnavailable98) {
+  if (NobodyAnsweredInfo(code)) {
     const std::string e = GetErrorString(lib_, code);
     // The first and third prefixes have no leading blank, unlike the lines of
     // a server that answered.

@@ -415,19 +415,7 @@ void Vesker::Command3_Click() {
   forgetInfoOfOtherServer(context, server);
   if (session_->serverInfoText.empty()) {
     Counted busy(queries_);
-    int16_t code = 0;
-    std::string info = sources_->GetServerInfo(context, server, &code);
-    // Nobody answered the version read: the server is not one the control
-    // system holds, or its name service is away. A made-up version would
-    // read as an old server's.
-    if (code == kCodeUnknownContext || code == kCodeUnknownServer ||
-        code == kCodeDatabaseUnreachable) {
-      const std::string made = " srv vers: pre 3.12\r\n";
-      if (info.rfind(made, 0) == 0)
-        info = " srv vers: unavailable -> " + GetErrorString(*lib_, code) + "\r\n" +
-               info.substr(made.size());
-    }
-    session_->serverInfoText = info;
+    session_->serverInfoText = sources_->GetServerInfo(context, server);
   }
   setCaption(session_->serverInfoText);
 }
