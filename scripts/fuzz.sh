@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(input_parser test_files facility lint_loaders output_writers command_line)
+[ ${#targets[@]} -gt 0 ] || targets=(input_parser facility lint_loaders output_writers command_line)
 
 cxx=${OVRA_FUZZ_CXX:-$(command -v clang++-14 || command -v clang++)}
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
