@@ -445,21 +445,5 @@ TEST_F(CheckRunnerTest, AConfigurationPreparesEachServerAndSaysWhyOneHasNone) {
             std::pair(2, 1));
 }
 
-TEST(ValueDecoding, EachFormatFamilyShowsAsItsUsersReadIt) {
-  const std::tuple<std::vector<uint8_t>, int16_t, int32_t, const char*> cases[] = {
-      {{0x66, 0x66, 0x86, 0x40}, kFormatSingle, 1, "4.2"},  // not 4.199999809265137
-      {{0xff, 0xff, 0x02, 0x00}, kFormatShort, 2, "[-1, 2]"},
-      {{0xfe, 0xff, 0xff, 0xff}, kFormatLong, 1, "-2"},
-      {{0xff}, kFormatByte, 1, "255"},
-      {{'N', 'A', 'M', 'E', 0, 0, 0, 0}, kFormatName8, 1, "\"NAME\""},
-      {{1, 2}, kFormatNull, 2, ""},
-      {{1, 2}, kFormatByte, 0, ""},
-  };
-  for (const auto& [bytes, format, count, shown] : cases)
-    EXPECT_EQ(DecodeValue(bytes, format, count).Display(), shown) << shown;
-  // A count past the area is cut to what the area holds.
-  EXPECT_EQ(DecodeValue(std::vector<uint8_t>(400), kFormatDouble, 1000).count, 50);
-}
-
 }  // namespace
 }  // namespace dsc

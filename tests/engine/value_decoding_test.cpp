@@ -44,22 +44,34 @@ TEST(ValueDecoding, EveryCompoundFormatOfTheTableShowsByItsFields) {
   }
 }
 
-// The layouts themselves, pinned by bytes a server would send.
-TEST(ValueDecoding, CompoundLayoutsReadAsServersWriteThem) {
+// The layouts themselves and every family's scalars, pinned by bytes a server
+// would send.
+TEST(ValueDecoding, EachFormatReadsAsServersWriteIt) {
   const struct {
     const char* format;
     std::vector<uint8_t> bytes;
+    int32_t count;
     const char* shown;
   } cases[] = {
-      {"LNGINT", {1, 0, 0, 0, 0xfe, 0xff, 0xff, 0xff}, "{1, -2}"},
-      {"FLTINT", {0, 0, 0xc0, 0x3f, 7, 0, 0, 0}, "{1.5, 7}"},
-      {"DBLINT", {0, 0, 0, 0, 0, 0, 0xf0, 0x3f, 3, 0, 0, 0}, "{1, 3}"},
-      {"BOOLEAN", {1, 0, 0, 0}, "{1}"},
-      {"INTFLTSHTSHT", {2, 0, 0, 0, 0, 0, 0x20, 0x40, 0xff, 0xff, 4, 0}, "{2, 2.5, -1, 4}"},
-      {"NAME8I", {'V', 'A', 'L', 'V', 'E', 0, 0, 0, 9, 0, 0, 0}, "{\"VALVE\", 9}"},
+      {"LNGINT", {1, 0, 0, 0, 0xfe, 0xff, 0xff, 0xff}, 1, "{1, -2}"},
+      {"FLTINT", {0, 0, 0xc0, 0x3f, 7, 0, 0, 0}, 1, "{1.5, 7}"},
+      {"DBLINT", {0, 0, 0, 0, 0, 0, 0xf0, 0x3f, 3, 0, 0, 0}, 1, "{1, 3}"},
+      {"BOOLEAN", {1, 0, 0, 0}, 1, "{1}"},
+      {"INTFLTSHTSHT", {2, 0, 0, 0, 0, 0, 0x20, 0x40, 0xff, 0xff, 4, 0}, 1, "{2, 2.5, -1, 4}"},
+      {"NAME8I", {'V', 'A', 'L', 'V', 'E', 0, 0, 0, 9, 0, 0, 0}, 1, "{\"VALVE\", 9}"},
+      {"SINGLE", {0x66, 0x66, 0x86, 0x40}, 1, "4.2"},  // not 4.199999809265137
+      {"SHORT", {0xff, 0xff, 0x02, 0x00}, 2, "[-1, 2]"},
+      {"LONG", {0xfe, 0xff, 0xff, 0xff}, 1, "-2"},
+      {"BYTE", {0xff}, 1, "255"},
+      {"NAME8", {'N', 'A', 'M', 'E', 0, 0, 0, 0}, 1, "\"NAME\""},
+      {"NULL", {1, 2}, 2, ""},
+      {"BYTE", {1, 2}, 0, ""},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(DecodeValue(c.bytes, FullFormatFromName(c.format), 1).Display(), c.shown) << c.format;
+    EXPECT_EQ(DecodeValue(c.bytes, FullFormatFromName(c.format), c.count).Display(), c.shown)
+        << c.format;
+  // A count past the area is cut to what the area holds.
+  EXPECT_EQ(DecodeValue(std::vector<uint8_t>(400), kFormatDouble, 1000).count, 50);
 }
 
 }  // namespace
