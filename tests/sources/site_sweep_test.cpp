@@ -1,5 +1,5 @@
 // What a sweep chooses (contexts, servers, patterns of short and long names),
-// the shards of a site, and the time-out the sweep's reads are given.
+// and the shards of a site.
 #include "sources/SiteSweep.h"
 
 #include <gtest/gtest.h>
@@ -9,11 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/TestPlan.h"
 #include "sim/SimControlSystem.h"
-#include "sources/TestSources.h"
 #include "tests/support/Fakes.h"
-#include "tests/support/Recording.h"
 
 namespace dsc {
 namespace {
@@ -119,36 +116,6 @@ TEST(SiteSweep, NamesChooseContextsServersAndDevicesInListOrder) {
   EXPECT_GE(all.servers.size(), 10u);
   EXPECT_EQ(all.servers.front().context + "/" + all.servers.front().server, "LINAC/VACUUM-1");
   EXPECT_TRUE(all.unmatched.empty());
-}
-
-// --timeout: the standard test's reads carry it in their access strings, the
-// information reads as their time-out; without it both are as they were.
-TEST(SiteSweep, TimeoutReachesTheStandardTestAndTheInformationReads) {
-  testing::FakeClock clock;
-  const auto demo = sim::SimControlSystem::Demo(clock);
-  for (const int32_t timeout : {0, 1500}) {
-    testing::RecordingLibrary lib(demo.get());
-    testing::TempDir reports;
-    CheckerSession session(clock, reports.path());
-    TestSources sources(session, lib);
-    sources.readTimeoutMs = timeout;
-    ASSERT_EQ(sources.initStdTest("LINAC", "RF-1", "CAVITY-1"), 0);
-    const string infoTimeout = " " + std::to_string(timeout ? timeout : 500);
-    int infoReads = 0;
-    for (const string& call : lib.calls) {
-      if (call.find("/LINAC/RF-1/#0 ") != 0) continue;
-      ++infoReads;
-      EXPECT_TRUE(call.ends_with(infoTimeout)) << call;
-    }
-    EXPECT_EQ(infoReads, 4);
-    ASSERT_GT(session.plan.TestPlanCount, 0);
-    for (int k = 0; k < session.plan.TestPlanCount; ++k) {
-      const string& access = session.plan.TestPlan[k].Access;
-      EXPECT_EQ(access, timeout ? "READ[timeout=1500]" : "READ");
-      EXPECT_EQ(getAccessTimeout(access), timeout ? 1500 : 1000);
-      EXPECT_EQ(getAccessMode(access), "READ");
-    }
-  }
 }
 
 }  // namespace

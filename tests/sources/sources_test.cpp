@@ -360,6 +360,7 @@ TEST_F(SourcesTest, TestFileColumnsDefaultsAndTheEditorsBytes) {
   session.plan.TestPlan[1].Tolerance = "1%";
   const string saved = TestFileText(session.plan.TestPlan, 2);
   EXPECT_EQ(saved, head + ",Tolerance\r\n" + row + ",\r\n" + row + ",1%\r\n");
+  EXPECT_EQ(TestFileText(session.plan.TestPlan, 1), head + "\r\n" + row + "\r\n");
   EXPECT_EQ(Read(saved), "P|P|#0|READ|0 1|512 512||5|\nP|P|#0|READ|0 1|512 512||5|1%\n");
 }
 
@@ -519,13 +520,22 @@ TEST_F(SourcesTest, DatabaseFirstPresentLevelWinsThenBesideTheProgramOrAboveABui
   EXPECT_EQ(FindDatabaseDirectory(program), dir.file("src/out/build/app/../database/"));
 }
 
+// The information reads wait 500 ms, or the sweep's --timeout, which the
+// plan's reads then carry too.
 TEST_F(SourcesTest, StandardTestReadsEveryDemoPropertyThatDeliversData) {
   const auto system = sim::SimControlSystem::Demo(clock);
   // A property announcing no elements is left out, like one whose name has a "*".
   sim::Context& linac = system->facility().contexts[system->facility().index.at("LINAC")];
   sim::Device& pump = linac.servers[linac.index.at("VACUUM-1")].devices[0];
   pump.properties[pump.index.at("CURRENT")].count = 0;
-  TestSources demo{session, *system};
+  testing::RecordingLibrary tap(system.get());
+  TestSources demo{session, tap};
+  const auto infoTimeouts = [&] {
+    string shown;
+    for (const string& call : tap.calls)
+      if (call.starts_with("/LINAC/VACUUM-1/#0 ")) shown += call.substr(call.rfind(' '));
+    return shown;
+  };
   demo.initStdTest("LINAC", "VACUUM-1", "PUMP-01");
   EXPECT_EQ(Plan(),
             "STATUS|STATUS|PUMP-01|READ|0 1|0 513|||\n"
@@ -534,6 +544,7 @@ TEST_F(SourcesTest, StandardTestReadsEveryDemoPropertyThatDeliversData) {
             "ONOFF|ONOFF|PUMP-01|READ|0 1|0 513|||\n"
             "NAME|NAME|PUMP-01|READ|0 16|0 516|||\n"
             "HISTORY|HISTORY|PUMP-01|READ|0 256|0 512|||\n");
+  EXPECT_EQ(infoTimeouts(), " 500 500 500 500");
   const string caption =
       " srv vers: 4.2.1\r\n srv start: 2024-03-11 06:42:17\r\n app vers: vacuum 2.3.0\r\n"
       " app date: 2023-11-28\r\nStandard test for  6 READ properties";
@@ -543,9 +554,17 @@ TEST_F(SourcesTest, StandardTestReadsEveryDemoPropertyThatDeliversData) {
                 kReportColumnHeader + "\r\n");
 
   // The cached server information is reused: only the property query is sent.
-  const long calls = system->callCount();
+  const size_t calls = tap.calls.size();
   demo.initStdTest("LINAC", "VACUUM-1", "NO-SUCH-DEVICE");
-  EXPECT_EQ(system->callCount(), calls + 1);
+  EXPECT_EQ(tap.calls.size(), calls + 1);
+
+  session.serverInfoText.clear();
+  tap.calls.clear();
+  demo.readTimeoutMs = 1500;
+  ASSERT_EQ(demo.initStdTest("LINAC", "VACUUM-1", "PUMP-01"), 0);
+  EXPECT_EQ(infoTimeouts(), " 1500 1500 1500 1500");
+  for (int k = 0; k < session.plan.TestPlanCount; ++k)
+    EXPECT_EQ(session.plan.TestPlan[k].Access, "READ[timeout=1500]");
 }
 
 }  // namespace
