@@ -29,6 +29,7 @@ const char* kBench = R"({"templates": {"\u00e4": [
     {"name": "ECHO", "format": "SHORT", "count": 4, "echo": true},
     {"name": "SLOW", "format": "LONG", "delayMs": 1500},
     {"name": "EDGE", "format": "LONG", "delayMs": 1000},
+    {"name": "EV", "format": "DOUBLE", "value": 2, "events": [{"after": 1, "code": 35}]},
     {"name": "MIN", "format": "LONG", "code": -32768}, {"name": "DOWN", "format": "LONG"},
     {"name": "TXT", "format": "TEXT", "count": 8, "value": "hello", "writable": true},
     {"name": "N", "format": "NAME8", "count": 2, "values": ["AB", "C"]}]},
@@ -114,6 +115,10 @@ TEST_F(ControlTest, ReadsNoMoreThanAskedOrThanTheSpanHoldsAndConvertsEachDevices
     }
   }
   EXPECT_EQ(seen, (std::vector<double>{9, 6, -5, -10, 7, 0, 0, 0, 5, 6, 0, 3}));
+  // E's I, started by the read above, ramps up 10/s and stops at E's own ISET.
+  clock_.Advance(500);
+  ASSERT_EQ(Read("I", 1, kDouble), 0);
+  EXPECT_EQ(Double(), 3.0);
   buf_.fill(0xEE);
   ASSERT_EQ(Read("Z", 3, kText), 0);  // a Latin-1 text of two characters
   EXPECT_EQ(std::tuple(buf_[0], buf_[1], buf_[2]), std::tuple(0xC4, 0xD6, 0xEE));
@@ -160,11 +165,15 @@ TEST_F(ControlTest, AsyncAccessDeliversOnlyFromProcessEventsWhenDue) {
     std::vector<int32_t> events;
     double last;  // value in the buffer at the end
   } cases[] = {
-      {"V", "POLL", 0, 0, 3, -1, -1, {0, 0}, 1.5},   {"V", "POLL", 0, 0, 3, -1, 1, {0}, 0},
+      {"V", "POLL", 0, 0, 3, -1, -1, {0, 0}, 1.5},
+      {"V", "POLL", 0, 0, 3, -1, 1, {0}, 0},
       {"V", "READ", 0, 0, 5, -1, -1, {0}, 1.5},       // once, though the period comes round again
       {"I", "REFRESH", 0, 0, 4, 2, -1, {0, 0}, 0.5},  // quiet until the value moves, 5/s
       {"SLOW", "POLL", 0, 0, 16, -1, -1, {0}, 0},     // first after its 1500 ms delay
-      {"ECHO", "POLL", 1, 0, 1, -1, -1, {0}, -7},    {"NOPE", "POLL", 0, -63, 2, -1, -1, {}, 0}};
+      {"ECHO", "POLL", 1, 0, 1, -1, -1, {0}, -7},
+      {"ECHO", "POLL", 1, 0, 2, -1, -1, {0, 0}, 0},    // only the first answers the input
+      {"EV", "POLL", 0, 0, 3, -1, -1, {0, 35, 0}, 2},  // a scripted code after one delivery
+      {"NOPE", "POLL", 0, -63, 2, -1, -1, {}, 0}};
   const int16_t input = -7;
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.property) + " " + c.mode);
