@@ -34,7 +34,8 @@ std::string Facility() {
     {"name": "NEW", "devices": [{"name": "D", "nprops": 4, "properties": [
       {"name": "PRESSURE", "format": "DOUBLE"}, {"name": "NAME", "format": "TEXT", "count": 16},
       {"name": "TRACE", "format": "single", "count": 40000}]},
-      {"name": "PROPSFAILS", "nprops": 2, "codes": {"PROPS": 12}}, {"name": "NEG", "nprops": -2}]},
+      {"name": "PROPSFAILS", "nprops": 2, "codes": {"PROPS": 12}}, {"name": "NEG", "nprops": -2},
+      {"name": "FULL", "nprops": 32767}]},
     {"name": "OLD", "propsRecord": "short", "devices": [
       {"name": "FAILS", "nprops": 2, "codes": {"PROPS": 73}}, {"name": "MANY", "properties": [)" +
          many + "]}]}]}]}";
@@ -91,11 +92,17 @@ TEST(NamespaceQueries, ListsErrorStringsAndProperties) {
   std::tuple<std::string, int16_t, int16_t, std::tuple<std::string, int16_t, int16_t>,
              std::vector<std::string>>
       cases[] = {
-          {"/C/NEW/D", 0, 3, {"TRACE", 32767, 517}, {"PROPS 752 519"}},
-          {"/C/OLD/MANY", 0, 481, {"P480", 32767, 513}, {"PROPS 94000 519", "PROPS 32708 519"}},
-          {"/C/NEW/PROPSFAILS", 12, -1, {"kept", 0, 0}, {"PROPS 376 519"}},
-          {"/C/NEW/NEG", 0, 0, {"", 0, 0}, {"PROPS 0 519"}},
-          {"/C/OLD/FAILS", 73, -1, {"kept", 0, 0}, {"PROPS 376 519", "PROPS 136 519"}}};
+          {"/C/NEW/D", 0, 3, {"TRACE", 32767, 517}, {"PROPS 752 519 3000"}},
+          {"/C/OLD/MANY",
+           0,
+           481,
+           {"P480", 32767, 513},
+           {"PROPS 94000 519 3000", "PROPS 32708 519 3000"}},
+          {"/C/NEW/PROPSFAILS", 12, -1, {"kept", 0, 0}, {"PROPS 376 519 3000"}},
+          {"/C/NEW/NEG", 0, 0, {"", 0, 0}, {"PROPS 0 519 3000"}},
+          // A count of 32767 may be more: it is asked again as a 32-bit one.
+          {"/C/NEW/FULL", 0, 0, {"", 0, 512}, {"NPROPS 1 515 800", "PROPS 6160196 519 3000"}},
+          {"/C/OLD/FAILS", 73, -1, {"kept", 0, 0}, {"PROPS 376 519 3000", "PROPS 136 519 3000"}}};
   for (const auto& [device, code, expected, record, props] : cases) {
     SCOPED_TRACE(device);
     lib.calls.clear();
@@ -107,7 +114,7 @@ TEST(NamespaceQueries, ListsErrorStringsAndProperties) {
     const size_t at = std::max(count - 1, 0);
     EXPECT_EQ(std::tie(names[at], sizes[at], formats[at]), record);
     std::vector<std::string> calls{device + " NPROPS 1 513 800"};
-    for (const std::string& call : props) calls.push_back(device + " " + call + " 3000");
+    for (const std::string& call : props) calls.push_back(device + " " + call);
     EXPECT_EQ(lib.calls, calls);
   }
 }

@@ -76,6 +76,7 @@ TEST(SafeNames, RefusesWhatWouldLeaveTheDirectoryOrDriveATerminal) {
       {std::string("S\0", 2), "the name holds a control character"},
       {"S\x7f", "the name holds a control character"},
       {"S\x9b", "the name holds a control character"},  // Latin-1's C1 controls
+      {"S\x9f", "the name holds a control character"},
   };
   for (const auto& [name, why] : cases) EXPECT_EQ(UnsafeNameReason(name), why) << name;
   EXPECT_EQ(VisibleControls("a\x1b[2J\tb\x7f\\caf\xc3\xa9"), "a\\x1B[2J\\x09b\\x7F\\caf\xc3\xa9");

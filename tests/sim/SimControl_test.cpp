@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cfloat>
 #include <cstring>
 #include <tuple>
 
@@ -12,7 +13,7 @@
 namespace dsc::sim {
 namespace {
 
-constexpr int16_t kDouble = 512, kShort = 513, kText = 516, kName8 = 520;
+constexpr int16_t kDouble = 512, kShort = 513, kText = 516, kSingle = 517, kName8 = 520;
 
 // Devices A, B and E are made from template \u00e4, B with a value of its own,
 // E with a property of its own in place of the template's.
@@ -24,6 +25,7 @@ const char* kBench = R"({"templates": {"\u00e4": [
   "contexts": [{"name": "C", "servers": [{"name": "S", "pollMs": 100,
   "codes": {"DOWN": 45}, "devices": [{"name": "D", "properties": [
     {"name": "V", "format": "DOUBLE", "values": [1.5, 2.5, 3.5], "pollMs": 200},
+    {"name": "BIG", "format": "DOUBLE", "values": [1e39, 40000, -1e39]},
     {"name": "I", "format": "DOUBLE", "ramp": {"towards": "ISET", "rate": 5}},
     {"name": "ISET", "format": "DOUBLE", "writable": true}, {"name": "RO", "format": "SHORT"},
     {"name": "ECHO", "format": "SHORT", "count": 4, "echo": true},
@@ -83,6 +85,11 @@ TEST_F(ControlTest, ReadsNoMoreThanAskedOrThanTheSpanHoldsAndConvertsEachDevices
   EXPECT_EQ(buf_[8], 0xEE);            // a partial element is not written
   ASSERT_EQ(Read("V", 3, kShort), 0);  // numbers convert, rounding to even
   EXPECT_EQ(std::memcmp(buf_.data(), std::array<int16_t, 3>{2, 2, 4}.data(), 6), 0);
+  // Beyond the format's range a number is its largest (or smallest) value.
+  ASSERT_EQ(Read("BIG", 3, kShort), 0);
+  EXPECT_EQ(std::memcmp(buf_.data(), std::array<int16_t, 3>{32767, 32767, -32768}.data(), 6), 0);
+  ASSERT_EQ(Read("BIG", 3, kSingle), 0);
+  EXPECT_EQ(std::memcmp(buf_.data(), std::array<float, 3>{FLT_MAX, 40000, -FLT_MAX}.data(), 12), 0);
   // The runner hands one buffer as input and output: the input is used up first.
   control_->setPropertyName("TXT");
   std::memcpy(buf_.data(), "abc", 3);

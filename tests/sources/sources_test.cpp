@@ -45,6 +45,8 @@ TEST(Csv, TrimmedFieldsFoundByPositionColumnsByNameInAnyOrderAndCase) {
   EXPECT_EQ(CsvColumnIndex(",,", "C"), 0);
   EXPECT_EQ(CsvColumnIndex("", "X"), 0);
   EXPECT_EQ(CsvColumnIndex("caf\xe9", "CAF\xc9"), 0);  // Latin-1 letters compare in any case
+  // ... but the division sign is no letter, nor is y with diaeresis one of the capitals.
+  EXPECT_EQ(CsvColumnIndex("\xf7,\xff", "\xd7") + CsvColumnIndex("\xf7,\xff", "\xdf"), -2);
 
   // Fields split at commas, and quoted ones are kept whole: line, position, field.
   const std::tuple<string, int16_t, string> fields[] = {
@@ -411,6 +413,32 @@ TEST_F(SourcesTest, ServerInformationAndSelfTextFallingBackToTheStoredFile) {
     EXPECT_EQ(sources.GetServerInfo("C", "S"),
               "srv vers: " + m + " srv start: " + m + "app vers: " + m + " app date: " + m);
     EXPECT_EQ(lib.calls.size(), 1u);
+  }
+}
+
+// A control system with long names keeps its test files under servers/, in
+// lower case, a directory per part of the server's name; the file of the short
+// names (or of the context's older name) serves until one is made there.
+TEST_F(SourcesTest, TestFilesOfLongNamesLiveUnderServersWhereTheyAreSafe) {
+  lib.longNames = {
+      {"C|", {"Zone-A", "OLD"}}, {"C|S", {"TangoTest/Test", ""}}, {"C|DOTS", {"a/../b", ""}}};
+  const string named = "servers/zone-a/tangotest/test.csv";
+  // server, the files there, the file chosen
+  const std::tuple<string, std::vector<string>, string> cases[] = {
+      {"S", {}, named},
+      {"S", {"C-S.csv"}, "C-S.csv"},
+      {"S", {"OLD-S.csv"}, "OLD-S.csv"},
+      {"S", {"C-S.csv", named}, named},
+      {"DOTS", {}, "C-DOTS.csv"},
+  };
+  for (const auto& [server, files, chosen] : cases) {
+    for (const char* f : {"C-S.csv", "OLD-S.csv", "servers"})
+      std::filesystem::remove_all(db.file(f));
+    for (const string& f : files) {
+      std::filesystem::create_directories(std::filesystem::path(db.file(f)).parent_path());
+      db.write(f, "");
+    }
+    EXPECT_EQ(sources.TestFilePath("C", server), db.file(chosen)) << chosen;
   }
 }
 

@@ -18,7 +18,7 @@ namespace dsc::testing {
 // "device|property" is in answers is answered from there: its bytes only, with
 // no zero byte after them (as the simulation answers), so whatever the area
 // held past them stays. The rest go to the inner library, or fail with 45
-// without one.
+// without one. Long names come from longNames, else from the inner library.
 // Without an inner library every code's text is "message <code>".
 class RecordingLibrary : public ClientLibrary {
  public:
@@ -30,6 +30,15 @@ class RecordingLibrary : public ClientLibrary {
 
   std::map<std::string, Answer> answers;
   std::vector<std::string> calls;
+  // Long names by "context|server" ("context|" for the context itself).
+  std::map<std::string, LongNames> longNames;
+
+  LongNames LongNameOf(const std::string& context, const std::string& server,
+                       const std::string& device) override {
+    const auto it = longNames.find(context + "|" + server);
+    if (it != longNames.end()) return it->second;
+    return inner_ ? inner_->LongNameOf(context, server, device) : LongNames{};
+  }
 
   int16_t T_EXECLINK(const std::string& device, const std::string& property, DataDescriptor& out,
                      std::span<uint8_t> outData, const DataDescriptor& in,
