@@ -31,6 +31,7 @@ std::string Facility() {
     {"name": "NOCOUNT", "deviceSlots": ["A", "B"], "codes": {"NDEVICES": 86}},
     {"name": "WARNS", "deviceSlots": ["A"], "codes": {"DEVICES": 16385}},
     {"name": "DOWN", "code": 45}, {"name": "NEGATIVE", "ndevices": -2},
+    {"name": "FEWER", "ndevices": 1, "deviceSlots": ["A", "B"]},
     {"name": "NEW", "devices": [{"name": "D", "nprops": 4, "properties": [
       {"name": "PRESSURE", "format": "DOUBLE"}, {"name": "NAME", "format": "TEXT", "count": 16},
       {"name": "TRACE", "format": "single", "count": 40000}]},
@@ -61,6 +62,7 @@ TEST(NamespaceQueries, ListsErrorStringsAndProperties) {
           {Servers, "NTAGSFAILS", 12, {"kept"}, "ENS/NTAGSFAILS NTAGS 1 513 500"},
           {Servers, "NEGATIVE", 0, {}, "ENS/NEGATIVE TAGS 0 521 3000"},  // a count below 0 is 0
           {Devices, "NEGATIVE", 0, {}, "NEGATIVE DEVICES 0 521 3000"},
+          {Devices, "FEWER", 0, {"A"}, "FEWER DEVICES 1 521 3000"},  // as many as counted
           {Devices, "BLANKS", 0, {"PUMP", "X"}, "BLANKS DEVICES 4 521 3000"},
           {Devices, "GOESONLAST", 0, {"A", "ABCDEFGHIJKLMNO"}, "GOESONLAST DEVICES 2 521 3000"},
           {Devices, "OWN", 0, {"PSU-WITH-LONG-NAME", "ABCDEFGHIJKLMNO&"}, "OWN DEVICES 4 521 3000"},
