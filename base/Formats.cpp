@@ -89,6 +89,8 @@ bool Accepts(std::string_view accepted, std::string_view name) {
 struct Layouts {
   std::array<std::vector<FormatField>, kFormatCount> fields;
   std::array<bool, kFormatCount> compound{};
+  // Asked for every value decoded: worked out once here from the fields.
+  std::array<bool, kFormatCount> number{}, name{};
   Layouts() {
     for (size_t i = 0; i < kFormats.size(); ++i) {
       std::string_view rest = kFormats[i].layout;
@@ -119,6 +121,9 @@ struct Layouts {
         if (blank == std::string_view::npos) break;
         rest.remove_prefix(blank + 1);
       }
+      const bool single = fields[i].size() == 1 && !compound[i];
+      number[i] = single && fields[i][0].kind != FieldKind::Name;
+      name[i] = single && fields[i][0].kind == FieldKind::Name;
     }
   }
 };
@@ -146,13 +151,13 @@ bool IsCompoundFormat(int16_t code) {
 }
 
 bool IsNumberFormat(int16_t code) {
-  const std::span<const FormatField> f = FormatLayout(code);
-  return f.size() == 1 && f[0].kind != FieldKind::Name && !IsCompoundFormat(code);
+  const FormatEntry* entry = Lookup(code);
+  return entry && AllLayouts().number[static_cast<size_t>(entry - kFormats.data())];
 }
 
 bool IsNameFormat(int16_t code) {
-  const std::span<const FormatField> f = FormatLayout(code);
-  return f.size() == 1 && f[0].kind == FieldKind::Name && !IsCompoundFormat(code);
+  const FormatEntry* entry = Lookup(code);
+  return entry && AllLayouts().name[static_cast<size_t>(entry - kFormats.data())];
 }
 
 uint8_t ShortFormat(int16_t code) {

@@ -45,15 +45,15 @@ TEST_F(ReportLogTest, FileIsNamedAfterTheTimeAppendedToALineAtATimeAndFailuresTo
   log.AddToReport(longLine, false);
   EXPECT_EQ(writes, std::vector<size_t>{20'002});
   // Lines are counted as a reader counts them, not entries: a caption of
-  // two lines lost is two lines lost.
+  // three lines lost (CR LF, a lone CR, the entry's end) is three lines lost.
   takeAtMost = 100;
-  log.AddToReport(std::string(250, 'x') + "\r\n" + std::string(248, 'x'), false);
+  log.AddToReport(std::string(250, 'x') + "\r\n" + std::string(246, 'x') + "\ry", false);
   takeAtMost = SIZE_MAX;
   log.AddToReport("two\nlines", false);
   EXPECT_EQ(dir.read("1700000000.txt"),
             "earlier\r\nheader\r\n2023-11-14 22:14:21 : Read X : Success\r\n" + longLine +
                 "\r\ntwo\nlines\r\n");
-  EXPECT_EQ(log.TakeError(), "Report incomplete: 5 of 7 lines written to " +
+  EXPECT_EQ(log.TakeError(), "Report incomplete: 5 of 8 lines written to " +
                                  dir.file("1700000000.txt") +
                                  ": only 100 of 502 bytes of a line were taken");
 
