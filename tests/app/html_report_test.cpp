@@ -1,4 +1,4 @@
-#include "app/HtmlReport.h"
+#include "html/HtmlReport.h"
 
 #include <gtest/gtest.h>
 
@@ -62,7 +62,8 @@ class HtmlReportTest : public ::testing::Test {
   // texts, then one that could not be prepared.
   void SetUp() override {
     HtmlReport page(HtmlRunInfo{"config \"Both\"", "the built-in demo", "/db/", 0});
-    page.longName = [](const std::string&, const std::string& server, const std::string& device) {
+    page.run().longName = [](const std::string&, const std::string& server,
+                             const std::string& device) {
       return device.empty() ? "Tango/" + server : "sys/tg/" + device;
     };
     Feed(page, "QUIET", {{"ok", Cmd("Pressure"), {}, "Success", 3}});
