@@ -1,5 +1,6 @@
 #include "base/Markup.h"
 
+#include <array>
 #include <cstdint>
 
 #include "base/TextEncoding.h"
@@ -25,7 +26,7 @@ void AppendEscape(std::string& out, uint32_t cp) {
 }
 
 // The reference of a markup character, or null for any other.
-const char* Reference(uint32_t cp) {
+constexpr const char* Reference(uint32_t cp) {
   switch (cp) {
     case '<':
       return "&lt;";
@@ -40,20 +41,26 @@ const char* Reference(uint32_t cp) {
   }
 }
 
-// Printable ASCII, TAB, LF and CR, less the markup characters when they are
-// to become references: bytes that go out as they are.
-bool Plain(uint8_t c, bool references) {
-  if (c >= 0x20 && c < 0x7F) return !references || Reference(c) == nullptr;
-  return c == '\t' || c == '\n' || c == '\r';
-}
+// What a byte is: 0 goes out as it is (printable ASCII, TAB, LF, CR), 1 a
+// markup character, 2 anything else (controls, DEL, a byte of UTF-8 or
+// Latin-1). A table: every text of every row goes through the first loop.
+constexpr std::array<uint8_t, 256> kByteClass = [] {
+  std::array<uint8_t, 256> c{};
+  for (int b = 0; b < 256; ++b) {
+    const bool printable = (b >= 0x20 && b < 0x7F) || b == '\t' || b == '\n' || b == '\r';
+    c[static_cast<size_t>(b)] = !printable ? 2 : Reference(static_cast<uint32_t>(b)) ? 1 : 0;
+  }
+  return c;
+}();
 
 }  // namespace
 
 void AppendMarkup(std::string& out, std::string_view text, MarkupFor how) {
   const bool references = how == MarkupFor::Document;
   // Most texts are plain: they go out in one piece, looked at once.
+  const uint8_t stop = references ? 1 : 2;
   size_t i = 0;
-  while (i < text.size() && Plain(static_cast<uint8_t>(text[i]), references)) ++i;
+  while (i < text.size() && kByteClass[static_cast<uint8_t>(text[i])] < stop) ++i;
   out.append(text.data(), i);
   if (i == text.size()) return;
   const bool utf8 = IsUtf8(text.substr(i));

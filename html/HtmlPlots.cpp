@@ -283,7 +283,8 @@ void AccessHistogram(HtmlWriter& out, const std::vector<const Server*>& order) {
     }
   constexpr int kW = 960, kH = 150, kL = 10, kT = 16, kB = 20;
   const size_t maxCount = *std::max_element(counts.begin(), counts.end());
-  const std::string title = "Access times of the " + std::to_string(total) + " commands run (ms)";
+  const std::string title =
+      "Access times of the " + std::to_string(total) + " commands run (whole ms)";
   out.Element("p", title, "plot");
   StartSvg(out, kW, kH, title);
   const double barW = static_cast<double>(kW - 2 * kL) / static_cast<double>(counts.size());
@@ -297,10 +298,12 @@ void AccessHistogram(HtmlWriter& out, const std::vector<const Server*>& order) {
                              " to " + std::to_string(edges[i + 1] - 1) + " ms")
         .End();
     SvgText(out, x + barW / 2, kT + plotH - bh - 3, std::to_string(counts[i]), "middle");
+    // Whole milliseconds: a bin [a, b) holds a..b-1, the first only 0.
+    const int64_t lo = edges[i], hi = edges[i + 1] - 1;
     SvgText(out, x + barW / 2, kH - 5,
-            i + 1 == counts.size()
-                ? "\xE2\x89\xA5" + std::to_string(edges[i])
-                : std::to_string(edges[i]) + "\xE2\x80\x93" + std::to_string(edges[i + 1]),
+            i + 1 == counts.size() ? "\xE2\x89\xA5" + std::to_string(lo)
+            : lo == hi             ? std::to_string(lo)
+                                   : std::to_string(lo) + "\xE2\x80\x93" + std::to_string(hi),
             "middle");
   }
   out.End();

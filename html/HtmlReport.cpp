@@ -71,14 +71,12 @@ void HtmlReport::CommandEnded(const CommandOutcome& o) {
   HtmlRun::Row& r = s.rows.emplace_back();
   r.index = o.index;
   r.kind = o.verdict();
-  r.status = o.outcome.code;
   r.timedOut = o.outcome.failure == AccessFailure::TimedOut;
   r.ms = o.elapsedMs;
   if (o.command) {
     r.description = o.command->Description;
     r.property = o.command->Property;
     r.device = o.command->Device;
-    r.access = o.command->Access;
   }
   r.result = o.resultText;
   if (!o.actual.empty()) r.value = o.actual.Display();

@@ -23,9 +23,8 @@ struct HtmlRun {
     int32_t index = 0;
     Verdict kind = Verdict::Passed;
     bool timedOut = false;
-    int32_t status = 0;
     int64_t ms = 0;
-    std::string description, property, device, access, result, value, expected;
+    std::string description, property, device, result, value, expected;
   };
   struct Delivery {
     int64_t atMs = 0;

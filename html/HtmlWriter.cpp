@@ -74,7 +74,20 @@ HtmlWriter& HtmlWriter::Void() {
 }
 
 HtmlWriter& HtmlWriter::Element(const char* tag, std::string_view text, const char* cls) {
-  return Start(tag, cls).Text(text).End();
+  // Start, Text and End without the stack: a page of 32767 rows has nine of
+  // these a row.
+  CloseStartTag();
+  MaybeFlush();
+  const std::string_view name(tag);
+  buffer_ += '<';
+  buffer_ += name;
+  if (cls) Attr("class", cls);
+  buffer_ += '>';
+  AppendMarkup(buffer_, text);
+  buffer_ += "</";
+  buffer_ += name;
+  buffer_ += '>';
+  return *this;
 }
 
 bool HtmlWriter::Flush() {

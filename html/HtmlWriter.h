@@ -18,7 +18,9 @@ class HtmlWriter {
  public:
   static constexpr size_t kFlushAt = 1 << 16;
   // Into a file (the caller opens and closes it), or, without, into text().
-  explicit HtmlWriter(FILE* file = nullptr) : file_(file) {}
+  explicit HtmlWriter(FILE* file = nullptr) : file_(file) {
+    if (file_) buffer_.reserve(2 * kFlushAt);
+  }
   HtmlWriter(const HtmlWriter&) = delete;
   HtmlWriter& operator=(const HtmlWriter&) = delete;
 
