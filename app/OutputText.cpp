@@ -9,7 +9,7 @@
 
 #include "access/CompletionCodes.h"
 #include "app/CheckOutput.h"
-#include "app/Markup.h"
+#include "base/Markup.h"
 #include "base/TextEncoding.h"
 #include "engine/CheckRunner.h"
 
@@ -51,7 +51,9 @@ bool PrintableAscii(std::string_view text, bool json) {
 
 std::string XmlText(const std::string& text) {
   if (PrintableAscii(text)) return text;
-  return MarkupText(text);
+  std::string out;
+  AppendMarkup(out, text, MarkupFor::Serializer);
+  return out;
 }
 
 bool TruncateOutputFile(const std::string& path, std::string& error) {

@@ -19,7 +19,8 @@ namespace dsc {
 // is a quote or a backslash: text every output shows as it stands.
 bool PrintableAscii(std::string_view text, bool json = false);
 
-// Text for an XML attribute or body: MarkupText, plain ASCII without a copy.
+// Text for an XML attribute or body that the serializer escapes: AppendMarkup
+// (base/Markup.h), plain ASCII as it is.
 std::string XmlText(const std::string& text);
 
 // An output file written once the run ends (JUnit, HTML) is emptied before

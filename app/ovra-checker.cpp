@@ -174,8 +174,7 @@ int main(int argc, char** argv) {
         parser.isSet(facilityOption) ? parser.value(facilityOption).toStdString() : "");
     std::vector<std::string> given;
     for (const QString& host : parser.values(tangoHostOption)) given.push_back(host.toStdString());
-    return std::pair(file,
-                     file.empty() ? dsc::AddressesToOpen(given) : std::vector<std::string>{});
+    return std::pair(file, file.empty() ? dsc::AddressesToOpen(given) : std::vector<std::string>{});
   };
   auto open = [&clock](const std::string& file, const std::vector<std::string>& hosts) {
     Opened o;
@@ -219,6 +218,7 @@ int main(int argc, char** argv) {
   dsc::ui::VeskerOptions options;
   options.clock = &clock;
   options.callsMayBlock = system.callsMayBlock;
+  options.systemDescription = system.description;
   options.databasePath =
       dsc::ChooseDatabaseDirectory(
           dsc::DatabaseSearch::FromEnvironment(

@@ -4,11 +4,6 @@
 
 namespace dsc {
 
-namespace {
-
-// The code point of the well-formed UTF-8 sequence at text[i] and its length
-// (no overlong forms, no surrogates, nothing past U+10FFFF); 0 where there is
-// none.
 size_t NextCodePoint(std::string_view text, size_t i, uint32_t& cp) {
   const auto c = static_cast<uint8_t>(text[i]);
   if (c < 0x80) {
@@ -39,8 +34,6 @@ size_t NextCodePoint(std::string_view text, size_t i, uint32_t& cp) {
     return 0;
   return len;
 }
-
-}  // namespace
 
 bool IsUtf8(std::string_view text) {
   uint32_t cp = 0;

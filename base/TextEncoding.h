@@ -14,6 +14,11 @@ namespace dsc {
 // Whether text is well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsUtf8(std::string_view text);
 
+// The code point of the well-formed UTF-8 sequence at text[i] and its length
+// (no overlong forms, no surrogates, nothing past U+10FFFF); 0 where there is
+// none.
+size_t NextCodePoint(std::string_view text, size_t i, uint32_t& cp);
+
 // Every byte read as its Latin-1 character.
 std::string Latin1ToUtf8(std::string_view latin1);
 

@@ -8,6 +8,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
@@ -398,6 +400,8 @@ void Vesker::showGridMenu(const QPoint& at) {
   menu.addAction("Copy selected rows as CS&V", [=] { copy(false, true); })->setEnabled(any);
   menu.addAction("Copy &all rows", [=] { copy(true, false); });
   menu.addAction("Copy all rows as C&SV", [=] { copy(true, true); });
+  menu.addAction("Save &HTML report\u2026", [this] { saveHtmlReport(); })
+      ->setEnabled(page_ && page_->ended() && !commandRunning());
   menu.addSeparator();
   const int giveUp = runner_->options().maxLinkFailures;
   QAction* fast =
@@ -407,6 +411,21 @@ void Vesker::showGridMenu(const QPoint& at) {
   fast->setCheckable(true);
   fast->setChecked(giveUp > 0);
   menu.exec(resultsGrid->viewport()->mapToGlobal(at));
+}
+
+void Vesker::saveHtmlReport() {
+  if (!page_ || !page_->ended() || commandRunning()) return;
+  const QString path = options_.askHtmlFile
+                           ? options_.askHtmlFile()
+                           : QFileDialog::getSaveFileName(this, "Save HTML report", "run.html",
+                                                          "HTML pages (*.html)");
+  if (path.isEmpty()) return;
+  std::string error;
+  if (page_->Save(QFile::encodeName(path).toStdString(), error)) {
+    setStatus("HTML report saved: " + path);
+  } else {
+    setStatus("The HTML report could not be saved: " + QString::fromLocal8Bit(error.c_str()));
+  }
 }
 
 void Vesker::Command3_Click() {

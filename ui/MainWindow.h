@@ -17,6 +17,7 @@
 #include "engine/CheckRunner.h"
 #include "engine/CheckerSession.h"
 #include "engine/ConfiguredRun.h"
+#include "html/HtmlReport.h"
 #include "sources/TestSources.h"
 #include "ui/OffThread.h"
 #include "ui/QtFrontEnd.h"
@@ -51,6 +52,11 @@ struct VeskerOptions {
   // False for a control system whose calls return at once (the in-process
   // simulation): they then run on the GUI thread, without a hand-over.
   bool callsMayBlock = true;
+  // What the window works on, as the HTML page names it ("the built-in demo").
+  std::string systemDescription = {};
+  // Asks where the HTML page of the last run goes; "" saves nothing. Null:
+  // a file dialog.
+  std::function<QString()> askHtmlFile = {};
 };
 
 // The main window "Device Server Checker".
@@ -101,6 +107,9 @@ class Vesker final : public QWidget {
 
   // The totals of the last run, counted as ovra-check counts them.
   const CheckTotals& lastTotals() const { return lastTotals_; }
+  // The grid's "Save HTML report": the last run's page, the one ovra-check
+  // --html writes, to a file options.askHtmlFile (or a dialog) names.
+  void saveHtmlReport();
 
   std::vector<std::string> contextNames, serverNames, deviceNames;
   int16_t contextCount = 0, serverCount = 0;
@@ -226,6 +235,7 @@ class Vesker final : public QWidget {
   std::vector<std::pair<std::string, KnownContext>> known_;
   int configServers_ = 0;                 // servers of the configuration being run
   std::vector<RunObserver*> runOutputs_;  // outputs of every run besides the window's own
+  std::unique_ptr<HtmlReport> page_;      // the last run's, kept for "Save HTML report"
   CheckTotals lastTotals_;
   int64_t answeredMs_ = 0;   // when keepAnswering last handled events
   int64_t publishedMs_ = 0;  // and when it last brought the grid up to date

@@ -62,6 +62,18 @@ void Vesker::runThrough(const RunInfo& info, const std::function<void(const std:
                       });
   ConfiguredRun run(*session_, *runner_, loader);
   for (RunObserver* o : runOutputs_) run.addObserver(*o);
+  // The page of every run is kept until the next starts: saving it later
+  // writes what ovra-check --html would have written for the same run.
+  const std::string what = info.configuration.empty()
+                               ? "test of /" + info.context + "/" + serverText()
+                               : "config \"" + info.configuration + "\"";
+  page_ = std::make_unique<HtmlReport>(
+      HtmlRunInfo{what, options_.systemDescription, options_.databasePath, 0});
+  page_->run().longName = [this](const std::string& context, const std::string& server,
+                                 const std::string& device) {
+    return lib_->LongNameOf(context, server, device).name;
+  };
+  run.addObserver(*page_);
   run.Begin(info);
   body(run);
   lastTotals_ = run.End([this](CheckTotals& t) {

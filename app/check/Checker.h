@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "app/ControlSystems.h"
-#include "app/HtmlReport.h"
 #include "app/ProgressLine.h"
 #include "app/RunOutputs.h"
 #include "app/check/Options.h"
@@ -32,6 +31,7 @@
 #include "engine/ControlEventPump.h"
 #include "engine/ReportLog.h"
 #include "engine/ServerBlocks.h"
+#include "html/HtmlReport.h"
 #include "sources/TestSources.h"
 
 namespace dsc::check {
@@ -178,8 +178,8 @@ class Checker {
     if (!opt_.html.empty()) {
       htmlInfo.startedMs = startMs_;
       html_ = std::make_unique<HtmlReport>(htmlInfo);
-      html_->longName = [this](const std::string& context, const std::string& server,
-                               const std::string& device) {
+      html_->run().longName = [this](const std::string& context, const std::string& server,
+                                     const std::string& device) {
         return parts_.system.library->LongNameOf(context, server, device).name;
       };
       if (!OpenOutput(*html_, opt_.html, "HTML")) return false;

@@ -1,4 +1,4 @@
-#include "app/Markup.h"
+#include "base/Markup.h"
 
 #include <gtest/gtest.h>
 
@@ -19,9 +19,16 @@ struct MarkupCase {
   std::string in, out;
 };
 
-TEST(MarkupText, ShowsWhatXmlAndHtmlRefuseAndReadsLatin1AsTheOutputsDo) {
+std::string Markup(std::string_view in, MarkupFor how) {
+  std::string out = "kept:";
+  AppendMarkup(out, in, how);
+  return out.substr(5);
+}
+
+TEST(AppendMarkup, ShowsWhatXmlAndHtmlRefuseAndReadsLatin1AsTheOutputsDo) {
   const MarkupCase cases[] = {
       {"ascii", "Pressure <5> & \"ok\"", "Pressure <5> & \"ok\""},
+      {"markup after latin-1", "\xe9<&", "\xc3\xa9<&"},
       {"tab lf cr kept", "a\tb\nc\rd", "a\tb\nc\rd"},
       {"escape and nul", std::string("\x1b[31m\0x", 7), "\\u001B[31m\\u0000x"},
       {"del", "a\x7f", "a\\u007F"},
@@ -48,15 +55,18 @@ TEST(MarkupText, ShowsWhatXmlAndHtmlRefuseAndReadsLatin1AsTheOutputsDo) {
   };
   for (const MarkupCase& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(MarkupText(c.in), c.out);
-    EXPECT_EQ(IsMarkupText(c.in), c.in == c.out);
+    EXPECT_EQ(Markup(c.in, MarkupFor::Serializer), c.out);
   }
+  // Written straight into a document, the markup's characters are references.
+  EXPECT_EQ(Markup("Pressure <5> & \"ok\" 'x'", MarkupFor::Document),
+            "Pressure &lt;5&gt; &amp; &quot;ok&quot; 'x'");
+  EXPECT_EQ(Markup("\xe9<\x1b", MarkupFor::Document), "\xc3\xa9&lt;\\u001B");
 }
 
 // Any bytes at all: UTF-8 out, accepted by a strict parser in text and
 // attribute, unchanged by a second pass, and no shorter than what came in
 // (nothing dropped).
-TEST(MarkupText, AnyBytesMakeADocumentAStrictParserAccepts) {
+TEST(AppendMarkup, AnyBytesMakeADocumentAStrictParserAccepts) {
   std::mt19937 random(31);
   for (int round = 0; round < 2000; ++round) {
     // Pieces that form noncharacters, controls, Latin-1 and broken UTF-8,
@@ -73,6 +83,7 @@ TEST(MarkupText, AnyBytesMakeADocumentAStrictParserAccepts) {
                                           "a",
                                           "<",
                                           "&",
+                                          "\"",
                                           "\xed\xa0\x80"};
     std::string in;
     for (int n = static_cast<int>(random() % 8); n > 0; --n) {
@@ -82,19 +93,21 @@ TEST(MarkupText, AnyBytesMakeADocumentAStrictParserAccepts) {
         in += kPieces[random() % std::size(kPieces)];
       }
     }
-    const std::string out = MarkupText(in);
+    const std::string out = Markup(in, MarkupFor::Serializer);
     SCOPED_TRACE(::testing::PrintToString(in));
     ASSERT_TRUE(IsUtf8(out));
-    ASSERT_TRUE(IsMarkupText(out));
-    ASSERT_EQ(MarkupText(out), out);
+    ASSERT_EQ(Markup(out, MarkupFor::Serializer), out);
     ASSERT_GE(out.size(), in.size());
+    // Written by hand, attribute and text, as the HTML page writes them.
+    const std::string both = Markup(in, MarkupFor::Document);
+    std::string error;
+    ASSERT_TRUE(testing::StrictXmlParses("<e a=\"" + both + "\">" + both + "</e>", error)) << error;
     pugi::xml_document doc;
     pugi::xml_node e = doc.append_child("e");
     e.append_attribute("a") = out.c_str();
     e.text() = out.c_str();
     std::ostringstream xml;
     doc.save(xml);
-    std::string error;
     ASSERT_TRUE(testing::StrictXmlParses(xml.str(), error)) << error;
   }
 }

@@ -14,7 +14,6 @@
 #include <sstream>
 
 #include "access/CompletionCodes.h"
-#include "app/Markup.h"
 #include "app/RunOutputs.h"
 #include "base/Formats.h"
 #include "base/TextEncoding.h"
@@ -127,8 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> expected, names;
   for (size_t k = 0; k < commands.size(); ++k)
     if (!ant || !outcomes[k].skipped())
-      expected.push_back(MarkupText(commands[k].Description.empty() ? commands[k].Property
-                                                                    : commands[k].Description));
+      expected.push_back(XmlText(commands[k].Description.empty() ? commands[k].Property
+                                                                 : commands[k].Description));
   expected.push_back("preparation");
   for (pugi::xml_node suite : doc.child("testsuites").children("testsuite"))
     for (pugi::xml_node tc : suite.children("testcase"))

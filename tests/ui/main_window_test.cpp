@@ -7,12 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <pugixml.hpp>
+
 #include <QtCore/qtestsupport_core.h>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -93,10 +96,13 @@ class WindowTest : public ::testing::Test {
       opened.push_back(path);
       return true;
     };
-    window = std::make_unique<Vesker>(
-        std::make_unique<LongNamed>(std::move(system)), std::move(control),
-        VeskerOptions{&clock, boxes ? nullptr : &prompt, sleep, reports.path(), db.path(), open,
-                      [this] { return confirmStop && confirmStop(); }});
+    VeskerOptions options{
+        &clock, boxes ? nullptr : &prompt, sleep, reports.path(), db.path(), open, [this] {
+          return confirmStop && confirmStop();
+        }};
+    options.askHtmlFile = [this] { return QString::fromStdString(reports.file("run.html")); };
+    window = std::make_unique<Vesker>(std::make_unique<LongNamed>(std::move(system)),
+                                      std::move(control), options);
   }
 
   QComboBox& combo(const char* name) { return *window->findChild<QComboBox*>(name); }
@@ -195,6 +201,28 @@ TEST_F(WindowTest, SpecificTestRunsEachConfiguredServerIntoOneReportAndSumsThemU
   EXPECT_FALSE(label().contains("VACUUM-1")) << label().toStdString();
   EXPECT_EQ(summary->topLevelItem(1)->text(4).toStdString(),
             "not run: the server does not answer (code 45: server not answering)");
+
+  // The grid's menu saves the run's HTML page: a row per command of every
+  // server, the one not run among them, failures first.
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    for (QAction* a : menu->actions())
+      if (a->text() == "Save &HTML report\u2026" && a->isEnabled()) a->trigger();
+    menu->close();
+  });
+  emit table().customContextMenuRequested(QPoint(4, 4));
+  pugi::xml_document page;
+  ASSERT_TRUE(page.load_file(reports.file("run.html").c_str())) << label().toStdString();
+  QStringList kinds;
+  for (pugi::xpath_node tr : page.select_nodes("//section//tbody/tr"))
+    kinds << QString("%1 %2").arg(
+        tr.node().parent().parent().parent().parent().attribute("id").value(),
+        tr.node().attribute("class").value());
+  EXPECT_EQ(kinds.join(" | ").toStdString(), "s1 error | s2 notprepared | s3 passed | s3 passed");
+  EXPECT_STREQ(page.select_node("//section[@id='s1']/h2/span").node().child_value(),
+               "  linac/vacuum-1");
+  EXPECT_TRUE(Shows("HTML report saved"));
 }
 
 #ifdef OVRA_CHECK_EXE
