@@ -142,8 +142,8 @@ TEST(TangoSite, SitesFromTangoHost) {
   // "name=host:port+alternates".
   const std::pair<std::vector<string>, std::vector<string>> cases[] = {
       // Commas name one database's addresses: one context.
-      {{"db.example.org:10000,127.0.0.1:20000", "h:1"},
-       {"db.example.~1c33=db.example.org:10000+127.0.0.1:20000", "h:1=h:1"}},
+      {{"db.example.org:10000,127.0.0.1:20000", "h:1", "h:65535"},
+       {"db.example.~1c33=db.example.org:10000+127.0.0.1:20000", "h:1=h:1", "h:65535=h:65535"}},
       // However spelled, a database is named by its identity, once.
       {{"localhost:010000", "127.0.0.1:10000", "127.0.0.2:10000", "H:1"},
        {"127.0.0.1:10000=localhost:10000", "h:1=H:1"}},
