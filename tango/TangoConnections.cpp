@@ -2,37 +2,49 @@
 // time-outs, and the property lists loaded through them.
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <utility>
 
 #include "access/CompletionCodes.h"
 #include "tango/TangoSystem.h"
+// After Tango's headers, which bring omniORB's in their order.
+#include <omniORB4/internal/orbParameters.h>
 
 namespace dsc::tango {
 
 namespace {
 
 // Tango connects, and reconnects after a failed call, under the ORB's
-// process-wide time-out (3 s, set when the ORB starts), not the proxy's: a
-// device proxy tries twice, a database (whose first contact Tango also
-// repeats) three times. With the ORB started first and its time-out that
-// share of the call's, a server or database hung from the start costs a call
-// its own time-out, not six or nine seconds.
-// Servers checked side by side call it from several threads: the ORB is
-// started once, and no call sees it half started.
+// call time-out, not the proxy's: a device proxy tries twice, a database
+// (whose first contact Tango also repeats) three times. With that time-out
+// the call's share, a server or database hung from the start costs a call
+// its own time-out, not six or nine seconds. The proxy's and the database's
+// own time-outs (set_timeout_millis) are per object and take precedence, so
+// the calls themselves keep theirs.
+//
+// Servers checked side by side connect from several threads, each with its
+// own time-outs: the bound is the calling thread's. omniORB looks for a
+// thread's time-out only when its supportPerThreadTimeOut parameter says so
+// (it is read at every call, so the ORB may be started by anyone first), and
+// keeps it only for an omni_thread: a thread it did not start gets a dummy
+// one for the rest of its life.
 void BoundConnections(int32_t ms, int32_t tries) {
-  static std::mutex mutex;
-  static int32_t processTimeoutMs = -1;
+  static const bool started = [] {
+    Tango::ApiUtil* api = Tango::ApiUtil::instance();
+    if (CORBA::is_nil(api->get_orb())) api->create_orb();
+    omni::orbParameters::supportPerThreadTimeOut = true;
+    return true;
+  }();
+  struct ThreadBound {
+    omni_thread::ensure_self self;
+    int32_t ms = -1;
+  };
+  thread_local ThreadBound bound;
   const int32_t each = std::max(ms / tries, 1);
-  const std::lock_guard lock(mutex);
-  if (std::exchange(processTimeoutMs, each) == each) return;
-  Tango::ApiUtil* api = Tango::ApiUtil::instance();
-  if (CORBA::is_nil(api->get_orb())) api->create_orb();
-  omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(each));
+  if (started && std::exchange(bound.ms, each) != each)
+    omniORB::setClientThreadCallTimeout(static_cast<CORBA::ULong>(each));
 }
 
 constexpr int32_t kProxyTries = 2;
