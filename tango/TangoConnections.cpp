@@ -16,39 +16,36 @@ namespace dsc::tango {
 
 namespace {
 
-// Tango connects, and reconnects after a failed call, under the ORB's
-// call time-out, not the proxy's: a device proxy tries twice, a database
-// (whose first contact Tango also repeats) three times. With that time-out
-// the call's share, a server or database hung from the start costs a call
-// its own time-out, not six or nine seconds. The proxy's and the database's
-// own time-outs (set_timeout_millis) are per object and take precedence, so
-// the calls themselves keep theirs.
+// Tango connects, and reconnects after a failed call, under the ORB's call
+// time-out, not the proxy's, and tries more than once: a device proxy's
+// construction twice and its next call once more, a database's first contact
+// three times. So the connection attempts of an access share one deadline,
+// the access's time-out from its start: a server or database hung from the
+// start costs an access its own time-out, not six or nine seconds. The
+// proxy's and the database's own time-outs (set_timeout_millis) are per
+// object and take precedence, so an answered connection's calls keep theirs;
+// a call on an object Tango left without one (it gives none to a reconnected
+// device whose time-out is its own default 3 s) keeps to the deadline too.
 //
-// Servers checked side by side connect from several threads, each with its
-// own time-outs: the bound is the calling thread's. omniORB looks for a
-// thread's time-out only when its supportPerThreadTimeOut parameter says so
-// (it is read at every call, so the ORB may be started by anyone first), and
-// keeps it only for an omni_thread: a thread it did not start gets a dummy
-// one for the rest of its life.
-void BoundConnections(int32_t ms, int32_t tries) {
+// The deadline is the calling thread's, so servers checked side by side
+// (--jobs) each keep their own. omniORB looks for a thread's deadline only
+// when its supportPerThreadTimeOut parameter says so (it is read at every
+// call, so the ORB may have been started by anyone first), and keeps it only
+// for an omni_thread: a thread it did not start gets a dummy one for the rest
+// of its life.
+void BoundConnections(int32_t ms) {
   static const bool started = [] {
     Tango::ApiUtil* api = Tango::ApiUtil::instance();
     if (CORBA::is_nil(api->get_orb())) api->create_orb();
     omni::orbParameters::supportPerThreadTimeOut = true;
     return true;
   }();
-  struct ThreadBound {
-    omni_thread::ensure_self self;
-    int32_t ms = -1;
-  };
-  thread_local ThreadBound bound;
-  const int32_t each = std::max(ms / tries, 1);
-  if (started && std::exchange(bound.ms, each) != each)
-    omniORB::setClientThreadCallTimeout(static_cast<CORBA::ULong>(each));
+  thread_local omni_thread::ensure_self self;
+  unsigned long seconds = 0, nanoseconds = 0;
+  omni_thread::get_time(&seconds, &nanoseconds, static_cast<unsigned long>(ms / 1000),
+                        static_cast<unsigned long>(ms % 1000) * 1000000UL);
+  if (started) omniORB::setClientThreadCallDeadline(seconds, nanoseconds);
 }
-
-constexpr int32_t kProxyTries = 2;
-constexpr int32_t kDatabaseTries = Tango::DB_START_PHASE_RETRIES;
 
 // How long a database that did not answer in time is held, from the last
 // query it refused: a run that keeps asking keeps it held, a window whose
@@ -67,7 +64,7 @@ std::string ContextEntry::HostPort() const {
 // The database of a context, connected under the call's time-out.
 Tango::Database& TangoSystem::Database(ContextEntry& c, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
-  BoundConnections(ms, kDatabaseTries);
+  BoundConnections(ms);
   if (!c.database) {
     std::string host = c.address == 0 ? c.site->host : c.site->alternates[c.address - 1].first;
     const int port = c.address == 0 ? c.site->port : c.site->alternates[c.address - 1].second;
@@ -122,7 +119,7 @@ Outcome TangoSystem::DatabaseFault(ContextEntry& c, const Tango::DevFailed& e) {
 
 Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
-  BoundConnections(ms, kProxyTries);
+  BoundConnections(ms);
   if (!e.proxy) {
     if (e.context->database) {
       // The database knows whether the server runs: one that is not
@@ -151,7 +148,6 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
     std::string address =
         e.context->database ? "tango://" + EntryOf(e.context).HostPort() + "/" + e.device.tangoName
                             : TangoAddress(*e.context, e.device);
-    BoundConnections(ms, kProxyTries);
     e.proxy = std::make_unique<Tango::DeviceProxy>(address);
     e.timeoutMs = -1;
   }
