@@ -17,23 +17,26 @@ namespace dsc::tango {
 namespace {
 
 // Tango connects, and reconnects after a failed call, under the ORB's call
-// time-out, not the proxy's, and tries more than once: a device proxy's
-// construction twice and its next call once more, a database's first contact
-// three times. So the connection attempts of an access share one deadline,
-// the access's time-out from its start: a server or database hung from the
-// start costs an access its own time-out, not six or nine seconds. The
+// time-out, not the proxy's, and tries more than once: a database's first
+// contact three times, a device proxy's twice. With that time-out the
+// call's share, a database hung from the start costs a query its own
+// time-out, not nine seconds. A device reached without a database connects
+// by asking the server itself, in its construction twice and in the access
+// that follows twice more: there the attempts of an access share one
+// deadline instead, the access's time-out from its start, so a server hung
+// from the start costs an access its time-out once, not six seconds. The
 // proxy's and the database's own time-outs (set_timeout_millis) are per
-// object and take precedence, so an answered connection's calls keep theirs;
-// a call on an object Tango left without one (it gives none to a reconnected
-// device whose time-out is its own default 3 s) keeps to the deadline too.
+// object and take precedence over both, so an answered connection's calls
+// keep theirs.
 //
-// The deadline is the calling thread's, so servers checked side by side
-// (--jobs) each keep their own. omniORB looks for a thread's deadline only
-// when its supportPerThreadTimeOut parameter says so (it is read at every
-// call, so the ORB may have been started by anyone first), and keeps it only
-// for an omni_thread: a thread it did not start gets a dummy one for the rest
-// of its life.
-void BoundConnections(int32_t ms) {
+// Both are the calling thread's, so servers checked side by side (--jobs)
+// each keep their own. omniORB looks for a thread's time-out only when its
+// supportPerThreadTimeOut parameter says so (it is read at every call, so
+// the ORB may have been started by anyone first), and keeps it only for an
+// omni_thread: a thread it did not start gets a dummy one for the rest of
+// its life.
+enum class Bound { Share, Deadline };
+void BoundConnections(int32_t ms, int32_t tries, Bound bound = Bound::Share) {
   static const bool started = [] {
     Tango::ApiUtil* api = Tango::ApiUtil::instance();
     if (CORBA::is_nil(api->get_orb())) api->create_orb();
@@ -41,11 +44,19 @@ void BoundConnections(int32_t ms) {
     return true;
   }();
   thread_local omni_thread::ensure_self self;
+  if (!started) return;
+  if (bound == Bound::Share) {
+    omniORB::setClientThreadCallTimeout(static_cast<CORBA::ULong>(std::max(ms / tries, 1)));
+    return;
+  }
   unsigned long seconds = 0, nanoseconds = 0;
   omni_thread::get_time(&seconds, &nanoseconds, static_cast<unsigned long>(ms / 1000),
                         static_cast<unsigned long>(ms % 1000) * 1000000UL);
-  if (started) omniORB::setClientThreadCallDeadline(seconds, nanoseconds);
+  omniORB::setClientThreadCallDeadline(seconds, nanoseconds);
 }
+
+constexpr int32_t kProxyTries = 2;
+constexpr int32_t kDatabaseTries = Tango::DB_START_PHASE_RETRIES;
 
 // How long a database that did not answer in time is held, from the last
 // query it refused: a run that keeps asking keeps it held, a window whose
@@ -64,7 +75,7 @@ std::string ContextEntry::HostPort() const {
 // The database of a context, connected under the call's time-out.
 Tango::Database& TangoSystem::Database(ContextEntry& c, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
-  BoundConnections(ms);
+  BoundConnections(ms, kDatabaseTries);
   if (!c.database) {
     std::string host = c.address == 0 ? c.site->host : c.site->alternates[c.address - 1].first;
     const int port = c.address == 0 ? c.site->port : c.site->alternates[c.address - 1].second;
@@ -119,7 +130,8 @@ Outcome TangoSystem::DatabaseFault(ContextEntry& c, const Tango::DevFailed& e) {
 
 Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
-  BoundConnections(ms);
+  const Bound bound = e.context->database ? Bound::Share : Bound::Deadline;
+  BoundConnections(ms, kProxyTries, bound);
   if (!e.proxy) {
     if (e.context->database) {
       // The database knows whether the server runs: one that is not
@@ -148,6 +160,8 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
     std::string address =
         e.context->database ? "tango://" + EntryOf(e.context).HostPort() + "/" + e.device.tangoName
                             : TangoAddress(*e.context, e.device);
+    // The database's query left its own share.
+    if (e.context->database) BoundConnections(ms, kProxyTries, bound);
     e.proxy = std::make_unique<Tango::DeviceProxy>(address);
     e.timeoutMs = -1;
   }
