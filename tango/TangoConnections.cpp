@@ -18,44 +18,41 @@ namespace {
 
 // Tango connects, and reconnects after a failed call, under the ORB's call
 // time-out, not the proxy's, and tries more than once: a database's first
-// contact three times, a device proxy's twice. With that time-out the
-// call's share, a database hung from the start costs a query its own
-// time-out, not nine seconds. A device reached without a database connects
-// by asking the server itself, in its construction twice and in the access
-// that follows twice more: there the attempts of an access share one
-// deadline instead, the access's time-out from its start, so a server hung
-// from the start costs an access its time-out once, not six seconds. The
+// contact three times, a device reached through a database twice. A device
+// reached without one is connected by asking the server itself, in the
+// proxy's construction twice and in the access that follows twice more. With
+// that time-out the access's share, a server or database hung from the start
+// costs an access its own time-out once, not six or nine seconds. The
 // proxy's and the database's own time-outs (set_timeout_millis) are per
-// object and take precedence over both, so an answered connection's calls
-// keep theirs.
+// object and take precedence, so an answered connection's calls keep theirs.
+// (A deadline shared by an access's attempts would outlive the access and
+// fail the thread's later calls on objects without a time-out of their own.)
 //
-// Both are the calling thread's, so servers checked side by side (--jobs)
-// each keep their own. omniORB looks for a thread's time-out only when its
-// supportPerThreadTimeOut parameter says so (it is read at every call, so
-// the ORB may have been started by anyone first), and keeps it only for an
-// omni_thread: a thread it did not start gets a dummy one for the rest of
-// its life.
-enum class Bound { Share, Deadline };
-void BoundConnections(int32_t ms, int32_t tries, Bound bound = Bound::Share) {
+// The time-out is the calling thread's, so servers checked side by side
+// (--jobs) each keep their own. omniORB looks for a thread's time-out only
+// when its supportPerThreadTimeOut parameter says so (it is read at every
+// call, so the ORB may have been started by anyone first), and keeps it only
+// for an omni_thread: a thread it did not start gets a dummy one for the
+// rest of its life.
+void BoundConnections(int32_t ms, int32_t tries) {
   static const bool started = [] {
     Tango::ApiUtil* api = Tango::ApiUtil::instance();
     if (CORBA::is_nil(api->get_orb())) api->create_orb();
     omni::orbParameters::supportPerThreadTimeOut = true;
     return true;
   }();
-  thread_local omni_thread::ensure_self self;
-  if (!started) return;
-  if (bound == Bound::Share) {
-    omniORB::setClientThreadCallTimeout(static_cast<CORBA::ULong>(std::max(ms / tries, 1)));
-    return;
-  }
-  unsigned long seconds = 0, nanoseconds = 0;
-  omni_thread::get_time(&seconds, &nanoseconds, static_cast<unsigned long>(ms / 1000),
-                        static_cast<unsigned long>(ms % 1000) * 1000000UL);
-  omniORB::setClientThreadCallDeadline(seconds, nanoseconds);
+  struct ThreadBound {
+    omni_thread::ensure_self self;
+    int32_t ms = -1;
+  };
+  thread_local ThreadBound bound;
+  const int32_t each = std::max(ms / tries, 1);
+  if (started && std::exchange(bound.ms, each) != each)
+    omniORB::setClientThreadCallTimeout(static_cast<CORBA::ULong>(each));
 }
 
 constexpr int32_t kProxyTries = 2;
+constexpr int32_t kDirectProxyTries = 4;
 constexpr int32_t kDatabaseTries = Tango::DB_START_PHASE_RETRIES;
 
 // How long a database that did not answer in time is held, from the last
@@ -130,8 +127,8 @@ Outcome TangoSystem::DatabaseFault(ContextEntry& c, const Tango::DevFailed& e) {
 
 Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
-  const Bound bound = e.context->database ? Bound::Share : Bound::Deadline;
-  BoundConnections(ms, kProxyTries, bound);
+  const int32_t tries = e.context->database ? kProxyTries : kDirectProxyTries;
+  BoundConnections(ms, tries);
   if (!e.proxy) {
     if (e.context->database) {
       // The database knows whether the server runs: one that is not
@@ -161,7 +158,7 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
         e.context->database ? "tango://" + EntryOf(e.context).HostPort() + "/" + e.device.tangoName
                             : TangoAddress(*e.context, e.device);
     // The database's query left its own share.
-    if (e.context->database) BoundConnections(ms, kProxyTries, bound);
+    if (e.context->database) BoundConnections(ms, tries);
     e.proxy = std::make_unique<Tango::DeviceProxy>(address);
     e.timeoutMs = -1;
   }
