@@ -24,6 +24,11 @@ struct ControlSystem {
   std::string description;                          // for the caption and --help
   // False when every call returns at once (the in-process simulation).
   bool callsMayBlock = true;
+  // What the control system's own description asks for where the command
+  // line says nothing: servers checked at once, and the time-out of the
+  // standard test's and the information reads (0: the programs' defaults).
+  int32_t jobs = 0;
+  int32_t timeoutMs = 0;
 };
 
 // How a backend judges what it reads beyond the completion code, where its

@@ -46,9 +46,12 @@ class ClientLibrary {
   // Where a name typed by a person belongs, the short or the long form, in
   // any case: `context`, `server` and `device` hold what was typed (empty
   // where nothing was) and, on true, the lists' names of what was found and
-  // of what it belongs to. False leaves them as typed.
-  virtual bool FindNames(std::string& /*context*/, std::string& /*server*/,
-                         std::string& /*device*/) {
+  // of what it belongs to. False leaves them as typed, and sets `code`
+  // (where given) to why: 0 where the names are not listed, else the
+  // completion code of the look-up that failed (a database not answering).
+  virtual bool FindNames(std::string& /*context*/, std::string& /*server*/, std::string& /*device*/,
+                         int16_t* code = nullptr) {
+    if (code) *code = 0;
     return false;
   }
   // The long name of a listed context (server and device empty), server

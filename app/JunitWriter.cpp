@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -67,7 +68,18 @@ JunitWriter::Suite& JunitWriter::SuiteFor(const std::string& context, const std:
   // The counts and the time are known at the end; the attributes are made
   // now so that they stand in the order readers expect.
   s.node = root_.append_child("testsuite");
-  s.node.append_attribute("name") = XmlText("/" + context + "/" + server).c_str();
+  // A control system with names of its own names the suite by the server's
+  // (TangoTest/test) and its class by the database and the server; CI tools
+  // split a class name at its last dot, so the others are written "_".
+  const std::string serverName = longName ? longName(context, server) : "";
+  std::string database = longName && !serverName.empty() ? longName(context, "") : "";
+  if (database.empty()) database = context;
+  auto undotted = [](std::string text) {
+    std::replace(text.begin(), text.end(), '.', '_');
+    return text;
+  };
+  s.node.append_attribute("name") =
+      XmlText(serverName.empty() ? "/" + context + "/" + server : serverName).c_str();
   for (const char* name : {"tests", "failures", "errors"}) s.node.append_attribute(name);
   if (!ant_) s.node.append_attribute("skipped");
   s.node.append_attribute("time");
@@ -84,7 +96,10 @@ JunitWriter::Suite& JunitWriter::SuiteFor(const std::string& context, const std:
   };
   property("context", context);
   property("server", server);
-  s.prototype = Prototype(s.node, XmlText(context + "." + server));
+  if (!serverName.empty()) property("serverLongName", serverName);
+  s.prototype = Prototype(
+      s.node, XmlText(serverName.empty() ? context + "." + server
+                                         : undotted(database) + "." + undotted(serverName)));
   return s;
 }
 

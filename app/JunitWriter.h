@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <pugixml.hpp>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@ class JunitWriter final : public CheckOutput {
   // False when RunEnding could not write the file; the reason in error().
   bool written() const { return written_; }
   const std::string& error() const { return error_; }
+  // The control system's own names of contexts and servers, where it has
+  // them (Tango's database and server instance; none for the simulation).
+  std::function<std::string(const std::string& context, const std::string& server)> longName;
 
  private:
   struct Suite {

@@ -142,6 +142,9 @@ int CheckFromTheCommandLine(int argc, char** argv) {
     std::cerr << "ovra-check: " << error << "\n";
     return kExitUsage;
   }
+  // A site file's defaults; the command line's --jobs and --timeout win.
+  if (cl.opt.jobs == 0) cl.opt.jobs = system.jobs;
+  if (cl.opt.timeoutMs == 0) cl.opt.timeoutMs = system.timeoutMs;
 
   std::vector<std::string> looked;
   const DatabaseChoice database = ChooseDatabaseDirectory(

@@ -374,6 +374,7 @@ int16_t TestSources::initStdTest(const std::string& devcon, const std::string& d
   s_.plan.TestPlanCount = k;
   s_.checkerCaption = s_.serverInfoText + "Standard test for " + NumberText(k) + " READ properties";
   s_.report.AddToReport("Standard test for read properties of /" + devcon + "/" + devsrv, false);
+  ReportLongNames(devcon, devsrv, devnam);
   s_.report.AddToReport(s_.checkerCaption, false);
   s_.report.AddToReport(kReportColumnHeader, false);
   return kCodeSuccess;
@@ -538,9 +539,23 @@ int16_t TestSources::initSelfText(const std::string& devcon, const std::string& 
   }
   s_.report.AddToReport(kHyphens62, false);
   s_.report.AddToReport("Self-test for /" + devcon + "/" + devsrv, false);
+  ReportLongNames(devcon, devsrv, devnam);
   s_.report.AddToReport(s_.checkerCaption, false);
   s_.report.AddToReport(kReportColumnHeader, false);
   return r;
+}
+
+void TestSources::ReportLongNames(const std::string& context, const std::string& server,
+                                  const std::string& device) {
+  const std::string serverName = lib_.LongNameOf(context, server, "").name;
+  if (serverName.empty()) return;
+  std::string line = "Names in the control system: server " + serverName;
+  // "#0" would ask for the host too.
+  if (!device.empty() && device[0] != '#') {
+    const std::string deviceName = lib_.LongNameOf(context, server, device).name;
+    if (!deviceName.empty()) line += ", device " + deviceName;
+  }
+  s_.report.AddToReport(line, false);
 }
 
 }  // namespace dsc

@@ -121,6 +121,11 @@ class TestSources final : public SpecificTestLoader {
   int32_t readTimeoutMs = 0;
 
  private:
+  // A report header's line naming the server (and a device other than
+  // "#0") by the control system's own names, where it has them; the
+  // simulation's reports have no such line.
+  void ReportLongNames(const std::string& context, const std::string& server,
+                       const std::string& device);
   CheckerSession& s_;
   ClientLibrary& lib_;
   std::string refusal_;

@@ -113,7 +113,8 @@ TangoSystem::Verdict TangoSystem::Judge(DeviceEntry& e, const Property& p,
     if (!outside.empty() && alarm) fail(outside);
     if (!outside.empty() && !alarm) notes.push_back(outside);
   }
-  if (!written.empty() && (p.attribute.writable == Tango::READ_WRITE) &&
+  if (!written.empty() &&
+      (p.attribute.writable == Tango::READ_WRITE || p.attribute.writable == Tango::WRITE) &&
       !SetPointTook(facts.setPoint, written, tolerance, p.attribute.data_type))
     fail("set point " + (facts.setPoint.empty() ? std::string("none") : Joined(facts.setPoint)) +
          " is not the " + Joined(written) + " written (read " + Joined(facts.values) + ")");

@@ -38,7 +38,8 @@ class TangoLibrary final : public ClientLibrary {
                      std::span<const uint8_t> inData, int16_t access, int32_t timeoutMs) override;
   int16_t T_GETCONTEXTS(std::span<uint8_t> names, int32_t& count) override;
   int16_t RPCERR(int16_t code, std::span<char> text) override;
-  bool FindNames(std::string& context, std::string& server, std::string& device) override;
+  bool FindNames(std::string& context, std::string& server, std::string& device,
+                 int16_t* code = nullptr) override;
   LongNames LongNameOf(const std::string& context, const std::string& server,
                        const std::string& device) override;
   void setDatabaseDirectory(const std::string& path) override;

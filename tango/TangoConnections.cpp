@@ -2,40 +2,57 @@
 // time-outs, and the property lists loaded through them.
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <utility>
 
 #include "access/CompletionCodes.h"
 #include "tango/TangoSystem.h"
+// After Tango's headers, which bring omniORB's in their order.
+#include <omniORB4/internal/orbParameters.h>
 
 namespace dsc::tango {
 
 namespace {
 
-// Tango connects, and reconnects after a failed call, under the ORB's
-// process-wide time-out (3 s, set when the ORB starts), not the proxy's: a
-// device proxy tries twice, a database (whose first contact Tango also
-// repeats) three times. With the ORB started first and its time-out that
-// share of the call's, a server or database hung from the start costs a call
-// its own time-out, not six or nine seconds.
-// Servers checked side by side call it from several threads: the ORB is
-// started once, and no call sees it half started.
+// Tango connects, and reconnects after a failed call, under the ORB's call
+// time-out, not the proxy's, and tries more than once: a database's first
+// contact three times, a device reached through a database twice. A device
+// reached without one is connected by asking the server itself, in the
+// proxy's construction twice and in the access that follows twice more. With
+// that time-out the access's share, a server or database hung from the start
+// costs an access its own time-out once, not six or nine seconds. The
+// proxy's and the database's own time-outs (set_timeout_millis) are per
+// object and take precedence, so an answered connection's calls keep theirs.
+// (A deadline shared by an access's attempts would outlive the access and
+// fail the thread's later calls on objects without a time-out of their own.)
+//
+// The time-out is the calling thread's, so servers checked side by side
+// (--jobs) each keep their own. omniORB looks for a thread's time-out only
+// when its supportPerThreadTimeOut parameter says so (it is read at every
+// call, so the ORB may have been started by anyone first), and keeps it only
+// for an omni_thread: a thread it did not start gets a dummy one for the
+// rest of its life.
 void BoundConnections(int32_t ms, int32_t tries) {
-  static std::mutex mutex;
-  static int32_t processTimeoutMs = -1;
+  static const bool started = [] {
+    Tango::ApiUtil* api = Tango::ApiUtil::instance();
+    if (CORBA::is_nil(api->get_orb())) api->create_orb();
+    omni::orbParameters::supportPerThreadTimeOut = true;
+    return true;
+  }();
+  struct ThreadBound {
+    omni_thread::ensure_self self;
+    int32_t ms = -1;
+  };
+  thread_local ThreadBound bound;
   const int32_t each = std::max(ms / tries, 1);
-  const std::lock_guard lock(mutex);
-  if (std::exchange(processTimeoutMs, each) == each) return;
-  Tango::ApiUtil* api = Tango::ApiUtil::instance();
-  if (CORBA::is_nil(api->get_orb())) api->create_orb();
-  omniORB::setClientCallTimeout(static_cast<CORBA::ULong>(each));
+  if (started && std::exchange(bound.ms, each) != each)
+    omniORB::setClientThreadCallTimeout(static_cast<CORBA::ULong>(each));
 }
 
 constexpr int32_t kProxyTries = 2;
+constexpr int32_t kDirectProxyTries = 4;
 constexpr int32_t kDatabaseTries = Tango::DB_START_PHASE_RETRIES;
 
 // How long a database that did not answer in time is held, from the last
@@ -110,7 +127,8 @@ Outcome TangoSystem::DatabaseFault(ContextEntry& c, const Tango::DevFailed& e) {
 
 Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
   const int32_t ms = timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs;
-  BoundConnections(ms, kProxyTries);
+  const int32_t tries = e.context->database ? kProxyTries : kDirectProxyTries;
+  BoundConnections(ms, tries);
   if (!e.proxy) {
     if (e.context->database) {
       // The database knows whether the server runs: one that is not
@@ -139,7 +157,8 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
     std::string address =
         e.context->database ? "tango://" + EntryOf(e.context).HostPort() + "/" + e.device.tangoName
                             : TangoAddress(*e.context, e.device);
-    BoundConnections(ms, kProxyTries);
+    // The database's query left its own share.
+    if (e.context->database) BoundConnections(ms, tries);
     e.proxy = std::make_unique<Tango::DeviceProxy>(address);
     e.timeoutMs = -1;
   }

@@ -64,11 +64,16 @@ bool TangoJudgement(const ReadJudgement& given, Judgement& judgement, std::strin
 bool OpenFile(const std::string& text, const std::string& path, Clock& clock, ControlSystem& opened,
               std::string& error, const ReadJudgement& given) {
   // The site file is checked before the module is looked for.
-  if (!LoadSite(text, path, error)) return false;
+  const std::optional<Site> site = LoadSite(text, path, error);
+  if (!site) return false;
   Judgement judgement;
   if (!TangoJudgement(given, judgement, error)) return false;
-  return OpenThroughModule(WithJudgement(text, judgement), path, "a Tango site file", clock, opened,
-                           error);
+  if (!OpenThroughModule(WithJudgement(text, judgement), path, "a Tango site file", clock, opened,
+                         error))
+    return false;
+  opened.jobs = site->jobs;
+  opened.timeoutMs = site->timeoutMs;
+  return true;
 }
 
 bool OpenAddresses(const std::vector<std::string>& hosts, Clock& clock, ControlSystem& opened,

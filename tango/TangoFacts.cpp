@@ -104,6 +104,8 @@ ValueFacts FactsOf(Tango::DeviceAttribute& value, const Tango::AttributeInfoEx& 
     for (size_t i = 0; i < n; ++i) f.lines.emplace_back(value.StringSeq[i].in());
   } else if (numbers) {
     Numbers(value, f);
+    // A write-only attribute reads back its set point, as its value.
+    if (info.writable == Tango::WRITE && f.setPoint.empty()) f.setPoint = f.values;
   }
   return f;
 }

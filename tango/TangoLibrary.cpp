@@ -95,15 +95,21 @@ int16_t TangoLibrary::RPCERR(int16_t code, std::span<char> text) {
   return 0;
 }
 
-bool TangoLibrary::FindNames(std::string& context, std::string& server, std::string& device) {
+bool TangoLibrary::FindNames(std::string& context, std::string& server, std::string& device,
+                             int16_t* code) {
   TangoSystem& s = *system_;
   Outcome fault;
+  // Not found: not listed (0), or the database that was asked did not answer.
+  auto notFound = [&] {
+    if (code) *code = fault.code == kTangoDatabaseUnreachable ? fault.code : 0;
+    return false;
+  };
   ContextEntry* c = nullptr;
-  if (!context.empty() && !(c = s.FindContext(context))) return false;
+  if (!context.empty() && !(c = s.FindContext(context))) return notFound();
   std::shared_ptr<ServerEntry> found;
   if (!server.empty()) {
     found = c ? s.ServerIn(*c, server, fault) : s.FindServer(server, &c, fault);
-    if (!found) return false;
+    if (!found) return notFound();
   } else if (!device.empty() && device != "#0") {
     // A device alone: the database says which server it belongs to; a
     // hand-listed site is searched.
@@ -116,7 +122,11 @@ bool TangoLibrary::FindNames(std::string& context, std::string& server, std::str
               s.AskDatabase(candidate, kDefaultTimeoutMs,
                             [&](Tango::Database& db) { return db.get_device_info(name); });
           found = s.ServerIn(candidate, info.ds_full_name, fault);
-        } catch (const Tango::DevFailed&) {
+        } catch (const Tango::DevFailed& e) {
+          // Said where nothing else finds the device; the hand-listed
+          // servers are still searched.
+          if (s.DatabaseFault(candidate, e).code == kTangoDatabaseUnreachable)
+            fault = {kTangoDatabaseUnreachable, s.databaseFault()};
         }
       }
       for (size_t i = 0; !found && i < candidate.servers.size(); ++i) {
@@ -129,15 +139,16 @@ bool TangoLibrary::FindNames(std::string& context, std::string& server, std::str
         break;
       }
     }
-    if (!found) return false;
+    if (!found) return notFound();
   }
-  if (!c) return false;
+  if (!c) return notFound();
   std::string foundDevice = device;
   if (found && !device.empty()) {
     const SiteDevice* d = s.DeviceIn(*c, *found, device, fault);
-    if (!d) return false;
+    if (!d) return notFound();
     if (device != "#0") foundDevice = d->name;
   }
+  if (code) *code = 0;
   context = c->site->name;
   if (found) server = found->name;
   device = foundDevice;

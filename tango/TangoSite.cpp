@@ -184,7 +184,12 @@ Site Build(const json& root) {
   Obj top(root, "", {"site", "tango"});
   Site site;
   if (const json* v = top.get("site")) site.title = String(*v, "/site");
-  Obj tango(top.need("tango"), "/tango", {"contexts"});
+  Obj tango(top.need("tango"), "/tango", {"contexts", "jobs", "timeoutMs"});
+  // The same ranges as --jobs and --timeout.
+  if (const json* v = tango.get("jobs"))
+    site.jobs = static_cast<int32_t>(Int(*v, tango.path("jobs"), 1, 256));
+  if (const json* v = tango.get("timeoutMs"))
+    site.timeoutMs = static_cast<int32_t>(Int(*v, tango.path("timeoutMs"), 1, 3600000));
   const json& contexts = Array(tango.need("contexts"), tango.path("contexts"));
   for (size_t i = 0; i < contexts.size(); ++i)
     site.contexts.push_back(BuildContext(contexts[i], At("/tango/contexts", i)));

@@ -62,6 +62,10 @@ struct SiteContext {
 
 struct Site {
   std::string title;
+  // Defaults for --jobs and --timeout where the command line gives none
+  // (0: the programs' own).
+  int32_t jobs = 0;
+  int32_t timeoutMs = 0;
   std::vector<SiteContext> contexts;
 };
 

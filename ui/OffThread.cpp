@@ -190,9 +190,10 @@ int16_t OffThreadLibrary::RPCERR(int16_t code, std::span<char> text) {
 
 // The long names come from the control system too, so they are asked on the
 // worker like every other call.
-bool OffThreadLibrary::FindNames(std::string& context, std::string& server, std::string& device) {
+bool OffThreadLibrary::FindNames(std::string& context, std::string& server, std::string& device,
+                                 int16_t* code) {
   bool found = false;
-  calls_.Run([&] { found = inner_->FindNames(context, server, device); });
+  calls_.Run([&] { found = inner_->FindNames(context, server, device, code); });
   return found;
 }
 

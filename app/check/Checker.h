@@ -173,6 +173,9 @@ class Checker {
   bool OpenOutputs() {
     if (!opt_.junit.empty()) {
       junit_ = std::make_unique<JunitWriter>(opt_.junitAnt);
+      junit_->longName = [this](const std::string& context, const std::string& server) {
+        return parts_.system.library->LongNameOf(context, server, "").name;
+      };
       if (!OpenOutput(*junit_, opt_.junit, "JUnit")) return false;
     }
     if (!opt_.html.empty()) {
@@ -353,8 +356,11 @@ class Checker {
       auto it = longNames_.find(key);
       if (it == longNames_.end()) {
         LongNames n{o.context, o.server, device, {}};
-        const std::string s = parts_.system.library->LongNameOf(o.context, o.server, "").name;
-        const std::string d = parts_.system.library->LongNameOf(o.context, o.server, device).name;
+        ClientLibrary& library = *parts_.system.library;
+        const std::string s = library.LongNameOf(o.context, o.server, "").name;
+        const std::string d = library.LongNameOf(o.context, o.server, device).name;
+        const std::string db = s.empty() ? "" : library.LongNameOf(o.context, "", "").name;
+        if (!db.empty()) n.fields += ",\"database\":" + Json(AsUtf8(db)).dump();
         if (!s.empty()) n.fields += ",\"serverLongName\":" + Json(AsUtf8(s)).dump();
         if (!d.empty()) n.fields += ",\"deviceLongName\":" + Json(AsUtf8(d)).dump();
         it = longNames_.emplace(key, std::move(n)).first;

@@ -26,9 +26,14 @@ bool Resolve(ClientLibrary& lib, const std::vector<std::string>& typed, bool dev
   }
   // One name: a device for the standard test, else a server.
   std::string c, s = deviceAlone ? "" : typed[0], d = deviceAlone ? typed[0] : "";
-  if (!lib.FindNames(c, s, d) || c.empty() || s.empty()) {
-    error = "\"" + typed[0] + "\" names no " + (deviceAlone ? "device" : "server") +
-            " this control system knows; give CONTEXT SERVER" + (deviceAlone ? " DEVICE" : "");
+  int16_t code = 0;
+  if (!lib.FindNames(c, s, d, &code) || c.empty() || s.empty()) {
+    // The look-up that failed says why: not listed, or not asked at all.
+    error = code != 0 ? "\"" + typed[0] + "\" cannot be looked up: " + GetErrorString(lib, code) +
+                            " (code " + std::to_string(code) + ")"
+                      : "\"" + typed[0] + "\" names no " + (deviceAlone ? "device" : "server") +
+                            " this control system knows; give CONTEXT SERVER" +
+                            (deviceAlone ? " DEVICE" : "");
     return false;
   }
   context = c;

@@ -69,6 +69,12 @@ TEST(TangoSite, RefusesMalformedFilesNamingThePlace) {
       {"1234", "65536", ctx + "/port: 65536 is outside 1..65535"},
       {"250", "9", ctx + "/pollMs: 9 is outside 10..3600000"},
       {"250", "3600001", ctx + "/pollMs: 3600001 is outside 10..3600000"},
+      {"{\"contexts\"", "{\"jobs\": 0, \"contexts\"", "/tango/jobs: 0 is outside 1..256"},
+      {"{\"contexts\"", "{\"jobs\": 257, \"contexts\"", "/tango/jobs: 257 is outside 1..256"},
+      {"{\"contexts\"", "{\"timeoutMs\": 0, \"contexts\"",
+       "/tango/timeoutMs: 0 is outside 1..3600000"},
+      {"{\"contexts\"", "{\"timeoutMs\": \"1s\", \"contexts\"",
+       "/tango/timeoutMs: expected a whole number, found string"},
       {R"([{"name": "D", "device": "a/b/c"}])", R"({"name": "D", "device": "a/b/c"})",
        srv + "/devices: expected an array, found object"},
       {"[{\"name\": \"D\", \"device\": \"a/b/c\"}]", "[]",
@@ -106,6 +112,8 @@ string Summary(const std::optional<Site>& site, const string& error) {
   string text = site->title + "|" + c.name + " " + c.host + " " + std::to_string(c.port) + " " +
                 std::to_string(c.database) + std::to_string(c.discover) + " " +
                 std::to_string(c.pollMs) + "|" + s.name + " " + s.instance;
+  if (site->jobs != 0 || site->timeoutMs != 0)
+    text += " jobs " + std::to_string(site->jobs) + " ms " + std::to_string(site->timeoutMs);
   for (const string& p : c.include) text += " +" + p;
   for (const string& p : c.exclude) text += " -" + p;
   for (const SiteDevice& d : s.devices) text += "|" + d.name + " " + TangoAddress(c, d);
@@ -125,6 +133,8 @@ TEST(TangoSite, LoadsEveryFieldAndDefaults) {
       {string(minimal).insert(minimal.find("\"servers"), R"("database": true, "pollMs": 10, )"),
        "|C h 9 10 10|S |D tango://h:9/a/b/c"},
       {minimal, "|C h 9 00 250|S |D tango://h:9/a/b/c#dbase=no"},
+      {string(minimal).insert(minimal.find("\"contexts"), R"("jobs": 16, "timeoutMs": 2500, )"),
+       "|C h 9 00 250|S  jobs 16 ms 2500|D tango://h:9/a/b/c#dbase=no"},
       // A discovered context has its database, filters, and servers without devices.
       {R"({"tango": {"contexts": [{"name": "C", "host": "h", "port": 9, "discover": true, )"
        R"("include": ["TangoTest/*"], "exclude": ["*/x"], )"

@@ -42,7 +42,7 @@ class LongNamed final : public dsc::testing::RecordingLibrary {
  public:
   explicit LongNamed(std::unique_ptr<ClientLibrary> lib)
       : RecordingLibrary(lib.get()), lib_(std::move(lib)) {}
-  bool FindNames(std::string& context, std::string& server, std::string&) override {
+  bool FindNames(std::string& context, std::string& server, std::string&, int16_t*) override {
     if (QString::fromStdString(server).toUpper() != "LINAC/VACUUM-1") return false;
     context = "LINAC";
     server = "VACUUM-1";

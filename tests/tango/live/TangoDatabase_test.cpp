@@ -6,7 +6,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <thread>
 #include <tuple>
@@ -38,6 +40,11 @@ bool Prepare(testing::TangoDatabaseServer& db, std::string& e) {
          db.PutProperty("sys/tg_test/1", "long_scalar", "max_warning", {"-1000000"}, e) &&
          db.StartTangoTest("test", e);
 }
+std::string Undotted(std::string text) {
+  std::replace(text.begin(), text.end(), '.', '_');
+  return text;
+}
+
 class TangoDatabaseLive : public LiveSuite<testing::TangoDatabaseServer, Prepare> {
  protected:
   static std::string context() { return server().TangoHost(); }  // its own short name
@@ -95,6 +102,16 @@ TEST_F(TangoDatabaseLive, DiscoveryListsServersByShortNamesAndKnowsWhichAreNotRu
                                       "TangoRestSe~395b", "TangoTest.multi", "TangoTest.test"}));
   // A server's list by its Tango name, in any case; the admin device is not listed.
   EXPECT_EQ(c.Names(context(), "tangotest/TEST"), std::vector<std::string>{"sys.tg_test.1"});
+  // NPROPS counts what PROPS lists, a command of 32 characters too.
+  const auto props = c.Props("/" + context() + "/DataBaseds.2/sys.database.2");
+  ASSERT_EQ(c.lastCode, 0);
+  EXPECT_EQ(props.count("DbGetDeviceAttributePropertyHist"), 1u);
+  int16_t counted = 0;
+  std::vector<std::string> names;
+  std::vector<int16_t> sizes, formats;
+  GetPropertyList(c.library, "/" + context() + "/DataBaseds.2/sys.database.2", names, sizes,
+                  formats, counted);
+  EXPECT_EQ(static_cast<size_t>(counted), props.size());
 
   // Typed names, short or Tango's, in any case, find where they belong (more
   // are typed to ovra-check below).
@@ -255,6 +272,16 @@ TEST_F(TangoDatabaseLive, OvraCheckTakesTangoNamesFromTangoHost) {
         "\"result\":\"API_AttrValueNotSet: ",
         "\"errors\":[{\"reason\":\"API_AttrValueNotSet\",\"description\":", "\"origin\":\""}},
       {"info tangotest/test", 0, {" name: TangoTest/test\n host: "}},
+      // Quality in JSON, failing only where asked; the database and Tango's
+      // names in JSON and in JUnit's suite and class names.
+      {"--json --only long_scalar standard sys/tg_test/1",
+       0,
+       {"\"property\":\"long_scalar\"", "\"quality\":\"WARNING\"",
+        "\"database\":\"" + context() + "\",\"serverLongName\":\"TangoTest/test\""}},
+      {"--fail-on-quality WARNING --json --only long_scalar standard sys/tg_test/1",
+       1,
+       {"\"status\":68,\"result\":\"quality WARNING\""}},
+      {"--junit '" + dir.file("junit.xml") + "' --only long_scalar standard sys/tg_test/1", 0, {}},
       {"standard no/such/device", 1, {"\"no/such/device\" names no device"}},
   };
   for (const auto& [args, code, said] : runs) {
@@ -267,6 +294,20 @@ TEST_F(TangoDatabaseLive, OvraCheckTakesTangoNamesFromTangoHost) {
     for (const std::string& text : said)
       EXPECT_NE(out.find(text), std::string::npos) << args << ": " << text << "\n" << out;
   }
+  const std::string junit = dir.read("junit.xml");
+  EXPECT_NE(junit.find("<testsuite name=\"TangoTest/test\""), std::string::npos) << junit;
+  EXPECT_NE(junit.find("classname=\"" + Undotted(context()) + ".TangoTest/test\""),
+            std::string::npos);
+  // The reports' headers name the Tango server and device.
+  std::string reports;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    if (entry.path().extension() == ".txt") reports += dir.read(entry.path().filename().string());
+  EXPECT_NE(reports.find("Standard test for read properties of /" + context() +
+                         "/TangoTest.test\r\n"
+                         "Names in the control system: server TangoTest/test, device "
+                         "sys/tg_test/1\r\n"),
+            std::string::npos)
+      << reports;
 }
 
 // A database hung from the start (DataBaseds stopped, its port still
@@ -294,13 +335,17 @@ TEST_F(TangoDatabaseLive, HungDatabaseCostsEachCommandAtMostItsTimeOut) {
     const char* name;
     std::string hosts, args;
     double limit;  // seconds: one database time-out (docs/tango.md) per host
+    double least;  // seconds it must take at least: the time-out is waited for
+    const char* said = "";
   };
   const Case cases[] = {
-      {"info", context(), "info " + context() + " TangoTest.test", 3},
-      {"list", context(), "list " + context() + " TangoTest/test", 3},
-      {"standard", context(), "standard " + context() + " TangoTest.test sys.tg_test.1", 3},
-      {"specific", context(), "specific " + context() + " TangoTest.test", 3},
-      {"three hosts", many, "standard sys/tg_test/1", 9},
+      {"info", context(), "info " + context() + " TangoTest.test", 3, 0},
+      {"list", context(), "list " + context() + " TangoTest/test", 3, 2.9},
+      {"standard", context(), "standard " + context() + " TangoTest.test sys.tg_test.1", 3, 0},
+      {"specific", context(), "specific " + context() + " TangoTest.test", 3, 0},
+      // Not found because no database answered: said so, not "no device".
+      {"three hosts", many, "standard sys/tg_test/1", 9, 0,
+       "\"sys/tg_test/1\" cannot be looked up: the Tango database at "},
   };
   for (const Case& k : cases) {
     const std::string command = "TANGO_HOST=" + k.hosts + " " + OVRA_CHECK_EXE + " --report-dir '" +
@@ -309,6 +354,8 @@ TEST_F(TangoDatabaseLive, HungDatabaseCostsEachCommandAtMostItsTimeOut) {
     int status = 0;
     const double took = Seconds([&] { status = std::system(command.c_str()); });
     EXPECT_LT(took, k.limit + 0.5) << k.name << "\n" << dir.read("out");
+    EXPECT_GE(took, k.least) << k.name << "\n" << dir.read("out");
+    EXPECT_NE(dir.read("out").find(k.said), std::string::npos) << k.name << "\n" << dir.read("out");
     EXPECT_TRUE(WIFEXITED(status)) << k.name;
   }
 }

@@ -64,6 +64,11 @@ TEST_F(TangoReads, AWrittenSetPointIsReadBackAndCompared) {
   // compared with what was written.
   c.control->setTolerance("0.1");
   EXPECT_EQ(Access(c, "double_scalar", {-3}, 1), 0) << c.control->StatusText();
+  // A DevShort takes 2 of 2.4: the set point did not take, both are said.
+  c.control->setTolerance("");
+  EXPECT_EQ(Access(c, "short_scalar_w", {2.4}, 1), kTangoBadState);
+  EXPECT_NE(c.control->StatusText().find("2.4"), std::string::npos) << c.control->StatusText();
+  EXPECT_EQ(c.control->LastValueFacts().setPoint, std::vector<double>{2});
 }
 
 #ifdef OVRA_CHECK_EXE
