@@ -13,6 +13,7 @@
 # With --tango (TangoTest installed) also, against a TangoTest it starts on a
 # free loopback port without a database, as facilities/tangotest.json does:
 #   tango-startup.png        the Tango site at start-up
+#   tango-captured-references.png  the editor filled from TG-1's values
 #   tango-hung-server.png    the same TangoTest stopped (SIGSTOP) in a run
 # Every program it starts it stops again by its PID. Settings and the
 # database are scratch copies; the repository's are not touched.
@@ -195,6 +196,15 @@ if $tango; then
     "State,State,TG-1,1,SHORT" >"$db/TGTEST-TANGOTEST.csv"
   start -- --database "$db" --facility "$work/tangotest.json"
   shot tango-startup.png
+  keys alt+e
+  ed=$(waitwin "^Checker Script Editor$")
+  focus "$ed"
+  keys alt+r
+  sleep 2
+  xdotool mousemove --window "$ed" 80 257 click 1
+  shot tango-captured-references.png
+  forget "$app"
+  start -- --database "$db" --facility "$work/tangotest.json"
   # A TangoTest that has stopped answering: its stored test under Selected.
   kill -STOP "$tg"
   keys alt+s alt+p

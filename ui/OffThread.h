@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -56,6 +57,8 @@ class BlockingCalls {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::shared_ptr<Job>> queue_;
+  std::atomic<int> queued_ = 0;  // queue_.size(), for the worker's spin
+  bool workerSleeping_ = false;  // the worker waits on wake_ (under mutex_)
   bool quit_ = false;
   int depth_ = 0;
   bool inline_ = false;

@@ -211,8 +211,17 @@ void CheckScripter::buildWidgets() {
 }
 
 void CheckScripter::say(const QString& text) {
-  statusLine->setText(text);
-  statusLine->setToolTip(text.count('\n') >= kStatusLines ? text : QString());
+  // Notes beyond the label's lines would be cut off mid-line at its foot:
+  // the last line says how many more there are, the tool tip holds them all.
+  QStringList lines = text.split('\n');
+  const bool cut = lines.size() > kStatusLines;
+  if (cut) {
+    const qsizetype more = lines.size() - (kStatusLines - 1);
+    lines.resize(kStatusLines - 1);
+    lines << QString("... and %1 more line(s); the tool tip here shows them all.").arg(more);
+  }
+  statusLine->setText(lines.join('\n'));
+  statusLine->setToolTip(cut ? text : QString());
 }
 
 int CheckScripter::selectedIndex() const {

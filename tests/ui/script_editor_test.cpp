@@ -118,6 +118,28 @@ TEST_F(EditorTest, AppendBuildsAccessAndFormatFromTheFields) {
   EXPECT_FALSE(box("AccessCheck").isChecked() || box("PollCheckBox").isChecked());
 }
 
+// A capture of a device with many unreadable properties: the notes that do
+// not fit the lines below the buttons are counted on the last, not cut off
+// mid-line, and the tool tip holds every one.
+TEST_F(EditorTest, CaptureNotesBeyondTheStatusLinesAreCountedAndKeptInTheToolTip) {
+  Load({});
+  editor.chosenDevice = [] { return std::string("TG-1"); };
+  editor.capture = [](const std::string&, const std::string&, const std::string&) {
+    CapturedTest t;
+    t.commands = {Cmd("a")};
+    for (const char* p : {"p1", "p2", "p3", "p4", "p5"}) t.skipped.push_back({p, "no value"});
+    return t;
+  };
+  button("CaptureCmd").click();
+  const QLabel& status = *editor.findChild<QLabel*>("statusLine");
+  const QStringList shown = status.text().split('\n');
+  ASSERT_EQ(shown.size(), CheckScripter::kStatusLines);
+  EXPECT_EQ(shown[2], "p2 not captured: no value");
+  EXPECT_TRUE(shown[3].startsWith("... and 3 more line(s)")) << shown[3].toStdString();
+  EXPECT_EQ(status.toolTip().split('\n').size(), 6);
+  EXPECT_EQ(editor.scriptCount, 1);
+}
+
 // What is typed goes to the control system in Latin-1: a character it can
 // hold becomes its byte, one it cannot is refused with where it is. Opened,
 // closed and opened again without an edit, the editor asks nothing.
