@@ -210,6 +210,12 @@ TEST_F(WindowTest, GivingUpOnASilentServerIsOptInAndCountsNotRunApart) {
     EXPECT_EQ(progress().toStdString(), row.progress);
     EXPECT_EQ(rows(), 10);
   }
+  // In a configured run the summary counts those not run apart from the passed.
+  window->findChild<QRadioButton*>("SelfTestOption0")->setChecked(true);
+  click("Command2");
+  const QTreeWidgetItem* vacuum = summary()->topLevelItem(0);
+  EXPECT_EQ((vacuum->text(1) + " " + vacuum->text(2) + " " + vacuum->text(3)).toStdString(),
+            "0 2 8");
 }
 
 // Across runs: a configured run, then a selected one (the summary goes, the
