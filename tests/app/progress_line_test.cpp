@@ -15,7 +15,8 @@ TEST(ProgressLine, SaysWhatIsDoneAndWhatIsLeftAndStepsAsideForEveryLine) {
   std::ostringstream out;
   ProgressLine progress(out, true);
   progress.Start(4);
-  EXPECT_EQ(progress.Text(0), "servers 0 of 4 done, 0 failed, 0 s elapsed");  // no estimate yet
+  EXPECT_EQ(progress.Text(0),
+            "servers 0 of 4 done, 0 failed, 0 s elapsed");  // no estimate yet
   progress.ServerDone(true);
   EXPECT_EQ(progress.Text(30'000), "servers 1 of 4 done, 1 failed, 30 s elapsed, about 90 s left");
   progress.ServerDone(false);
@@ -37,6 +38,9 @@ TEST(ProgressLine, SaysWhatIsDoneAndWhatIsLeftAndStepsAsideForEveryLine) {
   progress.eraser().RunEnding(totals);
   progress.drawer().CommandEnded({});
   EXPECT_EQ(out.str(), "\r\x1b[K");
+  // A new start counts from nothing.
+  progress.Start(2);
+  EXPECT_EQ(progress.Text(0), "servers 0 of 2 done, 0 failed, 0 s elapsed");
 
   // Not wanted (a pipe, --json, NO_COLOR), or one server only: never a byte.
   for (const auto& [shownAtAll, servers] : {std::pair{false, 5}, std::pair{true, 1}}) {

@@ -98,9 +98,10 @@ TEST_F(EditorTest, AppendBuildsAccessAndFormatFromTheFields) {
     int formatIndex;   // -1: nothing picked; 6: a hole named NULL
     std::string made;  // access, input and output format
   };
+  // The last leaves every field changed: the next showing must reset them all.
   const Case cases[] = {{false, false, "1000", 1, "READ 513 513"},
-                        {true, true, "1000", -1, "WRITE 767 767"},
-                        {false, true, "x", 6, "POLL[timeout=x] 767 767"}};
+                        {false, true, "x", 6, "POLL[timeout=x] 767 767"},
+                        {true, true, "x", -1, "WRITE 767 767"}};
   Load({});
   for (const Case& c : cases) {
     box("AccessCheck").setChecked(c.write);
@@ -145,9 +146,10 @@ TEST_F(EditorTest, CaptureNotesBeyondTheStatusLinesAreCountedAndKeptInTheToolTip
 // closed and opened again without an edit, the editor asks nothing.
 TEST_F(EditorTest, TypedTextIsLatin1AndAnUneditedEditorClosesWithoutAQuestion) {
   int questions = 0;
+  QMessageBox::StandardButton answer = QMessageBox::Discard;
   editor.ask = [&](const QString&, QMessageBox::StandardButtons) {
     ++questions;
-    return QMessageBox::Discard;
+    return answer;
   };
   Load({Cmd("kept")});
   const struct {
@@ -179,6 +181,16 @@ TEST_F(EditorTest, TypedTextIsLatin1AndAnUneditedEditorClosesWithoutAQuestion) {
     editor.reject();
   }
   EXPECT_EQ(questions, 1);
+  // Edited, the close cancelled, then opened again: nothing is edited now.
+  list().setCurrentRow(0);
+  button("DeleteCmd").click();
+  editor.show();
+  answer = QMessageBox::Cancel;
+  editor.reject();
+  Load({Cmd("kept")});
+  editor.reject();
+  EXPECT_EQ(questions, 2);
+  EXPECT_FALSE(editor.isVisible());
 }
 
 // Save asks before it writes another server's file than the one the commands
