@@ -13,10 +13,51 @@ namespace dsc {
 namespace {
 
 // The shortest text that reads back as the same value of its own type.
+// Most values a check reads are whole or have a decimal or two (1.5, 20,
+// -0.25): those are written from integers and read back once to make sure,
+// instead of the general shortest-digits search (several times dearer).
+// Beyond 1e-2..1e4 the shortest text may be in exponent form: left to it.
+bool FewDecimals(double value, char* buf, char*& end) {
+  if (value == 0 && !std::signbit(value)) {
+    *(end = buf)++ = '0';
+    return true;
+  }
+  const double magnitude = std::fabs(value);
+  if (!(magnitude < 1e4) || magnitude < 1e-2) return false;  // -0 too
+  static constexpr int64_t kUnits[] = {1, 10, 100};
+  for (int decimals = 0; decimals <= 2; ++decimals) {
+    const int64_t unit = kUnits[decimals];
+    const double scaled = magnitude * static_cast<double>(unit);
+    if (scaled != std::nearbyint(scaled)) continue;
+    const auto whole = static_cast<int64_t>(scaled);
+    char* at = buf;
+    if (value < 0) *at++ = '-';
+    at = std::to_chars(at, at + 8, whole / unit).ptr;
+    const int64_t fraction = whole % unit;
+    if (decimals == 1) {
+      *at++ = '.';
+      *at++ = static_cast<char>('0' + fraction);
+    } else if (decimals == 2) {
+      *at++ = '.';
+      *at++ = static_cast<char>('0' + fraction / 10);
+      *at++ = static_cast<char>('0' + fraction % 10);
+    }
+    double back = 0;
+    if (std::from_chars(buf, at, back).ptr != at || back != value) return false;
+    end = at;
+    return true;
+  }
+  return false;
+}
+
 template <typename T>
 std::string Shortest(T value) {
   if (std::isnan(value)) return "nan";
   char buf[32];
+  if constexpr (std::is_same_v<T, double>) {
+    char* end = nullptr;
+    if (FewDecimals(value, buf, end)) return std::string(buf, end);
+  }
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
   return ec == std::errc() ? std::string(buf, end) : std::string("?");
 }

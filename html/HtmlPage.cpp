@@ -213,9 +213,12 @@ void Cell(HtmlWriter& out, std::string_view text, const char* cls = nullptr) {
   out.Element("td", text, cls);
 }
 
+// Digits need no markup: the cell goes out whole (two of them a row).
 void Number(HtmlWriter& out, int64_t n) {
-  char digits[24];
-  Cell(out, std::string_view(digits, std::to_chars(digits, digits + 24, n).ptr - digits));
+  char cell[40] = "<td>";
+  char* end = std::to_chars(cell + 4, cell + 30, n).ptr;
+  end = std::copy_n("</td>", 5, end);
+  out.Own(std::string_view(cell, static_cast<size_t>(end - cell)));
 }
 
 // The cells of a row carry no class (the style picks them by column): a
@@ -262,6 +265,8 @@ void WriteRows(HtmlWriter& out, const Server& s, LongNames& names) {
     ++inTable;
     ++done;
   }
+  const std::string* lastDevice = nullptr;
+  const std::string* lastLong = nullptr;
   for (const HtmlRun::Row& r : s.rows) {
     if (inTable++ == kRowsPerTable) {
       out.End().End().End();
@@ -281,8 +286,12 @@ void WriteRows(HtmlWriter& out, const Server& s, LongNames& names) {
     Cell(out, r.property);
     out.Start("td").Text(r.device);
     if (!r.device.empty()) {
-      const std::string& devLong = names.Of(s.context, s.server, r.device);
-      if (!devLong.empty()) out.Element("span", devLong, "ln");
+      // Rows of one device follow each other: ask the names only when it changes.
+      if (!lastLong || r.device != *lastDevice) {
+        lastDevice = &r.device;
+        lastLong = &names.Of(s.context, s.server, r.device);
+      }
+      if (!lastLong->empty()) out.Element("span", *lastLong, "ln");
     }
     out.End();
     Cell(out, kind);
