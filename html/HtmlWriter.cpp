@@ -82,14 +82,25 @@ HtmlWriter& HtmlWriter::Element(const char* tag, std::string_view text, const ch
   CloseStartTag();
   MaybeFlush();
   const std::string_view name(tag);
-  buffer_ += '<';
-  buffer_ += name;
-  if (cls) Attr("class", cls);
-  buffer_ += '>';
+  // The tags go out as two appends (not seven pieces): nine cells a row.
+  char tags[2 * 16 + 3];
+  if (name.size() > 16) return Start(tag, cls).Text(text).End();
+  tags[0] = '<';
+  name.copy(tags + 1, name.size());
+  if (cls) {
+    buffer_.append(tags, name.size() + 1);
+    Attr("class", cls);
+    buffer_ += '>';
+  } else {
+    tags[name.size() + 1] = '>';
+    buffer_.append(tags, name.size() + 2);
+  }
   AppendMarkup(buffer_, text);
-  buffer_ += "</";
-  buffer_ += name;
-  buffer_ += '>';
+  tags[0] = '<';
+  tags[1] = '/';
+  name.copy(tags + 2, name.size());
+  tags[name.size() + 2] = '>';
+  buffer_.append(tags, name.size() + 3);
   return *this;
 }
 
