@@ -277,6 +277,8 @@ TEST_F(EditorTest, SaveAsksBeforeReplacingCommandsTheEditorDidNotShow) {
        "file with the 1000"},
       {"beyond counting", 32767, 32767, 32768, 1000, "holds more than 32767 command(s)"},
       {"every one shown", 9, 9, 9, 9, ""},
+      {"one more in the file", 9, 9, 10, 9,
+       "holds 10 command(s), but the editor was opened with 9 "},
   };
   QStringList questions;
   QMessageBox::StandardButton answer = QMessageBox::No;
