@@ -16,6 +16,7 @@
 #include "base/Formats.h"
 #include "engine/ValueDecoding.h"
 #include "tango/TangoBackend.h"
+#include "tango/TangoFacts.h"
 
 namespace dsc::tango {
 namespace {
@@ -170,6 +171,28 @@ TEST(TangoValues, ErrorsGiveTheirCodeAndTheFirstLineOfWhatTheySay) {
        {"API_CantConnectToDevice", "API_ServerNotRunning", "API_CorbaException",
         "API_CantConnectToDatabase", "API_ConnectionFailed"})
     EXPECT_EQ(outcome(reason, "").code, kCodeServerUnavailable45) << reason;
+}
+
+// What a read says besides its value, from the attribute configuration:
+// Tango's "No unit" is none, a unit is kept; qualities rank as
+// --fail-on-quality compares them (CHANGING is no worse than VALID).
+TEST(TangoFacts, UnitsAndQualitiesAsTheOutputsShowThem) {
+  const std::pair<const char*, const char*> units[] = {{"No unit", ""}, {"mA", "mA"}, {"", ""}};
+  for (const auto& [given, shown] : units) {
+    Tango::DeviceAttribute value("current", 2.5);
+    value.quality = Tango::ATTR_WARNING;
+    Tango::AttributeInfoEx info;
+    info.data_type = Tango::DEV_DOUBLE;
+    info.data_format = Tango::SCALAR;
+    info.unit = given;
+    const ValueFacts f = FactsOf(value, info, false);
+    EXPECT_EQ(f.unit, shown) << given;
+    EXPECT_EQ(f.quality, "WARNING");
+  }
+  const std::pair<const char*, int> severities[] = {
+      {"VALID", 0}, {"CHANGING", 0}, {"WARNING", 1}, {"ALARM", 2}, {"INVALID", 3}};
+  for (const auto& [quality, severity] : severities)
+    EXPECT_EQ(QualitySeverity(quality), severity) << quality;
 }
 
 }  // namespace
