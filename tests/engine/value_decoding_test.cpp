@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <vector>
 
 #include "base/Codec.h"
@@ -70,6 +72,17 @@ TEST(ValueDecoding, EachFormatReadsAsServersWriteIt) {
   for (const auto& c : cases)
     EXPECT_EQ(DecodeValue(c.bytes, FullFormatFromName(c.format), c.count).Display(), c.shown)
         << c.format;
+  // DOUBLE: whole and few-decimal numbers and their sign, and the ones whose
+  // shortest text needs more digits or an exponent.
+  const std::pair<double, const char*> doubles[] = {
+      {-0.25, "-0.25"}, {12.5, "12.5"}, {1234.05, "1234.05"}, {0.1 + 0.2, "0.30000000000000004"},
+      {-0.0, "-0"},     {1e5, "1e+05"}, {0.001, "0.001"},     {0.0, "0"},
+      {20.0, "20"}};
+  for (const auto& [v, shown] : doubles) {
+    std::vector<uint8_t> b(8);
+    std::memcpy(b.data(), &v, 8);
+    EXPECT_EQ(DecodeValue(b, kFormatDouble, 1).Display(), shown);
+  }
   // A count past the area is cut to what the area holds.
   EXPECT_EQ(DecodeValue(std::vector<uint8_t>(400), kFormatDouble, 1000).count, 50);
 }
