@@ -41,7 +41,9 @@ TEST(JsonWriter, EscapesWhatJsonCannotCarryWhereverItStands) {
 // A testcase's time is its command's, in seconds; the Ant flavour leaves a
 // skipped command out and lists it in <system-out> instead. One U+FFFE in a
 // description, or a device's Latin-1 text whose bytes form U+FFFF as UTF-8,
-// must not cost CI the whole JUnit file.
+// must not cost CI the whole JUnit file. Each kind of fault has its type: a
+// reference not met and input that does not parse are failures, a failed
+// access an error.
 TEST(JunitWriter, CaseTimeTheAntFlavoursSkipsAndNoncharacters) {
   testing::TempDir dir;
   TestCommand slow, skipped, odd;
@@ -57,6 +59,10 @@ TEST(JunitWriter, CaseTimeTheAntFlavoursSkipsAndNoncharacters) {
   w.CommandEnded(Outcome(slow, 0, 61234));
   w.CommandEnded(Outcome(skipped, 1, 0));
   w.CommandEnded(failed);
+  failed.outcome = {OutcomeKind::InputNotParsed, {}, {}, kCodeParseError};
+  w.CommandEnded(failed);
+  failed.outcome = dsc::Outcome::Failed(AccessFailure::NotReachable, 45);
+  w.CommandEnded(failed);
   CheckTotals totals;
   w.RunEnding(totals);
   const std::string xml = testing::ReadFileBytes(dir.file("j.xml"));
@@ -67,6 +73,10 @@ TEST(JunitWriter, CaseTimeTheAntFlavoursSkipsAndNoncharacters) {
   ASSERT_TRUE(doc.load_string(xml.c_str()));
   const pugi::xml_node suite = doc.child("testsuites").child("testsuite");
   EXPECT_STREQ(suite.child("testcase").attribute("time").value(), "61.234");
+  std::string faults;
+  for (const pugi::xpath_node f : suite.select_nodes("testcase/*"))
+    faults += f.node().name() + std::string(" ") + f.node().attribute("type").value() + ";";
+  EXPECT_EQ(faults, "failure reference;failure parse;error access;");
   EXPECT_STREQ(suite.child_value("system-out"), "not run: skipped: Not run: skipped\n");
   EXPECT_STREQ(suite.select_node("properties/property[@name='skipped']/@value").attribute().value(),
                "1");
