@@ -283,34 +283,5 @@ TEST_F(OvraCheck, JsonLinesHoldTheDocumentedKeysInOrder) {
   EXPECT_TRUE(seen.count("list"));
 }
 
-// A UTF-8 test file means what its Latin-1 twin means: names, data and text
-// references reach the control system in its Latin-1; a character Latin-1
-// has not refuses the file, naming where it is.
-TEST_F(OvraCheck, AUtf8TestFileIsSentInTheControlSystemsLatin1) {
-  dir.write("t.json",
-            R"({"contexts": [{"name": "C", "servers": [{"name": "S", "devices": [
-    {"name": "D", "properties": [{"name": "TEMP\u00c9RATURE", "format": "TEXT", "count": 16,
-     "value": "Temp\u00e9rature", "writable": true}]}]}]}]})");
-  const string head =
-      "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,"
-      "OutputFormat,Reference,Access\r\n";
-  const std::tuple<string, int, string> cases[] = {
-      {"Write,TEMP\xc3\x89RATURE,D,7,TEXT,Ch\xc3\xa2teau,0,,,WRITE\r\n"
-       "Read,TEMP\xc3\x89RATURE,D,0,,,16,TEXT,Ch\xc3\xa2teau,READ\r\n",
-       0, "2 succeeded, 0 failed"},
-      {"Read,TEMP\xc3\x89RATURE,D,0,,,16,TEXT,Temp\xc3\xa9rature "
-       "\xe2\x82\xac,READ\r\n",
-       1,
-       "C-S.csv : nothing to load or reading failed: line 2, column 44: U+20AC "
-       "has no Latin-1"}};
-  for (const auto& [rows, code, said] : cases) {
-    dir.write("C-S.csv", head + rows);
-    const Result r =
-        Run("--facility '" + dir.file("t.json") + "' --database '" + dir.path() + "' specific C S");
-    EXPECT_EQ(r.code, code) << r.out << r.err;
-    EXPECT_NE((r.out + r.err).find(said), string::npos) << r.out << r.err;
-  }
-}
-
 }  // namespace
 }  // namespace ovra_check_test
