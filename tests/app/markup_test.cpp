@@ -6,10 +6,8 @@
 #include <random>
 #include <sstream>
 
-#include "app/RunOutputs.h"
 #include "base/TextEncoding.h"
 #include "tests/app/StrictXml.h"
-#include "tests/support/Fakes.h"
 
 namespace dsc {
 namespace {
@@ -110,30 +108,6 @@ TEST(AppendMarkup, AnyBytesMakeADocumentAStrictParserAccepts) {
     doc.save(xml);
     ASSERT_TRUE(testing::StrictXmlParses(xml.str(), error)) << error;
   }
-}
-
-// One U+FFFE in a description, or a device's Latin-1 text whose bytes form
-// U+FFFF as UTF-8, must not cost CI the whole JUnit file.
-TEST(JunitWriter, ANoncharacterInADescriptionLeavesAFileCiCanRead) {
-  testing::TempDir dir;
-  TestCommand c;
-  c.Description = "Pressure \xef\xbf\xbe";
-  c.Property = "P\x1b";
-  CommandOutcome o;
-  o.command = &c;
-  o.outcome = {OutcomeKind::ReferenceNotMet, {}, {}, kCodeTargetNotMet};
-  o.resultText = "Target not met \xef\xbf\xbf";
-  JunitWriter w;
-  std::string error;
-  ASSERT_TRUE(w.Open(dir.file("j.xml"), error)) << error;
-  w.CommandEnded(o);
-  CheckTotals totals;
-  w.RunEnding(totals);
-  const std::string xml = testing::ReadFileBytes(dir.file("j.xml"));
-  ASSERT_TRUE(testing::StrictXmlParses(xml, error)) << error << "\n" << xml;
-  EXPECT_NE(xml.find("name=\"Pressure \\uFFFE\""), std::string::npos) << xml;
-  EXPECT_NE(xml.find("Target not met \\uFFFF"), std::string::npos) << xml;
-  EXPECT_NE(xml.find("P\\u001B"), std::string::npos) << xml;
 }
 
 }  // namespace

@@ -11,29 +11,6 @@
 namespace ovra_check_test {
 namespace {
 
-// Each kind of fault has its JUnit type: a reference not met and input that
-// does not parse are failures, a failed access an error.
-TEST_F(OvraCheck, JunitTypesEachFaultByItsKind) {
-  dir.write("CAF\xc9-S.csv",
-            "Description,Property,Device,InputSize,InputFormat,Data,OutputSize,"
-            "OutputFormat,"
-            "Reference,Access\r\nRef,NUM,D,0,,,1,DOUBLE,5,READ\r\n"
-            "Parse,NUM,D,2,SHORT,1,1,DOUBLE,,READ\r\nDead,DEAD,D,0,,,1,SHORT,,"
-            "READ\r\n");
-  const string junit = dir.file("results.xml");
-  EXPECT_EQ(Run("--junit '" + junit + "' specific CAF\xc3\x89 S").code, 1);
-  pugi::xml_document doc;
-  ASSERT_TRUE(doc.load_file(junit.c_str()));
-  const std::pair<const char*, const char*> faults[] = {
-      {"Ref", "failure reference"}, {"Parse", "failure parse"}, {"Dead", "error access"}};
-  for (const auto& [name, fault] : faults) {
-    const pugi::xml_node c =
-        doc.select_node(("//testcase[@name='" + string(name) + "']").c_str()).node();
-    const pugi::xml_node f = c.first_child();
-    EXPECT_EQ(string(f.name()) + " " + f.attribute("type").value(), fault) << name;
-  }
-}
-
 // The structure of Jenkins' junit-10.xsd and of the Ant JUnit schema: the
 // Ant one allows no attribute on <testsuites>, demands properties,
 // system-out and system-err around the test cases and the attributes below;

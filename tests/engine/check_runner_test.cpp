@@ -189,17 +189,13 @@ const CommandCase kCommandCases[] = {
     {Cmd("END36", "POLL", 1, "99"), 36, "Start 1/0;", 400, ""},
 };
 
-// Named by property and access, a repeat numbered: ".../NUM_POLL_timeout_1500".
-INSTANTIATE_TEST_SUITE_P(
-    Runner, OneCommand, ::testing::ValuesIn(kCommandCases), [](const auto& info) {
-      const auto name = [](const CommandCase& c) {
-        return testing::CaseName(std::get<0>(c).Property + " " + std::get<0>(c).Access);
-      };
-      const std::string own = name(info.param);
-      const auto repeats = std::count_if(kCommandCases, kCommandCases + info.index,
-                                         [&](const CommandCase& c) { return name(c) == own; });
-      return repeats ? own + "_" + std::to_string(repeats + 1) : own;
-    });
+// Named by property, access and place: ".../NUM_POLL_timeout_1500_16".
+INSTANTIATE_TEST_SUITE_P(Runner, OneCommand, ::testing::ValuesIn(kCommandCases),
+                         [](const auto& info) {
+                           const TestCommand& c = std::get<0>(info.param);
+                           return testing::CaseName(c.Property + " " + c.Access + " " +
+                                                    std::to_string(info.index));
+                         });
 
 // Every value a poll is delivered while it waits reaches the observers in
 // order, with its time since the command started, the last one the value

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
 #include <cstring>
 
 #include <chrono>
@@ -149,5 +151,18 @@ inline int32_t AccessOnce(LiveChecker& c, const std::string& context, const std:
   return z.ExecuteAccess(out, outCount, kFormatDouble, input, static_cast<int32_t>(in.size()),
                          in.empty() ? kFormatNull : kFormatDouble);
 }
+
+#ifdef OVRA_CHECK_EXE
+// ovra-check after the `env` settings, with its reports and database in dir
+// and its output in dir/out; its exit status (-1: it did not exit).
+inline int RunOvraCheck(const testing::TempDir& dir, const std::string& env,
+                        const std::string& args) {
+  const std::string command = env + " " + OVRA_CHECK_EXE + " --report-dir '" + dir.path() +
+                              "' --database '" + dir.path() + "' " + args + " >'" +
+                              dir.file("out") + "' 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif
 
 }  // namespace dsc::tango

@@ -2,9 +2,8 @@
 // and set points, against Debian's TangoTest without a database.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
+#include <tuple>
 
 #include "access/CompletionCodes.h"
 #include "base/Formats.h"
@@ -43,15 +42,14 @@ TEST_F(TangoReads, ASpectrumReadsAsTheValuesItHasWithItsFacts) {
 // Expected states (quality and limits need a database: tests/tango/live/
 // TangoDatabase_test.cpp).
 TEST_F(TangoReads, AStateOutsideTheExpectedOnesFails) {
-  const std::pair<const char*, int32_t> cases[] = {
-      {R"("expectStates":["ON","OFF"], )", kTangoBadState},
-      {R"("expectStates":["RUNNING"], )", 0},
-      {"", 0}};
-  const char* texts[] = {"state RUNNING, expected ON or OFF", "state RUNNING", "state RUNNING"};
-  for (size_t i = 0; i < 3; ++i) {
-    LiveChecker c(server().SiteJson(cases[i].first));
-    EXPECT_EQ(Access(c, "State", {}, 1), cases[i].second) << cases[i].first;
-    EXPECT_EQ(cases[i].second == 0 ? c.control->SuccessNote() : c.control->StatusText(), texts[i]);
+  const std::tuple<const char*, int32_t, const char*> cases[] = {
+      {R"("expectStates":["ON","OFF"], )", kTangoBadState, "state RUNNING, expected ON or OFF"},
+      {R"("expectStates":["RUNNING"], )", 0, "state RUNNING"},
+      {"", 0, "state RUNNING"}};
+  for (const auto& [fields, code, text] : cases) {
+    LiveChecker c(server().SiteJson(fields));
+    EXPECT_EQ(Access(c, "State", {}, 1), code) << fields;
+    EXPECT_EQ(code == 0 ? c.control->SuccessNote() : c.control->StatusText(), text);
   }
 }
 
@@ -76,13 +74,8 @@ TEST_F(TangoReads, AWrittenSetPointIsReadBackAndCompared) {
 TEST_F(TangoReads, ACapturedTestFilePassesUntilAValueChanges) {
   testing::TempDir dir;
   dir.write("site.json", server().SiteJson());
-  auto run = [&](const std::string& args) {
-    const std::string command = std::string(OVRA_CHECK_EXE) + " --facility '" +
-                                dir.file("site.json") + "' --report-dir '" + dir.path() +
-                                "' --database '" + dir.path() + "' " + args + " >'" +
-                                dir.file("out") + "' 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const auto run = [&](const std::string& args) {
+    return RunOvraCheck(dir, "", "--facility '" + dir.file("site.json") + "' " + args);
   };
   LiveChecker c(server().SiteJson());
   ASSERT_EQ(Access(c, "short_scalar_w", {17}, 0), 0) << c.control->StatusText();
