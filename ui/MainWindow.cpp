@@ -445,12 +445,17 @@ void Vesker::saveHtmlReport() {
 void Vesker::Command3_Click() {
   if (refuseWhileWaiting() || refuseNotLatin1()) return;
   const std::string context = contextText(), server = serverText();
-  forgetInfoOfOtherServer(context, server);
-  if (session_->serverInfoText.empty()) {
-    Counted busy(queries_);
-    session_->serverInfoText = sources_->GetServerInfo(context, server);
-  }
-  setCaption(session_->serverInfoText);
+  std::string info;
+  Counted busy(queries_);
+  // On the worker, between a run's commands when one goes on there: the
+  // cached information is the run's session's.
+  calls_.Run([&] {
+    forgetInfoOfOtherServer(context, server);
+    if (session_->serverInfoText.empty())
+      session_->serverInfoText = sources_->GetServerInfo(context, server);
+    info = session_->serverInfoText;
+  });
+  setCaption(info);
 }
 
 void Vesker::Command4_Click() {
@@ -488,7 +493,9 @@ void Vesker::Command4_Click() {
 }
 
 void Vesker::Command5_Click() {
-  const std::string& name = session_->report.reportFileName;
+  // Written by a run, which may be going on on the worker.
+  std::string name;
+  calls_.Run([&] { name = session_->report.reportFileName; });
   if (name.empty()) {
     setStatus("No report has been written yet: run a test first.");
     return;

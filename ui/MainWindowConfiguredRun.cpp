@@ -101,8 +101,7 @@ void Vesker::runThrough(const RunInfo& info, const std::function<void(const std:
     // is, and its cell says it waits.
     const int64_t waited = calls_.innerCallMs();
     if (waited >= kWaitingShownAfterMs) showWaiting();
-    if (waited >= kDrainEveryMs / 2 || ++ticks % (kRepaintEveryMs / kDrainEveryMs) == 0)
-      publish();
+    if (waited >= kDrainEveryMs / 2 || ++ticks % (kRepaintEveryMs / kDrainEveryMs) == 0) publish();
   });
   tick.start(static_cast<int>(kDrainEveryMs));
   runOnWorker_ = true;

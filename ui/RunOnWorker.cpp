@@ -148,12 +148,18 @@ LinkErrorPrompt::Answer RelayPrompt::Ask(const std::string& title, const std::st
 
 void RelayPump::Sleep(int32_t ms) {
   if (!relay_.onWorker()) return pump_.Sleep(ms);
-  if (sleep_) return relay_.OnGui([&] { sleep_(ms); });
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  if (sleep_) {
+    relay_.OnGui([&] { sleep_(ms); });
+  } else if (ms > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
 }
 
 void RelayPump::ProcessPendingEvents() {
   if (!relay_.onWorker()) return pump_.ProcessPendingEvents();
+  // A command that waits for its completion does not hold up a handler's
+  // query until it ends.
+  relay_.ServeQueued();
   control_.ProcessEvents();
 }
 
