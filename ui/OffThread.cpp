@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
 
@@ -163,8 +164,10 @@ void BlockingCalls::Run(const std::function<void()>& call) {
     while (!job->done) {
       lock.unlock();
       // Quit is posted once the call is done; an application that is quitting
-      // leaves exec() at once, so the wait goes on without spinning.
+      // leaves exec() at once, so the wait goes on without spinning, still
+      // answering what the call asks of this thread (a run on the worker).
       loop.exec();
+      if (!job->done) QCoreApplication::sendPostedEvents();
       lock.lock();
       if (!job->done) job->done_cv.wait_for(lock, std::chrono::milliseconds(10));
     }

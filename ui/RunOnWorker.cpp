@@ -15,7 +15,8 @@ void GuiRelay::OnGui(const std::function<void()>& call) {
   }
   std::exception_ptr error;
   // The worker waits for the answer: a call the GUI thread makes to the
-  // control system meanwhile runs there at once.
+  // control system meanwhile runs there at once. The GUI thread itself says
+  // when that ends, before the worker goes on.
   calls_.setWorkerParked(true);
   QMetaObject::invokeMethod(
       &gui_,
@@ -26,9 +27,9 @@ void GuiRelay::OnGui(const std::function<void()>& call) {
         } catch (...) {
           error = std::current_exception();
         }
+        calls_.setWorkerParked(false);
       },
       Qt::BlockingQueuedConnection);
-  calls_.setWorkerParked(false);
   if (error) std::rethrow_exception(error);
 }
 
