@@ -108,7 +108,7 @@ void Vesker::runThrough(const RunInfo& info, const std::function<void(const std:
   struct Back {
     Vesker& w;
     ~Back() {
-      w.relay_->Drain();
+      w.relay_->RunEnded();
       w.runOnWorker_ = false;
     }
   } back{*this};

@@ -34,8 +34,13 @@ void GuiRelay::OnGui(const std::function<void()>& call) {
 }
 
 void GuiRelay::Keep(Op op) {
-  std::lock_guard lock(mutex_);
-  kept_.push_back(std::move(op));
+  std::vector<Op> spent;
+  {
+    std::lock_guard lock(mutex_);
+    kept_.push_back(std::move(op));
+    if (!spent_.empty()) std::swap(spent, spent_);
+  }
+  // Freed here, on the thread that allocated them, where freeing is cheap.
 }
 
 void GuiRelay::Drain() {
@@ -51,9 +56,18 @@ void GuiRelay::Drain() {
     }
     if (applying_.empty()) break;
     for (Op& op : applying_) Apply(op);
+    std::lock_guard lock(mutex_);
+    // Handed back to the worker to free (see Keep).
+    if (spent_.empty()) std::swap(spent_, applying_);
   }
   applying_.clear();
   draining_ = false;
+}
+
+void GuiRelay::RunEnded() {
+  Drain();
+  std::lock_guard lock(mutex_);
+  spent_.clear();
 }
 
 void GuiRelay::Apply(Op& op) {

@@ -34,6 +34,8 @@ class GuiRelay {
   void OnGui(const std::function<void()>& call);
   // GUI thread: applies what the worker has kept since the last time.
   void Drain();
+  // GUI thread, once the run on the worker has returned: the last of it.
+  void RunEnded();
 
   // Worker: a grid write or an observer's event, kept for the GUI thread.
   struct Op {
@@ -57,6 +59,7 @@ class GuiRelay {
   QtResultsGrid& grid_;
   std::mutex mutex_;
   std::vector<Op> kept_, applying_;
+  std::vector<Op> spent_;  // applied, for the worker to free
   bool draining_ = false;
 };
 
