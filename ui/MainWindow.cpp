@@ -276,7 +276,7 @@ void Vesker::Stop_Click() {
 }
 
 void Vesker::RunVesk(const std::string& context, const std::string& server) {
-  runner_->RunVesk(context, server);
+  runWhole([&] { runner_->RunVesk(context, server); });
   serverRunEnded();
 }
 

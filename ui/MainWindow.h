@@ -163,6 +163,9 @@ class Vesker final : public QWidget {
   QString wayOutNote();
   void showWaiting();
   void runConfiguration();  // Specific Test on a stored configuration
+  // Runs a run's runner: on the worker as a whole when the control's calls go
+  // there, the GUI thread showing what it writes meanwhile.
+  void runWhole(const std::function<void()>& whole);
   // A configured run's server prepared (ok) or not: its summary entry.
   void configServerPrepared(const std::string& context, const std::string& server, bool ok,
                             bool& prepared);

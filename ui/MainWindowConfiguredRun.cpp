@@ -86,6 +86,10 @@ void Vesker::runThrough(const RunInfo& info, const std::function<void(const std:
       if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
     });
   };
+  runWhole(whole);
+}
+
+void Vesker::runWhole(const std::function<void()>& whole) {
   if (calls_.runsInline()) {
     whole();
     return;
