@@ -58,12 +58,18 @@ Vesker::Vesker(std::unique_ptr<ClientLibrary> lib, std::unique_ptr<DataAcquisiti
     prompt = ownPrompt_.get();
   }
   pump_ = std::make_unique<QtEventPump>(*Zorbel1_, options_.sleep, [this] { publish(); });
-  runner_ =
-      std::make_unique<CheckRunner>(*session_, *Zorbel1_, *grid_, *prompt, *pump_, *options_.clock);
+  relay_ = std::make_unique<GuiRelay>(*this, calls_, *grid_);
+  relayGrid_ = std::make_unique<RelayGrid>(*relay_, *grid_);
+  relayPrompt_ = std::make_unique<RelayPrompt>(*relay_, *prompt);
+  relayPump_ = std::make_unique<RelayPump>(*relay_, *pump_, *Zorbel1_, options_.sleep);
+  runner_ = std::make_unique<CheckRunner>(*session_, *Zorbel1_, *relayGrid_, *relayPrompt_,
+                                          *relayPump_, *options_.clock);
   progress_ = std::make_unique<Progress>(*this);
-  runner_->addObserver(*progress_);
+  relayProgress_ = std::make_unique<RelayObserver>(*relay_, *progress_);
+  runner_->addObserver(*relayProgress_);
   calls_.setBeforeWait([this] {
-    showWaiting();
+    // A run on the worker has its waiting cells shown by its own timer.
+    if (!runOnWorker_) showWaiting();
     publish();
   });
   paletteChanged();
@@ -75,7 +81,7 @@ Vesker::Vesker(std::unique_ptr<ClientLibrary> lib, std::unique_ptr<DataAcquisiti
 // The runner hands the control's completion handler back on destruction,
 // before the control itself goes; the worker thread goes last.
 Vesker::~Vesker() {
-  if (runner_ && progress_) runner_->removeObserver(*progress_);
+  if (runner_ && relayProgress_) runner_->removeObserver(*relayProgress_);
 }
 
 void Vesker::setCaption(const std::string& text) {
@@ -88,6 +94,7 @@ void Vesker::setCaption(const std::string& text) {
 void Vesker::setStatus(const QString& text) { CheckerLabel->setText(text); }
 
 void Vesker::publish() {
+  if (relay_) relay_->Drain();  // what a run on the worker wrote so far
   grid_->SyncCurrentCell();
   if (!progress_ || !progress_->changed) return;
   progress_->changed = false;
@@ -149,19 +156,19 @@ bool Vesker::refuseNotLatin1() {
 bool Vesker::refuseWhileRunning() {
   // A click handled inside the asynchronous wait must not start a second run
   // or replace the plan under the running one.
-  if (!session_->runInProgress && !commandActive_) return refuseWhileWaiting();
+  if (!commandActive_ && !session_->runInProgress) return refuseWhileWaiting();
   setStatus("A test is running. Wait for it to finish, or stop it, then try again.");
   refusalShown_ = true;
   return true;
 }
 
 void Vesker::closeEvent(QCloseEvent* event) {
-  if (session_->runInProgress || commandActive_ || calls_.depth() > 0) {
+  if (commandActive_ || session_->runInProgress || calls_.depth() > 0) {
     // The run is on the call stack below this event: the window can only go
     // once it has ended.
     event->ignore();
     if (closeWhenIdle_) return;
-    if (session_->runInProgress || commandActive_) {
+    if (commandActive_ || session_->runInProgress) {
       const bool stop =
           options_.confirmStopOnClose
               ? options_.confirmStopOnClose()
@@ -174,7 +181,7 @@ void Vesker::closeEvent(QCloseEvent* event) {
     closeWhenIdle_ = true;
     auto* poll = new QTimer(this);
     connect(poll, &QTimer::timeout, this, [this, poll] {
-      if (session_->runInProgress || commandActive_ || calls_.depth() > 0) return;
+      if (commandActive_ || session_->runInProgress || calls_.depth() > 0) return;
       poll->deleteLater();
       closeWhenIdle_ = false;
       close();
@@ -240,13 +247,15 @@ QString Vesker::wayOutNote() {
 void Vesker::showWaiting() {
   // A synchronous access that has not returned yet: its cell says so, as an
   // asynchronous wait's does. The runner writes the result over it.
-  if (!session_->runInProgress || grid_->row() < 1 || grid_->col() != 1) return;
+  if (!(runOnWorker_ || session_->runInProgress) || grid_->row() < 1 || grid_->col() != 1) return;
   if (!grid_->Text().empty()) return;
   grid_->SetTextColor(kBlue);
   grid_->SetText("Waiting .");
 }
 
 void Vesker::keepAnswering() {
+  // A run on the worker leaves the GUI thread's event loop running.
+  if (runOnWorker_) return;
   const int64_t now = options_.clock->MonotonicMs();
   if (now - answeredMs_ < kAnswerEveryMs) return;
   answeredMs_ = now;
@@ -267,18 +276,21 @@ void Vesker::Stop_Click() {
 }
 
 void Vesker::RunVesk(const std::string& context, const std::string& server) {
-  runner_->RunVesk(context, server);
+  runWhole([&] { runner_->RunVesk(context, server); });
   serverRunEnded();
 }
 
 void Vesker::serverRunEnded() {
-  publish();
-  // A click refused during the run replaced the caption; once the run is over
-  // that message would be stale, so the running test's caption comes back.
-  if (refusalShown_) {
-    refusalShown_ = false;
-    setCaption(session_->checkerCaption);
-  }
+  relay_->OnGui([this] {
+    publish();
+    // A click refused during the run replaced the caption; once the run is
+    // over that message would be stale, so the running test's caption comes
+    // back.
+    if (refusalShown_) {
+      refusalShown_ = false;
+      setCaption(session_->checkerCaption);
+    }
+  });
 }
 
 void Vesker::forgetInfoOfOtherServer(const std::string& context, const std::string& server) {
@@ -354,13 +366,15 @@ void Vesker::Command2_Click() {
     const std::string device = deviceText();
     runThrough({context, "", 1}, {}, [&](ConfiguredRun& run) {
       run.serverPrepared = [&](const std::string&, const std::string&, bool prepared) {
-        if (prepared) {
-          planFor_ = {context, server};
-        } else {
-          model_->ClearRows();
-          grid_->SyncCurrentCell();
-        }
-        setCaption(session_->checkerCaption);
+        relay_->OnGui([&] {
+          if (prepared) {
+            planFor_ = {context, server};
+          } else {
+            model_->ClearRows();
+            grid_->SyncCurrentCell();
+          }
+          setCaption(session_->checkerCaption);
+        });
       };
       run.RunSpecific(context, server, device);
       serverRunEnded();
@@ -431,12 +445,17 @@ void Vesker::saveHtmlReport() {
 void Vesker::Command3_Click() {
   if (refuseWhileWaiting() || refuseNotLatin1()) return;
   const std::string context = contextText(), server = serverText();
-  forgetInfoOfOtherServer(context, server);
-  if (session_->serverInfoText.empty()) {
-    Counted busy(queries_);
-    session_->serverInfoText = sources_->GetServerInfo(context, server);
-  }
-  setCaption(session_->serverInfoText);
+  std::string info;
+  Counted busy(queries_);
+  // On the worker, between a run's commands when one goes on there: the
+  // cached information is the run's session's.
+  calls_.Run([&] {
+    forgetInfoOfOtherServer(context, server);
+    if (session_->serverInfoText.empty())
+      session_->serverInfoText = sources_->GetServerInfo(context, server);
+    info = session_->serverInfoText;
+  });
+  setCaption(info);
 }
 
 void Vesker::Command4_Click() {
@@ -474,7 +493,9 @@ void Vesker::Command4_Click() {
 }
 
 void Vesker::Command5_Click() {
-  const std::string& name = session_->report.reportFileName;
+  // Written by a run, which may be going on on the worker.
+  std::string name;
+  calls_.Run([&] { name = session_->report.reportFileName; });
   if (name.empty()) {
     setStatus("No report has been written yet: run a test first.");
     return;

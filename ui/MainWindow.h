@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,6 +22,7 @@
 #include "sources/TestSources.h"
 #include "ui/OffThread.h"
 #include "ui/QtFrontEnd.h"
+#include "ui/RunOnWorker.h"
 
 class QComboBox;
 class QLabel;
@@ -153,10 +155,20 @@ class Vesker final : public QWidget {
   void keepAnswering();
   static constexpr int64_t kAnswerEveryMs = 30;
   static constexpr int64_t kRepaintEveryMs = 120;
+  // A run on the worker shows "Waiting ." in the cell of an access that has
+  // not returned after this long, as a call handed over on its own does.
+  static constexpr int64_t kWaitingShownAfterMs = 20;
+  static constexpr int64_t kDrainEveryMs = 10;
   // The Link Error box's way out for a server that keeps not answering; "".
   QString wayOutNote();
   void showWaiting();
   void runConfiguration();  // Specific Test on a stored configuration
+  // Runs a run's runner: on the worker as a whole when the control's calls go
+  // there, the GUI thread showing what it writes meanwhile.
+  void runWhole(const std::function<void()>& whole);
+  // A configured run's server prepared (ok) or not: its summary entry.
+  void configServerPrepared(const std::string& context, const std::string& server, bool ok,
+                            bool& prepared);
   // Marks the stored configurations naming a context or server the control
   // system does not list: choosing one says so, and a run lists those
   // servers as not run instead of asking about each failed access.
@@ -190,8 +202,16 @@ class Vesker final : public QWidget {
   std::unique_ptr<QtResultsGrid> grid_;
   std::unique_ptr<QtLinkErrorPrompt> ownPrompt_;
   std::unique_ptr<QtEventPump> pump_;
+  // What the runner is given: the front end above on the GUI thread, kept or
+  // asked across when the run goes on the worker (runOnWorker_).
+  std::unique_ptr<GuiRelay> relay_;
+  std::unique_ptr<RelayGrid> relayGrid_;
+  std::unique_ptr<RelayPrompt> relayPrompt_;
+  std::unique_ptr<RelayPump> relayPump_;
   std::unique_ptr<CheckRunner> runner_;
   std::unique_ptr<Progress> progress_;
+  std::unique_ptr<RelayObserver> relayProgress_;
+  bool runOnWorker_ = false;
 
   QRadioButton* SelfTestOption0 = nullptr;
   QRadioButton* SelfTestOption1 = nullptr;
@@ -221,7 +241,7 @@ class Vesker final : public QWidget {
   bool configNoteShown_ = false;  // CheckerLabel holds a stored configuration's note
   bool refusalShown_ = false;     // CheckerLabel holds the "A test is running" message
   bool commandActive_ = false;    // a Standard or Specific Test is under way
-  int queries_ = 0;               // namespace queries of the window's handlers under way
+  std::atomic<int> queries_ = 0;  // namespace queries of the window's handlers under way
   bool closeWhenIdle_ = false;
   // The server the cached information and the plan belong to.
   std::pair<std::string, std::string> infoFor_, planFor_;

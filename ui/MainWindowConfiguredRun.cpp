@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QPalette>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "access/CompletionCodes.h"
@@ -22,7 +23,7 @@ namespace {
 // server before its test is loaded.
 class WindowLoader final : public SpecificTestLoader {
  public:
-  WindowLoader(TestSources& sources, CheckerSession& session, int& queries,
+  WindowLoader(TestSources& sources, CheckerSession& session, std::atomic<int>& queries,
                std::function<void(const std::string&)> loading,
                std::function<std::string(const std::string&, const std::string&)> unknown)
       : sources_(sources),
@@ -47,7 +48,7 @@ class WindowLoader final : public SpecificTestLoader {
  private:
   TestSources& sources_;
   CheckerSession& session_;
-  int& queries_;
+  std::atomic<int>& queries_;
   std::function<void(const std::string&)> loading_;
   std::function<std::string(const std::string&, const std::string&)> unknown_;
 };
@@ -56,7 +57,11 @@ class WindowLoader final : public SpecificTestLoader {
 
 void Vesker::runThrough(const RunInfo& info, const std::function<void(const std::string&)>& loading,
                         const std::function<void(ConfiguredRun&)>& body) {
-  WindowLoader loader(*sources_, *session_, queries_, loading,
+  // The window hears of a server on the GUI thread, wherever the run goes.
+  const auto heard = [&](const std::string& server) {
+    if (loading) relay_->OnGui([&] { loading(server); });
+  };
+  WindowLoader loader(*sources_, *session_, queries_, heard,
                       [this](const std::string& context, const std::string& server) {
                         return unknownToSystem(context, server);
                       });
@@ -74,11 +79,44 @@ void Vesker::runThrough(const RunInfo& info, const std::function<void(const std:
     return lib_->LongNameOf(context, server, device).name;
   };
   run.addObserver(*page_);
-  run.Begin(info);
-  body(run);
-  lastTotals_ = run.End([this](CheckTotals& t) {
-    if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
+  const std::function<void()> whole = [&] {
+    run.Begin(info);
+    body(run);
+    lastTotals_ = run.End([this](CheckTotals& t) {
+      if (session_->report.linesWritten() > 0) t.reportFile = session_->report.reportFileName;
+    });
+  };
+  runWhole(whole);
+}
+
+void Vesker::runWhole(const std::function<void()>& whole) {
+  if (calls_.runsInline()) {
+    whole();
+    return;
+  }
+  // Calls that may block go to the worker; a hand-over for each of a run's
+  // accesses would cost more than most accesses, so the whole run goes
+  // there and the GUI thread applies what it wrote every kDrainEveryMs.
+  QTimer tick;
+  int ticks = 0;
+  QObject::connect(&tick, &QTimer::timeout, this, [this, &ticks] {
+    relay_->Drain();
+    // An access that has not returned yet: the window shows where the run
+    // is, and its cell says it waits.
+    const int64_t waited = calls_.innerCallMs();
+    if (waited >= kWaitingShownAfterMs) showWaiting();
+    if (waited >= kDrainEveryMs / 2 || ++ticks % (kRepaintEveryMs / kDrainEveryMs) == 0) publish();
   });
+  tick.start(static_cast<int>(kDrainEveryMs));
+  runOnWorker_ = true;
+  struct Back {
+    Vesker& w;
+    ~Back() {
+      w.relay_->RunEnded();
+      w.runOnWorker_ = false;
+    }
+  } back{*this};
+  calls_.Run(whole);
 }
 
 void Vesker::markUnknownConfigurations() {
@@ -176,44 +214,29 @@ void Vesker::runConfiguration() {
   runThrough({config.Context, config.Description, count}, loading, [&](ConfiguredRun& run) {
     bool prepared = false;
     run.serverPrepared = [&](const std::string& context, const std::string& server, bool ok) {
-      prepared = ok;
-      ServerOutcome& entry = *summary_.back();
-      setCaption(session_->checkerCaption);
-      entry.caption = session_->checkerCaption;
-      // The code of this server's own query: a server the system does not
-      // list was not asked.
-      const int16_t asked = unknownToSystem(context, server).empty() ? sources_->selfTestCode() : 0;
-      const AccessFailure why = FailureOfCode(asked, false);
-      if (!ok && (why == AccessFailure::NotReachable || why == AccessFailure::TimedOut)) {
-        // Its test file may be missing too, but what matters is the server.
-        entry.note = QString("not run: the server does not answer (code %1: %2)")
-                         .arg(asked)
-                         .arg(FromLatin1(GetErrorString(*lib_, asked)));
-      } else if (!ok) {
-        entry.note = "not run: " + Reason(session_->checkerCaption);
-      } else {
-        planFor_ = {context, server};
-        entry.running = true;
-      }
-      addSummaryEntry(entry);
+      relay_->OnGui([&] { configServerPrepared(context, server, ok, prepared); });
     };
     run.serverDone = [&](bool) {
       if (!prepared) return;
       serverRunEnded();
-      ServerOutcome& entry = *summary_.back();
-      entry.rows = progress_->rows;
-      entry.running = false;
-      addSummaryEntry(entry);
+      relay_->OnGui([&] {
+        ServerOutcome& entry = *summary_.back();
+        entry.rows = progress_->rows;
+        entry.running = false;
+        addSummaryEntry(entry);
+      });
     };
     run.RunConfiguration(config, "");
     // The servers a stop left out.
-    for (size_t i = summary_.size(); i < static_cast<size_t>(count); ++i) {
-      auto entry = std::make_shared<ServerOutcome>();
-      entry->server = config.Servers[i];
-      entry->note = "not run: " + FromLatin1(kStoppedLine).toLower();
-      summary_.push_back(entry);
-      addSummaryEntry(*entry);
-    }
+    relay_->OnGui([&] {
+      for (size_t i = summary_.size(); i < static_cast<size_t>(count); ++i) {
+        auto entry = std::make_shared<ServerOutcome>();
+        entry->server = config.Servers[i];
+        entry->note = "not run: " + FromLatin1(kStoppedLine).toLower();
+        summary_.push_back(entry);
+        addSummaryEntry(*entry);
+      }
+    });
   });
   // The cache now holds the last configured server's information, which need
   // not be the selected server: the next use fetches it anew.
@@ -221,6 +244,30 @@ void Vesker::runConfiguration() {
   infoFor_ = {};
   showReportError();
   endCommand();
+}
+
+void Vesker::configServerPrepared(const std::string& context, const std::string& server, bool ok,
+                                  bool& prepared) {
+  prepared = ok;
+  ServerOutcome& entry = *summary_.back();
+  setCaption(session_->checkerCaption);
+  entry.caption = session_->checkerCaption;
+  // The code of this server's own query: a server the system does not
+  // list was not asked.
+  const int16_t asked = unknownToSystem(context, server).empty() ? sources_->selfTestCode() : 0;
+  const AccessFailure why = FailureOfCode(asked, false);
+  if (!ok && (why == AccessFailure::NotReachable || why == AccessFailure::TimedOut)) {
+    // Its test file may be missing too, but what matters is the server.
+    entry.note = QString("not run: the server does not answer (code %1: %2)")
+                     .arg(asked)
+                     .arg(FromLatin1(GetErrorString(*lib_, asked)));
+  } else if (!ok) {
+    entry.note = "not run: " + Reason(session_->checkerCaption);
+  } else {
+    planFor_ = {context, server};
+    entry.running = true;
+  }
+  addSummaryEntry(entry);
 }
 
 }  // namespace dsc::ui

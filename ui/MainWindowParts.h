@@ -3,6 +3,7 @@
 // What the files of the main window share: helpers and the two classes the
 // window keeps beside its widgets. Included by ui/MainWindow*.cpp only.
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -27,11 +28,11 @@ inline bool IsDark(const QPalette& palette) {
 
 // Holds a counter up for the lifetime of a scope.
 struct Counted {
-  explicit Counted(int& n) : n_(n) { ++n_; }
+  explicit Counted(std::atomic<int>& n) : n_(n) { ++n_; }
   ~Counted() { --n_; }
   Counted(const Counted&) = delete;
   Counted& operator=(const Counted&) = delete;
-  int& n_;
+  std::atomic<int>& n_;
 };
 
 }  // namespace dsc::ui::window

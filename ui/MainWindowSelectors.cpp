@@ -134,8 +134,10 @@ void Vesker::DeviceServerList_Click() {
   FillList(*DeviceNameList, deviceNames, count,
            [&](const std::string& d) { return lib_->LongNameOf(context, server, d).name; });
   if (count > 0) DeviceNameList->setCurrentIndex(0);
-  // A new server answered: its information is fetched on next use.
-  session_->serverInfoText.clear();
+  // A new server answered: its information is fetched on next use. The
+  // session is the run's while one goes on the worker: cleared there,
+  // between its commands.
+  calls_.Run([this] { session_->serverInfoText.clear(); });
 }
 
 }  // namespace dsc::ui

@@ -39,9 +39,12 @@ void Vesker::restoreSettings() {
 }
 
 void Vesker::setGiveUpAfter(int failures) {
-  RunOptions options = runner_->options();
-  options.maxLinkFailures = std::clamp(failures, 0, 32767);
-  runner_->setOptions(std::move(options));
+  // A run on the worker reads its options there: changed between its commands.
+  calls_.Run([&] {
+    RunOptions options = runner_->options();
+    options.maxLinkFailures = std::clamp(failures, 0, 32767);
+    runner_->setOptions(std::move(options));
+  });
 }
 
 void Vesker::saveSettings() {

@@ -1,8 +1,10 @@
 #include "ui/OffThread.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
 
@@ -22,6 +24,12 @@ constexpr auto kSpinWait = std::chrono::microseconds(50);
 // sleeps: a run hands its accesses over a few microseconds apart, and a
 // worker woken from sleep for each costs ten times what the access does.
 constexpr auto kWorkerSpin = std::chrono::microseconds(30);
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 // Yields until `ready` or until `limit` has passed. A yield, not a busy
 // pause: on a loaded machine the thread waited for may be queued behind
@@ -55,6 +63,25 @@ BlockingCalls::~BlockingCalls() {
   thread_.join();
 }
 
+void BlockingCalls::Finish(Job& job) {
+  try {
+    (*job.call)();
+  } catch (...) {
+    job.error = std::current_exception();
+  }
+  job.done.store(true, std::memory_order_release);
+  std::lock_guard lock(job.mutex);
+  if (job.sleeping) job.done_cv.notify_one();
+  if (job.loop) QMetaObject::invokeMethod(job.loop, &QEventLoop::quit, Qt::QueuedConnection);
+}
+
+std::shared_ptr<BlockingCalls::Job> BlockingCalls::TakeQueued() {
+  std::shared_ptr<Job> job = std::move(queue_.front());
+  queue_.pop_front();
+  queued_.fetch_sub(1, std::memory_order_relaxed);
+  return job;
+}
+
 void BlockingCalls::Work() {
   for (;;) {
     std::shared_ptr<Job> job;
@@ -65,24 +92,43 @@ void BlockingCalls::Work() {
       wake_.wait(lock, [this] { return quit_ || !queue_.empty(); });
       workerSleeping_ = false;
       if (queue_.empty()) return;
-      job = std::move(queue_.front());
-      queue_.pop_front();
-      queued_.fetch_sub(1, std::memory_order_relaxed);
+      job = TakeQueued();
     }
-    try {
-      (*job->call)();
-    } catch (...) {
-      job->error = std::current_exception();
-    }
-    job->done.store(true, std::memory_order_release);
-    std::lock_guard lock(job->mutex);
-    if (job->sleeping) job->done_cv.notify_one();
-    if (job->loop) QMetaObject::invokeMethod(job->loop, &QEventLoop::quit, Qt::QueuedConnection);
+    Finish(*job);
   }
 }
 
+void BlockingCalls::ServeQueued() {
+  while (queued_.load(std::memory_order_acquire) > 0) {
+    std::shared_ptr<Job> job;
+    {
+      std::lock_guard lock(mutex_);
+      if (queue_.empty()) return;
+      job = TakeQueued();
+    }
+    Finish(*job);
+  }
+}
+
+int64_t BlockingCalls::innerCallMs() const {
+  const int64_t since = innerSince_.load(std::memory_order_acquire);
+  if (since == 0) return 0;
+  const int64_t now = NowNs();
+  return std::max<int64_t>(0, (now - since) / 1000000);
+}
+
 void BlockingCalls::Run(const std::function<void()>& call) {
-  if (inline_) {
+  if (inline_ || parked_.load(std::memory_order_acquire)) {
+    call();
+    return;
+  }
+  if (onWorker()) {
+    const int64_t outer = innerSince_.exchange(NowNs(), std::memory_order_acq_rel);
+    struct Restore {
+      std::atomic<int64_t>& since;
+      int64_t outer;
+      ~Restore() { since.store(outer, std::memory_order_release); }
+    } restore{innerSince_, outer};
     call();
     return;
   }
@@ -118,8 +164,10 @@ void BlockingCalls::Run(const std::function<void()>& call) {
     while (!job->done) {
       lock.unlock();
       // Quit is posted once the call is done; an application that is quitting
-      // leaves exec() at once, so the wait goes on without spinning.
+      // leaves exec() at once, so the wait goes on without spinning, still
+      // answering what the call asks of this thread (a run on the worker).
       loop.exec();
+      if (!job->done) QCoreApplication::sendPostedEvents();
       lock.lock();
       if (!job->done) job->done_cv.wait_for(lock, std::chrono::milliseconds(10));
     }

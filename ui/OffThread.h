@@ -50,9 +50,24 @@ class BlockingCalls {
   // window up to date with what the caller wrote so far).
   void setBeforeWait(std::function<void()> hook) { beforeWait_ = std::move(hook); }
 
+  // A call made on the worker itself (from inside a call handed over, such as
+  // a whole run) runs there at once: the control system stays on one thread.
+  bool onWorker() const { return thread_.get_id() == std::this_thread::get_id(); }
+  // How long the call the worker makes of its own has been under way, in
+  // whole milliseconds; 0 when none is.
+  int64_t innerCallMs() const;
+  // Called on the worker between the steps of a long call: runs the calls
+  // the caller's thread handed over meanwhile, in order.
+  void ServeQueued();
+  // While the worker waits for the caller's thread (an answer it asked for),
+  // the calls made there run at once instead of waiting for the worker.
+  void setWorkerParked(bool parked) { parked_.store(parked, std::memory_order_release); }
+
  private:
   struct Job;
   void Work();
+  static void Finish(Job& job);
+  std::shared_ptr<Job> TakeQueued();
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -62,6 +77,8 @@ class BlockingCalls {
   bool quit_ = false;
   int depth_ = 0;
   bool inline_ = false;
+  std::atomic<bool> parked_ = false;
+  std::atomic<int64_t> innerSince_ = 0;  // steady clock, ns; 0: no call of the worker's own
   std::function<void()> beforeWait_;
   // Started by the first call handed over: a window on a control system whose
   // calls run inline never needs it, and no window waits for it to start.

@@ -92,6 +92,8 @@ TEST_F(WindowTest, StopEndsTheRunAfterABlockedAccess) {
 // A run of 32767 accesses that each return at once still answers the window:
 // Stop ends it within 200 ms (of the fake clock every read of which moves it
 // on), the commands not run get their rows, and the next run is not stopped.
+// Information asked meanwhile is answered between the run's commands, as
+// when the window is idle.
 TEST_F(WindowTest, ALongRunAnswersStopAndTheNextRunIsNotStopped) {
   std::string file = "Description,Property,Device,OutputSize,OutputFormat\r\n";
   for (int i = 0; i < 32767; ++i) file += "Pump pressure,PRESSURE,PUMP-01,1,DOUBLE\r\n";
@@ -100,13 +102,24 @@ TEST_F(WindowTest, ALongRunAnswersStopAndTheNextRunIsNotStopped) {
   selected();
   clock.stepMs = 1;
   int64_t stoppedAt = 0;
-  QTimer::singleShot(0, [&] {
+  QString infoDuringRun;
+  QTimer during;
+  QObject::connect(&during, &QTimer::timeout, [&] {
+    // Once commands run (the test's loading is a query of its own).
+    if (stoppedAt > 0 || !progress().contains(" of 32767") || progress().startsWith("0 of")) return;
+    click("Command3");
+    infoDuringRun = label();
     stoppedAt = clock.MonotonicMs();
     click("StopButton");
   });
+  during.start(1);
   click("Command2");
+  during.stop();
   ASSERT_GT(stoppedAt, 0) << "no event was handled during the run";
   EXPECT_LE(clock.MonotonicMs() - stoppedAt, 200);
+  click("Command3");
+  EXPECT_FALSE(infoDuringRun.isEmpty());
+  EXPECT_EQ(infoDuringRun, label());
   EXPECT_TRUE(progress().endsWith(" of 32767 done, stopped")) << progress().toStdString();
   ASSERT_EQ(rows(), 32767);
   EXPECT_EQ(text(32766, 0) + "|" + text(32766, 1), "Pump pressure|Not run : interrupted");
