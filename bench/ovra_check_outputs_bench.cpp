@@ -9,8 +9,8 @@
 //
 // With OVRA_CHECK_BEFORE=PATH (another build of ovra-check, e.g. of an
 // earlier commit) the same two runs of that program are interleaved too, so
-// that before and after are measured under the same load, and B/B' gives this
-// build's --json --junit run over that one's (its floor).
+// that before and after are measured under the same load, and A/A' and B/B'
+// give this build's plain and --json --junit runs over that one's (their floor).
 
 #include <algorithm>
 #include <cstdio>
@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
   ratio("C/A: with JSON", rows[2], rows[0]);
   if (before) {
     ratio("B'/A' before: with JSON + JUnit", rows[4], rows[3]);
-    // The same run through both programs, measured in the same rounds.
+    // The same runs through both programs, measured in the same rounds.
+    ratio("A/A': terminal lines only, this build over the one before", rows[0], rows[3]);
     ratio("B/B': --json --junit, this build over the one before", rows[1], rows[4]);
   }
   std::filesystem::remove_all(dir);

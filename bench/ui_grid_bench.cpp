@@ -23,8 +23,6 @@
 // only the sides of those numbers, 0 to 3 in the order above; a ratio is
 // printed only where its three sides ran.
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -54,19 +52,6 @@ using namespace dsc::bench;
 
 constexpr int kCommands = 32767;
 constexpr const char* kDescription = "Pump 1 pressure";
-
-double CpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-template <class F>
-double Cpu(F&& f) {
-  const double t0 = CpuSeconds();
-  f();
-  return std::max(1e-9, CpuSeconds() - t0);
-}
 
 void EmptyDir(const std::string& dir) {
   std::error_code ec;
@@ -246,21 +231,21 @@ int main(int argc, char** argv) {
       switch (side) {
         case 0:
           inline_.Before();
-          sides[0].cpu.push_back(Cpu([&] { inline_.Run(); }));
+          sides[0].cpu.push_back(CpuTime([&] { inline_.Run(); }));
           inline_.Check();
           break;
         case 1:
           offThread.Before();
-          sides[1].cpu.push_back(Cpu([&] { offThread.Run(); }));
+          sides[1].cpu.push_back(CpuTime([&] { offThread.Run(); }));
           offThread.Check();
           break;
         case 2:
           runner.parts.NewReport();
-          sides[2].cpu.push_back(Cpu([&] { runner.Run(); }));
+          sides[2].cpu.push_back(CpuTime([&] { runner.Run(); }));
           runner.Check();
           break;
         default:
-          sides[3].cpu.push_back(Cpu([&] { plain.Run(); }));
+          sides[3].cpu.push_back(CpuTime([&] { plain.Run(); }));
       }
     });
     std::printf("%d commands, %d rounds (every order from a random one), process CPU time:\n",
