@@ -133,7 +133,34 @@ double TimeProcess(const std::vector<std::string>& argv, const std::string& log,
 
 }  // namespace
 
+// Starts only the side-by-side site (50 servers, 5 hung, as below), prints
+// its TANGO_HOST and keeps it until stdin closes: to profile a sweep by hand.
+int HoldSite() {
+  TangoDatabaseServer db;
+  std::string error;
+  if (!db.Start(error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  for (int i = 1; i <= 50; ++i) {
+    const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
+    const std::string instance = "side" + n + (i % 10 == 0 ? "-hung" : "");
+    if (!db.AddServer("TangoTest/" + instance, "TangoTest", {"side/tg/" + n}, error) ||
+        !db.StartTangoTest(instance, error)) {
+      std::fprintf(stderr, "%s: %s\n", instance.c_str(), error.c_str());
+      return 1;
+    }
+    if (i % 10 == 0) kill(db.LastServerPid(), SIGSTOP);
+  }
+  std::printf("TANGO_HOST=%s\n", db.TangoHost().c_str());
+  std::fflush(stdout);
+  while (std::getchar() != EOF) {
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "hold") return HoldSite();
   const int pairs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   const int sidePairs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
   if (!TangoDatabaseServer::Installed()) {

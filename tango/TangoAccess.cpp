@@ -128,16 +128,19 @@ TangoSystem::Verdict TangoSystem::Judge(DeviceEntry& e, const Property& p,
                           : std::to_string(facts.dimX) + " values read");
   }
   // A string array's lines, as many as the note has room for.
-  if (!facts.lines.empty() && p.attribute.data_format != Tango::SCALAR) {
+  const size_t lineCount = LineCount(value);
+  if (lineCount > 0 && p.attribute.data_format != Tango::SCALAR) {
     std::string lines;
-    for (const std::string& line : facts.lines) {
+    for (size_t i = 0; i < lineCount; ++i) {
+      const std::string_view line = LineAt(value, i);
       if (lines.size() + line.size() > 200) {
         lines += " ...";
         break;
       }
-      lines += (lines.empty() ? "" : " | ") + line;
+      if (!lines.empty()) lines += " | ";
+      lines += line;
     }
-    notes.push_back(std::to_string(facts.lines.size()) + " lines: " + lines);
+    notes.push_back(std::to_string(lineCount) + " lines: " + lines);
   }
   for (size_t i = 0; i < notes.size(); ++i) v.note += (i ? ", " : "") + notes[i];
   return v;
@@ -229,6 +232,8 @@ Outcome TangoSystem::TryAccess(DeviceEntry& e, const std::string& property, std:
     o.facts = std::move(facts);
     o.detail = verdict.note;
     if (verdict.fails) o.code = verdict.code;
+    if (p->attribute.data_format != Tango::SCALAR && LineCount(value) > 0)
+      o.text = std::make_shared<Tango::DeviceAttribute>(std::move(value));
     return o;
   } catch (const Tango::DevFailed& failure) {
     return FromDevFailed(failure);

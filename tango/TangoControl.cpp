@@ -5,6 +5,7 @@
 #include "access/CompletionCodes.h"
 #include "access/NamedControl.h"
 #include "base/Formats.h"
+#include "tango/TangoFacts.h"
 #include "tango/TangoSystem.h"
 
 namespace dsc::tango {
@@ -28,7 +29,11 @@ class TangoControl final : public NamedControl {
 
   std::string SuccessNote() const override { return last_.code == 0 ? last_.detail : ""; }
 
-  ValueFacts LastValueFacts() const override { return last_.facts; }
+  ValueFacts LastValueFacts() const override {
+    ValueFacts facts = last_.facts;
+    if (last_.text) facts.lines = LinesOf(*last_.text);
+    return facts;
+  }
 
   bool LastFailureRepeated() const override { return last_.code != 0 && last_.reconnectDelayed; }
 

@@ -98,16 +98,30 @@ ValueFacts FactsOf(Tango::DeviceAttribute& value, const Tango::AttributeInfoEx& 
   f.maxAlarm = Limit(info.alarms.max_alarm);
   f.minWarning = Limit(info.alarms.min_warning);
   f.maxWarning = Limit(info.alarms.max_warning);
-  if (type == Tango::DEV_STRING && value.StringSeq.operator->() != nullptr) {
-    const size_t n = std::min<size_t>(static_cast<size_t>(std::max(value.get_nb_read(), 0L)),
-                                      value.StringSeq->length());
-    for (size_t i = 0; i < n; ++i) f.lines.emplace_back(value.StringSeq[i].in());
+  if (type == Tango::DEV_STRING) {
+    if (info.data_format == Tango::SCALAR) f.lines = LinesOf(value);
   } else if (numbers) {
     Numbers(value, f);
     // A write-only attribute reads back its set point, as its value.
     if (info.writable == Tango::WRITE && f.setPoint.empty()) f.setPoint = f.values;
   }
   return f;
+}
+
+size_t LineCount(Tango::DeviceAttribute& value) {
+  if (value.StringSeq.operator->() == nullptr) return 0;
+  return std::min<size_t>(static_cast<size_t>(std::max(value.get_nb_read(), 0L)),
+                          value.StringSeq->length());
+}
+
+const char* LineAt(Tango::DeviceAttribute& value, size_t i) { return value.StringSeq[i].in(); }
+
+std::vector<std::string> LinesOf(Tango::DeviceAttribute& value) {
+  const size_t n = LineCount(value);
+  std::vector<std::string> lines;
+  lines.reserve(n);
+  for (size_t i = 0; i < n; ++i) lines.emplace_back(LineAt(value, i));
+  return lines;
 }
 
 std::string OutsideLimits(const ValueFacts& facts, bool& alarm) {

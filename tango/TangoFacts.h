@@ -16,8 +16,17 @@ namespace dsc::tango {
 using ValueFacts = DataAcquisitionControl::ValueFacts;
 
 // The facts of a read attribute; `numbers` also takes its numbers (read part
-// and set point), which a large image need not pay for.
+// and set point), which a large image need not pay for. A text array's lines
+// are not among them: copying a 251 x 251 image of strings costs more than
+// reading it, and only the JSON lines ever show them all (LinesOf, when
+// asked).
 ValueFacts FactsOf(Tango::DeviceAttribute& value, const Tango::AttributeInfoEx& info, bool numbers);
+
+// The text lines read (a DevString scalar's one, an array's elements).
+std::vector<std::string> LinesOf(Tango::DeviceAttribute& value);
+// How many lines were read, and the i-th, without copying them all.
+size_t LineCount(Tango::DeviceAttribute& value);
+const char* LineAt(Tango::DeviceAttribute& value, size_t i);
 
 std::string QualityName(Tango::AttrQuality quality);
 // How bad a quality is: VALID and CHANGING 0, WARNING 1, ALARM 2, INVALID 3.

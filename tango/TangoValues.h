@@ -6,6 +6,7 @@
 #include <tango.h>
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ struct Outcome {
   std::vector<DataAcquisitionControl::ErrorFrame> stack{};
   // What a successful access told beyond its value.
   DataAcquisitionControl::ValueFacts facts{};
+  // A text array read: its lines go into the facts only when they are asked
+  // for (LinesOf).
+  std::shared_ptr<Tango::DeviceAttribute> text{};
 };
 
 // The element count and full-form format a property declares in PROPS.
