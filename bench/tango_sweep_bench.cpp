@@ -131,6 +131,23 @@ double TimeProcess(const std::vector<std::string>& argv, const std::string& log,
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Registers and starts the side-by-side servers, side01 to side50; every
+// tenth is hung ("side10-hung", "side20-hung", ...) with SIGSTOP.
+constexpr int kSideServers = 50;
+bool StartSideServers(TangoDatabaseServer& db, std::string& error) {
+  for (int i = 1; i <= kSideServers; ++i) {
+    const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
+    const std::string instance = "side" + n + (i % 10 == 0 ? "-hung" : "");
+    if (!db.AddServer("TangoTest/" + instance, "TangoTest", {"side/tg/" + n}, error) ||
+        !db.StartTangoTest(instance, error)) {
+      std::fprintf(stderr, "%s: %s\n", instance.c_str(), error.c_str());
+      return false;
+    }
+    if (i % 10 == 0) kill(db.LastServerPid(), SIGSTOP);
+  }
+  return true;
+}
+
 }  // namespace
 
 // Starts only the side-by-side site (50 servers, 5 hung, as below), prints
@@ -142,16 +159,7 @@ int HoldSite() {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  for (int i = 1; i <= 50; ++i) {
-    const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
-    const std::string instance = "side" + n + (i % 10 == 0 ? "-hung" : "");
-    if (!db.AddServer("TangoTest/" + instance, "TangoTest", {"side/tg/" + n}, error) ||
-        !db.StartTangoTest(instance, error)) {
-      std::fprintf(stderr, "%s: %s\n", instance.c_str(), error.c_str());
-      return 1;
-    }
-    if (i % 10 == 0) kill(db.LastServerPid(), SIGSTOP);
-  }
+  if (!StartSideServers(db, error)) return 1;
   std::printf("TANGO_HOST=%s\n", db.TangoHost().c_str());
   std::fflush(stdout);
   while (std::getchar() != EOF) {
@@ -271,18 +279,7 @@ int main(int argc, char** argv) {
 
   // Servers side by side. Registered and started only now: the sweep above
   // and its peer do not see them.
-  constexpr int kSideServers = 50;
-  for (int i = 1; i <= kSideServers; ++i) {
-    const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
-    // Every tenth is hung: "side10-hung", "side20-hung", ...
-    const std::string instance = "side" + n + (i % 10 == 0 ? "-hung" : "");
-    if (!db.AddServer("TangoTest/" + instance, "TangoTest", {"side/tg/" + n}, error) ||
-        !db.StartTangoTest(instance, error)) {
-      std::fprintf(stderr, "%s: %s\n", instance.c_str(), error.c_str());
-      return 1;
-    }
-    if (i % 10 == 0) kill(db.LastServerPid(), SIGSTOP);
-  }
+  if (!StartSideServers(db, error)) return 1;
   auto sweep = [&](const char* jobs, const char* servers) {
     return std::vector<std::string>{OVRA_CHECK_EXE, "--tango-host", db.TangoHost(),
                                     "--report-dir", reports,        "--jobs",
