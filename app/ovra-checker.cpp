@@ -111,6 +111,12 @@ class DemoSteps : public QObject {
       for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         dark.setColor(QPalette::Disabled, role, QColor(120, 120, 120));
       QApplication::setPalette(dark);
+      // Fusion draws a radio button's ring a shade darker than the window,
+      // which vanishes on a base this dark: the indicators get the buttons'
+      // lighter face instead, so the ring and its dot stand out.
+      QPalette radio = dark;
+      radio.setColor(QPalette::Base, dark.color(QPalette::Button));
+      QApplication::setPalette(radio, "QRadioButton");
     } else if (verb == "quit") {
       QApplication::exit(0);
     }
