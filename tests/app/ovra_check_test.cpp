@@ -39,6 +39,7 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
   dir.write("rooted/procedures.csv",
             "Description,FileName,Context\r\nRooted,/list.csv,CAF\xc9\r\n");
   dir.write("rooted/list.csv", "Server\r\nS\r\n");
+  std::filesystem::create_directory(dir.file("noconfigs"));
   const string rooted =
       "--database '" + dir.file("rooted") + "' --facility '" + dir.file("f.json") + "' ";
   const string facility = "--facility '" + dir.file("f.json") + "' ";
@@ -137,6 +138,11 @@ TEST_F(OvraCheck, ExitCodesAndWhatTheUserIsTold) {
       {"config 0", 2, "no database directory /nonexistent/ ($OVRA_DATABASE)\n",
        "OVRA_DATABASE=/nonexistent"},
       {"--database /nonexistent config 0", 2, "ovra-check: no database directory /nonexistent\n"},
+      {"--database '" + dir.file("noconfigs") + "' config 0", 2,
+       "ovra-check: no configurations: " + dir.file("noconfigs") +
+           "/procedures.csv : nothing to load or reading failed: no such file\n"
+           "  (looked for procedures.csv in " +
+           dir.file("noconfigs") + "/)\n"},
       // A database that was found lists its configurations (the index is
       // one past the last).
       {facility + "config 3", 2,
