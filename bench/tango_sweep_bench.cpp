@@ -21,12 +21,22 @@
 // the slowest server's time plus 20 % of the live servers' total, all from
 // the checker's own figures: the sweep's elapsed time and slowest server,
 // and the live servers' total as the time of a --jobs 1 sweep of the 45
-// live servers alone.
+// live servers alone. Beside it, the floor no schedule can beat on this
+// machine: the CPU the --jobs 16 sweep's work took (the checker's and the
+// live side servers', their own data generators included) over the cores,
+// against the same bound. Where that floor is above 1, the machine is too
+// small for the target whatever the checker does.
+//
+// `hold` instead keeps the side-by-side site up until stdin closes; run it
+// in the foreground (a shell that ends orphans its stopped servers, and the
+// kernel wakes them with SIGCONT).
 //
 //   build/bench/tango_sweep_bench [PAIRS] [SIDE_PAIRS]   (default 7 and 5)
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -34,7 +44,9 @@
 #include <fstream>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/BenchSupport.h"
@@ -120,20 +132,45 @@ double Median(std::vector<double> v) {
   return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// CPU seconds (user and system) the last process TimeProcess waited for used.
+double lastChildCpu = 0;
+
 // Wall time of a whole process in seconds, its output in `log`; its exit
-// status in `status`.
+// status in `status`; its CPU time in lastChildCpu.
 double TimeProcess(const std::vector<std::string>& argv, const std::string& log, int& status) {
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = Spawn(argv, log);
   int raw = 0;
-  if (pid < 0 || waitpid(pid, &raw, 0) != pid) raw = -1;
+  rusage usage{};
+  if (pid < 0 || wait4(pid, &raw, 0, &usage) != pid) raw = -1;
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  lastChildCpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                 usage.ru_stime.tv_usec / 1e6;
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// CPU seconds (user and system) the processes have used so far, from
+// /proc/PID/stat (fields 14 and 15, after the command name in parentheses).
+double CpuSecondsOf(const std::vector<pid_t>& pids) {
+  double ticks = 0;
+  for (const pid_t pid : pids) {
+    const std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) fields >> skip;  // state .. cmajflt
+    unsigned long long user = 0, system = 0;
+    fields >> user >> system;
+    ticks += static_cast<double>(user + system);
+  }
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // Registers and starts the side-by-side servers, side01 to side50; every
 // tenth is hung ("side10-hung", "side20-hung", ...) with SIGSTOP.
 constexpr int kSideServers = 50;
+std::vector<pid_t> sidePids;  // the live ones
 bool StartSideServers(TangoDatabaseServer& db, std::string& error) {
   for (int i = 1; i <= kSideServers; ++i) {
     const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
@@ -143,7 +180,10 @@ bool StartSideServers(TangoDatabaseServer& db, std::string& error) {
       std::fprintf(stderr, "%s: %s\n", instance.c_str(), error.c_str());
       return false;
     }
-    if (i % 10 == 0) kill(db.LastServerPid(), SIGSTOP);
+    if (i % 10 == 0)
+      kill(db.LastServerPid(), SIGSTOP);
+    else
+      sidePids.push_back(db.LastServerPid());
   }
   return true;
 }
@@ -317,13 +357,20 @@ int main(int argc, char** argv) {
   };
   std::printf("JSON lines of --jobs 16 and --jobs 1 carry the same facts: %s\n",
               factsOf("16") == factsOf("1") ? "yes" : "NO");
-  std::vector<double> t16, live, slowest, whole16, bounds;
+  // What the machine can do at best: no schedule of the --jobs 16 sweep's
+  // work (the checker's CPU and the live servers' CPU while it runs, their
+  // own data generators included) finishes before that CPU time spread over
+  // every core.
+  const double cores = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<double> t16, live, slowest, whole16, bounds, floors;
   for (int i = 0; i < sidePairs; ++i) {
-    double w16 = 0;
+    double w16 = 0, work16 = 0;
     SweepFigures f16, f1;
     auto one = [&](bool jobs16) {
       if (jobs16) {
+        const double serversBefore = CpuSecondsOf(sidePids);
         w16 = TimeProcess(parallel, checkerLog, status);
+        work16 = lastChildCpu + CpuSecondsOf(sidePids) - serversBefore;
         f16 = FiguresOf(ReadAll(checkerLog), "-hung");
       } else {
         TimeProcess(serial, checkerLog, status);
@@ -337,7 +384,9 @@ int main(int argc, char** argv) {
     whole16.push_back(w16);
     live.push_back(f1.seconds);
     slowest.push_back(slowestSeconds);
-    bounds.push_back(f16.seconds / std::max(1e-3, slowestSeconds + 0.2 * f1.seconds));
+    const double bound = std::max(1e-3, slowestSeconds + 0.2 * f1.seconds);
+    bounds.push_back(f16.seconds / bound);
+    floors.push_back(std::max(0.0, work16) / cores / bound);
   }
   std::printf(
       "%d pairs: sweep's own time with --jobs 16 median %.3f s (whole process %.3f s);\n"
@@ -347,5 +396,11 @@ int main(int argc, char** argv) {
       sidePairs, Median(t16), Median(whole16), Median(slowest), Median(live), Median(bounds),
       *std::min_element(bounds.begin(), bounds.end()),
       *std::max_element(bounds.begin(), bounds.end()));
+  std::printf(
+      "the CPU floor on this machine: (checker + live servers' CPU during --jobs 16) / %.0f "
+      "cores, over the same bound, median %.3f (range %.3f .. %.3f); above 1, the target is "
+      "out of this machine's reach\n",
+      cores, Median(floors), *std::min_element(floors.begin(), floors.end()),
+      *std::max_element(floors.begin(), floors.end()));
   return 0;
 }
