@@ -17,11 +17,11 @@ T Whole(double v) {
   return static_cast<T>(v);
 }
 
+}  // namespace
+
 const FormatField* NumberField(int16_t format) {
   return IsNumberFormat(format) ? &FormatLayout(format)[0] : nullptr;
 }
-
-}  // namespace
 
 double ReadField(const uint8_t* at, FieldKind kind) {
   switch (kind) {

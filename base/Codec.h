@@ -42,6 +42,10 @@ void PutLittleEndian(uint8_t* at, T value) {
 double ReadField(const uint8_t* at, FieldKind kind);
 void WriteField(uint8_t* at, FieldKind kind, double value);
 
+// The field of a number format's elements (full or short code), nullptr for
+// any other: looked up once, it spares an array's loop the table per element.
+const FormatField* NumberField(int16_t format);
+
 // The first field of an element of a number format (full or short code);
 // 0 and nothing written for any other.
 double ReadNumber(const uint8_t* element, int16_t format);

@@ -113,10 +113,12 @@ Outcome PutNumbers(const Values& values, std::span<uint8_t> out, int32_t count, 
       return {};
     }
   }
-  for (size_t i = 0; i < n; ++i)
-    // Beyond the asked format's range a value gives its nearest end, as the
-    // checker's own parser does.
-    WriteNumber(out.data() + i * size, format, i < values.size() ? AsDouble<T>(values[i]) : 0.0);
+  // Beyond the asked format's range a value gives its nearest end, as the
+  // checker's own parser does.
+  if (const FormatField* field = NumberField(format))
+    for (size_t i = 0; i < n; ++i)
+      WriteField(out.data() + i * size, field->kind,
+                 i < values.size() ? AsDouble<T>(values[i]) : 0.0);
   return {};
 }
 
