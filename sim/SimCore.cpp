@@ -47,8 +47,12 @@ int32_t Convert(std::span<const uint8_t> src, uint8_t from, std::span<uint8_t> d
   }
   if (fromSize == 0) return 0;
   size_t n = std::min({static_cast<size_t>(count), src.size() / fromSize, dst.size() / toSize});
-  for (size_t i = 0; i < n; ++i)
-    WriteNumber(dst.data() + i * toSize, to, ReadNumber(src.data() + i * fromSize, from));
+  // The fields looked up once for the whole array, not per element.
+  const FormatField* const read = NumberField(from);
+  if (const FormatField* const write = NumberField(to))
+    for (size_t i = 0; i < n; ++i)
+      WriteField(dst.data() + i * toSize, write->kind,
+                 read ? ReadField(src.data() + i * fromSize, read->kind) : 0);
   return static_cast<int32_t>(n);
 }
 
