@@ -48,6 +48,9 @@ class TangoControl final : public NamedControl {
 
   int32_t ExecuteAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
                         std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override {
+    // The last text array read goes first: else two of them (a string
+    // image can hold 63001 lines) would be held at once by every lane.
+    last_.text.reset();
     DeviceEntry* e = system_->Device(context_, server_, device_, last_);
     if (e)
       last_ = system_->Access(*e, property_, out, outCount, outFormat, in, inCount, inFormat,
@@ -58,6 +61,7 @@ class TangoControl final : public NamedControl {
   int32_t StartAccess(std::span<uint8_t> out, int32_t outCount, int16_t outFormat,
                       std::span<const uint8_t> in, int32_t inCount, int16_t inFormat) override {
     StopAccess();
+    last_.text.reset();
     Pending& a = pending_;
     a.entry = system_->Device(context_, server_, device_, last_);
     if (!a.entry) return -last_.code;

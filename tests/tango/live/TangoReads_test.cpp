@@ -39,6 +39,25 @@ TEST_F(TangoReads, ASpectrumReadsAsTheValuesItHasWithItsFacts) {
   EXPECT_EQ(c.control->SuccessNote(), "256 values read");
 }
 
+// A text array's lines are the facts of its own read only: a read after it
+// tells none, and a second text array tells its own.
+TEST_F(TangoReads, ATextArrayTellsItsLinesToItsOwnReadOnly) {
+  LiveChecker c(server().SiteJson());
+  for (int round = 0; round < 2; ++round) {
+    // Read as the standard test reads it: a text array has no layout of
+    // elements, so nothing is delivered but the lines.
+    Access(c, "double_scalar", {}, 1);
+    c.control->setPropertyName("string_spectrum_ro");
+    ASSERT_EQ(c.control->ExecuteAccess({}, 0, kFormatNull, {}, 0, kFormatNull), 0)
+        << c.control->StatusText();
+    const std::vector<std::string> lines = c.control->LastValueFacts().lines;
+    ASSERT_EQ(lines.size(), 256u);
+    EXPECT_EQ(lines[0].rfind("[00]::hello-world-", 0), 0u) << lines[0];
+    ASSERT_EQ(Access(c, "double_scalar", {}, 1), 0) << c.control->StatusText();
+    EXPECT_TRUE(c.control->LastValueFacts().lines.empty());
+  }
+}
+
 // Expected states (quality and limits need a database: tests/tango/live/
 // TangoDatabase_test.cpp).
 TEST_F(TangoReads, AStateOutsideTheExpectedOnesFails) {
