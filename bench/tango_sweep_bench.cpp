@@ -132,8 +132,10 @@ double Median(std::vector<double> v) {
   return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-// CPU seconds (user and system) the last process TimeProcess waited for used.
+// CPU seconds (user and system) the last process TimeProcess waited for
+// used, and the pages it touched first (minor faults: memory it grew into).
 double lastChildCpu = 0;
+double lastChildFaults = 0;
 
 // Wall time of a whole process in seconds, its output in `log`; its exit
 // status in `status`; its CPU time in lastChildCpu.
@@ -146,7 +148,19 @@ double TimeProcess(const std::vector<std::string>& argv, const std::string& log,
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   lastChildCpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
                  usage.ru_stime.tv_usec / 1e6;
+  lastChildFaults = static_cast<double>(usage.ru_minflt);
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The machine's busy and idle CPU seconds so far, from /proc/stat's first
+// line (user nice system idle iowait irq softirq steal).
+std::pair<double, double> MachineSeconds() {
+  std::istringstream fields(ReadAll("/proc/stat"));
+  std::string cpu;
+  double user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+  fields >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+  const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+  return {(user + nice + system + irq + softirq + steal) / tick, (idle + iowait) / tick};
 }
 
 // CPU seconds (user and system) the processes have used so far, from
@@ -362,18 +376,27 @@ int main(int argc, char** argv) {
   // own data generators included) finishes before that CPU time spread over
   // every core.
   const double cores = std::max(1u, std::thread::hardware_concurrency());
-  std::vector<double> t16, live, slowest, whole16, bounds, floors;
+  std::vector<double> t16, live, slowest, whole16, bounds, floors, cpu16, cpu1, faults16, faults1,
+      busy;
   for (int i = 0; i < sidePairs; ++i) {
-    double w16 = 0, work16 = 0;
+    double w16 = 0, work16 = 0, busy16 = 0;
     SweepFigures f16, f1;
     auto one = [&](bool jobs16) {
       if (jobs16) {
         const double serversBefore = CpuSecondsOf(sidePids);
+        const auto [busyBefore, idleBefore] = MachineSeconds();
         w16 = TimeProcess(parallel, checkerLog, status);
+        const auto [busyAfter, idleAfter] = MachineSeconds();
+        const double all = busyAfter - busyBefore + idleAfter - idleBefore;
+        busy16 = all > 0 ? std::max(0.0, busyAfter - busyBefore) / all : 0;
         work16 = lastChildCpu + CpuSecondsOf(sidePids) - serversBefore;
+        cpu16.push_back(lastChildCpu);
+        faults16.push_back(lastChildFaults);
         f16 = FiguresOf(ReadAll(checkerLog), "-hung");
       } else {
         TimeProcess(serial, checkerLog, status);
+        cpu1.push_back(lastChildCpu);
+        faults1.push_back(lastChildFaults);
         f1 = FiguresOf(ReadAll(checkerLog), "-hung");
       }
     };
@@ -387,6 +410,7 @@ int main(int argc, char** argv) {
     const double bound = std::max(1e-3, slowestSeconds + 0.2 * f1.seconds);
     bounds.push_back(f16.seconds / bound);
     floors.push_back(std::max(0.0, work16) / cores / bound);
+    busy.push_back(busy16);
   }
   std::printf(
       "%d pairs: sweep's own time with --jobs 16 median %.3f s (whole process %.3f s);\n"
@@ -402,5 +426,18 @@ int main(int argc, char** argv) {
       "out of this machine's reach\n",
       cores, Median(floors), *std::min_element(floors.begin(), floors.end()),
       *std::max_element(floors.begin(), floors.end()));
+  // What working side by side costs the checker itself: its CPU, and the
+  // memory it grows into (every lane holds what it reads, a string image's
+  // 63001 lines among it), with --jobs 16 (all 50) against --jobs 1 (the 45
+  // live ones).
+  std::printf(
+      "the checker's own CPU: --jobs 16 median %.3f s, --jobs 1 median %.3f s; pages it "
+      "touched first: %.0f and %.0f\n",
+      Median(cpu16), Median(cpu1), Median(faults16), Median(faults1));
+  // Whether the schedule left the machine idle: near 100 %, --jobs 16 can
+  // only get faster with less work.
+  std::printf("the machine was busy %.0f %% of the --jobs 16 sweep (median; range %.0f .. %.0f)\n",
+              100 * Median(busy), 100 * *std::min_element(busy.begin(), busy.end()),
+              100 * *std::max_element(busy.begin(), busy.end()));
   return 0;
 }
