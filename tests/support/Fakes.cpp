@@ -11,7 +11,7 @@
 namespace dsc::testing {
 
 std::string FakeClock::LocalDateTime() {
-  std::time_t t = static_cast<std::time_t>(now_ / 1000);
+  std::time_t t = static_cast<std::time_t>(now_.load() / 1000);
   std::tm tm{};
   gmtime_r(&t, &tm);
   char buf[32];

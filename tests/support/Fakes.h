@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <deque>
 #include <utility>
 #include <vector>
@@ -11,19 +12,20 @@
 namespace dsc::testing {
 
 // A clock that only moves when told to. Local time is rendered in UTC so that
-// expectations do not depend on the machine's zone.
+// expectations do not depend on the machine's zone. The window's tests read it
+// from the run's worker and the GUI thread at once, so it is atomic.
 class FakeClock final : public Clock {
  public:
   explicit FakeClock(int64_t nowMs = 1'700'000'000'000) : now_(nowMs) {}
   // Every read moves the clock on by stepMs (0: it stands still), so that
   // anything that should happen within one second is seen to span several.
-  int64_t NowMs() override { return std::exchange(now_, now_ + stepMs); }
-  int64_t stepMs = 0;
+  int64_t NowMs() override { return now_.fetch_add(stepMs.load()); }
+  std::atomic<int64_t> stepMs = 0;
   std::string LocalDateTime() override;
   void Advance(int64_t ms) { now_ += ms; }
 
  private:
-  int64_t now_;
+  std::atomic<int64_t> now_;
 };
 
 // A results grid that keeps texts and colours in memory.
