@@ -302,6 +302,42 @@ TEST_F(TangoDatabaseLive, OvraCheckTakesTangoNamesFromTangoHost) {
       << reports;
 }
 
+// Hung servers checked side by side cost each lane their time-out (500 ms
+// for the first information read), also while other lanes ask the
+// database: Tango sets one process-wide connect time-out (20 s) around every
+// database query, and a device connected meanwhile took it for its first
+// call. Several runs, since that is a race.
+TEST_F(TangoDatabaseLive, HungServersSideBySideCostTheirTimeOutOnly) {
+  const int kHung = 4;
+  std::vector<pid_t> stopped;
+  std::string error;
+  for (int i = 1; i <= kHung; ++i) {
+    const std::string instance = "hung" + std::to_string(i);
+    ASSERT_TRUE(server().AddServer("TangoTest/" + instance, "TangoTest",
+                                   {"test/hung/" + std::to_string(i)}, error) &&
+                server().StartTangoTest(instance, error))
+        << error;
+    stopped.push_back(server().LastServerPid());
+    ASSERT_EQ(kill(stopped.back(), SIGSTOP), 0);
+  }
+  testing::TempDir dir;
+  for (int run = 0; run < 3; ++run) {
+    int code = 0;
+    const double seconds = Seconds([&] {
+      code = RunOvraCheck(dir, "TANGO_HOST=" + context(), "--jobs 4 sweep 'TangoTest/hung*'");
+    });
+    EXPECT_EQ(code, 1) << dir.read("out");
+    EXPECT_NE(dir.read("out").find("4 servers: 0 passed, 0 failed, 0 not running, 4 hung"),
+              std::string::npos)
+        << dir.read("out");
+    EXPECT_LT(seconds, 5.0) << "run " << run << "\n" << dir.read("out");
+  }
+  // Gone from the database for the tests after this one; ended with the rest.
+  for (const pid_t pid : stopped) kill(pid, SIGCONT);
+  for (int i = 1; i <= kHung; ++i)
+    EXPECT_TRUE(server().DeleteServer("TangoTest/hung" + std::to_string(i), error)) << error;
+}
+
 // A database hung from the start (DataBaseds stopped, its port still
 // accepting): each command costs at most its documented time-out, not
 // Tango's rounds of reconnection attempts.
