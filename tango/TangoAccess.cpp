@@ -236,7 +236,7 @@ Outcome TangoSystem::TryAccess(DeviceEntry& e, const std::string& property, std:
       o.text = std::make_shared<Tango::DeviceAttribute>(std::move(value));
     return o;
   } catch (const Tango::DevFailed& failure) {
-    return FromDevFailed(failure);
+    return FaultOf(failure);
   } catch (const CORBA::Exception&) {
     return {kCodeServerUnavailable45, "the device server cannot be reached"};
   }
@@ -292,7 +292,7 @@ Outcome TangoSystem::TryServerText(DeviceEntry& e, const std::string& property, 
     proxy.ping();
     return {kTangoUnknownProperty, "the server does not tell its " + property};
   } catch (const Tango::DevFailed& failure) {
-    return FromDevFailed(failure);
+    return FaultOf(failure);
   } catch (const CORBA::Exception&) {
     return {kCodeServerUnavailable45, "the device server cannot be reached"};
   }

@@ -52,6 +52,8 @@ void BoundConnections(int32_t ms, int32_t tries) {
 }
 
 constexpr int32_t kProxyTries = 2;
+// Where Proxy's own failures say they come from.
+constexpr const char* kProxyOrigin = "TangoSystem::Proxy";
 constexpr int32_t kDirectProxyTries = 4;
 constexpr int32_t kDatabaseTries = Tango::DB_START_PHASE_RETRIES;
 
@@ -141,8 +143,7 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
       } catch (const Tango::DevFailed& failure) {
         const Outcome o = DatabaseFault(EntryOf(e.context), failure);
         if (o.code != kTangoDatabaseUnreachable) throw;
-        Tango::Except::throw_exception("API_CantConnectToDatabase", databaseFault_,
-                                       "TangoSystem::Proxy");
+        Tango::Except::throw_exception("API_CantConnectToDatabase", databaseFault_, kProxyOrigin);
       }
       e.host = info.host;
       e.started = info.started_date;
@@ -231,11 +232,21 @@ std::vector<Property>* TangoSystem::Properties(DeviceEntry& e, int32_t timeoutMs
       LoadProperties(e, timeoutMs);
     return &e.properties;
   } catch (const Tango::DevFailed& failure) {
-    o = FromDevFailed(failure);
+    o = FaultOf(failure);
   } catch (const CORBA::Exception&) {
     o = {kCodeServerUnavailable45, "the device server cannot be reached"};
   }
   return nullptr;
+}
+
+Outcome TangoSystem::FaultOf(const Tango::DevFailed& failure) {
+  Outcome o = FromDevFailed(failure);
+  const Tango::DevErrorList& errors = failure.errors;
+  if (errors.length() > 0 &&
+      std::string_view(errors[0].reason.in()) == "API_CantConnectToDatabase" &&
+      std::string_view(errors[0].origin.in()) == kProxyOrigin)
+    o.code = kTangoDatabaseUnreachable;
+  return o;
 }
 
 // After a time-out Tango refuses to reconnect for a second and answers every

@@ -140,6 +140,10 @@ class TangoSystem {
     }
   }
   Outcome DatabaseFault(ContextEntry& c, const Tango::DevFailed& e);
+  // A failure of a call on a device as Tango tells it, but with the database's
+  // own code where Proxy could not reach the database on the way: it is the
+  // database that did not answer, not the server.
+  static Outcome FaultOf(const Tango::DevFailed& failure);
   Tango::DeviceProxy& Proxy(DeviceEntry& e, int32_t timeoutMs);
   void LoadProperties(DeviceEntry& e, int32_t timeoutMs);
   const Property* FindProperty(DeviceEntry& e, const std::string& name, int32_t timeoutMs);

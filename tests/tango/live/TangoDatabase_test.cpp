@@ -393,6 +393,7 @@ TEST_F(TangoDatabaseLive, HungDatabaseCostsEachCommandAtMostItsTimeOut) {
 TEST_F(TangoDatabaseLive, DatabaseGoneMidRunIsNamedAndConnectedDevicesStillAnswer) {
   LiveChecker c(site());
   ASSERT_EQ(c.sources.initStdTest(context(), "TangoTest.test", "sys.tg_test.1"), 0);
+  ASSERT_FALSE(c.Names(context(), "TangoTest.multi").empty());  // listed, never reached
   server().StopDatabaseServer();
   EXPECT_LT(Seconds([&] { c.Names(context()); }), 3.5);
   EXPECT_EQ(c.lastCode, kTangoDatabaseUnreachable);
@@ -402,6 +403,11 @@ TEST_F(TangoDatabaseLive, DatabaseGoneMidRunIsNamedAndConnectedDevicesStillAnswe
   for (LiveChecker* x : {&c, &fresh})
     EXPECT_EQ(GetErrorString(x->library, x->lastCode),
               "the Tango database at " + context() + " cannot be reached");
+  // A listed server not reached before: its information says the database
+  // did not answer, not the server (a sweep would call it not running).
+  int16_t code = 0;
+  c.sources.GetServerInfo(context(), "TangoTest.multi", &code);
+  EXPECT_EQ(code, kTangoDatabaseUnreachable);
 
   // The connected device runs its test file (its self-test property is out
   // of reach with the database).
