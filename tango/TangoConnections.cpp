@@ -52,10 +52,11 @@ void BoundConnections(int32_t ms, int32_t tries) {
 }
 
 constexpr int32_t kProxyTries = 2;
-// Where Proxy's own failures say they come from.
-constexpr const char* kProxyOrigin = "TangoSystem::Proxy";
 constexpr int32_t kDirectProxyTries = 4;
 constexpr int32_t kDatabaseTries = Tango::DB_START_PHASE_RETRIES;
+
+// Where Proxy's own failures say they come from (FaultOf reads it).
+constexpr const char* kProxyOrigin = "TangoSystem::Proxy";
 
 // How long a database that did not answer in time is held, from the last
 // query it refused: a run that keeps asking keeps it held, a window whose
@@ -152,7 +153,7 @@ Tango::DeviceProxy& TangoSystem::Proxy(DeviceEntry& e, int32_t timeoutMs) {
         Tango::Except::throw_exception("API_DeviceNotExported",
                                        "server " + e.server->instance + " is not running (" + name +
                                            " is not exported in the database)",
-                                       "TangoSystem::Proxy");
+                                       kProxyOrigin);
     }
     // Through the database address in use.
     std::string address =

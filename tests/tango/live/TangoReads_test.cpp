@@ -40,12 +40,13 @@ TEST_F(TangoReads, ASpectrumReadsAsTheValuesItHasWithItsFacts) {
 }
 
 // A text array's lines are the facts of its own read only: a read after it
-// tells none, and a second text array tells its own.
+// tells none, and the next read of a text array tells them again.
 TEST_F(TangoReads, ATextArrayTellsItsLinesToItsOwnReadOnly) {
   LiveChecker c(server().SiteJson());
   for (int round = 0; round < 2; ++round) {
-    // Read as the standard test reads it: a text array has no layout of
-    // elements, so nothing is delivered but the lines.
+    // A scalar read first names the device; the text array is then read as
+    // the standard test reads it: it has no layout of elements, so nothing is
+    // delivered but the lines.
     Access(c, "double_scalar", {}, 1);
     c.control->setPropertyName("string_spectrum_ro");
     ASSERT_EQ(c.control->ExecuteAccess({}, 0, kFormatNull, {}, 0, kFormatNull), 0)
